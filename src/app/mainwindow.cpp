@@ -1,0 +1,329 @@
+#include "app/mainwindow.h"
+
+#include "app/lightwidget.h"
+#include "app/settingstab.h"
+#include "app/widgetprompts.h"
+#include "printers/printerspage.h"
+#include "testprint/testingpage.h"
+#include "util/codepage.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kImagePanelWidth = 169;
+
+// The fixed picture of the left panel: a printer with a page coming out.
+QPixmap PrinterPicture()
+{
+    QPixmap pixmap(167, 168);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 40, 40), 2));
+    p.setBrush(QColor(250, 250, 250));
+    p.drawRect(QRectF(48, 12, 72, 56));  // paper in
+    p.setBrush(QColor(120, 130, 145));
+    p.drawRoundedRect(QRectF(14, 60, 140, 62), 8, 8);  // body
+    p.setBrush(QColor(80, 88, 100));
+    p.drawRect(QRectF(30, 104, 108, 10));  // slot
+    p.setBrush(QColor(250, 250, 250));
+    p.drawRect(QRectF(40, 108, 88, 52));  // report out
+    p.setPen(QPen(QColor(150, 150, 150), 2));
+    for (int y = 120; y < 156; y += 8)
+        p.drawLine(QPointF(50, y), QPointF(118, y));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 160, 0));
+    p.drawEllipse(QRectF(132, 70, 10, 10));
+    return pixmap;
+}
+
+QLabel* Counter()
+{
+    auto* label = new QLabel(QStringLiteral("0000"));
+    label->setAlignment(Qt::AlignCenter);
+    QFont font = label->font();
+    font.setPixelSize(20);
+    label->setFont(font);
+    label->setAutoFillBackground(true);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::Window, QGuiApplication::palette().color(QPalette::Disabled, QPalette::WindowText));
+    pal.setColor(QPalette::WindowText, QGuiApplication::palette().color(QPalette::Base));
+    label->setPalette(pal);
+    return label;
+}
+
+QLabel* ItalicLabel(const char* text)
+{
+    auto* label = new QLabel(QString::fromLatin1(text));
+    QFont font = label->font();
+    font.setItalic(true);
+    font.setPointSize(10);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+}  // namespace
+
+bool TPrintServerForm::HasDisplay()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prompts, QWidget* parent)
+    : QWidget(parent), FServer(std::make_unique<TPrintServer>(programDir))
+{
+    setWindowTitle(QStringLiteral("TovaORB Print Server"));
+    FServer->Log.SetMirrorToStderr(!HasDisplay());
+    if (prompts) {
+        FServer->SetPrompts(*prompts);
+    } else if (HasDisplay()) {
+        FOwnPrompts = std::make_unique<TWidgetPrompts>(this);
+        FServer->SetPrompts(*FOwnPrompts);
+    }
+
+    BuildLeftPanel();
+    BuildResultPanel();
+    Splitter1 = new QSplitter(Qt::Horizontal);
+    Splitter1->addWidget(ImagePanel);
+    Splitter1->addWidget(ResultPanel);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({kImagePanelWidth, 578 - kImagePanelWidth});
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Splitter1);
+    resize(578, 326);
+    setMinimumHeight(266);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    FServer->Log.SetOnChanged([this] { ShowLog(); });
+    FServer->Indicators.OnLightChanged = [this](TLight light) { ShowLight(light); };
+    FServer->Indicators.OnCountersChanged = [this] { ShowCounters(); };
+    connect(FServer.get(), &TPrintServer::PrintersChanged, this, [this] { PrinterPage->Refresh(FServer->Printers); });
+
+    SpoolTimer.setInterval(5000);
+    connect(&SpoolTimer, &QTimer::timeout, this, &TPrintServerForm::SpoolTimerTimer);
+    printingtimer.setInterval(1500);
+    connect(&printingtimer, &QTimer::timeout, this, &TPrintServerForm::printingtimerTimer);
+    SpoolTimer.start();  // ticks from the moment the window exists
+
+    setWindowTitle(QString::fromLatin1(TPrintServer::kCaption));
+    FStartedUp = FServer->StartUp();
+    Button1->setText(ToUnicode("Save as \"" + FServer->TempDir + "scrib.pdf\""));
+    Button2->setText(ToUnicode("Save as \"" + FServer->TempDir + "scrib.txw\""));
+    if (FStartedUp)
+        OptionPages->setCurrentWidget(PrinterPage);
+    else
+        SpoolTimer.stop();
+}
+
+TPrintServerForm::~TPrintServerForm() = default;
+
+void TPrintServerForm::BuildLeftPanel()
+{
+    ImagePanel = new QWidget;
+    ImagePanel->setMinimumWidth(0);
+    ImagePanel->installEventFilter(this);
+
+    PrintingImage = new QLabel(ImagePanel);
+    PrintingImage->setPixmap(PrinterPicture());
+    PrintingImage->setScaledContents(false);
+    PrintingImage->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    QueuePanel = new QWidget(ImagePanel);
+    Startstopbutton = new QPushButton(QStringLiteral("Stop"));
+    connect(Startstopbutton, &QPushButton::clicked, this, &TPrintServerForm::StartstopbuttonClick);
+    PrintQueue = Counter();
+    LPRQueue = Counter();
+    SpoolLight = new TLightWidget;
+    ConvertLight = new TLightWidget;
+    PrintingLight = new TLightWidget;
+    LPRLight = new TLightWidget;
+    HideScribButton = new QPushButton(QStringLiteral("Hide SCRIB "));
+    HideScribButton->hide();
+    connect(HideScribButton, &QPushButton::clicked, this, &TPrintServerForm::HideScribButtonClick);
+    Button1 = new QPushButton;
+    Button2 = new QPushButton;
+
+    auto* counters = new QGridLayout;
+    counters->addWidget(ItalicLabel("Spooled Files"), 0, 0);
+    counters->addWidget(ItalicLabel("LPR Queue"), 0, 1);
+    counters->addWidget(PrintQueue, 1, 0);
+    counters->addWidget(LPRQueue, 1, 1);
+
+    auto* lights = new QGridLayout;
+    const std::pair<TLightWidget*, const char*> lightLabels[] = {
+        {SpoolLight, "Spool"}, {ConvertLight, "Convert"}, {PrintingLight, "Print"}, {LPRLight, "LPR"}};
+    for (int i = 0; i < 4; ++i) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(lightLabels[i].first);
+        row->addWidget(new QLabel(QString::fromLatin1(lightLabels[i].second)), 1);
+        lights->addLayout(row, i / 2, i % 2);
+    }
+
+    auto* queue = new QVBoxLayout(QueuePanel);
+    queue->setContentsMargins(4, 4, 4, 4);
+    queue->setSpacing(4);
+    queue->addWidget(Startstopbutton);
+    queue->addLayout(counters);
+    queue->addLayout(lights);
+    queue->addWidget(HideScribButton);
+    queue->addWidget(Button1);
+    queue->addWidget(Button2);
+}
+
+void TPrintServerForm::BuildResultPanel()
+{
+    ResultPanel = new QWidget;
+    MultiImage = new QLabel;
+    MultiImage->setAlignment(Qt::AlignCenter);
+    ResultBox = new QWidget;
+    ResultBox->setAutoFillBackground(true);
+    ResultBox->setBackgroundRole(QPalette::Dark);
+    OptionPages = new QTabWidget;
+
+    PrinterPage = new TPrintersPage;
+    LogPage = new QWidget;
+    logmemo = new QPlainTextEdit;
+    logmemo->setReadOnly(true);
+    logmemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* logLayout = new QVBoxLayout(LogPage);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    logLayout->addWidget(logmemo);
+    FilePage = new TSettingsTab(*FServer);
+    testingtab = new TTestingPage;
+    connect(testingtab->ShowTXBtn, &QPushButton::clicked, this, &TPrintServerForm::ShowTXBtnClick);
+
+    OptionPages->addTab(PrinterPage, QStringLiteral("Printers"));
+    OptionPages->addTab(LogPage, QStringLiteral("Log"));
+    OptionPages->addTab(FilePage, QStringLiteral("Settings"));
+    OptionPages->addTab(testingtab, QStringLiteral("Testing"));
+
+    // Three views in one place, the option pages on top.
+    auto* stack = new QGridLayout(ResultPanel);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->addWidget(MultiImage, 0, 0);
+    stack->addWidget(ResultBox, 0, 0);
+    stack->addWidget(OptionPages, 0, 0);
+    OptionPages->raise();
+}
+
+TLightWidget* TPrintServerForm::LightOf(TLight light) const
+{
+    switch (light) {
+    case TLight::Spool: return SpoolLight;
+    case TLight::Convert: return ConvertLight;
+    case TLight::Printing: return PrintingLight;
+    case TLight::LPR: return LPRLight;
+    }
+    return SpoolLight;
+}
+
+void TPrintServerForm::ShowLight(TLight light)
+{
+    LightOf(light)->SetColor(FServer->Indicators.Light(light));
+}
+
+void TPrintServerForm::ShowCounters()
+{
+    PrintQueue->setText(QString::fromStdString(FServer->Indicators.PrintQueueText()));
+    LPRQueue->setText(QString::fromStdString(FServer->Indicators.LPRQueueText()));
+}
+
+void TPrintServerForm::ShowLog()
+{
+    QString text;
+    for (const std::string& line : FServer->Log.WindowLines()) {
+        if (!text.isEmpty())
+            text += QLatin1Char('\n');
+        text += ToUnicode(line);
+    }
+    logmemo->setPlainText(text);
+}
+
+void TPrintServerForm::StartstopbuttonClick()
+{
+    FServer->SpoolBusy = false;
+    if (SpoolTimer.isActive()) {
+        SpoolTimer.stop();
+        Startstopbutton->setText(QStringLiteral("Start"));
+    } else {
+        SpoolTimer.start();
+        Startstopbutton->setText(QStringLiteral("Stop"));
+    }
+}
+
+void TPrintServerForm::ShowTXBtnClick()
+{
+    MultiImage->hide();
+    OptionPages->hide();
+    showMaximized();
+    HideScribButton->show();
+}
+
+void TPrintServerForm::HideScribButtonClick()
+{
+    MultiImage->show();
+    OptionPages->show();
+    showNormal();
+    HideScribButton->hide();
+}
+
+void TPrintServerForm::FormResize()
+{
+    // The queue panel keeps the bottom of the left panel; the picture is
+    // centred in the room above it and shrinks to fit when that is short.
+    const int width = ImagePanel->width();
+    const int queueHeight = QueuePanel->sizeHint().height();
+    QueuePanel->setGeometry(0, std::max(0, ImagePanel->height() - queueHeight), width, queueHeight);
+    const int room = std::max(0, ImagePanel->height() - queueHeight);
+    const QPixmap picture = PrinterPicture();
+    const QSize size = picture.size().scaled(QSize(std::min(width, picture.width()), std::min(room, picture.height())),
+                                             Qt::KeepAspectRatio);
+    PrintingImage->setPixmap(picture.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    PrintingImage->setGeometry((width - size.width()) / 2, PrintingImageTop(room, size.height()), size.width(),
+                               size.height());
+}
+
+void TPrintServerForm::SpoolTimerTimer()
+{
+    // The spool intake takes its files here once it is part of the server.
+}
+
+void TPrintServerForm::printingtimerTimer()
+{
+    // The print run produces its output here once it is part of the server.
+}
+
+void TPrintServerForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    FormResize();
+}
+
+bool TPrintServerForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ImagePanel && event->type() == QEvent::Resize)
+        FormResize();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TPrintServerForm::closeEvent(QCloseEvent* event)
+{
+    // Closing is never refused.
+    FServer->SpoolerLink.Close();
+    event->accept();
+}

@@ -1,0 +1,92 @@
+// TPrintServerForm: the one window. It owns the server and the two timers,
+// shows the counters, lights, log, printer table, settings and test page,
+// and runs the start-up when it is made.
+#pragma once
+
+#include "app/printserver.h"
+#include "util/prompts.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class TLightWidget;
+class TPrintersPage;
+class TSettingsTab;
+class TTestingPage;
+
+class TPrintServerForm : public QWidget {
+    Q_OBJECT
+public:
+    // programDir ends in "/". Without prompts, the window's own boxes are used
+    // with a display and the unattended ones without.
+    explicit TPrintServerForm(const std::string& programDir, TPrompts* prompts = nullptr, QWidget* parent = nullptr);
+    ~TPrintServerForm() override;
+
+    // false when the start-up ended the program (its message is in the log).
+    bool StartedUp() const { return FStartedUp; }
+    static bool HasDisplay();
+
+    TPrintServer& Server() { return *FServer; }
+
+    // Window events; tests call them directly.
+    void StartstopbuttonClick();
+    void ChangePrinterButtonClick() {}
+    void ShowTXBtnClick();
+    void HideScribButtonClick();
+    void FormResize();
+    void SpoolTimerTimer();
+    void printingtimerTimer();
+
+    // Top of the picture for a panel of that height (each half rounded toward zero).
+    static int PrintingImageTop(int panelHeight, int pictureHeight) { return panelHeight / 2 - pictureHeight / 2; }
+
+    QTimer SpoolTimer;
+    QTimer printingtimer;
+
+    QWidget* ImagePanel;
+    QLabel* PrintingImage;
+    QWidget* QueuePanel;
+    QPushButton* Startstopbutton;
+    QLabel* PrintQueue;
+    QLabel* LPRQueue;
+    TLightWidget* SpoolLight;
+    TLightWidget* ConvertLight;
+    TLightWidget* PrintingLight;
+    TLightWidget* LPRLight;
+    QPushButton* HideScribButton;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QSplitter* Splitter1;
+    QWidget* ResultPanel;
+    QLabel* MultiImage;
+    QWidget* ResultBox;
+    QTabWidget* OptionPages;
+    TPrintersPage* PrinterPage;
+    QWidget* LogPage;
+    QPlainTextEdit* logmemo;
+    TSettingsTab* FilePage;
+    TTestingPage* testingtab;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildLeftPanel();
+    void BuildResultPanel();
+    void ShowLight(TLight light);
+    void ShowCounters();
+    void ShowLog();
+    TLightWidget* LightOf(TLight light) const;
+
+    std::unique_ptr<TPrompts> FOwnPrompts;
+    std::unique_ptr<TPrintServer> FServer;
+    bool FStartedUp = false;
+};

@@ -1,0 +1,107 @@
+// The print server without its widgets: settings, derived directories, the
+// printer table, the job flags, the lights, the log and the spooler link, with
+// the start-up and the Settings page's handlers. The window shows this state;
+// tests drive it directly.
+#pragma once
+
+#include "app/eventlog.h"
+#include "app/headlessprompts.h"
+#include "app/indicators.h"
+#include "app/settingsstore.h"
+#include "platform/printing/printinglayer.h"
+#include "printers/printertable.h"
+#include "spoolserver/spoolerlink.h"
+#include "util/prompts.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The Settings page's fields as the operator sees them.
+struct TSettingsPage {
+    std::string ResultFiles;
+    std::string SpoolerDirectory;
+    std::string OverlayDirectory;
+    std::string Templates;
+    std::string DefaultLetterhead;
+    std::string PageMargins;
+    std::string LpdDelay;
+    std::string SpoolServer;
+    bool FtpFailover = false;
+    bool UpdateEnabled = false;
+};
+
+class TPrintServer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr const char* kCaption = "TovaORB Print Server 4.4.3 - 2206 Beta";
+    static constexpr const char* kSettingsFile = "printserver.inf";
+
+    // programDir ends in "/"; the log file lives there from the first line on.
+    // Until SetPrompts, nothing blocks: boxes go to the log, questions are No.
+    explicit TPrintServer(std::string programDir, QObject* parent = nullptr);
+
+    // The whole start-up; false when the program must end.
+    bool StartUp();
+    bool setpagevalues();
+    bool CheckDirectories();
+    bool AskCreateDirectory(std::string_view caption, std::string_view what, std::string_view dir);
+    int IndexOfPrinterName(std::string_view name) const { return Printers.IndexOfPrinterName(name); }
+
+    // Settings page handlers. They read and write Page; the window mirrors it.
+    void UpdateButtonClick();
+    void LPDDataDelayExit();
+    void FTPFailOVerCheckClick();
+    void OverlayEditChange();
+    // false when the address needs correcting (the message has been shown).
+    bool SpoolServerEditExit();
+
+    void loginfo(std::string_view message) { Log.loginfo(message); }
+    void SetPrompts(TPrompts& prompts) { FPrompts = &prompts; }
+    TPrompts& Prompts() { return *FPrompts; }
+
+    // Where the installed printer names come from (the printing layer unless replaced).
+    std::function<std::vector<std::string>()> InstalledPrinters;
+
+    TEventLog Log;
+    TSettings Settings;
+    TPrinterTable Printers;
+    TSettingsPage Page;
+    TIndicators Indicators;
+    TSpoolerLink SpoolerLink;
+    TPrintingLayer Printing;
+
+    std::string ProgramDir;
+    std::string TempDir;
+    std::string SpoolDir;
+    std::string ResultsDir;
+    std::string TemplatesDir;
+    std::string OverlayDir;
+    std::string LprQueueDir;
+    std::vector<std::string> ImageDirs;
+    std::string AutoScanSubDir;
+    std::string DefLetterhead;
+    std::string PageMargin;
+    std::string SpoolServerAddress;
+    std::string DefaultPrinterNumber;
+
+    int DataDelay = 1;
+    int SettingsScore = 0;
+    bool SpoolBusy = false;
+    bool PrintPending = false;
+    QDateTime BusySince;
+
+signals:
+    void SettingsPageChanged();
+    void PrintersChanged();
+
+private:
+    void DeriveTempDir();
+    bool LoadPrinterEntries();  // false when there is no printer entry at all
+    void FillSettingsPage();
+
+    THeadlessPrompts FHeadless {Log};
+    TPrompts* FPrompts = &FHeadless;
+};

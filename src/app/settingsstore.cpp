@@ -1,0 +1,65 @@
+#include "app/settingsstore.h"
+
+#include "util/fileutil.h"
+#include "util/textutil.h"
+
+bool TSettings::LoadFromFile(const std::string& path)
+{
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes, kMaxFileBytes))
+        return false;
+    FLines.clear();
+    FCrLf = bytes.find('\n') == std::string::npos || bytes.find("\r\n") != std::string::npos;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        auto end = bytes.find('\n', start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        std::size_t stop = end;
+        if (stop > start && bytes[stop - 1] == '\r')
+            --stop;
+        FLines.emplace_back(bytes, start, stop - start);
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string TSettings::SaveToFile(const std::string& path) const
+{
+    const char* eol = FCrLf ? "\r\n" : "\n";
+    std::string bytes;
+    for (const std::string& line : FLines)
+        bytes += line + eol;
+    return WriteFileAtomic(path, bytes);
+}
+
+int TSettings::IndexOfName(std::string_view name) const
+{
+    for (std::size_t i = 0; i < FLines.size(); ++i) {
+        const auto eq = FLines[i].find('=');
+        if (eq != std::string::npos && SameText(std::string_view(FLines[i]).substr(0, eq), name))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string TSettings::Value(std::string_view name) const
+{
+    const int i = IndexOfName(name);
+    return i < 0 ? std::string() : TextAfter(FLines[static_cast<std::size_t>(i)], "=");
+}
+
+void TSettings::SetValue(std::string_view name, std::string_view value)
+{
+    const int i = IndexOfName(name);
+    if (value.empty()) {
+        if (i >= 0)
+            FLines.erase(FLines.begin() + i);
+        return;
+    }
+    std::string line = std::string(name) + "=" + std::string(value);
+    if (i >= 0)
+        FLines[static_cast<std::size_t>(i)] = std::move(line);
+    else
+        FLines.push_back(std::move(line));
+}

@@ -1,0 +1,211 @@
+// Start-up: settings file, derived directories, printer entries, directory checks.
+#include "app/printserver.h"
+
+#include "util/fileutil.h"
+#include "util/textutil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+TPrintServer::TPrintServer(std::string programDir, QObject* parent)
+    : QObject(parent), SpoolerLink(Log), ProgramDir(IncludeTrailingSlash(programDir))
+{
+    Log.SetFilePath(ProgramDir + "spoolerLog.txt");
+    InstalledPrinters = [this] { return Printing.InstalledPrinters(); };
+}
+
+void TPrintServer::DeriveTempDir()
+{
+    // TEMP by any letter case, as on the original platform, then TMPDIR.
+    std::string temp;
+    for (char** env = environ; env && *env && temp.empty(); ++env) {
+        const char* eq = std::strchr(*env, '=');
+        if (eq && SameText(std::string_view(*env, static_cast<std::size_t>(eq - *env)), "TEMP"))
+            temp = eq + 1;
+    }
+    if (temp.empty())
+        if (const char* tmpdir = std::getenv("TMPDIR"))
+            temp = tmpdir;
+    if (temp.empty()) {
+        temp = ProgramDir + "temp";
+        if (!DirExists(temp))
+            ForceDir(temp);
+    }
+    TempDir = IncludeTrailingSlash(temp);
+}
+
+bool TPrintServer::StartUp()
+{
+    SpoolBusy = false;
+    PrintPending = false;
+    DeriveTempDir();
+    BusySince = QDateTime::currentDateTime();
+    DataDelay = 1;
+
+    if (!Settings.LoadFromFile(ProgramDir + kSettingsFile)) {
+        Settings.Clear();
+        loginfo("Warning. Setup file is missing.");
+    }
+    SettingsScore = 0;
+    if (!setpagevalues())
+        return false;
+
+    LprQueueDir = ProgramDir + "lpdspooler/";
+    if (!DirExists(LprQueueDir))
+        ForceDir(LprQueueDir);
+    CheckDirectories();
+    return true;
+}
+
+bool TPrintServer::setpagevalues()
+{
+    ResultsDir = Settings.Value("RESULTS");
+    SpoolDir = Settings.Value("SPOOLER");
+    OverlayDir = Settings.Value("OVERLAY");
+    TemplatesDir = Settings.Value("TEMPLATES");
+    DefLetterhead = Settings.Value("DEFLETTERHEAD");
+
+    const std::string delay = Settings.Value("LPDDATADELAY");
+    if (!delay.empty())
+        DataDelay = StrToIntDef(delay, 1);
+
+    const std::string failover = Trim(Settings.Value("FTPFAILOVER"));
+    if (!failover.empty() && (failover[0] == 'Y' || failover[0] == 'y' || failover[0] == 'T' || failover[0] == 't')) {
+        // Ticking the box runs its handler, so an on value is then held as TRUE.
+        Page.FtpFailover = true;
+        FTPFailOVerCheckClick();
+    }
+
+    PageMargin = Settings.Value("pagemargin");
+
+    if (ResultsDir.empty() || SpoolDir.empty() || TemplatesDir.empty() || DefLetterhead.empty()) {
+        FPrompts->ShowMessage("", "A critical value was not set.  Tovaspooler will close.", TPrompts::Icon::Error);
+        return false;
+    }
+
+    if (PageMargin.empty()) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%d,%d,%d,%d", 5, 5, 8, 5);
+        PageMargin = buf;
+    }
+
+    ResultsDir = IncludeTrailingSlash(ResultsDir);
+    SpoolDir = IncludeTrailingSlash(SpoolDir);
+    OverlayDir = IncludeTrailingSlash(OverlayDir);
+    TemplatesDir = IncludeTrailingSlash(TemplatesDir);
+
+    FillSettingsPage();
+
+    if (!ResultsDir.empty())
+        SettingsScore += 2;
+    if (!SpoolDir.empty())
+        SettingsScore += 4;
+    Page.UpdateEnabled = true;
+
+    AutoScanSubDir = Settings.Value("AUTOSCANSUBDIR");
+
+    ImageDirs.clear();
+    for (const std::string& line : Settings.Lines())
+        if (line.compare(0, 6, "IMAGES") == 0 && line.find('=') != std::string::npos)
+            ImageDirs.push_back(TextAfter(line, "="));
+
+    const bool havePrinters = LoadPrinterEntries();
+    emit SettingsPageChanged();
+    emit PrintersChanged();
+    if (!havePrinters)
+        return false;
+
+    SettingsScore += 1;
+    return true;
+}
+
+void TPrintServer::FillSettingsPage()
+{
+    Page.ResultFiles = ResultsDir;
+    Page.SpoolerDirectory = SpoolDir;
+    Page.Templates = TemplatesDir;
+    Page.DefaultLetterhead = DefLetterhead;
+    Page.PageMargins = PageMargin;
+    Page.LpdDelay = std::to_string(DataDelay);
+    // Filling the Overlay Directory field is a change of that field.
+    if (Page.OverlayDirectory != OverlayDir) {
+        Page.OverlayDirectory = OverlayDir;
+        OverlayEditChange();
+    }
+}
+
+bool TPrintServer::LoadPrinterEntries()
+{
+    Printers.PrinterNameCombo = InstalledPrinters ? InstalledPrinters() : std::vector<std::string>();
+    Printers.Clear();
+
+    std::string defaultName;
+    bool haveDefault = false;
+    for (const std::string& line : Settings.Lines()) {
+        if (line.compare(0, 7, "PRINTER") != 0 || line.find('=') == std::string::npos)
+            continue;
+        const std::string number = TextBefore(std::string_view(line).substr(7), "=");
+        if (!number.empty()) {
+            Printers.AddLine(line.substr(7));
+        } else {
+            defaultName = TextAfter(line, "=");
+            haveDefault = true;
+            Printers.DefaultLabel = "Default is :" + defaultName;
+        }
+    }
+
+    if (!haveDefault) {
+        if (Printers.Printerlist().empty()) {
+            Printers.DefaultLabel = "NO PRINTERS SET.";
+            return false;
+        }
+        defaultName = TPrinterTable::PrinterNameOf(Printers.Printerlist().front());
+        Settings.SetValue("PRINTER", defaultName);
+        Printers.DefaultLabel = "Default is :" + defaultName;
+    }
+
+    const int index = IndexOfPrinterName(defaultName);
+    DefaultPrinterNumber = index < 0 ? std::string() : TPrinterTable::NumberOf(Printers.Printerlist()[static_cast<std::size_t>(index)]);
+    Printers.Select(index);
+    Printers.updatePrinterNumList();
+    return true;
+}
+
+bool TPrintServer::AskCreateDirectory(std::string_view caption, std::string_view what, std::string_view dir)
+{
+    const std::string text = "The " + std::string(what) + " directory " + std::string(dir) + " does not exist.\r\n" +
+                             "Do you want to create it?";
+    if (!FPrompts->AskYesNo(caption, text))
+        return false;
+    return ForceDir(dir);
+}
+
+bool TPrintServer::CheckDirectories()
+{
+    if (SpoolDir.empty() || ResultsDir.empty() || TemplatesDir.empty())
+        return false;
+    struct TCheck {
+        const std::string& dir;
+        const char* what;
+        const char* boxCaption;
+        const char* boxText;
+    };
+    const TCheck checks[] = {
+        {SpoolDir, "Print Spooler", "Test Print Server", "Directory was not created.\r\nTest print failed: no Spooler Directory"},
+        {ResultsDir, "Result Files", "Check Directories", "Directory was not created.\r\nNo Result Directory"},
+        {TemplatesDir, "Templates/Letterhead", "Test Print Server",
+         "Directory was not created.\r\nTest print failed: no Templates/LetterHead Directory"},
+    };
+    for (const TCheck& check : checks) {
+        if (DirExists(check.dir))
+            continue;
+        if (!AskCreateDirectory("Checking Settings", check.what, check.dir)) {
+            FPrompts->ShowMessage(check.boxCaption, check.boxText, TPrompts::Icon::Error);
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,18 @@
+// The stand-in for Windows printing, over CUPS: the installed printers are the
+// scheduler's destinations, the system default is its default destination.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TPrintingLayer {
+public:
+    // Every call to the scheduler gives up after this long, so an unreachable
+    // or silent scheduler never hangs the window.
+    static constexpr int kSchedulerTimeoutMs = 5000;
+
+    // Names of the installed printers; empty when no scheduler answers.
+    std::vector<std::string> InstalledPrinters() const;
+    // Name of the default destination; empty when there is none.
+    std::string SystemDefaultPrinter() const;
+};

@@ -1,0 +1,261 @@
+#include "util/fileutil.h"
+
+#include "util/codepage.h"
+#include "util/textutil.h"
+
+#include <QSaveFile>
+#include <QString>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool DirExists(std::string_view path)
+{
+    if (path.empty())
+        return false;
+    struct stat st {};
+    return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(std::string_view path)
+{
+    if (path.empty())
+        return false;
+    struct stat st {};
+    return ::stat(NativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool ForceDir(std::string_view path)
+{
+    if (path.empty())
+        return false;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(NativePath(path)), ec);
+    return DirExists(path);
+}
+
+std::string IncludeTrailingSlash(std::string_view dir)
+{
+    std::string out(dir);
+    if (!out.empty() && out.back() != '/')
+        out += '/';
+    return out;
+}
+
+std::string ExtractFileName(std::string_view path)
+{
+    const auto pos = path.find_last_of('/');
+    return std::string(pos == std::string_view::npos ? path : path.substr(pos + 1));
+}
+
+std::string ExtractFileDir(std::string_view path)
+{
+    const auto pos = path.find_last_of('/');
+    return pos == std::string_view::npos ? std::string() : std::string(path.substr(0, pos + 1));
+}
+
+std::string ExtractFileExt(std::string_view path)
+{
+    const std::string name = ExtractFileName(path);
+    const auto pos = name.find_last_of('.');
+    return pos == std::string::npos ? std::string() : name.substr(pos);
+}
+
+std::string ChangeFileExt(std::string_view path, std::string_view ext)
+{
+    const std::string name = ExtractFileName(path);
+    const auto dot = name.find_last_of('.');
+    const std::string dir(path.substr(0, path.size() - name.size()));
+    return dir + (dot == std::string::npos ? name : name.substr(0, dot)) + std::string(ext);
+}
+
+bool MatchesMask(std::string_view name, std::string_view pattern)
+{
+    // Iterative glob with single backtrack point: linear in practice, no recursion.
+    std::size_t n = 0, p = 0, starP = std::string_view::npos, starN = 0;
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+namespace {
+
+std::string FormatTime(std::time_t t)
+{
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%d/%m/%Y %H:%M", &tm);
+    return buf;
+}
+
+unsigned AttributesOf(const std::string& name, const struct stat& st)
+{
+    unsigned attr = 0;
+    if (S_ISDIR(st.st_mode))
+        attr |= faDirectory;
+    else
+        attr |= faArchive;
+    if ((st.st_mode & S_IWUSR) == 0)
+        attr |= faReadOnly;
+    if (!name.empty() && name[0] == '.')
+        attr |= faHidden;
+    return attr;
+}
+
+}  // namespace
+
+std::string ListFiles(std::string_view mask, unsigned filter, unsigned fields)
+{
+    const std::string dir = ExtractFileDir(mask);
+    const std::string pattern = ExtractFileName(mask);
+    DIR* d = ::opendir(NativePath(dir.empty() ? std::string("./") : dir).c_str());
+    if (!d)
+        return "0\r";
+    std::string entries;
+    unsigned count = 0;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = SystemName(e->d_name);
+        if (!MatchesMask(name, pattern))
+            continue;
+        struct stat st {};
+        if (::stat(NativePath(dir + name).c_str(), &st) != 0)
+            continue;
+        const unsigned attr = AttributesOf(name, st);
+        const bool accepted = filter == 0 ? (attr & faDirectory) == 0
+                                          : (filter == 63 || (attr & filter) == filter);
+        if (!accepted)
+            continue;
+        ++count;
+        if (fields & 1)
+            entries += name + '\n';
+        if (fields & 2)
+            entries += name + '\n';
+        if (fields & 4)
+            entries += FormatTime(st.st_mtime) + '\n';
+        if (fields & 8)
+            entries += FormatTime(st.st_ctime) + '\n';
+        if (fields & 16)
+            entries += FormatTime(st.st_atime) + '\n';
+        if (fields & 32)
+            entries += std::to_string(static_cast<long long>(st.st_size)) + '\n';
+        if (fields & 64)
+            entries += std::to_string(attr) + '\n';
+        entries += '\r';
+    }
+    ::closedir(d);
+    return std::to_string(count) + '\r' + entries;
+}
+
+std::string MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir,
+                       std::string_view dstName)
+{
+    if (RemoveChar(srcName, ' ').empty())
+        return "ERROR - no source filename";
+    const std::string_view target = RemoveChar(dstName, ' ').empty() ? srcName : dstName;
+    const std::string from = IncludeTrailingSlash(srcDir) + std::string(srcName);
+    const std::string to = IncludeTrailingSlash(dstDir) + std::string(target);
+    if (!FileExists(from))
+        return "ERROR - no source file";
+    struct stat st {};
+    if (::lstat(NativePath(to).c_str(), &st) == 0)
+        return "ERROR - destination exists";
+    if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0)
+        return "ERROR - system error " + std::to_string(errno);
+    return "OK";
+}
+
+std::string ScanSubPath(std::string_view name, std::string_view mask)
+{
+    std::string picked;
+    for (std::size_t i = 0; i < mask.size(); ++i)
+        if (mask[i] == '*' && i < name.size())
+            picked += name[i];
+    return picked + '/' + std::string(name);
+}
+
+std::string EscapeFileName(std::string_view text)
+{
+    static constexpr std::pair<std::string_view, std::string_view> kCodes[] = {
+        {"\\", "%5C"}, {"/", "%2F"}, {":", "%3A"}, {"*", "%2A"}, {"?", "%3F"},
+        {"\"", "%22"}, {"<", "%3C"}, {">", "%3E"}, {"|", "%7C"},
+    };
+    std::string out(text);
+    for (const auto& [ch, code] : kCodes)
+        out = ReplaceAll(out, ch, code);
+    return out;
+}
+
+bool ReadFileBytes(std::string_view path, std::string& out, std::uint64_t maxBytes)
+{
+    out.clear();
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buf, sizeof buf);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (out.size() + static_cast<std::uint64_t>(got) > maxBytes) {
+            ::close(fd);
+            out.clear();
+            return false;
+        }
+        out.append(buf, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return true;
+}
+
+std::string WriteFileAtomic(std::string_view path, std::string_view bytes)
+{
+    QSaveFile file(ToUnicode(path));
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString().toStdString();
+    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+        const std::string error = file.errorString().toStdString();
+        file.cancelWriting();
+        return error;
+    }
+    if (!file.commit())
+        return file.errorString().toStdString();
+    return {};
+}
+
+bool DeleteFileAt(std::string_view path)
+{
+    return ::unlink(NativePath(path).c_str()) == 0;
+}

@@ -1,0 +1,35 @@
+// File helpers on system-text paths ("/" separated, directory values ending
+// in "/"). Paths are converted to the file system's encoding inside.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+bool DirExists(std::string_view path);
+bool FileExists(std::string_view path);  // a file that is not a directory
+bool ForceDir(std::string_view path);
+std::string IncludeTrailingSlash(std::string_view dir);  // empty stays empty
+std::string ExtractFileName(std::string_view path);
+std::string ExtractFileDir(std::string_view path);     // with its trailing "/"
+std::string ExtractFileExt(std::string_view path);     // ".ext" as written, or empty
+std::string ChangeFileExt(std::string_view path, std::string_view ext);
+
+// Wildcard match ("*" and "?") without regard to letter case.
+bool MatchesMask(std::string_view name, std::string_view pattern);
+
+// Listing attribute bits, as the listing reports them.
+enum : unsigned { faReadOnly = 1, faHidden = 2, faSysFile = 4, faVolumeID = 8, faDirectory = 16, faArchive = 32 };
+std::string ListFiles(std::string_view mask, unsigned filter, unsigned fields);
+
+std::string MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir,
+                       std::string_view dstName);
+std::string ScanSubPath(std::string_view name, std::string_view mask);
+std::string EscapeFileName(std::string_view text);
+
+// Whole-file read with a size bound; false when missing, unreadable or larger.
+bool ReadFileBytes(std::string_view path, std::string& out, std::uint64_t maxBytes);
+// Written under a temporary name in the same directory, then renamed into
+// place: readers see the old file or the whole new one. Empty result = done.
+std::string WriteFileAtomic(std::string_view path, std::string_view bytes);
+bool DeleteFileAt(std::string_view path);

@@ -1,0 +1,193 @@
+#include "app/mainwindow.h"
+
+#include "app/lightwidget.h"
+#include "app/serverfixture.h"
+#include "app/settingstab.h"
+#include "printers/printerspage.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TWindowHome : TServerHome {
+    std::unique_ptr<TPrintServerForm> MakeForm(const std::string& extra = "PRINTER2=Laser A\r\nPRINTER10=Laser B\r\n")
+    {
+        WriteSettings(Critical() + extra);
+        auto form = std::make_unique<TPrintServerForm>(Dir.Path(), &Prompts);
+        form->show();
+        return form;
+    }
+};
+
+}  // namespace
+
+TEST(MainWindow, StartsOnThePrintersPageWithItsLayout)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    ASSERT_TRUE(form->StartedUp());
+    EXPECT_EQ(form->windowTitle(), "TovaORB Print Server 4.4.3 - 2206 Beta");
+    EXPECT_EQ(form->OptionPages->currentWidget(), form->PrinterPage);
+    QStringList tabs;
+    for (int i = 0; i < form->OptionPages->count(); ++i)
+        tabs << form->OptionPages->tabText(i);
+    EXPECT_EQ(tabs, (QStringList {"Printers", "Log", "Settings", "Testing"}));
+    EXPECT_EQ(form->PrintQueue->text(), "0000");
+    EXPECT_EQ(form->LPRQueue->text(), "0000");
+    EXPECT_EQ(form->Startstopbutton->text(), "Stop");
+    EXPECT_FALSE(form->HideScribButton->isVisible());
+    EXPECT_TRUE(form->SpoolTimer.isActive());
+    EXPECT_EQ(form->SpoolTimer.interval(), 5000);
+    EXPECT_FALSE(form->printingtimer.isActive());
+    EXPECT_EQ(form->printingtimer.interval(), 1500);
+    EXPECT_EQ(form->width(), 578);
+    EXPECT_EQ(form->minimumHeight(), 266);
+
+    // The Printers page shows the table as loaded.
+    ASSERT_EQ(form->PrinterPage->Printerlist->count(), 2);
+    EXPECT_EQ(form->PrinterPage->Printerlist->item(0)->text(), "10=Laser B");
+    EXPECT_EQ(form->PrinterPage->Printerlist->currentRow(), 0);
+    EXPECT_EQ(form->PrinterPage->DefaultLabel->text(), "Default is :Laser B");
+}
+
+TEST(MainWindow, LightsAndCountersFollowTheServer)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    TIndicators& indicators = form->Server().Indicators;
+    const QColor face = form->SpoolLight->palette().color(QPalette::Button);
+    EXPECT_EQ(form->SpoolLight->PaintColor(), face);
+
+    indicators.SetLight(TLight::Spool, TLightColor::Green);
+    indicators.SetLight(TLight::Printing, TLightColor::Red);
+    EXPECT_EQ(form->SpoolLight->Color(), TLightColor::Green);
+    EXPECT_EQ(form->PrintingLight->PaintColor(), QColor(255, 0, 0));
+    EXPECT_EQ(form->ConvertLight->Color(), TLightColor::Off);
+    indicators.SetLight(TLight::Spool, TLightColor::Off);
+    EXPECT_EQ(form->SpoolLight->PaintColor(), face);
+
+    // Painted at once, without waiting for the event loop.
+    indicators.SetLight(TLight::LPR, TLightColor::Green);
+    const QImage shot = form->LPRLight->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(10, 10), QColor(0, 128, 0));
+
+    indicators.SetPrintQueue(7);
+    indicators.SetLPRQueue(12345);
+    EXPECT_EQ(form->PrintQueue->text(), "0007");
+    EXPECT_EQ(form->LPRQueue->text(), "12345");
+}
+
+TEST(MainWindow, StartStopSwitchesTheSpoolTimerOnly)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    form->Server().SpoolBusy = true;
+    form->printingtimer.start();
+    form->StartstopbuttonClick();
+    EXPECT_FALSE(form->SpoolTimer.isActive());
+    EXPECT_EQ(form->Startstopbutton->text(), "Start");
+    EXPECT_FALSE(form->Server().SpoolBusy);
+    EXPECT_TRUE(form->printingtimer.isActive());
+
+    form->Server().SpoolBusy = true;
+    QTest::mouseClick(form->Startstopbutton, Qt::LeftButton);
+    EXPECT_TRUE(form->SpoolTimer.isActive());
+    EXPECT_EQ(form->Startstopbutton->text(), "Stop");
+    EXPECT_FALSE(form->Server().SpoolBusy);
+}
+
+TEST(MainWindow, ShowAndHideScrib)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    form->ShowTXBtnClick();
+    EXPECT_FALSE(form->OptionPages->isVisible());
+    EXPECT_FALSE(form->MultiImage->isVisible());
+    EXPECT_TRUE(form->ResultBox->isVisible());
+    EXPECT_TRUE(form->HideScribButton->isVisible());
+    EXPECT_TRUE(form->windowState() & Qt::WindowMaximized);
+
+    form->HideScribButtonClick();
+    EXPECT_TRUE(form->OptionPages->isVisible());
+    EXPECT_TRUE(form->MultiImage->isVisible());
+    EXPECT_FALSE(form->HideScribButton->isVisible());
+    EXPECT_FALSE(form->windowState() & Qt::WindowMaximized);
+}
+
+TEST(MainWindow, PictureTopIsHalfThePanelLessHalfThePicture)
+{
+    EXPECT_EQ(TPrintServerForm::PrintingImageTop(326, 168), 79);
+    EXPECT_EQ(TPrintServerForm::PrintingImageTop(301, 167), 67);  // 150 - 83
+    EXPECT_EQ(TPrintServerForm::PrintingImageTop(100, 168), -34);
+
+    TWindowHome home;
+    auto form = home.MakeForm();
+    form->resize(578, 600);
+    QCoreApplication::processEvents();
+    const QRect picture = form->PrintingImage->geometry();
+    const QRect queue = form->QueuePanel->geometry();
+    EXPECT_LE(picture.bottom(), queue.top());
+    EXPECT_EQ(queue.bottom(), form->ImagePanel->height() - 1);
+    EXPECT_EQ(picture.top(), TPrintServerForm::PrintingImageTop(queue.top(), picture.height()));
+}
+
+TEST(MainWindow, LogPageShowsNewestFirst)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    form->Server().loginfo("first");
+    form->Server().loginfo("second");
+    const QStringList lines = form->logmemo->toPlainText().split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(">second"));
+    EXPECT_TRUE(lines[1].endsWith(">first"));
+}
+
+TEST(MainWindow, SettingsPageMirrorsTheServer)
+{
+    TWindowHome home;
+    auto form = home.MakeForm("PRINTER1=Laser A\r\nFTPFAILOVER=Y\r\n");
+    TSettingsTab* page = form->FilePage;
+    EXPECT_EQ(page->SpoolerEdit->text().toStdString(), home.Dir / "spool/");
+    EXPECT_EQ(page->PageMarginsEdit->text(), "5,5,8,5");
+    EXPECT_EQ(page->LPDDataDelay->text(), "1");
+    EXPECT_TRUE(page->FTPFailOVerCheck->isChecked());
+    EXPECT_TRUE(page->UpdateButton->isEnabled());
+
+    // Typing into the overlay field keeps a trailing slash behind the cursor.
+    form->OptionPages->setCurrentWidget(page);
+    page->OverlayEdit->setFocus();
+    QTest::keyClicks(page->OverlayEdit, "/ov");
+    EXPECT_EQ(page->OverlayEdit->text(), "/ov/");
+    EXPECT_EQ(form->Server().Settings.Value("OVERLAY"), "/ov/");
+
+    // Typed delay and "Update Now" through the widgets.
+    page->LPDDataDelay->setFocus();
+    page->LPDDataDelay->selectAll();
+    QTest::keyClicks(page->LPDDataDelay, "9999");
+    QTest::mouseClick(page->UpdateButton, Qt::LeftButton);
+    EXPECT_EQ(page->LPDDataDelay->text(), "1000");
+    EXPECT_EQ(form->Server().DataDelay, 1000);
+    EXPECT_NE(home.Settings().find("OVERLAY=/ov/\r\n"), std::string::npos);
+    EXPECT_NE(home.Settings().find("LPDDATADELAY=1000\r\n"), std::string::npos);
+
+    QTest::mouseClick(page->FTPFailOVerCheck, Qt::LeftButton);
+    EXPECT_EQ(form->Server().Settings.Value("FTPFAILOVER"), "FALSE");
+}
+
+TEST(MainWindow, FailedStartUpIsReported)
+{
+    TWindowHome home;
+    auto form = std::make_unique<TPrintServerForm>(home.Dir.Path(), &home.Prompts);
+    EXPECT_FALSE(form->StartedUp());
+    ASSERT_EQ(home.Prompts.Messages.size(), 1u);
+    EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.");
+}

@@ -1,0 +1,50 @@
+// A server home in a temporary folder: printserver.inf written by the test,
+// the three working directories present, scripted prompts, fixed printers.
+#pragma once
+
+#include "app/printserver.h"
+#include "support/scriptedprompts.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <memory>
+
+class TServerHome {
+public:
+    TServerHome()
+    {
+        ForceDirs();
+    }
+    void ForceDirs()
+    {
+        for (const char* sub : {"spool", "results", "templates"})
+            QDir().mkpath(QString::fromStdString(Dir / sub));
+    }
+    // Settings with the critical values pointing into the home, plus extra lines.
+    std::string Critical() const
+    {
+        return "RESULTS=" + (Dir / "results") + "\r\nSPOOLER=" + (Dir / "spool") + "\r\nTEMPLATES=" + (Dir / "templates") +
+               "\r\nDEFLETTERHEAD=LH\r\n";
+    }
+    void WriteSettings(const std::string& text) { WriteFile(Dir / "printserver.inf", text); }
+    std::string Settings() const { return ReadFile(Dir / "printserver.inf"); }
+
+    std::unique_ptr<TPrintServer> MakeServer(std::vector<std::string> installed = {"Laser A", "Laser B", "Laser C"})
+    {
+        auto server = std::make_unique<TPrintServer>(Dir.Path());
+        server->SetPrompts(Prompts);
+        server->InstalledPrinters = [installed] { return installed; };
+        return server;
+    }
+
+    bool LogHas(const TPrintServer& server, const std::string& text) const
+    {
+        for (const std::string& line : server.Log.WindowLines())
+            if (line.find(text) != std::string::npos)
+                return true;
+        return false;
+    }
+
+    TTempDir Dir;
+    TScriptedPrompts Prompts;
+};

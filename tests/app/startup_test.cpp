@@ -1,0 +1,206 @@
+#include "app/serverfixture.h"
+
+#include "util/fileutil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string TextOf(const TSettings& s)
+{
+    std::string text;
+    for (const std::string& line : s.Lines())
+        text += line + "\r\n";
+    return text;
+}
+
+}  // namespace
+
+TEST(StartUp, MissingSettingsFileEndsTheProgramWithBothMessages)
+{
+    TServerHome home;
+    auto server = home.MakeServer();
+    EXPECT_FALSE(server->StartUp());
+    EXPECT_TRUE(home.LogHas(*server, "Warning. Setup file is missing."));
+    ASSERT_EQ(home.Prompts.Messages.size(), 1u);
+    EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.");
+    EXPECT_EQ(server->SettingsScore, 0);
+    EXPECT_TRUE(FileExists(home.Dir / "spoolerLog.txt"));
+}
+
+TEST(StartUp, EachCriticalValueIsRequired)
+{
+    for (const char* key : {"RESULTS", "SPOOLER", "TEMPLATES", "DEFLETTERHEAD"}) {
+        TServerHome home;
+        TSettings s;
+        s.SetLines({"RESULTS=/r", "SPOOLER=/s", "TEMPLATES=/t", "DEFLETTERHEAD=LH", "PRINTER1=Laser A"});
+        s.SetValue(key, "");
+        home.WriteSettings(TextOf(s));
+        auto server = home.MakeServer();
+        EXPECT_FALSE(server->StartUp()) << key;
+        ASSERT_EQ(home.Prompts.Messages.size(), 1u) << key;
+        EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.");
+    }
+}
+
+TEST(StartUp, NoPrinterEntriesEndTheProgramWithoutABox)
+{
+    TServerHome home;
+    home.WriteSettings(home.Critical() + "printer5=Laser C\r\nHOSTIP-5=10.0.0.5\r\n");
+    auto server = home.MakeServer();
+    EXPECT_FALSE(server->StartUp());
+    EXPECT_EQ(server->Printers.DefaultLabel, "NO PRINTERS SET.");
+    EXPECT_TRUE(home.Prompts.Messages.empty());
+    EXPECT_EQ(server->SettingsScore, 6);
+}
+
+TEST(StartUp, DefaultPrinterComesFromTheFirstLineSortedAsText)
+{
+    TServerHome home;
+    home.WriteSettings("; site settings\r\n" + home.Critical() + "PRINTER2=Laser A\r\nprinter5=Laser C\r\nPRINTER10=Laser B\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_EQ(server->Printers.Printerlist(), (std::vector<std::string> {"10=Laser B", "2=Laser A"}));
+    EXPECT_EQ(server->Printers.DefaultLabel, "Default is :Laser B");
+    EXPECT_EQ(server->DefaultPrinterNumber, "10");
+    EXPECT_EQ(server->Settings.Value("PRINTER"), "Laser B");
+    EXPECT_EQ(server->Printers.Selected(), 0);
+    EXPECT_EQ(server->Printers.NumberBox(), (std::vector<std::string> {"10", "2"}));
+    EXPECT_EQ(server->SettingsScore, 7);
+    // In memory only until "Update Now".
+    EXPECT_EQ(home.Settings().find("PRINTER=Laser B"), std::string::npos);
+
+    server->UpdateButtonClick();
+    const std::string saved = home.Settings();
+    // Directory values come back from their fields with the "/" they run with.
+    const std::string expectedStart = "; site settings\r\nRESULTS=" + (home.Dir / "results/") + "\r\nSPOOLER=" +
+                                      (home.Dir / "spool/") + "\r\nTEMPLATES=" + (home.Dir / "templates/") +
+                                      "\r\nDEFLETTERHEAD=LH\r\n"
+                                      "PRINTER2=Laser A\r\nprinter5=Laser C\r\nPRINTER10=Laser B\r\nPRINTER=Laser B\r\n";
+    EXPECT_EQ(saved.substr(0, expectedStart.size()), expectedStart);
+}
+
+TEST(StartUp, ExplicitDefaultAndItsNumber)
+{
+    TServerHome home;
+    home.WriteSettings(home.Critical() + "PRINTER3=Laser C|spare\r\nPRINTER=laser c\r\nPRINTER7=Laser A\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_EQ(server->Printers.DefaultLabel, "Default is :laser c");
+    EXPECT_EQ(server->DefaultPrinterNumber, "3");  // matched before the "|"
+    EXPECT_EQ(server->IndexOfPrinterName("LASER A"), 1);
+    EXPECT_EQ(server->IndexOfPrinterName("Laser C|spare"), 0);
+    EXPECT_EQ(server->IndexOfPrinterName("nothing"), -1);
+}
+
+TEST(StartUp, DefaultWithoutNumberedPrintersStillStarts)
+{
+    TServerHome home;
+    home.WriteSettings(home.Critical() + "PRINTER=Laser A\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_EQ(server->DefaultPrinterNumber, "");
+    EXPECT_EQ(server->SettingsScore, 7);
+}
+
+TEST(StartUp, DirectoriesGetTheirTrailingSlash)
+{
+    TServerHome home;
+    home.WriteSettings("RESULTS=" + (home.Dir / "results") + "\r\nSPOOLER=" + (home.Dir / "spool") + "\r\nTEMPLATES=" +
+                       (home.Dir / "templates") + "\r\nDEFLETTERHEAD=LH\r\nOVERLAY=\r\nPRINTER1=Laser A\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_EQ(server->SpoolDir, home.Dir / "spool/");
+    EXPECT_EQ(server->ResultsDir, home.Dir / "results/");
+    EXPECT_EQ(server->TemplatesDir, home.Dir / "templates/");
+    EXPECT_EQ(server->OverlayDir, "");
+    EXPECT_EQ(server->LprQueueDir, home.Dir / "lpdspooler/");
+    EXPECT_TRUE(DirExists(server->LprQueueDir));
+    EXPECT_EQ(server->Page.SpoolerDirectory, home.Dir / "spool/");
+    EXPECT_EQ(server->Page.PageMargins, "5,5,8,5");
+    EXPECT_EQ(server->Settings.Value("pagemargin"), "");  // not stored until "Update Now"
+    EXPECT_TRUE(server->Page.UpdateEnabled);
+}
+
+TEST(StartUp, DelayFailoverImagesAndMask)
+{
+    TServerHome home;
+    home.WriteSettings(home.Critical() +
+                       "LPDDATADELAY=5000\r\nFTPFAILOVER= yes\r\nIMAGES=/scan/\r\nimages3=/f/\r\nIMAGES2=/scan2/\r\n"
+                       "AUTOSCANSUBDIR=--**\r\nPRINTER1=Laser A\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_EQ(server->DataDelay, 5000);  // no range at start-up
+    EXPECT_EQ(server->Page.LpdDelay, "5000");
+    EXPECT_TRUE(server->Page.FtpFailover);
+    EXPECT_EQ(server->Settings.Value("FTPFAILOVER"), "TRUE");
+    EXPECT_EQ(server->ImageDirs, (std::vector<std::string> {"/scan/", "/scan2/"}));
+    EXPECT_EQ(server->AutoScanSubDir, "--**");
+}
+
+TEST(StartUp, FailoverValues)
+{
+    const std::pair<const char*, bool> cases[] = {{"yes", true}, {"T", true}, {"true", true}, {" Y", true},
+                                                  {"1", false},  {"no", false}, {"", false}, {"FALSE", false}};
+    for (const auto& [value, on] : cases) {
+        TServerHome home;
+        home.WriteSettings(home.Critical() + "FTPFAILOVER=" + value + "\r\nPRINTER1=Laser A\r\n");
+        auto server = home.MakeServer();
+        ASSERT_TRUE(server->StartUp());
+        EXPECT_EQ(server->Page.FtpFailover, on) << value;
+        // An off value stays as written until the box is clicked or "Update Now".
+        EXPECT_EQ(server->Settings.Value("FTPFAILOVER"), on ? std::string("TRUE") : std::string(value)) << value;
+    }
+}
+
+TEST(StartUp, NonNumericDelayRunsWithOne)
+{
+    TServerHome home;
+    home.WriteSettings(home.Critical() + "LPDDATADELAY=fast\r\nPRINTER1=Laser A\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_EQ(server->DataDelay, 1);
+}
+
+TEST(StartUp, MissingSpoolDirectoryDeclinedStopsTheChecksButNotTheServer)
+{
+    TServerHome home;
+    home.WriteSettings("RESULTS=" + (home.Dir / "nores") + "\r\nSPOOLER=" + (home.Dir / "nospool") +
+                       "\r\nTEMPLATES=" + (home.Dir / "notpl") + "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Laser A\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    ASSERT_EQ(home.Prompts.Questions.size(), 1u);  // results and templates not checked
+    EXPECT_EQ(home.Prompts.Questions[0].Caption, "Checking Settings");
+    EXPECT_EQ(home.Prompts.Questions[0].Text,
+              "The Print Spooler directory " + (home.Dir / "nospool/") + " does not exist.\r\nDo you want to create it?");
+    ASSERT_EQ(home.Prompts.Messages.size(), 1u);
+    EXPECT_EQ(home.Prompts.Messages[0].Caption, "Test Print Server");
+    EXPECT_EQ(home.Prompts.Messages[0].Text, "Directory was not created.\r\nTest print failed: no Spooler Directory");
+    EXPECT_FALSE(DirExists(home.Dir / "nospool"));
+}
+
+TEST(StartUp, MissingDirectoriesAcceptedAreCreated)
+{
+    TServerHome home;
+    home.WriteSettings("RESULTS=" + (home.Dir / "a/res") + "\r\nSPOOLER=" + (home.Dir / "a/spool") + "\r\nTEMPLATES=" +
+                       (home.Dir / "templates") + "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Laser A\r\n");
+    home.Prompts.Answers = {true, false};
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_TRUE(DirExists(home.Dir / "a/spool"));
+    ASSERT_EQ(home.Prompts.Questions.size(), 2u);
+    EXPECT_NE(home.Prompts.Questions[1].Text.find("The Result Files directory"), std::string::npos);
+    ASSERT_EQ(home.Prompts.Messages.size(), 1u);
+    EXPECT_EQ(home.Prompts.Messages[0].Caption, "Check Directories");
+    EXPECT_EQ(home.Prompts.Messages[0].Text, "Directory was not created.\r\nNo Result Directory");
+    EXPECT_FALSE(DirExists(home.Dir / "a/res"));
+}
+
+TEST(StartUp, InstalledPrintersFillThePrinterNameBox)
+{
+    TServerHome home;
+    home.WriteSettings(home.Critical() + "PRINTER1=Laser A\r\n");
+    auto server = home.MakeServer({"Office", "Laser A"});
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_EQ(server->Printers.PrinterNameCombo, (std::vector<std::string> {"Office", "Laser A"}));
+}

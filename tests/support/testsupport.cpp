@@ -1,0 +1,179 @@
+#include "support/testsupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <cerrno>
+#include <cstdio>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#ifndef PRINTORB_SOURCE_DIR
+#error "PRINTORB_SOURCE_DIR must be defined by the build"
+#endif
+
+TTempDir::TTempDir()
+{
+    FDir.setAutoRemove(true);
+    QFile::setPermissions(FDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                           QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                           QFileDevice::ExeOther);
+    FPath = FDir.path().toStdString() + "/";
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+std::string SourceDir()
+{
+    return PRINTORB_SOURCE_DIR;
+}
+
+std::string BinaryDir()
+{
+    return PRINTORB_BINARY_DIR;
+}
+
+namespace {
+
+bool RunScript(const QStringList& args, QString* output = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(QString::fromStdString(SourceDir() + "/tests/peers/cups-private.sh"), args);
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        return false;
+    }
+    if (output)
+        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    if (process.exitCode() != 0)
+        std::fprintf(stderr, "%s\n", process.readAllStandardError().constData());
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+}  // namespace
+
+TCupsPeer::TCupsPeer()
+{
+    QString port;
+    if (!RunScript({"start", QString::fromStdString(FDir.Path() + "cups")}, &port))
+        return;
+    FPort = port.toInt();
+    if (const char* old = std::getenv("CUPS_SERVER")) {
+        FHadServer = true;
+        FOldServer = old;
+    }
+    ::setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(FPort)).c_str(), 1);
+}
+
+TCupsPeer::~TCupsPeer()
+{
+    RunScript({"stop", QString::fromStdString(FDir.Path() + "cups")});
+    if (FHadServer)
+        ::setenv("CUPS_SERVER", FOldServer.c_str(), 1);
+    else
+        ::unsetenv("CUPS_SERVER");
+}
+
+bool TCupsPeer::AddQueue(const std::string& queue, const std::string& extraOptions)
+{
+    QStringList args {"add", QString::fromStdString(FDir.Path() + "cups"), QString::fromStdString(queue)};
+    if (!extraOptions.empty())
+        args += QString::fromStdString(extraOptions).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return RunScript(args);
+}
+
+bool TCupsPeer::SetDefault(const std::string& queue)
+{
+    QProcess process;
+    process.start(QStringLiteral("lpadmin"), {"-h", QString("127.0.0.1:%1").arg(FPort), "-d", QString::fromStdString(queue)});
+    return process.waitForFinished(10000) && process.exitCode() == 0;
+}
+
+std::string TCupsPeer::OutDir(const std::string& queue) const
+{
+    return FDir.Path() + "cups/out/" + queue + "/";
+}
+
+TListener::TListener()
+{
+    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(FFd, 16) != 0)
+        return;
+    socklen_t len = sizeof addr;
+    ::getsockname(FFd, reinterpret_cast<sockaddr*>(&addr), &len);
+    FPort = ntohs(addr.sin_port);
+}
+
+TListener::~TListener()
+{
+    Close();
+}
+
+void TListener::Close()
+{
+    for (int fd : FClients)
+        ::close(fd);
+    FClients.clear();
+    if (FFd >= 0)
+        ::close(FFd);
+    FFd = -1;
+}
+
+int TListener::AcceptPending()
+{
+    for (;;) {
+        const int fd = ::accept4(FFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            break;
+        FClients.push_back(fd);
+    }
+    return Accepted();
+}
+
+bool TListener::PeerClosed(int n)
+{
+    char buf[256];
+    for (;;) {
+        const ssize_t got = ::recv(FClients.at(static_cast<std::size_t>(n)), buf, sizeof buf, 0);
+        if (got == 0)
+            return true;
+        if (got < 0)
+            return errno != EAGAIN && errno != EWOULDBLOCK;
+    }
+}

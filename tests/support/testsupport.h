@@ -1,0 +1,76 @@
+// Helpers shared by the tests: temporary folders, file contents, waiting on
+// the event loop, and the private CUPS scheduler.
+#pragma once
+
+#include <QTemporaryDir>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TTempDir {
+public:
+    TTempDir();
+    // The folder's path with a trailing "/".
+    const std::string& Path() const { return FPath; }
+    std::string operator/(const std::string& name) const { return FPath + name; }
+
+private:
+    QTemporaryDir FDir;
+    std::string FPath;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+
+// Runs the event loop until the condition holds or the time runs out.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// Where the project's scripts and the built programs are.
+std::string SourceDir();
+std::string BinaryDir();
+
+// A private CUPS scheduler on 127.0.0.1, started by the project's own script
+// and stopped when this goes; CUPS_SERVER points at it meanwhile.
+class TCupsPeer {
+public:
+    TCupsPeer();
+    ~TCupsPeer();
+    TCupsPeer(const TCupsPeer&) = delete;
+    TCupsPeer& operator=(const TCupsPeer&) = delete;
+
+    bool Started() const { return FPort > 0; }
+    int Port() const { return FPort; }
+    // A queue whose jobs land whole in OutDir(queue).
+    bool AddQueue(const std::string& queue, const std::string& extraOptions = {});
+    bool SetDefault(const std::string& queue);
+    std::string OutDir(const std::string& queue) const;
+
+private:
+    TTempDir FDir;
+    int FPort = 0;
+    std::string FOldServer;
+    bool FHadServer = false;
+};
+
+// A plain TCP listener on 127.0.0.1 with a free port, for peers that only
+// need to accept connections and see them close.
+class TListener {
+public:
+    TListener();
+    ~TListener();
+    TListener(const TListener&) = delete;
+    TListener& operator=(const TListener&) = delete;
+
+    int Port() const { return FPort; }
+    // Accepts every connection that is waiting; returns how many are open.
+    int AcceptPending();
+    int Accepted() const { return static_cast<int>(FClients.size()); }
+    // true when the peer of accepted connection n has closed it.
+    bool PeerClosed(int n);
+    void Close();
+
+private:
+    int FFd = -1;
+    int FPort = 0;
+    std::vector<int> FClients;
+};

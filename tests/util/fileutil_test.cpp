@@ -1,0 +1,101 @@
+#include "util/fileutil.h"
+
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+TEST(FileHelpers, MoveFileToResults)
+{
+    TTempDir dir;
+    ForceDir(dir / "dst");
+    WriteFile(dir / "a.tvq", "A");
+    WriteFile(dir / "dst/a.tvq", "old");
+
+    EXPECT_EQ(MoveFileTo(dir.Path(), "  ", dir / "dst", ""), "ERROR - no source filename");
+    EXPECT_EQ(MoveFileTo(dir.Path(), "missing.tvq", dir / "dst", ""), "ERROR - no source file");
+    EXPECT_EQ(MoveFileTo(dir.Path(), "a.tvq", dir / "dst", "a.tvq"), "ERROR - destination exists");
+    EXPECT_EQ(ReadFile(dir / "a.tvq"), "A");
+    EXPECT_EQ(ReadFile(dir / "dst/a.tvq"), "old");
+
+    // All-space destination: moved under its own name; directories without "/".
+    WriteFile(dir / "b.tvq", "B");
+    EXPECT_EQ(MoveFileTo(dir.Path().substr(0, dir.Path().size() - 1), "b.tvq", dir / "dst", "   "), "OK");
+    EXPECT_FALSE(FileExists(dir / "b.tvq"));
+    EXPECT_EQ(ReadFile(dir / "dst/b.tvq"), "B");
+
+    EXPECT_EQ(MoveFileTo(dir.Path(), "a.tvq", dir / "nowhere/", "a.tvq").rfind("ERROR - system error ", 0), 0u);
+    EXPECT_TRUE(FileExists(dir / "a.tvq"));
+}
+
+TEST(FileHelpers, ScanSubPathAndEscape)
+{
+    EXPECT_EQ(ScanSubPath("AB12345", "**"), "AB/AB12345");
+    EXPECT_EQ(ScanSubPath("AB12345", "--**"), "12/AB12345");
+    EXPECT_EQ(ScanSubPath("AB12345", ""), "/AB12345");
+    EXPECT_EQ(ScanSubPath("AB", "****"), "AB/AB");
+    EXPECT_EQ(EscapeFileName("C:\\out\\a?b.pdf"), "C%3A%5Cout%5Ca%3Fb.pdf");
+    EXPECT_EQ(EscapeFileName("50%"), "50%");
+    EXPECT_EQ(EscapeFileName("a/b*\"<>|"), "a%2Fb%2A%22%3C%3E%7C");
+}
+
+TEST(FileHelpers, ListFilesFormatAndFilter)
+{
+    TTempDir dir;
+    WriteFile(dir / "one.TVQ", "1");
+    WriteFile(dir / "two.tvq", "22");
+    WriteFile(dir / "x.prn", "3");
+    ForceDir(dir / "sub.tvq");  // a directory that matches the mask
+
+    const std::string listing = ListFiles(dir / "*.tvq", 0, 2);
+    ASSERT_EQ(listing.substr(0, listing.find('\r')), "2");
+    std::set<std::string> names;
+    std::string rest = listing.substr(listing.find('\r') + 1);
+    while (!rest.empty()) {
+        const auto lf = rest.find('\n');
+        ASSERT_NE(lf, std::string::npos);
+        names.insert(rest.substr(0, lf));
+        ASSERT_EQ(rest[lf + 1], '\r');
+        rest = rest.substr(lf + 2);
+    }
+    EXPECT_EQ(names, (std::set<std::string> {"one.TVQ", "two.tvq"}));
+
+    EXPECT_EQ(ListFiles(dir / "*.doc", 0, 2), "0\r");
+    EXPECT_EQ(ListFiles(dir / "missing/*.tvq", 0, 2), "0\r");
+    EXPECT_EQ(ListFiles(dir / "x.prn", 0, 2 | 32), "1\rx.prn\n1\n\r");
+    // A filter of directories picks the directory only.
+    EXPECT_EQ(ListFiles(dir / "*.tvq", faDirectory, 2), "1\rsub.tvq\n\r");
+}
+
+TEST(FileHelpers, DirectoriesAndMasks)
+{
+    TTempDir dir;
+    EXPECT_FALSE(ForceDir(""));
+    EXPECT_TRUE(ForceDir(dir / "a/b/c"));
+    EXPECT_TRUE(DirExists(dir / "a/b/c/"));
+    EXPECT_FALSE(FileExists(dir / "a/b"));
+    EXPECT_TRUE(MatchesMask("REPORT.TPL", "*.tpl"));
+    EXPECT_TRUE(MatchesMask("a.b.tvq", "*.tvq"));
+    EXPECT_FALSE(MatchesMask("a.tvqx", "*.tvq"));
+    EXPECT_TRUE(MatchesMask("x1y", "x?y"));
+    EXPECT_EQ(IncludeTrailingSlash("/srv/spool"), "/srv/spool/");
+    EXPECT_EQ(IncludeTrailingSlash(""), "");
+    EXPECT_EQ(ExtractFileExt("/a.b/c.TVQ"), ".TVQ");
+    EXPECT_EQ(ExtractFileExt("/a.b/c"), "");
+}
+
+TEST(FileHelpers, AtomicWriteReplacesWholeAndLeavesNoTemporary)
+{
+    TTempDir dir;
+    WriteFile(dir / "out.pdf", "old");
+    EXPECT_EQ(WriteFileAtomic(dir / "out.pdf", "new contents"), "");
+    EXPECT_EQ(ReadFile(dir / "out.pdf"), "new contents");
+    EXPECT_EQ(ListFiles(dir / "*", 0, 2), "1\rout.pdf\n\r");
+    EXPECT_NE(WriteFileAtomic(dir / "no/such/dir/out.pdf", "x"), "");
+
+    std::string back;
+    EXPECT_TRUE(ReadFileBytes(dir / "out.pdf", back, 100));
+    EXPECT_EQ(back, "new contents");
+    EXPECT_FALSE(ReadFileBytes(dir / "out.pdf", back, 5));  // over the bound
+    EXPECT_FALSE(ReadFileBytes(dir.Path(), back, 100));     // a directory
+}
