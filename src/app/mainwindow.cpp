@@ -122,8 +122,11 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
 
     setWindowTitle(QString::fromLatin1(TPrintServer::kCaption));
     FStartedUp = FServer->StartUp();
-    Button1->setText(ToUnicode("Save as \"" + FServer->TempDir + "scrib.pdf\""));
-    Button2->setText(ToUnicode("Save as \"" + FServer->TempDir + "scrib.txw\""));
+    // The captions name the file; the folder (the temporary directory) is in the hint.
+    Button1->setText(QStringLiteral("Save as \"scrib.pdf\""));
+    Button1->setToolTip(ToUnicode(FServer->TempDir + "scrib.pdf"));
+    Button2->setText(QStringLiteral("Save as \"scrib.txw\""));
+    Button2->setToolTip(ToUnicode(FServer->TempDir + "scrib.txw"));
     if (FStartedUp)
         OptionPages->setCurrentWidget(PrinterPage);
     else
@@ -325,5 +328,6 @@ void TPrintServerForm::closeEvent(QCloseEvent* event)
 {
     // Closing is never refused.
     FServer->SpoolerLink.Close();
+    FServer->loginfo("Print server closed.");
     event->accept();
 }

@@ -57,6 +57,8 @@ bool TPrintServer::StartUp()
     if (!DirExists(LprQueueDir))
         ForceDir(LprQueueDir);
     CheckDirectories();
+    loginfo(std::string(kCaption) + " started in " + ProgramDir + ", spool directory " + SpoolDir + ", " +
+            std::to_string(Printers.Printerlist().size()) + " printer entries");
     return true;
 }
 

@@ -67,5 +67,8 @@ TEST(ServerProcess, TerminationClosesTheWindowCleanly)
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << signal;
         EXPECT_EQ(process.exitCode(), 0) << signal;
         EXPECT_TRUE(DirExists(home / "lpdspooler")) << signal;
+        const std::string log = ReadFile(home / "spoolerLog.txt");
+        EXPECT_NE(log.find("started in " + home.Path()), std::string::npos) << log;
+        EXPECT_NE(log.find(">Print server closed.\r\n"), std::string::npos) << log;
     }
 }

@@ -39,6 +39,8 @@ printf 'title=%s\nuser=%s\ncopies=%s\noptions=%s\ncontent-type=%s\n' "$3" "$2" "
 chmod 644 "$tmp" "$out/.job-$1.info"
 mv "$out/.job-$1.info" "$out/job-$1.info"
 mv "$tmp" "$out/job-$1.data"
+# PDF jobs can also be opened by name.
+if head -c 4 "$out/job-$1.data" | grep -q '%PDF'; then ln -f "$out/job-$1.data" "$out/job-$1.pdf"; fi
 exit 0
 BACKEND
   chmod 700 "$dir/bin/backend/capture"

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Starts the server on a fresh copy of demo/ under the build folder, with a
+# private CUPS scheduler whose printer "ORB-Demo" keeps every job it receives
+# in BUILD/demo-run/printed/ (PDF jobs as job-N.pdf). Ctrl-C stops both.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+home="$build/demo-run"
+
+rm -rf "$home"
+mkdir -p "$home"
+cp -r "$top/demo/." "$home/"
+sed -i "s|@HOME@|$home|g" "$home/printserver.inf"
+mkdir -p "$home"/{spool/temp,results,templates,overlays,images}
+
+peers="$top/tests/peers"
+"$peers/cups-private.sh" start "$home/cups" > /dev/null
+trap '"$peers/cups-private.sh" stop "$home/cups"' EXIT
+"$peers/cups-private.sh" add "$home/cups" ORB-Demo
+ln -sfn "$home/cups/out/ORB-Demo" "$home/printed"
+export CUPS_SERVER="127.0.0.1:$(cat "$home/cups/port")"
+lpadmin -d ORB-Demo
+unset PRINTER LPDEST
+
+# Sample requests wait in the spool folder for the first ticks.
+if compgen -G "$home/requests/*" > /dev/null; then cp "$home"/requests/* "$home/spool/"; fi
+
+echo "Demo home: $home (log: $home/spoolerLog.txt, printed jobs: $home/printed/)"
+export PRINTORB_HOME="$home"
+"$build/bin/printorb" || status=$?
+exit "${status:-0}"
