@@ -1,11 +1,15 @@
 # make run   - install what is missing, build, start the server on the demo setup
 # make test  - install what is missing, build, run every test
 # make build - build everything (build/bin/printorb, build/bin/printorb-tool)
+# make bench - run the benchmarks; make fuzz - run the fuzz targets (clang)
 
 BUILD_DIR ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build test run bench clean
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build test run bench fuzz clean
 
 all: build
 
@@ -29,5 +33,8 @@ run: build
 bench: build
 	scripts/run-bench.sh $(BUILD_DIR)
 
+fuzz: deps
+	scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(FUZZ_DIR)

@@ -1,6 +1,7 @@
 // PrintORB: the program entry. No command-line arguments; PRINTORB_HOME
 // names the server's home instead of the program's own directory.
 #include "app/mainwindow.h"
+#include "util/qtenv.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -34,8 +35,7 @@ std::string ProgramDirectory()
 
 int main(int argc, char* argv[])
 {
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PrepareQtEnvironment();
     QApplication::setAttribute(Qt::AA_Use96Dpi);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tova/Scrib ORB Print Server"));

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time.
+# Findings (crash-*, timeout-*, oom-*) are left in the fuzz build folder.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-build-fuzz}
+seconds=${2:-60}
+command -v clang++ >/dev/null || {
+  echo "Installing clang for the fuzz targets"; sudo_cmd=""; [[ $(id -u) -ne 0 ]] && sudo_cmd=sudo
+  $sudo_cmd apt-get install -y -qq --no-install-recommends clang libclang-rt-dev >/dev/null || $sudo_cmd apt-get install -y -qq clang
+}
+cmake -S "$top" -B "$dir" -G Ninja -DPRINTORB_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPRINTORB_WERROR=OFF
+cmake --build "$dir"
+status=0
+for target in fuzz_parse_request fuzz_base64; do
+  corpus="$dir/corpus-$target"; mkdir -p "$corpus"
+  if [[ $target == fuzz_parse_request ]]; then cp "$top"/demo/requests/*.tvq "$corpus/" 2>/dev/null || true; fi
+  echo "== $target for ${seconds}s"
+  (cd "$dir" && "./bin/$target" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
+      -print_final_stats=1 "corpus-$target") || status=1
+done
+exit $status

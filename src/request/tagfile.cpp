@@ -1,0 +1,60 @@
+#include "request/tagfile.h"
+
+#include "util/fileutil.h"
+
+namespace {
+
+constexpr std::uint64_t kMaxTagFileBytes = 4 * 1024 * 1024;
+
+}  // namespace
+
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::uint64_t maxBytes)
+{
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes, maxBytes))
+        return false;
+    lines.clear();
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        auto end = bytes.find('\n', start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        std::size_t stop = end;
+        if (stop > start && bytes[stop - 1] == '\r')
+            --stop;
+        lines.emplace_back(bytes, start, stop - start);
+        start = end + 1;
+    }
+    return true;
+}
+
+bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t maxBytes)
+{
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes, maxBytes))
+        return false;
+    // A line ends at CR LF or LF; a lone CR stays in the text (values drop it).
+    text.clear();
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n')
+            continue;
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            continue;
+        text += bytes[i];
+    }
+    return true;
+}
+
+bool LoadTagFile(const std::string& path, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log)
+{
+    std::vector<std::string> lines;
+    if (!ReadTextLines(path, lines, kMaxTagFileBytes)) {
+        log.loginfo("Warning!! The \"TAG\" file is missing.");
+        return false;
+    }
+    tagList = std::move(lines);
+    record.ClearValues();
+    record.LoadTags(tagList);
+    return true;
+}

@@ -1,0 +1,76 @@
+#include "tool/commands.h"
+#include "util/qtenv.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+
+namespace {
+
+const char* kUsage =
+    "usage: printorb-tool COMMAND ...\n"
+    "  parse FILE [--tags TAGS.TXT]   print a request as the server parses it, as JSON\n";
+
+}  // namespace
+
+std::string OptionValue(const TArgs& args, const std::string& option)
+{
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == option)
+            return args[i + 1];
+    return {};
+}
+
+TArgs Positionals(const TArgs& args, const std::vector<std::string>& optionsWithValues)
+{
+    TArgs out;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        bool takesValue = false;
+        for (const std::string& option : optionsWithValues)
+            takesValue = takesValue || args[i] == option;
+        if (takesValue) {
+            ++i;
+            continue;
+        }
+        out.push_back(args[i]);
+    }
+    return out;
+}
+
+std::string ToolHome(const TArgs& args)
+{
+    std::string home = OptionValue(args, "--home");
+    if (home.empty())
+        if (const char* env = std::getenv("PRINTORB_HOME"))
+            home = env;
+    if (home.empty())
+        home = QCoreApplication::applicationDirPath().toStdString();
+    if (!home.empty() && home.back() != '/')
+        home += '/';
+    return home;
+}
+
+int main(int argc, char* argv[])
+{
+    // Graphs and documents need fonts and images, never a display.
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PrepareQtEnvironment();
+    QGuiApplication::setAttribute(Qt::AA_Use96Dpi);
+    QGuiApplication app(argc, argv);
+
+    const std::map<std::string, std::function<int(const TArgs&)>> commands = {
+        {"parse", ParseCommand},
+    };
+    if (argc < 2 || commands.find(argv[1]) == commands.end()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const TArgs args(argv + 2, argv + argc);
+    return commands.at(argv[1])(args);
+}

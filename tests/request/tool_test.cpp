@@ -1,0 +1,81 @@
+// printorb-tool parse, run as the IT staff would run it.
+#include "support/testsupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    QByteArray Out;
+    QByteArray Err;
+};
+
+TRun RunTool(const QStringList& args)
+{
+    QProcess process;
+    process.start(QString::fromStdString(BinaryDir() + "/bin/printorb-tool"), args);
+    TRun run;
+    if (!process.waitForFinished(30000))
+        return run;
+    run.Status = process.exitCode();
+    run.Out = process.readAllStandardOutput();
+    run.Err = process.readAllStandardError();
+    return run;
+}
+
+}  // namespace
+
+TEST(ToolParse, PrintsTheRecordAsJson)
+{
+    TTempDir dir;
+    WriteFile(dir / "r.tvq", "HV_TEMPLATE~LH1^HV_REQCODE~R1^HV_PROCCODE~P1^HV_PATSUR~M\xDCLLER^HV_PATGENDER~\r\n"
+                             "^HV_IMAGEBOX~logo.bmp,10,20^HV_IMAGEBOX~b.png,1,2,3,4,5,6^HV_B64DATA~QUJD^HV_PRINTER~3\r\n");
+    WriteFile(dir / "tags.txt", "12|PATSUR|Patient surname\r\n");
+    const TRun run = RunTool({"parse", QString::fromStdString(dir / "r.tvq"), "--tags", QString::fromStdString(dir / "tags.txt")});
+    ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+    QJsonParseError error;
+    const QJsonObject json = QJsonDocument::fromJson(run.Out, &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << run.Out.toStdString();
+    EXPECT_EQ(json["TemplateName"].toString(), "LH1");
+    EXPECT_EQ(json["EmbeddedDocument"].toString(), "QUJD");
+    EXPECT_EQ(json["PrinterNumber"].toString(), "3");
+    EXPECT_FALSE(json["NoFooter"].toBool());
+
+    QMap<QString, QJsonObject> byName;
+    for (const QJsonValue& v : json["values"].toArray())
+        byName[v.toObject()["name"].toString()] = v.toObject();
+    EXPECT_EQ(byName["REQCODE"]["value"].toString(), "R1");
+    EXPECT_EQ(byName["PROCCODE"]["value"].toString(), "P1");
+    EXPECT_EQ(byName["PATSUR"]["key"].toString(), "12");
+    EXPECT_EQ(byName["PATSUR"]["value"].toString(), QString::fromUtf8("M\u00DCLLER"));
+    EXPECT_EQ(byName["PATGENDER"]["value"].toString(), QString(QChar(0)));
+    EXPECT_NE(run.Out.indexOf("\\u0000"), -1);
+    EXPECT_EQ(json["values"].toArray()[0].toObject()["name"].toString(), "PATSUR");  // list order: tags first
+
+    const QJsonArray images = json["images"].toArray();
+    ASSERT_EQ(images.size(), 2);
+    EXPECT_EQ(images[0].toObject()["FileName"].toString(), "logo.bmp");
+    EXPECT_EQ(images[0].toObject()["PosX"].toInt(), 200);
+    EXPECT_EQ(images[1].toObject()["TargetHeight"].toInt(), 6);
+    EXPECT_TRUE(images[1].toObject()["FromRequest"].toBool());
+    EXPECT_EQ(images[1].toObject()["LayoutCodeB"].toInt(), 3);
+}
+
+TEST(ToolParse, MissingTagFileWarnsOnStandardErrorOnly)
+{
+    TTempDir dir;
+    WriteFile(dir / "r.tvq", "HV_REQCODE~R1");
+    const TRun run = RunTool({"parse", QString::fromStdString(dir / "r.tvq"), "--tags", QString::fromStdString(dir / "none.txt")});
+    ASSERT_EQ(run.Status, 0);
+    EXPECT_NE(run.Err.indexOf("Warning!! The \"TAG\" file is missing."), -1);
+    EXPECT_EQ(QJsonDocument::fromJson(run.Out).object()["values"].toArray().isEmpty(), false);
+
+    EXPECT_EQ(RunTool({"parse", QString::fromStdString(dir / "absent.tvq")}).Status, 1);
+    EXPECT_EQ(RunTool({"parse"}).Status, 2);
+    EXPECT_EQ(RunTool({"nonsense"}).Status, 2);
+}
