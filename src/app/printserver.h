@@ -10,6 +10,7 @@
 #include "app/settingsstore.h"
 #include "platform/printing/printinglayer.h"
 #include "printers/printertable.h"
+#include "request/reportrecord.h"
 #include "spoolserver/spoolerlink.h"
 #include "util/prompts.h"
 
@@ -58,6 +59,9 @@ public:
     // false when the address needs correcting (the message has been shown).
     bool SpoolServerEditExit();
 
+    // tags.txt into TagList and the record's values; the warning when missing.
+    void LoadTagFile();
+
     void loginfo(std::string_view message) { Log.loginfo(message); }
     void SetPrompts(TPrompts& prompts) { FPrompts = &prompts; }
     TPrompts& Prompts() { return *FPrompts; }
@@ -72,6 +76,8 @@ public:
     TIndicators Indicators;
     TSpoolerLink SpoolerLink;
     TPrintingLayer Printing;
+    TReportRecord ReportRecord;
+    std::vector<std::string> TagList;
 
     std::string ProgramDir;
     std::string TempDir;

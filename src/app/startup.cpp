@@ -1,6 +1,7 @@
 // Start-up: settings file, derived directories, printer entries, directory checks.
 #include "app/printserver.h"
 
+#include "request/tagfile.h"
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
@@ -53,6 +54,10 @@ bool TPrintServer::StartUp()
     if (!setpagevalues())
         return false;
 
+    // The report-job set-up: a fresh record and the tag list.
+    ReportRecord = TReportRecord();
+    LoadTagFile();
+
     LprQueueDir = ProgramDir + "lpdspooler/";
     if (!DirExists(LprQueueDir))
         ForceDir(LprQueueDir);
@@ -60,6 +65,11 @@ bool TPrintServer::StartUp()
     loginfo(std::string(kCaption) + " started in " + ProgramDir + ", spool directory " + SpoolDir + ", " +
             std::to_string(Printers.Printerlist().size()) + " printer entries");
     return true;
+}
+
+void TPrintServer::LoadTagFile()
+{
+    ::LoadTagFile(ProgramDir + "tags.txt", TagList, ReportRecord, Log);
 }
 
 bool TPrintServer::setpagevalues()

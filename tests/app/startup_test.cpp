@@ -204,3 +204,22 @@ TEST(StartUp, InstalledPrintersFillThePrinterNameBox)
     ASSERT_TRUE(server->StartUp());
     EXPECT_EQ(server->Printers.PrinterNameCombo, (std::vector<std::string> {"Office", "Laser A"}));
 }
+
+TEST(StartUp, LoadsTheTagFileOrWarns)
+{
+    TServerHome home;
+    home.WriteSettings(home.Critical() + "PRINTER1=Laser A\r\n");
+    WriteFile(home.Dir / "tags.txt", "12|PATSUR|Patient surname\r\n13|REQCODE\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_EQ(server->TagList.size(), 2u);
+    EXPECT_EQ(server->ReportRecord.IndexOfKey("12"), 0);
+    EXPECT_FALSE(home.LogHas(*server, "Warning!! The \"TAG\" file is missing."));
+
+    TServerHome bare;
+    bare.WriteSettings(bare.Critical() + "PRINTER1=Laser A\r\n");
+    auto other = bare.MakeServer();
+    ASSERT_TRUE(other->StartUp());
+    EXPECT_TRUE(other->TagList.empty());
+    EXPECT_TRUE(bare.LogHas(*other, "Warning!! The \"TAG\" file is missing."));
+}
