@@ -1,0 +1,218 @@
+// The rich-text document engine that reports are composed in: three parts
+// (header 1, footer 4, main text 16), positions as 0-based characters of the
+// active part with every line break one LF, fields that survive edits around
+// them, positioned images, pages of a set size, and three file formats:
+// RTF (9), RTF with this engine's own attributes (3) and PDF (12).
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+#include <QTextCharFormat>
+#include <QTextCursor>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+class QPainter;
+class QTextDocument;
+
+// Engine failures that the caller's guarded step reports.
+class EDocumentEngineError : public std::runtime_error {
+public:
+    EDocumentEngineError(int number, const std::string& message) : std::runtime_error(message), Number(number) {}
+    int Number;
+};
+
+// The engine's error event: a handler sets CancelDisplay so that the engine
+// shows nothing itself.
+struct TEngineErrorEvent {
+    int Number = 0;
+    QString Description;
+    bool CancelDisplay = false;
+};
+
+// An image placed at a page position (twips from the page's top-left corner).
+struct TPositionedImage {
+    QString FileName;       // where it was loaded from; empty for embedded pictures
+    QImage Image;
+    QByteArray Encoded;     // the bytes written back to files (PNG or JPEG)
+    QByteArray EncodedFormat;
+    int PosX = 0;
+    int PosY = 0;
+    int ScaleX = 100;       // percent; 0 reads as 100
+    int ScaleY = 100;
+    int LayoutCodeA = 0;
+    int LayoutCodeB = 0;
+    int Distance1 = 0;
+    int Distance2 = 0;
+    int Distance3 = 0;
+    int Distance4 = 0;
+    bool EveryPage = false;  // from a header or footer: drawn on every page
+    int WidthTwips() const;
+    int HeightTwips() const;
+};
+
+// Page size and margins in twips; header and footer distances from the page
+// edge, or -1 to place them at the margins.
+struct TPageSetup {
+    int PageWidth = 11906;
+    int PageHeight = 16838;
+    int MarginL = 1134;
+    int MarginT = 1134;
+    int MarginR = 1134;
+    int MarginB = 1134;
+    int HeaderY = -1;
+    int FooterY = -1;
+};
+
+class TEnginePart;
+struct TLoadedDocument;
+
+class DocumentEngine {
+public:
+    enum Part { HeaderPart = 1, FooterPart = 4, MainPart = 16 };
+    enum Format { OwnFormat = 3, WordFormat = 9, PdfFormat = 12 };
+
+    DocumentEngine();
+    ~DocumentEngine();
+    DocumentEngine(const DocumentEngine&) = delete;
+    DocumentEngine& operator=(const DocumentEngine&) = delete;
+
+    // Documents and files.
+    void ClearDocument();
+    // Format 9 (whole document: parts, page layout, images) or format 3 into
+    // the selection of the main text. Throws EDocumentEngineError.
+    void LoadDocument(const QString& file, int position, int format, bool intoSelection);
+    int LoadSaveAttribute(int index) const;
+    // Non-zero when saved; the file appears whole or not at all.
+    int SaveDocument(const QString& file, int position, int format, bool selectionOnly);
+    QString LastError() const { return FLastError; }
+
+    // Text of the active part.
+    void ActivatePart(int part);
+    void SelectPart(int part);
+    int ActivePart() const { return FActive; }
+    QString Text() const;
+    void SetText(const QString& text);
+    int Find(const QString& text, int start, int options = 0) const;
+    int SelStart() const;
+    void SetSelStart(int position);
+    int SelLength() const;
+    void SetSelLength(int length);
+    QString SelText() const;
+    void SetSelText(const QString& text);
+
+    // Character and paragraph formats: with a selection they format it; in
+    // any case they apply to the text inserted next.
+    QString FontName() const;
+    void SetFontName(const QString& name);
+    int FontSize() const;
+    void SetFontSize(int points);
+    int FontBold() const;
+    void SetFontBold(int on);
+    int FontItalic() const;
+    void SetFontItalic(int on);
+    int FontUnderline() const;
+    void SetFontUnderline(int on);
+    int ForeColor() const;  // 0x00BBGGRR
+    void SetForeColor(int color);
+    int Alignment() const;  // 0 left, 1 right, 2 centre, 3 justified
+    void SetAlignment(int alignment);
+
+    // Fields: ranges with an id, a text, a changeable flag and a kind.
+    int InsertField(const QString& text);
+    void SetFieldKind(int id, int kind);
+    int FieldKind(int id) const;
+    int FieldCurrent() const { return FFieldCurrent; }
+    void SetFieldCurrent(int id);
+    QString FieldText() const;
+    void SetFieldText(const QString& text);
+    bool FieldChangeable() const;
+    void SetFieldChangeable(bool changeable);
+    int FieldStart() const;
+    std::vector<int> FieldIds(int part) const;
+
+    // Positioned images; false when the file cannot be loaded.
+    bool InsertImage(int variant, const QString& file, int x, int y, int scaleX, int scaleY, int r1, int r2,
+                     int layoutCodeA, int layoutCodeB, int d1, int d2, int d3, int d4, int r3);
+    const std::vector<TPositionedImage>& Images() const { return FImages; }
+
+    // Pages.
+    int CurrentPages();
+    int PageWidth() const { return FSetup.PageWidth; }
+    void SetPageWidth(int twips);
+    int PageHeight() const { return FSetup.PageHeight; }
+    void SetPageHeight(int twips);
+    int PageMarginL() const { return FSetup.MarginL; }
+    void SetPageMarginL(int twips);
+    int PageMarginT() const { return FSetup.MarginT; }
+    void SetPageMarginT(int twips);
+    int PageMarginR() const { return FSetup.MarginR; }
+    void SetPageMarginR(int twips);
+    int PageMarginB() const { return FSetup.MarginB; }
+    void SetPageMarginB(int twips);
+    const TPageSetup& PageSetup() const { return FSetup; }
+
+    // Drawing: page n (from 1) on the painter in PrintDevice, or any painter.
+    QPainter* PrintDevice() const { return FPrintDevice; }
+    void SetPrintDevice(QPainter* painter) { FPrintDevice = painter; }
+    void PrintPage(int page);
+    void DrawPage(QPainter& painter, int page);
+    // Prints every page through the handler the printing layer installs.
+    void PrintDocument(const QString& jobName, int a, int b, int c);
+    std::function<bool(DocumentEngine&, const QString& jobName)> PrintHandler;
+    // The whole document as PDF bytes.
+    QByteArray PdfBytes(const QString& title);
+
+    // View and layout switches kept for callers; the engine always shows
+    // header and footer when they hold text.
+    int ViewMode() const { return FViewMode; }
+    void SetViewMode(int mode) { FViewMode = mode; }
+    int HeaderFooter() const { return FHeaderFooter; }
+    void SetHeaderFooter(int value) { FHeaderFooter = value; }
+    int HeaderFooterStyle() const { return FHeaderFooterStyle; }
+    void SetHeaderFooterStyle(int value) { FHeaderFooterStyle = value; }
+    bool FormatSelection() const { return FFormatSelection; }
+    void SetFormatSelection(bool on) { FFormatSelection = on; }
+    void Refresh();
+
+    std::function<void(TEngineErrorEvent&)> OnError;
+    std::function<void()> OnChanged;  // for the view
+
+    // For the file writers and the view.
+    QTextDocument* PartDocument(int part) const;
+    const std::map<int, std::pair<int, int>> FieldRanges(int part) const;  // id -> [start, end)
+    bool FieldChangeableOf(int id) const;
+
+private:
+    friend struct TLoadedDocument;
+    TEnginePart& Active() const;
+    TEnginePart* PartOf(int id) const;
+    void Fail(int number, const QString& message);
+    void Changed();
+    void AdoptLoaded(TLoadedDocument& loaded);
+    void InsertLoadedIntoSelection(TLoadedDocument& loaded);
+    void ApplyCharFormat(const QTextCharFormat& format);
+    void UpdateLayout();
+
+    std::unique_ptr<TEnginePart> FHeader;
+    std::unique_ptr<TEnginePart> FFooter;
+    std::unique_ptr<TEnginePart> FMain;
+    int FActive = MainPart;
+    int FFieldCurrent = 0;
+    int FNextFieldId = 1;
+    std::vector<TPositionedImage> FImages;
+    TPageSetup FSetup;
+    int FLoadedAttributes[6] = {11906, 16838, 1134, 1134, 1134, 1134};
+    QPainter* FPrintDevice = nullptr;
+    int FViewMode = 0;
+    int FHeaderFooter = 0;
+    int FHeaderFooterStyle = 0;
+    bool FFormatSelection = true;
+    bool FLayoutDirty = true;
+    QString FLastError;
+};
