@@ -51,6 +51,8 @@ struct TPositionedImage {
     int Distance2 = 0;
     int Distance3 = 0;
     int Distance4 = 0;
+    int WidthOverride = 0;   // twips, when the file gave the size
+    int HeightOverride = 0;
     bool EveryPage = false;  // from a header or footer: drawn on every page
     int WidthTwips() const;
     int HeightTwips() const;
@@ -67,6 +69,17 @@ struct TPageSetup {
     int MarginB = 1134;
     int HeaderY = -1;
     int FooterY = -1;
+};
+
+// Where the parts sit on every page, in twips.
+struct TPageGeometry {
+    double Width = 0;
+    double HeaderTop = 0;
+    double HeaderHeight = 0;
+    double BodyTop = 0;
+    double BodyHeight = 0;
+    double FooterTop = 0;
+    double FooterHeight = 0;
 };
 
 class TEnginePart;
@@ -156,6 +169,7 @@ public:
     int PageMarginB() const { return FSetup.MarginB; }
     void SetPageMarginB(int twips);
     const TPageSetup& PageSetup() const { return FSetup; }
+    const TPageGeometry& Geometry();
 
     // Drawing: page n (from 1) on the painter in PrintDevice, or any painter.
     QPainter* PrintDevice() const { return FPrintDevice; }
@@ -187,6 +201,7 @@ public:
     QTextDocument* PartDocument(int part) const;
     const std::map<int, std::pair<int, int>> FieldRanges(int part) const;  // id -> [start, end)
     bool FieldChangeableOf(int id) const;
+    const TEnginePart& PartData(int part) const;
 
 private:
     friend struct TLoadedDocument;
@@ -214,5 +229,6 @@ private:
     int FHeaderFooterStyle = 0;
     bool FFormatSelection = true;
     bool FLayoutDirty = true;
+    TPageGeometry FGeometry;
     QString FLastError;
 };

@@ -1,0 +1,695 @@
+#include "platform/docengine/documentengine.h"
+
+#include "platform/docengine/enginepart.h"
+#include "platform/docengine/rtfreader.h"
+#include "platform/docengine/rtfwriter.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QTextBlock>
+#include <QTextDocumentFragment>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 kMaxDocumentBytes = 128ll * 1024 * 1024;
+
+QString NormaliseBreaks(const QString& text)
+{
+    QString out = text;
+    out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
+}
+
+QColor FromColorRef(int color)
+{
+    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+int ToColorRef(const QColor& color)
+{
+    return color.red() | (color.green() << 8) | (color.blue() << 16);
+}
+
+bool WriteWhole(const QString& file, const QByteArray& bytes, QString& error)
+{
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) {
+        error = out.errorString();
+        out.cancelWriting();
+        return false;
+    }
+    if (!out.commit()) {
+        error = out.errorString();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int TPositionedImage::WidthTwips() const
+{
+    if (WidthOverride > 0)
+        return WidthOverride;
+    const double dpi = Image.dotsPerMeterX() > 0 ? Image.dotsPerMeterX() * 0.0254 : 96.0;
+    return static_cast<int>(Image.width() * 1440.0 / dpi * (ScaleX == 0 ? 100 : ScaleX) / 100.0);
+}
+
+int TPositionedImage::HeightTwips() const
+{
+    if (HeightOverride > 0)
+        return HeightOverride;
+    const double dpi = Image.dotsPerMeterY() > 0 ? Image.dotsPerMeterY() * 0.0254 : 96.0;
+    return static_cast<int>(Image.height() * 1440.0 / dpi * (ScaleY == 0 ? 100 : ScaleY) / 100.0);
+}
+
+DocumentEngine::DocumentEngine()
+    : FHeader(std::make_unique<TEnginePart>()), FFooter(std::make_unique<TEnginePart>()),
+      FMain(std::make_unique<TEnginePart>())
+{
+}
+
+DocumentEngine::~DocumentEngine() = default;
+
+TEnginePart& DocumentEngine::Active() const
+{
+    switch (FActive) {
+    case HeaderPart: return *FHeader;
+    case FooterPart: return *FFooter;
+    default: return *FMain;
+    }
+}
+
+QTextDocument* DocumentEngine::PartDocument(int part) const
+{
+    switch (part) {
+    case HeaderPart: return FHeader->Doc.get();
+    case FooterPart: return FFooter->Doc.get();
+    default: return FMain->Doc.get();
+    }
+}
+
+const TEnginePart& DocumentEngine::PartData(int part) const
+{
+    switch (part) {
+    case HeaderPart: return *FHeader;
+    case FooterPart: return *FFooter;
+    default: return *FMain;
+    }
+}
+
+void DocumentEngine::Fail(int number, const QString& message)
+{
+    FLastError = message;
+    TEngineErrorEvent event;
+    event.Number = number;
+    event.Description = message;
+    if (OnError)
+        OnError(event);
+    throw EDocumentEngineError(number, message.toStdString());
+}
+
+void DocumentEngine::Changed()
+{
+    FLayoutDirty = true;
+    if (OnChanged)
+        OnChanged();
+}
+
+void DocumentEngine::ClearDocument()
+{
+    FHeader->Clear();
+    FFooter->Clear();
+    FMain->Clear();
+    FImages.clear();
+    FFieldCurrent = 0;
+    FActive = MainPart;
+    Changed();
+}
+
+// ---- documents and files -------------------------------------------------
+
+void DocumentEngine::LoadDocument(const QString& file, int, int format, bool intoSelection)
+{
+    QFile in(file);
+    if (!in.exists())
+        Fail(1, QStringLiteral("The file %1 does not exist.").arg(file));
+    if (in.size() > kMaxDocumentBytes)
+        Fail(2, QStringLiteral("The file %1 is too large to be a letterhead or template.").arg(file));
+    if (!in.open(QIODevice::ReadOnly))
+        Fail(3, QStringLiteral("The file %1 cannot be read: %2").arg(file, in.errorString()));
+    const QByteArray bytes = in.readAll();
+    const QString refusal = RefuseNonRtf(bytes, file);
+    if (!refusal.isEmpty())
+        Fail(4, refusal);
+
+    TLoadedDocument loaded;
+    ReadRtf(bytes, loaded);
+    const TPageSetup& s = loaded.Setup;
+    const int attributes[6] = {s.PageWidth, s.PageHeight, s.MarginL, s.MarginT, s.MarginR, s.MarginB};
+    std::copy(std::begin(attributes), std::end(attributes), FLoadedAttributes);
+    if (intoSelection && format == OwnFormat)
+        InsertLoadedIntoSelection(loaded);
+    else
+        AdoptLoaded(loaded);
+    Changed();
+}
+
+void DocumentEngine::AdoptLoaded(TLoadedDocument& loaded)
+{
+    *FHeader = std::move(loaded.Header);
+    *FFooter = std::move(loaded.Footer);
+    *FMain = std::move(loaded.Main);
+    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get()}) {
+        part->Selection = QTextCursor(part->Doc.get());
+        for (const auto& [id, field] : part->Fields)
+            FNextFieldId = std::max(FNextFieldId, id + 1);
+    }
+    FImages = std::move(loaded.Images);
+    for (TPositionedImage& image : loaded.OwnImages)
+        FImages.push_back(std::move(image));
+    FSetup = loaded.Setup;
+    FActive = MainPart;
+    FFieldCurrent = 0;
+}
+
+void DocumentEngine::InsertLoadedIntoSelection(TLoadedDocument& loaded)
+{
+    TEnginePart& main = *FMain;
+    QTextCursor& cursor = main.Selection;
+    const int start = cursor.selectionStart();
+    cursor.removeSelectedText();
+    for (const auto& [name, picture] : loaded.Main.Pictures) {
+        main.Doc->addResource(QTextDocument::ImageResource, QUrl(name),
+                              loaded.Main.Doc->resource(QTextDocument::ImageResource, QUrl(name)));
+        main.Pictures[name] = picture;
+    }
+    const int before = main.Length();
+    cursor.insertFragment(QTextDocumentFragment(loaded.Main.Doc.get()));
+    const int inserted = main.Length() - before;
+    for (const auto& [id, field] : loaded.Main.Fields) {
+        const auto [from, to] = loaded.Main.FieldRange(field);
+        const int newId = PartOf(id) ? FNextFieldId++ : id;
+        FNextFieldId = std::max(FNextFieldId, newId + 1);
+        main.AddField(newId, std::min(start + from, start + inserted), std::min(start + to, start + inserted),
+                      field.Changeable, field.Kind);
+    }
+    // Images the file describes with its own attributes are placed again by
+    // the caller; embedded pictures come along.
+    for (TPositionedImage& image : loaded.Images)
+        FImages.push_back(std::move(image));
+    cursor.setPosition(start + inserted);
+}
+
+int DocumentEngine::LoadSaveAttribute(int index) const
+{
+    return index >= 0 && index < 6 ? FLoadedAttributes[index] : 0;
+}
+
+int DocumentEngine::SaveDocument(const QString& file, int, int format, bool)
+{
+    QByteArray bytes;
+    if (format == PdfFormat)
+        bytes = PdfBytes(QFileInfo(file).completeBaseName());
+    else if (format == WordFormat || format == OwnFormat)
+        bytes = WriteRtf(*this, format == OwnFormat);
+    else {
+        FLastError = QStringLiteral("Unknown document format %1").arg(format);
+        return 0;
+    }
+    QString error;
+    if (!WriteWhole(file, bytes, error)) {
+        FLastError = QStringLiteral("Could not save %1: %2").arg(file, error);
+        return 0;
+    }
+    return 1;
+}
+
+// ---- text and selection --------------------------------------------------
+
+void DocumentEngine::ActivatePart(int part)
+{
+    FActive = (part == HeaderPart || part == FooterPart) ? part : MainPart;
+}
+
+void DocumentEngine::SelectPart(int part)
+{
+    ActivatePart(part);
+}
+
+QString DocumentEngine::Text() const
+{
+    return Active().Text();
+}
+
+void DocumentEngine::SetText(const QString& text)
+{
+    // Keep what stays the same, so formats and fields before the change survive.
+    TEnginePart& part = Active();
+    const QString current = part.Text();
+    const QString wanted = NormaliseBreaks(text);
+    int common = 0;
+    while (common < current.size() && common < wanted.size() && current[common] == wanted[common])
+        ++common;
+    QTextCursor cursor(part.Doc.get());
+    cursor.setPosition(common);
+    cursor.setPosition(part.Length(), QTextCursor::KeepAnchor);
+    part.Insert(cursor, wanted.mid(common), part.InputFormat);
+    part.Selection.setPosition(part.Length());
+    Changed();
+}
+
+int DocumentEngine::Find(const QString& text, int start, int) const
+{
+    if (text.isEmpty() || start < 0)
+        return -1;
+    return static_cast<int>(Text().indexOf(text, start));
+}
+
+int DocumentEngine::SelStart() const
+{
+    return Active().Selection.selectionStart();
+}
+
+// The format text typed at a position would get: that of the character
+// before it (after it at the start of a block), never an image's.
+static QTextCharFormat TextFormatAt(const TEnginePart& part, int position, const QTextCharFormat& fallback)
+{
+    if (part.Length() == 0)
+        return fallback;
+    QTextCursor at(part.Doc.get());
+    at.setPosition(std::max(position, 1));
+    QTextCharFormat format = at.charFormat();
+    if (format.isImageFormat()) {
+        QTextCharFormat text = TEnginePart::DefaultCharFormat();
+        text.setFont(format.font(), QTextCharFormat::FontPropertiesSpecifiedOnly);
+        return text;
+    }
+    return format;
+}
+
+void DocumentEngine::SetSelStart(int position)
+{
+    TEnginePart& part = Active();
+    const int length = part.Length();
+    const int start = std::clamp(position, 0, length);
+    // The selection keeps its length where it can.
+    const int selected = std::min(SelLength(), length - start);
+    part.InputFormat = TextFormatAt(part, start, part.InputFormat);
+    part.Selection.setPosition(start);
+    part.Selection.setPosition(start + selected, QTextCursor::KeepAnchor);
+}
+
+int DocumentEngine::SelLength() const
+{
+    const QTextCursor& s = Active().Selection;
+    return s.selectionEnd() - s.selectionStart();
+}
+
+void DocumentEngine::SetSelLength(int length)
+{
+    TEnginePart& part = Active();
+    const int start = part.Selection.selectionStart();
+    const int end = std::clamp(start + std::max(0, length), start, part.Length());
+    part.Selection.setPosition(start);
+    part.Selection.setPosition(end, QTextCursor::KeepAnchor);
+}
+
+QString DocumentEngine::SelText() const
+{
+    return Text().mid(SelStart(), SelLength());
+}
+
+void DocumentEngine::SetSelText(const QString& text)
+{
+    TEnginePart& part = Active();
+    part.Insert(part.Selection, NormaliseBreaks(text), part.InputFormat);
+    Changed();
+}
+
+// ---- formats -------------------------------------------------------------
+
+void DocumentEngine::ApplyCharFormat(const QTextCharFormat& format)
+{
+    TEnginePart& part = Active();
+    part.InputFormat.merge(format);
+    if (part.Selection.hasSelection()) {
+        part.Selection.mergeCharFormat(format);
+        Changed();
+    }
+}
+
+static QTextCharFormat CurrentFormat(const TEnginePart& part)
+{
+    if (!part.Selection.hasSelection())
+        return part.InputFormat;
+    return TextFormatAt(part, part.Selection.selectionStart() + 1, part.InputFormat);
+}
+
+QString DocumentEngine::FontName() const
+{
+    const QStringList families = CurrentFormat(Active()).fontFamilies().toStringList();
+    return families.isEmpty() ? QStringLiteral("Arial") : families.first();
+}
+
+void DocumentEngine::SetFontName(const QString& name)
+{
+    QTextCharFormat f;
+    f.setFontFamilies(QStringList {name});
+    ApplyCharFormat(f);
+}
+
+int DocumentEngine::FontSize() const
+{
+    const double size = CurrentFormat(Active()).fontPointSize();
+    return size > 0 ? qRound(size) : 10;
+}
+
+void DocumentEngine::SetFontSize(int points)
+{
+    if (points <= 0 || points > 1638)
+        Fail(10, QStringLiteral("Font size %1 is out of range.").arg(points));
+    QTextCharFormat f;
+    f.setFontPointSize(points);
+    ApplyCharFormat(f);
+}
+
+int DocumentEngine::FontBold() const
+{
+    return CurrentFormat(Active()).fontWeight() >= QFont::DemiBold ? 1 : 0;
+}
+
+void DocumentEngine::SetFontBold(int on)
+{
+    QTextCharFormat f;
+    f.setFontWeight(on ? QFont::Bold : QFont::Normal);
+    ApplyCharFormat(f);
+}
+
+int DocumentEngine::FontItalic() const
+{
+    return CurrentFormat(Active()).fontItalic() ? 1 : 0;
+}
+
+void DocumentEngine::SetFontItalic(int on)
+{
+    QTextCharFormat f;
+    f.setFontItalic(on != 0);
+    ApplyCharFormat(f);
+}
+
+int DocumentEngine::FontUnderline() const
+{
+    return CurrentFormat(Active()).fontUnderline() ? 1 : 0;
+}
+
+void DocumentEngine::SetFontUnderline(int on)
+{
+    QTextCharFormat f;
+    f.setFontUnderline(on != 0);
+    ApplyCharFormat(f);
+}
+
+int DocumentEngine::ForeColor() const
+{
+    const QTextCharFormat f = CurrentFormat(Active());
+    return f.hasProperty(QTextFormat::ForegroundBrush) ? ToColorRef(f.foreground().color()) : 0;
+}
+
+void DocumentEngine::SetForeColor(int color)
+{
+    QTextCharFormat f;
+    f.setForeground(FromColorRef(color));
+    ApplyCharFormat(f);
+}
+
+int DocumentEngine::Alignment() const
+{
+    const Qt::Alignment a = Active().Selection.blockFormat().alignment();
+    if (a & Qt::AlignHCenter)
+        return 2;
+    if (a & Qt::AlignJustify)
+        return 3;
+    if (a & Qt::AlignRight)
+        return 1;
+    return 0;
+}
+
+void DocumentEngine::SetAlignment(int alignment)
+{
+    static const Qt::Alignment kAlign[] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter, Qt::AlignJustify};
+    if (alignment < 0 || alignment > 3)
+        Fail(11, QStringLiteral("Alignment %1 is out of range.").arg(alignment));
+    QTextBlockFormat f;
+    f.setAlignment(kAlign[alignment] | Qt::AlignAbsolute);
+    Active().Selection.mergeBlockFormat(f);
+    Changed();
+}
+
+// ---- fields ----------------------------------------------------------------
+
+TEnginePart* DocumentEngine::PartOf(int id) const
+{
+    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get()})
+        if (part->Fields.count(id))
+            return part;
+    return nullptr;
+}
+
+int DocumentEngine::InsertField(const QString& text)
+{
+    TEnginePart& part = Active();
+    int start = part.Selection.selectionStart();
+    int end = part.Selection.selectionEnd();
+    if (!text.isEmpty()) {
+        part.Selection.removeSelectedText();
+        start = part.Selection.position();
+        const QString inserted = NormaliseBreaks(text);
+        part.Insert(part.Selection, inserted, part.InputFormat);
+        end = start + static_cast<int>(inserted.size());
+    }
+    for (const auto& [id, field] : part.Fields) {
+        const auto [from, to] = part.FieldRange(field);
+        if (start < to && end > from && !(start <= from && end >= to && from == to))
+            Fail(20, QStringLiteral("A field cannot be made inside another field."));
+    }
+    const int id = FNextFieldId++;
+    part.AddField(id, start, end, true, 0);
+    FFieldCurrent = id;
+    Changed();
+    return id;
+}
+
+void DocumentEngine::SetFieldKind(int id, int kind)
+{
+    TEnginePart* part = PartOf(id);
+    if (!part)
+        Fail(21, QStringLiteral("There is no field %1.").arg(id));
+    part->Fields[id].Kind = kind;
+}
+
+int DocumentEngine::FieldKind(int id) const
+{
+    const TEnginePart* part = PartOf(id);
+    return part ? part->Fields.at(id).Kind : 0;
+}
+
+void DocumentEngine::SetFieldCurrent(int id)
+{
+    if (!PartOf(id))
+        Fail(21, QStringLiteral("There is no field %1.").arg(id));
+    FFieldCurrent = id;
+}
+
+QString DocumentEngine::FieldText() const
+{
+    const TEnginePart* part = PartOf(FFieldCurrent);
+    if (!part)
+        return {};
+    const auto [from, to] = part->FieldRange(part->Fields.at(FFieldCurrent));
+    return part->Text().mid(from, to - from);
+}
+
+void DocumentEngine::SetFieldText(const QString& text)
+{
+    TEnginePart* part = PartOf(FFieldCurrent);
+    if (!part)
+        Fail(21, QStringLiteral("There is no current field."));
+    TEngineField& field = part->Fields[FFieldCurrent];
+    const auto [from, to] = part->FieldRange(field);
+    QTextCursor cursor(part->Doc.get());
+    cursor.setPosition(from);
+    // The field's text keeps the look of what it replaces.
+    const QTextCharFormat format = to > from ? TextFormatAt(*part, from + 1, part->InputFormat) : part->InputFormat;
+    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    const QString inserted = NormaliseBreaks(text);
+    part->Insert(cursor, inserted, format);
+    field.Start.setPosition(from);
+    field.End.setPosition(from + static_cast<int>(inserted.size()));
+    Changed();
+}
+
+bool DocumentEngine::FieldChangeable() const
+{
+    const TEnginePart* part = PartOf(FFieldCurrent);
+    return part ? part->Fields.at(FFieldCurrent).Changeable : false;
+}
+
+void DocumentEngine::SetFieldChangeable(bool changeable)
+{
+    TEnginePart* part = PartOf(FFieldCurrent);
+    if (!part)
+        Fail(21, QStringLiteral("There is no current field."));
+    part->Fields[FFieldCurrent].Changeable = changeable;
+}
+
+bool DocumentEngine::FieldChangeableOf(int id) const
+{
+    const TEnginePart* part = PartOf(id);
+    return part ? part->Fields.at(id).Changeable : false;
+}
+
+int DocumentEngine::FieldStart() const
+{
+    const TEnginePart* part = PartOf(FFieldCurrent);
+    return part ? part->FieldRange(part->Fields.at(FFieldCurrent)).first : -1;
+}
+
+std::vector<int> DocumentEngine::FieldIds(int part) const
+{
+    std::vector<int> ids;
+    const TEnginePart& p = part == HeaderPart ? *FHeader : part == FooterPart ? *FFooter : *FMain;
+    for (const auto& [id, field] : p.Fields)
+        ids.push_back(id);
+    return ids;
+}
+
+const std::map<int, std::pair<int, int>> DocumentEngine::FieldRanges(int part) const
+{
+    std::map<int, std::pair<int, int>> ranges;
+    const TEnginePart& p = part == HeaderPart ? *FHeader : part == FooterPart ? *FFooter : *FMain;
+    for (const auto& [id, field] : p.Fields)
+        ranges[id] = p.FieldRange(field);
+    return ranges;
+}
+
+// ---- images --------------------------------------------------------------
+
+bool DocumentEngine::InsertImage(int, const QString& file, int x, int y, int scaleX, int scaleY, int, int,
+                                 int layoutCodeA, int layoutCodeB, int d1, int d2, int d3, int d4, int)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly) || in.size() > kMaxDocumentBytes)
+        return false;
+    QByteArray bytes = in.readAll();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAllocationLimit(512);
+    TPositionedImage image;
+    if (!reader.read(&image.Image) || image.Image.isNull())
+        return false;
+    const QByteArray format = reader.format().toLower();
+    if (format == "png" || format == "jpeg" || format == "jpg") {
+        image.Encoded = bytes;
+        image.EncodedFormat = format == "png" ? "png" : "jpeg";
+    }
+    image.FileName = file;
+    image.PosX = x;
+    image.PosY = y;
+    image.ScaleX = scaleX == 0 ? 100 : scaleX;
+    image.ScaleY = scaleY == 0 ? 100 : scaleY;
+    image.LayoutCodeA = layoutCodeA;
+    image.LayoutCodeB = layoutCodeB;
+    image.Distance1 = d1;
+    image.Distance2 = d2;
+    image.Distance3 = d3;
+    image.Distance4 = d4;
+    FImages.push_back(std::move(image));
+    Changed();
+    return true;
+}
+
+// ---- pages -----------------------------------------------------------------
+
+void DocumentEngine::SetPageWidth(int twips)
+{
+    if (twips < 1440 || twips > 31680)
+        Fail(30, QStringLiteral("Page width %1 is out of range.").arg(twips));
+    FSetup.PageWidth = twips;
+    Changed();
+}
+
+void DocumentEngine::SetPageHeight(int twips)
+{
+    if (twips < 1440 || twips > 31680)
+        Fail(30, QStringLiteral("Page height %1 is out of range.").arg(twips));
+    FSetup.PageHeight = twips;
+    Changed();
+}
+
+#define ORB_MARGIN_SETTER(NAME, FIELD)                                                  \
+    void DocumentEngine::NAME(int twips)                                               \
+    {                                                                                  \
+        if (twips < 0 || twips > 15840)                                                \
+            Fail(31, QStringLiteral("Page margin %1 is out of range.").arg(twips));    \
+        FSetup.FIELD = twips;                                                          \
+        Changed();                                                                     \
+    }
+ORB_MARGIN_SETTER(SetPageMarginL, MarginL)
+ORB_MARGIN_SETTER(SetPageMarginT, MarginT)
+ORB_MARGIN_SETTER(SetPageMarginR, MarginR)
+ORB_MARGIN_SETTER(SetPageMarginB, MarginB)
+#undef ORB_MARGIN_SETTER
+
+void DocumentEngine::Refresh()
+{
+    if (OnChanged)
+        OnChanged();
+}
+
+void DocumentEngine::PrintPage(int page)
+{
+    if (!FPrintDevice)
+        Fail(40, QStringLiteral("There is no print device."));
+    DrawPage(*FPrintDevice, page);
+}
+
+void DocumentEngine::PrintDocument(const QString& jobName, int, int, int)
+{
+    if (!PrintHandler)
+        Fail(41, QStringLiteral("No printer is set up for printing %1.").arg(jobName));
+    if (!PrintHandler(*this, jobName))
+        Fail(42, QStringLiteral("%1 could not be printed.").arg(jobName));
+}
+
+QByteArray DocumentEngine::PdfBytes(const QString& title)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setResolution(1440);
+        writer.setCreator(QStringLiteral("PrintORB"));
+        writer.setTitle(title);
+        writer.setPageSize(QPageSize(QSizeF(FSetup.PageWidth / 20.0, FSetup.PageHeight / 20.0), QPageSize::Point));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter(&writer);
+        const int pages = CurrentPages();
+        for (int page = 1; page <= pages; ++page) {
+            if (page > 1)
+                writer.newPage();
+            DrawPage(painter, page);
+        }
+    }
+    return bytes;
+}

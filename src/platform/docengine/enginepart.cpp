@@ -1,0 +1,133 @@
+#include "platform/docengine/enginepart.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QFont>
+#include <QTextBlock>
+#include <QTextFrame>
+#include <QUrl>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<int> gPictureCounter {0};
+
+void InstallFontSubstitutes()
+{
+    // Metric-compatible faces for the fonts Windows letterheads name.
+    static const bool once = [] {
+        const std::pair<const char*, const char*> table[] = {
+            {"MS Sans Serif", "Liberation Sans"}, {"Arial", "Liberation Sans"},    {"Helvetica", "Liberation Sans"},
+            {"Tahoma", "Liberation Sans"},        {"Verdana", "Liberation Sans"},  {"Calibri", "Carlito"},
+            {"Cambria", "Caladea"},               {"Times New Roman", "Liberation Serif"},
+            {"Times", "Liberation Serif"},        {"Courier New", "Liberation Mono"}, {"Courier", "Liberation Mono"},
+        };
+        for (const auto& [family, substitute] : table)
+            QFont::insertSubstitution(QString::fromLatin1(family), QString::fromLatin1(substitute));
+        return true;
+    }();
+    (void)once;
+}
+
+}  // namespace
+
+QPaintDevice* TEnginePart::LayoutDevice()
+{
+    static QImage device = [] {
+        QImage image(1, 1, QImage::Format_Mono);
+        const int dotsPerMeter = qRound(1440 / 0.0254);
+        image.setDotsPerMeterX(dotsPerMeter);
+        image.setDotsPerMeterY(dotsPerMeter);
+        return image;
+    }();
+    return &device;
+}
+
+QTextCharFormat TEnginePart::DefaultCharFormat()
+{
+    QTextCharFormat format;
+    format.setFontFamilies(QStringList {QStringLiteral("Arial")});
+    format.setFontPointSize(10);
+    format.setForeground(QColor(Qt::black));
+    return format;
+}
+
+TEnginePart::TEnginePart() : Doc(std::make_unique<QTextDocument>())
+{
+    InstallFontSubstitutes();
+    Doc->setUndoRedoEnabled(false);
+    Doc->setDocumentMargin(0);
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(10);
+    Doc->setDefaultFont(font);
+    Doc->documentLayout()->setPaintDevice(LayoutDevice());
+    Selection = QTextCursor(Doc.get());
+    InputFormat = DefaultCharFormat();
+}
+
+QString TEnginePart::Text() const
+{
+    QString text = Doc->toRawText();
+    for (QChar& c : text)
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+            c = QLatin1Char('\n');
+    return text;
+}
+
+void TEnginePart::Clear()
+{
+    Fields.clear();
+    Pictures.clear();
+    Doc->clear();
+    Doc->setDocumentMargin(0);
+    Selection = QTextCursor(Doc.get());
+    InputFormat = DefaultCharFormat();
+}
+
+void TEnginePart::AddField(int id, int start, int end, bool changeable, int kind)
+{
+    TEngineField field;
+    field.Start = QTextCursor(Doc.get());
+    field.Start.setPosition(start);
+    field.End = QTextCursor(Doc.get());
+    field.End.setPosition(std::max(start, end));
+    field.End.setKeepPositionOnInsert(true);
+    field.Changeable = changeable;
+    field.Kind = kind;
+    Fields[id] = field;
+}
+
+std::pair<int, int> TEnginePart::FieldRange(const TEngineField& field) const
+{
+    const int start = field.Start.position();
+    return {start, std::max(start, field.End.position())};
+}
+
+QTextImageFormat TEnginePart::AddPicture(const QImage& image, const QByteArray& encoded, const QByteArray& format,
+                                         double widthTwips, double heightTwips)
+{
+    const QString name = QStringLiteral("orb-picture:%1").arg(++gPictureCounter);
+    Doc->addResource(QTextDocument::ImageResource, QUrl(name), image);
+    Pictures[name] = {encoded, format};
+    QTextImageFormat imageFormat;
+    imageFormat.setName(name);
+    // Sizes are in 96-dpi pixels, which the layout scales to its device.
+    imageFormat.setWidth(widthTwips / 15.0);
+    imageFormat.setHeight(heightTwips / 15.0);
+    return imageFormat;
+}
+
+void TEnginePart::Insert(QTextCursor& cursor, const QString& text, const QTextCharFormat& format)
+{
+    cursor.removeSelectedText();
+    const int at = cursor.position();
+    std::vector<TEngineField*> pinned;
+    for (auto& [id, field] : Fields)
+        if (field.Start.position() == at && field.End.position() <= at)
+            pinned.push_back(&field);
+    cursor.insertText(text, format);
+    for (TEngineField* field : pinned) {
+        field->Start.setPosition(at);
+        field->End.setPosition(at);
+    }
+}

@@ -1,0 +1,64 @@
+// One part of a document (header, footer or main text) as the engine, the
+// RTF reader and the writer share it: a QTextDocument laid out in twips, its
+// fields as tracked ranges, its selection and the format of the next insert.
+#pragma once
+
+#include "platform/docengine/documentengine.h"
+
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <map>
+#include <memory>
+
+struct TEngineField {
+    QTextCursor Start;  // moves when text is inserted at the start: that text stays outside
+    QTextCursor End;    // keeps its place when text is inserted at the end
+    bool Changeable = true;
+    int Kind = 0;
+};
+
+// Encoded bytes of an inline picture, for writing it back.
+struct TInlinePicture {
+    QByteArray Encoded;
+    QByteArray Format;  // "png" or "jpeg"
+};
+
+class TEnginePart {
+public:
+    TEnginePart();
+
+    int Length() const { return Doc->characterCount() - 1; }
+    QString Text() const;
+    bool IsEmpty() const { return Doc->characterCount() <= 1; }
+    void Clear();
+    void AddField(int id, int start, int end, bool changeable, int kind);
+    std::pair<int, int> FieldRange(const TEngineField& field) const;
+    // Inserts at the cursor; empty fields standing there keep their place,
+    // so the text comes after them as after any field the caret left.
+    void Insert(QTextCursor& cursor, const QString& text, const QTextCharFormat& format);
+    // Registers a picture with the document and returns its image format.
+    QTextImageFormat AddPicture(const QImage& image, const QByteArray& encoded, const QByteArray& format,
+                                double widthTwips, double heightTwips);
+
+    // The default look of text: Arial 10 points.
+    static QTextCharFormat DefaultCharFormat();
+    // Layouts are made on a 1440-dpi device, so one layout unit is one twip.
+    static QPaintDevice* LayoutDevice();
+
+    std::unique_ptr<QTextDocument> Doc;
+    std::map<int, TEngineField> Fields;
+    QTextCursor Selection;
+    QTextCharFormat InputFormat;
+    std::map<QString, TInlinePicture> Pictures;  // by resource name
+};
+
+// What the RTF reader produced from a file.
+struct TLoadedDocument {
+    TEnginePart Header;
+    TEnginePart Footer;
+    TEnginePart Main;
+    std::vector<TPositionedImage> Images;
+    std::vector<TPositionedImage> OwnImages;  // described in the engine's own attributes
+    TPageSetup Setup;
+};

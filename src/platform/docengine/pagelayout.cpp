@@ -1,0 +1,84 @@
+// Pages: the main text flows between header and footer on pages of the set
+// size; page n is drawn on any painter, scaled from twips to its device.
+#include "platform/docengine/documentengine.h"
+#include "platform/docengine/enginepart.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QPaintDevice>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace {
+
+constexpr double kMinBodyHeight = 720;  // half an inch, whatever header and footer take
+
+double PartHeight(const TEnginePart& part)
+{
+    return part.IsEmpty() ? 0.0 : part.Doc->documentLayout()->documentSize().height();
+}
+
+}  // namespace
+
+const TPageGeometry& DocumentEngine::Geometry()
+{
+    UpdateLayout();
+    return FGeometry;
+}
+
+void DocumentEngine::UpdateLayout()
+{
+    if (!FLayoutDirty)
+        return;
+    TPageGeometry& g = FGeometry;
+    const TPageSetup& s = FSetup;
+    g.Width = std::max(720, s.PageWidth - s.MarginL - s.MarginR);
+    FHeader->Doc->setTextWidth(g.Width);
+    FFooter->Doc->setTextWidth(g.Width);
+    g.HeaderHeight = PartHeight(*FHeader);
+    g.FooterHeight = PartHeight(*FFooter);
+
+    // A header distance from the file puts the header there and the body at
+    // the margin below it; otherwise the header sits at the top margin.
+    g.HeaderTop = s.HeaderY >= 0 ? s.HeaderY : s.MarginT;
+    g.BodyTop = s.HeaderY >= 0 ? std::max<double>(s.MarginT, g.HeaderTop + g.HeaderHeight) : s.MarginT + g.HeaderHeight;
+    const double footerBottom = s.FooterY >= 0 ? s.PageHeight - s.FooterY : s.PageHeight - s.MarginB;
+    g.FooterTop = footerBottom - g.FooterHeight;
+    const double bodyBottom = s.FooterY >= 0 ? std::min<double>(s.PageHeight - s.MarginB, g.FooterTop) : g.FooterTop;
+    g.BodyHeight = std::max(kMinBodyHeight, bodyBottom - g.BodyTop);
+    FMain->Doc->setPageSize(QSizeF(g.Width, g.BodyHeight));
+    FLayoutDirty = false;
+}
+
+int DocumentEngine::CurrentPages()
+{
+    UpdateLayout();
+    return std::max(1, FMain->Doc->pageCount());
+}
+
+void DocumentEngine::DrawPage(QPainter& painter, int page)
+{
+    UpdateLayout();
+    const TPageGeometry& g = FGeometry;
+    painter.save();
+    const QPaintDevice* device = painter.device();
+    painter.scale(device->logicalDpiX() / 1440.0, device->logicalDpiY() / 1440.0);
+
+    auto drawPart = [&](const TEnginePart& part, double top, double clipTop, double height) {
+        painter.save();
+        painter.translate(FSetup.MarginL, top - clipTop);
+        // Half a twip inside the page edge, so the next page's first line is not drawn.
+        part.Doc->drawContents(&painter, QRectF(0, clipTop + 0.5, g.Width, std::max(0.0, height - 1.0)));
+        painter.restore();
+    };
+    if (g.HeaderHeight > 0)
+        drawPart(*FHeader, g.HeaderTop, 0, g.HeaderHeight);
+    drawPart(*FMain, g.BodyTop, (page - 1) * g.BodyHeight, g.BodyHeight);
+    if (g.FooterHeight > 0)
+        drawPart(*FFooter, g.FooterTop, 0, g.FooterHeight);
+
+    for (const TPositionedImage& image : FImages)
+        if (image.EveryPage || page == 1)
+            painter.drawImage(QRectF(image.PosX, image.PosY, image.WidthTwips(), image.HeightTwips()), image.Image);
+    painter.restore();
+}

@@ -1,0 +1,446 @@
+#include "platform/docengine/documentengine.h"
+#include "request/templateimages.h"
+
+#include "support/testsupport.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Text of one page of a PDF, as pdftotext gives it.
+std::string PdfText(const std::string& pdf, int page = 0)
+{
+    QStringList args;
+    if (page > 0)
+        args << "-f" << QString::number(page) << "-l" << QString::number(page);
+    args << QString::fromStdString(pdf) << "-";
+    QProcess process;
+    process.start("pdftotext", args);
+    process.waitForFinished(30000);
+    return process.readAllStandardOutput().toStdString();
+}
+
+bool QpdfAccepts(const std::string& pdf)
+{
+    QProcess process;
+    process.start("qpdf", {"--check", QString::fromStdString(pdf)});
+    process.waitForFinished(30000);
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+std::string MakePng(const TTempDir& dir, const std::string& name, int w, int h, QColor color)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(color);
+    const std::string path = dir / name;
+    image.save(QString::fromStdString(path), "PNG");
+    return path;
+}
+
+}  // namespace
+
+TEST(DocumentEngine, SelectionFindAndReplace)
+{
+    DocumentEngine e;
+    e.SetSelText("Hello\r\nbrave\nworld");  // CR LF and LF: one break each
+    EXPECT_EQ(e.Text(), "Hello\nbrave\nworld");
+    EXPECT_EQ(e.SelStart(), 17);
+    EXPECT_EQ(e.SelLength(), 0);
+
+    EXPECT_EQ(e.Find("brave", 0), 6);
+    EXPECT_EQ(e.Find("brave", 0, 24), 6);
+    EXPECT_EQ(e.Find("brave", 7), -1);
+    EXPECT_EQ(e.Find("\nw", 0), 11);  // across a break
+    EXPECT_EQ(e.Find("nothing", 0), -1);
+
+    e.SetSelStart(6);
+    e.SetSelLength(5);
+    EXPECT_EQ(e.SelText(), "brave");
+    e.SetSelText("bold");
+    EXPECT_EQ(e.Text(), "Hello\nbold\nworld");
+    EXPECT_EQ(e.SelStart(), 10);
+
+    // The start moves with the length kept: positions 1 to q go.
+    e.SetSelStart(3);
+    e.SetSelLength(3);
+    e.SetSelStart(1);
+    EXPECT_EQ(e.SelText(), "ell");
+    e.SetSelText("");
+    EXPECT_EQ(e.Text(), "Ho\nbold\nworld");
+
+    // Out of range values are clamped.
+    e.SetSelStart(1000);
+    EXPECT_EQ(e.SelStart(), static_cast<int>(e.Text().size()));
+    e.SetSelStart(0);
+    e.SetSelLength(1000);
+    EXPECT_EQ(e.SelText(), e.Text());
+}
+
+TEST(DocumentEngine, FormatsApplyToTheNextInsertAndToSelections)
+{
+    DocumentEngine e;
+    e.SetFontName("Courier New");
+    e.SetFontSize(14);
+    e.SetFontBold(1);
+    e.SetForeColor(255);
+    e.SetSelText("red");
+    e.SetFontBold(0);
+    e.SetForeColor(0);
+    e.SetSelText(" plain");
+    e.SetSelStart(1);
+    e.SetSelLength(1);
+    EXPECT_EQ(e.FontName(), "Courier New");
+    EXPECT_EQ(e.FontSize(), 14);
+    EXPECT_EQ(e.FontBold(), 1);
+    EXPECT_EQ(e.ForeColor(), 255);
+    e.SetSelStart(5);
+    e.SetSelLength(1);
+    EXPECT_EQ(e.FontBold(), 0);
+    EXPECT_EQ(e.ForeColor(), 0);
+
+    // With a selection the format changes the selected text.
+    e.SetSelStart(4);
+    e.SetSelLength(5);
+    e.SetFontItalic(1);
+    e.SetFontUnderline(1);
+    e.SetSelStart(6);
+    e.SetSelLength(1);
+    EXPECT_EQ(e.FontItalic(), 1);
+    EXPECT_EQ(e.FontUnderline(), 1);
+
+    e.SetAlignment(2);
+    EXPECT_EQ(e.Alignment(), 2);
+    EXPECT_THROW(e.SetAlignment(7), EDocumentEngineError);
+}
+
+TEST(DocumentEngine, FieldsFromSelectionsAndNew)
+{
+    DocumentEngine e;
+    e.SetSelText("Dear <<PATSUR>>, see <<DOC>>.");
+    e.SetSelStart(5);
+    e.SetSelLength(10);
+    const int a = e.InsertField("");
+    EXPECT_GE(a, 1);
+    EXPECT_EQ(e.FieldCurrent(), a);
+    EXPECT_EQ(e.FieldText(), "<<PATSUR>>");
+    EXPECT_EQ(e.FieldStart(), 5);
+    e.SetFieldText("SMITH");
+    EXPECT_EQ(e.Text(), "Dear SMITH, see <<DOC>>.");
+    e.SetFieldChangeable(false);
+    EXPECT_FALSE(e.FieldChangeable());
+
+    const int docAt = e.Find("<<DOC>>", 0);
+    e.SetSelStart(docAt);
+    e.SetSelLength(7);
+    const int b = e.InsertField("");
+    EXPECT_NE(a, b);
+    e.SetFieldText("");  // an empty field keeps its place
+    EXPECT_EQ(e.Text(), "Dear SMITH, see .");
+    EXPECT_EQ(e.FieldStart(), docAt);
+    e.SetFieldText("Dr Who");
+    EXPECT_EQ(e.Text(), "Dear SMITH, see Dr Who.");
+    e.SetFieldKind(b, 20);
+    EXPECT_EQ(e.FieldKind(b), 20);
+
+    // Edits before a field move it; text typed at its edges stays outside.
+    e.SetSelStart(0);
+    e.SetSelLength(0);
+    e.SetSelText(">> ");
+    e.SetFieldCurrent(a);
+    EXPECT_EQ(e.FieldStart(), 8);
+    EXPECT_EQ(e.FieldText(), "SMITH");
+    e.SetSelStart(8);
+    e.SetSelText("x");
+    e.SetSelStart(14);
+    e.SetSelText("y");
+    EXPECT_EQ(e.FieldText(), "SMITH");
+
+    // A new field holding text, at the caret; the caret goes after it.
+    e.SetSelStart(static_cast<int>(e.Text().size()));
+    const int c = e.InsertField(" ");
+    EXPECT_EQ(e.FieldText(), " ");
+    EXPECT_EQ(e.SelStart(), static_cast<int>(e.Text().size()));
+    EXPECT_TRUE(c != a && c != b);
+
+    // No field inside another one.
+    e.SetFieldCurrent(a);
+    e.SetSelStart(e.FieldStart() + 1);
+    e.SetSelLength(2);
+    EXPECT_THROW(e.InsertField(""), EDocumentEngineError);
+    EXPECT_THROW(e.SetFieldCurrent(999), EDocumentEngineError);
+}
+
+TEST(DocumentEngine, PartsAreSeparate)
+{
+    DocumentEngine e;
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    e.SetSelText("Head");
+    e.ActivatePart(DocumentEngine::FooterPart);
+    e.SetSelText("Foot");
+    e.ActivatePart(DocumentEngine::MainPart);
+    e.SetSelText("Body");
+    EXPECT_EQ(e.Text(), "Body");
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    EXPECT_EQ(e.Text(), "Head");
+    EXPECT_EQ(e.Find("Body", 0), -1);
+    e.SetSelStart(0);
+    e.SetSelLength(4);
+    e.InsertField("");
+    const int id = e.FieldCurrent();
+    e.ActivatePart(DocumentEngine::MainPart);
+    e.SetFieldText("HEAD");  // fields are found in their own part
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    EXPECT_EQ(e.Text(), "HEAD");
+    EXPECT_EQ(e.FieldIds(DocumentEngine::HeaderPart), std::vector<int> {id});
+    EXPECT_TRUE(e.FieldIds(DocumentEngine::MainPart).empty());
+
+    // Setting Text keeps what stays, and the new text takes the input format.
+    e.ActivatePart(DocumentEngine::FooterPart);
+    e.SetForeColor(255);
+    e.SetText(e.Text() + "          INTERIM REPORT");
+    EXPECT_EQ(e.Text(), "Foot          INTERIM REPORT");
+    e.SetSelStart(0);
+    e.SetSelLength(1);
+    EXPECT_EQ(e.ForeColor(), 0);
+    e.SetSelStart(20);
+    e.SetSelLength(1);
+    EXPECT_EQ(e.ForeColor(), 255);
+
+    e.ClearDocument();
+    EXPECT_EQ(e.Text(), "");
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    EXPECT_EQ(e.Text(), "");
+}
+
+TEST(DocumentEngine, PagesCarryHeaderAndFooter)
+{
+    TTempDir dir;
+    DocumentEngine e;
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    e.SetSelText("LETTERHEAD TOP");
+    e.ActivatePart(DocumentEngine::FooterPart);
+    e.SetSelText("FOOTER LINE");
+    e.ActivatePart(DocumentEngine::MainPart);
+    EXPECT_EQ(e.CurrentPages(), 1);
+    QString text;
+    for (int i = 1; i <= 150; ++i)
+        text += QString("Result line %1\n").arg(i);
+    e.SetSelText(text);
+    // A4 with 10-point lines: about 60 lines a page.
+    const int pages = e.CurrentPages();
+    EXPECT_GE(pages, 3);
+    EXPECT_LE(pages, 4);
+    ASSERT_EQ(e.SaveDocument(QString::fromStdString(dir / "r.pdf"), -1, 12, false), 1);
+    EXPECT_TRUE(QpdfAccepts(dir / "r.pdf"));
+    int lines = 0;
+    for (int page = 1; page <= pages; ++page) {
+        const std::string t = PdfText(dir / "r.pdf", page);
+        EXPECT_NE(t.find("LETTERHEAD TOP"), std::string::npos) << page;
+        EXPECT_NE(t.find("FOOTER LINE"), std::string::npos) << page;
+        for (std::size_t at = t.find("Result line"); at != std::string::npos; at = t.find("Result line", at + 1))
+            ++lines;
+    }
+    EXPECT_EQ(lines, 150);  // every line on exactly one page
+
+    // More margin, fewer lines a page.
+    e.SetPageMarginT(5000);
+    EXPECT_GT(e.CurrentPages(), pages - 1);
+    EXPECT_THROW(e.SetPageWidth(10), EDocumentEngineError);
+}
+
+TEST(DocumentEngine, PagesLookTheSameOnEveryDevice)
+{
+    DocumentEngine e;
+    e.SetFontSize(20);
+    e.SetSelText("Same on screen, PDF and printer");
+    auto render = [&](int dpi) {
+        QImage image(e.PageWidth() * dpi / 1440, e.PageHeight() * dpi / 1440, QImage::Format_RGB32);
+        image.setDotsPerMeterX(qRound(dpi / 0.0254));
+        image.setDotsPerMeterY(qRound(dpi / 0.0254));
+        image.fill(Qt::white);
+        QPainter p(&image);
+        e.DrawPage(p, 1);
+        p.end();
+        // The inked area, in twips.
+        int top = image.height(), left = image.width(), right = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qGray(image.pixel(x, y)) < 128) {
+                    top = std::min(top, y);
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        return std::array<double, 3> {top * 1440.0 / dpi, left * 1440.0 / dpi, right * 1440.0 / dpi};
+    };
+    const auto at96 = render(96);
+    const auto at300 = render(300);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(at96[i], at300[i], 40) << i;  // within a pixel or two at 96 dpi
+    EXPECT_NEAR(at300[1], e.PageMarginL(), 30);
+}
+
+TEST(DocumentEngine, OwnFormatKeepsFieldsAndImages)
+{
+    TTempDir dir;
+    const std::string logo = MakePng(dir, "logo.png", 40, 20, Qt::blue);
+    DocumentEngine e;
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    e.SetSelText("Head <<PATSUR>>");
+    e.SetSelStart(5);
+    e.SetSelLength(10);
+    const int headerField = e.InsertField("");
+    e.SetFieldChangeable(false);
+    e.ActivatePart(DocumentEngine::MainPart);
+    e.SetFontBold(1);
+    e.SetSelText("Name: ");
+    e.SetFontBold(0);
+    const int bodyField = e.InsertField("SMITH");
+    e.SetFieldKind(bodyField, 20);
+    e.SetSelText(" and ");
+    const int emptyField = e.InsertField(" ");
+    e.SetFieldText("");
+    e.SetSelText("\u00A5 caf\u00E9 \u20AC \u0416 {braces} \\ end");
+    e.SetFieldCurrent(emptyField);
+    ASSERT_EQ(e.FieldStart(), 16);
+    ASSERT_TRUE(e.InsertImage(0, QString::fromStdString(logo), 1440, 2880, 50, 0, 0, 0, 1, 3, 20, 21, 22, 23, 0));
+    EXPECT_FALSE(e.InsertImage(0, QString::fromStdString(dir / "none.png"), 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0));
+    e.SetPageMarginL(2000);
+
+    const QString path = QString::fromStdString(dir / "t.tpl");
+    ASSERT_EQ(e.SaveDocument(path, -1, 3, false), 1);
+
+    DocumentEngine back;
+    back.LoadDocument(path, 0, 9, false);
+    EXPECT_EQ(back.Text(), e.Text());
+    EXPECT_EQ(back.LoadSaveAttribute(2), 2000);
+    EXPECT_EQ(back.PageMarginL(), 2000);
+    back.ActivatePart(DocumentEngine::HeaderPart);
+    EXPECT_EQ(back.Text(), "Head <<PATSUR>>");
+    back.SetFieldCurrent(headerField);
+    EXPECT_EQ(back.FieldText(), "<<PATSUR>>");
+    EXPECT_FALSE(back.FieldChangeable());
+    back.ActivatePart(DocumentEngine::MainPart);
+    back.SetFieldCurrent(bodyField);
+    EXPECT_EQ(back.FieldText(), "SMITH");
+    EXPECT_EQ(back.FieldStart(), 6);
+    EXPECT_EQ(back.FieldKind(bodyField), 20);
+    EXPECT_TRUE(back.FieldChangeable());
+    back.SetFieldCurrent(emptyField);
+    EXPECT_EQ(back.FieldText(), "");
+    EXPECT_EQ(back.FieldStart(), 16);
+    back.SetSelStart(0);
+    back.SetSelLength(1);
+    EXPECT_EQ(back.FontBold(), 1);
+    ASSERT_EQ(back.Images().size(), 1u);
+    const TPositionedImage& image = back.Images()[0];
+    EXPECT_EQ(image.FileName.toStdString(), logo);
+    EXPECT_EQ(image.PosX, 1440);
+    EXPECT_EQ(image.PosY, 2880);
+    EXPECT_EQ(image.ScaleX, 50);
+    EXPECT_EQ(image.ScaleY, 100);
+    EXPECT_EQ(image.LayoutCodeB, 3);
+    EXPECT_EQ(image.Distance4, 23);
+    EXPECT_EQ(image.Image.size(), QSize(40, 20));
+
+    // The template scan reads the same images; a twin that differs only in
+    // its file name is not added twice.
+    TImageRecordArray images;
+    ScanTemplateImages(dir / "t.tpl", images);
+    ScanTemplateImages(dir / "t.tpl", images);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].FileName, logo);
+    EXPECT_EQ(images[0].LayoutCodeA, 1);
+    EXPECT_EQ(images[0].Distance1, 20);
+    EXPECT_FALSE(images[0].FromRequest);
+    ScanTemplateImages(dir / "missing.tpl", images);
+    EXPECT_EQ(images.size(), 1u);
+}
+
+TEST(DocumentEngine, TemplateGoesIntoTheSelection)
+{
+    TTempDir dir;
+    DocumentEngine tpl;
+    tpl.SetSelText("Template ");
+    tpl.InsertField("<<REQCODE>>");
+    const QString path = QString::fromStdString(dir / "P1.tpl");
+    ASSERT_EQ(tpl.SaveDocument(path, -1, 3, false), 1);
+
+    DocumentEngine e;
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    e.SetSelText("Letterhead");
+    e.ActivatePart(DocumentEngine::MainPart);
+    e.SetSelText("[old body]");
+    e.SetSelStart(0);
+    e.SetSelLength(static_cast<int>(e.Text().size()));
+    e.LoadDocument(path, 0, 3, true);
+    EXPECT_EQ(e.Text(), "Template <<REQCODE>>");
+    const auto ids = e.FieldIds(DocumentEngine::MainPart);
+    ASSERT_EQ(ids.size(), 1u);
+    e.SetFieldCurrent(ids[0]);
+    EXPECT_EQ(e.FieldStart(), 9);
+    EXPECT_EQ(e.FieldText(), "<<REQCODE>>");
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    EXPECT_EQ(e.Text(), "Letterhead");  // loading into the selection leaves the header alone
+}
+
+TEST(DocumentEngine, RefusesWhatIsNotRtf)
+{
+    TTempDir dir;
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"old.doc", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'), "binary Word 97-2003"},
+        {"new.docx", std::string("PK\x03\x04", 4) + "....word/document.xml", "Word document (DOCX)"},
+        {"x.odt", std::string("PK\x03\x04", 4) + "mimetypeapplication/vnd.oasis.opendocument.text", "OpenDocument"},
+        {"x.pdf", "%PDF-1.4", "PDF"},
+    };
+    for (const Case& c : cases) {
+        WriteFile(dir / c.name, c.bytes);
+        DocumentEngine e;
+        try {
+            e.LoadDocument(QString::fromStdString(dir / c.name), 0, 9, false);
+            ADD_FAILURE() << c.name << " was loaded";
+        } catch (const EDocumentEngineError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find(c.says), std::string::npos) << message;
+            EXPECT_NE(message.find("save it as Rich Text Format"), std::string::npos) << message;
+        }
+    }
+    DocumentEngine e;
+    EXPECT_THROW(e.LoadDocument(QString::fromStdString(dir / "none.rtf"), 0, 9, false), EDocumentEngineError);
+}
+
+TEST(DocumentEngine, PageSetupAndHeadersFromRtf)
+{
+    TTempDir dir;
+    // Section values win over document values; the header sits at its distance.
+    WriteFile(dir / "lh.rtf",
+              "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\fswiss Arial;}}{\\colortbl;\\red255\\green0\\blue0;}"
+              "\\paperw11906\\paperh16838\\margl1417\\margr1020\\margt680\\margb567"
+              "\\sectd\\pgwsxn11906\\pghsxn16838\\marglsxn1417\\margrsxn1020\\margtsxn1927\\headery680"
+              "\\margbsxn1021\\footery567{\\header\\pard\\qc\\b Pathology {\\cf1 Lab}\\par}"
+              "{\\footer\\pard Page footer\\par}\\pard Body \\'e9t\\u233\\'e9 line\\line two\\tab x\\par}");
+    DocumentEngine e;
+    e.LoadDocument(QString::fromStdString(dir / "lh.rtf"), 0, 9, false);
+    const int expected[6] = {11906, 16838, 1417, 1927, 1020, 1021};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(e.LoadSaveAttribute(i), expected[i]) << i;
+    EXPECT_EQ(e.Text(), QString::fromUtf8("Body \u00E9t\u00E9 line\ntwo\tx"));
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    EXPECT_EQ(e.Text(), "Pathology Lab");
+    EXPECT_EQ(e.Alignment(), 2);
+    e.SetSelStart(11);
+    e.SetSelLength(1);
+    EXPECT_EQ(e.ForeColor(), 255);
+    EXPECT_EQ(e.FontBold(), 1);
+    e.ActivatePart(DocumentEngine::FooterPart);
+    EXPECT_EQ(e.Text(), "Page footer");
+    EXPECT_EQ(e.Geometry().HeaderTop, 680);
+    EXPECT_GE(e.Geometry().BodyTop, 1927);
+}
