@@ -53,6 +53,12 @@ public:
     std::map<QString, TInlinePicture> Pictures;  // by resource name
 };
 
+// Paragraph spacing as the file gave it, in twips. Word processors add the
+// space after one paragraph to the space before the next; the layout takes
+// the larger of the two, so the reader folds the space after into the next
+// paragraph's space before and keeps the file's values for writing back.
+enum : int { kSpaceBeforeTwips = QTextFormat::UserProperty + 10, kSpaceAfterTwips = QTextFormat::UserProperty + 11 };
+
 // What the RTF reader produced from a file.
 struct TLoadedDocument {
     TEnginePart Header;

@@ -6,6 +6,8 @@
 #include <QAbstractTextDocumentLayout>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QTextBlock>
+#include <QTextLayout>
 
 #include <algorithm>
 
@@ -73,7 +75,29 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
     };
     if (g.HeaderHeight > 0)
         drawPart(*FHeader, g.HeaderTop, 0, g.HeaderHeight);
-    drawPart(*FMain, g.BodyTop, (page - 1) * g.BodyHeight, g.BodyHeight);
+    // The main text line by line: a paragraph split over two pages must not
+    // leave its other page's lines in this page's text, even clipped.
+    {
+        const double bandTop = (page - 1) * g.BodyHeight;
+        const double bandBottom = bandTop + g.BodyHeight;
+        painter.save();
+        painter.translate(FSetup.MarginL, g.BodyTop - bandTop);
+        painter.setClipRect(QRectF(0, bandTop, g.Width, g.BodyHeight));
+        QAbstractTextDocumentLayout* layout = FMain->Doc->documentLayout();
+        for (QTextBlock block = FMain->Doc->begin(); block.isValid(); block = block.next()) {
+            const QRectF box = layout->blockBoundingRect(block);
+            if (box.bottom() < bandTop || box.top() >= bandBottom)
+                continue;
+            const QTextLayout* lines = block.layout();
+            for (int i = 0; i < lines->lineCount(); ++i) {
+                const QTextLine line = lines->lineAt(i);
+                const double top = lines->position().y() + line.y();
+                if (top + 0.5 >= bandTop && top < bandBottom - 0.5)
+                    line.draw(&painter, lines->position());
+            }
+        }
+        painter.restore();
+    }
     if (g.FooterHeight > 0)
         drawPart(*FFooter, g.FooterTop, 0, g.FooterHeight);
 

@@ -330,6 +330,8 @@ void TRtfReader::Read()
                         FPos += 2;
                         if (ok)
                             TextByte(static_cast<unsigned char>(value));
+                        else
+                            SkippingFallback();  // a broken escape still stands for one character
                     } else {
                         FPos = FIn.size();
                     }
@@ -557,8 +559,15 @@ QTextBlockFormat TRtfReader::BlockFormat() const
     f.setTextIndent(p.FirstIndent);
     // The layout scales vertical spacing and tab stops from 96-dpi pixels to
     // its 1440-dpi device, but takes indents as they are.
-    f.setTopMargin(std::max(0, p.SpaceBefore) / 15.0);
-    f.setBottomMargin(std::max(0, p.SpaceAfter) / 15.0);
+    const int before = std::max(0, p.SpaceBefore);
+    const int after = std::max(0, p.SpaceAfter);
+    const int previousAfter = FCursors[static_cast<std::size_t>(FStack.back().Part)].block().previous().isValid()
+                                  ? FCursors[static_cast<std::size_t>(FStack.back().Part)].block().previous().blockFormat().intProperty(kSpaceAfterTwips)
+                                  : 0;
+    f.setTopMargin((before + previousAfter) / 15.0);
+    f.setBottomMargin(after / 15.0);
+    f.setProperty(kSpaceBeforeTwips, before);
+    f.setProperty(kSpaceAfterTwips, after);
     if (!p.Tabs.isEmpty()) {
         QList<QTextOption::Tab> tabs = p.Tabs;
         for (QTextOption::Tab& tab : tabs)
@@ -758,6 +767,23 @@ void TRtfReader::ControlWord(const QByteArray& word, bool hasParam, int param)
             s.Dest = TDest::Skip;  // an ignorable destination this reader does not know
             return;
         }
+    }
+
+    // Damaged files: body text written before the font table was closed, and
+    // font entries written after it.
+    static const std::unordered_map<std::string, int> kBodyWords = {{"pard", 1}, {"par", 1}, {"viewkind", 1}, {"sectd", 1}};
+    static const std::unordered_map<std::string, int> kFontFamilies = {
+        {"fnil", 1}, {"froman", 1}, {"fswiss", 1}, {"fmodern", 1}, {"fscript", 1}, {"fdecor", 1}, {"ftech", 1}, {"fbidi", 1}};
+    if (s.Dest == TDest::FontTable && FStack.size() >= 2 && FStack[FStack.size() - 2].Dest != TDest::FontTable &&
+        kBodyWords.count(w)) {
+        s.Dest = TDest::Text;
+        FFontEntry = -1;
+    } else if (s.Dest == TDest::Text && kFontFamilies.count(w) && FPendingBytes.isEmpty() && FPendingText.isEmpty() &&
+               s.Char.Font >= 0 && FStack.size() > 2) {
+        s.Dest = TDest::FontTable;
+        FFontEntry = s.Char.Font;
+        FFontNameBytes.clear();
+        return;
     }
 
     switch (s.Dest) {
@@ -1102,7 +1128,7 @@ void TRtfReader::FinishShape()
         return;
     const int width = std::max(1, shape.Right - shape.Left);
     const int height = std::max(1, shape.Bottom - shape.Top);
-    if (shape.Top < 0 && !shape.InHeader) {
+    if (shape.Top < 0 && shape.Bottom <= 0 && !shape.InHeader) {
         // An "as character" picture: it stands in the text.
         TEnginePart& part = *FParts[static_cast<std::size_t>(S().Part)];
         Cursor().insertImage(part.AddPicture(*shape.Picture, shape.Encoded, shape.EncodedFormat, width, height));

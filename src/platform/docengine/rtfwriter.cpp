@@ -132,10 +132,12 @@ void TRtfWriter::WriteBlockFormat(const QTextBlockFormat& f)
     if (f.textIndent() != 0)
         FOut += "\\fi" + TwipsOf(f.textIndent());
     // Vertical spacing and tab stops are held in 96-dpi pixels (see the reader).
-    if (f.topMargin() != 0)
-        FOut += "\\sb" + TwipsOf(f.topMargin() * 15);
-    if (f.bottomMargin() != 0)
-        FOut += "\\sa" + TwipsOf(f.bottomMargin() * 15);
+    const double before = f.hasProperty(kSpaceBeforeTwips) ? f.intProperty(kSpaceBeforeTwips) : f.topMargin() * 15;
+    const double after = f.hasProperty(kSpaceAfterTwips) ? f.intProperty(kSpaceAfterTwips) : f.bottomMargin() * 15;
+    if (before != 0)
+        FOut += "\\sb" + TwipsOf(before);
+    if (after != 0)
+        FOut += "\\sa" + TwipsOf(after);
     for (const QTextOption::Tab& tab : f.tabPositions()) {
         if (tab.type == QTextOption::RightTab)
             FOut += "\\tqr";
