@@ -3,6 +3,8 @@
 #include "app/lightwidget.h"
 #include "app/settingstab.h"
 #include "app/widgetprompts.h"
+#include "platform/docengine/view/resultbox.h"
+#include "util/fileutil.h"
 #include "printers/printerspage.h"
 #include "testprint/testingpage.h"
 #include "util/codepage.h"
@@ -113,6 +115,19 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
     FServer->Indicators.OnLightChanged = [this](TLight light) { ShowLight(light); };
     FServer->Indicators.OnCountersChanged = [this] { ShowCounters(); };
     connect(FServer.get(), &TPrintServer::PrintersChanged, this, [this] { PrinterPage->Refresh(FServer->Printers); });
+    FServer->Engine.OnError = [this](TEngineErrorEvent& event) { ResultBoxError(event); };
+    // Many edits make one repaint, once the event loop runs again.
+    FServer->Engine.OnChanged = [this] {
+        if (!FViewRefreshQueued) {
+            FViewRefreshQueued = true;
+            QTimer::singleShot(0, this, [this] {
+                FViewRefreshQueued = false;
+                ResultBox->Refresh();
+            });
+        }
+    };
+    connect(Button1, &QPushButton::clicked, this, &TPrintServerForm::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TPrintServerForm::Button2Click);
 
     SpoolTimer.setInterval(5000);
     connect(&SpoolTimer, &QTimer::timeout, this, &TPrintServerForm::SpoolTimerTimer);
@@ -193,9 +208,7 @@ void TPrintServerForm::BuildResultPanel()
     ResultPanel = new QWidget;
     MultiImage = new QLabel;
     MultiImage->setAlignment(Qt::AlignCenter);
-    ResultBox = new QWidget;
-    ResultBox->setAutoFillBackground(true);
-    ResultBox->setBackgroundRole(QPalette::Dark);
+    ResultBox = new TResultBox(FServer->Engine);
     OptionPages = new QTabWidget;
 
     PrinterPage = new TPrintersPage;
@@ -299,6 +312,28 @@ void TPrintServerForm::FormResize()
     PrintingImage->setPixmap(picture.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     PrintingImage->setGeometry((width - size.width()) / 2, PrintingImageTop(room, size.height()), size.width(),
                                size.height());
+}
+
+void TPrintServerForm::Button1Click()
+{
+    const std::string path = FServer->TempDir + "scrib.pdf";
+    DeleteFileAt(path);
+    if (!FServer->Engine.SaveDocument(ToUnicode(path), -1, DocumentEngine::PdfFormat, false))
+        FServer->Prompts().ShowMessage("", "Could not save temp file.", TPrompts::Icon::Error);
+}
+
+void TPrintServerForm::Button2Click()
+{
+    const std::string path = FServer->TempDir + "scrib.txw";
+    DeleteFileAt(path);
+    if (!FServer->Engine.SaveDocument(ToUnicode(path), -1, DocumentEngine::OwnFormat, false))
+        FServer->Prompts().ShowMessage("", "Could not save temp file.", TPrompts::Icon::Error);
+}
+
+void TPrintServerForm::ResultBoxError(TEngineErrorEvent& event)
+{
+    // The engine never shows a box of its own; callers report failures.
+    event.CancelDisplay = true;
 }
 
 void TPrintServerForm::SpoolTimerTimer()

@@ -16,6 +16,7 @@ class QPushButton;
 class QSplitter;
 class QTabWidget;
 class TLightWidget;
+class TResultBox;
 class TPrintersPage;
 class TSettingsTab;
 class TTestingPage;
@@ -40,6 +41,9 @@ public:
     void ShowTXBtnClick();
     void HideScribButtonClick();
     void FormResize();
+    void Button1Click();
+    void Button2Click();
+    void ResultBoxError(TEngineErrorEvent& event);
     void SpoolTimerTimer();
     void printingtimerTimer();
 
@@ -65,7 +69,7 @@ public:
     QSplitter* Splitter1;
     QWidget* ResultPanel;
     QLabel* MultiImage;
-    QWidget* ResultBox;
+    TResultBox* ResultBox;
     QTabWidget* OptionPages;
     TPrintersPage* PrinterPage;
     QWidget* LogPage;
@@ -89,4 +93,5 @@ private:
     std::unique_ptr<TPrompts> FOwnPrompts;
     std::unique_ptr<TPrintServer> FServer;
     bool FStartedUp = false;
+    bool FViewRefreshQueued = false;
 };

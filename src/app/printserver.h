@@ -8,6 +8,7 @@
 #include "app/headlessprompts.h"
 #include "app/indicators.h"
 #include "app/settingsstore.h"
+#include "platform/docengine/documentengine.h"
 #include "platform/printing/printinglayer.h"
 #include "printers/printertable.h"
 #include "request/reportrecord.h"
@@ -76,6 +77,7 @@ public:
     TIndicators Indicators;
     TSpoolerLink SpoolerLink;
     TPrintingLayer Printing;
+    DocumentEngine Engine;  // the document being composed (the window's ResultBox)
     TReportRecord ReportRecord;
     std::vector<std::string> TagList;
 

@@ -3,6 +3,8 @@
 #include "app/lightwidget.h"
 #include "app/serverfixture.h"
 #include "app/settingstab.h"
+#include "platform/docengine/view/resultbox.h"
+#include "util/fileutil.h"
 #include "printers/printerspage.h"
 
 #include <QCheckBox>
@@ -190,4 +192,65 @@ TEST(MainWindow, FailedStartUpIsReported)
     EXPECT_FALSE(form->StartedUp());
     ASSERT_EQ(home.Prompts.Messages.size(), 1u);
     EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.");
+}
+
+TEST(MainWindow, SaveButtonsWriteTheComposedDocument)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    TPrintServer& server = form->Server();
+    server.Engine.SetSelText("Composed report");
+    WriteFile(server.TempDir + "scrib.pdf", "stale");
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    EXPECT_EQ(ReadFile(server.TempDir + "scrib.pdf").substr(0, 5), "%PDF-");
+    form->Button2Click();
+    EXPECT_NE(ReadFile(server.TempDir + "scrib.txw").find("Composed report"), std::string::npos);
+    EXPECT_TRUE(home.Prompts.Messages.empty());
+
+    // A temporary folder that is gone: the operator is told.
+    server.TempDir = home.Dir / "gone/";
+    form->Button1Click();
+    ASSERT_EQ(home.Prompts.Messages.size(), 1u);
+    EXPECT_EQ(home.Prompts.Messages[0].Text, "Could not save temp file.");
+}
+
+TEST(MainWindow, EngineErrorsShowNoBoxOfTheirOwn)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    TEngineErrorEvent event;
+    form->ResultBoxError(event);
+    EXPECT_TRUE(event.CancelDisplay);
+    bool cancelled = false;
+    const auto previous = form->Server().Engine.OnError;
+    form->Server().Engine.OnError = [&](TEngineErrorEvent& e) {
+        previous(e);
+        cancelled = e.CancelDisplay;
+    };
+    EXPECT_THROW(form->Server().Engine.SetFieldCurrent(12345), EDocumentEngineError);
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(home.Prompts.Messages.empty());
+}
+
+TEST(MainWindow, ShowScribShowsThePages)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    for (int i = 0; i < 120; ++i)
+        form->Server().Engine.SetSelText("A line of the report\n");
+    form->ShowTXBtnClick();
+    QCoreApplication::processEvents();
+    const QImage shot = form->ResultBox->grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    // White paper with dark text on it somewhere in the view.
+    int white = 0, dark = 0;
+    for (int y = 0; y < shot.height(); y += 2)
+        for (int x = 0; x < shot.width(); x += 2) {
+            const int g = qGray(shot.pixel(x, y));
+            white += g > 250;
+            dark += g < 100;
+        }
+    EXPECT_GT(white, 100);
+    EXPECT_GT(dark, 10);
+    EXPECT_GT(form->ResultBox->widget()->height(), 2 * form->ResultBox->widget()->width());  // two pages and more
 }

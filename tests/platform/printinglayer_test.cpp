@@ -1,6 +1,7 @@
 #include "platform/printing/printinglayer.h"
 
 #include "support/testsupport.h"
+#include "util/fileutil.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -53,4 +54,25 @@ TEST(PrintingLayer, ListsTheSchedulersQueuesAndItsDefault)
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string> {"Laser-A", "Laser-B"}));
     EXPECT_EQ(layer.SystemDefaultPrinter(), "Laser-B");
+}
+
+TEST(PrintingLayer, PdfJobsReachThePrinterWhole)
+{
+    TCupsPeer cups;
+    ASSERT_TRUE(cups.Started());
+    ASSERT_TRUE(cups.AddQueue("Laser-A"));
+    ASSERT_TRUE(cups.AddQueue("Laser-B"));
+    ASSERT_TRUE(cups.SetDefault("Laser-B"));
+    TPrintingLayer layer;
+    const std::string pdf = "%PDF-1.4\n% a tiny document\n%%EOF\n";
+    EXPECT_EQ(layer.PrintPdf("Laser-A", "R1 P1", pdf), "");
+    layer.CurrentPrinter = "";
+    EXPECT_EQ(layer.PrintPdf("", "Default job", pdf), "");  // the system default
+    EXPECT_NE(layer.PrintPdf("No-Such-Queue", "x", pdf), "");
+
+    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.data"); }, 10000));
+    EXPECT_EQ(ReadFile(cups.OutDir("Laser-A") + "job-1.data"), pdf);
+    EXPECT_NE(ReadFile(cups.OutDir("Laser-A") + "job-1.info").find("title=R1 P1"), std::string::npos);
+    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-B") + "job-2.data"); }, 10000));
+    EXPECT_NE(ReadFile(cups.OutDir("Laser-B") + "job-2.info").find("title=Default job"), std::string::npos);
 }

@@ -7,6 +7,18 @@
 
 namespace {
 
+// A connection to the scheduler that CUPS_SERVER names now (libcups would
+// otherwise keep the first one it read), with the layer's time-out.
+http_t* ConnectScheduler()
+{
+    cupsSetServer(nullptr);
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                TPrintingLayer::kSchedulerTimeoutMs, nullptr);
+    if (http)
+        httpSetTimeout(http, TPrintingLayer::kSchedulerTimeoutMs / 1000.0, nullptr, nullptr);
+    return http;
+}
+
 // Destinations of the scheduler that CUPS_SERVER (or the local socket) names.
 struct TDestList {
     int count = 0;
@@ -14,12 +26,9 @@ struct TDestList {
 
     TDestList()
     {
-        http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                    TPrintingLayer::kSchedulerTimeoutMs, nullptr);
+        http_t* http = ConnectScheduler();
         if (!http)
             return;
-        // A NULL callback makes a stalled request fail after the time-out.
-        httpSetTimeout(http, TPrintingLayer::kSchedulerTimeoutMs / 1000.0, nullptr, nullptr);
         count = cupsGetDests2(http, &dests);
         httpClose(http);
     }
@@ -52,4 +61,30 @@ std::string TPrintingLayer::SystemDefaultPrinter() const
         if (list.dests[i].is_default)
             return SystemText(list.dests[i].name);
     return {};
+}
+
+std::string TPrintingLayer::PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf) const
+{
+    std::string destination = printer.empty() ? CurrentPrinter : printer;
+    if (destination.empty())
+        destination = SystemDefaultPrinter();
+    if (destination.empty())
+        return "There is no printer to print on.";
+    http_t* http = ConnectScheduler();
+    if (!http)
+        return "The print scheduler " + std::string(cupsServer()) + " does not answer.";
+    const std::string name = ToUnicode(destination).toStdString();
+    const std::string jobTitle = ToUnicode(title).toStdString();
+    std::string error;
+    const int job = cupsCreateJob(http, name.c_str(), jobTitle.c_str(), 0, nullptr);
+    if (job <= 0) {
+        error = cupsLastErrorString();
+    } else if (cupsStartDocument(http, name.c_str(), job, jobTitle.c_str(), CUPS_FORMAT_PDF, 1) != HTTP_STATUS_CONTINUE ||
+               cupsWriteRequestData(http, pdf.data(), pdf.size()) != HTTP_STATUS_CONTINUE ||
+               cupsFinishDocument(http, name.c_str()) != IPP_STATUS_OK) {
+        error = cupsLastErrorString();
+        cupsCancelJob2(http, name.c_str(), job, 0);
+    }
+    httpClose(http);
+    return error.empty() ? std::string() : FromUnicode(QString::fromUtf8(error.c_str())) + " (printer " + destination + ")";
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TPrintingLayer {
@@ -15,4 +16,12 @@ public:
     std::vector<std::string> InstalledPrinters() const;
     // Name of the default destination; empty when there is none.
     std::string SystemDefaultPrinter() const;
+
+    // The printer documents go to; empty means the system default.
+    std::string CurrentPrinter;
+
+    // Sends a whole PDF document as one job to the printer (the current one
+    // when empty), titled with the job name. Empty text when the scheduler
+    // took it; otherwise why not.
+    std::string PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf) const;
 };
