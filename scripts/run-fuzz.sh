@@ -11,12 +11,21 @@ command -v clang++ >/dev/null || {
 }
 cmake -S "$top" -B "$dir" -G Ninja -DPRINTORB_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPRINTORB_WERROR=OFF
 cmake --build "$dir"
+export LSAN_OPTIONS="suppressions=$top/fuzz/lsan.supp"
 status=0
-for target in fuzz_parse_request fuzz_base64; do
+for target in fuzz_parse_request fuzz_base64 fuzz_rtf; do
   corpus="$dir/corpus-$target"; mkdir -p "$corpus"
-  if [[ $target == fuzz_parse_request ]]; then cp "$top"/demo/requests/*.tvq "$corpus/" 2>/dev/null || true; fi
-  echo "== $target for ${seconds}s"
-  (cd "$dir" && "./bin/$target" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
+  time_limit=$seconds
+  case $target in
+    fuzz_parse_request) cp "$top"/demo/requests/*.tvq "$corpus/" 2>/dev/null || true ;;
+    fuzz_rtf)
+      # The reader gets twice the time, seeded with real files.
+      time_limit=$((seconds * 2))
+      cp "$top"/tests/platform/data/lo/*.rtf "$corpus/" 2>/dev/null || true
+      for f in "$top"/../shared/corpus/rtf/*.rtf; do [[ -f $f ]] && cp "$f" "$corpus/"; done ;;
+  esac
+  echo "== $target for ${time_limit}s"
+  (cd "$dir" && "./bin/$target" -max_total_time="$time_limit" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
       -print_final_stats=1 "corpus-$target") || status=1
 done
 exit $status

@@ -1,10 +1,12 @@
 // printorb-tool parse, run as the IT staff would run it.
 #include "support/testsupport.h"
+#include "util/fileutil.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace {
@@ -78,4 +80,35 @@ TEST(ToolParse, MissingTagFileWarnsOnStandardErrorOnly)
     EXPECT_EQ(RunTool({"parse", QString::fromStdString(dir / "absent.tvq")}).Status, 1);
     EXPECT_EQ(RunTool({"parse"}).Status, 2);
     EXPECT_EQ(RunTool({"nonsense"}).Status, 2);
+}
+
+TEST(ToolConvert, LetterheadToPdfAndBack)
+{
+    TTempDir dir;
+    const QString letterhead = QString::fromStdString(SourceDir() + "/tests/platform/data/lo/lo_report_letter_2pages.rtf");
+    const TRun run = RunTool({"convert", letterhead, QString::fromStdString(dir / "out.pdf")});
+    ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+    QProcess info;
+    info.start("pdfinfo", {QString::fromStdString(dir / "out.pdf")});
+    info.waitForFinished(30000);
+    const QString details = QString::fromUtf8(info.readAllStandardOutput());
+    EXPECT_TRUE(details.contains(QRegularExpression("Pages:\\s+4\\n"))) << details.toStdString();
+    EXPECT_TRUE(details.contains("612 x 792 pts")) << details.toStdString();  // US Letter
+    QProcess text;
+    text.start("pdftotext", {QString::fromStdString(dir / "out.pdf"), "-"});
+    text.waitForFinished(30000);
+    const QString words = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    EXPECT_TRUE(words.contains("Microscopic finding 69:"));
+    EXPECT_EQ(words.count("Westside Clinical Laboratories Department of Anatomical Pathology"), 4);
+
+    // Into the engine's own format and back to PDF.
+    ASSERT_EQ(RunTool({"convert", letterhead, QString::fromStdString(dir / "lh.txw")}).Status, 0);
+    ASSERT_EQ(RunTool({"convert", QString::fromStdString(dir / "lh.txw"), QString::fromStdString(dir / "again.pdf")}).Status, 0);
+
+    WriteFile(dir / "old.doc", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(100, '\0'));
+    const TRun refused = RunTool({"convert", QString::fromStdString(dir / "old.doc"), QString::fromStdString(dir / "x.pdf")});
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.indexOf("save it as Rich Text Format"), -1);
+    EXPECT_FALSE(FileExists(dir / "x.pdf"));
+    EXPECT_EQ(RunTool({"convert", letterhead, QString::fromStdString(dir / "out.xyz")}).Status, 1);
 }

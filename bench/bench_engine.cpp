@@ -1,0 +1,152 @@
+// Composing a report in the document engine: letterhead (header with a logo,
+// footer) + a one-page template with 40 tags, each made a field with text,
+// saved as PDF. Compared with LibreOffice converting the same merged RTF in a
+// fresh soffice process, when soffice is installed. Also checks that memory
+// stays flat over 1,000 reports.
+#include "platform/docengine/documentengine.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+
+#ifndef PRINTORB_SOURCE_DIR
+#error "PRINTORB_SOURCE_DIR must be defined by the build"
+#endif
+
+namespace {
+
+QTemporaryDir* gDir = nullptr;
+
+QString Letterhead()
+{
+    return QStringLiteral(PRINTORB_SOURCE_DIR "/tests/platform/data/lo/lo_letterhead_a4.rtf");
+}
+
+QString TemplatePath()
+{
+    return gDir->filePath("P1.tpl");
+}
+
+void MakeTemplate()
+{
+    DocumentEngine e;
+    e.SetFontSize(11);
+    for (int i = 1; i <= 40; ++i)
+        e.SetSelText(QStringLiteral("Result item %1: <<TAG%1>> mmol/L, reference <<REF%1>>\n").arg(i).left(60));
+    e.SaveDocument(TemplatePath(), -1, DocumentEngine::OwnFormat, false);
+}
+
+// One report, as the job composes it.
+void Compose(DocumentEngine& e, const QString& pdf)
+{
+    e.ClearDocument();
+    e.LoadDocument(Letterhead(), 0, DocumentEngine::WordFormat, false);
+    e.SetPageWidth(e.LoadSaveAttribute(0));
+    e.SetPageHeight(e.LoadSaveAttribute(1));
+    e.ActivatePart(DocumentEngine::MainPart);
+    e.SetSelStart(0);
+    e.SetSelLength(static_cast<int>(e.Text().size()));
+    e.LoadDocument(TemplatePath(), 0, DocumentEngine::OwnFormat, true);
+    int pos = 0;
+    for (int n = 0;; ++n) {
+        const int open = e.Find(QStringLiteral("<<"), pos, 24);
+        if (open < 0)
+            break;
+        const int close = e.Find(QStringLiteral(">>"), open, 24);
+        if (close < 0)
+            break;
+        e.SetSelStart(open);
+        e.SetSelLength(close + 2 - open);
+        e.InsertField(QString());
+        e.SetFieldText(QStringLiteral("%1.%2").arg(n).arg(n % 7));
+        e.SetFieldChangeable(false);
+        pos = open;
+    }
+    if (!pdf.isEmpty())
+        e.SaveDocument(pdf, -1, DocumentEngine::PdfFormat, false);
+}
+
+long RssKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+void BM_ComposeReportToPdf(benchmark::State& state)
+{
+    DocumentEngine e;
+    const QString pdf = gDir->filePath("report.pdf");
+    for (auto _ : state)
+        Compose(e, pdf);
+}
+BENCHMARK(BM_ComposeReportToPdf)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_LibreOfficeConvertsTheSameRtf(benchmark::State& state)
+{
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (soffice.isEmpty()) {
+        state.SkipWithError("soffice is not installed (apt-get install libreoffice-writer-nogui)");
+        return;
+    }
+    DocumentEngine e;
+    Compose(e, QString());
+    const QString rtf = gDir->filePath("merged.rtf");
+    e.SaveDocument(rtf, -1, DocumentEngine::WordFormat, false);
+    const QString profile = QStringLiteral("file://") + gDir->filePath("lo-profile");
+    for (auto _ : state) {
+        QProcess process;
+        process.start(soffice, {"-env:UserInstallation=" + profile, "--headless", "--convert-to", "pdf", "--outdir",
+                                gDir->filePath("lo"), rtf});
+        process.waitForFinished(120000);
+    }
+}
+BENCHMARK(BM_LibreOfficeConvertsTheSameRtf)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+void BM_MemoryOver1000Reports(benchmark::State& state)
+{
+    DocumentEngine e;
+    const QString pdf = gDir->filePath("memory.pdf");
+    for (auto _ : state) {
+        for (int i = 0; i < 50; ++i)
+            Compose(e, pdf);  // warm-up: caches and font files
+        const long before = RssKb();
+        for (int i = 0; i < 1000; ++i)
+            Compose(e, pdf);
+        const long after = RssKb();
+        state.counters["rss_before_MB"] = before / 1024.0;
+        state.counters["rss_after_MB"] = after / 1024.0;
+        state.counters["growth_MB"] = (after - before) / 1024.0;
+    }
+}
+BENCHMARK(BM_MemoryOver1000Reports)->Unit(benchmark::kSecond)->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication::setAttribute(Qt::AA_Use96Dpi);
+    QGuiApplication app(argc, argv);
+    QTemporaryDir dir;
+    gDir = &dir;
+    MakeTemplate();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
