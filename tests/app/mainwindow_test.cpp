@@ -254,3 +254,23 @@ TEST(MainWindow, ShowScribShowsThePages)
     EXPECT_GT(dark, 10);
     EXPECT_GT(form->ResultBox->widget()->height(), 2 * form->ResultBox->widget()->width());  // two pages and more
 }
+
+TEST(MainWindow, PrintDocumentSendsOnePdfJobToThePrinter)
+{
+    TCupsPeer cups;
+    ASSERT_TRUE(cups.Started());
+    ASSERT_TRUE(cups.AddQueue("Laser-A"));
+    ASSERT_TRUE(cups.SetDefault("Laser-A"));
+    TWindowHome home;
+    auto form = home.MakeForm();
+    DocumentEngine& engine = form->Server().Engine;
+    engine.SetFontSize(16);
+    engine.SetSelText("\r\n\r\nSCAN0001\r\nMissing Image");
+    engine.PrintDocument("SCAN0001", 1, 1, 1);
+    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.pdf"); }, 10000));
+    EXPECT_NE(ReadFile(cups.OutDir("Laser-A") + "job-1.info").find("title=SCAN0001"), std::string::npos);
+
+    form->Server().Printing.CurrentPrinter = "No-Such-Printer";
+    EXPECT_THROW(engine.PrintDocument("x", 1, 1, 1), EDocumentEngineError);
+    EXPECT_TRUE(home.LogHas(form->Server(), "No-Such-Printer"));
+}

@@ -3,7 +3,9 @@
 
 #include "support/testsupport.h"
 
+#include <QBuffer>
 #include <QImage>
+#include <QRegularExpression>
 #include <QPainter>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -443,4 +445,71 @@ TEST(DocumentEngine, PageSetupAndHeadersFromRtf)
     EXPECT_EQ(e.Text(), "Page footer");
     EXPECT_EQ(e.Geometry().HeaderTop, 680);
     EXPECT_GE(e.Geometry().BodyTop, 1927);
+}
+
+TEST(DocumentEngine, PicturesInRtfDibJpegAndPng)
+{
+    TTempDir dir;
+    QImage red(8, 4, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QByteArray bmp, jpeg;
+    {
+        QBuffer b(&bmp);
+        b.open(QIODevice::WriteOnly);
+        red.save(&b, "BMP");
+        QBuffer j(&jpeg);
+        j.open(QIODevice::WriteOnly);
+        red.save(&j, "JPEG");
+    }
+    const QByteArray dib = bmp.mid(14).toHex();  // a DIB is a BMP without its file header
+    WriteFile(dir / "p.rtf", "{\\rtf1 A{\\pict\\dibitmap0\\picw8\\pich4\\picwgoal1200\\pichgoal600 " + dib.toStdString() +
+                                 "}B{\\pict\\jpegblip\\picwgoal300\\pichgoal150 " + jpeg.toHex().toStdString() +
+                                 "}C{\\pict\\wmetafile8 0100090000}D}");
+    DocumentEngine e;
+    e.LoadDocument(QString::fromStdString(dir / "p.rtf"), 0, 9, false);
+    EXPECT_EQ(e.Text(), QString("A") + QChar::ObjectReplacementCharacter + "B" + QChar::ObjectReplacementCharacter + "CD");
+    // Drawn at their size: the DIB 1200 x 600 twips, red.
+    QImage page(e.PageWidth() / 15, e.PageHeight() / 15, QImage::Format_RGB32);
+    page.setDotsPerMeterX(3780);
+    page.setDotsPerMeterY(3780);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    e.SetPrintDevice(&painter);
+    e.PrintPage(1);
+    painter.end();
+    int redPixels = 0;
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 400; ++x)
+            redPixels += page.pixelColor(x, y).red() > 200 && page.pixelColor(x, y).green() < 80;
+    EXPECT_NEAR(redPixels, 80 * 40 + 20 * 10, 400);
+
+    DocumentEngine noDevice;
+    EXPECT_THROW(noDevice.PrintPage(1), EDocumentEngineError);
+}
+
+TEST(DocumentEngine, PdfEmbedsItsFontsAndTakesThePageSize)
+{
+    TTempDir dir;
+    DocumentEngine e;
+    e.SetPageWidth(12240);
+    e.SetPageHeight(15840);
+    e.SetFontName("Times New Roman");
+    e.SetSelText("Serif text ");
+    e.SetFontName("Courier New");
+    e.SetSelText("mono text");
+    ASSERT_EQ(e.SaveDocument(QString::fromStdString(dir / "f.pdf"), -1, 12, false), 1);
+    QProcess fonts;
+    fonts.start("pdffonts", {QString::fromStdString(dir / "f.pdf")});
+    fonts.waitForFinished(30000);
+    const QStringList lines = QString::fromUtf8(fonts.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).mid(2);
+    ASSERT_GE(lines.size(), 2);
+    for (const QString& line : lines)
+        EXPECT_TRUE(line.contains(QRegularExpression("\\byes\\s+(yes|no)\\s+yes\\b"))) << line.toStdString();  // embedded, Unicode map
+    QProcess info;
+    info.start("pdfinfo", {QString::fromStdString(dir / "f.pdf")});
+    info.waitForFinished(30000);
+    EXPECT_TRUE(QString::fromUtf8(info.readAllStandardOutput()).contains("612 x 792 pts"));
+    EXPECT_NE(PdfText(dir / "f.pdf").find("Serif text mono text"), std::string::npos);
+    EXPECT_EQ(e.SaveDocument(QString::fromStdString(dir / "none/f.pdf"), -1, 12, false), 0);
+    EXPECT_FALSE(e.LastError().isEmpty());
 }
