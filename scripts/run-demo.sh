@@ -8,10 +8,7 @@ build=$(cd "${1:-$top/build}" && pwd)
 home="$build/demo-run"
 
 rm -rf "$home"
-mkdir -p "$home"
-cp -r "$top/demo/." "$home/"
-sed -i "s|@HOME@|$home|g" "$home/printserver.inf"
-mkdir -p "$home"/{spool/temp,results,templates,overlays,images}
+"$top/scripts/prepare-demo-home.sh" "$home"
 
 peers="$top/tests/peers"
 "$peers/cups-private.sh" start "$home/cups" > /dev/null

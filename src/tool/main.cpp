@@ -15,7 +15,8 @@ namespace {
 const char* kUsage =
     "usage: printorb-tool COMMAND ...\n"
     "  parse FILE [--tags TAGS.TXT]   print a request as the server parses it, as JSON\n"
-    "  convert IN OUT                 write a letterhead or template as .pdf, .rtf/.doc or .txw/.tpl\n";
+    "  convert IN OUT                 write a letterhead or template as .pdf, .rtf/.doc or .txw/.tpl\n"
+    "  render REQUEST OUT [--home D]  compose a request as the server would and save it (.pdf, .rtf, .txw)\n";
 
 }  // namespace
 
@@ -68,6 +69,7 @@ int main(int argc, char* argv[])
     const std::map<std::string, std::function<int(const TArgs&)>> commands = {
         {"parse", ParseCommand},
         {"convert", ConvertCommand},
+        {"render", RenderCommand},
     };
     if (argc < 2 || commands.find(argv[1]) == commands.end()) {
         std::fputs(kUsage, stderr);

@@ -167,6 +167,9 @@ std::optional<int> TryStrToInt(std::string_view text)
     } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
+    } else if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
+        base = 16;
+        ++i;
     }
     if (i >= text.size())
         return std::nullopt;

@@ -23,7 +23,7 @@ int CompareText(std::string_view a, std::string_view b);  // ASCII case-insensit
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 
 // Whole-number conversion as operators type numbers: leading blanks, a sign,
-// decimal or hex ("$1F", "0x1F"); nothing may trail; 32-bit range.
+// decimal or hex ("$1F", "0x1F", "x1F"); nothing may trail; 32-bit range.
 std::optional<int> TryStrToInt(std::string_view text);
 int StrToIntDef(std::string_view text, int fallback);
 

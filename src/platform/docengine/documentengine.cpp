@@ -267,11 +267,14 @@ void DocumentEngine::SetText(const QString& text)
     Changed();
 }
 
-int DocumentEngine::Find(const QString& text, int start, int) const
+int DocumentEngine::Find(const QString& text, int start, int options) const
 {
     if (text.isEmpty() || start < 0)
         return -1;
-    return static_cast<int>(Text().indexOf(text, start));
+    // The searches that pass options 24 look for tags and marker lines that
+    // people type in any letter case.
+    const Qt::CaseSensitivity cs = options == 24 ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    return static_cast<int>(Text().indexOf(text, start, cs));
 }
 
 int DocumentEngine::SelStart() const

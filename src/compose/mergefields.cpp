@@ -1,0 +1,147 @@
+#include "compose/mergefields.h"
+
+#include "util/codepage.h"
+#include "util/textutil.h"
+
+#include <optional>
+#include <stdexcept>
+
+namespace {
+
+enum class TTagKind { Numbered, Empty, User, Named };
+
+struct TTag {
+    TTagKind Kind = TTagKind::Named;
+    int Number = 0;
+    std::string Inner;
+};
+
+TTag Classify(const std::string& inner)
+{
+    TTag tag;
+    tag.Inner = inner;
+    if (const auto number = TryStrToInt(RemoveChar(inner, ' '))) {
+        tag.Kind = TTagKind::Numbered;
+        tag.Number = *number;
+    } else if (inner.empty()) {
+        tag.Kind = TTagKind::Empty;
+    } else if (inner[0] == 'U' || inner[0] == 'u') {
+        tag.Kind = TTagKind::User;
+    }
+    return tag;
+}
+
+// The key of a tags.txt line: the number before its first "|".
+int LineKey(const std::string& line)
+{
+    const auto key = TryStrToInt(TextBefore(line, "|"));
+    if (!key)
+        throw std::invalid_argument("'" + TextBefore(line, "|") + "' is not a valid integer value");
+    return *key;
+}
+
+std::string OrBlank(const std::string& value)
+{
+    return value.empty() ? std::string(" ") : value;
+}
+
+}  // namespace
+
+std::string TagValue(const TReportRecord& record, int key)
+{
+    const bool secondLine = !record.GetValue("patadd2").empty();
+    switch (key) {
+    case 6: return record.GetValue("PatAdd1");
+    case 7: return secondLine ? record.GetValue("patadd2") : record.GetValue("Patadd3") + " " + record.GetValue("patpc");
+    case 8: return secondLine ? record.GetValue("Patadd3") : std::string();
+    case 9: return secondLine ? record.GetValue("patpc") : std::string();
+    default: return record.GetValueByKey(std::to_string(key));
+    }
+}
+
+void MergeFields(DocumentEngine& engine, const TReportRecord& record, const std::vector<std::string>& tagList,
+                 bool headerFooterMode)
+{
+    const int count = static_cast<int>(tagList.size());
+    int pos = 0;
+    std::optional<int> previous;
+    for (;;) {
+        const int open = engine.Find(QStringLiteral("<<"), pos, 24);
+        if (open < 0)
+            break;
+        const int close = engine.Find(QStringLiteral(">>"), open, 24);
+        if (close < 0) {
+            pos = open + 2;  // an unbalanced "<<" stays text
+        } else {
+            engine.SetSelStart(open);
+            if (engine.SelStart() != open)
+                break;
+            engine.SetSelLength(close + 2 - open);
+            if (engine.SelLength() != 0) {
+                int id = 0;
+                try {
+                    engine.InsertField(QString());
+                    id = engine.FieldCurrent();
+                } catch (const EDocumentEngineError&) {
+                    id = 0;  // no field: the tag stays text, and the pass stops on it
+                }
+                pos = open;
+                const std::string inner = FromUnicode(engine.Text().mid(open + 2, close - open - 2));
+                const TTag tag = Classify(inner);
+                if (id >= 1 && !headerFooterMode) {
+                    // The main text; a bad tags.txt key ends the merge here.
+                    std::string text;
+                    bool changeable = true;
+                    switch (tag.Kind) {
+                    case TTagKind::Numbered:
+                        if (tag.Number < 0 || tag.Number >= count) {
+                            text = "???";
+                        } else {
+                            text = TagValue(record, LineKey(tagList[static_cast<std::size_t>(tag.Number)]));
+                            changeable = false;
+                        }
+                        break;
+                    case TTagKind::Empty: text = " "; break;
+                    case TTagKind::User:
+                        text = OrBlank(inner.substr(1));
+                        engine.SetFieldKind(engine.FieldCurrent(), 20);
+                        break;
+                    case TTagKind::Named: text = OrBlank(record.GetValue(inner)); break;
+                    }
+                    try {
+                        engine.SetFieldText(ToUnicode(text));
+                        engine.SetFieldChangeable(changeable);
+                    } catch (const EDocumentEngineError&) {
+                        // writing one field may fail; the merge goes on
+                    }
+                } else if (id >= 1) {
+                    // Header and footer: any failure leaves the tag text, which ends the pass.
+                    try {
+                        switch (tag.Kind) {
+                        case TTagKind::Numbered:
+                            if (tag.Number < 0 || tag.Number >= count) {
+                                engine.SetFieldText(QStringLiteral("???"));
+                                engine.SetFieldChangeable(true);
+                            } else {
+                                const int key = LineKey(tagList[static_cast<std::size_t>(tag.Number)]);
+                                engine.SetFieldText(ToUnicode(TagValue(record, key)));
+                                engine.SetFieldChangeable(false);
+                            }
+                            break;
+                        case TTagKind::Named:
+                        case TTagKind::User:
+                            engine.SetFieldText(ToUnicode(OrBlank(record.GetValue(inner))));
+                            engine.SetFieldChangeable(false);
+                            break;
+                        case TTagKind::Empty: break;
+                        }
+                    } catch (const std::exception&) {
+                    }
+                }
+            }
+        }
+        if (engine.Text().size() <= pos || (previous && *previous == pos))
+            break;
+        previous = pos;
+    }
+}

@@ -1,0 +1,20 @@
+// Template tags "<<tag>>" in a part of the document become fields filled from
+// the report record: by name, by number through tags.txt, or as editable
+// placeholders. Works through the document engine's operations only.
+#pragma once
+
+#include "platform/docengine/documentengine.h"
+#include "request/reportrecord.h"
+
+#include <string>
+#include <vector>
+
+// The text for the key of a tags.txt line; keys 6 to 9 lay out the patient
+// address so that a missing second line closes the gap.
+std::string TagValue(const TReportRecord& record, int key);
+
+// Merges every tag of the active part. In the main text (header/footer mode
+// off) fields stay editable or locked by kind; a tags.txt line whose key is
+// not a number ends the merge with an exception.
+void MergeFields(DocumentEngine& engine, const TReportRecord& record, const std::vector<std::string>& tagList,
+                 bool headerFooterMode);

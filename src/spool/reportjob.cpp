@@ -1,0 +1,191 @@
+#include "spool/reportjob.h"
+
+#include "compose/finishing.h"
+#include "compose/resulttext.h"
+#include "request/base64.h"
+#include "request/templateimages.h"
+#include "util/codepage.h"
+#include "util/fileutil.h"
+#include "util/textutil.h"
+
+#include <QImageReader>
+
+#include <cmath>
+#include <fstream>
+
+namespace {
+
+constexpr double kPixelsPerMm = 3.7795;
+constexpr int kTwipsPerPixel = 15;
+constexpr double kTwipsPerMm = kPixelsPerMm * kTwipsPerPixel;
+
+// Each assignment on its own: one the engine refuses is skipped.
+template <typename Setter>
+void TrySet(Setter set)
+{
+    try {
+        set();
+    } catch (const EDocumentEngineError&) {
+    }
+}
+
+void PlaceImages(TJobContext& job)
+{
+    TReportRecord& r = job.Record;
+    const std::string document = r.GetReqCode() + " " + r.GetProcCode();
+    for (TImageRecord& image : r.Images) {
+        if (!FileExists(image.FileName)) {
+            job.Log.loginfo("The image " + image.FileName + " was not present for Document " + document);
+            continue;
+        }
+        if (image.FromRequest) {
+            QImageReader probe(ToUnicode(image.FileName));
+            const QSize size = probe.size();
+            if (!size.isValid() || size.isEmpty()) {
+                job.Log.loginfo("The image " + image.FileName + " is missing for Document " + document);
+            } else {
+                if (image.TargetWidth != 0)
+                    image.ScaleX = static_cast<int>(std::trunc(double(image.TargetWidth) / size.width() * 100));
+                if (image.TargetHeight != 0)
+                    image.ScaleY = static_cast<int>(std::trunc(double(image.TargetHeight) / size.height() * 100));
+            }
+        }
+        if (!job.Engine.InsertImage(0, ToUnicode(image.FileName), image.PosX, image.PosY, image.ScaleX, image.ScaleY, 0,
+                                    0, image.LayoutCodeA, image.LayoutCodeB, image.Distance1, image.Distance2,
+                                    image.Distance3, image.Distance4, 0))
+            job.Log.loginfo("The image " + image.FileName + " Failed to load for Document " + document);
+    }
+}
+
+}  // namespace
+
+void ResetPageSetup(DocumentEngine& engine, std::string_view pageMargin)
+{
+    int margins[4] = {5, 5, 8, 5};  // left, right, top, bottom
+    if (!pageMargin.empty())
+        for (int k = 0; k < 4; ++k)
+            if (const auto value = TryStrToInt(Trim(NthField(pageMargin, ',', k + 1))))
+                margins[k] = *value;
+    const int width = static_cast<int>(std::trunc(kPixelsPerMm * 210));
+    const int height = static_cast<int>(std::trunc(kPixelsPerMm * 297));
+    auto twips = [](int mm) { return static_cast<int>(std::trunc(mm * kTwipsPerMm)); };
+    engine.SetFormatSelection(false);
+    TrySet([&] { engine.SetPageHeight(height * kTwipsPerPixel); });
+    TrySet([&] { engine.SetPageMarginT(twips(margins[2])); });
+    TrySet([&] { engine.SetPageMarginB(twips(margins[3])); });
+    TrySet([&] { engine.SetPageWidth(width * kTwipsPerPixel); });
+    TrySet([&] { engine.SetPageMarginL(twips(margins[0])); });
+    TrySet([&] { engine.SetPageMarginR(twips(margins[1])); });
+    engine.SetFormatSelection(true);
+    engine.SetHeaderFooter(5);
+    engine.SetHeaderFooterStyle(2);
+    engine.SetViewMode(1);
+    engine.Refresh();
+}
+
+std::string OutputFileNameFor(const TReportRecord& record, std::string_view lprQueueDir, std::string_view spoolName)
+{
+    if (!record.OutputDocument.empty()) {
+        std::string name = record.OutputDocument;
+        if (const auto comma = name.find(','); comma != std::string::npos) {
+            name[comma] = '_';
+            name = LowerCase(name);
+        }
+        // Path separators survive; what cannot stand in a file name stays escaped.
+        return ReplaceAll(ReplaceAll(EscapeFileName(name), "%5C", "\\"), "%2F", "/");
+    }
+    if (!record.PrintMask.empty())
+        return std::string(lprQueueDir) + record.PrintMask + "_" + Trim(record.PrinterNumber) + "_" +
+               std::string(spoolName) + ".prn";
+    return {};
+}
+
+TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName)
+{
+    DocumentEngine& e = job.Engine;
+    TReportRecord& r = job.Record;
+    TComposeResult result;
+    try {
+        e.ClearDocument();
+        ResetPageSetup(e, job.PageMargin);
+
+        try {
+            e.LoadDocument(ToUnicode(job.TemplatesDir + r.TemplateName + ".doc"), 0, DocumentEngine::WordFormat, false);
+            e.SetPageWidth(e.LoadSaveAttribute(0));
+            e.SetPageHeight(e.LoadSaveAttribute(1));
+            e.SetPageMarginL(e.LoadSaveAttribute(2));
+            e.SetPageMarginR(e.LoadSaveAttribute(4));
+            e.SetPageMarginT(e.LoadSaveAttribute(3));
+            e.SetPageMarginB(e.LoadSaveAttribute(5));
+            FillPageSetup(job.PageSetup, e.PageWidth(), e.PageHeight(), r.GetValue("ORIENTATION"),
+                          r.GetValue("PAPERSIZE"), job.Log);
+        } catch (const std::exception&) {
+            job.Log.loginfo("Could not load a Letterhead for this template " + r.TemplateName);
+        }
+
+        e.ActivatePart(DocumentEngine::MainPart);
+        e.SetSelStart(0);
+        e.SetSelLength(static_cast<int>(e.Text().size()));
+
+        if (!r.ResultText.empty()) {
+            RenderResultText(e, r.ResultText, r.GetValue("TEXTFONT"), r.GetValue("TEXTSIZE"));
+        } else {
+            result.CurrentDocPath = job.ResultsDir + EscapeFileName(r.GetReqCode() + "_" + r.GetProcCode() + ".doc");
+            if (!r.EmbeddedDocument.empty()) {
+                std::ofstream file(NativePath(result.CurrentDocPath), std::ios::binary | std::ios::trunc);
+                if (!file || !DecodeBase64ToFile(r.EmbeddedDocument, file)) {
+                    job.Log.loginfo("The File Encoded Halvorin data in file " + std::string(spoolName) +
+                                    " could not be created locally.");
+                    result.Exit = TComposeExit::EmbeddedNotWritten;
+                    return result;
+                }
+            } else {
+                result.CurrentDocPath = job.TemplatesDir + EscapeFileName(r.GetProcCode()) + ".tpl";
+                if (!FileExists(result.CurrentDocPath))
+                    job.Log.loginfo("No template exists for " + r.GetProcCode() + " in a Letterhead print request.");
+            }
+            if (FileExists(result.CurrentDocPath)) {
+                try {
+                    e.LoadDocument(ToUnicode(result.CurrentDocPath), 0, DocumentEngine::OwnFormat, true);
+                    ScanTemplateImages(result.CurrentDocPath, r.Images);
+                    if (LowerCase(ExtractFileExt(result.CurrentDocPath)) != ".tpl")
+                        DeleteFileAt(result.CurrentDocPath);
+                } catch (const std::exception& failure) {
+                    job.Log.loginfo(" Error loading " + result.CurrentDocPath + " with " + failure.what());
+                    result.Exit = TComposeExit::DocumentNotLoaded;
+                    return result;
+                }
+            }
+        }
+
+        e.SetViewMode(1);
+        FinishReport(e, r, job.TagList);
+        e.SetSelStart(0);
+        e.SetSelLength(0);
+
+        try {
+            PlaceImages(job);
+        } catch (const std::exception& failure) {
+            job.Log.loginfo(failure.what());
+        }
+
+        try {
+            const QString yen(QChar(0x00A5));
+            if (e.Text().contains(yen)) {
+                e.SetSelStart(e.Find(yen, 0));
+                e.SetSelLength(1);
+                e.SetSelText(QString());
+                e.SetSelLength(0);
+            }
+        } catch (const std::exception& failure) {
+            job.Log.loginfo(failure.what());
+        }
+        ApplyTextMarkers(e, r);
+    } catch (const std::exception& failure) {
+        result.Exit = TComposeExit::EngineFailed;
+        result.Failure = failure.what();
+        return result;
+    }
+    result.OutputFileName = OutputFileNameFor(r, job.LprQueueDir, spoolName);
+    return result;
+}

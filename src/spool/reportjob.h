@@ -1,0 +1,50 @@
+// Composing a request into a report: letterhead, body (result text, embedded
+// document or template), merge and finishing, images, markers, and the name
+// of what the print run will produce.
+#pragma once
+
+#include "platform/docengine/documentengine.h"
+#include "print/pagesetup.h"
+#include "request/reportrecord.h"
+#include "util/logger.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What a job needs from the server.
+struct TJobContext {
+    DocumentEngine& Engine;
+    TReportRecord& Record;
+    const std::vector<std::string>& TagList;
+    TLogger& Log;
+    TJobPageSetup& PageSetup;
+    std::string TemplatesDir;
+    std::string ResultsDir;
+    std::string LprQueueDir;
+    std::string PageMargin;  // the pagemargin setting
+};
+
+enum class TComposeExit {
+    Completed,           // the report waits for the print run
+    EmbeddedNotWritten,  // the decoded document could not be written
+    DocumentNotLoaded,   // the template or decoded document could not be loaded
+    EngineFailed,        // the engine failed outside a guarded step
+};
+
+struct TComposeResult {
+    TComposeExit Exit = TComposeExit::Completed;
+    std::string OutputFileName;
+    std::string CurrentDocPath;
+    std::string Failure;  // the engine's message for EngineFailed
+};
+
+// A4 portrait with the configured margins (millimetres: left, right, top, bottom).
+void ResetPageSetup(DocumentEngine& engine, std::string_view pageMargin);
+
+// The composing steps of a job whose request is parsed into the record and
+// whose printer is chosen. spoolName is the request file's name.
+TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName);
+
+// The name of the output the print run produces for the record.
+std::string OutputFileNameFor(const TReportRecord& record, std::string_view lprQueueDir, std::string_view spoolName);
