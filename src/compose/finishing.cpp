@@ -51,10 +51,12 @@ void ApplyTextMarkers(DocumentEngine& engine, const TReportRecord& record)
         engine.SetSelLength(2);
         if (engine.SelText() == QStringLiteral("\n!")) {
             const int q = engine.Find(QStringLiteral("\n"), engine.SelStart() + 1);
-            engine.SetSelStart(q);
-            engine.SetSelLength(engine.SelStart());
-            engine.SetSelStart(1);
-            engine.SetSelText(QString());
+            if (q >= 0) {
+                // Positions 1 to q go; the first character stays.
+                engine.SetSelStart(1);
+                engine.SetSelLength(q);
+                engine.SetSelText(QString());
+            }
         }
     }
     // End cut: from the line feed before "*" to the end.

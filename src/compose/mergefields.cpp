@@ -70,8 +70,11 @@ void MergeFields(DocumentEngine& engine, const TReportRecord& record, const std:
         if (open < 0)
             break;
         const int close = engine.Find(QStringLiteral(">>"), open, 24);
-        if (close < 0) {
-            pos = open + 2;  // an unbalanced "<<" stays text
+        const int nextOpen = close < 0 ? -1 : engine.Find(QStringLiteral("<<"), open + 2, 24);
+        if (close < 0 || (nextOpen >= 0 && nextOpen < close)) {
+            // An unbalanced "<<" stays text, also when a later tag's ">>" follows:
+            // the template's text up to that tag must not vanish into a field.
+            pos = open + 2;
         } else {
             engine.SetSelStart(open);
             if (engine.SelStart() != open)

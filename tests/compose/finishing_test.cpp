@@ -1,0 +1,119 @@
+#include "compose/finishing.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TReportRecord Record(const std::string& request)
+{
+    TReportRecord r;
+    r.DrawDynamicRange = nullptr;
+    r.ResetFields();
+    r.ParseRequest(request);
+    return r;
+}
+
+QString PartText(DocumentEngine& e, int part)
+{
+    e.ActivatePart(part);
+    const QString text = e.Text();
+    e.ActivatePart(DocumentEngine::MainPart);
+    return text;
+}
+
+}  // namespace
+
+TEST(FinishReport, ValidationLineAtTheStartOfTheFooter)
+{
+    TReportRecord r = Record("HV_VALIDATED~DR X^HV_REPORTFLAG~..^HV_SERVICEDATE~01/01/2001^"
+                             "HV_OTHERTESTS~ABCD,EFGH,HIJK,LMNO,PQRS^HV_DOCSUR~JONES");
+    DocumentEngine e;
+    e.ActivatePart(DocumentEngine::FooterPart);
+    e.SetSelText("\nDr <<DOCSUR>>");
+    ASSERT_TRUE(FinishReport(e, r, {}));
+    EXPECT_EQ(PartText(e, DocumentEngine::FooterPart),
+              "          ..01/01/2001 Tests:ABCD,EFGH,HIJK,LMN Validated by DR X\nDr JONES");
+    EXPECT_EQ(e.ActivePart(), DocumentEngine::MainPart);
+    EXPECT_EQ(e.SelLength(), 0);
+}
+
+TEST(FinishReport, InterimNoticeInRedOrNothingWithNoFooter)
+{
+    TReportRecord r = Record("HV_VALIDATED~");
+    DocumentEngine e;
+    e.ActivatePart(DocumentEngine::FooterPart);
+    e.SetSelText("Lab");
+    FinishReport(e, r, {});
+    EXPECT_EQ(PartText(e, DocumentEngine::FooterPart), "Lab          INTERIM REPORT");
+    e.ActivatePart(DocumentEngine::FooterPart);
+    e.SetSelStart(20);
+    e.SetSelLength(1);
+    EXPECT_EQ(e.ForeColor(), 255);
+    e.SetSelStart(0);
+    e.SetSelLength(1);
+    EXPECT_EQ(e.ForeColor(), 0);
+
+    for (const char* request : {"HV_NOFOOTER~y^HV_VALIDATED~", "HV_NOFOOTER~yes^HV_VALIDATED~DR X"}) {
+        TReportRecord quiet = Record(request);
+        DocumentEngine q;
+        q.ActivatePart(DocumentEngine::FooterPart);
+        q.SetSelText("Lab");
+        FinishReport(q, quiet, {});
+        EXPECT_EQ(PartText(q, DocumentEngine::FooterPart), "Lab") << request;
+    }
+}
+
+TEST(FinishReport, PageCountReachesMainAndFooterButNotHeader)
+{
+    TReportRecord r = Record("HV_VALIDATED~DR X");
+    DocumentEngine e;
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    e.SetSelText("H<<pcnt>>");
+    e.ActivatePart(DocumentEngine::FooterPart);
+    e.SetSelText("F<<pcnt>>");
+    e.ActivatePart(DocumentEngine::MainPart);
+    QString text = "M<<pcnt>>\n";
+    for (int i = 0; i < 130; ++i)
+        text += "line\n";
+    e.SetSelText(text);
+    FinishReport(e, r, {});
+    EXPECT_EQ(PartText(e, DocumentEngine::HeaderPart), "H ");
+    EXPECT_TRUE(e.Text().startsWith("M3\n"));
+    EXPECT_TRUE(PartText(e, DocumentEngine::FooterPart).endsWith("F3"));
+    EXPECT_EQ(r.GetValue("pcnt"), "3");
+
+    TReportRecord one = Record("");
+    DocumentEngine empty;
+    FinishReport(empty, one, {});
+    EXPECT_EQ(one.GetValue("pcnt"), "1");
+}
+
+TEST(ApplyTextMarkers, StartEndAndApprovalCuts)
+{
+    struct Case {
+        const char* text;
+        const char* approval;
+        const char* result;
+    };
+    const Case cases[] = {
+        {"A\n!cut\nB", "", "AB"},
+        {"A\nkeep\n!cut\nB", "", "AB"},
+        {"A\n*rest\nmore", "", "A"},
+        {"no markers\nhere", "", "no markers\nhere"},
+        {"A\n!no end", "", "A\n!no end"},
+        {"R\napproved by: X\nmid\napproved by: Y\ntail", "yes", "R\napproved by: X\nmid\napproved by: Y"},
+        {"R\napproved by: X\nmid\napproved by: Y\ntail", "1", "R\napproved by: X\nmid\napproved by: Y"},
+        {"R\napproved by: X\ntail", "Yes", "R\napproved by: X\ntail"},
+        {"R\napproved by: X\ntail", "0", "R\napproved by: X\ntail"},
+        {"\napproved by: X\ntail", "y", "\napproved by: X"},
+        {"R\nApproved By: X\ntail", "y", "R\nApproved By: X"},
+        {"R\napproved by: last line", "y", "R\napproved by: last line"},
+    };
+    for (const Case& c : cases) {
+        TReportRecord r = Record(std::string("HV_APPROVALCHECK~") + c.approval);
+        DocumentEngine e;
+        e.SetSelText(c.text);
+        ApplyTextMarkers(e, r);
+        EXPECT_EQ(e.Text().toStdString(), c.result) << c.text << " / " << c.approval;
+    }
+}

@@ -1,0 +1,130 @@
+#include "compose/mergefields.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A record as a job has it: tags loaded, fields reset, a request parsed.
+TReportRecord Record(const std::string& request, const std::vector<std::string>& tags)
+{
+    TReportRecord r;
+    r.DrawDynamicRange = nullptr;
+    r.LoadTags(tags);
+    r.ResetFields();
+    r.ParseRequest(request);
+    return r;
+}
+
+const std::vector<std::string> kTags = {"0|TEMPLATE", "1|REQCODE", "2|PROCCODE", "3|PATSUR", "4|PATGIVEN",
+                                        "5|PATTITLE", "6|PATADD1", "7|PATADD2", "8|PATADD3", "9|PATPC",
+                                        "10|PATDOB", "012|DOCSUR"};
+
+void Merge(DocumentEngine& e, int part, const QString& text, const TReportRecord& r, const std::vector<std::string>& tags)
+{
+    e.ActivatePart(part);
+    e.SetSelText(text);
+    MergeFields(e, r, tags, part != DocumentEngine::MainPart);
+}
+
+}  // namespace
+
+TEST(MergeFields, TagKindsInTheMainText)
+{
+    const TReportRecord r = Record("HV_PATSUR~SMITH^HV_REQCODE~R1^HV_DOCSUR~JONES", kTags);
+    struct Case {
+        const char* tag;
+        const char* text;
+        bool changeable;
+        int kind;
+    };
+    const Case cases[] = {
+        {"<<PATSUR>>", "SMITH", true, 0},       {"<< PATSUR >>", " ", true, 0},   {"<<3>>", "SMITH", false, 0},
+        {"<< 3 >>", "SMITH", false, 0},         {"<<x3>>", "SMITH", false, 0},    {"<<$3>>", "SMITH", false, 0},
+        {"<<12>>", "???", true, 0},            {"<<-1>>", "???", true, 0},       {"<<99>>", "???", true, 0},
+        {"<<11>>", "", false, 0},               {"<<>>", " ", true, 0},           {"<<UNote>>", "Note", true, 20},
+        {"<<U>>", " ", true, 20},               {"<<unused>>", "nused", true, 20}, {"<<MISSING>>", " ", true, 0},
+        {"<<reqcode>>", "R1", true, 0},
+    };
+    for (const Case& c : cases) {
+        DocumentEngine e;
+        Merge(e, DocumentEngine::MainPart, QString("[") + c.tag + "]", r, kTags);
+        EXPECT_EQ(e.Text().toStdString(), std::string("[") + c.text + "]") << c.tag;
+        const auto ids = e.FieldIds(DocumentEngine::MainPart);
+        ASSERT_EQ(ids.size(), 1u) << c.tag;
+        e.SetFieldCurrent(ids[0]);
+        EXPECT_EQ(e.FieldChangeable(), c.changeable) << c.tag;
+        EXPECT_EQ(e.FieldKind(ids[0]), c.kind) << c.tag;
+    }
+}
+
+TEST(MergeFields, HeaderTagsAreLocked)
+{
+    const TReportRecord r = Record("HV_PATSUR~SMITH", kTags);
+    DocumentEngine e;
+    Merge(e, DocumentEngine::HeaderPart, "<<PATSUR>> <<UNote>> <<3>> <<77>>", r, kTags);
+    EXPECT_EQ(e.Text(), "SMITH   SMITH ???");
+    const auto ids = e.FieldIds(DocumentEngine::HeaderPart);
+    ASSERT_EQ(ids.size(), 4u);
+    const bool changeable[] = {false, false, false, true};
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        e.SetFieldCurrent(ids[i]);
+        EXPECT_EQ(e.FieldChangeable(), changeable[i]) << i;
+        EXPECT_EQ(e.FieldKind(ids[i]), 0) << i;
+    }
+    // An empty tag writes nothing in a header, so the pass stops on it.
+    DocumentEngine stop;
+    Merge(stop, DocumentEngine::HeaderPart, "<<PATSUR>> <<>> <<PATSUR>>", r, kTags);
+    EXPECT_EQ(stop.Text(), "SMITH <<>> <<PATSUR>>");
+}
+
+TEST(MergeFields, AddressTagsCloseTheGap)
+{
+    const std::string address = "HV_PATADD1~1 MAIN ST^HV_PATADD3~TOWN^HV_PATPC~3000";
+    const TReportRecord withoutSecond = Record(address, kTags);
+    const TReportRecord withSecond = Record(address + "^HV_PATADD2~PO BOX 7", kTags);
+    DocumentEngine a;
+    Merge(a, DocumentEngine::MainPart, "<<6>>|<<7>>|<<8>>|<<9>>", withoutSecond, kTags);
+    EXPECT_EQ(a.Text(), "1 MAIN ST|TOWN 3000||");
+    DocumentEngine b;
+    Merge(b, DocumentEngine::MainPart, "<<6>>|<<7>>|<<8>>|<<9>>", withSecond, kTags);
+    EXPECT_EQ(b.Text(), "1 MAIN ST|PO BOX 7|TOWN|3000");
+    EXPECT_EQ(TagValue(withoutSecond, 7), "TOWN 3000");
+}
+
+TEST(MergeFields, PassesAndTheirEnds)
+{
+    const TReportRecord r = Record("HV_PATSUR~SMITH", kTags);
+    DocumentEngine atStart;  // a tag at position 0 and every one after it
+    Merge(atStart, DocumentEngine::MainPart, "<<PATSUR>>\n<<PATSUR>> and <<PATSUR>>", r, kTags);
+    EXPECT_EQ(atStart.Text(), "SMITH\nSMITH and SMITH");
+
+    DocumentEngine unbalanced;  // "<<abc" stays, a later tag is still merged
+    Merge(unbalanced, DocumentEngine::MainPart, "<<abc then <<PATSUR>>", r, kTags);
+    EXPECT_EQ(unbalanced.Text(), "<<abc then SMITH");
+    DocumentEngine onlyOpen;
+    Merge(onlyOpen, DocumentEngine::MainPart, "x <<abc", r, kTags);
+    EXPECT_EQ(onlyOpen.Text(), "x <<abc");
+
+    // Without tags.txt every numbered tag shows "???".
+    const TReportRecord noTags = Record("HV_PATSUR~SMITH", {});
+    DocumentEngine none;
+    Merge(none, DocumentEngine::MainPart, "<<3>> <<PATSUR>>", noTags, {});
+    EXPECT_EQ(none.Text(), "??? SMITH");
+
+    // A value holding a tag does not merge again.
+    const TReportRecord tricky = Record("HV_PATSUR~<<PATSUR>>", kTags);
+    DocumentEngine loop;
+    Merge(loop, DocumentEngine::MainPart, "<<PATSUR>>!", tricky, kTags);
+    EXPECT_EQ(loop.Text(), "<<PATSUR>>!");
+}
+
+TEST(MergeFields, ABadTagKeyEndsTheMainMergeOnly)
+{
+    const std::vector<std::string> bad = {"zero|TEMPLATE", "1|REQCODE"};
+    const TReportRecord r = Record("HV_REQCODE~R1", bad);
+    DocumentEngine main;
+    EXPECT_THROW(Merge(main, DocumentEngine::MainPart, "<<0>> <<1>>", r, bad), std::exception);
+    DocumentEngine header;
+    Merge(header, DocumentEngine::HeaderPart, "<<1>> <<0>> <<1>>", r, bad);
+    EXPECT_EQ(header.Text(), "R1 <<0>> <<1>>");  // the failed field keeps its tag and the pass stops there
+}

@@ -1,0 +1,188 @@
+#include "spool/reportjob.h"
+
+#include "request/base64.h"
+#include "support/testsupport.h"
+#include "util/fileutil.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TRecordingLog : TLogger {
+    std::vector<std::string> Lines;
+    void loginfo(std::string_view message) override { Lines.emplace_back(message); }
+    bool Has(const std::string& line) const { return std::find(Lines.begin(), Lines.end(), line) != Lines.end(); }
+};
+
+// A server home with a letterhead and templates written here.
+struct TJobHome {
+    TTempDir Dir;
+    DocumentEngine Engine;
+    TReportRecord Record;
+    std::vector<std::string> Tags {"3|PATSUR"};
+    TRecordingLog Log;
+    TJobPageSetup Setup;
+
+    TJobHome()
+    {
+        Record.DrawDynamicRange = nullptr;
+        ForceDir(Dir / "templates");
+        ForceDir(Dir / "results");
+        WriteFile(Dir / "templates/LH.doc",
+                  "{\\rtf1{\\header Lab <<PATSUR>>\\par}{\\footer Footer line\\par}\\paperw12240\\paperh15840"
+                  "\\margl1000\\margr1100\\margt1200\\margb1300 letterhead body\\par}");
+        WriteFile(Dir / "templates/P1.tpl", "{\\rtf1 Template <<PATSUR>> \\'a5one \\'a5two\\par}");
+    }
+    TComposeResult Compose(const std::string& request, const std::string& name = "123.tvq",
+                           const std::string& margins = "")
+    {
+        Record.LoadTags(Tags);
+        Record.ResetFields();
+        Record.ParseRequest(request);
+        Record.FillJobSlots();
+        TJobContext job {Engine, Record, Tags, Log, Setup, Dir / "templates/", Dir / "results/", Dir / "lpdspooler/",
+                         margins};
+        return ComposeReport(job, name);
+    }
+    QString Part(int part)
+    {
+        Engine.ActivatePart(part);
+        const QString text = Engine.Text();
+        Engine.ActivatePart(DocumentEngine::MainPart);
+        return text;
+    }
+};
+
+const std::string kBase = "HV_TEMPLATE~LH^HV_REQCODE~R1^HV_PROCCODE~P1^HV_PRINTER~3^HV_PATSUR~SMITH^HV_VALIDATED~DR X";
+
+}  // namespace
+
+TEST(ReportJob, ResetPageSetupTakesTheMarginSetting)
+{
+    const struct {
+        const char* setting;
+        int l, r, t, b;
+    } cases[] = {{"", 283, 283, 453, 283}, {"10, 10 ,x", 566, 566, 453, 283}, {"5,5,8,5", 283, 283, 453, 283},
+                 {"20,15,12,10", 1133, 850, 680, 566}};
+    for (const auto& c : cases) {
+        DocumentEngine e;
+        ResetPageSetup(e, c.setting);
+        EXPECT_EQ(e.PageWidth(), 11895) << c.setting;
+        EXPECT_EQ(e.PageHeight(), 16830) << c.setting;
+        EXPECT_EQ(e.PageMarginL(), c.l) << c.setting;
+        EXPECT_EQ(e.PageMarginR(), c.r) << c.setting;
+        EXPECT_EQ(e.PageMarginT(), c.t) << c.setting;
+        EXPECT_EQ(e.PageMarginB(), c.b) << c.setting;
+        EXPECT_EQ(e.HeaderFooter(), 5);
+        EXPECT_TRUE(e.FormatSelection());
+    }
+}
+
+TEST(ReportJob, TemplateReportWithLetterhead)
+{
+    TJobHome home;
+    const TComposeResult result = home.Compose(kBase);
+    ASSERT_EQ(result.Exit, TComposeExit::Completed);
+    EXPECT_EQ(result.OutputFileName, "");  // a printed copy
+    EXPECT_EQ(result.CurrentDocPath, home.Dir / "templates/P1.tpl");
+    EXPECT_TRUE(FileExists(home.Dir / "templates/P1.tpl"));  // templates are kept
+    EXPECT_EQ(home.Engine.Text(), QString::fromUtf8("Template SMITH one \u00A5two"));  // only the first marker goes
+    EXPECT_EQ(home.Part(DocumentEngine::HeaderPart), "Lab SMITH");
+    EXPECT_TRUE(home.Part(DocumentEngine::FooterPart).startsWith("           Tests: Validated by DR XFooter line"));
+    EXPECT_EQ(home.Engine.PageWidth(), 12240);
+    EXPECT_EQ(home.Engine.PageMarginT(), 1200);
+    EXPECT_EQ(home.Setup.PagePaperSize, kPaperLetter);
+    EXPECT_TRUE(home.Log.Lines.empty()) << home.Log.Lines.front();
+}
+
+TEST(ReportJob, MissingLetterheadAndTemplateStillGiveAReport)
+{
+    TJobHome home;
+    const TComposeResult result =
+        home.Compose("HV_TEMPLATE~NOPE^HV_REQCODE~R1^HV_PROCCODE~P9^HV_VALIDATED~", "123.tvq", "10, 10 ,x");
+    ASSERT_EQ(result.Exit, TComposeExit::Completed);
+    EXPECT_TRUE(home.Log.Has("Could not load a Letterhead for this template NOPE"));
+    EXPECT_TRUE(home.Log.Has("No template exists for P9 in a Letterhead print request."));
+    EXPECT_EQ(home.Engine.PageWidth(), 11895);
+    EXPECT_EQ(home.Engine.PageMarginL(), 566);
+    EXPECT_EQ(home.Part(DocumentEngine::FooterPart), "          INTERIM REPORT");
+}
+
+TEST(ReportJob, EmbeddedDocumentIsDecodedLoadedAndDeleted)
+{
+    TJobHome home;
+    const std::string rtf = "{\\rtf1 Embedded <<PATSUR>>\\par}";
+    const std::string b64 = QByteArray::fromStdString(rtf).toBase64().toStdString();
+    const TComposeResult result = home.Compose(kBase + "^HV_B64DATA~" + b64);
+    ASSERT_EQ(result.Exit, TComposeExit::Completed);
+    EXPECT_EQ(result.CurrentDocPath, home.Dir / "results/R1_P1.doc");
+    EXPECT_FALSE(FileExists(home.Dir / "results/R1_P1.doc"));
+    EXPECT_EQ(home.Engine.Text(), "Embedded SMITH");
+
+    TJobHome broken;  // the results folder is not there
+    ::rmdir((broken.Dir / "results").c_str());
+    const TComposeResult failed = broken.Compose(kBase + "^HV_B64DATA~" + b64);
+    EXPECT_EQ(failed.Exit, TComposeExit::EmbeddedNotWritten);
+    EXPECT_TRUE(broken.Log.Has("The File Encoded Halvorin data in file 123.tvq could not be created locally."));
+
+    TJobHome notRtf;  // decoded, but a binary Word file
+    const std::string doc = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + QByteArray(64, '\0')).toBase64().toStdString();
+    const TComposeResult refused = notRtf.Compose(kBase + "^HV_B64DATA~" + doc);
+    EXPECT_EQ(refused.Exit, TComposeExit::DocumentNotLoaded);
+    ASSERT_FALSE(notRtf.Log.Lines.empty());
+    EXPECT_EQ(notRtf.Log.Lines.back().rfind(" Error loading " + (notRtf.Dir / "results/R1_P1.doc") + " with ", 0), 0u);
+}
+
+TEST(ReportJob, OutputNames)
+{
+    const struct {
+        const char* fields;
+        const char* expected;
+    } cases[] = {
+        {"^HV_PDFDOC~Smith, J.pdf", "pdf_smith_ j.pdf"},
+        {"^HV_PDFDOC~C:\\out\\A.pdf", "pdf_C%3A\\out\\A.pdf"},
+        {"^HV_SAVEDOC~msword_/srv/out/R1.doc", "msword_/srv/out/R1.doc"},
+        {"^HV_PMASK~OV", "LPR/OV_3_123.tvq.prn"},
+        {"^HV_PMASK~OV^HV_PRINTER~ 4 ", "LPR/OV_4_123.tvq.prn"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        TReportRecord r;
+        r.DrawDynamicRange = nullptr;
+        r.ResetFields();
+        r.ParseRequest(kBase + c.fields);
+        r.FillJobSlots();
+        EXPECT_EQ(OutputFileNameFor(r, "LPR/", "123.tvq"), c.expected) << c.fields;
+    }
+}
+
+TEST(ReportJob, ImagesAreSizedAndPlacedOrReported)
+{
+    TJobHome home;
+    QImage image(600, 200, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    image.save(QString::fromStdString(home.Dir / "x.png"));
+    const std::string request = kBase + "^HV_IMAGEBOX~" + (home.Dir / "x.png") + ",0,0,,,300,50" + "^HV_IMAGEBOX~" +
+                                (home.Dir / "missing.png") + ",1,1";
+    ASSERT_EQ(home.Compose(request).Exit, TComposeExit::Completed);
+    ASSERT_EQ(home.Engine.Images().size(), 1u);
+    EXPECT_EQ(home.Engine.Images()[0].ScaleX, 50);
+    EXPECT_EQ(home.Engine.Images()[0].ScaleY, 25);
+    EXPECT_TRUE(home.Log.Has("The image " + (home.Dir / "missing.png") + " was not present for Document R1 P1"));
+
+    TJobHome junk;
+    WriteFile(junk.Dir / "junk.png", "not an image");
+    junk.Compose(kBase + "^HV_IMAGEBOX~" + (junk.Dir / "junk.png") + ",0,0,,,300");
+    EXPECT_TRUE(junk.Log.Has("The image " + (junk.Dir / "junk.png") + " is missing for Document R1 P1"));
+    EXPECT_TRUE(junk.Log.Has("The image " + (junk.Dir / "junk.png") + " Failed to load for Document R1 P1"));
+}
+
+TEST(ReportJob, ResultTextTakesThePlaceOfTheTemplate)
+{
+    TJobHome home;
+    const TComposeResult result = home.Compose(kBase + "^HV_TEXTSIZE~12^HV_RESULTTEXT~Line one~{Bold{ line");
+    ASSERT_EQ(result.Exit, TComposeExit::Completed);
+    EXPECT_EQ(home.Engine.Text(), "Line one\nBold line");
+    EXPECT_EQ(result.CurrentDocPath, "");
+}
