@@ -1,0 +1,149 @@
+// The demo requests composed through printorb-tool render, as a template
+// author previews them, checked on the PDF's text.
+#include "support/testsupport.h"
+#include "util/fileutil.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TRender {
+    int Status = -1;
+    std::string Out, Err, Text;
+};
+
+class TDemoHome {
+public:
+    TDemoHome()
+    {
+        QProcess prepare;
+        prepare.start(QString::fromStdString(SourceDir() + "/scripts/prepare-demo-home.sh"),
+                      {QString::fromStdString(Dir / "home")});
+        prepare.waitForFinished(30000);
+        Ready = prepare.exitCode() == 0;
+    }
+    std::string Home() const { return Dir / "home/"; }
+
+    TRender Render(const std::string& request, const std::string& out)
+    {
+        TRender r;
+        QProcess tool;
+        tool.start(QString::fromStdString(BinaryDir() + "/bin/printorb-tool"),
+                   {"render", QString::fromStdString(request), QString::fromStdString(Dir / out), "--home",
+                    QString::fromStdString(Home())});
+        if (!tool.waitForFinished(60000))
+            return r;
+        r.Status = tool.exitCode();
+        r.Out = tool.readAllStandardOutput().toStdString();
+        r.Err = tool.readAllStandardError().toStdString();
+        QProcess text;
+        text.start("pdftotext", {"-raw", QString::fromStdString(Dir / out), "-"});  // in drawing order
+        text.waitForFinished(30000);
+        r.Text = QString::fromUtf8(text.readAllStandardOutput()).simplified().toStdString();
+        return r;
+    }
+
+    TTempDir Dir;
+    bool Ready = false;
+};
+
+bool Has(const std::string& text, const std::string& what)
+{
+    return text.find(what) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(RenderDemo, ValidatedTemplateReport)
+{
+    TDemoHome demo;
+    ASSERT_TRUE(demo.Ready);
+    const TRender r = demo.Render(demo.Home() + "requests/histo_validated.tvq", "histo.pdf");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "pdf_citizen_ jane histology.pdf\n");
+    for (const char* value : {"CITIZEN, JANE MARY", "Lab No 26-0001234", "Sex F", "MRS JANE MARY CITIZEN",
+                              "UNIT 4/12 BAYVIEW PARADE PO BOX 77 PORTSMOUTH VIC 3999",
+                              "Referring doctor: Dr GREGORY HOUSE, PRINCETON MEDICAL CENTRE",
+                              "Collected 08/12/2026 Received 08/12/2026 Your ref GH-5521",
+                              "..09/12/2026 Tests:HISTO,IMMUNO,SPECI Validated by DR J. PATHOLOGIST",
+                              "Requested by Dr HOUSE (2345678A) - Page count: 1", "Eastside Pathology Laboratory - NATA accredited"})
+        EXPECT_TRUE(Has(r.Text, value)) << value << "\n" << r.Text;
+    EXPECT_FALSE(Has(r.Text, "<<")) << r.Text;
+    EXPECT_FALSE(Has(r.Text, "INTERIM"));
+    EXPECT_EQ(r.Err, "");
+}
+
+TEST(RenderDemo, InterimReportWithCutsAndPlaceholders)
+{
+    TDemoHome demo;
+    ASSERT_TRUE(demo.Ready);
+    const TRender r = demo.Render(demo.Home() + "requests/fbe_interim.tvq", "fbe.pdf");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "\n");  // a printed copy: no output file
+    for (const char* value : {"FULL BLOOD EXAMINATION", "Ward 4 WEST Collected 08/12/2026", "Comment: Comment",
+                              "Reported by the haematology registrar.", "Approved by: Dr B. Haematologist",
+                              "INTERIM REPORT"})
+        EXPECT_TRUE(Has(r.Text, value)) << value << "\n" << r.Text;
+    for (const char* gone : {"<<", "Worksheet FBE", "report starts below", "draft lines", "audit trail", "\u00A5"})
+        EXPECT_FALSE(Has(r.Text, gone)) << gone << "\n" << r.Text;
+}
+
+TEST(RenderDemo, AddressWithoutASecondLine)
+{
+    TDemoHome demo;
+    ASSERT_TRUE(demo.Ready);
+    std::string request = ReadFile(demo.Home() + "requests/histo_validated.tvq");
+    request = QString::fromStdString(request).remove("^HV_PATADD2~PO BOX 77").toStdString();
+    WriteFile(demo.Dir / "no_second_line.tvq", request);
+    const TRender r = demo.Render(demo.Dir / "no_second_line.tvq", "address.pdf");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Text, "UNIT 4/12 BAYVIEW PARADE PORTSMOUTH VIC 3999 Referring doctor")) << r.Text;
+}
+
+TEST(RenderDemo, ResultTextLinesInOrder)
+{
+    TDemoHome demo;
+    ASSERT_TRUE(demo.Ready);
+    const TRender r = demo.Render(demo.Home() + "requests/result_text.tvq", "result.pdf");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const char* lines[] = {"TOVA PrintORB Test Result", "This line is underlined", "This line is bold",
+                           "This line is italics", "This line has small fonts", "This line has large font",
+                           "T h i s l i n e is u s i n g d o u b l e s p a c e s", "End Test Result."};
+    std::size_t at = 0;
+    for (const char* line : lines) {
+        const auto found = r.Text.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line << "\n" << r.Text;
+        at = found + 1;
+    }
+    EXPECT_TRUE(Has(r.Text, "Validated by VALIDATION PERSON"));
+}
+
+TEST(RenderDemo, ImagesAndDynamicRangeGraph)
+{
+    TDemoHome demo;
+    ASSERT_TRUE(demo.Ready);
+    const TRender r = demo.Render(demo.Home() + "requests/images_graph.tvq", "images.pdf");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "rtf_" + demo.Home() + "results/26-0001236.rtf\n");
+    EXPECT_TRUE(FileExists(demo.Home() + "results/marker_graph.bmp"));
+    QProcess images;
+    images.start("pdfimages", {"-list", QString::fromStdString(demo.Dir / "images.pdf")});
+    images.waitForFinished(30000);
+    const QStringList rows = QString::fromUtf8(images.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_GE(rows.size() - 2, 3) << rows.join('\n').toStdString();  // logo, graph, signature
+}
+
+TEST(RenderDemo, UnprintableAndMissingSettingsAreRefused)
+{
+    TDemoHome demo;
+    ASSERT_TRUE(demo.Ready);
+    WriteFile(demo.Dir / "bad.tvq", "HV_TEMPLATE~Letterhead^HV_PATSUR~X");
+    const TRender r = demo.Render(demo.Dir / "bad.tvq", "bad.pdf");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(Has(r.Err, "Spooler file bad.tvq was unpritable because")) << r.Err;
+    EXPECT_FALSE(FileExists(demo.Dir / "bad.pdf"));
+    ASSERT_TRUE(DeleteFileAt(demo.Home() + "printserver.inf"));
+    EXPECT_EQ(demo.Render(demo.Home() + "requests/fbe_interim.tvq", "x.pdf").Status, 1);
+}
