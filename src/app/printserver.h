@@ -62,6 +62,8 @@ public:
 
     // tags.txt into TagList and the record's values; the warning when missing.
     void LoadTagFile();
+    // A request's marked-up result text in place of the engine's selection.
+    bool SetResultText(std::string_view text, std::string_view fontName, std::string_view sizeText);
 
     void loginfo(std::string_view message) { Log.loginfo(message); }
     void SetPrompts(TPrompts& prompts) { FPrompts = &prompts; }

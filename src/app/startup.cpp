@@ -1,7 +1,9 @@
 // Start-up: settings file, derived directories, printer entries, directory checks.
 #include "app/printserver.h"
 
+#include "compose/resulttext.h"
 #include "request/tagfile.h"
+#include "spool/reportjob.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/textutil.h"
@@ -62,8 +64,10 @@ bool TPrintServer::StartUp()
     if (!setpagevalues())
         return false;
 
-    // The report-job set-up: a fresh record and the tag list.
+    // The report-job set-up: a fresh record, an empty A4 document, the tag list.
     ReportRecord = TReportRecord();
+    Engine.ClearDocument();
+    ResetPageSetup(Engine, PageMargin);
     LoadTagFile();
 
     LprQueueDir = ProgramDir + "lpdspooler/";
@@ -73,6 +77,11 @@ bool TPrintServer::StartUp()
     loginfo(std::string(kCaption) + " started in " + ProgramDir + ", spool directory " + SpoolDir + ", " +
             std::to_string(Printers.Printerlist().size()) + " printer entries");
     return true;
+}
+
+bool TPrintServer::SetResultText(std::string_view text, std::string_view fontName, std::string_view sizeText)
+{
+    return RenderResultText(Engine, text, fontName, sizeText);
 }
 
 void TPrintServer::LoadTagFile()

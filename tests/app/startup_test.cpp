@@ -223,3 +223,21 @@ TEST(StartUp, LoadsTheTagFileOrWarns)
     EXPECT_TRUE(other->TagList.empty());
     EXPECT_TRUE(bare.LogHas(*other, "Warning!! The \"TAG\" file is missing."));
 }
+
+TEST(StartUp, DocumentStartsEmptyOnA4WithTheConfiguredMargins)
+{
+    TServerHome home;
+    home.WriteSettings(home.Critical() + "pagemargin=20,15,12,10\r\nPRINTER1=Laser A\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    EXPECT_EQ(server->Engine.PageWidth(), 11895);
+    EXPECT_EQ(server->Engine.PageHeight(), 16830);
+    EXPECT_EQ(server->Engine.PageMarginL(), 1133);
+    EXPECT_EQ(server->Engine.PageMarginT(), 680);
+    EXPECT_EQ(server->Engine.Text(), "");
+    server->Engine.SetSelText("x");
+    server->Engine.SetSelStart(0);
+    server->Engine.SetSelLength(1);
+    EXPECT_TRUE(server->SetResultText("A~{B{", "", "12"));
+    EXPECT_EQ(server->Engine.Text(), "A\nB");
+}

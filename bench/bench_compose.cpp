@@ -1,0 +1,91 @@
+// Composing a typical template request (the demo's validated histology
+// report: letterhead with logo, template with numbered, named and address
+// tags) to PDF through the same path as printorb-tool render; and
+// LibreOffice converting the same merged RTF in a fresh soffice process.
+#include "request/tagfile.h"
+#include "spool/reportjob.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <iostream>
+
+#ifndef PRINTORB_SOURCE_DIR
+#error "PRINTORB_SOURCE_DIR must be defined by the build"
+#endif
+
+namespace {
+
+const std::string kDemo = PRINTORB_SOURCE_DIR "/demo/";
+QTemporaryDir* gDir = nullptr;
+
+struct TSilentLog : TLogger {
+    void loginfo(std::string_view) override {}
+};
+
+// One request as the server composes it, saved as the given format.
+void ComposeDemo(const QString& out, int format)
+{
+    TSilentLog log;
+    TReportRecord record;
+    std::vector<std::string> tagList;
+    LoadTagFile(kDemo + "tags.txt", tagList, record, log);
+    std::string text;
+    ReadRequestText(kDemo + "requests/histo_validated.tvq", text, 1 << 20);
+    record.ResetFields();
+    record.ParseRequest(text);
+    record.FillJobSlots();
+    DocumentEngine engine;
+    TJobPageSetup setup;
+    TJobContext job {engine, record, tagList, log, setup, kDemo + "templates/", gDir->path().toStdString() + "/",
+                     gDir->path().toStdString() + "/lpdspooler/", "10,10,8,10"};
+    ComposeReport(job, "histo_validated.tvq");
+    engine.SaveDocument(out, -1, format, false);
+}
+
+void BM_ComposeTemplateRequestToPdf(benchmark::State& state)
+{
+    const QString pdf = gDir->filePath("report.pdf");
+    for (auto _ : state)
+        ComposeDemo(pdf, DocumentEngine::PdfFormat);
+}
+BENCHMARK(BM_ComposeTemplateRequestToPdf)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_LibreOfficeConvertsTheMergedRtf(benchmark::State& state)
+{
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (soffice.isEmpty()) {
+        state.SkipWithError("soffice is not installed (apt-get install libreoffice-writer-nogui)");
+        return;
+    }
+    const QString rtf = gDir->filePath("merged.rtf");
+    ComposeDemo(rtf, DocumentEngine::WordFormat);
+    const QString profile = QStringLiteral("file://") + gDir->filePath("lo-profile");
+    for (auto _ : state) {
+        QProcess process;
+        process.start(soffice, {"-env:UserInstallation=" + profile, "--headless", "--convert-to", "pdf", "--outdir",
+                                gDir->filePath("lo"), rtf});
+        process.waitForFinished(120000);
+    }
+}
+BENCHMARK(BM_LibreOfficeConvertsTheMergedRtf)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication::setAttribute(Qt::AA_Use96Dpi);
+    QGuiApplication app(argc, argv);
+    QTemporaryDir dir;
+    gDir = &dir;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
