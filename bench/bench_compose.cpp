@@ -5,6 +5,8 @@
 #include "request/tagfile.h"
 #include "spool/reportjob.h"
 
+#include "libreoffice.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
@@ -57,20 +59,9 @@ BENCHMARK(BM_ComposeTemplateRequestToPdf)->Unit(benchmark::kMillisecond)->Repeti
 
 void BM_LibreOfficeConvertsTheMergedRtf(benchmark::State& state)
 {
-    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-    if (soffice.isEmpty()) {
-        state.SkipWithError("soffice is not installed (apt-get install libreoffice-writer-nogui)");
-        return;
-    }
     const QString rtf = gDir->filePath("merged.rtf");
     ComposeDemo(rtf, DocumentEngine::WordFormat);
-    const QString profile = QStringLiteral("file://") + gDir->filePath("lo-profile");
-    for (auto _ : state) {
-        QProcess process;
-        process.start(soffice, {"-env:UserInstallation=" + profile, "--headless", "--convert-to", "pdf", "--outdir",
-                                gDir->filePath("lo"), rtf});
-        process.waitForFinished(120000);
-    }
+    ConvertWithLibreOffice(state, rtf, gDir->path());
 }
 BENCHMARK(BM_LibreOfficeConvertsTheMergedRtf)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)
     ->ReportAggregatesOnly(true);

@@ -5,6 +5,8 @@
 // stays flat over 1,000 reports.
 #include "platform/docengine/documentengine.h"
 
+#include "libreoffice.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -97,22 +99,11 @@ BENCHMARK(BM_ComposeReportToPdf)->Unit(benchmark::kMillisecond)->Repetitions(5)-
 
 void BM_LibreOfficeConvertsTheSameRtf(benchmark::State& state)
 {
-    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-    if (soffice.isEmpty()) {
-        state.SkipWithError("soffice is not installed (apt-get install libreoffice-writer-nogui)");
-        return;
-    }
     DocumentEngine e;
     Compose(e, QString());
     const QString rtf = gDir->filePath("merged.rtf");
     e.SaveDocument(rtf, -1, DocumentEngine::WordFormat, false);
-    const QString profile = QStringLiteral("file://") + gDir->filePath("lo-profile");
-    for (auto _ : state) {
-        QProcess process;
-        process.start(soffice, {"-env:UserInstallation=" + profile, "--headless", "--convert-to", "pdf", "--outdir",
-                                gDir->filePath("lo"), rtf});
-        process.waitForFinished(120000);
-    }
+    ConvertWithLibreOffice(state, rtf, gDir->path());
 }
 BENCHMARK(BM_LibreOfficeConvertsTheSameRtf)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)
     ->ReportAggregatesOnly(true);

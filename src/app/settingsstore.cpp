@@ -8,19 +8,8 @@ bool TSettings::LoadFromFile(const std::string& path)
     std::string bytes;
     if (!ReadFileBytes(path, bytes, kMaxFileBytes))
         return false;
-    FLines.clear();
     FCrLf = bytes.find('\n') == std::string::npos || bytes.find("\r\n") != std::string::npos;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        auto end = bytes.find('\n', start);
-        if (end == std::string::npos)
-            end = bytes.size();
-        std::size_t stop = end;
-        if (stop > start && bytes[stop - 1] == '\r')
-            --stop;
-        FLines.emplace_back(bytes, start, stop - start);
-        start = end + 1;
-    }
+    FLines = SplitLines(bytes);
     return true;
 }
 

@@ -8,26 +8,6 @@ constexpr std::uint64_t kMaxTagFileBytes = 4 * 1024 * 1024;
 
 }  // namespace
 
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::uint64_t maxBytes)
-{
-    std::string bytes;
-    if (!ReadFileBytes(path, bytes, maxBytes))
-        return false;
-    lines.clear();
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        auto end = bytes.find('\n', start);
-        if (end == std::string::npos)
-            end = bytes.size();
-        std::size_t stop = end;
-        if (stop > start && bytes[stop - 1] == '\r')
-            --stop;
-        lines.emplace_back(bytes, start, stop - start);
-        start = end + 1;
-    }
-    return true;
-}
-
 bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t maxBytes)
 {
     std::string bytes;

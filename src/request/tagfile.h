@@ -13,9 +13,6 @@
 // tags. When the file cannot be read, logs the warning and changes nothing.
 bool LoadTagFile(const std::string& path, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log);
 
-// Text lines of a file (CR LF or LF), up to a size bound; false when unreadable.
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::uint64_t maxBytes);
-
 // A request file as the spool intake reads it: its lines joined with nothing
 // between them. false when unreadable or larger than the bound.
 bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t maxBytes);

@@ -259,3 +259,29 @@ bool DeleteFileAt(std::string_view path)
 {
     return ::unlink(NativePath(path).c_str()) == 0;
 }
+
+std::vector<std::string> SplitLines(std::string_view bytes)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        auto end = bytes.find('\n', start);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        std::size_t stop = end;
+        if (stop > start && bytes[stop - 1] == '\r')
+            --stop;
+        lines.emplace_back(bytes.substr(start, stop - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool ReadTextLines(std::string_view path, std::vector<std::string>& lines, std::uint64_t maxBytes)
+{
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes, maxBytes))
+        return false;
+    lines = SplitLines(bytes);
+    return true;
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 bool DirExists(std::string_view path);
 bool FileExists(std::string_view path);  // a file that is not a directory
@@ -33,3 +34,8 @@ bool ReadFileBytes(std::string_view path, std::string& out, std::uint64_t maxByt
 // place: readers see the old file or the whole new one. Empty result = done.
 std::string WriteFileAtomic(std::string_view path, std::string_view bytes);
 bool DeleteFileAt(std::string_view path);
+
+// Lines of a text (CR LF or LF end a line; the ends are dropped).
+std::vector<std::string> SplitLines(std::string_view bytes);
+// Text lines of a file, up to a size bound; false when unreadable or larger.
+bool ReadTextLines(std::string_view path, std::vector<std::string>& lines, std::uint64_t maxBytes);
