@@ -1,7 +1,7 @@
 // A round status light, 20 x 20 pixels: off (button face), green or red.
 #pragma once
 
-#include "app/indicators.h"
+#include "util/indicators.h"
 
 #include <QWidget>
 

@@ -6,7 +6,7 @@
 
 #include "app/eventlog.h"
 #include "app/headlessprompts.h"
-#include "app/indicators.h"
+#include "util/indicators.h"
 #include "app/settingsstore.h"
 #include "platform/docengine/documentengine.h"
 #include "platform/printing/printinglayer.h"

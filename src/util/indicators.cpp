@@ -1,4 +1,4 @@
-#include "app/indicators.h"
+#include "util/indicators.h"
 
 #include "util/textutil.h"
 

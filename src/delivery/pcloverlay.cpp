@@ -1,0 +1,99 @@
+#include "delivery/pcloverlay.h"
+
+#include "util/codepage.h"
+#include "util/fileutil.h"
+
+
+namespace {
+
+constexpr std::string_view kMark = "\x1b*p6815Y";
+constexpr std::string_view kCursorHome = "\x1b*p0x0Y";
+constexpr std::string_view kVerticalHome = "\x1b*p0Y";
+constexpr std::string_view kPageEndA = "\x0c\x1b" "E";
+constexpr std::string_view kPageEndB = "\x0c\x1b%-12345X";
+
+// Files are read whole, with a bound far above any one-page printer file.
+constexpr std::uint64_t kMaxPrinterFileBytes = 512ull * 1024 * 1024;
+
+// The prepared copy appears whole or not at all.
+bool WriteFileBytes(const std::string& path, std::string_view bytes)
+{
+    ForceDir(ExtractFileDir(path));
+    return WriteFileAtomic(path, bytes).empty();
+}
+
+}  // namespace
+
+std::string InsertMacroCallBytes(std::string_view source, const std::string& number)
+{
+    if (number.empty())
+        return std::string(source);
+    // The candidate restarts after a byte that breaks it; that byte is not a new start.
+    std::size_t matched = 0;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        if (source[i] == kMark[matched]) {
+            if (++matched == kMark.size()) {
+                const std::size_t markStart = i + 1 - kMark.size();
+                return std::string(source.substr(0, markStart)) + "\x1b&f" + number + "Y\x1b&f3X" +
+                       std::string(source.substr(markStart));
+            }
+        } else {
+            matched = 0;
+        }
+    }
+    return std::string(source);
+}
+
+std::string InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number)
+{
+    std::string bytes;
+    if (!ReadFileBytes(source, bytes, kMaxPrinterFileBytes))
+        return "ERROR: Cant open file " + source;
+    if (!WriteFileBytes(destination, InsertMacroCallBytes(bytes, number)))
+        return "ERROR: Cant open new file " + destination;
+    return {};
+}
+
+std::string OverlayHead(std::string_view s)
+{
+    auto at = s.find(kCursorHome);
+    if (at == std::string_view::npos)
+        at = s.find(kVerticalHome);
+    return at == std::string_view::npos ? std::string() : std::string(s.substr(0, at));
+}
+
+std::string PageBody(std::string_view s)
+{
+    std::size_t start = s.find(kCursorHome);
+    if (start == std::string_view::npos) {
+        const auto vertical = s.find(kVerticalHome);
+        // Without either home sequence the start falls after a five-byte sequence at 0.
+        start = (vertical == std::string_view::npos ? 0 : vertical) + kVerticalHome.size();
+    }
+    auto end = s.find(kPageEndA);
+    if (end == std::string_view::npos)
+        end = s.find(kPageEndB);
+    if (end == std::string_view::npos || end < start || start > s.size())
+        return {};
+    return std::string(s.substr(start, end - start));
+}
+
+std::string OverlayTail(std::string_view s)
+{
+    auto at = s.find(kPageEndA);
+    if (at == std::string_view::npos)
+        at = s.find(kPageEndB);
+    return at == std::string_view::npos ? std::string(s) : std::string(s.substr(at));
+}
+
+std::string MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay)
+{
+    std::string j, o;
+    if (!ReadFileBytes(job, j, kMaxPrinterFileBytes))
+        return "ERROR: Cant open file " + job;
+    if (!ReadFileBytes(overlay, o, kMaxPrinterFileBytes))
+        return "ERROR: Cant open file " + overlay;
+    if (!WriteFileBytes(destination, OverlayHead(o) + PageBody(j) + PageBody(o) + OverlayTail(o)))
+        return "ERROR: Cant open new file " + destination;
+    return {};
+}

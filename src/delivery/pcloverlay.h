@@ -1,0 +1,18 @@
+// PCL 5 overlays on printer files: a macro call in front of the fixed
+// cursor-positioning mark, or an overlay printer file merged with the job's
+// page. Byte-exact; results are empty text or "ERROR: ..." texts.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+std::string InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number);
+std::string MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay);
+
+// The parts of a one-page PCL file.
+std::string OverlayHead(std::string_view s);
+std::string PageBody(std::string_view s);
+std::string OverlayTail(std::string_view s);
+
+// On byte strings: the macro call inserted as the file route does it.
+std::string InsertMacroCallBytes(std::string_view source, const std::string& number);

@@ -1,0 +1,189 @@
+#include "delivery/socketclient.h"
+
+#include "platform/sockets/wsaerror.h"
+#include "util/textutil.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+ESocketError::ESocketError(int number) : ESocketException(SocketErrorMessage(number)), Number(number) {}
+
+std::string SocketErrorMessage(int number)
+{
+    return "Socket Error #" + std::to_string(number) + "\r\n" + WsaErrorText(number);
+}
+
+namespace {
+
+in_addr ResolveHost(const std::string& name)
+{
+    in_addr address {};
+    if (SameText(name, "LOCALHOST")) {
+        address.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    if (::inet_pton(AF_INET, name.c_str(), &address) == 1)
+        return address;
+    addrinfo hints {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (rc != 0 || !found)
+        throw ESocketError(WsaErrorFromResolver(rc != 0 ? rc : EAI_NONAME));
+    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    ::freeaddrinfo(found);
+    return address;
+}
+
+}  // namespace
+
+void TSocketClient::Connect()
+{
+    if (Connected())
+        throw ESocketAlreadyConnected();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw ESocketInvalid();
+    try {
+        if (!UseNagle) {
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        }
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(Port));
+        address.sin_addr = ResolveHost(Host);
+        // Connect without blocking, then wait at most ConnectTimeoutMs.
+        const int flags = ::fcntl(fd, F_GETFL);
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            if (errno != EINPROGRESS)
+                throw ESocketError(WsaErrorFromErrno(errno));
+            pollfd p {fd, POLLOUT, 0};
+            int ready;
+            do
+                ready = ::poll(&p, 1, ConnectTimeoutMs);
+            while (ready < 0 && errno == EINTR);
+            if (ready == 0)
+                throw ESocketError(10060);
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+            if (error != 0)
+                throw ESocketError(WsaErrorFromErrno(error));
+        }
+        ::fcntl(fd, F_SETFL, flags);
+        timeval limit {TransferTimeoutMs / 1000, (TransferTimeoutMs % 1000) * 1000};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    FSocket = fd;
+    FBuffer.clear();
+    FPeerClosed = false;
+}
+
+void TSocketClient::Disconnect()
+{
+    if (FSocket >= 0) {
+        ::shutdown(FSocket, SHUT_RDWR);
+        ::close(FSocket);
+    }
+    FSocket = -1;
+    FBuffer.clear();
+}
+
+void TSocketClient::Write(const void* buffer, std::size_t count)
+{
+    if (!Connected())
+        throw ESocketClosed();
+    const auto* bytes = static_cast<const char*>(buffer);
+    std::size_t sent = 0;
+    while (sent < count) {
+        const ssize_t n = ::send(FSocket, bytes + sent, count - sent, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            int number = WsaErrorFromErrno(errno == EAGAIN ? ETIMEDOUT : errno);
+            if (number == 10058 || number == 10053 || number == 10054) {
+                Disconnect();
+                if (number != 10054)
+                    number = 10058;
+            }
+            throw ESocketError(number);
+        }
+        if (n == 0) {
+            // The peer took nothing: it has gone; the next write fails.
+            Disconnect();
+            throw ESocketError(10058);
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+void TSocketClient::WriteStream(std::istream& stream, bool fromStart)
+{
+    if (fromStart) {
+        stream.clear();
+        stream.seekg(0);
+    }
+    char piece[8192];
+    while (stream) {
+        stream.read(piece, sizeof piece);
+        const std::streamsize got = stream.gcount();
+        if (got > 0)
+            Write(piece, static_cast<std::size_t>(got));
+    }
+}
+
+bool TSocketClient::FillBuffer(int waitMs)
+{
+    if (!Connected())
+        return false;
+    pollfd p {FSocket, POLLIN, 0};
+    int ready;
+    do
+        ready = ::poll(&p, 1, waitMs);
+    while (ready < 0 && errno == EINTR);
+    if (ready <= 0)
+        return false;
+    char chunk[4096];
+    const ssize_t n = ::recv(FSocket, chunk, sizeof chunk, 0);
+    if (n <= 0) {
+        // The peer closed (or broke) the connection.
+        Disconnect();
+        return false;
+    }
+    FBuffer.append(chunk, static_cast<std::size_t>(n));
+    return true;
+}
+
+bool TSocketClient::Readable(int waitMs)
+{
+    if (!FBuffer.empty())
+        return true;
+    return FillBuffer(waitMs < 0 ? -1 : waitMs);
+}
+
+unsigned char TSocketClient::ReadByte()
+{
+    while (FBuffer.empty()) {
+        if (!Connected())
+            throw ESocketError(10057);
+        if (!FillBuffer(TransferTimeoutMs) && FBuffer.empty())
+            throw ESocketError(Connected() ? 10060 : 10054);
+    }
+    const auto byte = static_cast<unsigned char>(FBuffer.front());
+    FBuffer.erase(0, 1);
+    return byte;
+}

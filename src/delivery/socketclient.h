@@ -1,0 +1,68 @@
+// A blocking TCP client over IPv4 for the printer connections (LPD on 515,
+// raw on 9100). Failures are exceptions carrying the Windows sockets error
+// number and text that operators know from the log.
+#pragma once
+
+#include <istream>
+#include <stdexcept>
+#include <string>
+
+class ESocketException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class ESocketError : public ESocketException {
+public:
+    explicit ESocketError(int number);
+    int Number;
+};
+
+class ESocketAlreadyConnected : public ESocketException {
+public:
+    ESocketAlreadyConnected() : ESocketException("Already connected.") {}
+};
+
+class ESocketInvalid : public ESocketException {
+public:
+    ESocketInvalid() : ESocketException("Cannot allocate socket.") {}
+};
+
+class ESocketClosed : public ESocketException {
+public:
+    ESocketClosed() : ESocketException("Socket is closed, cannot write") {}
+};
+
+// "Socket Error #" + number + CR LF + the number's text.
+std::string SocketErrorMessage(int number);
+
+class TSocketClient {
+public:
+    TSocketClient() = default;
+    ~TSocketClient() { Disconnect(); }
+    TSocketClient(const TSocketClient&) = delete;
+    TSocketClient& operator=(const TSocketClient&) = delete;
+
+    std::string Host;
+    int Port = 0;
+    int BufferChunk = 8192;
+    bool UseNagle = true;
+    // Bounds on a connect, and on a send or receive that makes no progress,
+    // so a dead printer cannot hold the server for ever.
+    int ConnectTimeoutMs = 20000;
+    int TransferTimeoutMs = 60000;
+
+    void Connect();
+    void Disconnect();
+    bool Connected() const { return FSocket >= 0; }
+    void Write(const void* buffer, std::size_t count);
+    void WriteStream(std::istream& stream, bool fromStart);
+    bool Readable(int waitMs);
+    unsigned char ReadByte();
+
+private:
+    bool FillBuffer(int waitMs);
+    int FSocket = -1;
+    std::string FBuffer;
+    bool FPeerClosed = false;
+};
