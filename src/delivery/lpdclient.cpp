@@ -65,11 +65,11 @@ bool TsbLPD::SendData(std::istream& data)
     }
 }
 
-std::string TsbLPD::ReadAck()
+std::string TsbLPD::ReadAck(int waitMs)
 {
     if (!Client.Connected())
         return {};
-    if (Client.Readable(1)) {
+    if (Client.Readable(waitMs)) {
         const unsigned char byte = Client.ReadByte();
         if (byte != 0)
             return std::string(1, static_cast<char>(byte));
@@ -102,7 +102,7 @@ int TsbLPD::Send(const std::string& host, const std::string& queue, const std::s
         StatusText = "-4 Printer queue header failed to send";
         return -4;
     }
-    StatusText = ReadAck();
+    StatusText = ReadAck(FirstAckWaitMs);
     if (StatusText != "+OK")
         return -104;
     if (!SendText("\x02" + std::to_string(ControlText.size()) + " cfA" + number + hostPart + "\n")) {

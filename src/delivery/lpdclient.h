@@ -30,6 +30,9 @@ public:
     std::uint8_t JobCounter = 0;
     std::string StatusText;
     int DataDelay = 1;
+    // Acknowledgements are polled for 1 ms; the first one, to the receive-job
+    // command, gets longer, so that a server refusing the queue is heard.
+    int FirstAckWaitMs = 250;
     // How the conversation pauses; the real clock unless replaced.
     std::function<void(int ms)> Pause;
 
@@ -37,5 +40,5 @@ private:
     bool SendText(const std::string& text);
     bool SendZero();
     bool SendData(std::istream& data);
-    std::string ReadAck();
+    std::string ReadAck(int waitMs = 1);
 };

@@ -114,14 +114,21 @@ bool SendViaSpooler(const std::string& path, const std::function<std::string(std
     // The bytes go over unchanged, in blocks (the spooler buffers the job anyway).
     char block[65536];
     std::size_t got;
-    bool ok = true;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0)
+    std::size_t total = 0;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
         printer.Write(block, got);
-    ok = !std::ferror(file);
+        total += got;
+    }
+    const bool readFailed = std::ferror(file) != 0;
     std::fclose(file);
-    if (!ok) {
+    if (readFailed) {
         printer.AbortDoc();
         return false;
+    }
+    if (total == 0) {
+        // The scheduler takes no empty document: there is nothing to print.
+        printer.AbortDoc();
+        return true;
     }
     return printer.EndDoc();
 }

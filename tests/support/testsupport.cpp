@@ -177,3 +177,36 @@ bool TListener::PeerClosed(int n)
             return errno != EAGAIN && errno != EWOULDBLOCK;
     }
 }
+
+TPeerProcess::TPeerProcess(const std::string& script, const std::vector<std::string>& args)
+    : FProcess(new QProcess)
+{
+    QStringList arguments;
+    for (const std::string& a : args)
+        arguments << QString::fromStdString(a);
+    const QString path = QString::fromStdString(SourceDir() + "/tests/peers/" + script);
+    if (script.size() > 3 && script.substr(script.size() - 3) == ".py") {
+        arguments.prepend(path);
+        FProcess->start(QStringLiteral("/usr/bin/python3"), arguments);
+    } else {
+        FProcess->start(path, arguments);
+    }
+    if (!FProcess->waitForStarted(10000))
+        return;
+    for (int i = 0; i < 200 && !FProcess->canReadLine(); ++i)
+        FProcess->waitForReadyRead(50);
+    FPort = QString::fromUtf8(FProcess->readLine()).trimmed().toInt();
+    if (FPort == 0)
+        std::fprintf(stderr, "%s did not start: %s\n", script.c_str(), FProcess->readAllStandardError().constData());
+}
+
+TPeerProcess::~TPeerProcess()
+{
+    // SIGTERM first, so that a script can stop what it started.
+    FProcess->terminate();
+    if (!FProcess->waitForFinished(5000)) {
+        FProcess->kill();
+        FProcess->waitForFinished(5000);
+    }
+    delete FProcess;
+}

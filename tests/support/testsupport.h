@@ -74,3 +74,18 @@ private:
     int FPort = 0;
     std::vector<int> FClients;
 };
+
+// A peer started from tests/peers/: the first line it prints is its port;
+// it is stopped (and reaped) when this goes.
+class TPeerProcess {
+public:
+    TPeerProcess(const std::string& script, const std::vector<std::string>& args);
+    ~TPeerProcess();
+    TPeerProcess(const TPeerProcess&) = delete;
+    TPeerProcess& operator=(const TPeerProcess&) = delete;
+    int Port() const { return FPort; }
+
+private:
+    class QProcess* FProcess;
+    int FPort = 0;
+};

@@ -1,0 +1,72 @@
+#include "delivery/rawprinter.h"
+
+#include "support/testsupport.h"
+#include "util/fileutil.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+struct TSpoolerSetup {
+    TCupsPeer Cups;
+    TTempDir Dir;
+    std::map<std::string, std::string> Settings;
+    bool Ready = false;
+
+    TSpoolerSetup()
+    {
+        Ready = Cups.Started() && Cups.AddQueue("Laser-A") && Cups.AddQueue("Default-Q") && Cups.SetDefault("Default-Q");
+    }
+    bool Send(const std::string& name, const std::string& bytes)
+    {
+        WriteFile(Dir / name, bytes);
+        return SendViaSpooler(Dir / name, [this](std::string_view key) {
+            const auto it = Settings.find(std::string(key));
+            return it == Settings.end() ? std::string() : it->second;
+        });
+    }
+    std::string Job(const std::string& queue, int n, const char* kind) const
+    {
+        const std::string path = Cups.OutDir(queue) + "job-" + std::to_string(n) + "." + kind;
+        WaitFor([&] { return FileExists(path); }, 10000);
+        return ReadFile(path);
+    }
+};
+
+}  // namespace
+
+TEST(RawSpooler, ARawJobArrivesByteExactTitledWithTheFileName)
+{
+    TSpoolerSetup s;
+    ASSERT_TRUE(s.Ready);
+    s.Settings["PRINTER3"] = "Laser-A|spare";
+    std::string pcl = "\x1b" "E";
+    for (int i = 0; i < 256; ++i)
+        pcl += static_cast<char>(i);
+    pcl += std::string(70000, '\0') + "\x0c\x1b" "E";
+    ASSERT_TRUE(s.Send("_3_LAB123.prn", pcl));
+    EXPECT_EQ(s.Job("Laser-A", 1, "data"), pcl);
+    EXPECT_NE(s.Job("Laser-A", 1, "info").find("title=_3_LAB123.prn"), std::string::npos);
+}
+
+TEST(RawSpooler, NoPrinterEntryGoesToTheDefaultAndAnUnknownQueueFails)
+{
+    TSpoolerSetup s;
+    ASSERT_TRUE(s.Ready);
+    ASSERT_TRUE(s.Send("_abc.prn", "PCL"));  // the number abc.prn has no entry
+    EXPECT_EQ(s.Job("Default-Q", 1, "data"), "PCL");
+    EXPECT_TRUE(s.Send("_9_empty.prn", ""));  // nothing to print: handed over all the same
+
+    s.Settings["PRINTER4"] = "Not-Installed";
+    EXPECT_FALSE(s.Send("_4_x.prn", "PCL"));
+    EXPECT_FALSE(SendViaSpooler(s.Dir / "missing.prn", [](std::string_view) { return std::string(); }));
+
+    TRAWPrinter printer;
+    printer.PrinterName = "Laser-A";
+    printer.DocumentTitle = "states";
+    ASSERT_TRUE(printer.BeginDoc());
+    EXPECT_EQ(printer.State(), 3);
+    EXPECT_TRUE(printer.AbortDoc());
+    EXPECT_EQ(printer.State(), 0);
+}
