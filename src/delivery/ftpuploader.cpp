@@ -174,6 +174,7 @@ int TsbprinterFTP::Send(const std::string& host, const std::string& file, const 
         try {
             RawClient.Connect();
             RawClient.WriteStream(data, true);
+            RawClient.FinishSending(RawConfirmWaitMs);
             sent = true;
         } catch (const std::exception&) {
         }

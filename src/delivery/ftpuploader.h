@@ -62,5 +62,7 @@ public:
     TSimpleFTP Ftp;
     TSocketClient RawClient;
     int RawPort = 9100;
+    // How long the raw route waits for the printer to close after the data.
+    int RawConfirmWaitMs = 5000;
     std::string StatusText;
 };

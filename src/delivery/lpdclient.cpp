@@ -9,6 +9,34 @@ TsbLPD::TsbLPD()
     Pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
 }
 
+std::string TsbLPD::ReadFinalAck()
+{
+    ++FAcksAsked;
+    if (!Client.Connected())
+        return {};
+    // Acknowledgements polled too early are still waiting: read them all,
+    // and wait for the last one from a printer that answers at all.
+    std::string answers;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        while (Client.Readable(answers.empty() ? 1 : 0))
+            answers += static_cast<char>(Client.ReadByte());
+        const int seen = FAcksSeen + static_cast<int>(answers.size());
+        const auto waited = std::chrono::steady_clock::now() - start;
+        if (seen == 0 || seen >= FAcksAsked || !Client.Connected() ||
+            waited > std::chrono::milliseconds(FinalAckWaitMs))
+            break;
+        Client.Readable(50);
+    }
+    FAcksSeen += static_cast<int>(answers.size());
+    for (char byte : answers)
+        if (byte != 0)
+            return std::string(1, byte);
+    if (Client.Broken() || (!Client.Connected() && FAcksSeen < FAcksAsked))
+        return {};  // dropped before the last answer: what was sent may not have arrived
+    return "+OK";
+}
+
 void TsbLPD::NextJob()
 {
     ++JobCounter;  // 255 wraps to 0
@@ -67,12 +95,18 @@ bool TsbLPD::SendData(std::istream& data)
 
 std::string TsbLPD::ReadAck(int waitMs)
 {
+    ++FAcksAsked;
     if (!Client.Connected())
         return {};
     if (Client.Readable(waitMs)) {
         const unsigned char byte = Client.ReadByte();
+        ++FAcksSeen;
         if (byte != 0)
             return std::string(1, static_cast<char>(byte));
+    } else if (!Client.Connected()) {
+        // The printer closed the connection without answering: what was sent
+        // may not have arrived, so this is no success (the file stays queued).
+        return {};
     }
     return "+OK";
 }
@@ -97,6 +131,8 @@ int TsbLPD::Send(const std::string& host, const std::string& queue, const std::s
         return -3;
     }
     TDisconnect disconnect {Client};
+    FAcksAsked = 0;
+    FAcksSeen = 0;
     Pause(100);
     if (!SendText("\x02" + queue + "\n")) {
         StatusText = "-4 Printer queue header failed to send";
@@ -140,7 +176,7 @@ int TsbLPD::Send(const std::string& host, const std::string& queue, const std::s
         return -7;
     }
     Pause(500);
-    StatusText = ReadAck();
+    StatusText = ReadFinalAck();
     if (StatusText != "+OK")
         return -107;
     return 0;

@@ -33,6 +33,9 @@ public:
     // Acknowledgements are polled for 1 ms; the first one, to the receive-job
     // command, gets longer, so that a server refusing the queue is heard.
     int FirstAckWaitMs = 250;
+    // A printer that has been answering gets this long for its last answer,
+    // so that a connection it dropped is not taken for a delivery.
+    int FinalAckWaitMs = 2000;
     // How the conversation pauses; the real clock unless replaced.
     std::function<void(int ms)> Pause;
 
@@ -41,4 +44,7 @@ private:
     bool SendZero();
     bool SendData(std::istream& data);
     std::string ReadAck(int waitMs = 1);
+    std::string ReadFinalAck();
+    int FAcksAsked = 0;
+    int FAcksSeen = 0;
 };

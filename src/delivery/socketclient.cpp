@@ -91,6 +91,7 @@ void TSocketClient::Connect()
     FSocket = fd;
     FBuffer.clear();
     FPeerClosed = false;
+    FBroken = false;
 }
 
 void TSocketClient::Disconnect()
@@ -161,6 +162,7 @@ bool TSocketClient::FillBuffer(int waitMs)
     const ssize_t n = ::recv(FSocket, chunk, sizeof chunk, 0);
     if (n <= 0) {
         // The peer closed (or broke) the connection.
+        FBroken = n < 0;
         Disconnect();
         return false;
     }
@@ -186,4 +188,29 @@ unsigned char TSocketClient::ReadByte()
     const auto byte = static_cast<unsigned char>(FBuffer.front());
     FBuffer.erase(0, 1);
     return byte;
+}
+
+void TSocketClient::FinishSending(int waitMs)
+{
+    if (!Connected())
+        throw ESocketError(10057);
+    ::shutdown(FSocket, SHUT_WR);
+    pollfd p {FSocket, POLLIN, 0};
+    for (;;) {
+        int ready;
+        do
+            ready = ::poll(&p, 1, waitMs);
+        while (ready < 0 && errno == EINTR);
+        if (ready <= 0)
+            return;  // the printer keeps the connection open: nothing more to learn
+        char chunk[512];
+        const ssize_t n = ::recv(FSocket, chunk, sizeof chunk, 0);
+        if (n == 0)
+            return;
+        if (n < 0) {
+            const int number = WsaErrorFromErrno(errno);
+            Disconnect();
+            throw ESocketError(number);
+        }
+    }
 }

@@ -55,14 +55,21 @@ public:
     void Connect();
     void Disconnect();
     bool Connected() const { return FSocket >= 0; }
+    // The last receive failed with an error (a reset), not an orderly close.
+    bool Broken() const { return FBroken; }
     void Write(const void* buffer, std::size_t count);
     void WriteStream(std::istream& stream, bool fromStart);
     bool Readable(int waitMs);
     unsigned char ReadByte();
+    // Ends the sending side and waits (at most waitMs) for the peer to close
+    // its side; raises when the peer broke the connection instead, which
+    // shows that not everything written arrived.
+    void FinishSending(int waitMs);
 
 private:
     bool FillBuffer(int waitMs);
     int FSocket = -1;
     std::string FBuffer;
     bool FPeerClosed = false;
+    bool FBroken = false;
 };

@@ -93,3 +93,17 @@ TEST(FtpFailover, AbortFromInsideAnUploadStopsIt)
     EXPECT_TRUE(busySeen);
     EXPECT_TRUE(ftp.IsFree());
 }
+
+TEST(FtpFailover, APrinterThatDropsTheRawConnectionIsNoSuccess)
+{
+    TTempDir dir;
+    TPeerProcess raw("raw-listener.py", {"close-early", dir / "raw"});
+    TPeerProcess server("ftp-server.py", {dir / "ftproot"});
+    WriteFile(dir / "job.prn", std::string(4 * 1024 * 1024, 'd'));
+    TsbprinterFTP ftp;
+    ftp.RawPort = raw.Port();
+    ftp.Ftp.Port = server.Port();
+    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "job.prn", "printorb", "", ""), 0) << ftp.StatusText;
+    // The raw route failed, so the file went by FTP, whole.
+    EXPECT_EQ(ReadFile(dir / "ftproot/job.prn").size(), 4u * 1024 * 1024);
+}

@@ -1,0 +1,215 @@
+#include "delivery/lprqueue.h"
+
+#include "delivery/rawprinter.h"
+#include "support/testsupport.h"
+#include "util/fileutil.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <algorithm>
+#include <map>
+
+namespace {
+
+struct TRecordingLog : TLogger {
+    std::vector<std::string> Lines;
+    void loginfo(std::string_view message) override { Lines.emplace_back(message); }
+    int Count(const std::string& line) const { return static_cast<int>(std::count(Lines.begin(), Lines.end(), line)); }
+};
+
+// A queue in temporary folders; the spooler route fails unless a test says otherwise.
+struct TQueueHome {
+    TTempDir Dir;
+    std::map<std::string, std::string> Settings;
+    TRecordingLog Log;
+    TIndicators Indicators;
+    TsbLPD Lpd;
+    TsbprinterFTP Ftp;
+    TLprQueue Queue;
+    int Beeps = 0;
+    std::function<bool(const std::string&)> Spooler = [](const std::string&) { return false; };
+
+    TQueueHome()
+    {
+        for (const char* sub : {"lpd", "temp", "overlays"})
+            ForceDir(Dir / sub);
+        Lpd.Pause = [](int) {};  // the conversation's pauses are not under test here
+    }
+    std::string Queued(const std::string& name) const { return Dir / ("lpd/" + name); }
+    void Add(const std::string& name, const std::string& bytes) { WriteFile(Queued(name), bytes); }
+    void Tick()
+    {
+        TLprQueueContext c {Dir / "lpd/", Dir / "temp/", Dir / "overlays/",
+                            [this](std::string_view key) {
+                                const auto it = Settings.find(std::string(key));
+                                return it == Settings.end() ? std::string() : it->second;
+                            },
+                            Log, Indicators, Lpd, Ftp, [this] { ++Beeps; }, Spooler, [](int) {}};
+        Queue.DispatchLprQueue(c);
+    }
+    std::vector<std::string> TempFiles() const
+    {
+        std::vector<std::string> names;
+        for (const QString& n : QDir(QString::fromStdString(Dir / "temp")).entryList(QDir::Files))
+            names.push_back(n.toStdString());
+        return names;
+    }
+};
+
+int ClosedPort()
+{
+    TListener gone;
+    return gone.Port();
+}
+
+std::string Peer(const TTempDir& dir, const std::string& out, int n)
+{
+    const std::string path = dir / (out + "/conn-" + std::to_string(n) + ".bin");
+    WaitFor([&] { return FileExists(path); }, 10000);
+    return ReadFile(path);
+}
+
+// The data file inside a recorded LPD conversation.
+std::string DataOf(const std::string& conversation)
+{
+    const auto header = conversation.find("\x03");
+    const auto start = conversation.find('\n', header) + 1;
+    return conversation.substr(start, conversation.size() - start - 1);
+}
+
+}  // namespace
+
+TEST(LprQueue, AnEmptyQueueDoesNothing)
+{
+    TQueueHome home;
+    home.Indicators.SetLight(TLight::Convert, TLightColor::Green);
+    home.Tick();
+    EXPECT_EQ(home.Indicators.LPRQueueText(), "0000");
+    EXPECT_EQ(home.Indicators.Light(TLight::Convert), TLightColor::Off);
+    EXPECT_EQ(home.Indicators.Light(TLight::LPR), TLightColor::Off);
+    EXPECT_TRUE(home.Log.Lines.empty());
+}
+
+TEST(LprQueue, SpoolerRouteThenLpdWhenThePrinterIsNotInstalled)
+{
+    TCupsPeer cups;
+    ASSERT_TRUE(cups.Started() && cups.AddQueue("Laser-A"));
+    TTempDir peerDir;
+    TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
+    TQueueHome home;
+    home.Spooler = nullptr;  // the real route through the print system
+    home.Settings = {{"PRINTER3", "Laser-A"}, {"PRINTER4", "Not-Installed"}, {"HOSTIP-4", "127.0.0.1"}};
+    home.Lpd.Client.Port = peer.Port();
+    home.Add("_3_A.prn", "PCL for A");
+    home.Add("_4_B.prn", "PCL for B");
+    home.Tick();
+    EXPECT_EQ(home.Log.Lines, (std::vector<std::string> {"Sent Job via windows Spooler.", "Sent LPD Job _4_B.prn OK"}));
+    EXPECT_TRUE(home.Queue.LprQueueFiles.empty());
+    EXPECT_FALSE(FileExists(home.Queued("_3_A.prn")));
+    EXPECT_FALSE(FileExists(home.Queued("_4_B.prn")));
+    EXPECT_TRUE(home.TempFiles().empty());  // prepared copies and the FTP copy are gone
+    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.data"); }, 10000));
+    EXPECT_EQ(ReadFile(cups.OutDir("Laser-A") + "job-1.data"), "PCL for A");
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 1)), "PCL for B");
+}
+
+TEST(LprQueue, NoHostMeansFivePassesThatKeepTheFile)
+{
+    TQueueHome home;
+    home.Add("_3_A.prn", "x");
+    home.Tick();
+    EXPECT_EQ(home.Log.Count("NO IP address assigned for Printer 3 with Overlay Request"), 5);
+    EXPECT_EQ(home.Beeps, 5);
+    EXPECT_TRUE(FileExists(home.Queued("_3_A.prn")));
+    EXPECT_EQ(home.Queue.LprQueueFiles.size(), 1u);
+}
+
+TEST(LprQueue, FailoverOnlyForLpdFailuresBelowMinusThree)
+{
+    TTempDir peers;
+    TPeerProcess raw("raw-listener.py", {"keep", peers / "raw"});
+    TPeerProcess refusing("lpd-peer.py", {"refuse-data", peers / "lpd"});
+    struct Case {
+        const char* failover;
+        bool lpdReachable;
+        bool ftpTried;
+    };
+    for (const Case c : {Case {"true", true, true}, Case {"no", true, false}, Case {"T", false, false}}) {
+        TQueueHome home;
+        home.Settings = {{"HOSTIP-3", "127.0.0.1"}, {"FTPFAILOVER", c.failover}};
+        home.Lpd.Client.Port = c.lpdReachable ? refusing.Port() : ClosedPort();
+        home.Ftp.RawPort = raw.Port();
+        home.Ftp.Ftp.Port = ClosedPort();
+        home.Add("_3_A.prn", "PCL");
+        home.Tick();
+        const std::string lpdLine = c.lpdReachable ? "LPD Print result was -105 \x01" : "LPD Print result was -3 -3 Could not connect to Printer.";
+        EXPECT_GE(home.Log.Count(lpdLine), 1) << c.failover;
+        EXPECT_EQ(home.Log.Count("Sent FTP Job _3_A.prn OK"), c.ftpTried ? 1 : 0) << c.failover;
+        EXPECT_EQ(FileExists(home.Queued("_3_A.prn")), !c.ftpTried) << c.failover;
+        EXPECT_TRUE(home.TempFiles().size() <= 1u) << c.failover;  // at most the prepared copy of a kept file
+        for (const std::string& name : home.TempFiles())
+            EXPECT_EQ(name.find("ftpprnfile"), std::string::npos) << name;
+    }
+    EXPECT_EQ(ReadFile(peers / "raw/raw-1.bin"), "PCL");
+}
+
+TEST(LprQueue, SixFilesTakeTwoTicksWithoutARefill)
+{
+    TTempDir peerDir;
+    TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
+    TQueueHome home;
+    home.Settings = {{"HOSTIP-3", "127.0.0.1"}};
+    home.Lpd.Client.Port = peer.Port();
+    for (int i = 1; i <= 6; ++i)
+        home.Add("_3_" + std::to_string(i) + ".prn", "file " + std::to_string(i));
+    home.Tick();
+    EXPECT_EQ(home.Indicators.LPRQueueText(), "0006");
+    EXPECT_EQ(home.Queue.LprQueueFiles.size(), 1u);
+    home.Add("_3_7.prn", "late");  // not seen before the list runs empty
+    home.Tick();
+    EXPECT_TRUE(home.Queue.LprQueueFiles.empty());
+    EXPECT_EQ(home.Indicators.LPRQueueText(), "0001");
+    EXPECT_TRUE(FileExists(home.Queued("_3_7.prn")));
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 6)), "file 6");
+    home.Tick();
+    EXPECT_FALSE(FileExists(home.Queued("_3_7.prn")));
+}
+
+TEST(LprQueue, OverlaysReachThePrinter)
+{
+    TTempDir peerDir;
+    TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
+    TQueueHome home;
+    home.Settings = {{"HOSTIP-3", "127.0.0.1"}};
+    home.Lpd.Client.Port = peer.Port();
+    const std::string esc = "\x1b";
+    const std::string page = "SET" + esc + "*p0x0Y" + "PAGE" + esc + "*p6815Y" + "\x0c" + esc + "E";
+    WriteFile(home.Dir / "overlays/FORM1.prn", "OSET" + esc + "*p0x0Y" + "FORM" + "\x0c" + esc + "E" + "OEND");
+    home.Add("7_3_r.tvq-1.prn", page);
+    home.Add("ABC_3_x.prn", page);
+    home.Add("FORM1.prn_3_r.tvq-2.prn", page);
+    home.Tick();
+    ASSERT_TRUE(home.Queue.LprQueueFiles.empty()) << home.Log.Lines.back();
+    // Sorted as text: 7_..., ABC_..., FORM1.prn_...
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 1)),
+              "SET" + esc + "*p0x0Y" + "PAGE" + esc + "&f7Y" + esc + "&f3X" + esc + "*p6815Y" + "\x0c" + esc + "E");
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 2)), page);  // no overlay file ABC: unchanged
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 3)),
+              "OSET" + esc + "*p0x0Y" + "PAGE" + esc + "*p6815Y" + esc + "*p0x0Y" + "FORM" + "\x0c" + esc + "EOEND");
+}
+
+TEST(LprQueue, ADroppedConnectionLeavesTheFileQueued)
+{
+    TTempDir peerDir;
+    TPeerProcess dropping("lpd-peer.py", {"drop-data", peerDir / "out"});
+    TQueueHome home;
+    home.Settings = {{"HOSTIP-3", "127.0.0.1"}};
+    home.Lpd.Client.Port = dropping.Port();
+    home.Add("_3_big.prn", std::string(300000, 'z'));
+    home.Tick();
+    EXPECT_TRUE(FileExists(home.Queued("_3_big.prn")));
+    EXPECT_EQ(home.Queue.LprQueueFiles.size(), 1u);
+    EXPECT_EQ(home.Log.Count("Sent LPD Job _3_big.prn OK"), 0);
+    for (const std::string& name : home.TempFiles())
+        EXPECT_EQ(name.find("ftpprnfile"), std::string::npos) << name;
+}
