@@ -6,6 +6,9 @@
 
 #include "app/eventlog.h"
 #include "app/headlessprompts.h"
+#include "delivery/ftpuploader.h"
+#include "delivery/lpdclient.h"
+#include "delivery/lprqueue.h"
 #include "util/indicators.h"
 #include "app/settingsstore.h"
 #include "platform/docengine/documentengine.h"
@@ -62,6 +65,9 @@ public:
 
     // tags.txt into TagList and the record's values; the warning when missing.
     void LoadTagFile();
+    // One delivery round of the LPR queue (run by the spool tick).
+    void DispatchLprQueue();
+
     // A request's marked-up result text in place of the engine's selection.
     bool SetResultText(std::string_view text, std::string_view fontName, std::string_view sizeText);
 
@@ -80,6 +86,9 @@ public:
     TSpoolerLink SpoolerLink;
     TPrintingLayer Printing;
     DocumentEngine Engine;  // the document being composed (the window's ResultBox)
+    TsbLPD Lpd;
+    TsbprinterFTP PrinterFtp;
+    TLprQueue LprQueue;
     TReportRecord ReportRecord;
     std::vector<std::string> TagList;
 
@@ -97,7 +106,7 @@ public:
     std::string SpoolServerAddress;
     std::string DefaultPrinterNumber;
 
-    int DataDelay = 1;
+    int& DataDelay = Lpd.DataDelay;  // the LPD client's pause per 1000 data bytes
     int SettingsScore = 0;
     bool SpoolBusy = false;
     bool PrintPending = false;

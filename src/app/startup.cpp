@@ -8,6 +8,9 @@
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
+#include <QApplication>
+#include <QCoreApplication>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +58,8 @@ bool TPrintServer::StartUp()
     DeriveTempDir();
     BusySince = QDateTime::currentDateTime();
     DataDelay = 1;
+    // The FTP uploader keeps the window responsive while it transfers.
+    PrinterFtp.Ftp.OnProgress = [] { QCoreApplication::processEvents(); };
 
     if (!Settings.LoadFromFile(ProgramDir + kSettingsFile)) {
         Settings.Clear();
@@ -77,6 +82,22 @@ bool TPrintServer::StartUp()
     loginfo(std::string(kCaption) + " started in " + ProgramDir + ", spool directory " + SpoolDir + ", " +
             std::to_string(Printers.Printerlist().size()) + " printer entries");
     return true;
+}
+
+void TPrintServer::DispatchLprQueue()
+{
+    TLprQueueContext context {LprQueueDir,
+                              TempDir,
+                              OverlayDir,
+                              [this](std::string_view key) { return Settings.Value(key); },
+                              Log,
+                              Indicators,
+                              Lpd,
+                              PrinterFtp,
+                              [] { QApplication::beep(); },
+                              nullptr,
+                              nullptr};
+    LprQueue.DispatchLprQueue(context);
 }
 
 bool TPrintServer::SetResultText(std::string_view text, std::string_view fontName, std::string_view sizeText)

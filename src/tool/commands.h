@@ -10,6 +10,9 @@ using TArgs = std::vector<std::string>;
 int ParseCommand(const TArgs& args);
 int ConvertCommand(const TArgs& args);
 int RenderCommand(const TArgs& args);
+int LpdCommand(const TArgs& args);
+int FtpCommand(const TArgs& args);
+int OverlayCommand(const TArgs& args);
 
 // The server home: --home DIR, else PRINTORB_HOME, else the tool's own folder.
 std::string ToolHome(const TArgs& args);

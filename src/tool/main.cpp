@@ -16,7 +16,10 @@ const char* kUsage =
     "usage: printorb-tool COMMAND ...\n"
     "  parse FILE [--tags TAGS.TXT]   print a request as the server parses it, as JSON\n"
     "  convert IN OUT                 write a letterhead or template as .pdf, .rtf/.doc or .txw/.tpl\n"
-    "  render REQUEST OUT [--home D]  compose a request as the server would and save it (.pdf, .rtf, .txw)\n";
+    "  render REQUEST OUT [--home D]  compose a request as the server would and save it (.pdf, .rtf, .txw)\n"
+    "  lpd HOST[:PORT] FILE [--queue Q]                send a printer file by LPD as the LPR queue does\n"
+    "  ftp HOST FILE [--raw-port N] [--ftp-port N]     the failover route: raw to 9100, then FTP\n"
+    "  overlay FILE OUT (--macro N | --merge OVERLAY)  apply a printer overlay to a printer file\n";
 
 }  // namespace
 
@@ -70,6 +73,9 @@ int main(int argc, char* argv[])
         {"parse", ParseCommand},
         {"convert", ConvertCommand},
         {"render", RenderCommand},
+        {"lpd", LpdCommand},
+        {"ftp", FtpCommand},
+        {"overlay", OverlayCommand},
     };
     if (argc < 2 || commands.find(argv[1]) == commands.end()) {
         std::fputs(kUsage, stderr);

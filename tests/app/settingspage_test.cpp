@@ -149,3 +149,29 @@ TEST(SettingsPage, SpoolerServerAddressOpensTheLinkAfterSaving)
     EXPECT_EQ(restarted->Page.SpoolServer, "");
     EXPECT_FALSE(restarted->SpoolerLink.Connected());
 }
+
+TEST(SettingsPage, TheDelayIsTheLpdClients)
+{
+    TServerHome home;
+    auto server = Started(home, "LPDDATADELAY=40\r\nPRINTER1=Laser A\r\n");
+    EXPECT_EQ(server->Lpd.DataDelay, 40);
+    server->Page.LpdDelay = "5000";
+    server->LPDDataDelayExit();
+    EXPECT_EQ(server->Lpd.DataDelay, 1000);
+}
+
+TEST(SettingsPage, TheLprQueueDeliversThroughTheServersSettings)
+{
+    TTempDir peerDir;
+    TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
+    TServerHome home;
+    auto server = Started(home, "PRINTER1=Not-Installed\r\nHOSTIP-1=127.0.0.1\r\n");
+    server->Lpd.Client.Port = peer.Port();
+    WriteFile(server->LprQueueDir + "_1_LAB1.prn", "PCL");
+    ::setenv("CUPS_SERVER", "127.0.0.1:1", 1);  // no print system: the spooler route fails
+    server->DispatchLprQueue();
+    ::unsetenv("CUPS_SERVER");
+    EXPECT_TRUE(home.LogHas(*server, "Sent LPD Job _1_LAB1.prn OK"));
+    EXPECT_EQ(server->Indicators.LPRQueueText(), "0001");
+    EXPECT_FALSE(FileExists(server->LprQueueDir + "_1_LAB1.prn"));
+}
