@@ -13,7 +13,7 @@ cmake -S "$top" -B "$dir" -G Ninja -DPRINTORB_FUZZ=ON -DCMAKE_CXX_COMPILER=clang
 cmake --build "$dir"
 export LSAN_OPTIONS="suppressions=$top/fuzz/lsan.supp"
 status=0
-for target in fuzz_parse_request fuzz_base64 fuzz_rtf; do
+for target in fuzz_parse_request fuzz_base64 fuzz_rtf fuzz_pcl_overlay; do
   corpus="$dir/corpus-$target"; mkdir -p "$corpus"
   time_limit=$seconds
   case $target in
