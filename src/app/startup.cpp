@@ -97,7 +97,13 @@ void TPrintServer::DispatchLprQueue()
                               [] { QApplication::beep(); },
                               nullptr,
                               nullptr};
-    LprQueue.DispatchLprQueue(context);
+    try {
+        LprQueue.DispatchLprQueue(context);
+    } catch (const std::exception& failure) {
+        // A socket error or an unreadable prepared copy ends this round; the
+        // file stays queued for the next tick.
+        loginfo(failure.what());
+    }
 }
 
 bool TPrintServer::SetResultText(std::string_view text, std::string_view fontName, std::string_view sizeText)
