@@ -27,11 +27,7 @@ bool TRAWPrinter::BeginDoc()
         if (PrinterName.empty())
             DefaultPrinterName();
         if (!PrinterName.empty()) {
-            cupsSetServer(nullptr);
-            http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                        TPrintingLayer::kSchedulerTimeoutMs, nullptr);
-            if (http) {
-                httpSetTimeout(http, TPrintingLayer::kSchedulerTimeoutMs / 1000.0, nullptr, nullptr);
+            if (http_t* http = ConnectScheduler()) {
                 const std::string name = ToUnicode(PrinterName).toStdString();
                 // Opening the printer: the queue must exist (names compare without case).
                 if (cups_dest_t* dest = cupsGetNamedDest(http, name.c_str(), nullptr)) {
@@ -73,12 +69,17 @@ bool TRAWPrinter::EndDoc()
         FState = 2;  // the page ends with the document's data
     if (FState == 2 && cupsFinishDocument(FHttp, FDestination.c_str()) == IPP_STATUS_OK)
         FState = 1;
+    ClosePrinter();
+    return FState == 0;
+}
+
+void TRAWPrinter::ClosePrinter()
+{
     if (FState == 1) {
         httpClose(FHttp);
         FHttp = nullptr;
         FState = 0;
     }
-    return FState == 0;
 }
 
 bool TRAWPrinter::AbortDoc()
@@ -87,11 +88,7 @@ bool TRAWPrinter::AbortDoc()
         cupsCancelJob2(FHttp, FDestination.c_str(), FJob, 0);
         FState = 1;
     }
-    if (FState == 1) {
-        httpClose(FHttp);
-        FHttp = nullptr;
-        FState = 0;
-    }
+    ClosePrinter();
     return FState == 0;
 }
 

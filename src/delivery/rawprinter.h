@@ -28,6 +28,7 @@ public:
     int State() const { return FState; }
 
 private:
+    void ClosePrinter();  // state 1 to 0
     int FState = 0;  // 0 closed, 1 printer opened, 2 document started, 3 page started
     http_t* FHttp = nullptr;
     int FJob = 0;

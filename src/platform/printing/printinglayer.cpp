@@ -5,10 +5,7 @@
 #include <QString>
 #include <cups/cups.h>
 
-namespace {
-
-// A connection to the scheduler that CUPS_SERVER names now (libcups would
-// otherwise keep the first one it read), with the layer's time-out.
+// libcups would otherwise keep the first server it read.
 http_t* ConnectScheduler()
 {
     cupsSetServer(nullptr);
@@ -18,6 +15,8 @@ http_t* ConnectScheduler()
         httpSetTimeout(http, TPrintingLayer::kSchedulerTimeoutMs / 1000.0, nullptr, nullptr);
     return http;
 }
+
+namespace {
 
 // Destinations of the scheduler that CUPS_SERVER (or the local socket) names.
 struct TDestList {

@@ -6,6 +6,12 @@
 #include <string_view>
 #include <vector>
 
+typedef struct _http_s http_t;
+
+// A connection to the scheduler that CUPS_SERVER names now, with the layer's
+// time-out; null when none answers. The caller closes it (httpClose).
+http_t* ConnectScheduler();
+
 class TPrintingLayer {
 public:
     // Every call to the scheduler gives up after this long, so an unreachable
