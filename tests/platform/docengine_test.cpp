@@ -513,3 +513,28 @@ TEST(DocumentEngine, PdfEmbedsItsFontsAndTakesThePageSize)
     EXPECT_EQ(e.SaveDocument(QString::fromStdString(dir / "none/f.pdf"), -1, 12, false), 0);
     EXPECT_FALSE(e.LastError().isEmpty());
 }
+
+TEST(DocumentEngine, PageNumberFieldsShowEachPagesValues)
+{
+    TTempDir dir;
+    std::string rtf = "{\\rtf1{\\footer\\pard\\qc Page {\\field{\\*\\fldinst  PAGE }{\\fldrslt 1}} of "
+                      "{\\field{\\*\\fldinst {\\b NUMPAGES \\\\* MERGEFORMAT}}{\\fldrslt 9}}\\par}";
+    for (int i = 0; i < 150; ++i)
+        rtf += "Line " + std::to_string(i) + "\\par\n";
+    WriteFile(dir / "pages.rtf", rtf + "}");
+    DocumentEngine e;
+    e.LoadDocument(QString::fromStdString(dir / "pages.rtf"), 0, 9, false);
+    const int pages = e.CurrentPages();
+    ASSERT_GE(pages, 3);
+    // Saved and read again, the fields stay fields.
+    ASSERT_EQ(e.SaveDocument(QString::fromStdString(dir / "again.rtf"), -1, 9, false), 1);
+    DocumentEngine again;
+    again.LoadDocument(QString::fromStdString(dir / "again.rtf"), 0, 9, false);
+    ASSERT_EQ(again.SaveDocument(QString::fromStdString(dir / "pages.pdf"), -1, 12, false), 1);
+    for (int page = 1; page <= pages; ++page)
+        EXPECT_NE(PdfText(dir / "pages.pdf", page).find("Page " + std::to_string(page) + " of " + std::to_string(pages)),
+                  std::string::npos)
+            << page;
+    e.ActivatePart(DocumentEngine::FooterPart);
+    EXPECT_EQ(e.Text(), "Page 1 of 9");  // the text itself keeps the stored results
+}

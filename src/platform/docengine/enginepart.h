@@ -59,6 +59,11 @@ public:
 // paragraph's space before and keeps the file's values for writing back.
 enum : int { kSpaceBeforeTwips = QTextFormat::UserProperty + 10, kSpaceAfterTwips = QTextFormat::UserProperty + 11 };
 
+// Text that stands for the page number (1) or the page count (2): a PAGE or
+// NUMPAGES field of a letterhead, drawn with the values of each page.
+enum : int { kPageFieldProperty = QTextFormat::UserProperty + 12 };
+enum : int { kPageNumberField = 1, kPageCountField = 2 };
+
 // What the RTF reader produced from a file.
 struct TLoadedDocument {
     TEnginePart Header;

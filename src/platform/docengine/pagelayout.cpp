@@ -8,12 +8,45 @@
 #include <QPainter>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTextFragment>
+
+#include <memory>
+#include <vector>
 
 #include <algorithm>
 
 namespace {
 
 constexpr double kMinBodyHeight = 720;  // half an inch, whatever header and footer take
+
+// A copy of a header or footer with its page-number and page-count fields
+// showing this page's values; null when it has none.
+std::unique_ptr<QTextDocument> WithPageValues(const TEnginePart& part, double width, int page, int pages)
+{
+    bool any = false;
+    for (QTextBlock block = part.Doc->begin(); block.isValid() && !any; block = block.next())
+        for (auto it = block.begin(); !it.atEnd() && !any; ++it)
+            any = it.fragment().charFormat().hasProperty(kPageFieldProperty);
+    if (!any)
+        return nullptr;
+    std::unique_ptr<QTextDocument> copy(part.Doc->clone());
+    copy->setDocumentMargin(0);
+    copy->documentLayout()->setPaintDevice(TEnginePart::LayoutDevice());
+    copy->setTextWidth(width);
+    // Fields from the end backwards, so positions stay valid.
+    std::vector<std::pair<QTextFragment, int>> fields;
+    for (QTextBlock block = copy->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().hasProperty(kPageFieldProperty))
+                fields.emplace_back(it.fragment(), it.fragment().charFormat().intProperty(kPageFieldProperty));
+    for (auto f = fields.rbegin(); f != fields.rend(); ++f) {
+        QTextCursor cursor(copy.get());
+        cursor.setPosition(f->first.position());
+        cursor.setPosition(f->first.position() + f->first.length(), QTextCursor::KeepAnchor);
+        cursor.insertText(QString::number(f->second == kPageNumberField ? page : pages), f->first.charFormat());
+    }
+    return copy;
+}
 
 double PartHeight(const TEnginePart& part)
 {
@@ -66,11 +99,14 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
     const QPaintDevice* device = painter.device();
     painter.scale(device->logicalDpiX() / 1440.0, device->logicalDpiY() / 1440.0);
 
+    const int pages = CurrentPages();
     auto drawPart = [&](const TEnginePart& part, double top, double clipTop, double height) {
         painter.save();
         painter.translate(FSetup.MarginL, top - clipTop);
+        const std::unique_ptr<QTextDocument> paged = WithPageValues(part, g.Width, page, pages);
         // Half a twip inside the page edge, so the next page's first line is not drawn.
-        part.Doc->drawContents(&painter, QRectF(0, clipTop + 0.5, g.Width, std::max(0.0, height - 1.0)));
+        (paged ? paged.get() : part.Doc.get())
+            ->drawContents(&painter, QRectF(0, clipTop + 0.5, g.Width, std::max(0.0, height - 1.0)));
         painter.restore();
     };
     if (g.HeaderHeight > 0)

@@ -145,6 +145,7 @@ struct TState {
     TParaProps Para;
     int Uc = 1;
     int Part = 0;  // index into the reader's parts
+    int PageField = 0;  // inside the result of a PAGE or NUMPAGES field
     bool StarSeen = false;
     bool GroupStart = true;  // no control word read yet in this group
 };
@@ -243,6 +244,7 @@ private:
     // after an empty field does not carry it along.
     std::vector<TClosedField> FClosedFields;
     std::map<QByteArray, int> FOrbValues;
+    QByteArray FFieldInstruction;  // of the field being read
 };
 
 bool IsLetter(char c)
@@ -464,6 +466,8 @@ void TRtfReader::TextByte(unsigned char byte)
         }
         break;
     case TDest::FieldInst:
+        if (FFieldInstruction.size() < 256)
+            FFieldInstruction.append(static_cast<char>(byte));
         break;
     case TDest::ShapeName:
         if (FShape && FShape->PropertyName.size() < 256)
@@ -542,6 +546,8 @@ QTextCharFormat TRtfReader::CharFormat() const
         f.setFontStrikeOut(true);
     if (c.Color > 0 && c.Color < static_cast<int>(FColors.size()) && FColors[static_cast<std::size_t>(c.Color)])
         f.setForeground(*FColors[static_cast<std::size_t>(c.Color)]);
+    if (FStack.back().PageField != 0)
+        f.setProperty(kPageFieldProperty, FStack.back().PageField);
     if (c.VerticalAlign == 1)
         f.setVerticalAlignment(QTextCharFormat::AlignSuperScript);
     else if (c.VerticalAlign == 2)
@@ -714,6 +720,12 @@ void TRtfReader::ControlWord(const QByteArray& word, bool hasParam, int param)
         }
         if (w == "fldinst") {
             s.Dest = TDest::FieldInst;
+            FFieldInstruction.clear();
+            return;
+        }
+        if (w == "fldrslt" && s.Dest == TDest::Text) {
+            const QByteArray kind = FFieldInstruction.trimmed().split(' ').value(0).toUpper();
+            s.PageField = kind == "PAGE" ? kPageNumberField : kind == "NUMPAGES" ? kPageCountField : 0;
             return;
         }
         if (w == "pict") {
@@ -930,7 +942,12 @@ void TRtfReader::ControlWord(const QByteArray& word, bool hasParam, int param)
     } else if (w == "rdblquote") {
         special(0x201D);
     } else if (w == "chpgn") {
+        Flush();
+        const int previous = s.PageField;
+        s.PageField = kPageNumberField;
         special(u'1');
+        Flush();
+        s.PageField = previous;
     } else if (w == "uc") {
         s.Uc = std::clamp(param, 0, 10);
     } else if (w == "ansicpg") {

@@ -156,6 +156,16 @@ void TRtfWriter::WriteRun(const QString& text, const QTextCharFormat& f)
 {
     if (text.isEmpty())
         return;
+    if (f.hasProperty(kPageFieldProperty)) {
+        // Page numbers and counts go back as the fields word processors update.
+        FOut += f.intProperty(kPageFieldProperty) == kPageNumberField ? "{\\field{\\*\\fldinst  PAGE }{\\fldrslt "
+                                                                        : "{\\field{\\*\\fldinst  NUMPAGES }{\\fldrslt ";
+        QTextCharFormat plain = f;
+        plain.clearProperty(kPageFieldProperty);
+        WriteRun(text, plain);
+        FOut += "}}";
+        return;
+    }
     FOut += "{\\f" + Num(FontIndex(f));
     const double size = f.fontPointSize() > 0 ? f.fontPointSize() : 10.0;
     FOut += "\\fs" + Num(static_cast<long long>(size * 2 + 0.5));
