@@ -538,3 +538,15 @@ TEST(DocumentEngine, PageNumberFieldsShowEachPagesValues)
     e.ActivatePart(DocumentEngine::FooterPart);
     EXPECT_EQ(e.Text(), "Page 1 of 9");  // the text itself keeps the stored results
 }
+
+TEST(DocumentEngine, PicturesThatClaimHugeSizesAreNotDecoded)
+{
+    TTempDir dir;
+    // A PNG header claiming 40000 x 40000 pixels (6 GB decoded) and no data.
+    const QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000098" "40000098400806000000"
+                                               "00000000");
+    WriteFile(dir / "huge.rtf", "{\\rtf1 A{\\pict\\pngblip " + png.toHex().toStdString() + "}B}");
+    DocumentEngine e;
+    e.LoadDocument(QString::fromStdString(dir / "huge.rtf"), 0, 9, false);
+    EXPECT_EQ(e.Text(), "AB");
+}

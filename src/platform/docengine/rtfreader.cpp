@@ -18,7 +18,8 @@ namespace {
 
 constexpr int kMaxDepth = 400;
 constexpr qsizetype kMaxPictureBytes = 64 * 1024 * 1024;
-constexpr qsizetype kMaxInstructionChars = 64 * 1024;
+constexpr int kMaxPictureMegabytes = 64;              // decoded, per picture
+constexpr qint64 kMaxDocumentPictureBytes = 256ll << 20;  // decoded, per document
 
 // ---- code pages ------------------------------------------------------------
 
@@ -227,6 +228,7 @@ private:
 
     std::optional<TPicture> FPicture;
     int FPictureDepth = -1;
+    qint64 FPictureBytes = 0;
     std::optional<TShape> FShape;
     int FShapeDepth = -1;
     std::optional<TOwnImage> FOwnImage;
@@ -1083,7 +1085,10 @@ QImage DecodePicture(const TPicture& picture, QByteArray& encoded, QByteArray& f
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);  // the bytes decide the format, whatever the file called it
-    reader.setAllocationLimit(256);
+    reader.setAllocationLimit(kMaxPictureMegabytes);
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() * 4 > qint64(kMaxPictureMegabytes) * 1024 * 1024)
+        return {};  // a header that claims more than a letterhead picture needs
     QImage image;
     if (!reader.read(&image))
         return {};
@@ -1103,10 +1108,13 @@ void TRtfReader::FinishPicture()
     TPicture picture = std::move(*FPicture);
     FPicture.reset();
     FPictureDepth = -1;
+    if (FPictureBytes > kMaxDocumentPictureBytes)
+        return;  // enough pictures for any letterhead: the rest are not decoded
     QByteArray encoded, format;
     const QImage image = DecodePicture(picture, encoded, format);
     if (image.isNull())
         return;  // metafiles and damaged data are not drawn
+    FPictureBytes += image.sizeInBytes();
     if (FShape) {
         if (!FShape->Picture) {
             FShape->Picture = image;
@@ -1247,7 +1255,7 @@ void TRtfReader::Finish()
     for (TPositionedImage& own : FPendingOwnImages) {
         if (own.Image.isNull() && !own.FileName.isEmpty()) {
             QImageReader reader(own.FileName);
-            reader.setAllocationLimit(256);
+            reader.setAllocationLimit(kMaxPictureMegabytes);
             reader.read(&own.Image);
         }
         FOut.OwnImages.push_back(std::move(own));
