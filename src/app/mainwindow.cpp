@@ -157,7 +157,6 @@ void TPrintServerForm::BuildLeftPanel()
     ImagePanel->installEventFilter(this);
 
     PrintingImage = new QLabel(ImagePanel);
-    PrintingImage->setPixmap(PrinterPicture());
     PrintingImage->setScaledContents(false);
     PrintingImage->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
@@ -306,7 +305,7 @@ void TPrintServerForm::FormResize()
     const int queueHeight = QueuePanel->sizeHint().height();
     QueuePanel->setGeometry(0, std::max(0, ImagePanel->height() - queueHeight), width, queueHeight);
     const int room = std::max(0, ImagePanel->height() - queueHeight);
-    const QPixmap picture = PrinterPicture();
+    static const QPixmap picture = PrinterPicture();
     const QSize size = picture.size().scaled(QSize(std::min(width, picture.width()), std::min(room, picture.height())),
                                              Qt::KeepAspectRatio);
     PrintingImage->setPixmap(picture.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
