@@ -156,6 +156,7 @@ void TPrintServerForm::BuildLeftPanel()
     ImagePanel->setMinimumWidth(0);
     ImagePanel->installEventFilter(this);
 
+    FPicture = PrinterPicture();
     PrintingImage = new QLabel(ImagePanel);
     PrintingImage->setScaledContents(false);
     PrintingImage->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -305,7 +306,7 @@ void TPrintServerForm::FormResize()
     const int queueHeight = QueuePanel->sizeHint().height();
     QueuePanel->setGeometry(0, std::max(0, ImagePanel->height() - queueHeight), width, queueHeight);
     const int room = std::max(0, ImagePanel->height() - queueHeight);
-    static const QPixmap picture = PrinterPicture();
+    const QPixmap& picture = FPicture;
     const QSize size = picture.size().scaled(QSize(std::min(width, picture.width()), std::min(room, picture.height())),
                                              Qt::KeepAspectRatio);
     PrintingImage->setPixmap(picture.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));

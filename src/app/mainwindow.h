@@ -6,6 +6,7 @@
 #include "app/printserver.h"
 #include "util/prompts.h"
 
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -94,4 +95,5 @@ private:
     std::unique_ptr<TPrintServer> FServer;
     bool FStartedUp = false;
     bool FViewRefreshQueued = false;
+    QPixmap FPicture;  // the left panel's picture, scaled from this
 };
