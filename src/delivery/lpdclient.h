@@ -32,7 +32,7 @@ public:
     int DataDelay = 1;
     // Acknowledgements are polled for 1 ms; the first one, to the receive-job
     // command, gets longer, so that a server refusing the queue is heard.
-    int FirstAckWaitMs = 250;
+    int FirstAckWaitMs = 1000;
     // A printer that has been answering gets this long for its last answer,
     // so that a connection it dropped is not taken for a delivery.
     int FinalAckWaitMs = 2000;
