@@ -175,3 +175,16 @@ TEST(RtfCorpus, LibreOfficeLetterheadsMatchLibreOffice)
         }
     }
 }
+
+TEST(RtfCorpus, FuzzFindingsLoadAndLayOut)
+{
+    // Inputs the fuzzer found hard: each must load, lay out and print.
+    TTempDir out;
+    const QString dir = QString::fromStdString(SourceDir() + "/tests/platform/data/fuzz");
+    for (const QString& name : QDir(dir).entryList({"*.rtf"}, QDir::Files)) {
+        DocumentEngine e;
+        e.LoadDocument(dir + "/" + name, 0, 9, false);
+        EXPECT_GE(e.CurrentPages(), 1) << name.toStdString();
+        EXPECT_EQ(e.SaveDocument(QString::fromStdString(out / "f.pdf"), -1, 12, false), 1) << name.toStdString();
+    }
+}

@@ -60,7 +60,6 @@ TEnginePart::TEnginePart() : Doc(std::make_unique<QTextDocument>())
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(10);
     Doc->setDefaultFont(font);
-    Doc->documentLayout()->setPaintDevice(LayoutDevice());
     Selection = QTextCursor(Doc.get());
     InputFormat = DefaultCharFormat();
 }
@@ -129,5 +128,13 @@ void TEnginePart::Insert(QTextCursor& cursor, const QString& text, const QTextCh
     for (TEngineField* field : pinned) {
         field->Start.setPosition(at);
         field->End.setPosition(at);
+    }
+}
+
+void TEnginePart::EnsureLayout()
+{
+    if (!FLayoutReady) {
+        Doc->documentLayout()->setPaintDevice(LayoutDevice());
+        FLayoutReady = true;
     }
 }

@@ -29,6 +29,9 @@ public:
     TEnginePart();
 
     int Length() const { return Doc->characterCount() - 1; }
+    // The layout is made on first use, on the 1440-dpi device: a document
+    // being built is not laid out after every insert.
+    void EnsureLayout();
     QString Text() const;
     bool IsEmpty() const { return Doc->characterCount() <= 1; }
     void Clear();
@@ -51,6 +54,9 @@ public:
     QTextCursor Selection;
     QTextCharFormat InputFormat;
     std::map<QString, TInlinePicture> Pictures;  // by resource name
+
+private:
+    bool FLayoutReady = false;
 };
 
 // Paragraph spacing as the file gave it, in twips. Word processors add the

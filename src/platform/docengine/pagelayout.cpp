@@ -67,6 +67,8 @@ void DocumentEngine::UpdateLayout()
         return;
     TPageGeometry& g = FGeometry;
     const TPageSetup& s = FSetup;
+    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get()})
+        part->EnsureLayout();
     g.Width = std::max(720, s.PageWidth - s.MarginL - s.MarginR);
     FHeader->Doc->setTextWidth(g.Width);
     FFooter->Doc->setTextWidth(g.Width);
