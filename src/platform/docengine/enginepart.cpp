@@ -60,17 +60,29 @@ TEnginePart::TEnginePart() : Doc(std::make_unique<QTextDocument>())
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(10);
     Doc->setDefaultFont(font);
+    WatchChanges();
     Selection = QTextCursor(Doc.get());
     InputFormat = DefaultCharFormat();
 }
 
+void TEnginePart::WatchChanges()
+{
+    // contentsChanged comes with every edit, laid out or not.
+    QObject::connect(Doc.get(), &QTextDocument::contentsChanged, Doc.get(),
+                     [cache = FTextCache] { cache->Valid = false; });
+}
+
 QString TEnginePart::Text() const
 {
-    QString text = Doc->toRawText();
-    for (QChar& c : text)
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
-            c = QLatin1Char('\n');
-    return text;
+    if (!FTextCache->Valid) {
+        QString text = Doc->toRawText();
+        for (QChar& c : text)
+            if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+                c = QLatin1Char('\n');
+        FTextCache->Text = text;
+        FTextCache->Valid = true;
+    }
+    return FTextCache->Text;
 }
 
 void TEnginePart::Clear()
@@ -78,6 +90,7 @@ void TEnginePart::Clear()
     Fields.clear();
     Pictures.clear();
     Doc->clear();
+    FTextCache->Valid = false;
     Doc->setDocumentMargin(0);
     Selection = QTextCursor(Doc.get());
     InputFormat = DefaultCharFormat();

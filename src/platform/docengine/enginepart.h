@@ -57,6 +57,13 @@ public:
 
 private:
     bool FLayoutReady = false;
+    // Text() is asked for after every edit; it is rebuilt only after a change.
+    struct TTextCache {
+        QString Text;
+        bool Valid = false;
+    };
+    std::shared_ptr<TTextCache> FTextCache = std::make_shared<TTextCache>();
+    void WatchChanges();
 };
 
 // Paragraph spacing as the file gave it, in twips. Word processors add the
