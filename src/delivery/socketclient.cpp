@@ -90,7 +90,6 @@ void TSocketClient::Connect()
     }
     FSocket = fd;
     FBuffer.clear();
-    FPeerClosed = false;
     FBroken = false;
 }
 

@@ -70,6 +70,5 @@ private:
     bool FillBuffer(int waitMs);
     int FSocket = -1;
     std::string FBuffer;
-    bool FPeerClosed = false;
     bool FBroken = false;
 };
