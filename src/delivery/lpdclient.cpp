@@ -6,7 +6,18 @@
 TsbLPD::TsbLPD()
 {
     Client.Port = 515;
-    Pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    // Sleeps overshoot by a fraction of a millisecond; over thousands of data
+    // pauses that adds up, so the overshoot is taken off the next pauses.
+    Pause = [overshoot = std::chrono::nanoseconds(0)](int ms) mutable {
+        const auto wanted = std::chrono::nanoseconds(std::chrono::milliseconds(ms)) - overshoot;
+        if (wanted <= std::chrono::nanoseconds(0)) {
+            overshoot = -wanted;
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(wanted);
+        overshoot = std::chrono::steady_clock::now() - start - wanted;
+    };
 }
 
 std::string TsbLPD::ReadFinalAck()
