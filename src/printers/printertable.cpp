@@ -52,10 +52,6 @@ std::string TPrinterTable::NumberOf(std::string_view line)
     return Trim(TextBefore(line, "="));
 }
 
-std::string TPrinterTable::NameOf(std::string_view line)
-{
-    return TextAfter(line, "=");
-}
 
 std::string TPrinterTable::PrinterNameOf(std::string_view line)
 {

@@ -32,7 +32,6 @@ public:
     std::string DefaultLabel;
 
     static std::string NumberOf(std::string_view line);       // trimmed text before "="
-    static std::string NameOf(std::string_view line);         // text after "="
     static std::string PrinterNameOf(std::string_view line);  // before any "|", trimmed
 
 private:

@@ -67,13 +67,6 @@ std::string ExtractFileExt(std::string_view path)
     return pos == std::string::npos ? std::string() : name.substr(pos);
 }
 
-std::string ChangeFileExt(std::string_view path, std::string_view ext)
-{
-    const std::string name = ExtractFileName(path);
-    const auto dot = name.find_last_of('.');
-    const std::string dir(path.substr(0, path.size() - name.size()));
-    return dir + (dot == std::string::npos ? name : name.substr(0, dot)) + std::string(ext);
-}
 
 bool MatchesMask(std::string_view name, std::string_view pattern)
 {

@@ -14,7 +14,6 @@ std::string IncludeTrailingSlash(std::string_view dir);  // empty stays empty
 std::string ExtractFileName(std::string_view path);
 std::string ExtractFileDir(std::string_view path);     // with its trailing "/"
 std::string ExtractFileExt(std::string_view path);     // ".ext" as written, or empty
-std::string ChangeFileExt(std::string_view path, std::string_view ext);
 
 // Wildcard match ("*" and "?") without regard to letter case.
 bool MatchesMask(std::string_view name, std::string_view pattern);

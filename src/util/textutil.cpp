@@ -126,10 +126,6 @@ bool SameText(std::string_view a, std::string_view b)
     return a.size() == b.size() && CompareText(a, b) == 0;
 }
 
-bool StartsWithText(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
-}
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to)
 {

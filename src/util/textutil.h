@@ -18,7 +18,6 @@ std::string Trim(std::string_view text);
 std::string LowerCase(std::string_view text);  // ASCII letters only
 std::string UpperCase(std::string_view text);  // ASCII letters only
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
-bool StartsWithText(std::string_view text, std::string_view prefix);  // ASCII case-insensitive
 int CompareText(std::string_view a, std::string_view b);  // ASCII case-insensitive order
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 
