@@ -52,7 +52,6 @@ std::string TPrinterTable::NumberOf(std::string_view line)
     return Trim(TextBefore(line, "="));
 }
 
-
 std::string TPrinterTable::PrinterNameOf(std::string_view line)
 {
     return Trim(TextBefore(TextAfter(line, "="), "|"));

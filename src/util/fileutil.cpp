@@ -67,7 +67,6 @@ std::string ExtractFileExt(std::string_view path)
     return pos == std::string::npos ? std::string() : name.substr(pos);
 }
 
-
 bool MatchesMask(std::string_view name, std::string_view pattern)
 {
     // Iterative glob with single backtrack point: linear in practice, no recursion.
