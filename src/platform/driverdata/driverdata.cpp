@@ -1,0 +1,103 @@
+#include "platform/driverdata/driverdata.h"
+
+#include "util/codepage.h"
+#include "util/fileutil.h"
+
+namespace {
+
+const QString kRoot = QStringLiteral("HKEY_LOCAL_MACHINE\\");
+
+}  // namespace
+
+std::string TDriverData::DriverDataKey(std::string_view printer)
+{
+    return "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\" + std::string(printer) + "\\PrinterDriverData";
+}
+
+bool TDriverData::OpenKey(std::string_view keyPath)
+{
+    FKeyPath.clear();
+    LastError.clear();
+    std::string bytes;
+    if (!ReadFileBytes(FPath, bytes, TRegFile::kMaxFileBytes)) {
+        LastError = FileExists(FPath) ? "cannot read " + FPath : FPath + " does not exist";
+        return false;
+    }
+    QString why;
+    if (!FFile.Parse(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())), &why)) {
+        LastError = FPath + ": " + FromUnicode(why);
+        return false;
+    }
+    const QString path = kRoot + ToUnicode(keyPath);
+    if (!FFile.FindKey(path)) {
+        LastError = "no key [" + FromUnicode(path) + "] in " + FPath;
+        return false;
+    }
+    FKeyPath = path;
+    return true;
+}
+
+const TRegValue* TDriverData::Find(std::string_view name) const
+{
+    const TRegKey* key = FKeyPath.isEmpty() ? nullptr : FFile.FindKey(FKeyPath);
+    return key ? key->Find(ToUnicode(name)) : nullptr;
+}
+
+TDriverData::TRead TDriverData::ReadText(std::string_view name, std::string& out) const
+{
+    out.clear();
+    const TRegValue* value = Find(name);
+    if (!value)
+        return TRead::Missing;
+    if (value->Type != REG_SZ && value->Type != REG_EXPAND_SZ)
+        return TRead::WrongType;
+    out = FromUnicode(value->Text);
+    return TRead::Ok;
+}
+
+bool TDriverData::ValueExists(std::string_view name) const
+{
+    return Find(name) != nullptr;
+}
+
+TDriverData::TRead TDriverData::ReadBinary(std::string_view name, std::string& out, std::size_t maxBytes) const
+{
+    out.clear();
+    const TRegValue* value = Find(name);
+    if (!value)
+        return TRead::Missing;
+    if (value->Type != REG_BINARY)
+        return TRead::WrongType;
+    if (static_cast<std::size_t>(value->Data.size()) > maxBytes)
+        return TRead::TooLong;
+    out.assign(value->Data.constData(), static_cast<std::size_t>(value->Data.size()));
+    return TRead::Ok;
+}
+
+bool TDriverData::WriteBinary(std::string_view name, std::string_view bytes)
+{
+    LastError.clear();
+    TRegKey* key = FKeyPath.isEmpty() ? nullptr : FFile.FindKey(FKeyPath);
+    if (!key) {
+        LastError = "no key is open";
+        return false;
+    }
+    // Rewriting would drop the lines that could not be read.
+    if (FFile.SkippedLines() > 0) {
+        LastError = FPath + " has " + std::to_string(FFile.SkippedLines()) + " unreadable line(s), the first is line " +
+                    std::to_string(FFile.FirstSkippedLine()) + "; it is left unchanged";
+        return false;
+    }
+    TRegValue value;
+    value.Name = ToUnicode(name);
+    value.Type = REG_BINARY;
+    value.Data = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    key->Set(std::move(value));
+    const QByteArray file = FFile.Serialize();
+    const std::string error = WriteFileAtomic(FPath, std::string_view(file.constData(), static_cast<std::size_t>(file.size())));
+    if (!error.empty()) {
+        LastError = FPath + ": " + error;
+        return false;
+    }
+    return true;
+}
