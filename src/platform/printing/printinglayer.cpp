@@ -1,9 +1,13 @@
 #include "platform/printing/printinglayer.h"
 
 #include "util/codepage.h"
+#include "util/textutil.h"
 
 #include <QString>
 #include <cups/cups.h>
+#include <cups/ppd.h>
+
+#include <unistd.h>
 
 // libcups would otherwise keep the first server it read.
 http_t* ConnectScheduler()
@@ -20,6 +24,7 @@ namespace {
 
 // Destinations of the scheduler that CUPS_SERVER (or the local socket) names.
 struct TDestList {
+    bool Answered = false;
     int count = 0;
     cups_dest_t* dests = nullptr;
 
@@ -28,6 +33,7 @@ struct TDestList {
         http_t* http = ConnectScheduler();
         if (!http)
             return;
+        Answered = true;
         count = cupsGetDests2(http, &dests);
         httpClose(http);
     }
@@ -41,16 +47,64 @@ std::string SystemText(const char* utf8)
     return FromUnicode(QString::fromUtf8(utf8));
 }
 
+std::string Utf8(std::string_view systemText)
+{
+    return ToUnicode(systemText).toStdString();
+}
+
+// The PCL paper source a driver's tray code stands for: the MediaPosition of
+// a PostScript set-up ("<</MediaPosition 8>>setpagedevice") or an
+// "ESC&l#H" command.
+int PclSourceOf(const char* code)
+{
+    if (!code)
+        return 0;
+    const std::string text = code;
+    for (const char* key : {"MediaPosition", "&l"}) {
+        const auto at = text.find(key);
+        if (at == std::string::npos)
+            continue;
+        std::size_t i = at + std::char_traits<char>::length(key);
+        while (i < text.size() && text[i] == ' ')
+            ++i;
+        int value = 0;
+        bool digits = false;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 10000) {
+            value = value * 10 + (text[i++] - '0');
+            digits = true;
+        }
+        if (digits)
+            return value;
+    }
+    return 0;
+}
+
 }  // namespace
 
-std::vector<std::string> TPrintingLayer::InstalledPrinters() const
+int MatchTray(const std::vector<std::string>& trayNames, std::string_view tray)
+{
+    const std::string wanted = LowerCase(tray);
+    for (std::size_t i = 0; i < trayNames.size(); ++i)
+        if (LowerCase(trayNames[i]) == wanted)
+            return static_cast<int>(i) + 1;
+    return 0;
+}
+
+std::optional<std::vector<std::string>> TPrintingLayer::ListPrinters() const
 {
     TDestList list;
+    if (!list.Answered)
+        return std::nullopt;
     std::vector<std::string> names;
     for (int i = 0; i < list.count; ++i)
         if (!list.dests[i].instance)  // one entry per queue, not per saved option set
             names.push_back(SystemText(list.dests[i].name));
     return names;
+}
+
+std::vector<std::string> TPrintingLayer::InstalledPrinters() const
+{
+    return ListPrinters().value_or(std::vector<std::string>());
 }
 
 std::string TPrintingLayer::SystemDefaultPrinter() const
@@ -62,7 +116,123 @@ std::string TPrintingLayer::SystemDefaultPrinter() const
     return {};
 }
 
-std::string TPrintingLayer::PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf) const
+std::unique_ptr<TPrinterHandle> TPrintingLayer::OpenPrinter(std::string_view name, std::string& error)
+{
+    http_t* http = ConnectScheduler();
+    if (!http) {
+        error = "the print scheduler " + std::string(cupsServer()) + " does not answer";
+        return nullptr;
+    }
+    cups_dest_t* dest = cupsGetNamedDest(http, Utf8(name).c_str(), nullptr);
+    if (!dest) {
+        error = "the print scheduler " + std::string(cupsServer()) + " has no printer " + std::string(name);
+        httpClose(http);
+        return nullptr;
+    }
+    return std::unique_ptr<TPrinterHandle>(new TPrinterHandle(*this, http, dest));
+}
+
+TPrinterHandle::TPrinterHandle(TPrintingLayer& layer, http_t* http, cups_dest_t* dest)
+    : FLayer(layer), FHttp(http), FDest(dest), FName(SystemText(dest->name))
+{
+    FInfo = cupsCopyDestInfo(FHttp, FDest);
+    LoadTrays();
+}
+
+TPrinterHandle::~TPrinterHandle()
+{
+    if (FInfo)
+        cupsFreeDestInfo(FInfo);
+    cupsFreeDests(1, FDest);
+    httpClose(FHttp);
+}
+
+// CUPS keeps a driver's tray names and the InputSlot keywords that jobs ask
+// for them with only in the printer's PPD; the IPP media-source values do not
+// map back to InputSlot. So the PPD interface stays, deprecated as it is.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+void TPrinterHandle::LoadTrays()
+{
+    char path[1024] = "";
+    time_t modified = 0;
+    if (cupsGetPPD3(FHttp, FDest->name, &modified, path, sizeof path) != HTTP_STATUS_OK)
+        return;
+    if (ppd_file_t* ppd = ppdOpenFile(path)) {
+        if (ppd_option_t* slot = ppdFindOption(ppd, "InputSlot")) {
+            for (int i = 0; i < slot->num_choices; ++i) {
+                const ppd_choice_t& choice = slot->choices[i];
+                FTrays.push_back({SystemText(choice.text[0] ? choice.text : choice.choice), choice.choice,
+                                  PclSourceOf(choice.code)});
+                if (std::string_view(choice.choice) == slot->defchoice)
+                    FDefaultTray = i + 1;
+            }
+        }
+        ppdClose(ppd);
+    }
+    ::unlink(path);  // a copy made for this call
+}
+#pragma GCC diagnostic pop
+
+bool TPrinterHandle::DocumentProperties(TDevMode& mode) const
+{
+    mode = TDevMode();
+    mode.SetDeviceName(FName);
+    std::uint32_t fields = TDevMode::DM_ORIENTATION | TDevMode::DM_PAPERSIZE;
+    cups_size_t size {};
+    int paper = 0;
+    if (FInfo && cupsGetDestMediaDefault(FHttp, FDest, FInfo, CUPS_MEDIA_FLAGS_DEFAULT, &size))
+        paper = PaperCodeOfMedia(size.media);
+    mode.SetPaperSize(paper ? paper : kPaperA4);
+    int orientation = TDevMode::DMORIENT_PORTRAIT;
+    if (FInfo)
+        if (ipp_attribute_t* a = cupsFindDestDefault(FHttp, FDest, FInfo, CUPS_ORIENTATION))
+            if (ippGetInteger(a, 0) == IPP_ORIENT_LANDSCAPE)
+                orientation = TDevMode::DMORIENT_LANDSCAPE;
+    mode.SetOrientation(orientation);
+    if (!FTrays.empty()) {
+        mode.SetDefaultSource(FDefaultTray);
+        fields |= TDevMode::DM_DEFAULTSOURCE;
+    }
+    mode.SetFields(fields);
+    return true;
+}
+
+void TPrinterHandle::MergeDocumentProperties(TDevMode& mode) const
+{
+    if (mode.Orientation() != TDevMode::DMORIENT_PORTRAIT && mode.Orientation() != TDevMode::DMORIENT_LANDSCAPE)
+        mode.SetOrientation(TDevMode::DMORIENT_PORTRAIT);
+    if (PaperOf(mode.PaperSize()).Code != mode.PaperSize())
+        mode.SetPaperSize(kPaperA4);
+    if (mode.DefaultSource() < 0 || mode.DefaultSource() > static_cast<int>(FTrays.size()))
+        mode.SetDefaultSource(FDefaultTray);
+}
+
+std::unique_ptr<TPrinterDC> TPrinterHandle::CreateDC(const TDevMode& mode, std::string& error) const
+{
+    if (mode.DeviceName().empty()) {
+        error = "the device mode names no printer";
+        return nullptr;
+    }
+    TDeviceCaps caps;
+    caps.Destination = FName;
+    const int tray = mode.DefaultSource();
+    if (tray >= 1 && tray <= static_cast<int>(FTrays.size())) {
+        caps.TrayChoice = FTrays[static_cast<std::size_t>(tray - 1)].Choice;
+        caps.PclSource = FTrays[static_cast<std::size_t>(tray - 1)].PclSource;
+    }
+    cups_size_t size {};
+    if (FInfo && cupsGetDestMediaByName(FHttp, FDest, FInfo, PaperOf(mode.PaperSize()).PwgName,
+                                        CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
+        // Hundredths of a millimetre.
+        caps.MarginLeft = static_cast<int>(static_cast<long long>(size.left) * TPrinterDC::kDpi / 2540);
+        caps.MarginTop = static_cast<int>(static_cast<long long>(size.top) * TPrinterDC::kDpi / 2540);
+    }
+    return std::make_unique<TPrinterDC>(FLayer, mode, caps);
+}
+
+std::string TPrintingLayer::PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf,
+                                     const std::vector<std::pair<std::string, std::string>>& options) const
 {
     std::string destination = printer.empty() ? CurrentPrinter : printer;
     if (destination.empty())
@@ -72,10 +242,14 @@ std::string TPrintingLayer::PrintPdf(const std::string& printer, const std::stri
     http_t* http = ConnectScheduler();
     if (!http)
         return "The print scheduler " + std::string(cupsServer()) + " does not answer.";
-    const std::string name = ToUnicode(destination).toStdString();
-    const std::string jobTitle = ToUnicode(title).toStdString();
+    const std::string name = Utf8(destination);
+    const std::string jobTitle = Utf8(title);
+    int numOptions = 0;
+    cups_option_t* cupsOptions = nullptr;
+    for (const auto& [key, value] : options)
+        numOptions = cupsAddOption(key.c_str(), value.c_str(), numOptions, &cupsOptions);
     std::string error;
-    const int job = cupsCreateJob(http, name.c_str(), jobTitle.c_str(), 0, nullptr);
+    const int job = cupsCreateJob(http, name.c_str(), jobTitle.c_str(), numOptions, cupsOptions);
     if (job <= 0) {
         error = cupsLastErrorString();
     } else if (cupsStartDocument(http, name.c_str(), job, jobTitle.c_str(), CUPS_FORMAT_PDF, 1) != HTTP_STATUS_CONTINUE ||
@@ -84,6 +258,7 @@ std::string TPrintingLayer::PrintPdf(const std::string& printer, const std::stri
         error = cupsLastErrorString();
         cupsCancelJob2(http, name.c_str(), job, 0);
     }
+    cupsFreeOptions(numOptions, cupsOptions);
     httpClose(http);
     return error.empty() ? std::string() : FromUnicode(QString::fromUtf8(error.c_str())) + " (printer " + destination + ")";
 }

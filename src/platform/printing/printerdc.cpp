@@ -1,0 +1,197 @@
+#include "platform/printing/printerdc.h"
+
+#include "platform/printing/pclraster.h"
+#include "platform/printing/printinglayer.h"
+#include "util/codepage.h"
+#include "util/fileutil.h"
+
+#include <QPageLayout>
+
+namespace {
+
+int Dots(int tenthMm)
+{
+    return static_cast<int>(static_cast<long long>(tenthMm) * TPrinterDC::kDpi / 254);
+}
+
+// PCL 5 places its logical page about a quarter inch in from the left edge
+// of the paper; the raster starts there.
+int PclLogicalOffset(const TPaper& paper, bool landscape)
+{
+    if (paper.Metric)
+        return landscape ? 59 : 71;
+    return landscape ? 60 : 75;
+}
+
+QPageSize PageSizeOf(const TPaper& paper)
+{
+    switch (paper.Code) {
+    case kPaperLetter: return QPageSize(QPageSize::Letter);
+    case kPaperLegal: return QPageSize(QPageSize::Legal);
+    case kPaperA3: return QPageSize(QPageSize::A3);
+    case kPaperA5: return QPageSize(QPageSize::A5);
+    default: return QPageSize(QPageSize::A4);
+    }
+}
+
+}  // namespace
+
+TPrinterDC::TPrinterDC(TPrintingLayer& layer, TDevMode mode, TDeviceCaps caps)
+    : FLayer(layer), FMode(std::move(mode)), FCaps(std::move(caps))
+{
+}
+
+TPrinterDC::~TPrinterDC()
+{
+    AbortDoc();
+}
+
+int TPrinterDC::PhysicalWidth() const
+{
+    const TPaper& paper = PaperOf(FMode.PaperSize());
+    return Dots(Landscape() ? paper.HeightTenthMm : paper.WidthTenthMm);
+}
+
+int TPrinterDC::PhysicalHeight() const
+{
+    const TPaper& paper = PaperOf(FMode.PaperSize());
+    return Dots(Landscape() ? paper.WidthTenthMm : paper.HeightTenthMm);
+}
+
+bool TPrinterDC::Fail(std::string why)
+{
+    FLastError = std::move(why);
+    return false;
+}
+
+std::vector<std::pair<std::string, std::string>> TPrinterDC::JobOptions() const
+{
+    std::vector<std::pair<std::string, std::string>> options;
+    options.emplace_back("media", PaperOf(FMode.PaperSize()).PwgName);
+    if (!FCaps.TrayChoice.empty())
+        options.emplace_back("InputSlot", FCaps.TrayChoice);
+    const std::string first = FMode.Slot(TDevMode::kFirstOverlaySlot);
+    const std::string other = FMode.Slot(TDevMode::kOtherOverlaySlot);
+    if (!first.empty())
+        options.emplace_back("overlay-first-page", ToUnicode(first).toStdString());
+    if (!other.empty())
+        options.emplace_back("overlay-other-pages", ToUnicode(other).toStdString());
+    return options;
+}
+
+bool TPrinterDC::StartDoc(const TDocInfo& info)
+{
+    if (FInDoc)
+        return Fail("a document is already started on this device");
+    FDoc = info;
+    FPages = 0;
+    FPdf.clear();
+    FPcl.clear();
+    FLastError.clear();
+    if (FDoc.Output.empty()) {
+        FBuffer = std::make_unique<QBuffer>(&FPdf);
+        FBuffer->open(QIODevice::WriteOnly);
+        FWriter = std::make_unique<QPdfWriter>(FBuffer.get());
+        FWriter->setResolution(kDpi);
+        FWriter->setCreator(QStringLiteral("PrintORB"));
+        FWriter->setTitle(ToUnicode(FDoc.DocName));
+        // Pages are painted in their own orientation; no rotation is asked of the printer.
+        FWriter->setPageLayout(QPageLayout(PageSizeOf(PaperOf(FMode.PaperSize())),
+                                           Landscape() ? QPageLayout::Landscape : QPageLayout::Portrait,
+                                           QMarginsF(0, 0, 0, 0)));
+    }
+    FInDoc = true;
+    return true;
+}
+
+bool TPrinterDC::StartPage()
+{
+    if (!FInDoc)
+        return Fail("no document is started");
+    if (FInPage)
+        return Fail("a page is already started");
+    if (FWriter) {
+        if (FPages == 0)
+            FPainter = std::make_unique<QPainter>(FWriter.get());
+        else if (!FWriter->newPage())
+            return Fail("the PDF writer refused a new page");
+        if (!FPainter->isActive())
+            return Fail("the PDF writer could not be painted on");
+    } else {
+        const TPaper& paper = PaperOf(FMode.PaperSize());
+        const int offset = PclLogicalOffset(paper, Landscape());
+        FPageImage = QImage(PhysicalWidth() - 2 * offset, PhysicalHeight(), QImage::Format_Mono);
+        if (FPageImage.isNull())
+            return Fail("no memory for the page raster");
+        FPageImage.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+        FPageImage.fill(0);
+        const int dotsPerMeter = qRound(kDpi / 0.0254);
+        FPageImage.setDotsPerMeterX(dotsPerMeter);
+        FPageImage.setDotsPerMeterY(dotsPerMeter);
+        FPainter = std::make_unique<QPainter>(&FPageImage);
+        if (!FPainter->isActive())
+            return Fail("the page raster could not be painted on");
+        FPainter->translate(-offset, 0);
+    }
+    FInPage = true;
+    return true;
+}
+
+bool TPrinterDC::EndPage()
+{
+    if (!FInPage)
+        return Fail("no page is started");
+    FInPage = false;
+    ++FPages;
+    if (!FWriter) {
+        FPainter->end();
+        FPainter.reset();
+        TPclPageSetup setup;
+        setup.PaperCode = FMode.PaperSize();
+        setup.Landscape = Landscape();
+        setup.Source = FCaps.PclSource;
+        FPcl += PclPage(FPageImage, setup);
+        FPageImage = QImage();
+    }
+    return true;
+}
+
+bool TPrinterDC::EndDoc()
+{
+    if (!FInDoc)
+        return Fail("no document is started");
+    if (FInPage && !EndPage())
+        return false;
+    FInDoc = false;
+    if (FWriter) {
+        if (FPainter)
+            FPainter->end();
+        FPainter.reset();
+        FWriter.reset();
+        FBuffer.reset();
+        if (FPages == 0)
+            return true;  // nothing to print
+        const std::string error = FLayer.PrintPdf(FCaps.Destination, FDoc.DocName,
+                                                  std::string(FPdf.constData(), static_cast<std::size_t>(FPdf.size())),
+                                                  JobOptions());
+        FPdf.clear();
+        return error.empty() ? true : Fail(error);
+    }
+    const std::string error = WriteFileAtomic(FDoc.Output, FPcl);
+    FPcl.clear();
+    return error.empty() ? true : Fail("cannot write " + FDoc.Output + ": " + error);
+}
+
+void TPrinterDC::AbortDoc()
+{
+    if (FPainter)
+        FPainter->end();
+    FPainter.reset();
+    FWriter.reset();
+    FBuffer.reset();
+    FPdf.clear();
+    FPcl.clear();
+    FPageImage = QImage();
+    FInDoc = false;
+    FInPage = false;
+}
