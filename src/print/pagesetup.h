@@ -2,6 +2,7 @@
 // from the letterhead's page and the request's overrides.
 #pragma once
 
+#include "platform/printing/devmode.h"
 #include "util/logger.h"
 
 #include <cstdint>
@@ -11,8 +12,6 @@ struct TJobPageSetup {
     bool PageLandscape = false;
     std::uint16_t PagePaperSize = 0;  // 0 stands for A4
 };
-
-enum : std::uint16_t { kPaperLetter = 1, kPaperA3 = 8, kPaperA4 = 9, kPaperA5 = 11 };
 
 // The paper code of a page height (twips); the width does not matter.
 std::uint16_t PaperSizeFromPage(int widthTwips, int heightTwips);

@@ -6,8 +6,10 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -69,7 +71,11 @@ std::string ExtractFileExt(std::string_view path)
 
 bool MatchesMask(std::string_view name, std::string_view pattern)
 {
-    // Iterative glob with single backtrack point: linear in practice, no recursion.
+    // As on the original file system, "x*.*" also takes names without a dot.
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+        MatchesMask(name, pattern.substr(0, pattern.size() - 2)))
+        return true;
+    // The glob itself is iterative with one backtrack point: linear in practice.
     std::size_t n = 0, p = 0, starP = std::string_view::npos, starN = 0;
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
     while (n < name.size()) {
@@ -125,8 +131,7 @@ std::string ListFiles(std::string_view mask, unsigned filter, unsigned fields)
     DIR* d = ::opendir(NativePath(dir.empty() ? std::string("./") : dir).c_str());
     if (!d)
         return "0\r";
-    std::string entries;
-    unsigned count = 0;
+    std::vector<std::pair<std::string, std::string>> entries;  // name, entry text
     while (dirent* e = ::readdir(d)) {
         const std::string name = SystemName(e->d_name);
         if (!MatchesMask(name, pattern))
@@ -139,25 +144,30 @@ std::string ListFiles(std::string_view mask, unsigned filter, unsigned fields)
                                           : (filter == 63 || (attr & filter) == filter);
         if (!accepted)
             continue;
-        ++count;
+        std::string entry;
         if (fields & 1)
-            entries += name + '\n';
+            entry += name + '\n';
         if (fields & 2)
-            entries += name + '\n';
+            entry += name + '\n';
         if (fields & 4)
-            entries += FormatTime(st.st_mtime) + '\n';
+            entry += FormatTime(st.st_mtime) + '\n';
         if (fields & 8)
-            entries += FormatTime(st.st_ctime) + '\n';
+            entry += FormatTime(st.st_ctime) + '\n';
         if (fields & 16)
-            entries += FormatTime(st.st_atime) + '\n';
+            entry += FormatTime(st.st_atime) + '\n';
         if (fields & 32)
-            entries += std::to_string(static_cast<long long>(st.st_size)) + '\n';
+            entry += std::to_string(static_cast<long long>(st.st_size)) + '\n';
         if (fields & 64)
-            entries += std::to_string(attr) + '\n';
-        entries += '\r';
+            entry += std::to_string(attr) + '\n';
+        entries.emplace_back(name, entry + '\r');
     }
     ::closedir(d);
-    return std::to_string(count) + '\r' + entries;
+    // In name order, as the original file system lists a folder.
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return CompareText(a.first, b.first) < 0; });
+    std::string listing = std::to_string(entries.size()) + '\r';
+    for (const auto& entry : entries)
+        listing += entry.second;
+    return listing;
 }
 
 std::string MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir,
@@ -245,6 +255,41 @@ std::string WriteFileAtomic(std::string_view path, std::string_view bytes)
     if (!file.commit())
         return file.errorString().toStdString();
     return {};
+}
+
+std::string CopyFileAtomic(std::string_view from, std::string_view to)
+{
+    const int fd = ::open(NativePath(from).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::string(from) + ": " + std::strerror(errno);
+    QSaveFile file(ToUnicode(to));
+    std::string error;
+    if (!file.open(QIODevice::WriteOnly)) {
+        error = std::string(to) + ": " + file.errorString().toStdString();
+    } else {
+        char buf[65536];
+        for (;;) {
+            const ssize_t got = ::read(fd, buf, sizeof buf);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                error = std::string(from) + ": " + std::strerror(errno);
+                break;
+            }
+            if (got == 0)
+                break;
+            if (file.write(buf, got) != got) {
+                error = std::string(to) + ": " + file.errorString().toStdString();
+                break;
+            }
+        }
+        if (error.empty() && !file.commit())
+            error = std::string(to) + ": " + file.errorString().toStdString();
+        if (!error.empty())
+            file.cancelWriting();
+    }
+    ::close(fd);
+    return error;
 }
 
 bool DeleteFileAt(std::string_view path)

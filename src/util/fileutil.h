@@ -33,6 +33,9 @@ bool ReadFileBytes(std::string_view path, std::string& out, std::uint64_t maxByt
 // place: readers see the old file or the whole new one. Empty result = done.
 std::string WriteFileAtomic(std::string_view path, std::string_view bytes);
 bool DeleteFileAt(std::string_view path);
+// Copies a file, replacing the destination, through a temporary name in its
+// directory. Empty result = done, else why not.
+std::string CopyFileAtomic(std::string_view from, std::string_view to);
 
 // Lines of a text (CR LF or LF end a line; the ends are dropped).
 std::vector<std::string> SplitLines(std::string_view bytes);

@@ -15,4 +15,7 @@ public:
     virtual bool AskYesNo(std::string_view caption, std::string_view text) = 0;
     // true for OK with the edited text in answer; false for Cancel.
     virtual bool InputQuery(std::string_view caption, std::string_view prompt, std::string& answer) = 0;
+    // The print dialog before a report is printed while the operator watches
+    // it; true for Print. Unattended, nobody is asked.
+    virtual bool PrintDialog(std::string_view /*document*/, std::string_view /*printer*/) { return true; }
 };

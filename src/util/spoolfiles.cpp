@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+// Only plain files: a pipe or device named like a request would block its reader.
 int AppendSpoolFiles(std::string_view mask, std::vector<std::string>& list)
 {
     const std::string dir = ExtractFileDir(mask);
@@ -19,7 +20,7 @@ int AppendSpoolFiles(std::string_view mask, std::vector<std::string>& list)
             if (!MatchesMask(name, pattern))
                 continue;
             struct stat st {};
-            if (::stat(NativePath(dir + name).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+            if (::stat(NativePath(dir + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
                 continue;
             list.push_back(name + ";" + std::to_string(static_cast<long long>(st.st_size)));
             if (++added >= kMaxListedFiles)

@@ -1,0 +1,52 @@
+#include "print/printdevice.h"
+
+std::string TPrinterDevice::CurrentDevice() const
+{
+    return Printing.CurrentPrinter.empty() ? Printing.SystemDefaultPrinter() : Printing.CurrentPrinter;
+}
+
+std::string TPrinterDevice::SetupPrinterDevice(std::string_view first, std::string_view other, std::string_view tray,
+                                               bool landscape, int paperCode)
+{
+    // No stale context outlives a new set-up, whatever its result.
+    ReleasePrinterDC();
+    std::string result;
+    const std::string device = CurrentDevice();
+    if (device.empty())
+        return "ERROR: No printer selected.";
+    std::string why;
+    const std::unique_ptr<TPrinterHandle> printer = Printing.OpenPrinter(device, why);
+    if (!printer)
+        return "ERROR: Could not get printer " + device;
+    TDevMode mode;
+    if (!printer->DocumentProperties(mode))
+        return "ERROR: No document properties";
+    mode.WriteSlot(TDevMode::kFirstOverlaySlot, first);
+    mode.WriteSlot(TDevMode::kOtherOverlaySlot, other);
+    mode.SetOrientation(landscape ? TDevMode::DMORIENT_LANDSCAPE : TDevMode::DMORIENT_PORTRAIT);
+    mode.SetPaperSize(paperCode == 0 ? kPaperA4 : paperCode);
+    std::vector<std::string> bins;
+    for (const TTray& t : printer->Trays())
+        bins.push_back(t.Name);
+    if (const int position = MatchTray(bins, tray); position > 0)
+        mode.SetDefaultSource(position);
+    else
+        result = "NOTE: Tray Not Set";
+    printer->MergeDocumentProperties(mode);
+    FPrinterDC = printer->CreateDC(mode, why);
+    if (!FPrinterDC)
+        result = "ERROR: Device Context did not create " + why;
+    return result;
+}
+
+std::string TPrinterDevice::ListPrinterTrays()
+{
+    const std::string device = CurrentDevice();
+    std::string why;
+    const std::unique_ptr<TPrinterHandle> printer = device.empty() ? nullptr : Printing.OpenPrinter(device, why);
+    std::string list;
+    if (printer)
+        for (const TTray& t : printer->Trays())
+            list += t.Name + "\r\n";
+    return list;
+}

@@ -1,0 +1,34 @@
+// Printer device setup: the current printer given the job's page settings
+// (orientation, paper, tray, the two overlay names) in its device mode, the
+// device context the print run draws on, and the printer's tray names.
+#pragma once
+
+#include "platform/printing/printinglayer.h"
+#include "print/pagesetup.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+class TPrinterDevice {
+public:
+    explicit TPrinterDevice(TPrintingLayer& printing) : Printing(printing) {}
+
+    // Empty on success, "NOTE: Tray Not Set" when all but the tray was set,
+    // or a text beginning "ERROR:". On success PrinterDC is the new context.
+    std::string SetupPrinterDevice(std::string_view first, std::string_view other, std::string_view tray,
+                                   bool landscape, int paperCode);
+    void ReleasePrinterDC() { FPrinterDC.reset(); }
+    TPrinterDC* PrinterDC() const { return FPrinterDC.get(); }
+    // The current printer's tray names, each followed by CR LF.
+    std::string ListPrinterTrays();
+
+    TPrintingLayer& Printing;
+    TJobPageSetup PageSetup;  // of the current job; before any job portrait, paper code 0
+
+private:
+    // The current printer, or the system default when none is selected.
+    std::string CurrentDevice() const;
+
+    std::unique_ptr<TPrinterDC> FPrinterDC;
+};

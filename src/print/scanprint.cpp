@@ -1,0 +1,128 @@
+#include "print/scanprint.h"
+
+#include "util/codepage.h"
+#include "util/fileutil.h"
+#include "util/textutil.h"
+
+#include <cmath>
+
+namespace {
+
+// The file names of a listing (ListFiles with the name field alone).
+std::vector<std::string> ListedNames(const std::string& listing)
+{
+    std::vector<std::string> names;
+    std::size_t at = listing.find('\r');
+    while (at != std::string::npos && at + 1 < listing.size()) {
+        const std::size_t end = listing.find('\r', at + 1);
+        const std::string entry = listing.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+        if (!entry.empty())
+            names.push_back(TextBefore(entry, "\n"));
+        at = end;
+    }
+    return names;
+}
+
+}  // namespace
+
+QSize FitToPrintable(int printableWidth, int printableHeight, int pictureWidth, int pictureHeight)
+{
+    int w = printableWidth;
+    int h = printableHeight;
+    if (pictureWidth <= 0 || pictureHeight <= 0)
+        return {w, h};
+    const double r = static_cast<double>(pictureWidth) / pictureHeight;
+    if (w / r <= h)
+        h = static_cast<int>(std::trunc(w / r));
+    else
+        w = static_cast<int>(std::trunc(h * r));
+    return {w, h};
+}
+
+void StretchImageToPrinter(TPrinterDC& dc, const QImage& picture, int x, int y, int width, int height)
+{
+    if (width < 1 || height < 1) {
+        width = picture.width();
+        height = picture.height();
+    }
+    QPainter* painter = dc.Painter();
+    if (!painter)
+        return;
+    painter->save();
+    // The printable area's corner is the origin, as on the printer's own device.
+    painter->translate(dc.PhysicalOffsetX(), dc.PhysicalOffsetY());
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    painter->drawImage(QRect(x, y, width, height), picture);
+    painter->restore();
+}
+
+bool PrintLoadedImage(TPrinterDC& dc, const QImage& picture, const std::string& name, std::string& error)
+{
+    const QSize size = FitToPrintable(dc.PhysicalWidth() - 2 * dc.PhysicalOffsetX(),
+                                      dc.PhysicalHeight() - 2 * dc.PhysicalOffsetY(), picture.width(), picture.height());
+    bool done = dc.StartDoc({"ImagePrint: " + name, ""}) && dc.StartPage();
+    if (done) {
+        StretchImageToPrinter(dc, picture, 0, 0, size.width(), size.height());
+        done = dc.EndPage() && dc.EndDoc();
+    }
+    if (!done) {
+        error = dc.LastError();
+        dc.AbortDoc();
+    }
+    return done;
+}
+
+bool PrintScanJob(TScanContext& c)
+{
+    std::string folder;
+    std::vector<std::string> files;
+    for (const std::string& dir : c.ImageDirs) {
+        folder = ExtractFileDir(dir + ScanSubPath(c.ScanId, c.AutoScanSubDir));
+        files = ListedNames(ListFiles(folder + c.ScanId + "*.*", 0, 1));
+        if (!files.empty())
+            break;
+    }
+
+    if (files.empty()) {
+        c.Log.loginfo("Image for " + c.ScanId + " was requested but it was " + "not present");
+        try {
+            DocumentEngine& e = c.Engine;
+            e.ClearDocument();
+            e.SetFontSize(16);
+            e.SetFontBold(1);
+            e.SetAlignment(2);
+            e.SetSelStart(1);
+            e.SetSelText(ToUnicode("\r\n\r\n\r\n" + c.ScanId + "\r\n" + "Missing Image"));
+            e.PrintDocument(ToUnicode(c.ScanId), 1, 1, 1);
+        } catch (const std::exception& failure) {
+            c.Log.loginfo("The Missing Image page for " + c.ScanId + " was not printed: " + failure.what());
+            return false;
+        }
+        return true;
+    }
+
+    bool allPrinted = true;
+    for (const std::string& file : files) {
+        c.MultiImage.SetImageName(folder + file);
+        // A picture that does not decode is skipped: printing the one decoded
+        // before it in its place would put the wrong scan on paper.
+        if (!c.MultiImage.LastError().empty() || c.MultiImage.Picture().isNull()) {
+            c.Log.loginfo("The image " + folder + file + " could not be read: " +
+                          (c.MultiImage.LastError().empty() ? std::string("no picture") : c.MultiImage.LastError()));
+            continue;
+        }
+        std::string first, other;
+        c.GetMacros(first, other);
+        const TJobPageSetup& setup = c.Device.PageSetup;
+        c.Device.SetupPrinterDevice(first, other, c.PaperTray, setup.PageLandscape, setup.PagePaperSize);
+        std::string error = "there is no printer device to print on";
+        if (TPrinterDC* dc = c.Device.PrinterDC(); !dc || !PrintLoadedImage(*dc, c.MultiImage.Picture(),
+                                                                               c.MultiImage.ImageName(), error)) {
+            c.Log.loginfo("The image " + c.MultiImage.ImageName() + " was not printed: " + error);
+            allPrinted = false;
+        }
+        c.Device.ReleasePrinterDC();
+    }
+    c.Log.loginfo("Printed image for " + c.ScanId);
+    return allPrinted;
+}

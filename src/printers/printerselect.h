@@ -1,0 +1,17 @@
+// The printer table's lookup: a printer number made the current printer of
+// the printing layer before a report or image is printed.
+#pragma once
+
+#include "platform/printing/printinglayer.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Makes the printer of PRINTER<number> current and returns its name; a number
+// without an entry, or a printer no longer installed, gives the system
+// default printer. Empty when no printer could be selected (no scheduler, no
+// default); the printer at the default's position is then current.
+std::string SelectPrinterByNumber(std::string_view number,
+                                  const std::function<std::string(std::string_view)>& settingValue,
+                                  TPrintingLayer& printing);
