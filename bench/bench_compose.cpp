@@ -35,16 +35,16 @@ void ComposeDemo(const QString& out, int format)
     TSilentLog log;
     TReportRecord record;
     std::vector<std::string> tagList;
-    LoadTagFile(kDemo + "tags.txt", tagList, record, log);
+    ResetRecord(kDemo + "tags.txt", tagList, record, log);
     std::string text;
     ReadRequestText(kDemo + "requests/histo_validated.tvq", text, 1 << 20);
-    record.ResetFields();
-    record.ParseRequest(text);
-    record.FillJobSlots();
+    ParseIntoRecord(record, text);
     DocumentEngine engine;
     TJobPageSetup setup;
+    TImageComponent probe;
     TJobContext job {engine, record, tagList, log, setup, kDemo + "templates/", gDir->path().toStdString() + "/",
-                     gDir->path().toStdString() + "/lpdspooler/", "10,10,8,10"};
+                     gDir->path().toStdString() + "/lpdspooler/", "10,10,8,10", probe};
+    StartReport(engine, job.PageMargin);
     ComposeReport(job, "histo_validated.tvq");
     engine.SaveDocument(out, -1, format, false);
 }

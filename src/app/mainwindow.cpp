@@ -85,7 +85,10 @@ bool TPrintServerForm::HasDisplay()
 }
 
 TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prompts, QWidget* parent)
-    : QWidget(parent), FServer(std::make_unique<TPrintServer>(programDir))
+    : QWidget(parent),
+      FServer(std::make_unique<TPrintServer>(programDir)),
+      SpoolTimer(FServer->Spooler.SpoolTimer),
+      printingtimer(FServer->Spooler.printingtimer)
 {
     setWindowTitle(QStringLiteral("TovaORB Print Server"));
     FServer->Log.SetMirrorToStderr(!HasDisplay());
@@ -128,11 +131,9 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
     };
     connect(Button1, &QPushButton::clicked, this, &TPrintServerForm::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TPrintServerForm::Button2Click);
+    FServer->DocumentViewShown = [this] { return OptionPages->isHidden(); };
+    FServer->Repaint = [this] { repaint(); };
 
-    SpoolTimer.setInterval(5000);
-    connect(&SpoolTimer, &QTimer::timeout, this, &TPrintServerForm::SpoolTimerTimer);
-    printingtimer.setInterval(1500);
-    connect(&printingtimer, &QTimer::timeout, this, &TPrintServerForm::printingtimerTimer);
     SpoolTimer.start();  // ticks from the moment the window exists
 
     setWindowTitle(QString::fromLatin1(TPrintServer::kCaption));
@@ -272,7 +273,7 @@ void TPrintServerForm::ShowLog()
 
 void TPrintServerForm::StartstopbuttonClick()
 {
-    FServer->SpoolBusy = false;
+    FServer->Spooler.SpoolBusy = false;
     if (SpoolTimer.isActive()) {
         SpoolTimer.stop();
         Startstopbutton->setText(QStringLiteral("Start"));
@@ -334,16 +335,6 @@ void TPrintServerForm::ResultBoxError(TEngineErrorEvent& event)
 {
     // The engine never shows a box of its own; callers report failures.
     event.CancelDisplay = true;
-}
-
-void TPrintServerForm::SpoolTimerTimer()
-{
-    // The spool intake takes its files here once it is part of the server.
-}
-
-void TPrintServerForm::printingtimerTimer()
-{
-    // The print run produces its output here once it is part of the server.
 }
 
 void TPrintServerForm::resizeEvent(QResizeEvent* event)

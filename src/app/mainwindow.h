@@ -24,6 +24,10 @@ class TTestingPage;
 
 class TPrintServerForm : public QWidget {
     Q_OBJECT
+    // First, so that it exists before the members that refer into it.
+    std::unique_ptr<TPrompts> FOwnPrompts;
+    std::unique_ptr<TPrintServer> FServer;
+
 public:
     // programDir ends in "/". Without prompts, the window's own boxes are used
     // with a display and the unattended ones without.
@@ -45,14 +49,13 @@ public:
     void Button1Click();
     void Button2Click();
     void ResultBoxError(TEngineErrorEvent& event);
-    void SpoolTimerTimer();
-    void printingtimerTimer();
 
     // Top of the picture for a panel of that height (each half rounded toward zero).
     static int PrintingImageTop(int panelHeight, int pictureHeight) { return panelHeight / 2 - pictureHeight / 2; }
 
-    QTimer SpoolTimer;
-    QTimer printingtimer;
+    // The server's timers, shown here because the Start/Stop button drives one.
+    QTimer& SpoolTimer;
+    QTimer& printingtimer;
 
     QWidget* ImagePanel;
     QLabel* PrintingImage;
@@ -91,8 +94,6 @@ private:
     void ShowLog();
     TLightWidget* LightOf(TLight light) const;
 
-    std::unique_ptr<TPrompts> FOwnPrompts;
-    std::unique_ptr<TPrintServer> FServer;
     bool FStartedUp = false;
     bool FViewRefreshQueued = false;
     QPixmap FPicture;  // the left panel's picture, scaled from this

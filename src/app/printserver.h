@@ -9,12 +9,16 @@
 #include "delivery/ftpuploader.h"
 #include "delivery/lpdclient.h"
 #include "delivery/lprqueue.h"
+#include "delivery/overlaylookup.h"
 #include "util/indicators.h"
 #include "app/settingsstore.h"
 #include "platform/docengine/documentengine.h"
+#include "platform/imaging/imagecomponent.h"
 #include "platform/printing/printinglayer.h"
+#include "print/printdevice.h"
 #include "printers/printertable.h"
 #include "request/reportrecord.h"
+#include "spool/spooler.h"
 #include "spoolserver/spoolerlink.h"
 #include "util/prompts.h"
 
@@ -67,6 +71,8 @@ public:
     void LoadTagFile();
     // One delivery round of the LPR queue (run by the spool tick).
     void DispatchLprQueue();
+    // The printer of a printer number made current; empty when none could be.
+    std::string SelectPrinterByNumber(std::string_view number) { return Spooler.SelectPrinterByNumber(number); }
 
     // A request's marked-up result text in place of the engine's selection.
     bool SetResultText(std::string_view text, std::string_view fontName, std::string_view sizeText);
@@ -77,6 +83,10 @@ public:
 
     // Where the installed printer names come from (the printing layer unless replaced).
     std::function<std::vector<std::string>()> InstalledPrinters;
+    // Set by the window: whether the operator watches the document view, and
+    // a repaint of the window while a job holds the thread.
+    std::function<bool()> DocumentViewShown;
+    std::function<void()> Repaint;
 
     TEventLog Log;
     TSettings Settings;
@@ -85,7 +95,10 @@ public:
     TIndicators Indicators;
     TSpoolerLink SpoolerLink;
     TPrintingLayer Printing;
+    TPrinterDevice Device {Printing};
     DocumentEngine Engine;  // the document being composed (the window's ResultBox)
+    TImageComponent ImageProbe;  // hidden: sizes of request images
+    TImageComponent MultiImage;  // the scanned image being printed
     TsbLPD Lpd;
     TsbprinterFTP PrinterFtp;
     TLprQueue LprQueue;
@@ -108,9 +121,9 @@ public:
 
     int& DataDelay = Lpd.DataDelay;  // the LPD client's pause per 1000 data bytes
     int SettingsScore = 0;
-    bool SpoolBusy = false;
-    bool PrintPending = false;
-    QDateTime BusySince;
+
+    TOverlayLookup Overlays;  // over the driver-data file in ProgramDir
+    TSpooler Spooler;         // the spool tick, the job sequence and the print run
 
 signals:
     void SettingsPageChanged();
@@ -120,6 +133,7 @@ private:
     void DeriveTempDir();
     bool LoadPrinterEntries();  // false when there is no printer entry at all
     void FillSettingsPage();
+    TJobSettings JobSettings() const;
 
     THeadlessPrompts FHeadless {Log};
     TPrompts* FPrompts = &FHeadless;

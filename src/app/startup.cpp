@@ -18,7 +18,24 @@
 extern char** environ;
 
 TPrintServer::TPrintServer(std::string programDir, QObject* parent)
-    : QObject(parent), SpoolerLink(Log), ProgramDir(IncludeTrailingSlash(programDir))
+    : QObject(parent),
+      SpoolerLink(Log),
+      ProgramDir(IncludeTrailingSlash(programDir)),
+      Overlays(ProgramDir + kDriverDataFileName),
+      Spooler(TSpoolerParts {Log, Indicators, Engine, ReportRecord, TagList, Device, ImageProbe, MultiImage, Overlays,
+                             [this] { return JobSettings(); },
+                             [this](std::string_view key) { return Settings.Value(key); },
+                             [this] { DispatchLprQueue(); },
+                             [this] { PrinterFtp.Abort(); },
+                             [this] {
+                                 if (Repaint)
+                                     Repaint();
+                             },
+                             [this] { return DocumentViewShown && DocumentViewShown(); },
+                             [this] {
+                                 FPrompts->PrintDialog(ReportRecord.GetReqCode() + " " + ReportRecord.GetProcCode(),
+                                                       Printing.CurrentPrinter);
+                             }})
 {
     Log.SetFilePath(ProgramDir + "spoolerLog.txt");
     InstalledPrinters = [this] { return Printing.InstalledPrinters(); };
@@ -51,12 +68,18 @@ void TPrintServer::DeriveTempDir()
     TempDir = IncludeTrailingSlash(temp);
 }
 
+TJobSettings TPrintServer::JobSettings() const
+{
+    return {ProgramDir, SpoolDir,   ResultsDir,     TemplatesDir,         OverlayDir,   LprQueueDir,
+            PageMargin, ImageDirs, AutoScanSubDir, DefaultPrinterNumber, SettingsScore};
+}
+
 bool TPrintServer::StartUp()
 {
-    SpoolBusy = false;
-    PrintPending = false;
+    Spooler.SpoolBusy = false;
+    Spooler.PrintPending = false;
     DeriveTempDir();
-    BusySince = QDateTime::currentDateTime();
+    Spooler.BusySince = QDateTime::currentDateTime();
     DataDelay = 1;
     // The FTP uploader keeps the window responsive while it transfers.
     PrinterFtp.Ftp.OnProgress = [] { QCoreApplication::processEvents(); };
@@ -71,8 +94,7 @@ bool TPrintServer::StartUp()
 
     // The report-job set-up: a fresh record, an empty A4 document, the tag list.
     ReportRecord = TReportRecord();
-    Engine.ClearDocument();
-    ResetPageSetup(Engine, PageMargin);
+    StartReport(Engine, PageMargin);
     LoadTagFile();
 
     LprQueueDir = ProgramDir + "lpdspooler/";

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -47,4 +48,13 @@ bool TWidgetPrompts::InputQuery(std::string_view caption, std::string_view promp
     if (ok)
         answer = FromUnicode(text);
     return ok;
+}
+
+bool TWidgetPrompts::PrintDialog(std::string_view document, std::string_view printer)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Print"),
+                    QStringLiteral("Print %1 on %2?").arg(ToUnicode(document), ToUnicode(printer)),
+                    QMessageBox::Ok | QMessageBox::Cancel, FParent);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("&Print"));
+    return box.exec() == QMessageBox::Ok;
 }

@@ -12,6 +12,7 @@ public:
     void ShowMessage(std::string_view caption, std::string_view text, Icon icon) override;
     bool AskYesNo(std::string_view caption, std::string_view text) override;
     bool InputQuery(std::string_view caption, std::string_view prompt, std::string& answer) override;
+    bool PrintDialog(std::string_view document, std::string_view printer) override;
 
 private:
     QWidget* FParent;

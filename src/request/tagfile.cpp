@@ -38,3 +38,15 @@ bool LoadTagFile(const std::string& path, std::vector<std::string>& tagList, TRe
     record.LoadTags(tagList);
     return true;
 }
+
+void ResetRecord(const std::string& tagsPath, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log)
+{
+    LoadTagFile(tagsPath, tagList, record, log);
+    record.ResetFields();
+}
+
+void ParseIntoRecord(TReportRecord& record, std::string_view text)
+{
+    record.ParseRequest(text);
+    record.FillJobSlots();
+}

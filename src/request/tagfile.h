@@ -13,6 +13,12 @@
 // tags. When the file cannot be read, logs the warning and changes nothing.
 bool LoadTagFile(const std::string& path, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log);
 
+// The record made ready for the next request: the tag file read anew (a
+// missing one is logged and the last list kept), every field reset.
+void ResetRecord(const std::string& tagsPath, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log);
+// A request's text parsed into the record, and the job's slots filled.
+void ParseIntoRecord(TReportRecord& record, std::string_view text);
+
 // A request file as the spool intake reads it: its lines joined with nothing
 // between them. false when unreadable or larger than the bound.
 bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t maxBytes);

@@ -8,8 +8,6 @@
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
-#include <QImageReader>
-
 #include <cmath>
 #include <fstream>
 
@@ -39,15 +37,15 @@ void PlaceImages(TJobContext& job)
             continue;
         }
         if (image.FromRequest) {
-            QImageReader probe(ToUnicode(image.FileName));
-            const QSize size = probe.size();
-            if (!size.isValid() || size.isEmpty()) {
+            job.ImageProbe.SetImageName(image.FileName);
+            const QImage& picture = job.ImageProbe.Picture();
+            if (!job.ImageProbe.LastError().empty() || picture.isNull()) {
                 job.Log.loginfo("The image " + image.FileName + " is missing for Document " + document);
             } else {
                 if (image.TargetWidth != 0)
-                    image.ScaleX = static_cast<int>(std::trunc(double(image.TargetWidth) / size.width() * 100));
+                    image.ScaleX = static_cast<int>(std::trunc(double(image.TargetWidth) / picture.width() * 100));
                 if (image.TargetHeight != 0)
-                    image.ScaleY = static_cast<int>(std::trunc(double(image.TargetHeight) / size.height() * 100));
+                    image.ScaleY = static_cast<int>(std::trunc(double(image.TargetHeight) / picture.height() * 100));
             }
         }
         if (!job.Engine.InsertImage(0, ToUnicode(image.FileName), image.PosX, image.PosY, image.ScaleX, image.ScaleY, 0,
@@ -83,6 +81,24 @@ void ResetPageSetup(DocumentEngine& engine, std::string_view pageMargin)
     engine.Refresh();
 }
 
+void StartReport(DocumentEngine& engine, std::string_view pageMargin)
+{
+    engine.ClearDocument();
+    ResetPageSetup(engine, pageMargin);
+}
+
+bool IsUnprintable(const TReportRecord& record)
+{
+    return (record.GetReqCode().empty() || record.GetProcCode().empty()) && record.ScanId.empty();
+}
+
+std::string UnprintableMessage(std::string_view spoolName)
+{
+    return "Spooler file " + std::string(spoolName) + " was unpritable because \r\n" +
+           "  either there was no Request or Procedure code; OR\r\n" +
+           "  A PDF or Scanned Image print request was not specified.";
+}
+
 std::string OutputFileNameFor(const TReportRecord& record, std::string_view lprQueueDir, std::string_view spoolName)
 {
     if (!record.OutputDocument.empty()) {
@@ -94,10 +110,15 @@ std::string OutputFileNameFor(const TReportRecord& record, std::string_view lprQ
         // Path separators survive; what cannot stand in a file name stays escaped.
         return ReplaceAll(ReplaceAll(EscapeFileName(name), "%5C", "\\"), "%2F", "/");
     }
-    if (!record.PrintMask.empty())
-        return std::string(lprQueueDir) + record.PrintMask + "_" + Trim(record.PrinterNumber) + "_" +
-               std::string(spoolName) + ".prn";
-    return {};
+    // A page with an overlay goes into the LPR queue under a name made from
+    // this one, so a job with an overlay but no PMASK gets one too (with an
+    // empty overlay field); without any overlay the report is only printed.
+    const bool overlay = !record.PrintMask.empty() || !record.PrintMask2.empty() || !record.PrnFileName.empty() ||
+                         !record.PrnOtherFileName.empty();
+    if (!overlay)
+        return {};
+    return std::string(lprQueueDir) + record.PrintMask + "_" + Trim(record.PrinterNumber) + "_" +
+           std::string(spoolName) + ".prn";
 }
 
 TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName)
@@ -106,9 +127,6 @@ TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName)
     TReportRecord& r = job.Record;
     TComposeResult result;
     try {
-        e.ClearDocument();
-        ResetPageSetup(e, job.PageMargin);
-
         try {
             e.LoadDocument(ToUnicode(job.TemplatesDir + r.TemplateName + ".doc"), 0, DocumentEngine::WordFormat, false);
             e.SetPageWidth(e.LoadSaveAttribute(0));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/docengine/documentengine.h"
+#include "platform/imaging/imagecomponent.h"
 #include "print/pagesetup.h"
 #include "request/reportrecord.h"
 #include "util/logger.h"
@@ -23,6 +24,7 @@ struct TJobContext {
     std::string ResultsDir;
     std::string LprQueueDir;
     std::string PageMargin;  // the pagemargin setting
+    TImageComponent& ImageProbe;  // learns the size of request images
 };
 
 enum class TComposeExit {
@@ -41,9 +43,17 @@ struct TComposeResult {
 
 // A4 portrait with the configured margins (millimetres: left, right, top, bottom).
 void ResetPageSetup(DocumentEngine& engine, std::string_view pageMargin);
+// A fresh document for the next job: emptied, A4 portrait with the margins.
+void StartReport(DocumentEngine& engine, std::string_view pageMargin);
 
-// The composing steps of a job whose request is parsed into the record and
-// whose printer is chosen. spoolName is the request file's name.
+// A request that names neither a report (both codes) nor scanned images.
+bool IsUnprintable(const TReportRecord& record);
+std::string UnprintableMessage(std::string_view spoolName);
+
+// The composing steps of a job whose request is parsed into the record, whose
+// printer is chosen and whose document is fresh: letterhead, body, merge and
+// finishing, images, markers, and the output name. spoolName is the request
+// file's name.
 TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName);
 
 // The name of the output the print run produces for the record.

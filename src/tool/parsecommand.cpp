@@ -59,10 +59,8 @@ int ParseCommand(const TArgs& args)
     TStderrLog log;
     TReportRecord record;
     std::vector<std::string> tagList;
-    LoadTagFile(tagsPath, tagList, record, log);
-    record.ResetFields();
-    record.ParseRequest(text);
-    record.FillJobSlots();
+    ResetRecord(tagsPath, tagList, record, log);
+    ParseIntoRecord(record, text);
 
     json out;
     out["TemplateName"] = Utf8(record.TemplateName);

@@ -52,15 +52,11 @@ int RenderCommand(const TArgs& args)
 
     TReportRecord record;
     std::vector<std::string> tagList;
-    LoadTagFile(home + "tags.txt", tagList, record, log);
-    record.ResetFields();
-    record.ParseRequest(text);
-    record.FillJobSlots();
+    ResetRecord(home + "tags.txt", tagList, record, log);
+    ParseIntoRecord(record, text);
     const std::string name = ExtractFileName(files[0]);
-    if ((record.GetReqCode().empty() || record.GetProcCode().empty()) && record.ScanId.empty()) {
-        log.loginfo("Spooler file " + name + " was unpritable because \r\n" +
-                    "  either there was no Request or Procedure code; OR\r\n" +
-                    "  A PDF or Scanned Image print request was not specified.");
+    if (IsUnprintable(record)) {
+        log.loginfo(UnprintableMessage(name));
         return 1;
     }
     if (!record.ScanId.empty()) {
@@ -70,6 +66,7 @@ int RenderCommand(const TArgs& args)
 
     DocumentEngine engine;
     TJobPageSetup pageSetup;
+    TImageComponent probe;
     TJobContext job {engine,
                      record,
                      tagList,
@@ -78,7 +75,9 @@ int RenderCommand(const TArgs& args)
                      IncludeTrailingSlash(settings.Value("TEMPLATES")),
                      IncludeTrailingSlash(settings.Value("RESULTS")),
                      home + "lpdspooler/",
-                     settings.Value("pagemargin")};
+                     settings.Value("pagemargin"),
+                     probe};
+    StartReport(engine, job.PageMargin);
     const TComposeResult result = ComposeReport(job, name);
     if (result.Exit != TComposeExit::Completed) {
         if (!result.Failure.empty())

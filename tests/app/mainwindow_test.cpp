@@ -91,19 +91,19 @@ TEST(MainWindow, StartStopSwitchesTheSpoolTimerOnly)
 {
     TWindowHome home;
     auto form = home.MakeForm();
-    form->Server().SpoolBusy = true;
+    form->Server().Spooler.SpoolBusy = true;
     form->printingtimer.start();
     form->StartstopbuttonClick();
     EXPECT_FALSE(form->SpoolTimer.isActive());
     EXPECT_EQ(form->Startstopbutton->text(), "Start");
-    EXPECT_FALSE(form->Server().SpoolBusy);
+    EXPECT_FALSE(form->Server().Spooler.SpoolBusy);
     EXPECT_TRUE(form->printingtimer.isActive());
 
-    form->Server().SpoolBusy = true;
+    form->Server().Spooler.SpoolBusy = true;
     QTest::mouseClick(form->Startstopbutton, Qt::LeftButton);
     EXPECT_TRUE(form->SpoolTimer.isActive());
     EXPECT_EQ(form->Startstopbutton->text(), "Stop");
-    EXPECT_FALSE(form->Server().SpoolBusy);
+    EXPECT_FALSE(form->Server().Spooler.SpoolBusy);
 }
 
 TEST(MainWindow, ShowAndHideScrib)

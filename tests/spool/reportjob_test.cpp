@@ -1,6 +1,7 @@
 #include "spool/reportjob.h"
 
 #include "request/base64.h"
+#include "request/tagfile.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 
@@ -23,6 +24,7 @@ struct TJobHome {
     std::vector<std::string> Tags {"3|PATSUR"};
     TRecordingLog Log;
     TJobPageSetup Setup;
+    TImageComponent Probe;
 
     TJobHome()
     {
@@ -39,10 +41,10 @@ struct TJobHome {
     {
         Record.LoadTags(Tags);
         Record.ResetFields();
-        Record.ParseRequest(request);
-        Record.FillJobSlots();
+        ParseIntoRecord(Record, request);
         TJobContext job {Engine, Record, Tags, Log, Setup, Dir / "templates/", Dir / "results/", Dir / "lpdspooler/",
-                         margins};
+                         margins, Probe};
+        StartReport(Engine, margins);
         return ComposeReport(job, name);
     }
     QString Part(int part)
