@@ -4,6 +4,7 @@
 #include "util/qtenv.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QFont>
 #include <QSocketNotifier>
@@ -53,7 +54,11 @@ int main(int argc, char* argv[])
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 
-    TPrintServerForm form(ProgramDirectory());
+    // Relative names in requests (a PDFDOC without a folder) land in the
+    // server's home, as when the program ran from its own folder.
+    const std::string home = ProgramDirectory();
+    QDir::setCurrent(QString::fromStdString(home));
+    TPrintServerForm form(home);
     if (!form.StartedUp())
         return 1;
 

@@ -19,7 +19,8 @@ const char* kUsage =
     "  render REQUEST OUT [--home D]  compose a request as the server would and save it (.pdf, .rtf, .txw)\n"
     "  lpd HOST[:PORT] FILE [--queue Q]                send a printer file by LPD as the LPR queue does\n"
     "  ftp HOST FILE [--raw-port N] [--ftp-port N]     the failover route: raw to 9100, then FTP\n"
-    "  overlay FILE OUT (--macro N | --merge OVERLAY)  apply a printer overlay to a printer file\n";
+    "  overlay FILE OUT (--macro N | --merge OVERLAY)  apply a printer overlay to a printer file\n"
+    "  macros PRINTER [--home D]      the overlay list or HP mark of a printer in printerdriverdata.reg\n";
 
 }  // namespace
 
@@ -76,6 +77,7 @@ int main(int argc, char* argv[])
         {"lpd", LpdCommand},
         {"ftp", FtpCommand},
         {"overlay", OverlayCommand},
+        {"macros", MacrosCommand},
     };
     if (argc < 2 || commands.find(argv[1]) == commands.end()) {
         std::fputs(kUsage, stderr);

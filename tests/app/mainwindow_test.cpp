@@ -267,7 +267,7 @@ TEST(MainWindow, PrintDocumentSendsOnePdfJobToThePrinter)
     engine.SetFontSize(16);
     engine.SetSelText("\r\n\r\nSCAN0001\r\nMissing Image");
     engine.PrintDocument("SCAN0001", 1, 1, 1);
-    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.pdf"); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.info"); }, 10000));
     EXPECT_NE(ReadFile(cups.OutDir("Laser-A") + "job-1.info").find("title=SCAN0001"), std::string::npos);
 
     form->Server().Printing.CurrentPrinter = "No-Such-Printer";

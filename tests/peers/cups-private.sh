@@ -37,10 +37,11 @@ tmp="$out/.job-$1.tmp"
 if [ $# -ge 6 ]; then cat "$6" > "$tmp"; else cat > "$tmp"; fi
 printf 'title=%s\nuser=%s\ncopies=%s\noptions=%s\ncontent-type=%s\n' "$3" "$2" "$4" "$5" "${CONTENT_TYPE:-}" > "$out/.job-$1.info"
 chmod 644 "$tmp" "$out/.job-$1.info"
-mv "$out/.job-$1.info" "$out/job-$1.info"
 mv "$tmp" "$out/job-$1.data"
 # PDF jobs can also be opened by name.
 if head -c 4 "$out/job-$1.data" | grep -q '%PDF'; then ln -f "$out/job-$1.data" "$out/job-$1.pdf"; fi
+# The side file comes last: a job is whole once it is there.
+mv "$out/.job-$1.info" "$out/job-$1.info"
 exit 0
 BACKEND
   chmod 700 "$dir/bin/backend/capture"

@@ -1,5 +1,7 @@
 #include "platform/printing/printinglayer.h"
 
+#include "platform/printing/pclraster.h"
+
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 
@@ -70,9 +72,137 @@ TEST(PrintingLayer, PdfJobsReachThePrinterWhole)
     EXPECT_EQ(layer.PrintPdf("", "Default job", pdf), "");  // the system default
     EXPECT_NE(layer.PrintPdf("No-Such-Queue", "x", pdf), "");
 
-    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.data"); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.info"); }, 10000));
     EXPECT_EQ(ReadFile(cups.OutDir("Laser-A") + "job-1.data"), pdf);
     EXPECT_NE(ReadFile(cups.OutDir("Laser-A") + "job-1.info").find("title=R1 P1"), std::string::npos);
-    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-B") + "job-2.data"); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-B") + "job-2.info"); }, 10000));
     EXPECT_NE(ReadFile(cups.OutDir("Laser-B") + "job-2.info").find("title=Default job"), std::string::npos);
+}
+
+TEST(DevMode, FieldsAndOverlaySlots)
+{
+    TDevMode mode;
+    EXPECT_GE(mode.Size(), TDevMode::kOtherOverlaySlot + 64);
+    EXPECT_GE(mode.Size() - TDevMode::kPublicSize, 1024u);
+    mode.SetDeviceName("A printer name longer than thirty-one characters");
+    EXPECT_EQ(mode.DeviceName(), "A printer name longer than thir");
+    mode.SetOrientation(TDevMode::DMORIENT_LANDSCAPE);
+    mode.SetPaperSize(kPaperA5);
+    mode.SetDefaultSource(3);
+    const auto& b = mode.Bytes();
+    EXPECT_EQ(b[44], 2);  // orientation, paper and default source where drivers keep them
+    EXPECT_EQ(b[46], 11);
+    EXPECT_EQ(b[56], 3);
+
+    const struct {
+        std::string text;
+        std::string slot;
+    } cases[] = {
+        {"LETTER", "LETTER"},
+        {"", ""},
+        {std::string(80, 'X'), std::string(63, 'X')},         // a slot holds 63 characters
+        {"1\tA\r\n2\tB\r\n", "1"},                            // a whole list is not a name
+        {"HP OVERLAY\tAuto Assigned", "HP OVERLAY"},
+    };
+    for (const auto& c : cases) {
+        TDevMode m;
+        m.WriteSlot(TDevMode::kFirstOverlaySlot, std::string(70, 'Z'));  // something to overwrite
+        m.WriteSlot(TDevMode::kFirstOverlaySlot, c.text);
+        m.WriteSlot(TDevMode::kOtherOverlaySlot, c.text);
+        EXPECT_EQ(m.Slot(TDevMode::kFirstOverlaySlot), c.slot) << c.text;
+        EXPECT_EQ(m.Slot(TDevMode::kOtherOverlaySlot), c.slot) << c.text;
+        EXPECT_EQ(m.Bytes()[TDevMode::kFirstOverlaySlot + c.slot.size()], 0) << "a zero byte ends " << c.text;
+        EXPECT_EQ(m.Bytes()[TDevMode::kOtherOverlaySlot + c.slot.size()], 0) << c.text;
+    }
+}
+
+TEST(PrintingLayer, TrayMatching)
+{
+    const std::vector<std::string> bins {"Printer Default", "Tray 1", "Tray 2", "Manual Feed"};
+    const struct {
+        const char* tray;
+        int position;
+    } cases[] = {{"tray 2", 3}, {"TRAY 1", 2}, {"Manual Feed", 4}, {"", 0}, {" tray 2", 0}, {"Tray 9", 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(MatchTray(bins, c.tray), c.position) << c.tray;
+    EXPECT_EQ(MatchTray({}, "Tray 1"), 0);
+}
+
+TEST(PrintingLayer, APrintersSettingsTraysAndDeviceContexts)
+{
+    TCupsPeer cups;
+    ASSERT_TRUE(cups.Started());
+    ASSERT_TRUE(cups.AddQueue("PCL-Laser", "-m drv:///sample.drv/generpcl.ppd"));
+    ASSERT_TRUE(cups.AddQueue("Raw-Laser"));
+    TPrintingLayer layer;
+    std::string error;
+    EXPECT_EQ(layer.OpenPrinter("No-Such-Printer", error), nullptr);
+    EXPECT_NE(error.find("No-Such-Printer"), std::string::npos);
+
+    const auto pcl = layer.OpenPrinter("pcl-laser", error);  // names without case
+    ASSERT_NE(pcl, nullptr) << error;
+    EXPECT_EQ(pcl->DeviceName(), "PCL-Laser");
+    std::vector<std::string> names;
+    for (const TTray& t : pcl->Trays())
+        names.push_back(t.Name + "=" + t.Choice + "/" + std::to_string(t.PclSource));
+    EXPECT_EQ(names, (std::vector<std::string> {"Printer Default=Default/0", "Tray 1=Tray1/8", "Tray 2=Tray2/1",
+                                                 "Tray 3=Tray3/4", "Tray 4=Tray4/5", "Manual Feed=Manual/2",
+                                                 "Envelope Feed=Envelope/3"}));
+    TDevMode mode;
+    ASSERT_TRUE(pcl->DocumentProperties(mode));
+    EXPECT_EQ(mode.DeviceName(), "PCL-Laser");
+    EXPECT_EQ(mode.PaperSize(), kPaperLetter);  // the driver's default paper
+    EXPECT_EQ(mode.Orientation(), TDevMode::DMORIENT_PORTRAIT);
+    EXPECT_EQ(mode.DefaultSource(), 1);
+    mode.SetPaperSize(77);
+    mode.SetDefaultSource(42);
+    pcl->MergeDocumentProperties(mode);
+    EXPECT_EQ(mode.PaperSize(), kPaperA4);
+    EXPECT_EQ(mode.DefaultSource(), 1);
+
+    const auto raw = layer.OpenPrinter("Raw-Laser", error);
+    ASSERT_NE(raw, nullptr);
+    EXPECT_TRUE(raw->Trays().empty());
+
+    // A device context without an output file: one PDF job with the device mode as options.
+    mode.SetPaperSize(kPaperA4);
+    mode.SetDefaultSource(3);
+    mode.WriteSlot(TDevMode::kFirstOverlaySlot, "LETTERHEAD");
+    mode.WriteSlot(TDevMode::kOtherOverlaySlot, "FOLLOW ON");
+    auto dc = pcl->CreateDC(mode, error);
+    ASSERT_NE(dc, nullptr) << error;
+    EXPECT_EQ(dc->PhysicalWidth(), 2480);
+    EXPECT_EQ(dc->PhysicalOffsetX(), 75);  // the driver's unprintable margin, 6.35 mm
+    for (int page = 0; page < 2; ++page) {
+        ASSERT_TRUE(dc->StartDoc({"R1 P1 Page 1", ""})) << dc->LastError();
+        ASSERT_TRUE(dc->StartPage());
+        dc->Painter()->drawText(300, 300, QStringLiteral("Hello"));
+        ASSERT_TRUE(dc->EndPage());
+        ASSERT_TRUE(dc->EndDoc()) << dc->LastError();
+    }
+    const auto jobs = cups.Jobs("PCL-Laser", 2);
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0].Title, "R1 P1 Page 1");
+    for (const std::string option : {"media=iso_a4_210x297mm", "InputSlot=Tray2", "overlay-first-page=LETTERHEAD",
+                                     "overlay-other-pages=FOLLOW\\ ON"})
+        EXPECT_TRUE(jobs[0].HasOption(option)) << option << " in " << jobs[0].Options;
+    EXPECT_NE(jobs[0].Data.find("\x1b&l26A"), std::string::npos);  // the driver printed A4 ...
+    EXPECT_NE(jobs[0].Data.find("\x1b&l1H"), std::string::npos);   // ... from tray 2
+
+    // With an output file: a PCL page file, written whole.
+    TTempDir dir;
+    ASSERT_TRUE(dc->StartDoc({"R1 P1 Page 2", dir / "7_3_x.prn"}));
+    ASSERT_TRUE(dc->StartPage());
+    dc->Painter()->fillRect(QRect(300, 300, 200, 100), Qt::black);
+    ASSERT_TRUE(dc->EndPage());
+    ASSERT_TRUE(dc->EndDoc());
+    const std::string file = ReadFile(dir / "7_3_x.prn");
+    EXPECT_NE(file.find("\x1b&l1H"), std::string::npos);
+    EXPECT_NE(file.find("\x1b*p6815Y"), std::string::npos);
+    const auto pages = DecodePclRaster(file);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].pixelIndex(400 - 71, 350), 1);  // the raster starts at PCL's logical page
+    EXPECT_EQ(pages[0].pixelIndex(600 - 71, 350), 0);
+    ASSERT_FALSE(dc->StartDoc({"x", "/no/such/folder/x.prn"}) && dc->StartPage() && dc->EndPage() && dc->EndDoc());
+    EXPECT_NE(dc->LastError().find("/no/such/folder/x.prn"), std::string::npos);
 }

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -125,6 +126,34 @@ bool TCupsPeer::SetDefault(const std::string& queue)
 std::string TCupsPeer::OutDir(const std::string& queue) const
 {
     return FDir.Path() + "cups/out/" + queue + "/";
+}
+
+bool TCapturedJob::HasOption(const std::string& option) const
+{
+    const std::string padded = " " + Options + " ";
+    return padded.find(" " + option + " ") != std::string::npos;
+}
+
+std::vector<TCapturedJob> TCupsPeer::Jobs(const std::string& queue, std::size_t count, int timeoutMs) const
+{
+    const QDir dir(QString::fromStdString(OutDir(queue)));
+    auto list = [&] { return dir.entryList({QStringLiteral("job-*.info")}, QDir::Files); };
+    WaitFor([&] { return static_cast<std::size_t>(list().size()) >= count; }, timeoutMs);
+    std::vector<TCapturedJob> jobs;
+    for (const QString& info : list()) {
+        TCapturedJob job;
+        job.Id = info.mid(4, info.size() - 9).toInt();
+        for (const QString& line : QString::fromStdString(ReadFile(OutDir(queue) + info.toStdString())).split('\n')) {
+            if (line.startsWith(QLatin1String("title=")))
+                job.Title = line.mid(6).toStdString();
+            else if (line.startsWith(QLatin1String("options=")))
+                job.Options = line.mid(8).toStdString();
+        }
+        job.Data = ReadFile(OutDir(queue) + "job-" + std::to_string(job.Id) + ".data");
+        jobs.push_back(std::move(job));
+    }
+    std::sort(jobs.begin(), jobs.end(), [](const TCapturedJob& a, const TCapturedJob& b) { return a.Id < b.Id; });
+    return jobs;
 }
 
 TListener::TListener()

@@ -29,6 +29,15 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 std::string SourceDir();
 std::string BinaryDir();
 
+// A job as a queue of the private scheduler received it.
+struct TCapturedJob {
+    int Id = 0;
+    std::string Title;
+    std::string Options;  // as the backend got them: "name=value ..."
+    std::string Data;
+    bool HasOption(const std::string& option) const;  // "name=value"
+};
+
 // A private CUPS scheduler on 127.0.0.1, started by the project's own script
 // and stopped when this goes; CUPS_SERVER points at it meanwhile.
 class TCupsPeer {
@@ -44,6 +53,9 @@ public:
     bool AddQueue(const std::string& queue, const std::string& extraOptions = {});
     bool SetDefault(const std::string& queue);
     std::string OutDir(const std::string& queue) const;
+    // The jobs the queue has received, in job order, once there are at least
+    // count of them (or the time is up).
+    std::vector<TCapturedJob> Jobs(const std::string& queue, std::size_t count, int timeoutMs = 15000) const;
 
 private:
     TTempDir FDir;

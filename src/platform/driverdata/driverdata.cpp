@@ -49,9 +49,22 @@ TDriverData::TRead TDriverData::ReadText(std::string_view name, std::string& out
     const TRegValue* value = Find(name);
     if (!value)
         return TRead::Missing;
-    if (value->Type != REG_SZ && value->Type != REG_EXPAND_SZ)
+    if (value->Type == REG_SZ) {
+        out = FromUnicode(value->Text);
+        return TRead::Ok;
+    }
+    if (value->Type != REG_EXPAND_SZ)
         return TRead::WrongType;
-    out = FromUnicode(value->Text);
+    // Expandable text is kept as bytes: UTF-16LE in Unicode exports, the code
+    // page in REGEDIT4 ones, each ending in a zero.
+    QString text;
+    if (FFile.Format == TRegFile::TFormat::Version5)
+        text = QString::fromUtf16(reinterpret_cast<const char16_t*>(value->Data.constData()), value->Data.size() / 2);
+    else
+        text = ToUnicode(std::string_view(value->Data.constData(), static_cast<std::size_t>(value->Data.size())));
+    while (text.endsWith(QChar(u'\0')))
+        text.chop(1);
+    out = FromUnicode(text);
     return TRead::Ok;
 }
 
