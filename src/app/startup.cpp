@@ -39,13 +39,7 @@ TPrintServer::TPrintServer(std::string programDir, QObject* parent)
 {
     Log.SetFilePath(ProgramDir + "spoolerLog.txt");
     InstalledPrinters = [this] { return Printing.InstalledPrinters(); };
-    // Documents the engine prints go to the current printer as one PDF job.
-    Engine.PrintHandler = [this](DocumentEngine& engine, const QString& jobName) {
-        const std::string error = Printing.PrintPdf({}, FromUnicode(jobName), engine.PdfBytes(jobName).toStdString());
-        if (!error.empty())
-            loginfo(error);
-        return error.empty();
-    };
+    PrintWholeDocuments(Engine, Printing, Log);
 }
 
 void TPrintServer::DeriveTempDir()

@@ -1,5 +1,7 @@
 #include "print/printdevice.h"
 
+#include "util/codepage.h"
+
 std::string TPrinterDevice::CurrentDevice() const
 {
     return Printing.CurrentPrinter.empty() ? Printing.SystemDefaultPrinter() : Printing.CurrentPrinter;
@@ -49,4 +51,15 @@ std::string TPrinterDevice::ListPrinterTrays()
         for (const TTray& t : printer->Trays())
             list += t.Name + "\r\n";
     return list;
+}
+
+void PrintWholeDocuments(DocumentEngine& engine, TPrintingLayer& printing, TLogger& log)
+{
+    engine.PrintHandler = [&printing, &log](DocumentEngine& document, const QString& jobName) {
+        const std::string error =
+            printing.PrintPdf({}, FromUnicode(jobName), document.PdfBytes(jobName).toStdString());
+        if (!error.empty())
+            log.loginfo(error);
+        return error.empty();
+    };
 }

@@ -3,8 +3,10 @@
 // device context the print run draws on, and the printer's tray names.
 #pragma once
 
+#include "platform/docengine/documentengine.h"
 #include "platform/printing/printinglayer.h"
 #include "print/pagesetup.h"
+#include "util/logger.h"
 
 #include <memory>
 #include <string>
@@ -32,3 +34,7 @@ private:
 
     std::unique_ptr<TPrinterDC> FPrinterDC;
 };
+
+// Documents the engine prints as a whole (the Missing Image page) go to the
+// current printer as one PDF job; a refusal is logged and fails the print.
+void PrintWholeDocuments(DocumentEngine& engine, TPrintingLayer& printing, TLogger& log);

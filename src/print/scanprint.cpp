@@ -77,7 +77,11 @@ bool PrintScanJob(TScanContext& c)
     std::string folder;
     std::vector<std::string> files;
     for (const std::string& dir : c.ImageDirs) {
-        folder = ExtractFileDir(dir + ScanSubPath(c.ScanId, c.AutoScanSubDir));
+        // The sub path begins with a separator; a folder that ends in one keeps it once.
+        std::string sub = ScanSubPath(c.ScanId, c.AutoScanSubDir);
+        if (!dir.empty() && dir.back() == '/' && !sub.empty() && sub.front() == '/')
+            sub.erase(0, 1);
+        folder = ExtractFileDir(dir + sub);
         files = ListedNames(ListFiles(folder + c.ScanId + "*.*", 0, 1));
         if (!files.empty())
             break;

@@ -43,6 +43,37 @@ std::string ReadFile(const std::string& path)
     return s.str();
 }
 
+namespace {
+
+std::string RunOnPdf(const std::string& program, QStringList args, const std::string& pdfBytes)
+{
+    TTempDir dir;
+    WriteFile(dir / "x.pdf", pdfBytes);
+    args << QString::fromStdString(dir / "x.pdf");
+    if (program == "pdftotext")
+        args << "-";
+    QProcess process;
+    process.start(QString::fromStdString(program), args);
+    process.waitForFinished(30000);
+    return process.readAllStandardOutput().toStdString();
+}
+
+}  // namespace
+
+std::string TextOfPdf(const std::string& pdfBytes)
+{
+    return RunOnPdf("pdftotext", {"-raw"}, pdfBytes);
+}
+
+std::string PdfInfoField(const std::string& pdfBytes, const std::string& field)
+{
+    const QString info = QString::fromStdString(RunOnPdf("pdfinfo", {}, pdfBytes));
+    for (const QString& line : info.split('\n'))
+        if (line.startsWith(QString::fromStdString(field) + ':'))
+            return line.mid(static_cast<qsizetype>(field.size()) + 1).trimmed().toStdString();
+    return {};
+}
+
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
 {
     QElapsedTimer timer;

@@ -22,6 +22,10 @@ private:
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
+// What pdftotext reads from a PDF (given as bytes), and pdfinfo's fields.
+std::string TextOfPdf(const std::string& pdfBytes);
+std::string PdfInfoField(const std::string& pdfBytes, const std::string& field);  // e.g. "Pages"
+
 // Runs the event loop until the condition holds or the time runs out.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 
