@@ -1,0 +1,266 @@
+#include "spool/spooler.h"
+
+#include "spool/spoolhome.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kUnprintable = "HV_PATSUR~NOBODY";
+const std::string kReport = "HV_TEMPLATE~LH^HV_REQCODE~R1^HV_PROCCODE~P1^HV_PRINTER~1^HV_PATSUR~SMITH";
+
+std::vector<std::string> Files(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const QString& n : QDir(QString::fromStdString(dir)).entryList(QDir::Files, QDir::Name))
+        names.push_back(n.toStdString());
+    return names;
+}
+
+}  // namespace
+
+TEST(SpoolTick, OneFilePerTickInCaseInsensitiveOrder)
+{
+    TSpoolHome home;
+    home.Drop("c.tvq", kUnprintable);
+    home.Drop("B.prn", "PCL");
+    home.Drop("a.tvq", kUnprintable);
+    home.Drop("notes.txt", "not for the server");
+    home.S().SpoolTimerTimer();
+    EXPECT_EQ(home.Indicators.PrintQueueText(), "0003");
+    EXPECT_EQ(home.Found(), (std::vector<std::string> {"a.tvq"}));
+    EXPECT_FALSE(home.S().SpoolBusy);
+    home.S().SpoolTimerTimer();
+    home.S().SpoolTimerTimer();
+    home.S().SpoolTimerTimer();  // nothing left
+    EXPECT_EQ(home.Found(), (std::vector<std::string> {"a.tvq", "B.prn", "c.tvq"}));
+    EXPECT_EQ(home.Dispatches, 4);  // the LPR queue is delivered at every working tick
+    EXPECT_EQ(Files(home.Dir / "lpd"), (std::vector<std::string> {"_B.prn"}));
+    EXPECT_EQ(ReadFile(home.Dir / "lpd/_B.prn"), "PCL");
+    EXPECT_EQ(Files(home.Dir / "spool"), (std::vector<std::string> {"notes.txt"}));
+    EXPECT_EQ(Files(home.Dir / "spool/temp"), (std::vector<std::string> {"B.prn", "a.tvq", "c.tvq"}));
+    EXPECT_EQ(Files(home.Dir / "spool/unprintable"), (std::vector<std::string> {"a.tvq", "c.tvq"}));
+    EXPECT_EQ(home.Indicators.Light(TLight::Convert), TLightColor::Off);
+}
+
+TEST(SpoolTick, AFileThatChangedSinceListingWaitsForTheNextRefill)
+{
+    TSpoolHome home;
+    home.Drop("a.tvq", kUnprintable);
+    home.Drop("b.tvq", kUnprintable + std::string(800 - kUnprintable.size(), ' '));
+    home.S().SpoolTimerTimer();  // lists both, takes a
+    home.Drop("b.tvq", kUnprintable + std::string(1200 - kUnprintable.size(), ' '));
+    home.S().SpoolTimerTimer();
+    EXPECT_TRUE(home.Log.Has("Spooler file b.tvq is locked by another process, is faulty or is incompletely written."));
+    EXPECT_FALSE(home.S().SpoolBusy);
+    EXPECT_TRUE(home.InSpool("b.tvq"));
+    home.S().SpoolTimerTimer();  // listed again with 1200 bytes
+    EXPECT_EQ(home.Found(), (std::vector<std::string> {"a.tvq", "b.tvq"}));
+    EXPECT_FALSE(home.InSpool("b.tvq"));
+
+    // Read-only files count as held by their writer: never taken.
+    home.Drop("r.tvq", kUnprintable);
+    ::chmod((home.Dir / "spool/r.tvq").c_str(), 0444);
+    if (::geteuid() != 0) {  // root opens it anyway
+        home.S().SpoolTimerTimer();
+        EXPECT_TRUE(home.Log.Has("Spooler file r.tvq is locked by another process, is faulty or is incompletely written."));
+        EXPECT_TRUE(home.InSpool("r.tvq"));
+    }
+}
+
+TEST(SpoolTick, ARefillListsAHundredRequests)
+{
+    TSpoolHome home;
+    for (int i = 0; i < 150; ++i)
+        home.Drop("req" + std::to_string(1000 + i) + ".tvq", kUnprintable);
+    home.S().SpoolTimerTimer();
+    EXPECT_EQ(home.S().WaitingFiles.size(), 99u);
+    EXPECT_EQ(home.Indicators.PrintQueueText(), "0100");
+    for (int i = 1; i < 100; ++i)
+        home.S().SpoolTimerTimer();
+    EXPECT_TRUE(home.S().WaitingFiles.empty());
+    home.S().SpoolTimerTimer();  // the other 50
+    EXPECT_EQ(home.S().WaitingFiles.size(), 49u);
+    EXPECT_EQ(Files(home.Dir / "spool/unprintable").size(), 101u);
+}
+
+TEST(SpoolTick, PrinterFilesGoIntoTheLprQueue)
+{
+    TSpoolHome home;
+    home.Drop("3_LAB123.prn", "\x1b" "E page");
+    home.S().SpoolTimerTimer();
+    EXPECT_EQ(ReadFile(home.Dir / "lpd/_3_LAB123.prn"), "\x1b" "E page");
+    EXPECT_FALSE(home.InSpool("3_LAB123.prn"));
+    EXPECT_EQ(ReadFile(home.Dir / "spool/temp/3_LAB123.prn"), "\x1b" "E page");
+
+    // A copy that fails keeps the printer file in the spool folder, and no
+    // "temp" folder means no backup copies.
+    TSpoolHome broken;
+    ::rmdir((broken.Dir / "spool/temp").c_str());
+    broken.Job.LprQueueDir = broken.Dir / "missing/";
+    broken.Drop("4_LAB9.prn", "PCL");
+    broken.S().SpoolTimerTimer();
+    EXPECT_TRUE(broken.Log.Has("Failed to copy PRN file 4_LAB9.prn"));
+    EXPECT_TRUE(broken.InSpool("4_LAB9.prn"));
+    EXPECT_FALSE(broken.S().SpoolBusy);
+    EXPECT_FALSE(DirExists(broken.Dir / "spool/temp"));
+}
+
+TEST(SpoolTick, UnprintableRequests)
+{
+    TSpoolHome home;
+    home.Drop("empty.tvq", "");
+    home.Drop("nocodes.tvq", "HV_REQCODE~R1");
+    home.S().SpoolTimerTimer();
+    EXPECT_EQ(home.Log.Lines.back(),
+              "Spooler file empty.tvq was unpritable because \r\n"
+              "  either there was no Request or Procedure code; OR\r\n"
+              "  A PDF or Scanned Image print request was not specified.");
+    EXPECT_FALSE(home.S().SpoolBusy);
+    EXPECT_TRUE(FileExists(home.Dir / "spool/unprintable/empty.tvq"));
+
+    WriteFile(home.Dir / "spool/unprintable/nocodes.tvq", "an earlier one");  // the move cannot replace it
+    home.S().SpoolTimerTimer();
+    EXPECT_EQ(home.Log.Lines.back(), "ERROR - destination exists");
+    EXPECT_TRUE(home.InSpool("nocodes.tvq"));
+    EXPECT_FALSE(home.S().SpoolBusy);
+}
+
+TEST(SpoolTick, StallsAndTheWatchdog)
+{
+    TSpoolHome home;
+    home.Job.SettingsScore = 6;
+    home.Drop("a.tvq", kReport);
+    home.S().SpoolTimerTimer();
+    EXPECT_TRUE(home.Log.Has("At least 1 critical value is not set, Check printers and Settings"));
+    EXPECT_TRUE(home.S().SpoolBusy);
+    EXPECT_EQ(home.Dispatches, 1);
+
+    home.S().SpoolTimerTimer();  // busy: only the watchdog looks
+    EXPECT_EQ(home.Dispatches, 1);
+    EXPECT_EQ(home.Indicators.Light(TLight::Spool), TLightColor::Red);
+
+    home.S().PrintPending = true;
+    home.S().printingtimer.start();
+    home.S().BusySince = QDateTime::currentDateTime().addSecs(-179);
+    home.S().SpoolTimerTimer();
+    EXPECT_TRUE(home.S().SpoolBusy);
+    home.S().BusySince = QDateTime::currentDateTime().addSecs(-181);
+    home.S().SpoolTimerTimer();
+    EXPECT_EQ(home.Log.Lines.back(), "The Print Spooler has been busy for too long:\r\n             Forcing Reset..");
+    EXPECT_FALSE(home.S().SpoolBusy);
+    EXPECT_FALSE(home.S().PrintPending);
+    EXPECT_FALSE(home.S().printingtimer.isActive());
+    EXPECT_EQ(home.Aborts, 1);
+    EXPECT_EQ(home.Indicators.Light(TLight::Spool), TLightColor::Off);
+    EXPECT_TRUE(home.InSpool("a.tvq"));
+
+    // After a watchdog reset a late print run only updates its light.
+    home.S().PrintPending = true;
+    home.S().printingtimerTimer();
+    EXPECT_EQ(home.Indicators.Light(TLight::Printing), TLightColor::Red);
+    EXPECT_TRUE(home.S().PrintPending);
+}
+
+TEST(SpoolTick, RequestsStayUntilTheirOutputExists)
+{
+    TSpoolHome home;
+    home.Drop("saved.tvq", kReport + "^HV_PDFDOC~" + (home.Dir / "results/R1.pdf"));
+    home.Drop("unsaved.tvq", kReport + "^HV_PDFDOC~" + (home.Dir / "gone/R1.pdf"));
+    home.S().SpoolTimerTimer();
+    EXPECT_TRUE(home.S().SpoolBusy);
+    EXPECT_TRUE(home.S().PrintPending);
+    EXPECT_TRUE(home.S().printingtimer.isActive());
+    EXPECT_EQ(home.S().printingtimer.interval(), 1500);
+    EXPECT_TRUE(home.InSpool("saved.tvq")) << "kept until the PDF exists";
+    EXPECT_EQ(home.Indicators.Light(TLight::Printing), TLightColor::Green);
+    home.S().printingtimerTimer();
+    EXPECT_TRUE(home.Log.Has("PDF Document created as \"" + (home.Dir / "results/R1.pdf") + "\""));
+    EXPECT_NE(TextOfPdf(ReadFile(home.Dir / "results/R1.pdf")).find("Template for SMITH"), std::string::npos);
+    EXPECT_FALSE(home.InSpool("saved.tvq"));
+    EXPECT_FALSE(home.S().SpoolBusy);
+    EXPECT_FALSE(home.S().PrintPending);
+    EXPECT_FALSE(home.S().printingtimer.isActive());
+
+    home.TickAndPrint();
+    EXPECT_TRUE(home.Log.Has("PDF Document creation FAILED \"" + (home.Dir / "gone/R1.pdf") + "\""));
+    EXPECT_EQ(home.Log.Lines.back(), "Spooler file unsaved.tvq stays in the spool folder and will be printed again.");
+    EXPECT_TRUE(home.InSpool("unsaved.tvq"));
+    ForceDir(home.Dir / "gone");
+    home.TickAndPrint();  // the next refill takes it again
+    EXPECT_TRUE(FileExists(home.Dir / "gone/R1.pdf"));
+    EXPECT_FALSE(home.InSpool("unsaved.tvq"));
+}
+
+TEST(SpoolTick, JobsThatLeaveTheServerBusy)
+{
+    TSpoolHome home;
+    const std::string notRtf = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + QByteArray(64, '\0')).toBase64().toStdString();
+    home.Drop("word.tvq", kReport + "^HV_PDFDOC~x.pdf^HV_B64DATA~" + notRtf);
+    home.S().SpoolTimerTimer();
+    EXPECT_TRUE(home.S().SpoolBusy);
+    EXPECT_FALSE(home.S().PrintPending);
+    EXPECT_TRUE(home.InSpool("word.tvq"));
+    EXPECT_EQ(home.Log.Lines.back().rfind(" Error loading " + (home.Dir / "results/R1_P1.doc") + " with ", 0), 0u);
+}
+
+TEST(ReportJobSequence, PrinterSelectionAndItsFallbacks)
+{
+    TSpoolHome home;
+    ASSERT_TRUE(home.Cups().AddQueue("Laser-A"));
+    home.Settings["PRINTER1"] = "Laser-A";  // no system default on this scheduler
+
+    EXPECT_EQ(home.S().RunReportJob(kReport + "^HV_PRINTER~7", "r.tvq"), TJobExit::Completed);
+    EXPECT_TRUE(home.Log.Has("Printer 7 does not exist, using default (printer 1)."));
+    EXPECT_EQ(home.Record.PrinterNumber, "1");
+    EXPECT_EQ(home.Printing.CurrentPrinter, "Laser-A");
+
+    home.Job.DefaultPrinterNumber = "";
+    home.Record.ResetFields();  // as the tick does before every request
+    home.Drop("lost.tvq", kReport);
+    home.S().SpoolBusy = true;
+    EXPECT_EQ(home.S().RunReportJob(kReport + "^HV_PRINTER~7", "lost.tvq"), TJobExit::NoPrinter);
+    EXPECT_EQ(home.Log.Lines.back(), "No default printer!");
+    EXPECT_FALSE(home.S().SpoolBusy);
+    EXPECT_TRUE(FileExists(home.Dir / "spool/unprintable/lost.tvq"));
+
+    // A saved document needs no printer.
+    home.Record.ResetFields();
+    EXPECT_EQ(home.S().RunReportJob(kReport + "^HV_PRINTER~7^HV_PDFDOC~x.pdf", "pdf.tvq"), TJobExit::Completed);
+
+    // A scheduler that does not answer holds requests back instead of
+    // rejecting them.
+    ::setenv("CUPS_SERVER", "127.0.0.1:1", 1);
+    home.Record.ResetFields();
+    home.Drop("wait.tvq", kReport);
+    EXPECT_EQ(home.S().RunReportJob(kReport + "^HV_PRINTER~7", "wait.tvq"), TJobExit::SchedulerDown);
+    EXPECT_TRUE(home.InSpool("wait.tvq"));
+    EXPECT_EQ(home.Log.Lines.back(), "The print system does not answer; spooler file wait.tvq waits in the spool folder.");
+    ::setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(home.Cups().Port())).c_str(), 1);
+}
+
+TEST(ReportJobSequence, AComposedReportIsPrintedPageByPage)
+{
+    TSpoolHome home;
+    ASSERT_TRUE(home.Cups().AddQueue("Laser-A"));
+    ASSERT_TRUE(home.Cups().SetDefault("Laser-A"));
+    home.Settings["PRINTER1"] = "Laser-A";
+    home.Drop("123.tvq", kReport + "^HV_ORIENTATION~landscape");
+    home.TickAndPrint();
+    EXPECT_FALSE(home.InSpool("123.tvq"));
+    const auto jobs = home.Cups().Jobs("Laser-A", 1);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].Title, "R1 P1 Page 1");
+    EXPECT_EQ(TextOfPdf(jobs[0].Data), "Lab SMITH\nTemplate for SMITH\n\f");
+    EXPECT_EQ(PdfInfoField(jobs[0].Data, "Page size"), "842 x 595 pts (A4)");
+    EXPECT_TRUE(home.Log.Has("Selected Landscape paper orientation"));
+
+    // A scan request prints within its tick and is gone at its end.
+    home.Drop("scan.tvq", "HV_SCANID~4711^HV_PRINTER~1");
+    home.S().SpoolTimerTimer();
+    EXPECT_FALSE(home.S().SpoolBusy);
+    EXPECT_FALSE(home.InSpool("scan.tvq"));
+    EXPECT_TRUE(home.Log.Has("Image for 4711 was requested but it was not present"));
+    EXPECT_EQ(home.Cups().Jobs("Laser-A", 2).back().Title, "4711");
+}
