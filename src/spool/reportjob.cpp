@@ -105,7 +105,11 @@ std::string OutputFileNameFor(const TReportRecord& record, std::string_view lprQ
         std::string name = record.OutputDocument;
         if (const auto comma = name.find(','); comma != std::string::npos) {
             name[comma] = '_';
-            name = LowerCase(name);
+            // Folder names differ by case here, unlike on the original
+            // platform: only the file name is put in lower case.
+            const auto folder = name.find_last_of("/\\");
+            const std::size_t start = folder == std::string::npos ? 0 : folder + 1;
+            name = name.substr(0, start) + LowerCase(std::string_view(name).substr(start));
         }
         // Path separators survive; what cannot stand in a file name stays escaped.
         return ReplaceAll(ReplaceAll(EscapeFileName(name), "%5C", "\\"), "%2F", "/");

@@ -14,6 +14,7 @@ int LpdCommand(const TArgs& args);
 int FtpCommand(const TArgs& args);
 int OverlayCommand(const TArgs& args);
 int MacrosCommand(const TArgs& args);
+int PclViewCommand(const TArgs& args);
 
 // The server home: --home DIR, else PRINTORB_HOME, else the tool's own folder.
 std::string ToolHome(const TArgs& args);

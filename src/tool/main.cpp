@@ -20,7 +20,8 @@ const char* kUsage =
     "  lpd HOST[:PORT] FILE [--queue Q]                send a printer file by LPD as the LPR queue does\n"
     "  ftp HOST FILE [--raw-port N] [--ftp-port N]     the failover route: raw to 9100, then FTP\n"
     "  overlay FILE OUT (--macro N | --merge OVERLAY)  apply a printer overlay to a printer file\n"
-    "  macros PRINTER [--home D]      the overlay list or HP mark of a printer in printerdriverdata.reg\n";
+    "  macros PRINTER [--home D]      the overlay list or HP mark of a printer in printerdriverdata.reg\n"
+    "  pclview FILE OUT.png           the raster pages of a PCL page file as PNG images\n";
 
 }  // namespace
 
@@ -78,6 +79,7 @@ int main(int argc, char* argv[])
         {"ftp", FtpCommand},
         {"overlay", OverlayCommand},
         {"macros", MacrosCommand},
+        {"pclview", PclViewCommand},
     };
     if (argc < 2 || commands.find(argv[1]) == commands.end()) {
         std::fputs(kUsage, stderr);

@@ -144,6 +144,8 @@ TEST(ReportJob, OutputNames)
     } cases[] = {
         {"^HV_PDFDOC~Smith, J.pdf", "pdf_smith_ j.pdf"},
         {"^HV_PDFDOC~C:\\out\\A.pdf", "pdf_C%3A\\out\\A.pdf"},
+        {"^HV_PDFDOC~/srv/Reports/Smith, J.pdf", "pdf_/srv/Reports/smith_ j.pdf"},  // folders keep their case
+        {"^HV_PDFDOC~Reports/Smith, J/A.pdf", "pdf_Reports/Smith_ J/a.pdf"},
         {"^HV_SAVEDOC~msword_/srv/out/R1.doc", "msword_/srv/out/R1.doc"},
         {"^HV_PMASK~OV", "LPR/OV_3_123.tvq.prn"},
         {"^HV_PMASK~OV^HV_PRINTER~ 4 ", "LPR/OV_4_123.tvq.prn"},
