@@ -115,6 +115,22 @@ TEST(JobsEndToEnd, HpOverlayPagesAndPrinterFilesReachThePrinterByLpd)
     EXPECT_NE(jobs[0].Data.find("\x1b&f12Y\x1b&f3X\x1b*p6815Y"), std::string::npos);
     const auto pages = DecodePclRaster(jobs[0].Data);
     ASSERT_EQ(pages.size(), 1u);
+
+    // An overlay printer file and no PMASK: the page is merged with the
+    // overlay by the LPR queue.
+    ForceDir(home.Dir / "overlays");
+    WriteFile(home.Dir / "overlays/FORM1.prn", "\x1b" "E\x1b&l26A<overlay head>\x1b*p0x0Y<overlay body>\x0c\x1b" "E");
+    server->OverlayDir = home.Dir / "overlays/";
+    home.Drop("88.tvq", kRequest + "^HV_PRINTER~1^HV_PRNFILENAME~FORM1");
+    TJobsHome::RunTicks(*server, 2);
+    const auto merged = cups.Jobs("HP-Laser", 2);
+    ASSERT_EQ(merged.size(), 2u);
+    EXPECT_EQ(merged[1].Title, "FORM1.prn_1_88.tvq-1.prn");
+    const std::string& data = merged[1].Data;
+    EXPECT_EQ(data.rfind("\x1b" "E\x1b&l26A<overlay head>\x1b*p0x0Y\x1b*p6815Y", 0), 0u);
+    EXPECT_NE(data.find("\x1b*p0x0Y<overlay body>\x0c\x1b" "E"), std::string::npos);
+    const auto mergedPages = DecodePclRaster(data);
+    ASSERT_EQ(mergedPages.size(), 1u);
     EXPECT_TRUE(QDir(QString::fromStdString(home.Dir / "lpdspooler")).entryList(QDir::Files).isEmpty());
 }
 

@@ -98,6 +98,7 @@ TEST(PclRaster, PageLayoutForBothOverlayRoutes)
     // The merge route takes everything from the cursor home to the page end.
     const std::string body = PageBody(pcl);
     EXPECT_EQ(body, pcl.substr(home, pcl.size() - kPageEnd.size() - home));
+    EXPECT_NE(body.find("\x1b*t300R"), std::string::npos) << "the raster's resolution travels with the body";
     const std::string merged = "\x1b" "E\x1b&l2A\x1b&l1O" + body + std::string(kPageEnd);
     ASSERT_EQ(DecodePclRaster(merged).size(), 1u);
     ExpectSamePixels(DecodePclRaster(merged)[0], page);

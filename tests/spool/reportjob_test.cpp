@@ -149,6 +149,10 @@ TEST(ReportJob, OutputNames)
         {"^HV_SAVEDOC~msword_/srv/out/R1.doc", "msword_/srv/out/R1.doc"},
         {"^HV_PMASK~OV", "LPR/OV_3_123.tvq.prn"},
         {"^HV_PMASK~OV^HV_PRINTER~ 4 ", "LPR/OV_4_123.tvq.prn"},
+        // An overlay without PMASK still gets a name its page files can be delivered under.
+        {"^HV_PRNFILENAME~FORM1", "LPR/_3_123.tvq.prn"},
+        {"^HV_PMASK2~8", "LPR/_3_123.tvq.prn"},
+        {"^HV_PRNOTHERFILENAME~FORM2.prn", "LPR/_3_123.tvq.prn"},
         {"", ""},
     };
     for (const auto& c : cases) {

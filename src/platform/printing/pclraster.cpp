@@ -104,11 +104,13 @@ std::string PclPage(const QImage& page, const TPclPageSetup& setup)
     if (setup.Source > 0)
         out += Command("\x1b&l", setup.Source, 'H');
     out += "\x1b&l0E";   // no top margin: row 0 is the top of the page
-    out += "\x1b*t300R";
-    out += "\x1b*r0F";   // the raster turns with the page
     out += kCursorHome;
     out += kInsertionMark;
+    // From here on the page's own body, which an overlay merge keeps: the
+    // raster set-up goes here, not with the printer set-up before it.
     out += kCursorHome;  // a macro or the mark may have moved the cursor
+    out += "\x1b*t300R";
+    out += "\x1b*r0F";   // the raster turns with the page
     out += Command("\x1b*r", page.width(), 'S');
     out += "\x1b*r1A";
 
