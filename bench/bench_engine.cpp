@@ -6,6 +6,7 @@
 #include "platform/docengine/documentengine.h"
 
 #include "libreoffice.h"
+#include "measure.h"
 
 #include <benchmark/benchmark.h>
 
@@ -76,16 +77,6 @@ void Compose(DocumentEngine& e, const QString& pdf)
     }
     if (!pdf.isEmpty())
         e.SaveDocument(pdf, -1, DocumentEngine::PdfFormat, false);
-}
-
-long RssKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
 }
 
 void BM_ComposeReportToPdf(benchmark::State& state)

@@ -7,6 +7,8 @@
 // server's memory after 10 jobs and after 1,000.
 #include "app/printserver.h"
 
+#include "measure.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,22 +28,6 @@
 namespace {
 
 const QString kTop = QStringLiteral(PRINTORB_SOURCE_DIR);
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-long RssKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
 
 std::string ReadAll(const QString& path)
 {

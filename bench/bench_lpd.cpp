@@ -5,6 +5,8 @@
 // 1000 bytes; the table shows that part and our overhead beyond it.
 #include "delivery/lpdclient.h"
 
+#include "measure.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -23,12 +25,6 @@
 namespace {
 
 const QString kPeers = QStringLiteral(PRINTORB_SOURCE_DIR "/tests/peers/");
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 QString FirstLine(QProcess& process)
 {

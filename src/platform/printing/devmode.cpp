@@ -32,7 +32,7 @@ int PaperCodeOfMedia(std::string_view pwgName)
 
 TDevMode::TDevMode() : FBytes(kPublicSize + kPrivateSize, 0)
 {
-    SetShort(32, 0x0401);  // spec version
+    SetShort(32, 0x0401);  // the layout's version
     SetShort(36, static_cast<int>(kPublicSize));
     SetShort(38, static_cast<int>(kPrivateSize));
 }
