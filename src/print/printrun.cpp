@@ -103,6 +103,7 @@ bool PrintPages(TPrintRunContext& c, const std::string& outputFileName)
     };
     const std::string documentName = r.GetReqCode() + " " + r.GetProcCode() + " Page ";
     int page = 0;
+    int pageFiles = 0;
     try {
         std::string result;
         if (fax) {
@@ -134,6 +135,7 @@ bool PrintPages(TPrintRunContext& c, const std::string& outputFileName)
                                  IsPageFileOverlay(first) ? PageFileName(c.LprQueueDir, outputFileName, first, page)
                                                           : std::string()};
             TPrinterDC& dc = Context(c.Device);
+            pageFiles += info.Output.empty() ? 0 : 1;
             if (!fax)
                 Check(dc.StartDoc(info), dc);
             PrintOnePage(c, dc, page);
@@ -153,6 +155,14 @@ bool PrintPages(TPrintRunContext& c, const std::string& outputFileName)
         c.Log.loginfo(what + r.GetReqCode() + " " + r.GetProcCode() + " was not printed: " + failure.what());
         return false;
     }
+    // Where the pages went, for the operator.
+    std::string done = "Printed " + r.GetReqCode() + " " + r.GetProcCode() + ":";
+    if (pages > pageFiles)
+        done += " " + std::to_string(pages - pageFiles) + " page(s) on " + c.Device.Printing.CurrentPrinter;
+    if (pageFiles > 0)
+        done += std::string(pages > pageFiles ? "," : "") + " " + std::to_string(pageFiles) +
+                " page file(s) for the LPR queue";
+    c.Log.loginfo(done);
     return true;
 }
 
