@@ -39,8 +39,6 @@ public:
 
     // The queue's own name (names are matched without regard to case).
     const std::string& DeviceName() const { return FName; }
-    // The size of the printer's device mode in bytes.
-    std::size_t DocumentPropertiesSize() const { return TDevMode().Size(); }
     // The device mode filled with the printer's current settings.
     bool DocumentProperties(TDevMode& mode) const;
     // Corrects what the printer cannot do: an unknown paper, orientation or tray.
