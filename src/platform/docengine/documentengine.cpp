@@ -72,8 +72,13 @@ int TPositionedImage::HeightTwips() const
 }
 
 DocumentEngine::DocumentEngine()
-    : FHeader(std::make_unique<TEnginePart>()), FFooter(std::make_unique<TEnginePart>()),
-      FMain(std::make_unique<TEnginePart>())
+    : FHeader(std::make_unique<TEnginePart>()),
+      FFooter(std::make_unique<TEnginePart>()),
+      FMain(std::make_unique<TEnginePart>()),
+      FHeaderFirst(std::make_unique<TEnginePart>()),
+      FFooterFirst(std::make_unique<TEnginePart>()),
+      FHeaderLeft(std::make_unique<TEnginePart>()),
+      FFooterLeft(std::make_unique<TEnginePart>())
 {
 }
 
@@ -81,29 +86,61 @@ DocumentEngine::~DocumentEngine() = default;
 
 TEnginePart& DocumentEngine::Active() const
 {
-    switch (FActive) {
-    case HeaderPart: return *FHeader;
-    case FooterPart: return *FFooter;
-    default: return *FMain;
-    }
+    return const_cast<TEnginePart&>(PartData(FActive));
 }
 
 QTextDocument* DocumentEngine::PartDocument(int part) const
 {
-    switch (part) {
-    case HeaderPart: return FHeader->Doc.get();
-    case FooterPart: return FFooter->Doc.get();
-    default: return FMain->Doc.get();
-    }
+    return PartData(part).Doc.get();
 }
 
 const TEnginePart& DocumentEngine::PartData(int part) const
 {
     switch (part) {
     case HeaderPart: return *FHeader;
+    case HeaderFirstPart: return *FHeaderFirst;
+    case HeaderLeftPart: return *FHeaderLeft;
     case FooterPart: return *FFooter;
+    case FooterFirstPart: return *FFooterFirst;
+    case FooterLeftPart: return *FFooterLeft;
     default: return *FMain;
     }
+}
+
+std::vector<int> DocumentEngine::HeaderParts() const
+{
+    std::vector<int> parts {HeaderPart};
+    if (FSetup.TitlePage)
+        parts.push_back(HeaderFirstPart);
+    if (FSetup.FacingPages)
+        parts.push_back(HeaderLeftPart);
+    return parts;
+}
+
+std::vector<int> DocumentEngine::FooterParts() const
+{
+    std::vector<int> parts {FooterPart};
+    if (FSetup.TitlePage)
+        parts.push_back(FooterFirstPart);
+    if (FSetup.FacingPages)
+        parts.push_back(FooterLeftPart);
+    return parts;
+}
+
+int DocumentEngine::FootnoteCount() const
+{
+    return static_cast<int>(FFootnotes.size());
+}
+
+int DocumentEngine::FootnoteAnchor(int index) const
+{
+    return index >= 0 && index < FootnoteCount() ? FFootnotes[static_cast<std::size_t>(index)].Anchor.position() : -1;
+}
+
+QTextDocument* DocumentEngine::FootnoteDocument(int index) const
+{
+    return index >= 0 && index < FootnoteCount() ? FFootnotes[static_cast<std::size_t>(index)].Body->Doc.get()
+                                                 : nullptr;
 }
 
 void DocumentEngine::Fail(int number, const QString& message)
@@ -126,9 +163,13 @@ void DocumentEngine::Changed()
 
 void DocumentEngine::ClearDocument()
 {
-    FHeader->Clear();
-    FFooter->Clear();
-    FMain->Clear();
+    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get(), FHeaderFirst.get(), FFooterFirst.get(),
+                              FHeaderLeft.get(), FFooterLeft.get()})
+        part->Clear();
+    FSetup.TitlePage = false;
+    FSetup.FacingPages = false;
+    FFootnotes.clear();
+    FShapes.clear();
     FImages.clear();
     FFieldCurrent = 0;
     FActive = MainPart;
@@ -168,11 +209,25 @@ void DocumentEngine::AdoptLoaded(TLoadedDocument& loaded)
     *FHeader = std::move(loaded.Header);
     *FFooter = std::move(loaded.Footer);
     *FMain = std::move(loaded.Main);
-    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get()}) {
+    *FHeaderFirst = std::move(loaded.HeaderFirst);
+    *FFooterFirst = std::move(loaded.FooterFirst);
+    *FHeaderLeft = std::move(loaded.HeaderLeft);
+    *FFooterLeft = std::move(loaded.FooterLeft);
+    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get(), FHeaderFirst.get(), FFooterFirst.get(),
+                              FHeaderLeft.get(), FFooterLeft.get()}) {
         part->Selection = QTextCursor(part->Doc.get());
         for (const auto& [id, field] : part->Fields)
             FNextFieldId = std::max(FNextFieldId, id + 1);
     }
+    FFootnotes.clear();
+    for (auto& [position, body] : loaded.Footnotes) {
+        TFootnote note;
+        note.Anchor = QTextCursor(FMain->Doc.get());
+        note.Anchor.setPosition(std::clamp(position, 0, FMain->Length()));
+        note.Body = std::move(body);
+        FFootnotes.push_back(std::move(note));
+    }
+    FShapes = std::move(loaded.Shapes);
     FImages = std::move(loaded.Images);
     for (TPositionedImage& image : loaded.OwnImages)
         FImages.push_back(std::move(image));
@@ -237,7 +292,14 @@ int DocumentEngine::SaveDocument(const QString& file, int, int format, bool)
 
 void DocumentEngine::ActivatePart(int part)
 {
-    FActive = (part == HeaderPart || part == FooterPart) ? part : MainPart;
+    switch (part) {
+    case HeaderPart: case HeaderFirstPart: case HeaderLeftPart:
+    case FooterPart: case FooterFirstPart: case FooterLeftPart:
+        FActive = part;
+        break;
+    default:
+        FActive = MainPart;
+    }
 }
 
 void DocumentEngine::SelectPart(int part)
@@ -461,7 +523,8 @@ void DocumentEngine::SetAlignment(int alignment)
 
 TEnginePart* DocumentEngine::PartOf(int id) const
 {
-    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get()})
+    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get(), FHeaderFirst.get(), FFooterFirst.get(),
+                              FHeaderLeft.get(), FFooterLeft.get()})
         if (part->Fields.count(id))
             return part;
     return nullptr;
@@ -569,7 +632,7 @@ int DocumentEngine::FieldStart() const
 std::vector<int> DocumentEngine::FieldIds(int part) const
 {
     std::vector<int> ids;
-    const TEnginePart& p = part == HeaderPart ? *FHeader : part == FooterPart ? *FFooter : *FMain;
+    const TEnginePart& p = PartData(part);
     for (const auto& [id, field] : p.Fields)
         ids.push_back(id);
     return ids;
@@ -578,7 +641,7 @@ std::vector<int> DocumentEngine::FieldIds(int part) const
 const std::map<int, std::pair<int, int>> DocumentEngine::FieldRanges(int part) const
 {
     std::map<int, std::pair<int, int>> ranges;
-    const TEnginePart& p = part == HeaderPart ? *FHeader : part == FooterPart ? *FFooter : *FMain;
+    const TEnginePart& p = PartData(part);
     for (const auto& [id, field] : p.Fields)
         ranges[id] = p.FieldRange(field);
     return ranges;

@@ -12,6 +12,7 @@
 #include <QTextCursor>
 
 #include <functional>
+#include <memory>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -54,12 +55,34 @@ struct TPositionedImage {
     int WidthOverride = 0;   // twips, when the file gave the size
     int HeightOverride = 0;
     bool EveryPage = false;  // from a header or footer: drawn on every page
+    bool BehindText = false;
+    // Anchored to a paragraph of the main text: PosY counts from that
+    // paragraph's top, and the image is on the paragraph's page. -1: page 1.
+    int AnchorPosition = -1;
     int WidthTwips() const;
     int HeightTwips() const;
 };
 
+// A shape drawn at a page position: a text box or frame with its text, a
+// rectangle, an ellipse or a line, with a fill and an outline.
+struct TPositionedShape {
+    enum Kind { TextBox, Rectangle, Ellipse, Line };
+    Kind Shape = TextBox;
+    QRectF Box;               // twips from the page's top-left (from the anchor paragraph's top when anchored)
+    QColor Fill;              // invalid: not filled
+    QColor Outline;           // invalid: no outline
+    double OutlineWidth = 15;  // twips
+    bool FlipLine = false;    // a line from bottom-left to top-right
+    bool EveryPage = false;
+    bool BehindText = false;
+    int AnchorPosition = -1;  // as for images
+    std::shared_ptr<QTextDocument> Text;  // a text box's or frame's text, laid out in twips
+};
+
 // Page size and margins in twips; header and footer distances from the page
-// edge, or -1 to place them at the margins.
+// edge, or -1 to place them at the margins. A first-page header and footer
+// (TitlePage) and left-page ones (FacingPages) take the place of the others
+// on their pages.
 struct TPageSetup {
     int PageWidth = 11906;
     int PageHeight = 16838;
@@ -69,6 +92,8 @@ struct TPageSetup {
     int MarginB = 1134;
     int HeaderY = -1;
     int FooterY = -1;
+    bool TitlePage = false;
+    bool FacingPages = false;
 };
 
 // Where the parts sit on every page, in twips.
@@ -87,7 +112,16 @@ struct TLoadedDocument;
 
 class DocumentEngine {
 public:
-    enum Part { HeaderPart = 1, FooterPart = 4, MainPart = 16 };
+    // Header and footer variants: the first page's and the left (even) pages'.
+    enum Part {
+        HeaderPart = 1,
+        HeaderFirstPart = 2,
+        FooterPart = 4,
+        FooterFirstPart = 8,
+        MainPart = 16,
+        HeaderLeftPart = 32,
+        FooterLeftPart = 64
+    };
     enum Format { OwnFormat = 3, WordFormat = 9, PdfFormat = 12 };
 
     DocumentEngine();
@@ -104,6 +138,13 @@ public:
     // Non-zero when saved; the file appears whole or not at all.
     int SaveDocument(const QString& file, int position, int format, bool selectionOnly);
     QString LastError() const { return FLastError; }
+
+    // The header or footer parts some page shows: the plain one, then the
+    // first page's and the left pages' when the document has them.
+    std::vector<int> HeaderParts() const;
+    std::vector<int> FooterParts() const;
+    bool TitlePage() const { return FSetup.TitlePage; }
+    bool FacingPages() const { return FSetup.FacingPages; }
 
     // Text of the active part.
     void ActivatePart(int part);
@@ -153,6 +194,11 @@ public:
     bool InsertImage(int variant, const QString& file, int x, int y, int scaleX, int scaleY, int r1, int r2,
                      int layoutCodeA, int layoutCodeB, int d1, int d2, int d3, int d4, int r3);
     const std::vector<TPositionedImage>& Images() const { return FImages; }
+    const std::vector<TPositionedShape>& Shapes() const { return FShapes; }
+    // Footnotes: the main-text position of each reference mark and its text.
+    int FootnoteCount() const;
+    int FootnoteAnchor(int index) const;
+    QTextDocument* FootnoteDocument(int index) const;
 
     // Pages.
     int CurrentPages();
@@ -169,7 +215,9 @@ public:
     int PageMarginB() const { return FSetup.MarginB; }
     void SetPageMarginB(int twips);
     const TPageSetup& PageSetup() const { return FSetup; }
+    // Where the parts sit on page 1, and on page n.
     const TPageGeometry& Geometry();
+    TPageGeometry PageGeometry(int page);
 
     // Drawing: page n (from 1) on the painter in PrintDevice, or any painter.
     QPainter* PrintDevice() const { return FPrintDevice; }
@@ -213,10 +261,30 @@ private:
     void InsertLoadedIntoSelection(TLoadedDocument& loaded);
     void ApplyCharFormat(const QTextCharFormat& format);
     void UpdateLayout();
+    void Paginate();
+    int HeaderOf(int page) const;
+    int FooterOf(int page) const;
 
     std::unique_ptr<TEnginePart> FHeader;
     std::unique_ptr<TEnginePart> FFooter;
     std::unique_ptr<TEnginePart> FMain;
+    std::unique_ptr<TEnginePart> FHeaderFirst;
+    std::unique_ptr<TEnginePart> FFooterFirst;
+    std::unique_ptr<TEnginePart> FHeaderLeft;
+    std::unique_ptr<TEnginePart> FFooterLeft;
+    struct TFootnote;
+    std::vector<TFootnote> FFootnotes;
+    std::vector<TPositionedShape> FShapes;
+    // The main text is laid out in one column; these are the pages cut from it.
+    struct TPageBand {
+        double Top = 0;       // layout range of the main text on the page
+        double Bottom = 0;
+        double RepeatTop = 0;  // header rows of a table cut by the page top, drawn first
+        double RepeatBottom = 0;
+        std::vector<int> Footnotes;
+        double FootnoteHeight = 0;
+    };
+    std::vector<TPageBand> FPages;
     int FActive = MainPart;
     int FFieldCurrent = 0;
     int FNextFieldId = 1;

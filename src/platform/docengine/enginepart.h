@@ -72,17 +72,34 @@ private:
 // paragraph's space before and keeps the file's values for writing back.
 enum : int { kSpaceBeforeTwips = QTextFormat::UserProperty + 10, kSpaceAfterTwips = QTextFormat::UserProperty + 11 };
 
+// A paragraph that starts a new page. Kept out of Qt's own page-break policy:
+// the engine cuts pages itself, and Qt's pagination of thousands of breaks
+// in one column is slow.
+enum : int { kPageBreakBeforeProperty = QTextFormat::UserProperty + 13 };
+
 // Text that stands for the page number (1) or the page count (2): a PAGE or
 // NUMPAGES field of a letterhead, drawn with the values of each page.
 enum : int { kPageFieldProperty = QTextFormat::UserProperty + 12 };
 enum : int { kPageNumberField = 1, kPageCountField = 2 };
+
+// A footnote: where its reference mark stands in the main text, and its text.
+struct DocumentEngine::TFootnote {
+    QTextCursor Anchor;
+    std::unique_ptr<TEnginePart> Body;
+};
 
 // What the RTF reader produced from a file.
 struct TLoadedDocument {
     TEnginePart Header;
     TEnginePart Footer;
     TEnginePart Main;
+    TEnginePart HeaderFirst;
+    TEnginePart FooterFirst;
+    TEnginePart HeaderLeft;
+    TEnginePart FooterLeft;
+    std::vector<std::pair<int, std::unique_ptr<TEnginePart>>> Footnotes;  // main-text position, text
     std::vector<TPositionedImage> Images;
     std::vector<TPositionedImage> OwnImages;  // described in the engine's own attributes
+    std::vector<TPositionedShape> Shapes;
     TPageSetup Setup;
 };

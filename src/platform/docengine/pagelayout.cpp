@@ -1,5 +1,9 @@
-// Pages: the main text flows between header and footer on pages of the set
-// size; page n is drawn on any painter, scaled from twips to its device.
+// Pages: the main text is laid out in one long column, then cut into pages
+// at line and table-row boundaries, so that each page can have its own
+// header and footer (first page, left pages), a page break is obeyed,
+// footnotes take their room at the foot of their page and a table's header
+// rows repeat on every page it runs onto. Page n is drawn on any painter,
+// scaled from twips to its device.
 #include "platform/docengine/documentengine.h"
 #include "platform/docengine/enginepart.h"
 
@@ -7,17 +11,24 @@
 #include <QPaintDevice>
 #include <QPainter>
 #include <QTextBlock>
-#include <QTextLayout>
 #include <QTextFragment>
-
-#include <memory>
-#include <vector>
+#include <QTextFrame>
+#include <QTextLayout>
+#include <QTextTable>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
+#include <vector>
 
 namespace {
 
 constexpr double kMinBodyHeight = 720;  // half an inch, whatever header and footer take
+constexpr double kFootnoteGap = 120;    // above the separator line of the footnotes
+// The column the main text is laid out in: far longer than any report.
+// Qt's layout without any page height is pathologically slow on some
+// inputs (a fuzzed file took minutes), so it gets this one.
+constexpr double kColumnHeight = 1e7;
 
 // A copy of a header or footer with its page-number and page-count fields
 // showing this page's values; null when it has none.
@@ -32,7 +43,7 @@ std::unique_ptr<QTextDocument> WithPageValues(const TEnginePart& part, double wi
     std::unique_ptr<QTextDocument> copy(part.Doc->clone());
     copy->setDocumentMargin(0);
     copy->documentLayout()->setPaintDevice(TEnginePart::LayoutDevice());
-    copy->setTextWidth(width);
+    copy->setPageSize(QSizeF(width, kColumnHeight));
     // Fields from the end backwards, so positions stay valid.
     std::vector<std::pair<QTextFragment, int>> fields;
     for (QTextBlock block = copy->begin(); block.isValid(); block = block.next())
@@ -48,12 +59,206 @@ std::unique_ptr<QTextDocument> WithPageValues(const TEnginePart& part, double wi
     return copy;
 }
 
-double PartHeight(const TEnginePart& part)
+double PartHeight(const TEnginePart* part)
 {
-    return part.IsEmpty() ? 0.0 : part.Doc->documentLayout()->documentSize().height();
+    return !part || part->IsEmpty() ? 0.0 : part->Doc->documentLayout()->documentSize().height();
+}
+
+// A piece of the main text that is never cut: a line, or a table row.
+struct TUnit {
+    double Top = 0;     // where a page that starts with it starts
+    double Bottom = 0;  // where its ink ends
+    bool BreakBefore = false;
+    bool MayBreakBefore = true;  // false inside rows a merged cell spans
+    const QTextTable* Table = nullptr;
+    int Row = -1;
+    std::vector<int> Footnotes;
+};
+
+struct TCollector {
+    QAbstractTextDocumentLayout* Layout;
+    std::vector<TUnit> Units;
+    bool BreakNext = false;
+
+    void Block(const QTextBlock& block)
+    {
+        const QRectF box = Layout->blockBoundingRect(block);
+        const QTextLayout* lines = block.layout();
+        const QTextBlockFormat format = block.blockFormat();
+        bool first = true;
+        for (int i = 0; i < std::max(1, lines->lineCount()); ++i) {
+            TUnit unit;
+            if (i < lines->lineCount()) {
+                const QTextLine line = lines->lineAt(i);
+                unit.Top = first ? box.top() : lines->position().y() + line.y();
+                unit.Bottom = lines->position().y() + line.y() + line.height();
+            } else {
+                unit.Top = box.top();
+                unit.Bottom = box.bottom();
+            }
+            if (first) {
+                unit.BreakBefore = BreakNext || format.boolProperty(kPageBreakBeforeProperty);
+                BreakNext = false;
+            }
+            first = false;
+            Units.push_back(unit);
+        }
+    }
+
+    // The rectangle a cell's blocks take, nested tables included.
+    QRectF CellBox(const QTextTableCell& cell) const
+    {
+        QRectF box;
+        const int last = cell.lastPosition();
+        for (QTextBlock block = cell.firstCursorPosition().block(); block.isValid() && block.position() <= last;
+             block = block.next())
+            box = box.isNull() ? Layout->blockBoundingRect(block) : box.united(Layout->blockBoundingRect(block));
+        return box;
+    }
+
+    void Table(const QTextTable* table)
+    {
+        const QTextTableFormat format = table->format();
+        const double border = format.border() * 15;
+        const QRectF frame = Layout->frameBoundingRect(const_cast<QTextTable*>(table));
+        double previousBottom = frame.top();
+        for (int row = 0; row < table->rows(); ++row) {
+            double top = 1e18, bottom = previousBottom;
+            bool spannedFromAbove = false;
+            for (int column = 0; column < table->columns(); ++column) {
+                const QTextTableCell cell = table->cellAt(row, column);
+                if (!cell.isValid() || cell.column() != column)
+                    continue;
+                if (cell.row() != row) {
+                    spannedFromAbove = true;
+                    continue;
+                }
+                const QRectF box = CellBox(cell);
+                const QTextTableCellFormat cf = cell.format().toTableCellFormat();
+                top = std::min(top, box.top() - cf.topPadding() * 15 - border);
+                if (cell.rowSpan() == 1)
+                    bottom = std::max(bottom, box.bottom() + cf.bottomPadding() * 15 + border);
+            }
+            if (top > 1e17)
+                top = previousBottom;
+            TUnit unit;
+            unit.Top = std::max(previousBottom, std::min(top, previousBottom + border));
+            unit.Bottom = std::max(bottom, unit.Top);
+            unit.Table = table;
+            unit.Row = row;
+            unit.MayBreakBefore = !spannedFromAbove;
+            if (row == 0) {
+                unit.Top = frame.top();
+                unit.BreakBefore = BreakNext;
+                BreakNext = false;
+            }
+            if (row == table->rows() - 1)
+                unit.Bottom = std::max(unit.Bottom, frame.bottom());
+            previousBottom = unit.Bottom;
+            Units.push_back(unit);
+        }
+    }
+
+    void Frame(QTextFrame* frame)
+    {
+        for (auto it = frame->begin(); !it.atEnd(); ++it) {
+            if (QTextFrame* child = it.currentFrame()) {
+                if (const auto* table = qobject_cast<QTextTable*>(child)) {
+                    Table(table);
+                } else {
+                    const QRectF box = Layout->frameBoundingRect(child);
+                    Units.push_back({box.top(), box.bottom(), BreakNext, true, nullptr, -1, {}});
+                    BreakNext = false;
+                }
+            } else if (it.currentBlock().isValid()) {
+                Block(it.currentBlock());
+            }
+        }
+    }
+};
+
+// The unit a main-text position falls in.
+std::size_t UnitOf(const std::vector<TUnit>& units, QAbstractTextDocumentLayout* layout, const QTextDocument& doc,
+                   int position)
+{
+    const QTextBlock block = doc.findBlock(position);
+    if (!block.isValid())
+        return units.empty() ? 0 : units.size() - 1;
+    const QRectF box = layout->blockBoundingRect(block);
+    double y = box.top();
+    if (const QTextLayout* lines = block.layout())
+        if (const QTextLine line = lines->lineForTextPosition(position - block.position()); line.isValid())
+            y = lines->position().y() + line.y() + line.height() / 2;
+    const auto it = std::upper_bound(units.begin(), units.end(), y, [](double v, const TUnit& u) { return v < u.Top; });
+    return it == units.begin() ? 0 : static_cast<std::size_t>(it - units.begin() - 1);
+}
+
+void DrawShape(QPainter& painter, const TPositionedShape& shape, const QRectF& box)
+{
+    painter.save();
+    painter.setPen(shape.Outline.isValid() ? QPen(shape.Outline, std::max(1.0, shape.OutlineWidth)) : QPen(Qt::NoPen));
+    painter.setBrush(shape.Fill.isValid() ? QBrush(shape.Fill) : QBrush(Qt::NoBrush));
+    switch (shape.Shape) {
+    case TPositionedShape::Rectangle:
+    case TPositionedShape::TextBox:
+        if (shape.Fill.isValid() || shape.Outline.isValid())
+            painter.drawRect(box);
+        break;
+    case TPositionedShape::Ellipse:
+        painter.drawEllipse(box);
+        break;
+    case TPositionedShape::Line:
+        if (shape.FlipLine)
+            painter.drawLine(box.bottomLeft(), box.topRight());
+        else
+            painter.drawLine(box.topLeft(), box.bottomRight());
+        break;
+    }
+    if (shape.Text) {
+        painter.translate(box.topLeft());
+        shape.Text->drawContents(&painter, QRectF(0, 0, box.width(), box.height()));
+    }
+    painter.restore();
 }
 
 }  // namespace
+
+int DocumentEngine::HeaderOf(int page) const
+{
+    if (page == 1 && FSetup.TitlePage)
+        return HeaderFirstPart;
+    if (page % 2 == 0 && FSetup.FacingPages)
+        return HeaderLeftPart;
+    return HeaderPart;
+}
+
+int DocumentEngine::FooterOf(int page) const
+{
+    if (page == 1 && FSetup.TitlePage)
+        return FooterFirstPart;
+    if (page % 2 == 0 && FSetup.FacingPages)
+        return FooterLeftPart;
+    return FooterPart;
+}
+
+TPageGeometry DocumentEngine::PageGeometry(int page)
+{
+    UpdateLayout();
+    const TPageSetup& s = FSetup;
+    TPageGeometry g;
+    g.Width = std::max(720, s.PageWidth - s.MarginL - s.MarginR);
+    g.HeaderHeight = PartHeight(&PartData(HeaderOf(page)));
+    g.FooterHeight = PartHeight(&PartData(FooterOf(page)));
+    // A header distance from the file puts the header there and the body at
+    // the margin below it; otherwise the header sits at the top margin.
+    g.HeaderTop = s.HeaderY >= 0 ? s.HeaderY : s.MarginT;
+    g.BodyTop = s.HeaderY >= 0 ? std::max<double>(s.MarginT, g.HeaderTop + g.HeaderHeight) : s.MarginT + g.HeaderHeight;
+    const double footerBottom = s.FooterY >= 0 ? s.PageHeight - s.FooterY : s.PageHeight - s.MarginB;
+    g.FooterTop = footerBottom - g.FooterHeight;
+    const double bodyBottom = s.FooterY >= 0 ? std::min<double>(s.PageHeight - s.MarginB, g.FooterTop) : g.FooterTop;
+    g.BodyHeight = std::max(kMinBodyHeight, bodyBottom - g.BodyTop);
+    return g;
+}
 
 const TPageGeometry& DocumentEngine::Geometry()
 {
@@ -65,82 +270,163 @@ void DocumentEngine::UpdateLayout()
 {
     if (!FLayoutDirty)
         return;
-    TPageGeometry& g = FGeometry;
-    const TPageSetup& s = FSetup;
-    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get()})
-        part->EnsureLayout();
-    g.Width = std::max(720, s.PageWidth - s.MarginL - s.MarginR);
-    FHeader->Doc->setTextWidth(g.Width);
-    FFooter->Doc->setTextWidth(g.Width);
-    g.HeaderHeight = PartHeight(*FHeader);
-    g.FooterHeight = PartHeight(*FFooter);
-
-    // A header distance from the file puts the header there and the body at
-    // the margin below it; otherwise the header sits at the top margin.
-    g.HeaderTop = s.HeaderY >= 0 ? s.HeaderY : s.MarginT;
-    g.BodyTop = s.HeaderY >= 0 ? std::max<double>(s.MarginT, g.HeaderTop + g.HeaderHeight) : s.MarginT + g.HeaderHeight;
-    const double footerBottom = s.FooterY >= 0 ? s.PageHeight - s.FooterY : s.PageHeight - s.MarginB;
-    g.FooterTop = footerBottom - g.FooterHeight;
-    const double bodyBottom = s.FooterY >= 0 ? std::min<double>(s.PageHeight - s.MarginB, g.FooterTop) : g.FooterTop;
-    g.BodyHeight = std::max(kMinBodyHeight, bodyBottom - g.BodyTop);
-    FMain->Doc->setPageSize(QSizeF(g.Width, g.BodyHeight));
     FLayoutDirty = false;
+    const double width = std::max(720, FSetup.PageWidth - FSetup.MarginL - FSetup.MarginR);
+    for (int part : {HeaderPart, HeaderFirstPart, HeaderLeftPart, FooterPart, FooterFirstPart, FooterLeftPart,
+                     MainPart}) {
+        TEnginePart& p = const_cast<TEnginePart&>(PartData(part));
+        p.EnsureLayout();
+        p.Doc->setPageSize(QSizeF(width, kColumnHeight));  // one long column; pages are cut below
+    }
+    for (TFootnote& note : FFootnotes) {
+        note.Body->EnsureLayout();
+        note.Body->Doc->setPageSize(QSizeF(width, kColumnHeight));
+    }
+    for (TPositionedShape& shape : FShapes)
+        if (shape.Text) {
+            shape.Text->documentLayout()->setPaintDevice(TEnginePart::LayoutDevice());
+            shape.Text->setPageSize(QSizeF(std::max(1.0, shape.Box.width()), kColumnHeight));
+        }
+    Paginate();
+    FGeometry = PageGeometry(1);
+}
+
+void DocumentEngine::Paginate()
+{
+    QAbstractTextDocumentLayout* layout = FMain->Doc->documentLayout();
+    (void)layout->documentSize();  // the whole layout at once; asked block by block it is redone each time
+    TCollector collector {layout, {}};
+    collector.Frame(FMain->Doc->rootFrame());
+    std::vector<TUnit>& units = collector.Units;
+    for (std::size_t i = 0; i < FFootnotes.size(); ++i)
+        if (!units.empty())
+            units[UnitOf(units, layout, *FMain->Doc, FFootnotes[i].Anchor.position())].Footnotes.push_back(
+                static_cast<int>(i));
+
+    FPages.clear();
+    TPageBand band;
+    band.Top = units.empty() ? 0 : units.front().Top;
+    double available = PageGeometry(1).BodyHeight;
+    bool empty = true;
+    auto repeatHeight = [&] { return band.RepeatBottom - band.RepeatTop; };
+    auto noteHeight = [&](const TUnit& unit, bool first) {
+        double h = 0;
+        for (int n : unit.Footnotes)
+            h += FFootnotes[static_cast<std::size_t>(n)].Body->Doc->documentLayout()->documentSize().height();
+        return h > 0 && first ? h + kFootnoteGap : h;
+    };
+    for (const TUnit& unit : units) {
+        const double notes = noteHeight(unit, band.Footnotes.empty());
+        const bool overflow =
+            unit.Bottom - band.Top + repeatHeight() + band.FootnoteHeight + notes > available + 0.5;
+        if (!empty && unit.MayBreakBefore && (unit.BreakBefore || overflow)) {
+            band.Bottom = unit.Top;
+            FPages.push_back(band);
+            band = TPageBand {};
+            band.Top = unit.Top;
+            // A table cut here shows its header rows again.
+            if (unit.Table && unit.Row >= unit.Table->format().headerRowCount() &&
+                unit.Table->format().headerRowCount() > 0) {
+                const QRectF frame = layout->frameBoundingRect(const_cast<QTextTable*>(unit.Table));
+                band.RepeatTop = frame.top();
+                band.RepeatBottom = band.RepeatTop;
+                for (const TUnit& u : units)
+                    if (u.Table == unit.Table && u.Row == unit.Table->format().headerRowCount())
+                        band.RepeatBottom = u.Top;
+            }
+            available = PageGeometry(static_cast<int>(FPages.size()) + 1).BodyHeight;
+        }
+        empty = false;
+        const double added = noteHeight(unit, band.Footnotes.empty());
+        band.FootnoteHeight += added;
+        band.Footnotes.insert(band.Footnotes.end(), unit.Footnotes.begin(), unit.Footnotes.end());
+    }
+    band.Bottom = std::max(band.Top, layout->documentSize().height()) + 1;
+    FPages.push_back(band);
 }
 
 int DocumentEngine::CurrentPages()
 {
     UpdateLayout();
-    return std::max(1, FMain->Doc->pageCount());
+    return std::max(1, static_cast<int>(FPages.size()));
 }
 
 void DocumentEngine::DrawPage(QPainter& painter, int page)
 {
     UpdateLayout();
-    const TPageGeometry& g = FGeometry;
+    page = std::clamp(page, 1, CurrentPages());
+    const TPageGeometry g = PageGeometry(page);
+    const TPageBand& band = FPages[static_cast<std::size_t>(page - 1)];
+    const int pages = CurrentPages();
     painter.save();
     const QPaintDevice* device = painter.device();
     painter.scale(device->logicalDpiX() / 1440.0, device->logicalDpiY() / 1440.0);
 
-    const int pages = CurrentPages();
-    auto drawPart = [&](const TEnginePart& part, double top, double clipTop, double height) {
+    auto drawPart = [&](const TEnginePart& part, double top, double height) {
+        if (part.IsEmpty() || height <= 0)
+            return;
         painter.save();
-        painter.translate(FSetup.MarginL, top - clipTop);
+        painter.translate(FSetup.MarginL, top);
         const std::unique_ptr<QTextDocument> paged = WithPageValues(part, g.Width, page, pages);
-        // Half a twip inside the page edge, so the next page's first line is not drawn.
         (paged ? paged.get() : part.Doc.get())
-            ->drawContents(&painter, QRectF(0, clipTop + 0.5, g.Width, std::max(0.0, height - 1.0)));
+            ->drawContents(&painter, QRectF(-FSetup.MarginL, 0.5, FSetup.PageWidth, std::max(0.0, height - 1.0)));
         painter.restore();
     };
-    if (g.HeaderHeight > 0)
-        drawPart(*FHeader, g.HeaderTop, 0, g.HeaderHeight);
-    // The main text line by line: a paragraph split over two pages must not
-    // leave its other page's lines in this page's text, even clipped.
-    {
-        const double bandTop = (page - 1) * g.BodyHeight;
-        const double bandBottom = bandTop + g.BodyHeight;
+    // A range of the main text's column drawn at a height of the page. Half a
+    // twip inside the range, so that the next page's first line is not drawn.
+    auto drawBand = [&](double from, double to, double at) {
+        if (to <= from)
+            return;
         painter.save();
-        painter.translate(FSetup.MarginL, g.BodyTop - bandTop);
-        painter.setClipRect(QRectF(0, bandTop, g.Width, g.BodyHeight));
-        QAbstractTextDocumentLayout* layout = FMain->Doc->documentLayout();
-        for (QTextBlock block = FMain->Doc->begin(); block.isValid(); block = block.next()) {
-            const QRectF box = layout->blockBoundingRect(block);
-            if (box.bottom() < bandTop || box.top() >= bandBottom)
-                continue;
-            const QTextLayout* lines = block.layout();
-            for (int i = 0; i < lines->lineCount(); ++i) {
-                const QTextLine line = lines->lineAt(i);
-                const double top = lines->position().y() + line.y();
-                if (top + 0.5 >= bandTop && top < bandBottom - 0.5)
-                    line.draw(&painter, lines->position());
-            }
-        }
+        painter.translate(FSetup.MarginL, at - from);
+        FMain->Doc->drawContents(&painter, QRectF(-FSetup.MarginL, from + 0.5, FSetup.PageWidth, to - from - 1.0));
         painter.restore();
-    }
-    if (g.FooterHeight > 0)
-        drawPart(*FFooter, g.FooterTop, 0, g.FooterHeight);
+    };
+    auto placed = [&](int anchor, double y, bool everyPage) -> std::optional<double> {
+        if (everyPage)
+            return y;
+        if (anchor < 0)
+            return page == 1 ? std::optional<double>(y) : std::nullopt;
+        const QTextBlock block = FMain->Doc->findBlock(anchor);
+        const double top = FMain->Doc->documentLayout()->blockBoundingRect(block).top();
+        if (top < band.Top - 0.5 || top >= band.Bottom - 0.5)
+            return std::nullopt;
+        return g.BodyTop + (band.RepeatBottom - band.RepeatTop) + (top - band.Top) + y;
+    };
+    auto drawObjects = [&](bool behind) {
+        for (const TPositionedShape& shape : FShapes)
+            if (shape.BehindText == behind)
+                if (const auto y = placed(shape.AnchorPosition, shape.Box.top(), shape.EveryPage))
+                    DrawShape(painter, shape, QRectF(shape.Box.left(), *y, shape.Box.width(), shape.Box.height()));
+        for (const TPositionedImage& image : FImages)
+            if (image.BehindText == behind)
+                if (const auto y = placed(image.AnchorPosition, image.PosY, image.EveryPage))
+                    painter.drawImage(QRectF(image.PosX, *y, image.WidthTwips(), image.HeightTwips()), image.Image);
+    };
 
-    for (const TPositionedImage& image : FImages)
-        if (image.EveryPage || page == 1)
-            painter.drawImage(QRectF(image.PosX, image.PosY, image.WidthTwips(), image.HeightTwips()), image.Image);
+    drawObjects(true);
+    drawPart(PartData(HeaderOf(page)), g.HeaderTop, g.HeaderHeight);
+    double y = g.BodyTop;
+    if (band.RepeatBottom > band.RepeatTop) {
+        drawBand(band.RepeatTop, band.RepeatBottom, y);
+        y += band.RepeatBottom - band.RepeatTop;
+    }
+    drawBand(band.Top, std::min(band.Bottom, band.Top + g.BodyHeight), y);
+    if (!band.Footnotes.empty()) {
+        double noteTop = g.BodyTop + g.BodyHeight - band.FootnoteHeight + kFootnoteGap;
+        painter.save();
+        painter.setPen(QPen(Qt::black, 10));
+        painter.drawLine(QPointF(FSetup.MarginL, noteTop - kFootnoteGap / 2),
+                         QPointF(FSetup.MarginL + g.Width / 3, noteTop - kFootnoteGap / 2));
+        painter.restore();
+        for (int n : band.Footnotes) {
+            const TEnginePart& note = *FFootnotes[static_cast<std::size_t>(n)].Body;
+            const double h = note.Doc->documentLayout()->documentSize().height();
+            drawPart(note, noteTop, h + 1);
+            noteTop += h;
+        }
+    }
+    drawPart(PartData(FooterOf(page)), g.FooterTop, g.FooterHeight);
+    drawObjects(false);
     painter.restore();
 }

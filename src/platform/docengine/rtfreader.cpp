@@ -583,7 +583,7 @@ QTextBlockFormat TRtfReader::BlockFormat() const
         f.setTabPositions(tabs);
     }
     if (p.PageBreakBefore)
-        f.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+        f.setProperty(kPageBreakBeforeProperty, true);
     return f;
 }
 
@@ -596,7 +596,10 @@ void TRtfReader::EndParagraph(bool pageBreakAfter)
     QTextBlockFormat current = BlockFormat();
     cursor.setBlockFormat(current);
     QTextBlockFormat next = current;
-    next.setPageBreakPolicy(pageBreakAfter ? QTextFormat::PageBreak_AlwaysBefore : QTextFormat::PageBreak_Auto);
+    if (pageBreakAfter)
+        next.setProperty(kPageBreakBeforeProperty, true);
+    else
+        next.clearProperty(kPageBreakBeforeProperty);
     cursor.insertBlock(next, CharFormat());
 }
 

@@ -147,7 +147,7 @@ void TRtfWriter::WriteBlockFormat(const QTextBlockFormat& f)
             FOut += "\\tqdec";
         FOut += "\\tx" + TwipsOf(tab.position * 15);
     }
-    if (f.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
+    if (f.boolProperty(kPageBreakBeforeProperty))
         FOut += "\\pagebb";
     FOut += ' ';
 }
