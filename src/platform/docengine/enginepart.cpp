@@ -76,8 +76,10 @@ QString TEnginePart::Text() const
 {
     if (!FTextCache->Valid) {
         QString text = Doc->toRawText();
+        // Paragraph, line and table-cell boundaries are all one break.
         for (QChar& c : text)
-            if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+            if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == QChar(0xFDD0) ||
+                c == QChar(0xFDD1))
                 c = QLatin1Char('\n');
         FTextCache->Text = text;
         FTextCache->Valid = true;

@@ -77,6 +77,17 @@ enum : int { kSpaceBeforeTwips = QTextFormat::UserProperty + 10, kSpaceAfterTwip
 // in one column is slow.
 enum : int { kPageBreakBeforeProperty = QTextFormat::UserProperty + 13 };
 
+// Paragraph looks the layout does not draw itself: line spacing as the file
+// gave it (for writing back), tab leaders (one character per tab stop,
+// blank for none) and borders (a list of four pens, top, left, bottom,
+// right; an empty entry for no border).
+enum : int {
+    kLineSpacingProperty = QTextFormat::UserProperty + 14,
+    kLineMultipleProperty = QTextFormat::UserProperty + 15,
+    kTabLeadersProperty = QTextFormat::UserProperty + 16,
+    kParagraphBordersProperty = QTextFormat::UserProperty + 17,
+};
+
 // Text that stands for the page number (1) or the page count (2): a PAGE or
 // NUMPAGES field of a letterhead, drawn with the values of each page.
 enum : int { kPageFieldProperty = QTextFormat::UserProperty + 12 };

@@ -1,25 +1,23 @@
+// Reading RTF as word processors write it: tokens into groups, groups into
+// destinations, text into the document's parts. Keywords are in
+// rtfkeywords.cpp; tables, pictures and positioned objects in their own
+// files. Any byte sequence is read without crash or hang: groups nest to a
+// bounded depth, pictures and tables have bounded sizes, and damaged files
+// give the text they hold.
 #include "platform/docengine/rtfreader.h"
 
+#include "platform/docengine/rtfreaderimpl.h"
 #include "util/codepage.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QStringDecoder>
 #include <QTextBlock>
+#include <QTextTable>
 
 #include <algorithm>
-#include <map>
-#include <optional>
-#include <unordered_map>
 
-namespace {
-
-constexpr int kMaxDepth = 400;
-constexpr qsizetype kMaxPictureBytes = 64 * 1024 * 1024;
-constexpr int kMaxPictureMegabytes = 64;              // decoded, per picture
-constexpr qint64 kMaxDocumentPictureBytes = 256ll << 20;  // decoded, per document
+namespace rtf {
 
 // ---- code pages ------------------------------------------------------------
 
@@ -46,212 +44,53 @@ int CodePageOfCharset(int charset, int documentCodePage)
     }
 }
 
-class TDecoders {
-public:
-    QString Decode(int codePage, const QByteArray& bytes)
-    {
-        if (codePage == 1252 || codePage <= 0)
-            return ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-        auto it = FDecoders.find(codePage);
-        if (it == FDecoders.end()) {
-            QByteArray name;
-            switch (codePage) {
-            case 932: name = "Shift_JIS"; break;
-            case 936: name = "GBK"; break;
-            case 949: name = "windows-949"; break;
-            case 950: name = "Big5"; break;
-            case 10000: name = "macintosh"; break;
-            case 437: name = "IBM437"; break;
-            default: name = "windows-" + QByteArray::number(codePage); break;
-            }
-            it = FDecoders.emplace(codePage, std::make_unique<QStringDecoder>(name.constData())).first;
+QString TDecoders::Decode(int codePage, const QByteArray& bytes)
+{
+    if (codePage == 1252 || codePage <= 0)
+        return ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    auto it = FDecoders.find(codePage);
+    if (it == FDecoders.end()) {
+        QByteArray name;
+        switch (codePage) {
+        case 932: name = "Shift_JIS"; break;
+        case 936: name = "GBK"; break;
+        case 949: name = "windows-949"; break;
+        case 950: name = "Big5"; break;
+        case 10000: name = "macintosh"; break;
+        case 437: name = "IBM437"; break;
+        default: name = "windows-" + QByteArray::number(codePage); break;
         }
-        if (!it->second->isValid())
-            return ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-        return it->second->decode(bytes);
+        it = FDecoders.emplace(codePage, std::make_unique<QStringDecoder>(name.constData())).first;
     }
-
-private:
-    std::unordered_map<int, std::unique_ptr<QStringDecoder>> FDecoders;
-};
-
-// ---- reader state ------------------------------------------------------------
-
-enum class TDest {
-    Text,          // text goes into the current part
-    Skip,          // nothing in this group is used
-    FontTable,
-    ColorTable,
-    FieldInst,
-    Pict,
-    ShapeInst,
-    ShapeName,
-    ShapeValue,
-    OrbField,
-    OrbFieldEnd,
-    OrbImage,
-};
-
-struct TCharProps {
-    int Font = -1;
-    int HalfPoints = 24;
-    bool Bold = false;
-    bool Italic = false;
-    bool Underline = false;
-    bool Strike = false;
-    bool Hidden = false;
-    int Color = 0;
-    int VerticalAlign = 0;  // 1 super, 2 sub
-};
-
-struct TParaProps {
-    Qt::Alignment Align = Qt::AlignLeft;
-    int LeftIndent = 0;
-    int RightIndent = 0;
-    int FirstIndent = 0;
-    int SpaceBefore = 0;
-    int SpaceAfter = 0;
-    bool PageBreakBefore = false;
-    QList<QTextOption::Tab> Tabs;
-    QTextOption::TabType NextTabType = QTextOption::LeftTab;
-};
-
-struct TPicture {
-    QByteArray Data;
-    bool Hex = true;
-    int HexHigh = -1;
-    QByteArray Kind;  // "png", "jpeg", "dib", "wmf", "emf", ...
-    int PicW = 0, PicH = 0, GoalW = 0, GoalH = 0, ScaleX = 100, ScaleY = 100;
-};
-
-struct TShape {
-    int Left = 0, Top = 0, Right = 0, Bottom = 0;
-    QByteArray HorizontalBase, VerticalBase;  // "page", "margin", "column", "para", "ignore"
-    int PosRelH = -1, PosRelV = -1;
-    bool InHeader = false;
-    std::optional<QImage> Picture;
-    QByteArray Encoded, EncodedFormat;
-    QString PropertyName;
-    QString PropertyValue;
-};
-
-struct TOwnImage {
-    std::map<QByteArray, int> Values;
-    QString Path;
-};
-
-struct TState {
-    TDest Dest = TDest::Text;
-    TCharProps Char;
-    TParaProps Para;
-    int Uc = 1;
-    int Part = 0;  // index into the reader's parts
-    int PageField = 0;  // inside the result of a PAGE or NUMPAGES field
-    bool StarSeen = false;
-    bool GroupStart = true;  // no control word read yet in this group
-};
+    if (!it->second->isValid())
+        return ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    return it->second->decode(bytes);
+}
 
 // ---- the reader ------------------------------------------------------------
 
-class TRtfReader {
-public:
-    TRtfReader(const QByteArray& bytes, TLoadedDocument& out) : FIn(bytes), FOut(out)
-    {
-        FParts.push_back(&out.Main);
-        FCursors.emplace_back(out.Main.Doc.get());
-    }
-
-    void Read();
-
-private:
-    // tokens
-    void ControlWord(const QByteArray& word, bool hasParam, int param);
-    void ControlSymbol(char symbol);
-    void GroupOpen();
-    void GroupClose();
-    void TextByte(unsigned char byte);
-    void Unicode(int value);
-
-    // output
-    void FlushBytes();
-    void Flush();
-    void AppendText(const QString& text);
-    void EndParagraph(bool pageBreakAfter = false);
-    QTextCharFormat CharFormat() const;
-    QTextBlockFormat BlockFormat() const;
-    int OpenPart(const QByteArray& variant);
-    void FinishPicture();
-    void FinishShape();
-    void FinishOwnImage();
-    void Finish();
-    bool SkippingFallback();
-
-    TState& S() { return FStack.back(); }
-    QTextCursor& Cursor() { return FCursors[static_cast<std::size_t>(S().Part)]; }
-
-    const QByteArray& FIn;
-    qsizetype FPos = 0;
-    TLoadedDocument& FOut;
-    std::vector<TState> FStack;
-    int FOverflowDepth = 0;
-
-    // parts: 0 main, then one per header/footer variant met
-    std::vector<TEnginePart*> FParts;
-    std::vector<QTextCursor> FCursors;
-    std::vector<std::unique_ptr<TEnginePart>> FVariantParts;
-    std::map<QByteArray, int> FVariants;  // "header", "footerf", ... -> part index
-
-    TDecoders FDecoders;
-    int FDocumentCodePage = 1252;
-    int FDefaultFont = 0;
-    struct TFont {
-        QString Name;
-        int Charset = 0;
-    };
-    std::map<int, TFont> FFonts;
-    int FFontEntry = -1;
-    QByteArray FFontNameBytes;
-    std::vector<std::optional<QColor>> FColors;
-    int FRed = -1, FGreen = -1, FBlue = -1;
-
-    QByteArray FPendingBytes;
-    QString FPendingText;
-    int FSkipFallback = 0;
-
-    // page setup: document values, then the first section's
-    struct TSetupValues {
-        std::optional<int> W, H, L, R, T, B;
-        bool Landscape = false;
-    } FDocSetup, FSectSetup;
-    std::optional<int> FHeaderY, FFooterY;
-    bool FInFirstSection = true;
-
-    std::optional<TPicture> FPicture;
-    int FPictureDepth = -1;
-    qint64 FPictureBytes = 0;
-    std::optional<TShape> FShape;
-    int FShapeDepth = -1;
-    std::optional<TOwnImage> FOwnImage;
-    int FOwnImageDepth = -1;
-    bool FOwnImagePending = false;  // the next shape only carries its picture
-    std::vector<TPositionedImage> FPendingOwnImages;
-
-    std::map<int, std::tuple<int, int, bool, int>> FOpenFields;  // id -> part, start, changeable, kind
-    struct TClosedField {
-        int Part, Id, Start, End;
-        bool Changeable;
-        int Kind;
-    };
-    // Made into tracked ranges only when all text is in, so that appending
-    // after an empty field does not carry it along.
-    std::vector<TClosedField> FClosedFields;
-    std::map<QByteArray, int> FOrbValues;
-    QByteArray FFieldInstruction;  // of the field being read
-};
-
-bool IsLetter(char c)
+TRtfReader::TRtfReader(const QByteArray& bytes, TLoadedDocument& out) : FIn(bytes), FOut(out)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    NewSink(TSink::kPart, &out.Main);
+}
+
+int TRtfReader::NewSink(TSink::TKind kind, TEnginePart* part)
+{
+    auto sink = std::make_unique<TSink>();
+    sink->Kind = kind;
+    sink->Part = part;
+    if (kind == TSink::kPart) {
+        sink->Doc = part->Doc.get();
+    } else {
+        sink->Own = std::make_unique<QTextDocument>();
+        sink->Own->setUndoRedoEnabled(false);
+        sink->Own->setDocumentMargin(0);
+        sink->Own->setDefaultFont(part->Doc->defaultFont());
+        sink->Doc = sink->Own.get();
+    }
+    sink->Cursor = QTextCursor(sink->Doc);
+    FSinks.push_back(std::move(sink));
+    return static_cast<int>(FSinks.size()) - 1;
 }
 
 void TRtfReader::Read()
@@ -265,91 +104,45 @@ void TRtfReader::Read()
         // No group at all: plain text, one paragraph per line.
         const QString text = ToUnicode(std::string_view(FIn.constData(), static_cast<std::size_t>(FIn.size())));
         const QStringList lines = QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")).split(QLatin1Char('\n'));
+        QTextCursor& cursor = Sink(0).Cursor;
         for (qsizetype i = 0; i < lines.size(); ++i) {
             if (i > 0)
-                Cursor().insertBlock();
+                cursor.insertBlock();
             QString line = lines[i];
             line.remove(QChar(0));
             line.remove(QLatin1Char('\r'));
-            Cursor().insertText(line, CharFormat());
+            cursor.insertText(line, CharFormat());
         }
         Finish();
         return;
     }
-    if (groupless) {
-        // Control words without any group: read them as a document's body.
-        FStack.push_back(TState {});
-        FPos = firstMark;
-    } else {
-        FPos = open;
-    }
-    while (FPos < FIn.size()) {
-        const char c = FIn[FPos];
-        if (c == '{') {
-            ++FPos;
-            GroupOpen();
-        } else if (c == '}') {
-            ++FPos;
+    if (groupless)
+        FStack.push_back(TState {});  // control words without any group: a document's body
+    TRtfTokenizer tokens(FIn, groupless ? firstMark : open);
+    for (;;) {
+        const TRtfTokenizer::TToken t = tokens.Next();
+        using K = TRtfTokenizer::TKind;
+        if (t.Kind == K::End)
+            break;
+        switch (t.Kind) {
+        case K::GroupOpen: GroupOpen(); break;
+        case K::GroupClose:
             if (FStack.size() <= 1 && FOverflowDepth == 0)
-                break;  // the document's last brace; anything after is junk
+                goto done;  // the document's last brace; anything after is junk
             GroupClose();
             if (FStack.size() <= 1 && FOverflowDepth == 0)
-                break;
-        } else if (c == '\\') {
-            ++FPos;
-            if (FPos >= FIn.size())
-                break;
-            const char next = FIn[FPos];
-            if (IsLetter(next)) {
-                const qsizetype start = FPos;
-                while (FPos < FIn.size() && IsLetter(FIn[FPos]) && FPos - start < 32)
-                    ++FPos;
-                const QByteArray word = FIn.mid(start, FPos - start);
-                bool hasParam = false;
-                long long param = 0;
-                bool negative = false;
-                if (FPos < FIn.size() && FIn[FPos] == '-' && FPos + 1 < FIn.size() && FIn[FPos + 1] >= '0' &&
-                    FIn[FPos + 1] <= '9') {
-                    negative = true;
-                    ++FPos;
-                }
-                int digits = 0;
-                while (FPos < FIn.size() && FIn[FPos] >= '0' && FIn[FPos] <= '9') {
-                    if (digits < 10)
-                        param = param * 10 + (FIn[FPos] - '0');
-                    ++digits;
-                    ++FPos;
-                    hasParam = true;
-                }
-                if (FPos < FIn.size() && FIn[FPos] == ' ')
-                    ++FPos;  // the delimiting space belongs to the control word
-                param = std::clamp(param, 0ll, 2147483647ll);
-                ControlWord(word, hasParam, static_cast<int>(negative ? -param : param));
-            } else {
-                ++FPos;
-                if (next == '\'') {
-                    if (FPos + 2 <= FIn.size()) {
-                        bool ok = false;
-                        const int value = FIn.mid(FPos, 2).toInt(&ok, 16);
-                        FPos += 2;
-                        if (ok)
-                            TextByte(static_cast<unsigned char>(value));
-                        else
-                            SkippingFallback();  // a broken escape still stands for one character
-                    } else {
-                        FPos = FIn.size();
-                    }
-                } else {
-                    ControlSymbol(next);
-                }
-            }
-        } else {
-            ++FPos;
-            if (c == '\r' || c == '\n')
-                continue;
-            TextByte(static_cast<unsigned char>(c));
+                goto done;
+            break;
+        case K::Word: ControlWord(t.Word, t.HasParam, t.Param); break;
+        case K::Symbol: ControlSymbol(t.Symbol); break;
+        case K::Hex: TextByte(t.Byte); break;
+        case K::BadHex: SkippingFallback(); break;  // a broken escape still stands for one character
+        case K::Text: TextBytes(t.Data); break;
+        case K::Bin: BinData(t.Data); break;
+        case K::End: break;
         }
     }
+done:
     Finish();
 }
 
@@ -386,39 +179,92 @@ void TRtfReader::GroupClose()
     Flush();
     const TDest dest = S().Dest;
     const int depth = static_cast<int>(FStack.size());
-    if (dest == TDest::FontTable && FFontEntry >= 0 && !FFontNameBytes.isEmpty()) {
-        // A font entry group closed without its ";".
-        ControlSymbol(';');
-    }
+    if (dest == TDest::FontTable && FFontEntry >= 0 && !FFontNameBytes.isEmpty())
+        ControlSymbol(';');  // a font entry group closed without its ";"
     if (FPicture && depth == FPictureDepth)
         FinishPicture();
     if (FShape && depth == FShapeDepth)
         FinishShape();
+    if (FDrawing && depth == FDrawingDepth)
+        FinishDrawing();
     if (FOwnImage && depth == FOwnImageDepth)
         FinishOwnImage();
+    if (dest == TDest::FormFieldItem && !FFields.empty()) {
+        FFields.back().Items.append(FFields.back().ItemText);
+        FFields.back().ItemText.clear();
+    }
+    if (!FFields.empty() && FFields.back().Depth == depth) {
+        // A form field shows its state: a box checked or not, the chosen entry.
+        const TField field = FFields.back();
+        FFields.pop_back();
+        if (field.FormType == 1) {
+            const int state = field.FormResult >= 0 && field.FormResult != 25 ? field.FormResult : field.FormDefault;
+            AppendText(QString(QChar(state > 0 ? 0x2612 : 0x2610)));
+        } else if (field.FormType == 2 && !field.Items.isEmpty()) {
+            const int chosen = field.FormResult >= 0 && field.FormResult != 25 ? field.FormResult : field.FormDefault;
+            AppendText(field.Items.value(std::max(0, chosen)));
+        }
+    }
     if (dest == TDest::OrbField || dest == TDest::OrbFieldEnd) {
         const int id = FOrbValues.count("orbid") ? FOrbValues["orbid"] : 0;
+        const int sink = TargetSink();
         if (dest == TDest::OrbField && id > 0)
-            FOpenFields[id] = {S().Part, Cursor().position(), FOrbValues["orbchg"] != 0, FOrbValues["orbkind"]};
+            FOpenFields[id] = {sink, Sink(sink).Cursor.position(), FOrbValues["orbchg"] != 0, FOrbValues["orbkind"]};
         if (dest == TDest::OrbFieldEnd && FOpenFields.count(id)) {
-            const auto [part, start, changeable, kind] = FOpenFields[id];
-            if (part == S().Part)
-                FClosedFields.push_back({part, id, start, Cursor().position(), changeable, kind});
+            const auto [from, start, changeable, kind] = FOpenFields[id];
+            if (from == sink)
+                FClosedFields.push_back({sink, id, start, Sink(sink).Cursor.position(), changeable, kind});
             FOpenFields.erase(id);
         }
         FOrbValues.clear();
     }
     if (dest == TDest::ShapeValue && FShape) {
-        const QString name = FShape->PropertyName.trimmed();
-        const QString value = FShape->PropertyValue.trimmed();
-        if (name == QLatin1String("posrelh"))
-            FShape->PosRelH = value.toInt();
-        else if (name == QLatin1String("posrelv"))
-            FShape->PosRelV = value.toInt();
+        ShapeProperty(FShape->PropertyName.trimmed(), FShape->PropertyValue.trimmed());
         FShape->PropertyValue.clear();
+    }
+    // The end of a header, footer, footnote or text box ends what it holds.
+    if (FStack.size() > 1 && FStack[FStack.size() - 2].Sink != S().Sink) {
+        FinishTables(S().Sink, 0);
+        CloseFrame(S().Sink);
     }
     if (FStack.size() > 1)
         FStack.pop_back();
+}
+
+void TRtfReader::TextBytes(QByteArrayView bytes)
+{
+    TState& s = S();
+    if (s.Dest == TDest::Text && FSkipFallback == 0) {
+        if (!s.Char.Hidden)
+            FPendingBytes.append(bytes);
+        FLastWasCr = false;
+        return;
+    }
+    if (s.Dest == TDest::Pict && FSkipFallback == 0) {
+        if (!FPicture || FPicture->Data.size() >= kMaxPictureBytes)
+            return;
+        FPicture->Data.reserve(FPicture->Data.size() + bytes.size() / 2);
+        for (const char c : bytes) {
+            int nibble = -1;
+            if (c >= '0' && c <= '9')
+                nibble = c - '0';
+            else if (c >= 'a' && c <= 'f')
+                nibble = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F')
+                nibble = c - 'A' + 10;
+            if (nibble < 0)
+                continue;
+            if (FPicture->HexHigh < 0) {
+                FPicture->HexHigh = nibble;
+            } else {
+                FPicture->Data.append(static_cast<char>(FPicture->HexHigh * 16 + nibble));
+                FPicture->HexHigh = -1;
+            }
+        }
+        return;
+    }
+    for (const char c : bytes)
+        TextByte(static_cast<unsigned char>(c));
 }
 
 void TRtfReader::TextByte(unsigned char byte)
@@ -428,10 +274,17 @@ void TRtfReader::TextByte(unsigned char byte)
     TState& s = S();
     switch (s.Dest) {
     case TDest::Text:
-        if (byte == '\t' || byte >= 0x20) {
-            if (!s.Char.Hidden)
-                FPendingBytes.append(static_cast<char>(byte));
+        // Hex-escaped CR and LF end a paragraph, as word processors read
+        // them; CR LF together is one paragraph mark.
+        if (byte == '\r' || byte == '\n') {
+            if (!(byte == '\n' && FLastWasCr))
+                EndParagraph();
+            FLastWasCr = byte == '\r';
+            return;
         }
+        FLastWasCr = false;
+        if ((byte == '\t' || byte >= 0x20) && !s.Char.Hidden)
+            FPendingBytes.append(static_cast<char>(byte));
         break;
     case TDest::FontTable:
         if (byte == ';')
@@ -449,27 +302,15 @@ void TRtfReader::TextByte(unsigned char byte)
         }
         break;
     case TDest::Pict:
-        if (FPicture && FPicture->Data.size() < kMaxPictureBytes) {
-            int nibble = -1;
-            if (byte >= '0' && byte <= '9')
-                nibble = byte - '0';
-            else if (byte >= 'a' && byte <= 'f')
-                nibble = byte - 'a' + 10;
-            else if (byte >= 'A' && byte <= 'F')
-                nibble = byte - 'A' + 10;
-            if (nibble >= 0) {
-                if (FPicture->HexHigh < 0) {
-                    FPicture->HexHigh = nibble;
-                } else {
-                    FPicture->Data.append(static_cast<char>(FPicture->HexHigh * 16 + nibble));
-                    FPicture->HexHigh = -1;
-                }
-            }
-        }
+        TextBytes(QByteArrayView(reinterpret_cast<const char*>(&byte), 1));
         break;
     case TDest::FieldInst:
-        if (FFieldInstruction.size() < 256)
-            FFieldInstruction.append(static_cast<char>(byte));
+        if (!FFields.empty() && FFields.back().Instruction.size() < 512)
+            FFields.back().Instruction.append(static_cast<char>(byte));
+        break;
+    case TDest::FormFieldItem:
+        if (!FFields.empty() && FFields.back().ItemText.size() < 256)
+            FFields.back().ItemText.append(ToUnicode(std::string_view(reinterpret_cast<const char*>(&byte), 1)));
         break;
     case TDest::ShapeName:
         if (FShape && FShape->PropertyName.size() < 256)
@@ -488,6 +329,12 @@ void TRtfReader::TextByte(unsigned char byte)
     }
 }
 
+void TRtfReader::BinData(QByteArrayView data)
+{
+    if (S().Dest == TDest::Pict && FPicture && FPicture->Data.size() + data.size() <= kMaxPictureBytes)
+        FPicture->Data.append(data);
+}
+
 void TRtfReader::Unicode(int value)
 {
     const char16_t unit = static_cast<char16_t>(value < 0 ? value + 65536 : value);
@@ -499,6 +346,8 @@ void TRtfReader::Unicode(int value)
         FFontNameBytes.append('?');
     } else if (s.Dest == TDest::OrbImage && FOwnImage) {
         FOwnImage->Path.append(QChar(unit));
+    } else if (s.Dest == TDest::FormFieldItem && !FFields.empty()) {
+        FFields.back().ItemText.append(QChar(unit));
     }
     FSkipFallback = S().Uc;
 }
@@ -507,9 +356,12 @@ void TRtfReader::FlushBytes()
 {
     if (FPendingBytes.isEmpty())
         return;
-    const auto font = FFonts.find(S().Char.Font);
+    const auto font = FFonts.find(S().Char.Font >= 0 ? S().Char.Font : FDefaultFont);
     const int charset = font == FFonts.end() ? 0 : font->second.Charset;
-    FPendingText += FDecoders.Decode(CodePageOfCharset(charset, FDocumentCodePage), FPendingBytes);
+    if (charset == 2)
+        FPendingText += SymbolFontText(font->second.Name, FPendingBytes);
+    else
+        FPendingText += FDecoders.Decode(CodePageOfCharset(charset, FDocumentCodePage), FPendingBytes);
     FPendingBytes.clear();
 }
 
@@ -522,21 +374,22 @@ void TRtfReader::Flush()
     FPendingText.clear();
 }
 
-void TRtfReader::AppendText(const QString& text)
+void TRtfReader::Special(char16_t ch)
 {
-    QTextCursor& cursor = Cursor();
-    if (cursor.block().length() == 1)
-        cursor.setBlockFormat(BlockFormat());
-    cursor.insertText(text, CharFormat());
+    if (SkippingFallback() || S().Char.Hidden || S().Dest != TDest::Text)
+        return;
+    FlushBytes();
+    FPendingText.append(QChar(ch));
 }
 
 QTextCharFormat TRtfReader::CharFormat() const
 {
     const TCharProps& c = FStack.back().Char;
     QTextCharFormat f = TEnginePart::DefaultCharFormat();
+    // Without a font table word processors use Times New Roman.
     const auto font = FFonts.find(c.Font >= 0 ? c.Font : FDefaultFont);
-    if (font != FFonts.end() && !font->second.Name.isEmpty())
-        f.setFontFamilies(QStringList {font->second.Name});
+    f.setFontFamilies(QStringList {font != FFonts.end() && !font->second.Name.isEmpty() ? font->second.Name
+                                                                                      : QStringLiteral("Times New Roman")});
     f.setFontPointSize(std::clamp(c.HalfPoints, 2, 3276) / 2.0);
     if (c.Bold)
         f.setFontWeight(QFont::Bold);
@@ -546,8 +399,17 @@ QTextCharFormat TRtfReader::CharFormat() const
         f.setFontUnderline(true);
     if (c.Strike)
         f.setFontStrikeOut(true);
-    if (c.Color > 0 && c.Color < static_cast<int>(FColors.size()) && FColors[static_cast<std::size_t>(c.Color)])
-        f.setForeground(*FColors[static_cast<std::size_t>(c.Color)]);
+    if (c.Caps)
+        f.setFontCapitalization(QFont::AllUppercase);
+    auto color = [&](int index) -> std::optional<QColor> {
+        if (index > 0 && index < static_cast<int>(FColors.size()))
+            return FColors[static_cast<std::size_t>(index)];
+        return std::nullopt;
+    };
+    if (const auto fore = color(c.Color))
+        f.setForeground(*fore);
+    if (const auto highlight = color(c.Highlight))
+        f.setBackground(*highlight);
     if (FStack.back().PageField != 0)
         f.setProperty(kPageFieldProperty, FStack.back().PageField);
     if (c.VerticalAlign == 1)
@@ -557,7 +419,7 @@ QTextCharFormat TRtfReader::CharFormat() const
     return f;
 }
 
-QTextBlockFormat TRtfReader::BlockFormat() const
+QTextBlockFormat TRtfReader::BlockFormat(const QTextCursor& cursor) const
 {
     const TParaProps& p = FStack.back().Para;
     QTextBlockFormat f;
@@ -565,26 +427,71 @@ QTextBlockFormat TRtfReader::BlockFormat() const
     f.setLeftMargin(std::max(0, p.LeftIndent));
     f.setRightMargin(std::max(0, p.RightIndent));
     f.setTextIndent(p.FirstIndent);
-    // The layout scales vertical spacing and tab stops from 96-dpi pixels to
-    // its 1440-dpi device, but takes indents as they are.
+    // The layout scales vertical spacing, line heights and tab stops from
+    // 96-dpi pixels to its 1440-dpi device, but takes indents as they are.
     const int before = std::max(0, p.SpaceBefore);
     const int after = std::max(0, p.SpaceAfter);
-    const int previousAfter = FCursors[static_cast<std::size_t>(FStack.back().Part)].block().previous().isValid()
-                                  ? FCursors[static_cast<std::size_t>(FStack.back().Part)].block().previous().blockFormat().intProperty(kSpaceAfterTwips)
-                                  : 0;
+    const int previousAfter =
+        cursor.block().previous().isValid() ? cursor.block().previous().blockFormat().intProperty(kSpaceAfterTwips) : 0;
     f.setTopMargin((before + previousAfter) / 15.0);
     f.setBottomMargin(after / 15.0);
     f.setProperty(kSpaceBeforeTwips, before);
     f.setProperty(kSpaceAfterTwips, after);
+    if (p.LineSpacing != 0) {
+        if (p.LineMultiple && p.LineSpacing > 0)
+            f.setLineHeight(std::clamp(p.LineSpacing * 100.0 / 240.0, 50.0, 500.0), QTextBlockFormat::ProportionalHeight);
+        else if (p.LineSpacing < 0)
+            f.setLineHeight(std::min(-p.LineSpacing, 20000) / 15.0, QTextBlockFormat::FixedHeight);
+        else
+            f.setLineHeight(std::min(p.LineSpacing, 20000) / 15.0, QTextBlockFormat::MinimumHeight);
+        f.setProperty(kLineSpacingProperty, p.LineSpacing);
+        f.setProperty(kLineMultipleProperty, p.LineMultiple);
+    }
     if (!p.Tabs.isEmpty()) {
         QList<QTextOption::Tab> tabs = p.Tabs;
         for (QTextOption::Tab& tab : tabs)
             tab.position /= 15.0;
         f.setTabPositions(tabs);
+        if (!p.Leaders.trimmed().isEmpty())
+            f.setProperty(kTabLeadersProperty, p.Leaders);
     }
     if (p.PageBreakBefore)
         f.setProperty(kPageBreakBeforeProperty, true);
+    if (p.Shading > 0 && p.Shading < static_cast<int>(FColors.size()) && FColors[static_cast<std::size_t>(p.Shading)])
+        f.setBackground(*FColors[static_cast<std::size_t>(p.Shading)]);
+    QVariantList borders;
+    bool anyBorder = false;
+    for (const TBorder& b : p.Borders) {
+        const bool on = b.Set && b.Style != 0;
+        anyBorder = anyBorder || on;
+        QColor color = Qt::black;
+        if (b.Color > 0 && b.Color < static_cast<int>(FColors.size()) && FColors[static_cast<std::size_t>(b.Color)])
+            color = *FColors[static_cast<std::size_t>(b.Color)];
+        borders.append(on ? QVariant(QPen(color, std::max(10, b.Width) * (b.Style == 2 ? 3 : 1))) : QVariant());
+    }
+    if (anyBorder)
+        f.setProperty(kParagraphBordersProperty, borders);
     return f;
+}
+
+void TRtfReader::AppendText(const QString& text)
+{
+    TSink& sink = Sink(TargetSink());
+    QTextCursor& cursor = sink.Cursor;
+    if (cursor.block().length() == 1) {
+        // A page break the paragraph mark before asked for stays.
+        const bool breakBefore = cursor.blockFormat().boolProperty(kPageBreakBeforeProperty);
+        QTextBlockFormat format = BlockFormat(cursor);
+        if (breakBefore)
+            format.setProperty(kPageBreakBeforeProperty, true);
+        if (FSectionBreakPending && &sink == FSinks.front().get()) {
+            if (FSectionBreakIsPage)
+                format.setProperty(kPageBreakBeforeProperty, true);
+            FSectionBreakPending = false;
+        }
+        cursor.setBlockFormat(format);
+    }
+    cursor.insertText(text, CharFormat());
 }
 
 void TRtfReader::EndParagraph(bool pageBreakAfter)
@@ -592,28 +499,113 @@ void TRtfReader::EndParagraph(bool pageBreakAfter)
     if (S().Dest != TDest::Text)
         return;
     Flush();
-    QTextCursor& cursor = Cursor();
-    QTextBlockFormat current = BlockFormat();
+    if (Sink(TargetSink()).Cursor.block().length() == 1)
+        AppendText(QString());  // an empty paragraph takes its format
+    QTextCursor& cursor = Sink(TargetSink()).Cursor;
+    const bool breakBefore = cursor.blockFormat().boolProperty(kPageBreakBeforeProperty);
+    QTextBlockFormat current = BlockFormat(cursor);
+    if (breakBefore)
+        current.setProperty(kPageBreakBeforeProperty, true);
     cursor.setBlockFormat(current);
     QTextBlockFormat next = current;
+    next.clearProperty(kPageBreakBeforeProperty);
     if (pageBreakAfter)
         next.setProperty(kPageBreakBeforeProperty, true);
-    else
-        next.clearProperty(kPageBreakBeforeProperty);
     cursor.insertBlock(next, CharFormat());
 }
 
-int TRtfReader::OpenPart(const QByteArray& variant)
+int TRtfReader::TargetSink()
 {
-    // The first copy of each header or footer wins; later sections repeat them.
-    if (FVariants.count(variant))
-        return -1;
-    FVariantParts.push_back(std::make_unique<TEnginePart>());
-    FParts.push_back(FVariantParts.back().get());
-    FCursors.emplace_back(FVariantParts.back()->Doc.get());
-    const int index = static_cast<int>(FParts.size()) - 1;
-    FVariants[variant] = index;
-    return index;
+    int base = S().Sink;
+    const TParaProps& p = S().Para;
+    if (Sink(base).Kind == TSink::kPart) {
+        // A paragraph frame: its text goes into a box of its own.
+        if (p.Frame && !p.InTable) {
+            auto open = FFrames.find(base);
+            const auto same = [&](const TParaProps& q) {
+                return q.PosX == p.PosX && q.PosY == p.PosY && q.FrameWidth == p.FrameWidth &&
+                       q.HRef == p.HRef && q.VRef == p.VRef && q.HAlign == p.HAlign;
+            };
+            if (open != FFrames.end() && !same(FFrameProps[open->second])) {
+                CloseFrame(base);
+                open = FFrames.end();
+            }
+            if (open == FFrames.end()) {
+                const int frame = NewSink(TSink::kFrame, Sink(base).Part);
+                FFrames[base] = frame;
+                FFrameProps[frame] = p;
+                base = frame;
+            } else {
+                base = open->second;
+            }
+        } else {
+            CloseFrame(base);
+        }
+    }
+    const std::size_t level = p.InTable ? static_cast<std::size_t>(std::clamp(p.TableLevel, 1, kMaxTableDepth)) : 0;
+    if (FTables[base].size() > level)
+        FinishTables(base, level);
+    while (FTables[base].size() < level) {
+        std::vector<TTable>& tables = FTables[base];
+        TTable table;
+        if (tables.empty()) {
+            table.Parent = base;
+        } else {
+            if (tables.back().OpenCell < 0)
+                tables.back().OpenCell = NewSink(TSink::kCell, Sink(base).Part);
+            table.Parent = tables.back().OpenCell;
+        }
+        FTables[base].push_back(std::move(table));
+    }
+    if (level == 0)
+        return base;
+    TTable& table = FTables[base].back();
+    if (table.OpenCell < 0)
+        table.OpenCell = NewSink(TSink::kCell, Sink(base).Part);
+    return table.OpenCell;
+}
+
+void TRtfReader::InsertPicture(const QImage& image, const QByteArray& encoded, const QByteArray& format, double w,
+                               double h)
+{
+    Flush();
+    TSink& sink = Sink(TargetSink());
+    if (sink.Cursor.block().length() == 1)
+        AppendText(QString());
+    const QTextImageFormat imageFormat = sink.Part->AddPicture(image, encoded, format, w, h);
+    if (sink.Own)  // a cell or box of its own lays itself out: it needs the picture too
+        sink.Own->addResource(QTextDocument::ImageResource, QUrl(imageFormat.name()), image);
+    sink.Cursor.insertImage(imageFormat);
+}
+
+void TRtfReader::CloseFrame(int base)
+{
+    const auto open = FFrames.find(base);
+    if (open == FFrames.end())
+        return;
+    const int id = open->second;
+    FFrames.erase(open);
+    FinishTables(id, 0);
+    const TParaProps p = FFrameProps[id];
+    TSink& frame = Sink(id);
+    TPositionedShape shape;
+    shape.Shape = TPositionedShape::TextBox;
+    const int marginL = FSectSetup.L.value_or(FDocSetup.L.value_or(1800));
+    const int marginT = FSectSetup.T.value_or(FDocSetup.T.value_or(1440));
+    const int width = p.FrameWidth > 0 ? p.FrameWidth : 2880;
+    double x = p.PosX + (p.HRef == 'p' ? 0 : marginL);
+    if (p.HAlign == 2)
+        x = (p.HRef == 'p' ? 0 : marginL) - width / 2.0;  // refined when laid out: see the box's anchor
+    double y = p.PosY;
+    if (p.VRef == 'm')
+        y += marginT;
+    shape.Box = QRectF(x, y, width, std::max(0, p.FrameHeight));
+    shape.EveryPage = base != 0 && Sink(base).Part != &FOut.Main;
+    if (p.VRef == 't' && base == 0)
+        shape.AnchorPosition = Sink(0).Cursor.position();
+    shape.Text = std::shared_ptr<QTextDocument>(frame.Own.release());
+    frame.Doc = nullptr;
+    FOut.Shapes.push_back(std::move(shape));
 }
 
 void TRtfReader::ControlSymbol(char symbol)
@@ -640,151 +632,24 @@ void TRtfReader::ControlSymbol(char symbol)
     case '\\': case '{': case '}':
         TextByte(static_cast<unsigned char>(symbol));
         break;
-    case '~':
-        if (s.Dest == TDest::Text) {
-            FlushBytes();
-            FPendingText.append(QChar(0x00A0));
-        }
-        break;
-    case '_':
-        if (s.Dest == TDest::Text) {
-            FlushBytes();
-            FPendingText.append(QLatin1Char('-'));
-        }
-        break;
-    case '\n': case '\r':
-        EndParagraph();
-        break;
-    case '\t':
-        TextByte('\t');
-        break;
-    default:
-        break;  // \- optional hyphen, \| \: index marks
+    case '~': Special(0x00A0); break;
+    case '_': Special(u'-'); break;
+    case '\n': case '\r': EndParagraph(); break;
+    case '\t': TextByte('\t'); break;
+    default: break;  // \- optional hyphen, \| \: index marks
     }
 }
 
-void TRtfReader::ControlWord(const QByteArray& word, bool hasParam, int param)
+void TRtfReader::ControlWord(QByteArrayView view, bool hasParam, int param)
 {
     TState& s = S();
     const bool groupStart = s.GroupStart;
     s.GroupStart = false;
-
-    // \bin: raw bytes that may hold anything, even inside skipped groups.
-    if (word == "bin") {
-        const qsizetype count = hasParam ? std::clamp<qsizetype>(param, 0, FIn.size() - FPos) : 0;
-        if (s.Dest == TDest::Pict && FPicture && FPicture->Data.size() + count <= kMaxPictureBytes) {
-            FPicture->Data.append(FIn.mid(FPos, count));
-            FPicture->Hex = false;
-        }
-        FPos += count;
+    if (FOverflowDepth > 0 || s.Dest == TDest::Skip)
         return;
-    }
-    if (FOverflowDepth > 0)
+    const std::string w = view.toByteArray().toStdString();
+    if (groupStart && StartDestination(w))
         return;
-
-    // Destinations.
-    static const std::unordered_map<std::string, int> kSkipped = {
-        {"info", 1}, {"stylesheet", 1}, {"listtable", 1}, {"listoverridetable", 1}, {"revtbl", 1},
-        {"rsidtbl", 1}, {"pgdsctbl", 1}, {"themedata", 1}, {"colorschememapping", 1}, {"datastore", 1},
-        {"latentstyles", 1}, {"xmlnstbl", 1}, {"mmathPr", 1}, {"userprops", 1}, {"generator", 1},
-        {"ftnsep", 1}, {"ftnsepc", 1}, {"aftnsep", 1}, {"aftnsepc", 1}, {"footnote", 1}, {"annotation", 1},
-        {"shprslt", 1}, {"nonshppict", 1}, {"objdata", 1}, {"bkmkstart", 1}, {"bkmkend", 1}, {"xe", 1},
-        {"tc", 1}, {"txe", 1}, {"fldtitle", 1}, {"atnid", 1}, {"atnauthor", 1}, {"atndate", 1},
-        {"object", 0}, {"pnseclvl", 1}, {"pgptbl", 1}, {"filetbl", 1}, {"fchars", 1}, {"lchars", 1},
-        {"blipuid", 1}, {"picprop", 1}, {"falt", 1}, {"panose", 1}, {"fname", 1}, {"do", 1}, {"ud", 1},
-        {"mhtmltag", 1}, {"htmltag", 1}, {"formfield", 1}, {"template", 1}, {"comment", 1},
-        {"passwordhash", 1}, {"wgrffmtfilter", 1}, {"background", 1}, {"protusertbl", 1},
-    };
-    const std::string w = word.toStdString();
-    if (groupStart) {
-        if (auto it = kSkipped.find(w); it != kSkipped.end() && it->second == 1) {
-            s.Dest = TDest::Skip;
-            return;
-        }
-        if (w == "fonttbl") {
-            s.Dest = TDest::FontTable;
-            FFontEntry = -1;
-            return;
-        }
-        if (w == "colortbl") {
-            s.Dest = TDest::ColorTable;
-            FColors.clear();
-            FRed = FGreen = FBlue = -1;
-            return;
-        }
-        if (w == "header" || w == "footer" || w == "headerl" || w == "headerr" || w == "headerf" ||
-            w == "footerl" || w == "footerr" || w == "footerf") {
-            const int part = s.Dest == TDest::Text && s.Part == 0 ? OpenPart(word) : -1;
-            if (part < 0) {
-                s.Dest = TDest::Skip;
-            } else {
-                s.Part = part;
-                s.Para = TParaProps {};
-            }
-            return;
-        }
-        if (w == "fldinst") {
-            s.Dest = TDest::FieldInst;
-            FFieldInstruction.clear();
-            return;
-        }
-        if (w == "fldrslt" && s.Dest == TDest::Text) {
-            const QByteArray kind = FFieldInstruction.trimmed().split(' ').value(0).toUpper();
-            s.PageField = kind == "PAGE" ? kPageNumberField : kind == "NUMPAGES" ? kPageCountField : 0;
-            return;
-        }
-        if (w == "pict") {
-            if (s.Dest == TDest::Text || s.Dest == TDest::ShapeValue) {
-                Flush();
-                FPicture = TPicture {};
-                FPictureDepth = static_cast<int>(FStack.size());
-                s.Dest = TDest::Pict;
-            } else {
-                s.Dest = TDest::Skip;
-            }
-            return;
-        }
-        if (w == "shp" && s.Dest == TDest::Text) {
-            Flush();
-            FShape = TShape {};
-            FShape->InHeader = s.Part != 0;
-            FShapeDepth = static_cast<int>(FStack.size());
-            return;
-        }
-        if (w == "shpinst" && FShape) {
-            s.Dest = TDest::ShapeInst;
-            return;
-        }
-        if (w == "sn" && FShape) {
-            s.Dest = TDest::ShapeName;
-            FShape->PropertyName.clear();
-            return;
-        }
-        if (w == "sv" && FShape) {
-            s.Dest = TDest::ShapeValue;
-            FShape->PropertyValue.clear();
-            return;
-        }
-        if (w == "shptxt" && FShape) {
-            s.Dest = TDest::Text;  // a text box's text joins the text where the shape stands
-            return;
-        }
-        if (w == "orbfield" || w == "orbfieldend") {
-            FOrbValues.clear();
-            s.Dest = w == "orbfield" ? TDest::OrbField : TDest::OrbFieldEnd;
-            return;
-        }
-        if (w == "orbimage") {
-            FOwnImage = TOwnImage {};
-            FOwnImageDepth = static_cast<int>(FStack.size());
-            s.Dest = TDest::OrbImage;
-            return;
-        }
-        if (s.StarSeen && s.Dest != TDest::Skip && w != "shppict" && w != "upr") {
-            s.Dest = TDest::Skip;  // an ignorable destination this reader does not know
-            return;
-        }
-    }
 
     // Damaged files: body text written before the font table was closed, and
     // font entries written after it.
@@ -850,6 +715,14 @@ void TRtfReader::ControlWord(const QByteArray& word, bool hasParam, int param)
             FPicture->ScaleX = param;
         else if (w == "picscaley")
             FPicture->ScaleY = param;
+        else if (w == "piccropl")
+            FPicture->CropL = param;
+        else if (w == "piccropr")
+            FPicture->CropR = param;
+        else if (w == "piccropt")
+            FPicture->CropT = param;
+        else if (w == "piccropb")
+            FPicture->CropB = param;
         return;
     case TDest::ShapeInst:
     case TDest::ShapeName:
@@ -865,381 +738,313 @@ void TRtfReader::ControlWord(const QByteArray& word, bool hasParam, int param)
         else if (w == "shpbottom")
             FShape->Bottom = param;
         else if (w.rfind("shpbx", 0) == 0)
-            FShape->HorizontalBase = word.mid(5);
+            FShape->HorizontalBase = QByteArray::fromStdString(w.substr(5));
         else if (w.rfind("shpby", 0) == 0)
-            FShape->VerticalBase = word.mid(5);
+            FShape->VerticalBase = QByteArray::fromStdString(w.substr(5));
         else if (w == "shpfhdr")
             FShape->InHeader = FShape->InHeader || param != 0;
+        else if (w == "shpfblwtxt")
+            FShape->BehindText = param != 0;
+        return;
+    case TDest::DrawingObject:
+        if (FDrawing) {
+            TDrawing& d = *FDrawing;
+            static const std::unordered_map<std::string, int> kDrawing = {
+                {"dprect", 1}, {"dpellipse", 2}, {"dpline", 3}, {"dptxbx", 4}, {"dpx", 5}, {"dpy", 6},
+                {"dpxsize", 7}, {"dpysize", 8}, {"dobxpage", 9}, {"dobypage", 10}, {"dobymargin", 11},
+                {"dplinecor", 12}, {"dplinecog", 13}, {"dplinecob", 14}, {"dpfillbgcr", 15}, {"dpfillbgcg", 16},
+                {"dpfillbgcb", 17}, {"dpfillfgcr", 18}, {"dpfillfgcg", 19}, {"dpfillfgcb", 20}, {"dpfillpat", 21},
+                {"dplinehollow", 22}, {"dplinew", 23}};
+            const auto it = kDrawing.find(w);
+            const int v = std::clamp(param, -200000, 200000);
+            switch (it == kDrawing.end() ? 0 : it->second) {
+            case 1: d.Kind = "rect"; break;
+            case 2: d.Kind = "ellipse"; break;
+            case 3: d.Kind = "line"; break;
+            case 4: d.Kind = "txbx"; break;
+            case 5: d.X = v; break;
+            case 6: d.Y = v; break;
+            case 7: d.W = v; break;
+            case 8: d.H = v; break;
+            case 9: d.PageX = true; break;
+            case 10: d.PageY = true; break;
+            case 11: d.MarginY = true; break;
+            case 12: d.LineColor[0] = v; break;
+            case 13: d.LineColor[1] = v; break;
+            case 14: d.LineColor[2] = v; break;
+            case 15: d.FillBack[0] = v; break;
+            case 16: d.FillBack[1] = v; break;
+            case 17: d.FillBack[2] = v; break;
+            case 18: d.FillFore[0] = v; break;
+            case 19: d.FillFore[1] = v; break;
+            case 20: d.FillFore[2] = v; break;
+            case 21: d.FillPattern = v; break;
+            case 22: d.LineHollow = !hasParam || param != 0; break;
+            case 23: d.LineWidth = v; break;
+            default: break;
+            }
+        }
+        return;
+    case TDest::FormField:
+        if (!FFields.empty()) {
+            if (w == "fftype")
+                FFields.back().FormType = param;
+            else if (w == "ffres")
+                FFields.back().FormResult = param;
+            else if (w == "ffdefres")
+                FFields.back().FormDefault = param;
+        }
         return;
     case TDest::OrbField:
     case TDest::OrbFieldEnd:
-        FOrbValues[word] = param;
+        FOrbValues[QByteArray::fromStdString(w)] = param;
         return;
     case TDest::OrbImage:
         if (FOwnImage)
-            FOwnImage->Values[word] = param;
+            FOwnImage->Values[QByteArray::fromStdString(w)] = param;
         return;
     case TDest::FieldInst:
+    case TDest::FormFieldItem:
+        if (w == "u")
+            Unicode(param);
         return;
     case TDest::Text:
+    case TDest::NestTableProps:
         break;
     }
+    TextKeyword(w, hasParam, param);
+}
 
-    // Document, section, character and paragraph properties; special characters.
-    TCharProps& c = s.Char;
-    TParaProps& p = s.Para;
-    auto on = [&] { return !hasParam || param != 0; };
-    auto special = [&](char16_t ch) {
-        if (SkippingFallback() || c.Hidden)
-            return;
-        FlushBytes();
-        FPendingText.append(QChar(ch));
+bool TRtfReader::StartDestination(const std::string& w)
+{
+    TState& s = S();
+    static const std::unordered_map<std::string, int> kSkipped = {
+        {"info", 1}, {"stylesheet", 1}, {"listtable", 1}, {"listoverridetable", 1}, {"revtbl", 1},
+        {"rsidtbl", 1}, {"pgdsctbl", 1}, {"themedata", 1}, {"colorschememapping", 1}, {"datastore", 1},
+        {"latentstyles", 1}, {"xmlnstbl", 1}, {"mmathPr", 1}, {"userprops", 1}, {"generator", 1},
+        {"ftnsep", 1}, {"ftnsepc", 1}, {"aftnsep", 1}, {"aftnsepc", 1}, {"annotation", 1},
+        {"shprslt", 1}, {"nonshppict", 1}, {"objdata", 1}, {"bkmkstart", 1}, {"bkmkend", 1}, {"xe", 1},
+        {"tc", 1}, {"txe", 1}, {"fldtitle", 1}, {"atnid", 1}, {"atnauthor", 1}, {"atndate", 1},
+        {"pnseclvl", 1}, {"pgptbl", 1}, {"filetbl", 1}, {"fchars", 1}, {"lchars", 1},
+        {"blipuid", 1}, {"picprop", 1}, {"falt", 1}, {"panose", 1}, {"fname", 1}, {"ud", 1},
+        {"mhtmltag", 1}, {"htmltag", 1}, {"template", 1}, {"comment", 1}, {"nonesttables", 1},
+        {"passwordhash", 1}, {"wgrffmtfilter", 1}, {"protusertbl", 1}, {"ffname", 1}, {"ffdeftext", 1},
+        {"ffformat", 1}, {"ffhelptext", 1}, {"ffstattext", 1}, {"ffentrymcr", 1}, {"ffexitmcr", 1},
+        {"background", 1}, {"pn", 1}, {"listpicture", 1}, {"objclass", 1}, {"objname", 1},
     };
-    auto setup = [&](std::optional<int> TSetupValues::*field) {
-        if (param > 0 && param < 200000) {
-            if (FInFirstSection)
-                FSectSetup.*field = param;
-        }
-    };
-    auto docSetup = [&](std::optional<int> TSetupValues::*field) {
-        if (param > 0 && param < 200000)
-            FDocSetup.*field = param;
-    };
-
-    if (w == "u") {
-        Unicode(param);
-        return;
+    if (const auto it = kSkipped.find(w); it != kSkipped.end()) {
+        s.Dest = TDest::Skip;
+        return true;
     }
-    if (SkippingFallback())
-        return;
-
-    // Anything that changes the look ends the text run written so far.
-    Flush();
-    if (w == "par") {
-        EndParagraph();
-    } else if (w == "line") {
-        special(QChar::LineSeparator);
-    } else if (w == "tab") {
-        special(u'\t');
-    } else if (w == "page") {
-        EndParagraph(true);
-    } else if (w == "sect") {
-        EndParagraph();
-        FInFirstSection = false;
-    } else if (w == "cell" || w == "nestcell") {
-        special(u'\t');
-    } else if (w == "row" || w == "nestrow") {
-        EndParagraph();
-    } else if (w == "emdash") {
-        special(0x2014);
-    } else if (w == "endash") {
-        special(0x2013);
-    } else if (w == "emspace" || w == "enspace" || w == "qmspace") {
-        special(u' ');
-    } else if (w == "bullet") {
-        special(0x2022);
-    } else if (w == "lquote") {
-        special(0x2018);
-    } else if (w == "rquote") {
-        special(0x2019);
-    } else if (w == "ldblquote") {
-        special(0x201C);
-    } else if (w == "rdblquote") {
-        special(0x201D);
-    } else if (w == "chpgn") {
+    if (w == "fonttbl") {
+        s.Dest = TDest::FontTable;
+        FFontEntry = -1;
+        return true;
+    }
+    if (w == "colortbl") {
+        s.Dest = TDest::ColorTable;
+        FColors.clear();
+        FRed = FGreen = FBlue = -1;
+        return true;
+    }
+    if (w == "header" || w == "footer" || w == "headerl" || w == "headerr" || w == "headerf" || w == "footerl" ||
+        w == "footerr" || w == "footerf") {
+        // The first copy of each header or footer wins; later sections repeat them.
+        const QByteArray variant = QByteArray::fromStdString(w);
+        if (s.Dest != TDest::Text || s.Sink != 0 || FVariants.count(variant)) {
+            s.Dest = TDest::Skip;
+            return true;
+        }
         Flush();
-        const int previous = s.PageField;
-        s.PageField = kPageNumberField;
-        special(u'1');
+        FVariantParts.push_back(std::make_unique<TEnginePart>());
+        s.Sink = NewSink(TSink::kPart, FVariantParts.back().get());
+        FVariants[variant] = s.Sink;
+        s.Para = TParaProps {};
+        return true;
+    }
+    if (w == "footnote") {
+        if (s.Dest != TDest::Text || Sink(s.Sink).Part != &FOut.Main) {
+            s.Dest = TDest::Skip;
+            return true;
+        }
         Flush();
-        s.PageField = previous;
-    } else if (w == "uc") {
-        s.Uc = std::clamp(param, 0, 10);
-    } else if (w == "ansicpg") {
-        if (param > 0 && param < 100000)
-            FDocumentCodePage = param;
-    } else if (w == "mac") {
-        FDocumentCodePage = 10000;
-    } else if (w == "pc") {
-        FDocumentCodePage = 437;
-    } else if (w == "pca") {
-        FDocumentCodePage = 850;
-    } else if (w == "deff") {
-        FDefaultFont = param;
-    } else if (w == "plain") {
-        c = TCharProps {};
-    } else if (w == "f") {
-        c.Font = param;
-    } else if (w == "fs") {
-        if (param > 0)
-            c.HalfPoints = param;
-    } else if (w == "b") {
-        c.Bold = on();
-    } else if (w == "i") {
-        c.Italic = on();
-    } else if (w == "ul" || w == "uld" || w == "uldb" || w == "ulw" || w == "uldash" || w == "ulth" || w == "ulwave") {
-        c.Underline = on();
-    } else if (w == "ulnone") {
-        c.Underline = false;
-    } else if (w == "strike" || w == "striked") {
-        c.Strike = on();
-    } else if (w == "v") {
-        c.Hidden = on();
-    } else if (w == "cf") {
-        c.Color = param;
-    } else if (w == "super" || w == "up") {
-        c.VerticalAlign = on() ? 1 : 0;
-    } else if (w == "sub" || w == "dn") {
-        c.VerticalAlign = on() ? 2 : 0;
-    } else if (w == "nosupersub") {
-        c.VerticalAlign = 0;
-    } else if (w == "pard") {
-        p = TParaProps {};
-    } else if (w == "ql") {
-        p.Align = Qt::AlignLeft;
-    } else if (w == "qc") {
-        p.Align = Qt::AlignHCenter;
-    } else if (w == "qr") {
-        p.Align = Qt::AlignRight;
-    } else if (w == "qj") {
-        p.Align = Qt::AlignJustify;
-    } else if (w == "li" || w == "lin") {
-        p.LeftIndent = param;
-    } else if (w == "ri" || w == "rin") {
-        p.RightIndent = param;
-    } else if (w == "fi") {
-        p.FirstIndent = param;
-    } else if (w == "sb") {
-        p.SpaceBefore = param;
-    } else if (w == "sa") {
-        p.SpaceAfter = param;
-    } else if (w == "pagebb") {
-        p.PageBreakBefore = on();
-    } else if (w == "tqr") {
-        p.NextTabType = QTextOption::RightTab;
-    } else if (w == "tqc") {
-        p.NextTabType = QTextOption::CenterTab;
-    } else if (w == "tqdec") {
-        p.NextTabType = QTextOption::DelimiterTab;
-    } else if (w == "tx" || w == "tb") {
-        if (p.Tabs.size() < 64 && param >= 0)
-            p.Tabs.append(QTextOption::Tab(param, p.NextTabType));
-        p.NextTabType = QTextOption::LeftTab;
-    } else if (w == "paperw") {
-        docSetup(&TSetupValues::W);
-    } else if (w == "paperh") {
-        docSetup(&TSetupValues::H);
-    } else if (w == "margl") {
-        docSetup(&TSetupValues::L);
-    } else if (w == "margr") {
-        docSetup(&TSetupValues::R);
-    } else if (w == "margt") {
-        docSetup(&TSetupValues::T);
-    } else if (w == "margb") {
-        docSetup(&TSetupValues::B);
-    } else if (w == "landscape") {
-        FDocSetup.Landscape = true;
-    } else if (w == "pgwsxn") {
-        setup(&TSetupValues::W);
-    } else if (w == "pghsxn") {
-        setup(&TSetupValues::H);
-    } else if (w == "marglsxn") {
-        setup(&TSetupValues::L);
-    } else if (w == "margrsxn") {
-        setup(&TSetupValues::R);
-    } else if (w == "margtsxn") {
-        setup(&TSetupValues::T);
-    } else if (w == "margbsxn") {
-        setup(&TSetupValues::B);
-    } else if (w == "lndscpsxn") {
-        if (FInFirstSection)
-            FSectSetup.Landscape = true;
-    } else if (w == "headery") {
-        if (param >= 0 && param < 200000 && (!FHeaderY || FInFirstSection))
-            FHeaderY = param;
-    } else if (w == "footery") {
-        if (param >= 0 && param < 200000 && (!FFooterY || FInFirstSection))
-            FFooterY = param;
+        FFootnoteParts.push_back(std::make_unique<TEnginePart>());
+        const int anchor = Sink(0).Cursor.position();
+        s.Sink = NewSink(TSink::kPart, FFootnoteParts.back().get());
+        FFootnotes.emplace_back(anchor, s.Sink);
+        s.Para = TParaProps {};
+        return true;
     }
-}
-
-QImage DecodePicture(const TPicture& picture, QByteArray& encoded, QByteArray& format)
-{
-    QByteArray data = picture.Data;
-    if (picture.Kind == "dib" && data.size() > 40) {
-        // A device-independent bitmap lacks the file header that readers expect.
-        const quint32 headerSize = static_cast<quint8>(data[0]) | (static_cast<quint8>(data[1]) << 8);
-        const quint16 bits = static_cast<quint8>(data[14]) | (static_cast<quint8>(data[15]) << 8);
-        quint32 colors = static_cast<quint8>(data[32]) | (static_cast<quint8>(data[33]) << 8) |
-                         (static_cast<quint8>(data[34]) << 16) | (static_cast<quint8>(data[35]) << 24);
-        if (colors == 0 && bits <= 8)
-            colors = 1u << bits;
-        const quint32 offset = 14 + headerSize + std::min<quint32>(colors, 256) * 4;
-        const quint32 size = 14 + static_cast<quint32>(data.size());
-        QByteArray header("BM", 2);
-        for (quint32 v : {size})
-            for (int i = 0; i < 4; ++i)
-                header.append(static_cast<char>((v >> (8 * i)) & 0xFF));
-        header.append(QByteArray(4, '\0'));
-        for (int i = 0; i < 4; ++i)
-            header.append(static_cast<char>((offset >> (8 * i)) & 0xFF));
-        data.prepend(header);
+    if (w == "field") {
+        TField field;
+        field.Depth = static_cast<int>(FStack.size());
+        FFields.push_back(field);
+        return true;
     }
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);  // the bytes decide the format, whatever the file called it
-    reader.setAllocationLimit(kMaxPictureMegabytes);
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() * 4 > qint64(kMaxPictureMegabytes) * 1024 * 1024)
-        return {};  // a header that claims more than a letterhead picture needs
-    QImage image;
-    if (!reader.read(&image))
-        return {};
-    format = reader.format().toLower();
-    if (format == "png" || format == "jpeg" || format == "jpg") {
-        encoded = picture.Data;
-        format = format == "png" ? "png" : "jpeg";
-    } else {
-        encoded.clear();
-        format.clear();
+    if (w == "fldinst") {
+        s.Dest = TDest::FieldInst;
+        return true;
     }
-    return image;
-}
-
-void TRtfReader::FinishPicture()
-{
-    TPicture picture = std::move(*FPicture);
-    FPicture.reset();
-    FPictureDepth = -1;
-    if (FPictureBytes > kMaxDocumentPictureBytes)
-        return;  // enough pictures for any letterhead: the rest are not decoded
-    QByteArray encoded, format;
-    const QImage image = DecodePicture(picture, encoded, format);
-    if (image.isNull())
-        return;  // metafiles and damaged data are not drawn
-    FPictureBytes += image.sizeInBytes();
-    if (FShape) {
-        if (!FShape->Picture) {
-            FShape->Picture = image;
-            FShape->Encoded = encoded;
-            FShape->EncodedFormat = format;
+    if (w == "fldrslt" && s.Dest == TDest::Text) {
+        const QByteArray instruction = FFields.empty() ? QByteArray() : FFields.back().Instruction;
+        const QByteArray kind = instruction.trimmed().split(' ').value(0).toUpper();
+        s.PageField = kind == "PAGE" ? kPageNumberField : kind == "NUMPAGES" ? kPageCountField : 0;
+        if (!FFields.empty() && FFields.back().FormType >= 1)
+            s.Dest = TDest::Skip;  // a check box or list shows its state instead
+        return true;
+    }
+    if (w == "formfield") {
+        s.Dest = TDest::FormField;
+        return true;
+    }
+    if (w == "ffl" && s.Dest == TDest::FormField) {
+        s.Dest = TDest::FormFieldItem;
+        return true;
+    }
+    if (w == "pict") {
+        if (s.Dest == TDest::Text || s.Dest == TDest::ShapeValue) {
+            Flush();
+            FPicture = TPicture {};
+            FPictureDepth = static_cast<int>(FStack.size());
+            s.Dest = TDest::Pict;
+        } else {
+            s.Dest = TDest::Skip;
         }
-        return;
+        return true;
     }
-    // An inline picture, sized from its goal in twips, else its pixels.
-    double w = picture.GoalW > 0 ? picture.GoalW : (picture.PicW > 0 && picture.Kind != "wmf" ? picture.PicW * 15.0 : image.width() * 15.0);
-    double h = picture.GoalH > 0 ? picture.GoalH : (picture.PicH > 0 && picture.Kind != "wmf" ? picture.PicH * 15.0 : image.height() * 15.0);
-    w = std::clamp(w * std::clamp(picture.ScaleX, 1, 1000) / 100.0, 1.0, 30000.0);
-    h = std::clamp(h * std::clamp(picture.ScaleY, 1, 1000) / 100.0, 1.0, 30000.0);
-    TEnginePart& part = *FParts[static_cast<std::size_t>(S().Part)];
-    const QTextImageFormat imageFormat = part.AddPicture(image, encoded, format, w, h);
-    Cursor().insertImage(imageFormat);
+    if (w == "shp" && s.Dest == TDest::Text && !FShape) {
+        Flush();
+        FShape = TShape {};
+        FShape->InHeader = Sink(s.Sink).Part != &FOut.Main;
+        FShape->AnchorPosition = AnchorHere();
+        FShapeDepth = static_cast<int>(FStack.size());
+        return true;
+    }
+    if (w == "shpinst" && FShape) {
+        s.Dest = TDest::ShapeInst;
+        return true;
+    }
+    if (w == "sn" && FShape) {
+        s.Dest = TDest::ShapeName;
+        FShape->PropertyName.clear();
+        return true;
+    }
+    if (w == "sv" && FShape) {
+        s.Dest = TDest::ShapeValue;
+        FShape->PropertyValue.clear();
+        return true;
+    }
+    if (w == "shptxt" && FShape) {
+        // A text box's text is read into a box of its own.
+        if (FShape->TextSink < 0)
+            FShape->TextSink = NewSink(TSink::kFrame, Sink(s.Sink).Part);
+        s.Dest = TDest::Text;
+        s.Sink = FShape->TextSink;
+        s.Para = TParaProps {};
+        return true;
+    }
+    if (w == "do" && s.Dest == TDest::Text && !FDrawing) {
+        FDrawing = TDrawing {};
+        FDrawing->AnchorPosition = AnchorHere();
+        FDrawingDepth = static_cast<int>(FStack.size());
+        s.Dest = TDest::DrawingObject;
+        return true;
+    }
+    if (w == "nesttableprops") {
+        s.Dest = TDest::NestTableProps;
+        return true;
+    }
+    if (w == "orbfield" || w == "orbfieldend") {
+        FOrbValues.clear();
+        s.Dest = w == "orbfield" ? TDest::OrbField : TDest::OrbFieldEnd;
+        return true;
+    }
+    if (w == "orbimage") {
+        FOwnImage = TOwnImage {};
+        FOwnImageDepth = static_cast<int>(FStack.size());
+        s.Dest = TDest::OrbImage;
+        return true;
+    }
+    if (s.StarSeen && w != "shppict" && w != "upr") {
+        s.Dest = TDest::Skip;  // an ignorable destination this reader does not know
+        return true;
+    }
+    return false;
 }
 
-void TRtfReader::FinishShape()
+int TRtfReader::AnchorHere()
 {
-    TShape shape = std::move(*FShape);
-    FShape.reset();
-    FShapeDepth = -1;
-    if (FOwnImagePending && !FPendingOwnImages.empty()) {
-        // The engine's own image description came first; this shape only carries its picture.
-        FOwnImagePending = false;
-        TPositionedImage& own = FPendingOwnImages.back();
-        if (shape.Picture && own.Image.isNull()) {
-            own.Image = *shape.Picture;
-            own.Encoded = shape.Encoded;
-            own.EncodedFormat = shape.EncodedFormat;
+    return Sink(0).Cursor.position();
+}
+
+void TRtfReader::MoveFields(int from, int to, int offset)
+{
+    for (TClosedField& f : FClosedFields)
+        if (f.Sink == from) {
+            f.Sink = to;
+            f.Start += offset;
+            f.End += offset;
         }
-        return;
-    }
-    if (!shape.Picture)
-        return;
-    const int width = std::max(1, shape.Right - shape.Left);
-    const int height = std::max(1, shape.Bottom - shape.Top);
-    if (shape.Top < 0 && shape.Bottom <= 0 && !shape.InHeader) {
-        // An "as character" picture: it stands in the text.
-        TEnginePart& part = *FParts[static_cast<std::size_t>(S().Part)];
-        Cursor().insertImage(part.AddPicture(*shape.Picture, shape.Encoded, shape.EncodedFormat, width, height));
-        return;
-    }
-    const int marginL = FSectSetup.L.value_or(FDocSetup.L.value_or(1800));
-    const int marginT = FSectSetup.T.value_or(FDocSetup.T.value_or(1440));
-    int x = shape.Left;
-    int y = shape.Top;
-    const QByteArray& bx = shape.HorizontalBase;
-    if (bx == "margin" || bx == "column" || (bx == "ignore" && (shape.PosRelH == 0 || shape.PosRelH == 2)))
-        x += marginL;
-    const QByteArray& by = shape.VerticalBase;
-    if (by == "margin" || by == "para" || (by == "ignore" && (shape.PosRelV == 0 || shape.PosRelV == 2 || shape.PosRelV == 3)))
-        y += marginT;
-    TPositionedImage image;
-    image.Image = *shape.Picture;
-    image.Encoded = shape.Encoded;
-    image.EncodedFormat = shape.EncodedFormat;
-    image.PosX = x;
-    image.PosY = y;
-    image.WidthOverride = width;
-    image.HeightOverride = height;
-    image.EveryPage = shape.InHeader;
-    FOut.Images.push_back(std::move(image));
-}
-
-void TRtfReader::FinishOwnImage()
-{
-    TOwnImage own = std::move(*FOwnImage);
-    FOwnImage.reset();
-    FOwnImageDepth = -1;
-    auto value = [&](const char* key, int fallback) {
-        const auto it = own.Values.find(key);
-        return it == own.Values.end() ? fallback : it->second;
-    };
-    TPositionedImage image;
-    image.FileName = own.Path.trimmed();
-    image.PosX = value("orbx", 0);
-    image.PosY = value("orby", 0);
-    image.ScaleX = value("orbsx", 100);
-    image.ScaleY = value("orbsy", 100);
-    image.LayoutCodeA = value("orbla", 0);
-    image.LayoutCodeB = value("orblb", 0);
-    image.Distance1 = value("orbda", 0);
-    image.Distance2 = value("orbdb", 0);
-    image.Distance3 = value("orbdc", 0);
-    image.Distance4 = value("orbdd", 0);
-    image.WidthOverride = value("orbw", 0);
-    image.HeightOverride = value("orbh", 0);
-    image.EveryPage = value("orbevery", 0) != 0;
-    FPendingOwnImages.push_back(std::move(image));
-    FOwnImagePending = true;
 }
 
 void TRtfReader::Finish()
 {
     Flush();
-    for (std::size_t i = 0; i < FParts.size(); ++i) {
-        QTextCursor& cursor = FCursors[i];
-        if (cursor.block().length() == 1 && cursor.block().previous().isValid()) {
-            // The paragraph mark that closes the last paragraph opens no new one.
+    for (std::size_t i = 0; i < FSinks.size(); ++i) {
+        if (FSinks[i]->Kind != TSink::kPart)
+            continue;
+        FinishTables(static_cast<int>(i), 0);
+        CloseFrame(static_cast<int>(i));
+    }
+    for (const auto& sink : FSinks) {
+        if (sink->Kind != TSink::kPart)
+            continue;
+        QTextCursor& cursor = sink->Cursor;
+        // The paragraph mark that closes the last paragraph opens no new one
+        // (unless a table needs a paragraph after it).
+        if (cursor.block().length() == 1 && cursor.block().previous().isValid() &&
+            !QTextCursor(cursor.block().previous()).currentTable())
             cursor.deletePreviousChar();
-        }
     }
     for (const TClosedField& f : FClosedFields) {
-        TEnginePart& part = *FParts[static_cast<std::size_t>(f.Part)];
-        const int length = part.Length();
-        part.AddField(f.Id, std::min(f.Start, length), std::min(f.End, length), f.Changeable, f.Kind);
+        TSink& sink = Sink(f.Sink);
+        if (sink.Kind != TSink::kPart)
+            continue;
+        const int length = sink.Part->Length();
+        sink.Part->AddField(f.Id, std::min(f.Start, length), std::min(f.End, length), f.Changeable, f.Kind);
     }
 
-    auto pick = [&](std::initializer_list<const char*> variants) -> TEnginePart* {
-        for (const char* v : variants) {
-            const auto it = FVariants.find(v);
-            if (it != FVariants.end() && !FParts[static_cast<std::size_t>(it->second)]->IsEmpty())
-                return FParts[static_cast<std::size_t>(it->second)];
-        }
+    // Header and footer variants: the plain one, the first page's, the left pages'.
+    auto part = [&](std::initializer_list<const char*> variants) -> TEnginePart* {
+        for (const char* v : variants)
+            if (const auto it = FVariants.find(v); it != FVariants.end())
+                return Sink(it->second).Part;
         return nullptr;
     };
-    if (TEnginePart* header = pick({"header", "headerr", "headerf", "headerl"}))
-        FOut.Header = std::move(*header);
-    if (TEnginePart* footer = pick({"footer", "footerr", "footerf", "footerl"}))
-        FOut.Footer = std::move(*footer);
+    auto take = [](TEnginePart& into, TEnginePart* from) {
+        if (from)
+            into = std::move(*from);
+    };
+    if (FFacingPages) {
+        take(FOut.Header, part({"headerr", "header"}));
+        take(FOut.Footer, part({"footerr", "footer"}));
+        take(FOut.HeaderLeft, part({"headerl", "header"}));
+        take(FOut.FooterLeft, part({"footerl", "footer"}));
+    } else {
+        take(FOut.Header, part({"header", "headerr", "headerl"}));
+        take(FOut.Footer, part({"footer", "footerr", "footerl"}));
+    }
+    if (FTitlePage) {
+        take(FOut.HeaderFirst, part({"headerf"}));
+        take(FOut.FooterFirst, part({"footerf"}));
+    }
+
+    for (const auto& [anchor, sink] : FFootnotes) {
+        TEnginePart* body = Sink(sink).Part;
+        for (auto& owned : FFootnoteParts)
+            if (owned.get() == body)
+                FOut.Footnotes.emplace_back(std::min(anchor, FOut.Main.Length()), std::move(owned));
+    }
 
     TPageSetup& setup = FOut.Setup;
     const TSetupValues& d = FDocSetup;
@@ -1254,6 +1059,8 @@ void TRtfReader::Finish()
     setup.MarginB = std::clamp(x.B.value_or(d.B.value_or(1440)), 0, 15840);
     setup.HeaderY = std::clamp(FHeaderY.value_or(720), 0, 15840);
     setup.FooterY = std::clamp(FFooterY.value_or(720), 0, 15840);
+    setup.TitlePage = FTitlePage;
+    setup.FacingPages = FFacingPages;
 
     for (TPositionedImage& own : FPendingOwnImages) {
         if (own.Image.isNull() && !own.FileName.isEmpty()) {
@@ -1265,7 +1072,7 @@ void TRtfReader::Finish()
     }
 }
 
-}  // namespace
+}  // namespace rtf
 
 QString RefuseNonRtf(const QByteArray& bytes, const QString& file)
 {
@@ -1294,7 +1101,7 @@ QString RefuseNonRtf(const QByteArray& bytes, const QString& file)
 
 void ReadRtf(const QByteArray& bytes, TLoadedDocument& out)
 {
-    TRtfReader reader(bytes, out);
+    rtf::TRtfReader reader(bytes, out);
     reader.Read();
 }
 

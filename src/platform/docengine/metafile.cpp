@@ -1,0 +1,1051 @@
+#include "platform/docengine/metafile.h"
+
+#include "util/codepage.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QPainterPath>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr int kMaxRecords = 200000;
+constexpr int kMaxObjects = 4096;
+constexpr int kMaxImageSide = 4000;
+
+// Little-endian reads that give 0 past the end.
+struct TBytes {
+    const char* Data = nullptr;
+    qsizetype Size = 0;
+    quint32 U32(qsizetype at) const
+    {
+        if (at < 0 || at + 4 > Size)
+            return 0;
+        quint32 v;
+        std::memcpy(&v, Data + at, 4);
+        return qFromLittleEndian(v);
+    }
+    qint32 I32(qsizetype at) const { return static_cast<qint32>(U32(at)); }
+    quint16 U16(qsizetype at) const
+    {
+        if (at < 0 || at + 2 > Size)
+            return 0;
+        quint16 v;
+        std::memcpy(&v, Data + at, 2);
+        return qFromLittleEndian(v);
+    }
+    qint16 I16(qsizetype at) const { return static_cast<qint16>(U16(at)); }
+    quint8 U8(qsizetype at) const { return at >= 0 && at < Size ? static_cast<quint8>(Data[at]) : 0; }
+    float F32(qsizetype at) const
+    {
+        const quint32 bits = U32(at);
+        float f;
+        std::memcpy(&f, &bits, 4);
+        return std::isfinite(f) ? f : 0.0f;
+    }
+    QByteArray Slice(qsizetype at, qsizetype count) const
+    {
+        if (at < 0 || count <= 0 || at >= Size)
+            return {};
+        return QByteArray(Data + at, std::min(count, Size - at));
+    }
+};
+
+QColor ColorRef(quint32 v)
+{
+    return QColor(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF);
+}
+
+// A device-independent bitmap (header, colours, bits) as an image.
+QImage DibImage(const QByteArray& info, const QByteArray& bits)
+{
+    if (info.size() < 12 || info.size() + bits.size() > 64ll * 1024 * 1024)
+        return {};
+    const QByteArray dib = info + bits;
+    const quint32 offset = 14 + static_cast<quint32>(info.size());
+    const quint32 size = 14 + static_cast<quint32>(dib.size());
+    QByteArray file("BM", 2);
+    for (int i = 0; i < 4; ++i)
+        file.append(static_cast<char>((size >> (8 * i)) & 0xFF));
+    file.append(QByteArray(4, '\0'));
+    for (int i = 0; i < 4; ++i)
+        file.append(static_cast<char>((offset >> (8 * i)) & 0xFF));
+    file += dib;
+    QBuffer buffer(&file);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "BMP");
+    reader.setAllocationLimit(64);
+    QImage image;
+    reader.read(&image);
+    return image;
+}
+
+// A DIB that follows its header directly (WMF records): the colour table's
+// size comes from the header.
+QImage PackedDib(const QByteArray& packed)
+{
+    if (packed.size() < 12)
+        return {};
+    TBytes b {packed.constData(), packed.size()};
+    const quint32 headerSize = b.U32(0);
+    if (headerSize < 12 || headerSize > 1024)
+        return {};
+    quint32 infoSize = headerSize;
+    if (headerSize >= 40) {
+        const quint16 bitCount = b.U16(14);
+        quint32 used = b.U32(32);
+        const quint32 compression = b.U32(16);
+        if (used == 0 && bitCount <= 8)
+            used = 1u << bitCount;
+        infoSize += std::min<quint32>(used, 256) * 4;
+        if (compression == 3 && headerSize == 40)
+            infoSize += 12;  // bit-field masks
+    } else {
+        const quint16 bitCount = b.U16(10);
+        if (bitCount <= 8)
+            infoSize += (1u << bitCount) * 3;
+    }
+    if (infoSize > static_cast<quint32>(packed.size()))
+        return {};
+    return DibImage(packed.left(infoSize), packed.mid(infoSize));
+}
+
+struct TObject {
+    enum TKind { kNone, kPen, kBrush, kFont, kOther };
+    TKind Kind = kNone;
+    QPen Pen;
+    QBrush Brush;
+    QString Face;
+    int Height = 0, Weight = 400, Escapement = 0, Charset = 0;
+    bool Italic = false, Underline = false, Strike = false;
+};
+
+struct TDc {
+    TObject Pen, Brush, Font;
+    QColor TextColor = Qt::black;
+    QColor BackColor = Qt::white;
+    int BackMode = 2;  // opaque
+    int TextAlign = 0;
+    int MapMode = 1;
+    int FillMode = 1;  // alternate
+    QPointF WinOrg {0, 0}, WinExt {1, 1}, VpOrg {0, 0}, VpExt {1, 1};
+    bool WinExtSet = false;
+    QTransform World;
+    QPointF Current;
+    QPainterPath Clip;
+    bool Clipped = false;
+};
+
+class TPlayer {
+public:
+    TPlayer(QPainter* painter, const QRectF& target) : FPainter(painter), FTarget(target)
+    {
+        FDc.Pen.Kind = TObject::kPen;
+        FDc.Pen.Pen = QPen(Qt::black, 0);
+        FDc.Brush.Kind = TObject::kBrush;
+        FDc.Brush.Brush = QBrush(Qt::white);
+        FDc.Font.Kind = TObject::kFont;
+        FDc.Font.Face = QStringLiteral("Arial");
+        FDc.Font.Height = 12;
+    }
+
+    // ---- what the logical picture area is (set before playing)
+    QRectF Frame;        // logical (WMF) or device (EMF) rectangle that fills the target
+    bool Emf = false;
+    bool Measuring = false;
+    QRectF Bounds;       // logical points seen, when measuring
+    bool RasterOps = false;
+
+    bool PlayWmf(const TBytes& b, qsizetype start);
+    bool PlayEmf(const TBytes& b);
+
+private:
+    // The transform from logical units to the target.
+    QTransform Transform() const;
+    void Use();  // pen, brush and transform on the painter
+    void See(const QPointF& p);
+    void See(const QRectF& r);
+    void SeePolygon(const QPolygonF& p);
+    void DrawPolygon(const QPolygonF& polygon, bool closed);
+    void DrawPolyPolygon(const std::vector<QPolygonF>& polygons);
+    void DrawRect(const QRectF& r, int kind, const QSizeF& corner = {});
+    void DrawText(const QPointF& at, const QString& text);
+    void DrawImage(const QRectF& dest, const QImage& image, const QRectF& source, quint32 rop);
+    void FillRect(const QRectF& r, quint32 rop);
+    int NewObject(TObject object);
+    void Select(quint32 index);
+    void Delete(quint32 index);
+    void Save() { FSaved.push_back(FDc); }
+    void Restore(int which);
+    TObject Stock(quint32 index) const;
+
+    QPainter* FPainter;
+    QRectF FTarget;
+    TDc FDc;
+    std::vector<TDc> FSaved;
+    std::vector<std::optional<TObject>> FObjects;
+    // EMF paths.
+    bool FInPath = false;
+    QPainterPath FPath;
+};
+
+QTransform TPlayer::Transform() const
+{
+    // Logical -> page (world transform, EMF) -> device (window and viewport)
+    // -> target (the frame fills the target).
+    QTransform toDevice;
+    if (Emf) {
+        QPointF scale(1, 1);
+        if (FDc.MapMode == 7 || FDc.MapMode == 8) {
+            scale = QPointF(FDc.WinExt.x() != 0 ? FDc.VpExt.x() / FDc.WinExt.x() : 1,
+                            FDc.WinExt.y() != 0 ? FDc.VpExt.y() / FDc.WinExt.y() : 1);
+        }
+        toDevice = QTransform::fromTranslate(-FDc.WinOrg.x(), -FDc.WinOrg.y()) *
+                   QTransform::fromScale(scale.x(), scale.y()) * QTransform::fromTranslate(FDc.VpOrg.x(), FDc.VpOrg.y());
+        toDevice = FDc.World * toDevice;
+    } else {
+        // A WMF's window is the picture's frame; later windows rescale it.
+        const QRectF window = FDc.WinExtSet ? QRectF(FDc.WinOrg, QSizeF(FDc.WinExt.x(), FDc.WinExt.y())) : Frame;
+        const QRectF frame = Frame.isValid() || Frame.width() != 0 ? Frame : window;
+        const double sx = window.width() != 0 ? frame.width() / window.width() : 1;
+        const double sy = window.height() != 0 ? frame.height() / window.height() : 1;
+        toDevice = QTransform::fromTranslate(-window.left(), -window.top()) * QTransform::fromScale(sx, sy) *
+                   QTransform::fromTranslate(frame.left(), frame.top());
+    }
+    const QRectF frame = Frame;
+    const double fx = frame.width() != 0 ? FTarget.width() / frame.width() : 1;
+    const double fy = frame.height() != 0 ? FTarget.height() / frame.height() : 1;
+    return toDevice * QTransform::fromTranslate(-frame.left(), -frame.top()) * QTransform::fromScale(fx, fy) *
+           QTransform::fromTranslate(FTarget.left(), FTarget.top());
+}
+
+void TPlayer::Use()
+{
+    if (!FPainter)
+        return;
+    FPainter->setTransform(Transform());
+    FPainter->setPen(FDc.Pen.Kind == TObject::kPen ? FDc.Pen.Pen : QPen(Qt::NoPen));
+    FPainter->setBrush(FDc.Brush.Kind == TObject::kBrush ? FDc.Brush.Brush : QBrush(Qt::NoBrush));
+    if (FDc.Clipped) {
+        FPainter->setClipPath(FDc.Clip);
+    } else {
+        FPainter->setClipping(false);
+    }
+}
+
+void TPlayer::See(const QPointF& p)
+{
+    const QPointF q = Emf ? FDc.World.map(p) : p;
+    Bounds = Bounds.isNull() ? QRectF(q, QSizeF(0, 0)) : Bounds.united(QRectF(q, QSizeF(0, 0)));
+}
+
+void TPlayer::See(const QRectF& r)
+{
+    See(r.topLeft());
+    See(r.bottomRight());
+}
+
+void TPlayer::SeePolygon(const QPolygonF& p)
+{
+    for (const QPointF& q : p)
+        See(q);
+}
+
+void TPlayer::DrawPolygon(const QPolygonF& polygon, bool closed)
+{
+    if (polygon.isEmpty())
+        return;
+    if (Measuring) {
+        SeePolygon(polygon);
+        return;
+    }
+    if (FInPath) {
+        if (closed)
+            FPath.addPolygon(polygon), FPath.closeSubpath();
+        else {
+            FPath.moveTo(polygon.front());
+            for (const QPointF& p : polygon)
+                FPath.lineTo(p);
+        }
+        return;
+    }
+    Use();
+    if (closed) {
+        FPainter->drawPolygon(polygon, FDc.FillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill);
+    } else {
+        FPainter->drawPolyline(polygon);
+    }
+}
+
+void TPlayer::DrawPolyPolygon(const std::vector<QPolygonF>& polygons)
+{
+    QPainterPath path;
+    path.setFillRule(FDc.FillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill);
+    for (const QPolygonF& p : polygons) {
+        if (Measuring)
+            SeePolygon(p);
+        path.addPolygon(p);
+        path.closeSubpath();
+    }
+    if (Measuring)
+        return;
+    if (FInPath) {
+        FPath.addPath(path);
+        return;
+    }
+    Use();
+    FPainter->drawPath(path);
+}
+
+void TPlayer::DrawRect(const QRectF& r, int kind, const QSizeF& corner)
+{
+    if (Measuring) {
+        See(r);
+        return;
+    }
+    if (FInPath) {
+        if (kind == 1)
+            FPath.addEllipse(r.normalized());
+        else
+            FPath.addRect(r.normalized());
+        return;
+    }
+    Use();
+    if (kind == 1) {
+        FPainter->drawEllipse(r.normalized());
+    } else if (kind == 3) {  // an arc: its ellipse's outline
+        FPainter->setBrush(Qt::NoBrush);
+        FPainter->drawEllipse(r.normalized());
+    } else if (kind == 2)
+        FPainter->drawRoundedRect(r.normalized(), corner.width() / 2, corner.height() / 2);
+    else
+        FPainter->drawRect(r.normalized());
+}
+
+void TPlayer::DrawText(const QPointF& at, const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    if (Measuring) {
+        See(at);
+        return;
+    }
+    const QTransform t = Transform();
+    // Text stands upright whatever the axes do; its size follows the y scale.
+    const double scaleY = std::hypot(t.m12(), t.m22());
+    const QPointF origin = t.map(at);
+    QFont font(FDc.Font.Face.isEmpty() ? QStringLiteral("Arial") : FDc.Font.Face);
+    const double height = std::abs(FDc.Font.Height) * scaleY;
+    font.setPixelSize(std::clamp(static_cast<int>(std::lround(FDc.Font.Height < 0 ? height : height * 0.8)), 1, 2000));
+    font.setWeight(FDc.Font.Weight >= 600 ? QFont::Bold : QFont::Normal);
+    font.setItalic(FDc.Font.Italic);
+    font.setUnderline(FDc.Font.Underline);
+    font.setStrikeOut(FDc.Font.Strike);
+    FPainter->save();
+    FPainter->setClipping(false);
+    FPainter->resetTransform();
+    FPainter->translate(origin);
+    if (FDc.Font.Escapement != 0)
+        FPainter->rotate(-FDc.Font.Escapement / 10.0);
+    FPainter->setFont(font);
+    FPainter->setPen(FDc.TextColor);
+    const QFontMetricsF metrics(font, FPainter->device());
+    const double width = metrics.horizontalAdvance(text);
+    double x = 0, y = 0;
+    const int horizontal = FDc.TextAlign & 6;
+    if (horizontal == 6)
+        x = -width / 2;
+    else if (horizontal == 2)
+        x = -width;
+    const int vertical = FDc.TextAlign & 24;
+    if (vertical == 0)
+        y = metrics.ascent();  // top
+    else if (vertical == 8)
+        y = -metrics.descent();  // bottom
+    if (FDc.BackMode == 2 && FDc.BackColor.isValid())
+        FPainter->fillRect(QRectF(x, y - metrics.ascent(), width, metrics.height()), FDc.BackColor);
+    FPainter->drawText(QPointF(x, y), text);
+    FPainter->restore();
+}
+
+void TPlayer::DrawImage(const QRectF& dest, const QImage& image, const QRectF& source, quint32 rop)
+{
+    if (Measuring) {
+        See(dest);
+        return;
+    }
+    if (image.isNull())
+        return;
+    Use();
+    FPainter->save();
+    switch (rop) {
+    case 0x008800C6: FPainter->setCompositionMode(QPainter::RasterOp_SourceAndDestination); break;
+    case 0x00EE0086: FPainter->setCompositionMode(QPainter::RasterOp_SourceOrDestination); break;
+    case 0x00660046: FPainter->setCompositionMode(QPainter::RasterOp_SourceXorDestination); break;
+    case 0x00330008: FPainter->setCompositionMode(QPainter::RasterOp_NotSource); break;
+    default: break;
+    }
+    const QRectF from = source.isValid() && !source.isEmpty() ? source : QRectF(image.rect());
+    // A bottom-up source rectangle is measured from the bitmap's foot.
+    FPainter->drawImage(dest.normalized(), image, from.intersected(QRectF(image.rect())));
+    FPainter->restore();
+}
+
+void TPlayer::FillRect(const QRectF& r, quint32 rop)
+{
+    if (Measuring) {
+        See(r);
+        return;
+    }
+    Use();
+    QBrush brush = FDc.Brush.Kind == TObject::kBrush ? FDc.Brush.Brush : QBrush(Qt::NoBrush);
+    if (rop == 0x00000042)
+        brush = QBrush(Qt::black);
+    else if (rop == 0x00FF0062)
+        brush = QBrush(Qt::white);
+    else if (rop == 0x00550009)
+        return;  // DSTINVERT
+    FPainter->fillRect(r.normalized(), brush);
+}
+
+int TPlayer::NewObject(TObject object)
+{
+    for (std::size_t i = 0; i < FObjects.size(); ++i)
+        if (!FObjects[i]) {
+            FObjects[i] = object;
+            return static_cast<int>(i);
+        }
+    if (FObjects.size() >= kMaxObjects)
+        return -1;
+    FObjects.push_back(object);
+    return static_cast<int>(FObjects.size()) - 1;
+}
+
+TObject TPlayer::Stock(quint32 index) const
+{
+    TObject o;
+    const quint32 n = index & 0x7FFFFFFF;
+    if (n <= 5) {
+        static const QColor kBrushes[] = {Qt::white, QColor(192, 192, 192), QColor(128, 128, 128), QColor(64, 64, 64),
+                                          Qt::black};
+        o.Kind = n == 5 ? TObject::kOther : TObject::kBrush;
+        if (n < 5)
+            o.Brush = QBrush(kBrushes[n]);
+        if (n == 5) {
+            o.Kind = TObject::kBrush;
+            o.Brush = QBrush(Qt::NoBrush);
+        }
+    } else if (n >= 6 && n <= 8) {
+        o.Kind = TObject::kPen;
+        o.Pen = n == 8 ? QPen(Qt::NoPen) : QPen(n == 6 ? Qt::white : Qt::black, 0);
+    } else if (n >= 10 && n <= 17) {
+        o.Kind = TObject::kFont;
+        o.Face = QStringLiteral("Arial");
+        o.Height = 12;
+    }
+    return o;
+}
+
+void TPlayer::Select(quint32 index)
+{
+    const bool stock = Emf && (index & 0x80000000u);
+    const std::optional<TObject> object =
+        stock ? std::optional<TObject>(Stock(index))
+              : (index < FObjects.size() ? FObjects[index] : std::nullopt);
+    if (!object)
+        return;
+    switch (object->Kind) {
+    case TObject::kPen: FDc.Pen = *object; break;
+    case TObject::kBrush: FDc.Brush = *object; break;
+    case TObject::kFont: FDc.Font = *object; break;
+    default: break;
+    }
+}
+
+void TPlayer::Delete(quint32 index)
+{
+    if (index < FObjects.size())
+        FObjects[index].reset();
+}
+
+void TPlayer::Restore(int which)
+{
+    if (FSaved.empty())
+        return;
+    int at = which < 0 ? static_cast<int>(FSaved.size()) + which : which - 1;
+    at = std::clamp(at, 0, static_cast<int>(FSaved.size()) - 1);
+    FDc = FSaved[static_cast<std::size_t>(at)];
+    FSaved.resize(static_cast<std::size_t>(at));
+}
+
+QPen PenOf(int style, double width, const QColor& color)
+{
+    if ((style & 0xF) == 5)
+        return QPen(Qt::NoPen);
+    QPen pen(color, width <= 1 ? 0 : width);  // width 0 or 1: one device pixel
+    switch (style & 0xF) {
+    case 1: pen.setStyle(Qt::DashLine); break;
+    case 2: pen.setStyle(Qt::DotLine); break;
+    case 3: pen.setStyle(Qt::DashDotLine); break;
+    case 4: pen.setStyle(Qt::DashDotDotLine); break;
+    default: break;
+    }
+    return pen;
+}
+
+QBrush BrushOf(int style, const QColor& color, int hatch)
+{
+    switch (style) {
+    case 0: return QBrush(color);
+    case 1: return QBrush(Qt::NoBrush);
+    case 2: {
+        static const Qt::BrushStyle kHatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
+                                                  Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
+        return QBrush(color, kHatches[std::clamp(hatch, 0, 5)]);
+    }
+    default: return QBrush(color);
+    }
+}
+
+bool TPlayer::PlayWmf(const TBytes& b, qsizetype start)
+{
+    // The header: type, header size (words), version, size, objects, max record, members.
+    if (b.Size < start + 18)
+        return false;
+    const quint16 type = b.U16(start);
+    const quint16 headerWords = b.U16(start + 2);
+    if ((type != 1 && type != 2) || headerWords != 9)
+        return false;
+    qsizetype at = start + 18;
+    for (int n = 0; n < kMaxRecords && at + 6 <= b.Size; ++n) {
+        const quint32 words = b.U32(at);
+        const quint16 function = b.U16(at + 4);
+        if (words < 3 || at + qsizetype(words) * 2 > b.Size)
+            break;
+        const qsizetype p = at + 6;  // parameters
+        const qsizetype end = at + qsizetype(words) * 2;
+        auto w = [&](int i) { return b.I16(p + 2 * i); };
+        auto point = [&](int i) { return QPointF(w(i + 1), w(i)); };  // stored y, x
+        auto rect = [&](int i) { return QRectF(QPointF(w(i + 3), w(i + 2)), QPointF(w(i + 1), w(i))); };
+        switch (function) {
+        case 0x0000: return true;  // EOF
+        case 0x0103: FDc.MapMode = w(0); break;
+        case 0x0102: FDc.BackMode = w(0); break;
+        case 0x0106: FDc.FillMode = w(0); break;
+        case 0x012E: FDc.TextAlign = b.U16(p); break;
+        case 0x0209: FDc.TextColor = ColorRef(b.U32(p)); break;
+        case 0x0201: FDc.BackColor = ColorRef(b.U32(p)); break;
+        case 0x020B: FDc.WinOrg = point(0); break;
+        case 0x020C:
+            FDc.WinExt = point(0);
+            FDc.WinExtSet = true;
+            break;
+        case 0x020F: FDc.WinOrg += point(0); break;
+        case 0x0410:  // SCALEWINDOWEXT: yDenom, yNum, xDenom, xNum
+            if (w(0) != 0 && w(2) != 0)
+                FDc.WinExt = QPointF(FDc.WinExt.x() * w(3) / w(2), FDc.WinExt.y() * w(1) / w(0));
+            break;
+        case 0x0214: FDc.Current = point(0); break;
+        case 0x0213:
+            DrawPolygon(QPolygonF({FDc.Current, point(0)}), false);
+            FDc.Current = point(0);
+            break;
+        case 0x041B: DrawRect(rect(0), 0); break;
+        case 0x0418: DrawRect(rect(0), 1); break;
+        case 0x061C: DrawRect(rect(2), 2, QSizeF(w(1), w(0))); break;
+        case 0x0817: case 0x081A: case 0x0830: DrawRect(rect(4), function == 0x0817 ? 3 : 1); break;  // arc, pie, chord
+        case 0x0324: case 0x0325: {
+            const int count = std::clamp<int>(w(0), 0, static_cast<int>((end - p - 2) / 4));
+            QPolygonF polygon;
+            for (int i = 0; i < count; ++i)
+                polygon << QPointF(w(1 + 2 * i), w(2 + 2 * i));
+            DrawPolygon(polygon, function == 0x0324);
+            break;
+        }
+        case 0x0538: {
+            const int polys = std::clamp<int>(w(0), 0, static_cast<int>((end - p) / 2));
+            std::vector<QPolygonF> polygons;
+            int point = 1 + polys;
+            for (int k = 0; k < polys; ++k) {
+                const int count = std::max<int>(0, w(1 + k));
+                QPolygonF polygon;
+                for (int i = 0; i < count && p + 2 * (point + 1) < end; ++i, point += 2)
+                    polygon << QPointF(w(point), w(point + 1));
+                polygons.push_back(polygon);
+            }
+            DrawPolyPolygon(polygons);
+            break;
+        }
+        case 0x0521: {  // TEXTOUT: count, string, y, x
+            const int count = std::clamp<int>(w(0), 0, static_cast<int>(end - p - 2));
+            const QByteArray text = b.Slice(p + 2, count);
+            const qsizetype after = p + 2 + ((count + 1) & ~1);
+            DrawText(QPointF(b.I16(after + 2), b.I16(after)), ToUnicode(std::string_view(text.constData(), static_cast<std::size_t>(text.size()))));
+            break;
+        }
+        case 0x0A32: {  // EXTTEXTOUT: y, x, count, options, [rect], string
+            const int count = std::clamp<int>(w(2), 0, static_cast<int>(end - p));
+            const int options = b.U16(p + 6);
+            const qsizetype text = p + 8 + ((options & 6) ? 8 : 0);
+            const QByteArray bytes = b.Slice(text, std::min<qsizetype>(count, end - text));
+            DrawText(point(0), ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
+            break;
+        }
+        case 0x02FA: {  // CREATEPENINDIRECT: style, width (x, y), colour
+            TObject o;
+            o.Kind = TObject::kPen;
+            o.Pen = PenOf(b.U16(p), w(1), ColorRef(b.U32(p + 6)));
+            NewObject(o);
+            break;
+        }
+        case 0x02FC: {  // CREATEBRUSHINDIRECT: style, colour, hatch
+            TObject o;
+            o.Kind = TObject::kBrush;
+            o.Brush = BrushOf(b.U16(p), ColorRef(b.U32(p + 2)), b.U16(p + 6));
+            NewObject(o);
+            break;
+        }
+        case 0x02FB: {  // CREATEFONTINDIRECT
+            TObject o;
+            o.Kind = TObject::kFont;
+            o.Height = w(0);
+            o.Escapement = w(2);
+            o.Weight = w(4);
+            o.Italic = b.U8(p + 10) != 0;
+            o.Underline = b.U8(p + 11) != 0;
+            o.Strike = b.U8(p + 12) != 0;
+            o.Charset = b.U8(p + 13);
+            QByteArray face = b.Slice(p + 18, std::min<qsizetype>(32, end - (p + 18)));
+            face.truncate(face.indexOf('\0') < 0 ? face.size() : face.indexOf('\0'));
+            o.Face = ToUnicode(std::string_view(face.constData(), static_cast<std::size_t>(face.size())));
+            NewObject(o);
+            break;
+        }
+        case 0x00F7: case 0x01F9: case 0x06FF: {
+            TObject o;
+            o.Kind = TObject::kOther;
+            NewObject(o);
+            break;
+        }
+        case 0x0142: {  // DIBCREATEPATTERNBRUSH: a brush of the bitmap's first colour
+            TObject o;
+            o.Kind = TObject::kBrush;
+            const QImage image = PackedDib(b.Slice(p + 4, end - p - 4));
+            o.Brush = image.isNull() ? QBrush(Qt::gray) : QBrush(image);
+            NewObject(o);
+            break;
+        }
+        case 0x012D: Select(b.U16(p)); break;
+        case 0x01F0: Delete(b.U16(p)); break;
+        case 0x001E: Save(); break;
+        case 0x0127: Restore(w(0)); break;
+        case 0x0416: {  // INTERSECTCLIPRECT
+            if (!Measuring) {
+                QPainterPath path;
+                path.addRect(Transform().mapRect(rect(0)));
+                FDc.Clip = FDc.Clipped ? FDc.Clip.intersected(path) : path;
+                FDc.Clipped = true;
+            }
+            break;
+        }
+        case 0x061D: {  // PATBLT: rop, height, width, y, x
+            const QRectF r(w(5), w(4), w(3), w(2));
+            FillRect(r, b.U32(p));
+            break;
+        }
+        case 0x0F43: {  // STRETCHDIB: rop, usage, srcH, srcW, ySrc, xSrc, destH, destW, yDst, xDst, DIB
+            const quint32 rop = b.U32(p);
+            const QRectF source(w(6), w(5), w(4), w(3));
+            const QRectF dest(w(10), w(9), w(8), w(7));
+            if (rop != 0x00CC0020)
+                RasterOps = true;
+            DrawImage(dest, Measuring ? QImage() : PackedDib(b.Slice(p + 22, end - p - 22)), source, rop);
+            break;
+        }
+        case 0x0B41: case 0x0940: {
+            // DIBSTRETCHBLT: rop, srcH, srcW, ySrc, xSrc, destH, destW, yDst, xDst, DIB
+            // DIBBITBLT: rop, ySrc, xSrc, height, width, yDst, xDst, DIB
+            // Without a bitmap (a record of (function >> 8) + 3 words) a
+            // reserved word follows the operation and the brush is used.
+            const quint32 rop = b.U32(p);
+            const bool withBitmap = words != static_cast<quint32>((function >> 8) + 3);
+            const int s = withBitmap ? 2 : 3;
+            QRectF source, dest;
+            if (function == 0x0B41) {
+                source = QRectF(w(s + 3), w(s + 2), w(s + 1), w(s));
+                dest = QRectF(w(s + 7), w(s + 6), w(s + 5), w(s + 4));
+            } else {
+                source = QRectF(w(s + 1), w(s), w(s + 3), w(s + 2));
+                dest = QRectF(w(s + 5), w(s + 4), w(s + 3), w(s + 2));
+            }
+            if (!withBitmap) {
+                FillRect(dest, rop);
+                break;
+            }
+            if (rop != 0x00CC0020)
+                RasterOps = true;
+            const qsizetype dib = p + 2 * (s + (function == 0x0B41 ? 8 : 6));
+            DrawImage(dest, Measuring ? QImage() : PackedDib(b.Slice(dib, end - dib)), source, rop);
+            break;
+        }
+        default: break;
+        }
+        at = end;
+    }
+    return true;
+}
+
+bool TPlayer::PlayEmf(const TBytes& b)
+{
+    qsizetype at = 0;
+    for (int n = 0; n < kMaxRecords && at + 8 <= b.Size; ++n) {
+        const quint32 type = b.U32(at);
+        const quint32 size = b.U32(at + 4);
+        if (size < 8 || (size & 3) != 0 || at + qsizetype(size) > b.Size)
+            break;
+        const qsizetype r = at;  // offsets are from the record's start
+        const qsizetype end = at + size;
+        auto pointl = [&](qsizetype o) { return QPointF(b.I32(r + o), b.I32(r + o + 4)); };
+        auto rectl = [&](qsizetype o) { return QRectF(pointl(o), pointl(o + 8)); };
+        auto points = [&](qsizetype countAt, qsizetype first, bool shortPoints) {
+            const int step = shortPoints ? 4 : 8;
+            const qint64 count = std::clamp<qint64>(b.U32(r + countAt), 0, (end - (r + first)) / step);
+            QPolygonF polygon;
+            for (qint64 i = 0; i < count; ++i) {
+                const qsizetype o = r + first + i * step;
+                polygon << (shortPoints ? QPointF(b.I16(o), b.I16(o + 2)) : QPointF(b.I32(o), b.I32(o + 4)));
+            }
+            return polygon;
+        };
+        switch (type) {
+        case 14: return true;  // EOF
+        case 2: case 3: case 4: case 85: case 86: case 87: {
+            const bool shortPoints = type >= 85;
+            const QPolygonF polygon = points(24, 28, shortPoints);
+            const bool closed = type == 3 || type == 86;
+            if (type == 2 || type == 85) {
+                // Bezier: drawn as a path.
+                QPainterPath path;
+                if (!polygon.isEmpty()) {
+                    path.moveTo(polygon[0]);
+                    for (int i = 1; i + 2 < polygon.size(); i += 3)
+                        path.cubicTo(polygon[i], polygon[i + 1], polygon[i + 2]);
+                }
+                if (Measuring)
+                    SeePolygon(polygon);
+                else if (FInPath)
+                    FPath.addPath(path);
+                else {
+                    Use();
+                    FPainter->setBrush(Qt::NoBrush);
+                    FPainter->drawPath(path);
+                }
+            } else {
+                DrawPolygon(polygon, closed);
+            }
+            break;
+        }
+        case 5: case 6: case 88: case 89: {  // ...TO: from the current position
+            const QPolygonF more = points(24, 28, type >= 88);
+            if (more.isEmpty())
+                break;
+            if (FInPath) {
+                if (FPath.elementCount() == 0)
+                    FPath.moveTo(FDc.Current);
+                if (type == 5 || type == 88) {
+                    for (int i = 0; i + 2 < more.size(); i += 3)
+                        FPath.cubicTo(more[i], more[i + 1], more[i + 2]);
+                } else {
+                    for (const QPointF& q : more)
+                        FPath.lineTo(q);
+                }
+            } else {
+                QPolygonF line;
+                line << FDc.Current << more;
+                DrawPolygon(line, false);
+            }
+            FDc.Current = more.back();
+            break;
+        }
+        case 7: case 8: case 90: case 91: {
+            const bool shortPoints = type >= 90;
+            const qint64 polys = std::clamp<qint64>(b.U32(r + 24), 0, (end - r) / 4);
+            qsizetype point = r + 32 + polys * 4;
+            std::vector<QPolygonF> polygons;
+            const int step = shortPoints ? 4 : 8;
+            for (qint64 k = 0; k < polys; ++k) {
+                const qint64 count = std::clamp<qint64>(b.U32(r + 32 + k * 4), 0, (end - point) / step);
+                QPolygonF polygon;
+                for (qint64 i = 0; i < count; ++i, point += step)
+                    polygon << (shortPoints ? QPointF(b.I16(point), b.I16(point + 2))
+                                            : QPointF(b.I32(point), b.I32(point + 4)));
+                polygons.push_back(polygon);
+            }
+            if (type == 8 || type == 91) {
+                DrawPolyPolygon(polygons);
+            } else {
+                for (const QPolygonF& p : polygons)
+                    DrawPolygon(p, false);
+            }
+            break;
+        }
+        case 9: FDc.WinExt = pointl(8); break;
+        case 10: FDc.WinOrg = pointl(8); break;
+        case 11: FDc.VpExt = pointl(8); break;
+        case 12: FDc.VpOrg = pointl(8); break;
+        case 17: FDc.MapMode = static_cast<int>(b.U32(r + 8)); break;
+        case 18: FDc.BackMode = static_cast<int>(b.U32(r + 8)); break;
+        case 19: FDc.FillMode = static_cast<int>(b.U32(r + 8)); break;
+        case 22: FDc.TextAlign = static_cast<int>(b.U32(r + 8)); break;
+        case 24: FDc.TextColor = ColorRef(b.U32(r + 8)); break;
+        case 25: FDc.BackColor = ColorRef(b.U32(r + 8)); break;
+        case 27: FDc.Current = pointl(8); break;
+        case 54:
+            if (FInPath) {
+                if (FPath.elementCount() == 0)
+                    FPath.moveTo(FDc.Current);
+                FPath.lineTo(pointl(8));
+            } else {
+                DrawPolygon(QPolygonF({FDc.Current, pointl(8)}), false);
+            }
+            FDc.Current = pointl(8);
+            break;
+        case 33: Save(); break;
+        case 34: Restore(b.I32(r + 8)); break;
+        case 35: case 36: {
+            const QTransform x(b.F32(r + 8), b.F32(r + 12), b.F32(r + 16), b.F32(r + 20), b.F32(r + 24), b.F32(r + 28));
+            const quint32 mode = type == 35 ? 4 : b.U32(r + 32);
+            if (mode == 1)
+                FDc.World = QTransform();
+            else if (mode == 2)
+                FDc.World = x * FDc.World;
+            else if (mode == 3)
+                FDc.World = FDc.World * x;
+            else if (mode == 4)
+                FDc.World = x;
+            break;
+        }
+        case 37: Select(b.U32(r + 8)); break;
+        case 40: Delete(b.U32(r + 8)); break;
+        case 38: case 95: case 39: case 82: {
+            const quint32 index = b.U32(r + 8);
+            TObject o;
+            if (type == 38) {
+                o.Kind = TObject::kPen;
+                o.Pen = PenOf(static_cast<int>(b.U32(r + 12)), b.I32(r + 16), ColorRef(b.U32(r + 24)));
+            } else if (type == 95) {
+                o.Kind = TObject::kPen;
+                o.Pen = PenOf(static_cast<int>(b.U32(r + 28)), b.U32(r + 32), ColorRef(b.U32(r + 40)));
+            } else if (type == 39) {
+                o.Kind = TObject::kBrush;
+                o.Brush = BrushOf(static_cast<int>(b.U32(r + 12)), ColorRef(b.U32(r + 16)), static_cast<int>(b.U32(r + 20)));
+            } else {
+                o.Kind = TObject::kFont;
+                o.Height = b.I32(r + 12);
+                o.Escapement = b.I32(r + 20);
+                o.Weight = b.I32(r + 28);
+                o.Italic = b.U8(r + 32) != 0;
+                o.Underline = b.U8(r + 33) != 0;
+                o.Strike = b.U8(r + 34) != 0;
+                QString face;
+                for (int i = 0; i < 32; ++i) {
+                    const quint16 c = b.U16(r + 40 + 2 * i);
+                    if (c == 0)
+                        break;
+                    face.append(QChar(c));
+                }
+                o.Face = face;
+            }
+            if (index < kMaxObjects) {
+                if (FObjects.size() <= index)
+                    FObjects.resize(index + 1);
+                FObjects[index] = o;
+            }
+            break;
+        }
+        case 42: DrawRect(rectl(8), 1); break;
+        case 43: DrawRect(rectl(8), 0); break;
+        case 44: DrawRect(rectl(8), 2, QSizeF(b.I32(r + 24), b.I32(r + 28))); break;
+        case 45: case 46: case 47: DrawRect(rectl(8), type == 45 ? 3 : 1); break;
+        case 30: {  // INTERSECTCLIPRECT
+            if (!Measuring) {
+                QPainterPath path;
+                path.addRect(Transform().mapRect(rectl(8)));
+                FDc.Clip = FDc.Clipped ? FDc.Clip.intersected(path) : path;
+                FDc.Clipped = true;
+            }
+            break;
+        }
+        case 75:  // EXTSELECTCLIPRGN with no region: no clip
+            if (b.U32(r + 8) == 0)
+                FDc.Clipped = false;
+            break;
+        case 59: FInPath = true; FPath = QPainterPath(); break;
+        case 60: FInPath = false; break;
+        case 61: FPath.closeSubpath(); break;
+        case 68: FInPath = false; FPath = QPainterPath(); break;
+        case 62: case 63: case 64:
+            if (!Measuring && !FPath.isEmpty()) {
+                Use();
+                FPath.setFillRule(FDc.FillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill);
+                if (type == 62)
+                    FPainter->setPen(Qt::NoPen);
+                if (type == 64)
+                    FPainter->setBrush(Qt::NoBrush);
+                FPainter->drawPath(FPath);
+            }
+            FPath = QPainterPath();
+            break;
+        case 81: {  // STRETCHDIBITS
+            const QRectF destination(b.I32(r + 24), b.I32(r + 28), b.I32(r + 72), b.I32(r + 76));
+            const QRectF source(b.I32(r + 32), b.I32(r + 36), b.I32(r + 40), b.I32(r + 44));
+            const quint32 rop = b.U32(r + 68);
+            if (rop != 0x00CC0020)
+                RasterOps = true;
+            QImage image;
+            if (!Measuring)
+                image = DibImage(b.Slice(r + b.U32(r + 48), b.U32(r + 52)), b.Slice(r + b.U32(r + 56), b.U32(r + 60)));
+            DrawImage(destination, image, source, rop);
+            break;
+        }
+        case 76: case 77: {  // BITBLT, STRETCHBLT
+            const QRectF destination(b.I32(r + 24), b.I32(r + 28), b.I32(r + 32), b.I32(r + 36));
+            const quint32 rop = b.U32(r + 40);
+            const quint32 cbBmi = b.U32(r + 88);
+            if (cbBmi == 0) {
+                FillRect(destination, rop);
+                break;
+            }
+            if (rop != 0x00CC0020)
+                RasterOps = true;
+            const QRectF source(b.I32(r + 44), b.I32(r + 48), type == 77 ? b.I32(r + 100) : destination.width(),
+                                type == 77 ? b.I32(r + 104) : destination.height());
+            QImage image;
+            if (!Measuring)
+                image = DibImage(b.Slice(r + b.U32(r + 84), cbBmi), b.Slice(r + b.U32(r + 92), b.U32(r + 96)));
+            DrawImage(destination, image, source, rop);
+            break;
+        }
+        case 83: case 84: {  // EXTTEXTOUTA, EXTTEXTOUTW
+            const QPointF reference = pointl(36);
+            const qint64 count = std::clamp<qint64>(b.U32(r + 44), 0, 4096);
+            const qsizetype text = r + b.U32(r + 48);
+            QString s;
+            for (qint64 i = 0; i < count && text + (type == 84 ? 2 : 1) * i < end; ++i) {
+                if (type == 84) {
+                    s.append(QChar(b.U16(text + 2 * i)));
+                } else {
+                    const char c = static_cast<char>(b.U8(text + i));
+                    s.append(ToUnicode(std::string_view(&c, 1)));
+                }
+            }
+            DrawText(reference, s);
+            break;
+        }
+        default: break;
+        }
+        at = end;
+    }
+    return true;
+}
+
+struct TKindOf {
+    bool Emf = false;
+    bool Placeable = false;
+    qsizetype Start = 0;
+    QRectF PlaceableBox;
+    QRectF EmfFrame;  // device units
+};
+
+std::optional<TKindOf> Recognise(const TBytes& b)
+{
+    TKindOf k;
+    if (b.Size >= 88 && b.U32(0) == 1 && b.U32(40) == 0x464D4520) {  // " EMF"
+        k.Emf = true;
+        // The frame in hundredths of a millimetre, in device units of the
+        // reference device.
+        const QRectF frame(QPointF(b.I32(24), b.I32(28)), QPointF(b.I32(32), b.I32(36)));
+        const double devW = b.I32(72), devH = b.I32(76), mmW = b.I32(80), mmH = b.I32(84);
+        if (devW > 0 && devH > 0 && mmW > 0 && mmH > 0 && frame.width() > 0 && frame.height() > 0) {
+            const double sx = devW / (mmW * 100.0), sy = devH / (mmH * 100.0);
+            k.EmfFrame = QRectF(frame.left() * sx, frame.top() * sy, frame.width() * sx, frame.height() * sy);
+        } else {
+            k.EmfFrame = QRectF(QPointF(b.I32(8), b.I32(12)), QPointF(b.I32(16), b.I32(20)));
+        }
+        return k;
+    }
+    if (b.U32(0) == 0x9AC6CDD7) {
+        k.Placeable = true;
+        k.PlaceableBox = QRectF(QPointF(b.I16(6), b.I16(8)), QPointF(b.I16(10), b.I16(12)));
+        k.Start = 22;
+        return b.Size >= 22 + 18 ? std::optional<TKindOf>(k) : std::nullopt;
+    }
+    if ((b.U16(0) == 1 || b.U16(0) == 2) && b.U16(2) == 9)
+        return k;
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool PlayMetafile(const QByteArray& data, QPainter& painter, const QRectF& target)
+{
+    const TBytes b {data.constData(), data.size()};
+    const auto kind = Recognise(b);
+    if (!kind)
+        return false;
+    // A first pass measures: which part of the logical plane the picture takes.
+    TPlayer measure(nullptr, target);
+    measure.Measuring = true;
+    measure.Emf = kind->Emf;
+    if (kind->Emf) {
+        measure.Frame = kind->EmfFrame;
+        measure.PlayEmf(b);
+    } else {
+        measure.Frame = QRectF(0, 0, 1, 1);
+        measure.PlayWmf(b, kind->Start);
+    }
+    TPlayer player(&painter, target);
+    player.Emf = kind->Emf;
+    if (kind->Emf) {
+        player.Frame = kind->EmfFrame.isValid() && !kind->EmfFrame.isEmpty() ? kind->EmfFrame : measure.Bounds;
+    } else {
+        // The placeable header's box, else the first window, else what the records drew.
+        if (kind->Placeable && !kind->PlaceableBox.normalized().isEmpty())
+            player.Frame = kind->PlaceableBox;
+        else
+            player.Frame = measure.Bounds.isValid() ? measure.Bounds : QRectF(0, 0, 1, 1);
+    }
+    if (player.Frame.width() == 0 || player.Frame.height() == 0)
+        return false;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setClipRect(target);
+    const bool played = kind->Emf ? player.PlayEmf(b) : player.PlayWmf(b, kind->Start);
+    painter.restore();
+    return played;
+}
+
+QImage RenderMetafile(const QByteArray& data, double widthTwips, double heightTwips)
+{
+    const TBytes b {data.constData(), data.size()};
+    if (!Recognise(b))
+        return {};
+    const double scale = 200.0 / 1440.0;  // dots per twip
+    int w = static_cast<int>(std::clamp(widthTwips * scale, 1.0, double(kMaxImageSide)));
+    int h = static_cast<int>(std::clamp(heightTwips * scale, 1.0, double(kMaxImageSide)));
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    image.setDotsPerMeterX(qRound(200 / 0.0254));
+    image.setDotsPerMeterY(qRound(200 / 0.0254));
+    QPainter painter(&image);
+    if (!PlayMetafile(data, painter, QRectF(0, 0, w, h)))
+        return {};
+    return image;
+}
