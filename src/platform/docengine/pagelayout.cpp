@@ -372,14 +372,16 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
             ->drawContents(&painter, QRectF(-FSetup.MarginL, 0.5, FSetup.PageWidth, std::max(0.0, height - 1.0)));
         painter.restore();
     };
-    // A range of the main text's column drawn at a height of the page. Half a
-    // twip inside the range, so that the next page's first line is not drawn.
+    // A range of the main text's column drawn at a height of the page. The
+    // layout keeps line positions in 1/64 units, so the range is narrowed by
+    // a few twips: a line of the page before or after is then not drawn (not
+    // even clipped, which would leave its text in a PDF).
     auto drawBand = [&](double from, double to, double at) {
-        if (to <= from)
+        if (to <= from + 8)
             return;
         painter.save();
         painter.translate(FSetup.MarginL, at - from);
-        FMain->Doc->drawContents(&painter, QRectF(-FSetup.MarginL, from + 0.5, FSetup.PageWidth, to - from - 1.0));
+        FMain->Doc->drawContents(&painter, QRectF(-FSetup.MarginL, from + 3, FSetup.PageWidth, to - from - 6));
         painter.restore();
     };
     auto placed = [&](int anchor, double y, bool everyPage) -> std::optional<double> {

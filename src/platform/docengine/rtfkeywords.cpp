@@ -3,6 +3,8 @@
 // each.
 #include "platform/docengine/rtfreaderimpl.h"
 
+#include <QTextBlock>
+
 #include <algorithm>
 
 namespace rtf {
@@ -71,7 +73,11 @@ const std::unordered_map<std::string, TAction>& Keywords()
         {"tab", +[](R& r, TArgs) { r.Special(u'\t'); }},
         {"page", +[](R& r, TArgs) { r.EndParagraph(true); }},
         {"sect", +[](R& r, TArgs) {
-             r.EndParagraph();
+             // The section mark ends the paragraph it stands in; after a
+             // paragraph mark it makes no empty paragraph of its own.
+             r.Flush();
+             if (r.Sink(r.TargetSink()).Cursor.block().length() > 1)
+                 r.EndParagraph();
              r.FInFirstSection = false;
              r.FSectionBreakPending = true;
              r.FSectionBreakIsPage = true;

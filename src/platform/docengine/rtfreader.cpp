@@ -499,6 +499,13 @@ void TRtfReader::EndParagraph(bool pageBreakAfter)
     if (S().Dest != TDest::Text)
         return;
     Flush();
+    if (pageBreakAfter && Sink(TargetSink()).Cursor.block().length() == 1) {
+        // A page break with no text before it: the paragraph to come starts the page.
+        QTextBlockFormat format = Sink(TargetSink()).Cursor.blockFormat();
+        format.setProperty(kPageBreakBeforeProperty, true);
+        Sink(TargetSink()).Cursor.setBlockFormat(format);
+        return;
+    }
     if (Sink(TargetSink()).Cursor.block().length() == 1)
         AppendText(QString());  // an empty paragraph takes its format
     QTextCursor& cursor = Sink(TargetSink()).Cursor;
