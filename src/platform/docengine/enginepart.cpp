@@ -60,6 +60,9 @@ TEnginePart::TEnginePart() : Doc(std::make_unique<QTextDocument>())
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(10);
     Doc->setDefaultFont(font);
+    QTextOption option = Doc->defaultTextOption();
+    option.setTabStopDistance(720 / 15.0);  // half an inch, as word processors have it
+    Doc->setDefaultTextOption(option);
     WatchChanges();
     Selection = QTextCursor(Doc.get());
     InputFormat = DefaultCharFormat();

@@ -88,6 +88,16 @@ enum : int {
     kParagraphBordersProperty = QTextFormat::UserProperty + 17,
 };
 
+// A table row's height as the file gave it, on each of the row's cells:
+// twips, positive for "at least", negative for "exactly". The layout has no
+// row heights, so the engine pads the row's cells to reach it; the cell's
+// own top and bottom padding (96-dpi pixels) are kept beside it.
+enum : int {
+    kRowHeightProperty = QTextFormat::UserProperty + 18,
+    kCellTopPaddingProperty = QTextFormat::UserProperty + 19,
+    kCellBottomPaddingProperty = QTextFormat::UserProperty + 20,
+};
+
 // Text that stands for the page number (1) or the page count (2): a PAGE or
 // NUMPAGES field of a letterhead, drawn with the values of each page.
 enum : int { kPageFieldProperty = QTextFormat::UserProperty + 12 };

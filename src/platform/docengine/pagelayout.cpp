@@ -17,6 +17,7 @@
 #include <QTextTable>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -59,6 +60,72 @@ std::unique_ptr<QTextDocument> WithPageValues(const TEnginePart& part, double wi
     return copy;
 }
 
+// Rows with a height from the file: each cell is padded to reach it, from
+// its own padding again on every layout, so that a cell whose text grows
+// gives the extra back. Returns whether the document has such rows.
+bool FitRowHeights(QTextDocument& doc)
+{
+    std::vector<QTextTableCell> cells;
+    std::vector<QTextFrame*> frames {doc.rootFrame()};
+    while (!frames.empty()) {
+        QTextFrame* frame = frames.back();
+        frames.pop_back();
+        for (QTextFrame* child : frame->childFrames())
+            frames.push_back(child);
+        auto* table = qobject_cast<QTextTable*>(frame);
+        if (!table)
+            continue;
+        for (int row = 0; row < table->rows(); ++row)
+            for (int column = 0; column < table->columns(); ++column) {
+                const QTextTableCell cell = table->cellAt(row, column);
+                if (cell.row() == row && cell.column() == column && cell.rowSpan() == 1 &&
+                    cell.format().hasProperty(kRowHeightProperty))
+                    cells.push_back(cell);
+            }
+    }
+    if (cells.empty())
+        return false;
+    auto setPadding = [](QTextTableCell& cell, double top, double bottom) {
+        QTextTableCellFormat f = cell.format().toTableCellFormat();
+        if (std::abs(f.topPadding() - top) < 0.01 && std::abs(f.bottomPadding() - bottom) < 0.01)
+            return;
+        f.setTopPadding(top);
+        f.setBottomPadding(bottom);
+        cell.setFormat(f);
+    };
+    for (QTextTableCell& cell : cells) {
+        const QTextFormat f = cell.format();
+        setPadding(cell, f.doubleProperty(kCellTopPaddingProperty), f.doubleProperty(kCellBottomPaddingProperty));
+    }
+    QAbstractTextDocumentLayout* layout = doc.documentLayout();
+    (void)layout->documentSize();
+    struct TExtra {
+        QTextTableCell Cell;
+        double Top, Bottom;
+    };
+    std::vector<TExtra> extras;
+    for (QTextTableCell& cell : cells) {
+        const QTextTableCellFormat f = cell.format().toTableCellFormat();
+        QRectF box;
+        for (QTextBlock block = cell.firstCursorPosition().block();
+             block.isValid() && block.position() <= cell.lastPosition(); block = block.next())
+            box = box.isNull() ? layout->blockBoundingRect(block) : box.united(layout->blockBoundingRect(block));
+        const double need = std::min(std::abs(f.intProperty(kRowHeightProperty)), 31680) / 15.0;
+        const double has = box.height() / 15.0 + f.topPadding() + f.bottomPadding();
+        if (has + 0.01 >= need)
+            continue;
+        const double extra = need - has;
+        const auto align = f.verticalAlignment();
+        const double above = align == QTextCharFormat::AlignMiddle ? extra / 2
+                             : align == QTextCharFormat::AlignBottom ? extra
+                                                                     : 0;
+        extras.push_back({cell, f.topPadding() + above, f.bottomPadding() + extra - above});
+    }
+    for (TExtra& e : extras)
+        setPadding(e.Cell, e.Top, e.Bottom);
+    return true;
+}
+
 double PartHeight(const TEnginePart* part)
 {
     return !part || part->IsEmpty() ? 0.0 : part->Doc->documentLayout()->documentSize().height();
@@ -68,6 +135,7 @@ double PartHeight(const TEnginePart* part)
 struct TUnit {
     double Top = 0;     // where a page that starts with it starts
     double Bottom = 0;  // where its ink ends
+    double SpaceAbove = 0;  // the paragraph's own space before, kept on a page a break starts
     bool BreakBefore = false;
     bool MayBreakBefore = true;  // false inside rows a merged cell spans
     const QTextTable* Table = nullptr;
@@ -97,6 +165,7 @@ struct TCollector {
                 unit.Bottom = box.bottom();
             }
             if (first) {
+                unit.SpaceAbove = format.intProperty(kSpaceBeforeTwips);
                 unit.BreakBefore = BreakNext || format.boolProperty(kPageBreakBeforeProperty);
                 BreakNext = false;
             }
@@ -167,7 +236,7 @@ struct TCollector {
                     Table(table);
                 } else {
                     const QRectF box = Layout->frameBoundingRect(child);
-                    Units.push_back({box.top(), box.bottom(), BreakNext, true, nullptr, -1, {}});
+                    Units.push_back({box.top(), box.bottom(), 0, BreakNext, true, nullptr, -1, {}});
                     BreakNext = false;
                 }
             } else if (it.currentBlock().isValid()) {
@@ -277,6 +346,7 @@ void DocumentEngine::UpdateLayout()
         TEnginePart& p = const_cast<TEnginePart&>(PartData(part));
         p.EnsureLayout();
         p.Doc->setPageSize(QSizeF(width, kColumnHeight));  // one long column; pages are cut below
+        FitRowHeights(*p.Doc);
     }
     for (TFootnote& note : FFootnotes) {
         note.Body->EnsureLayout();
@@ -305,7 +375,9 @@ void DocumentEngine::Paginate()
 
     FPages.clear();
     TPageBand band;
-    band.Top = units.empty() ? 0 : units.front().Top;
+    // The first page keeps the first paragraph's space before it, as word
+    // processors do (the column's layout drops it).
+    band.Top = units.empty() ? 0 : units.front().Top - units.front().SpaceAbove;
     double available = PageGeometry(1).BodyHeight;
     bool empty = true;
     auto repeatHeight = [&] { return band.RepeatBottom - band.RepeatTop; };
@@ -323,7 +395,7 @@ void DocumentEngine::Paginate()
             band.Bottom = unit.Top;
             FPages.push_back(band);
             band = TPageBand {};
-            band.Top = unit.Top;
+            band.Top = unit.BreakBefore ? std::max(FPages.back().Top, unit.Top - unit.SpaceAbove) : unit.Top;
             // A table cut here shows its header rows again.
             if (unit.Table && unit.Row >= unit.Table->format().headerRowCount() &&
                 unit.Table->format().headerRowCount() > 0) {

@@ -124,6 +124,7 @@ const std::unordered_map<std::string, TAction>& Keywords()
         {"uc", +[](R& r, TArgs a) { r.S().Uc = std::clamp(a.Param, 0, 10); }},
 
         // ---- document
+        {"deftab", +[](R& r, TArgs a) { r.FDefaultTab = std::clamp(a.Param, 60, 20000); }},
         {"ansicpg", +[](R& r, TArgs a) {
              if (a.Param > 0 && a.Param < 100000)
                  r.FDocumentCodePage = a.Param;

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextTable>
 
@@ -341,7 +342,12 @@ void TRtfReader::Unicode(int value)
     const TState& s = S();
     if (s.Dest == TDest::Text && !s.Char.Hidden) {
         FlushBytes();
-        FPendingText.append(QChar(unit));
+        // Word writes a symbol font's characters in the private range.
+        const auto font = FFonts.find(s.Char.Font >= 0 ? s.Char.Font : FDefaultFont);
+        if (unit >= 0xF020 && unit <= 0xF0FF && font != FFonts.end() && font->second.Charset == 2)
+            FPendingText += SymbolFontText(font->second.Name, QByteArray(1, static_cast<char>(unit - 0xF000)));
+        else
+            FPendingText.append(QChar(unit));
     } else if (s.Dest == TDest::FontTable) {
         FFontNameBytes.append('?');
     } else if (s.Dest == TDest::OrbImage && FOwnImage) {
@@ -388,8 +394,15 @@ QTextCharFormat TRtfReader::CharFormat() const
     QTextCharFormat f = TEnginePart::DefaultCharFormat();
     // Without a font table word processors use Times New Roman.
     const auto font = FFonts.find(c.Font >= 0 ? c.Font : FDefaultFont);
-    f.setFontFamilies(QStringList {font != FFonts.end() && !font->second.Name.isEmpty() ? font->second.Name
-                                                                                      : QStringLiteral("Times New Roman")});
+    QString family = font != FFonts.end() && !font->second.Name.isEmpty() ? font->second.Name
+                                                                          : QStringLiteral("Times New Roman");
+    // Symbol and Wingdings text is read as Unicode, which those fonts here
+    // do not map: it is shown in a font that has the characters.
+    if (font != FFonts.end() && font->second.Charset == 2 &&
+        (family.contains(QLatin1String("symbol"), Qt::CaseInsensitive) ||
+         family.contains(QLatin1String("wingdings"), Qt::CaseInsensitive)))
+        family = QStringLiteral("DejaVu Sans");
+    f.setFontFamilies(QStringList {family});
     f.setFontPointSize(std::clamp(c.HalfPoints, 2, 3276) / 2.0);
     if (c.Bold)
         f.setFontWeight(QFont::Bold);
@@ -447,8 +460,15 @@ QTextBlockFormat TRtfReader::BlockFormat(const QTextCursor& cursor) const
         f.setProperty(kLineSpacingProperty, p.LineSpacing);
         f.setProperty(kLineMultipleProperty, p.LineMultiple);
     }
-    if (!p.Tabs.isEmpty()) {
-        QList<QTextOption::Tab> tabs = p.Tabs;
+    // A hanging indent is a tab stop of the first line.
+    QList<QTextOption::Tab> hanging = p.Tabs;
+    if (p.FirstIndent < 0 && p.LeftIndent > 0 &&
+        std::none_of(hanging.begin(), hanging.end(), [&](const QTextOption::Tab& t) { return t.position <= p.LeftIndent; })) {
+        hanging.append(QTextOption::Tab(p.LeftIndent, QTextOption::LeftTab));
+        std::sort(hanging.begin(), hanging.end(), [](const auto& a, const auto& b) { return a.position < b.position; });
+    }
+    if (!hanging.isEmpty()) {
+        QList<QTextOption::Tab> tabs = hanging;
         for (QTextOption::Tab& tab : tabs)
             tab.position /= 15.0;
         f.setTabPositions(tabs);
@@ -506,13 +526,23 @@ void TRtfReader::EndParagraph(bool pageBreakAfter)
         Sink(TargetSink()).Cursor.setBlockFormat(format);
         return;
     }
-    if (Sink(TargetSink()).Cursor.block().length() == 1)
-        AppendText(QString());  // an empty paragraph takes its format
+    if (Sink(TargetSink()).Cursor.block().length() == 1) {
+        // An empty paragraph takes its format, and its height from the
+        // character format at its mark.
+        AppendText(QString());
+        Sink(TargetSink()).Cursor.setBlockCharFormat(CharFormat());
+    }
     QTextCursor& cursor = Sink(TargetSink()).Cursor;
     const bool breakBefore = cursor.blockFormat().boolProperty(kPageBreakBeforeProperty);
     QTextBlockFormat current = BlockFormat(cursor);
     if (breakBefore)
         current.setProperty(kPageBreakBeforeProperty, true);
+    // Word processors scale a line by its font, not by a picture in it: a
+    // paragraph that holds only pictures keeps them at their own height.
+    const QString text = cursor.block().text().trimmed();
+    if (current.lineHeightType() == QTextBlockFormat::ProportionalHeight && current.lineHeight() > 100 &&
+        !text.isEmpty() && text.count(QChar::ObjectReplacementCharacter) == text.size())
+        current.setLineHeight(100, QTextBlockFormat::ProportionalHeight);
     cursor.setBlockFormat(current);
     QTextBlockFormat next = current;
     next.clearProperty(kPageBreakBeforeProperty);
@@ -1013,6 +1043,13 @@ void TRtfReader::Finish()
             !QTextCursor(cursor.block().previous()).currentTable())
             cursor.deletePreviousChar();
     }
+    for (const auto& sink : FSinks) {
+        if (sink->Kind != TSink::kPart)
+            continue;  // cells and frames have gone into their parts
+        QTextOption option = sink->Doc->defaultTextOption();
+        option.setTabStopDistance(FDefaultTab / 15.0);
+        sink->Doc->setDefaultTextOption(option);
+    }
     for (const TClosedField& f : FClosedFields) {
         TSink& sink = Sink(f.Sink);
         if (sink.Kind != TSink::kPart)
@@ -1106,8 +1143,51 @@ QString RefuseNonRtf(const QByteArray& bytes, const QString& file)
     return {};
 }
 
+namespace {
+
+// RTF, perhaps after a few stray bytes (a byte-order mark, a byte a
+// transfer added): a letterhead with one is still printed as the letterhead,
+// not as its RTF source.
+bool StartsAsRtf(const QByteArray& bytes)
+{
+    return bytes.left(64).contains("{\\rtf");
+}
+
+// A file that is not RTF is shown as the text it is, as word processors
+// open it: one paragraph per line, in a fixed-pitch font.
+void ReadPlainText(const QByteArray& bytes, TLoadedDocument& out)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        text = ToUnicode(std::string_view(bytes.constData(), size_t(bytes.size())));
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    text.replace(QChar(0), QChar(0xFFFD));
+    QTextCharFormat format = TEnginePart::DefaultCharFormat();
+    format.setFontFamilies(QStringList {QStringLiteral("Courier New")});
+    QTextCursor cursor(out.Main.Doc.get());
+    cursor.setBlockCharFormat(format);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            cursor.insertBlock(QTextBlockFormat(), format);
+        cursor.insertText(lines[i], format);
+    }
+}
+
+}  // namespace
+
 void ReadRtf(const QByteArray& bytes, TLoadedDocument& out)
 {
+    if (!bytes.isEmpty() && !StartsAsRtf(bytes)) {
+        ReadPlainText(bytes, out);
+        return;
+    }
     rtf::TRtfReader reader(bytes, out);
     reader.Read();
 }

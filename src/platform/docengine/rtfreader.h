@@ -13,6 +13,8 @@
 // that it must be saved as RTF.
 QString RefuseNonRtf(const QByteArray& bytes, const QString& file);
 
+// A file that does not start as RTF is read as plain text, one paragraph per
+// line.
 void ReadRtf(const QByteArray& bytes, TLoadedDocument& out);
 
 // The positioned images a file in the engine's own format describes (file

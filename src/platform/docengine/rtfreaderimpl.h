@@ -295,6 +295,7 @@ public:
 
     TDecoders FDecoders;
     int FDocumentCodePage = 1252;
+    int FDefaultTab = 720;  // twips between default tab stops
     int FDefaultFont = -1;
     struct TFont {
         QString Name;

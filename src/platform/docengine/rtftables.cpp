@@ -219,6 +219,11 @@ void TRtfReader::BuildTable(const TTable& table)
             cf.setLeftPadding(padding[kLeft] / 15.0);
             cf.setBottomPadding(padding[kBottom] / 15.0);
             cf.setRightPadding(padding[kRight] / 15.0);
+            if (row.Def.Height != 0) {
+                cf.setProperty(kRowHeightProperty, row.Def.Height);
+                cf.setProperty(kCellTopPaddingProperty, padding[kTop] / 15.0);
+                cf.setProperty(kCellBottomPaddingProperty, padding[kBottom] / 15.0);
+            }
             // A cell's own border, else the row's outside or inside border.
             for (int side = 0; side < 4; ++side) {
                 TBorder b = def.Borders[side];
