@@ -55,6 +55,7 @@ struct TPositionedImage {
     int WidthOverride = 0;   // twips, when the file gave the size
     int HeightOverride = 0;
     bool EveryPage = false;  // from a header or footer: drawn on every page
+    int Parts = 0;           // with EveryPage: the header and footer parts it is on (0: all)
     bool BehindText = false;
     // Anchored to a paragraph of the main text: PosY counts from that
     // paragraph's top, and the image is on the paragraph's page. -1: page 1.
@@ -74,6 +75,7 @@ struct TPositionedShape {
     double OutlineWidth = 15;  // twips
     bool FlipLine = false;    // a line from bottom-left to top-right
     bool EveryPage = false;
+    int Parts = 0;            // as for images
     bool BehindText = false;
     int AnchorPosition = -1;  // as for images
     std::shared_ptr<QTextDocument> Text;  // a text box's or frame's text, laid out in twips

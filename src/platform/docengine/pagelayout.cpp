@@ -456,9 +456,10 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
         FMain->Doc->drawContents(&painter, QRectF(-FSetup.MarginL, from + 3, FSetup.PageWidth, to - from - 6));
         painter.restore();
     };
-    auto placed = [&](int anchor, double y, bool everyPage) -> std::optional<double> {
+    const int shownParts = HeaderOf(page) | FooterOf(page);
+    auto placed = [&](int anchor, double y, bool everyPage, int parts) -> std::optional<double> {
         if (everyPage)
-            return y;
+            return parts == 0 || (parts & shownParts) ? std::optional<double>(y) : std::nullopt;
         if (anchor < 0)
             return page == 1 ? std::optional<double>(y) : std::nullopt;
         const QTextBlock block = FMain->Doc->findBlock(anchor);
@@ -470,11 +471,11 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
     auto drawObjects = [&](bool behind) {
         for (const TPositionedShape& shape : FShapes)
             if (shape.BehindText == behind)
-                if (const auto y = placed(shape.AnchorPosition, shape.Box.top(), shape.EveryPage))
+                if (const auto y = placed(shape.AnchorPosition, shape.Box.top(), shape.EveryPage, shape.Parts))
                     DrawShape(painter, shape, QRectF(shape.Box.left(), *y, shape.Box.width(), shape.Box.height()));
         for (const TPositionedImage& image : FImages)
             if (image.BehindText == behind)
-                if (const auto y = placed(image.AnchorPosition, image.PosY, image.EveryPage))
+                if (const auto y = placed(image.AnchorPosition, image.PosY, image.EveryPage, image.Parts))
                     painter.drawImage(QRectF(image.PosX, *y, image.WidthTwips(), image.HeightTwips()), image.Image);
     };
 

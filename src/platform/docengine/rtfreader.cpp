@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QStringDecoder>
+#include <QTextDocumentFragment>
 #include <QTextBlock>
 #include <QTextTable>
 
@@ -642,6 +643,8 @@ void TRtfReader::CloseFrame(int base)
         shape.AnchorPosition = Sink(0).Cursor.position();
     shape.Text = std::shared_ptr<QTextDocument>(frame.Own.release());
     frame.Doc = nullptr;
+    if (shape.EveryPage)
+        FPartObjects.push_back({false, FOut.Shapes.size(), base});
     FOut.Shapes.push_back(std::move(shape));
 }
 
@@ -953,6 +956,7 @@ bool TRtfReader::StartDestination(const std::string& w)
         Flush();
         FShape = TShape {};
         FShape->InHeader = Sink(s.Sink).Part != &FOut.Main;
+        FShape->Sink = s.Sink;
         FShape->AnchorPosition = AnchorHere();
         FShapeDepth = static_cast<int>(FStack.size());
         return true;
@@ -1024,6 +1028,24 @@ void TRtfReader::MoveFields(int from, int to, int offset)
         }
 }
 
+// A second copy of a header or footer, its fields under new ids.
+void CopyPart(const TEnginePart& from, TEnginePart& into, int& nextFieldId)
+{
+    into.Clear();
+    into.Doc->setDefaultTextOption(from.Doc->defaultTextOption());
+    for (const auto& [name, picture] : from.Pictures) {
+        into.Doc->addResource(QTextDocument::ImageResource, QUrl(name),
+                              from.Doc->resource(QTextDocument::ImageResource, QUrl(name)));
+        into.Pictures[name] = picture;
+    }
+    QTextCursor(into.Doc.get()).insertFragment(QTextDocumentFragment(from.Doc.get()));
+    for (const auto& [id, field] : from.Fields) {
+        const auto [start, end] = from.FieldRange(field);
+        into.AddField(nextFieldId++, start, end, field.Changeable, field.Kind);
+    }
+    into.Selection = QTextCursor(into.Doc.get());
+}
+
 void TRtfReader::Finish()
 {
     Flush();
@@ -1059,29 +1081,65 @@ void TRtfReader::Finish()
     }
 
     // Header and footer variants: the plain one, the first page's, the left pages'.
-    auto part = [&](std::initializer_list<const char*> variants) -> TEnginePart* {
+    std::map<int, int> partsOfSink;  // sink -> the engine parts it became
+    int nextFieldId = 1;
+    for (const TClosedField& f : FClosedFields)
+        nextFieldId = std::max(nextFieldId, f.Id + 1);
+    auto part = [&](std::initializer_list<const char*> variants) -> int {
         for (const char* v : variants)
             if (const auto it = FVariants.find(v); it != FVariants.end())
-                return Sink(it->second).Part;
-        return nullptr;
+                return it->second;
+        return -1;
     };
-    auto take = [](TEnginePart& into, TEnginePart* from) {
-        if (from)
-            into = std::move(*from);
+    // A variant can become two parts (the plain header on right and left
+    // pages): the second is a copy.
+    auto take = [&](TEnginePart& into, int engineId, int sink) {
+        if (sink < 0)
+            return;
+        if (partsOfSink[sink] == 0) {
+            into = std::move(*Sink(sink).Part);
+            Sink(sink).Part = &into;
+        } else {
+            CopyPart(*Sink(sink).Part, into, nextFieldId);
+        }
+        partsOfSink[sink] |= engineId;
     };
+    using E = DocumentEngine;
     if (FFacingPages) {
-        take(FOut.Header, part({"headerr", "header"}));
-        take(FOut.Footer, part({"footerr", "footer"}));
-        take(FOut.HeaderLeft, part({"headerl", "header"}));
-        take(FOut.FooterLeft, part({"footerl", "footer"}));
+        take(FOut.Header, E::HeaderPart, part({"headerr", "header"}));
+        take(FOut.Footer, E::FooterPart, part({"footerr", "footer"}));
+        take(FOut.HeaderLeft, E::HeaderLeftPart, part({"headerl", "header"}));
+        take(FOut.FooterLeft, E::FooterLeftPart, part({"footerl", "footer"}));
     } else {
-        take(FOut.Header, part({"header", "headerr", "headerl"}));
-        take(FOut.Footer, part({"footer", "footerr", "footerl"}));
+        take(FOut.Header, E::HeaderPart, part({"header", "headerr", "headerl"}));
+        take(FOut.Footer, E::FooterPart, part({"footer", "footerr", "footerl"}));
     }
     if (FTitlePage) {
-        take(FOut.HeaderFirst, part({"headerf"}));
-        take(FOut.FooterFirst, part({"footerf"}));
+        take(FOut.HeaderFirst, E::HeaderFirstPart, part({"headerf"}));
+        take(FOut.FooterFirst, E::FooterFirstPart, part({"footerf"}));
     }
+    // Objects of a variant no page shows are dropped (from the back, so
+    // that the indexes stay valid).
+    std::vector<std::size_t> droppedImages, droppedShapes;
+    for (const TPartObject& object : FPartObjects) {
+        const auto it = partsOfSink.find(object.Sink);
+        const int parts = it == partsOfSink.end() ? 0 : it->second;
+        if (object.Image && object.Index < FOut.Images.size()) {
+            FOut.Images[object.Index].Parts = parts;
+            if (parts == 0)
+                droppedImages.push_back(object.Index);
+        } else if (!object.Image && object.Index < FOut.Shapes.size()) {
+            FOut.Shapes[object.Index].Parts = parts;
+            if (parts == 0)
+                droppedShapes.push_back(object.Index);
+        }
+    }
+    std::sort(droppedImages.rbegin(), droppedImages.rend());
+    for (const std::size_t i : droppedImages)
+        FOut.Images.erase(FOut.Images.begin() + static_cast<std::ptrdiff_t>(i));
+    std::sort(droppedShapes.rbegin(), droppedShapes.rend());
+    for (const std::size_t i : droppedShapes)
+        FOut.Shapes.erase(FOut.Shapes.begin() + static_cast<std::ptrdiff_t>(i));
 
     for (const auto& [anchor, sink] : FFootnotes) {
         TEnginePart* body = Sink(sink).Part;

@@ -166,6 +166,7 @@ struct TShape {
     int PosRelH = -1, PosRelV = -1;
     int PosH = 0, PosV = 0;  // alignment: 1 left/top, 2 centre, 3 right/bottom
     bool InHeader = false;
+    int Sink = 0;  // the part it stands in
     bool BehindText = false;
     int ShapeType = -1;
     int FillColor = -1, LineColor = -1, LineWidth = -1;  // BGR; line width in EMU
@@ -285,6 +286,21 @@ public:
     std::vector<std::unique_ptr<TSink>> FSinks;  // 0 is the main text
     std::vector<std::unique_ptr<TEnginePart>> FVariantParts;
     std::map<QByteArray, int> FVariants;  // "header", "footerf", ... -> sink
+    // Images and shapes of headers and footers, shown on the pages of the
+    // parts their variant becomes.
+    struct TPartObject {
+        bool Image;
+        std::size_t Index;
+        int Sink;
+    };
+    std::vector<TPartObject> FPartObjects;
+    bool IsFooterSink(int sink) const
+    {
+        for (const auto& [variant, s] : FVariants)
+            if (s == sink)
+                return variant.startsWith("footer");
+        return false;
+    }
     std::map<int, std::vector<TTable>> FTables;  // by the sink they stand in
     std::map<int, int> FFrames;                  // base sink -> the frame being read
     std::map<int, TParaProps> FFrameProps;       // frame sink -> its paragraph's frame properties

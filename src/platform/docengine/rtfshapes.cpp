@@ -121,8 +121,13 @@ void TRtfReader::FinishShape()
     else if ((pageY || marginY) && shape.PosV == 3)
         y = refTop + refHeight - height;
     const bool anchored = paraY && !shape.InHeader;
-    if (paraY && shape.InHeader)
-        y += marginT;  // a header's paragraph stands near the top margin
+    if (paraY && shape.InHeader) {
+        // A header's paragraph stands at the header distance, a footer's
+        // near the footer distance from the bottom; the shape stays on the page.
+        const bool footer = Sink(shape.Sink).Part && IsFooterSink(shape.Sink);
+        y += footer ? pageH - FFooterY.value_or(720) - 240 : FHeaderY.value_or(720);
+        y = std::clamp<double>(y, 0, std::max(0, pageH - height));
+    }
 
     if (shape.Picture) {
         TPositionedImage image;
@@ -136,6 +141,8 @@ void TRtfReader::FinishShape()
         image.EveryPage = shape.InHeader;
         image.BehindText = shape.BehindText;
         image.AnchorPosition = anchored ? shape.AnchorPosition : -1;
+        if (shape.InHeader)
+            FPartObjects.push_back({true, FOut.Images.size(), shape.Sink});
         FOut.Images.push_back(std::move(image));
         return;
     }
@@ -157,6 +164,8 @@ void TRtfReader::FinishShape()
     s.BehindText = shape.BehindText;
     s.AnchorPosition = anchored ? shape.AnchorPosition : -1;
     s.Text = text;
+    if (shape.InHeader)
+        FPartObjects.push_back({false, FOut.Shapes.size(), shape.Sink});
     FOut.Shapes.push_back(std::move(s));
 }
 
