@@ -284,8 +284,9 @@ void DrawShape(QPainter& painter, const TPositionedShape& shape, const QRectF& b
         break;
     }
     if (shape.Text) {
+        // A box's text is not cut at its height: a frame grows with its text.
         painter.translate(box.topLeft());
-        shape.Text->drawContents(&painter, QRectF(0, 0, box.width(), box.height()));
+        shape.Text->drawContents(&painter);
     }
     painter.restore();
 }
@@ -368,6 +369,12 @@ void DocumentEngine::Paginate()
     TCollector collector {layout, {}};
     collector.Frame(FMain->Doc->rootFrame());
     std::vector<TUnit>& units = collector.Units;
+    // The layout puts an empty paragraph next to a table inside the table's
+    // rectangle: no unit starts above the end of the one before.
+    for (std::size_t i = 1; i < units.size(); ++i) {
+        units[i].Top = std::max(units[i].Top, units[i - 1].Bottom);
+        units[i].Bottom = std::max(units[i].Bottom, units[i].Top);
+    }
     for (std::size_t i = 0; i < FFootnotes.size(); ++i)
         if (!units.empty())
             units[UnitOf(units, layout, *FMain->Doc, FFootnotes[i].Anchor.position())].Footnotes.push_back(

@@ -4,6 +4,7 @@
 // shading, padding and header rows.
 #include "platform/docengine/rtfreaderimpl.h"
 
+#include <QTextBlock>
 #include <QTextDocumentFragment>
 #include <QTextTable>
 
@@ -168,6 +169,10 @@ void TRtfReader::BuildTable(const TTable& table)
 
     TSink& parent = Sink(table.Parent);
     QTextCursor& cursor = parent.Cursor;
+    // The table goes in at an empty paragraph of its own, and the text after
+    // it starts in a new one: the layout gives an empty paragraph next to a
+    // table no height, so these two stand for nothing (the writer leaves
+    // them out), and the file's own paragraphs around the table keep theirs.
     if (cursor.block().length() > 1 || cursor.currentTable())
         cursor.insertBlock();
     const int rowCount = static_cast<int>(table.Rows.size());
@@ -271,6 +276,7 @@ void TRtfReader::BuildTable(const TTable& table)
         MoveFields(p.Sink, table.Parent, offset);
     }
     cursor.movePosition(QTextCursor::End);
+    cursor.insertBlock();
 }
 
 }  // namespace rtf
