@@ -5,9 +5,12 @@
 
 bool FinishReport(DocumentEngine& engine, TReportRecord& record, const std::vector<std::string>& tagList)
 {
-    engine.ActivatePart(DocumentEngine::HeaderPart);
-    engine.SelectPart(DocumentEngine::HeaderPart);
-    MergeFields(engine, record, tagList, true);
+    // Every header a page shows: the plain one, the first page's, the left pages'.
+    for (const int part : engine.HeaderParts()) {
+        engine.ActivatePart(part);
+        engine.SelectPart(part);
+        MergeFields(engine, record, tagList, true);
+    }
 
     engine.ActivatePart(DocumentEngine::MainPart);
     std::string pages = "1";
@@ -20,22 +23,27 @@ bool FinishReport(DocumentEngine& engine, TReportRecord& record, const std::vect
     record.SetValue("pcnt", pages);
     MergeFields(engine, record, tagList, false);
 
-    engine.ActivatePart(DocumentEngine::FooterPart);
-    engine.SetSelStart(static_cast<int>(engine.Text().size()));
-    if (!record.NoFooter) {
-        if (!record.GetValidated().empty()) {
-            engine.SetSelStart(0);
-            engine.SetSelLength(0);
-            const std::string line = "          " + record.GetReportFlag() + record.GetServiceDate() + " Tests:" +
-                                     record.GetOtherTests().substr(0, 18) + " Validated by " + record.GetValidated();
-            engine.SetSelText(ToUnicode(line));
-        } else {
-            engine.SetForeColor(255);
-            engine.SetText(engine.Text() + QStringLiteral("          INTERIM REPORT"));
+    // The validation or interim line goes on every footer, so that no page
+    // of an unvalidated report looks validated.
+    for (const int part : engine.FooterParts()) {
+        engine.ActivatePart(part);
+        engine.SetSelStart(static_cast<int>(engine.Text().size()));
+        if (!record.NoFooter) {
+            if (!record.GetValidated().empty()) {
+                engine.SetSelStart(0);
+                engine.SetSelLength(0);
+                const std::string line = "          " + record.GetReportFlag() + record.GetServiceDate() + " Tests:" +
+                                         record.GetOtherTests().substr(0, 18) + " Validated by " +
+                                         record.GetValidated();
+                engine.SetSelText(ToUnicode(line));
+            } else {
+                engine.SetForeColor(255);
+                engine.SetText(engine.Text() + QStringLiteral("          INTERIM REPORT"));
+            }
         }
+        engine.SetSelStart(static_cast<int>(engine.Text().size()));
+        MergeFields(engine, record, tagList, true);
     }
-    engine.SetSelStart(static_cast<int>(engine.Text().size()));
-    MergeFields(engine, record, tagList, true);
 
     engine.ActivatePart(DocumentEngine::MainPart);
     engine.SelectPart(DocumentEngine::MainPart);

@@ -1,5 +1,7 @@
 #include "compose/finishing.h"
 
+#include "support/testsupport.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -86,6 +88,30 @@ TEST(FinishReport, PageCountReachesMainAndFooterButNotHeader)
     DocumentEngine empty;
     FinishReport(empty, one, {});
     EXPECT_EQ(one.GetValue("pcnt"), "1");
+}
+
+TEST(FinishReport, EveryHeaderAndFooterVariantIsFinished)
+{
+    // A letterhead with a first-page header and left-page footer: the
+    // patient's name is filled in each header and every footer carries the
+    // validation line, so that no page shows a raw tag or lacks it.
+    TTempDir dir;
+    WriteFile(dir / "letterhead.rtf",
+              "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\facingp\\titlepg"
+              "{\\headerf First <<PATSUR>>\\par}{\\headerr Right <<PATSUR>>\\par}{\\headerl Left <<PATSUR>>\\par}"
+              "{\\footerf FirstFoot\\par}{\\footerr RightFoot\\par}{\\footerl LeftFoot\\par}"
+              "Body\\page More\\page End\\par}");
+    TReportRecord r = Record("HV_VALIDATED~DR X^HV_PATSUR~SMITH");
+    DocumentEngine e;
+    e.LoadDocument(QString::fromStdString(dir / "letterhead.rtf"), 0, 9, false);
+    ASSERT_EQ(e.CurrentPages(), 3);
+    ASSERT_TRUE(FinishReport(e, r, {}));
+    EXPECT_EQ(PartText(e, DocumentEngine::HeaderFirstPart), "First SMITH");
+    EXPECT_EQ(PartText(e, DocumentEngine::HeaderPart), "Right SMITH");
+    EXPECT_EQ(PartText(e, DocumentEngine::HeaderLeftPart), "Left SMITH");
+    for (const int part : {DocumentEngine::FooterFirstPart, DocumentEngine::FooterPart, DocumentEngine::FooterLeftPart})
+        EXPECT_TRUE(PartText(e, part).contains("Validated by DR X")) << part;
+    EXPECT_EQ(e.ActivePart(), DocumentEngine::MainPart);
 }
 
 TEST(ApplyTextMarkers, StartEndAndApprovalCuts)
