@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # fonts metric-compatible with Arial, Times New Roman and Courier New
   fonts-liberation fonts-dejavu-core
+  # Chinese, Japanese and Korean text, where the chosen font has no glyph
+  fonts-wqy-zenhei
   # real peers for the tests and the demo printer
   cups cups-daemon cups-client cups-filters cups-ipp-utils
   socat python3-pyftpdlib poppler-utils qpdf

@@ -463,7 +463,7 @@ QTextBlockFormat TRtfReader::BlockFormat(const QTextCursor& cursor) const
     }
     // A hanging indent is a tab stop of the first line.
     QList<QTextOption::Tab> hanging = p.Tabs;
-    if (p.FirstIndent < 0 && p.LeftIndent > 0 &&
+    if (p.FirstIndent < 0 && p.LeftIndent >= 0 &&
         std::none_of(hanging.begin(), hanging.end(), [&](const QTextOption::Tab& t) { return t.position <= p.LeftIndent; })) {
         hanging.append(QTextOption::Tab(p.LeftIndent, QTextOption::LeftTab));
         std::sort(hanging.begin(), hanging.end(), [](const auto& a, const auto& b) { return a.position < b.position; });

@@ -160,7 +160,7 @@ void TRtfReader::BuildTable(const TTable& table)
     for (int c = 0; c < columnCount; ++c)
         widths.append(QTextLength(QTextLength::FixedLength, (columns[c + 1] - columns[c]) / 15.0));
     format.setColumnWidthConstraints(widths);
-    format.setLeftMargin(std::max(0, columns.front()) / 15.0);
+    format.setLeftMargin(std::max(-1440, columns.front()) / 15.0);  // Word tables start left of the margin by their padding
     format.setAlignment(first.Align == 1 ? Qt::AlignHCenter : first.Align == 2 ? Qt::AlignRight : Qt::AlignLeft);
     int headerRows = 0;
     while (headerRows < static_cast<int>(table.Rows.size()) && table.Rows[headerRows].Def.Header)
