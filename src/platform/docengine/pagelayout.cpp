@@ -246,6 +246,80 @@ struct TCollector {
     }
 };
 
+// What the layout does not draw of paragraphs between two heights of their
+// document: borders (paragraphs with the same borders share one box) and
+// the leaders that fill the room before a tab stop.
+void DrawParagraphExtras(QPainter& painter, const QTextDocument& doc, double from, double to)
+{
+    QAbstractTextDocumentLayout* layout = doc.documentLayout();
+    const double width = doc.pageSize().width();
+    const auto bordersOf = [](const QTextBlock& b) {
+        return b.isValid() ? b.blockFormat().property(kParagraphBordersProperty).toList() : QVariantList();
+    };
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        const QTextBlockFormat format = block.blockFormat();
+        const bool bordered = format.hasProperty(kParagraphBordersProperty);
+        const bool leaders = format.hasProperty(kTabLeadersProperty);
+        if (!bordered && !leaders)
+            continue;
+        const QRectF box = layout->blockBoundingRect(block);
+        if (box.bottom() < from || box.top() > to)
+            continue;
+        if (bordered && !QTextCursor(block).currentTable()) {
+            const QVariantList borders = bordersOf(block);
+            const bool joinedAbove = bordersOf(block.previous()) == borders;
+            const bool joinedBelow = bordersOf(block.next()) == borders;
+            const double left = format.leftMargin() - 60;
+            const double right = width - format.rightMargin() + 60;
+            const double top = box.top() - 30;
+            const double bottom = joinedBelow ? layout->blockBoundingRect(block.next()).top() - 30 : box.bottom() + 30;
+            const QLineF sides[4] = {{left, top, right, top}, {left, top, left, bottom},
+                                     {left, bottom, right, bottom}, {right, top, right, bottom}};
+            for (int side = 0; side < std::min<int>(4, static_cast<int>(borders.size())); ++side) {
+                if ((side == 0 && joinedAbove) || (side == 2 && joinedBelow) || !borders[side].canConvert<QPen>())
+                    continue;
+                painter.setPen(borders[side].value<QPen>());
+                painter.drawLine(sides[side]);
+            }
+        }
+        if (leaders) {
+            const QString chars = format.stringProperty(kTabLeadersProperty);
+            const QList<QTextOption::Tab> tabs = format.tabPositions();
+            const QString text = block.text();
+            const QTextLayout* lines = block.layout();
+            const QPointF origin = box.topLeft();
+            for (int i = 0; i < text.size(); ++i) {
+                if (text[i] != QLatin1Char('\t'))
+                    continue;
+                const QTextLine line = lines->lineForTextPosition(i);
+                if (!line.isValid())
+                    continue;
+                const double x0 = line.cursorToX(i), x1 = line.cursorToX(i + 1);
+                // The stop the tab reached: the first one at or after its end.
+                qsizetype stop = -1;
+                for (qsizetype t = 0; t < tabs.size(); ++t)
+                    if (tabs[t].position * 15 >= x1 - line.x() - 30) {
+                        stop = t;
+                        break;
+                    }
+                if (stop < 0 || stop >= chars.size() || chars[stop] == QLatin1Char(' ') || x1 - x0 < 60)
+                    continue;
+                const QTextCharFormat cf = block.charFormat();
+                QFont font = block.begin().atEnd() ? doc.defaultFont() : block.begin().fragment().charFormat().font();
+                painter.setFont(font);
+                painter.setPen(cf.hasProperty(QTextFormat::ForegroundBrush) ? cf.foreground().color() : Qt::black);
+                const QFontMetricsF metrics(font, painter.device());
+                const double step = std::max(1.0, metrics.horizontalAdvance(chars[stop]));
+                const double baseline = origin.y() + line.y() + line.ascent();
+                // Leader characters on a grid, as word processors align them.
+                for (double x = std::ceil((origin.x() + x0 + step / 2) / step) * step; x + step <= origin.x() + x1;
+                     x += step)
+                    painter.drawText(QPointF(x, baseline), QString(chars[stop]));
+            }
+        }
+    }
+}
+
 // The unit a main-text position falls in.
 std::size_t UnitOf(const std::vector<TUnit>& units, QAbstractTextDocumentLayout* layout, const QTextDocument& doc,
                    int position)
@@ -447,8 +521,10 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
         painter.save();
         painter.translate(FSetup.MarginL, top);
         const std::unique_ptr<QTextDocument> paged = WithPageValues(part, g.Width, page, pages);
-        (paged ? paged.get() : part.Doc.get())
-            ->drawContents(&painter, QRectF(-FSetup.MarginL, 0.5, FSetup.PageWidth, std::max(0.0, height - 1.0)));
+        const QTextDocument* doc = paged ? paged.get() : part.Doc.get();
+        const_cast<QTextDocument*>(doc)->drawContents(
+            &painter, QRectF(-FSetup.MarginL, 0.5, FSetup.PageWidth, std::max(0.0, height - 1.0)));
+        DrawParagraphExtras(painter, *doc, 0, height);
         painter.restore();
     };
     // A range of the main text's column drawn at a height of the page. The
@@ -461,6 +537,8 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
         painter.save();
         painter.translate(FSetup.MarginL, at - from);
         FMain->Doc->drawContents(&painter, QRectF(-FSetup.MarginL, from + 3, FSetup.PageWidth, to - from - 6));
+        painter.setClipRect(QRectF(-FSetup.MarginL, from + 3, FSetup.PageWidth, to - from - 6));
+        DrawParagraphExtras(painter, *FMain->Doc, from + 3, to - 3);
         painter.restore();
     };
     const int shownParts = HeaderOf(page) | FooterOf(page);

@@ -461,20 +461,33 @@ QTextBlockFormat TRtfReader::BlockFormat(const QTextCursor& cursor) const
         f.setProperty(kLineSpacingProperty, p.LineSpacing);
         f.setProperty(kLineMultipleProperty, p.LineMultiple);
     }
-    // A hanging indent is a tab stop of the first line.
-    QList<QTextOption::Tab> hanging = p.Tabs;
+    // Tab stops count from the margin in the file, from the start of the
+    // line in the layout: they are kept as seen from the first line (where
+    // tabs stand in practice). A hanging indent is a stop of the first line.
+    struct TStop {
+        double Position;
+        QTextOption::TabType Type;
+        QChar Leader;
+    };
+    std::vector<TStop> stops;
+    for (qsizetype i = 0; i < p.Tabs.size(); ++i)
+        stops.push_back({p.Tabs[i].position, p.Tabs[i].type, i < p.Leaders.size() ? p.Leaders[i] : QLatin1Char(' ')});
     if (p.FirstIndent < 0 && p.LeftIndent >= 0 &&
-        std::none_of(hanging.begin(), hanging.end(), [&](const QTextOption::Tab& t) { return t.position <= p.LeftIndent; })) {
-        hanging.append(QTextOption::Tab(p.LeftIndent, QTextOption::LeftTab));
-        std::sort(hanging.begin(), hanging.end(), [](const auto& a, const auto& b) { return a.position < b.position; });
-    }
-    if (!hanging.isEmpty()) {
-        QList<QTextOption::Tab> tabs = hanging;
-        for (QTextOption::Tab& tab : tabs)
-            tab.position /= 15.0;
+        std::none_of(stops.begin(), stops.end(), [&](const TStop& t) { return t.Position <= p.LeftIndent; }))
+        stops.push_back({static_cast<double>(p.LeftIndent), QTextOption::LeftTab, QLatin1Char(' ')});
+    std::sort(stops.begin(), stops.end(), [](const TStop& a, const TStop& b) { return a.Position < b.Position; });
+    const double lineStart = p.LeftIndent + p.FirstIndent;
+    QList<QTextOption::Tab> tabs;
+    QString leaders;
+    for (const TStop& stop : stops)
+        if (stop.Position > lineStart) {
+            tabs.append(QTextOption::Tab((stop.Position - lineStart) / 15.0, stop.Type));
+            leaders.append(stop.Leader);
+        }
+    if (!tabs.isEmpty()) {
         f.setTabPositions(tabs);
-        if (!p.Leaders.trimmed().isEmpty())
-            f.setProperty(kTabLeadersProperty, p.Leaders);
+        if (!leaders.trimmed().isEmpty())
+            f.setProperty(kTabLeadersProperty, leaders);
     }
     if (p.PageBreakBefore)
         f.setProperty(kPageBreakBeforeProperty, true);

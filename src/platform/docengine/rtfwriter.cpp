@@ -232,7 +232,8 @@ void TRtfWriter::WriteBlockFormat(const QTextBlockFormat& f, int level)
             FOut += "\\tqc";
         else if (tabs[i].type == QTextOption::DelimiterTab)
             FOut += "\\tqdec";
-        FOut += "\\tx" + TwipsOf(tabs[i].position * 15);
+        // Stops are held from the first line's start, written from the margin.
+        FOut += "\\tx" + TwipsOf(tabs[i].position * 15 + f.leftMargin() + f.textIndent());
     }
     if (f.boolProperty(kPageBreakBeforeProperty))
         FOut += "\\pagebb";
