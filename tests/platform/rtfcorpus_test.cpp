@@ -79,6 +79,14 @@ TEST(RtfCorpus, EveryFileLoadsAndSavesAsAValidPdf)
         EXPECT_EQ(again.Text(), e.Text());
         EXPECT_EQ(PartText(again, DocumentEngine::HeaderPart), PartText(e, DocumentEngine::HeaderPart));
         EXPECT_EQ(again.PageWidth(), e.PageWidth());
+        EXPECT_EQ(again.CurrentPages(), e.CurrentPages());
+        for (const int part : e.HeaderParts())
+            EXPECT_EQ(PartText(again, part), PartText(e, part)) << part;
+        for (const int part : e.FooterParts())
+            EXPECT_EQ(PartText(again, part), PartText(e, part)) << part;
+        EXPECT_EQ(again.FootnoteCount(), e.FootnoteCount());
+        EXPECT_EQ(again.Images().size(), e.Images().size());
+        EXPECT_EQ(again.Shapes().size(), e.Shapes().size());
     }
 }
 

@@ -305,10 +305,12 @@ void DrawParagraphExtras(QPainter& painter, const QTextDocument& doc, double fro
                 if (stop < 0 || stop >= chars.size() || chars[stop] == QLatin1Char(' ') || x1 - x0 < 60)
                     continue;
                 const QTextCharFormat cf = block.charFormat();
+                // Sized in twips, as the painter measures here, whatever its device.
                 QFont font = block.begin().atEnd() ? doc.defaultFont() : block.begin().fragment().charFormat().font();
+                font.setPixelSize(std::max(1, static_cast<int>(std::lround(font.pointSizeF() * 20))));
                 painter.setFont(font);
                 painter.setPen(cf.hasProperty(QTextFormat::ForegroundBrush) ? cf.foreground().color() : Qt::black);
-                const QFontMetricsF metrics(font, painter.device());
+                const QFontMetricsF metrics(font);
                 const double step = std::max(1.0, metrics.horizontalAdvance(chars[stop]));
                 const double baseline = origin.y() + line.y() + line.ascent();
                 // Leader characters on a grid, as word processors align them.
@@ -537,7 +539,8 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
         painter.save();
         painter.translate(FSetup.MarginL, at - from);
         FMain->Doc->drawContents(&painter, QRectF(-FSetup.MarginL, from + 3, FSetup.PageWidth, to - from - 6));
-        painter.setClipRect(QRectF(-FSetup.MarginL, from + 3, FSetup.PageWidth, to - from - 6));
+        // Borders stand a little outside their paragraphs' text.
+        painter.setClipRect(QRectF(-FSetup.MarginL, from - 60, FSetup.PageWidth, to - from + 120));
         DrawParagraphExtras(painter, *FMain->Doc, from + 3, to - 3);
         painter.restore();
     };

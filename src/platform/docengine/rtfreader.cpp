@@ -533,8 +533,10 @@ void TRtfReader::EndParagraph(bool pageBreakAfter)
     if (S().Dest != TDest::Text)
         return;
     Flush();
-    if (pageBreakAfter && Sink(TargetSink()).Cursor.block().length() == 1) {
-        // A page break with no text before it: the paragraph to come starts the page.
+    if (pageBreakAfter && Sink(TargetSink()).Cursor.block().length() == 1 &&
+        !Sink(TargetSink()).Cursor.blockFormat().boolProperty(kPageBreakBeforeProperty)) {
+        // A page break with no text before it: the paragraph to come starts
+        // the page (a second one in a row leaves an empty page).
         QTextBlockFormat format = Sink(TargetSink()).Cursor.blockFormat();
         format.setProperty(kPageBreakBeforeProperty, true);
         Sink(TargetSink()).Cursor.setBlockFormat(format);

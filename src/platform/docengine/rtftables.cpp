@@ -197,7 +197,9 @@ void TRtfReader::BuildTable(const TTable& table)
             const TCellDef def = i < row.Def.Cells.size() ? row.Def.Cells[i] : TCellDef {};
             int from = std::max(column, columnOf(edges[i].first));
             int to = std::max(from + 1, columnOf(edges[i].second));
-            // A horizontally merged cell joins the cell before it.
+            // A horizontally merged cell joins the cell before it, which
+            // keeps the text.
+            const std::size_t first = i;
             while (i + 1 < edges.size() && i + 1 < row.Def.Cells.size() && row.Def.Cells[i + 1].Merged) {
                 ++i;
                 to = std::max(to, columnOf(edges[i].second));
@@ -256,8 +258,8 @@ void TRtfReader::BuildTable(const TTable& table)
             else if (def.VAlign == 2)
                 cf.setVerticalAlignment(QTextCharFormat::AlignBottom);
             built->cellAt(r, from).setFormat(cf);
-            if (i < row.Cells.size())
-                placed.push_back({r, from, row.Cells[i]});
+            if (first < row.Cells.size())
+                placed.push_back({r, from, row.Cells[first]});
         }
     }
 

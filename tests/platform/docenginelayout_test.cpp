@@ -1,0 +1,410 @@
+// Pages as the word processor shows them, on small RTF files made for each
+// case: tables, breaks, header variants, pictures, metafiles, frames and
+// shapes, form fields, lists, footnotes. Positions are checked where the
+// reader of a report sees them: on the drawn page (96 dots to the inch, so
+// one pixel is 15 twips) or in the PDF's text.
+#include "enginesupport.h"
+
+#include "support/testsupport.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTextTable>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Default RTF page: letter, 1800 twips left and 1440 top margins.
+constexpr int kLeft = 1800 / 15;
+constexpr int kTop = 1440 / 15;
+
+std::string Rtf(const std::string& body)
+{
+    return "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}{\\f1\\fnil\\fcharset2 Symbol;}}"
+           "{\\colortbl;\\red255\\green0\\blue0;\\red0\\green0\\blue255;}" +
+           body + "}";
+}
+
+std::string Hex(const QByteArray& bytes)
+{
+    return bytes.toHex().toStdString();
+}
+
+// The x positions (pixels) of vertical lines crossing a row of pixels.
+std::vector<int> VerticalLines(const QImage& page, int y)
+{
+    std::vector<int> lines;
+    for (int x = 0; x < page.width(); ++x)
+        if (IsDark(page.pixelColor(x, y)) && (lines.empty() || x - lines.back() > 2))
+            lines.push_back(x);
+    return lines;
+}
+
+// The y positions of horizontal lines crossing a column of pixels.
+std::vector<int> HorizontalLines(const QImage& page, int x)
+{
+    std::vector<int> lines;
+    for (int y = 0; y < page.height(); ++y)
+        if (IsDark(page.pixelColor(x, y)) && (lines.empty() || y - lines.back() > 2))
+            lines.push_back(y);
+    return lines;
+}
+
+bool Near(const std::vector<int>& found, const std::vector<int>& expected, int tolerance = 2)
+{
+    if (found.size() != expected.size())
+        return false;
+    for (std::size_t i = 0; i < found.size(); ++i)
+        if (std::abs(found[i] - expected[i]) > tolerance)
+            return false;
+    return true;
+}
+
+std::string Join(const std::vector<int>& values)
+{
+    std::string out;
+    for (int v : values)
+        out += std::to_string(v) + " ";
+    return out;
+}
+
+QTextTable* FirstTable(QTextDocument* doc)
+{
+    for (auto it = doc->rootFrame()->begin(); !it.atEnd(); ++it)
+        if (auto* table = qobject_cast<QTextTable*>(it.currentFrame()))
+            return table;
+    return nullptr;
+}
+
+// The rendered size (twips) of the inline pictures of the main text.
+std::vector<QSizeF> InlinePictures(DocumentEngine& e)
+{
+    std::vector<QSizeF> sizes;
+    QTextDocument* doc = e.PartDocument(DocumentEngine::MainPart);
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().isImageFormat()) {
+                const QTextImageFormat f = it.fragment().charFormat().toImageFormat();
+                sizes.emplace_back(f.width() * 15, f.height() * 15);
+            }
+    return sizes;
+}
+
+// 16-bit little-endian words.
+QByteArray Words(const std::vector<int>& values)
+{
+    QByteArray out;
+    for (int v : values) {
+        char b[2];
+        qToLittleEndian<quint16>(static_cast<quint16>(v), b);
+        out.append(b, 2);
+    }
+    return out;
+}
+
+// A small Windows metafile: the left half of its window a red bitmap, the
+// right half the word "WMF" in a large font.
+QByteArray Wmf()
+{
+    QByteArray records;
+    auto record = [&](int function, const QByteArray& params) {
+        const int words = 3 + static_cast<int>(params.size() / 2);
+        records += Words({words & 0xFFFF, words >> 16, function}) + params;
+    };
+    record(0x020B, Words({0, 0}));       // SETWINDOWORG y, x
+    record(0x020C, Words({500, 1000}));  // SETWINDOWEXT y, x
+    // A 2 x 2 red DIB, 24 bits, rows padded to four bytes.
+    QByteArray dib = Words({40, 0, 2, 0, 2, 0, 1, 24}) + QByteArray(24, '\0');
+    dib += QByteArray::fromHex("0000ff0000ff00000000ff0000ff0000");
+    // STRETCHDIB: raster op, colour use, source h, w, y, x, destination h, w, y, x.
+    record(0x0F43, Words({0x0020, 0x00CC, 0, 2, 2, 0, 0, 500, 500, 0, 0}) + dib);
+    // CREATEFONTINDIRECT: height, width, escapement, orientation, weight, flags, face.
+    QByteArray font = Words({static_cast<quint16>(-200), 0, 0, 0, 700, 0, 0, 0, 0}) + QByteArray("Arial");
+    font += QByteArray(32 - 5, '\0');
+    record(0x02FB, font);
+    record(0x012D, Words({0}));                          // SELECTOBJECT
+    record(0x0521, Words({3}) + QByteArray("WMF\0", 4) + Words({150, 600}));  // TEXTOUT: length, text, y, x
+    record(0x0000, {});                                  // EOF
+    QByteArray header = Words({1, 9, 0x0300});
+    const int size = (18 + static_cast<int>(records.size())) / 2;
+    header += Words({size & 0xFFFF, size >> 16, 1, 64, 0, 0});
+    return header + records;
+}
+
+}  // namespace
+
+TEST(EngineTables, CellRectanglesBordersMergesAndRowHeights)
+{
+    // Three columns at 2000, 5000 and 8000 twips from the margin. Row 2
+    // merges its first two cells; the third column's cell spans rows 2
+    // and 3; rows 1 and 2 are at least 600 twips high.
+    const std::string borders = "\\clbrdrt\\brdrs\\brdrw15\\clbrdrl\\brdrs\\brdrw15\\clbrdrb\\brdrs\\brdrw15"
+                                "\\clbrdrr\\brdrs\\brdrw15";
+    const std::string rtf = Rtf(
+        "\\trowd\\trgaph0\\trleft0\\trrh600" + borders + "\\cellx2000" + borders + "\\cellx5000" + borders +
+        "\\cellx8000\\pard\\intbl a\\cell b\\cell c\\cell\\row"
+        "\\trowd\\trgaph0\\trleft0\\trrh600" + borders + "\\clmgf\\cellx2000" + borders + "\\clmrg\\cellx5000" + borders +
+        "\\clvmgf\\cellx8000\\pard\\intbl d\\cell\\cell e\\cell\\row"
+        "\\trowd\\trgaph0\\trleft0" + borders + "\\cellx2000" + borders + "\\cellx5000" + borders +
+        "\\clvmrg\\cellx8000\\pard\\intbl f\\cell g\\cell\\cell\\row\\pard after\\par");
+    auto e = LoadRtf(rtf);
+    EXPECT_EQ(e->Text().split('\n', Qt::SkipEmptyParts).join(' '), "a b c d e f g after");
+
+    auto check = [](DocumentEngine& engine, const char* what) {
+        SCOPED_TRACE(what);
+        const QImage page = RenderPage(engine, 1);
+        // Horizontal lines down the first column (right of its text) and the third.
+        const std::vector<int> rows = HorizontalLines(page, kLeft + 100);
+        ASSERT_EQ(rows.size(), 4u) << Join(rows);
+        EXPECT_NEAR(rows[0], kTop, 2);
+        EXPECT_NEAR(rows[1] - rows[0], 600 / 15, 2) << "row 1 keeps its height";
+        const std::vector<int> third = HorizontalLines(page, kLeft + 6500 / 15);
+        EXPECT_TRUE(Near(third, {rows[0], rows[1], rows[3]})) << "no line inside the merged cell: " << Join(third);
+        // Vertical lines across each row.
+        const int edges[] = {kLeft, kLeft + 2000 / 15, kLeft + 5000 / 15, kLeft + 8000 / 15};
+        // Below the cells' text.
+        const std::vector<int> row1 = VerticalLines(page, rows[1] - 8);
+        const std::vector<int> row2 = VerticalLines(page, rows[2] - 8);
+        EXPECT_TRUE(Near(row1, {edges[0], edges[1], edges[2], edges[3]})) << Join(row1);
+        EXPECT_TRUE(Near(row2, {edges[0], edges[2], edges[3]})) << "merged across: " << Join(row2);
+    };
+    check(*e, "as read");
+    ASSERT_EQ(e->CurrentPages(), 1);
+
+    // Written back as a table and read again: the same grid.
+    TTempDir dir;
+    ASSERT_EQ(e->SaveDocument(QString::fromStdString(dir / "again.rtf"), -1, DocumentEngine::WordFormat, false), 1);
+    DocumentEngine again;
+    again.LoadDocument(QString::fromStdString(dir / "again.rtf"), 0, DocumentEngine::WordFormat, false);
+    QTextTable* table = FirstTable(again.PartDocument(DocumentEngine::MainPart));
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rows(), 3);
+    EXPECT_EQ(table->columns(), 3);
+    EXPECT_EQ(table->cellAt(1, 0).columnSpan(), 2);
+    EXPECT_EQ(table->cellAt(1, 2).rowSpan(), 2);
+    EXPECT_EQ(again.Text(), e->Text());
+    check(again, "after saving and loading");
+}
+
+TEST(EngineTables, RowsSplitAcrossPagesRepeatTheHeaderRow)
+{
+    std::string rows = "\\trowd\\trhdr\\trgaph0\\cellx3000\\cellx6000\\pard\\intbl Test\\cell Result\\cell\\row";
+    for (int i = 0; i < 80; ++i)
+        rows += "\\trowd\\trgaph0\\cellx3000\\cellx6000\\pard\\intbl Row" + std::to_string(i) + "\\cell " +
+                std::to_string(i * 7) + "\\cell\\row";
+    auto e = LoadRtf(Rtf(rows + "\\pard End\\par"));
+    ASSERT_GE(e->CurrentPages(), 2);
+    for (int page = 1; page <= e->CurrentPages(); ++page) {
+        const std::string text = PageText(*e, page);
+        EXPECT_EQ(text.find("Test"), text.find_first_not_of(" \n")) << "page " << page << " starts with the header row";
+    }
+    // No row is drawn twice or lost at the cut.
+    std::string all;
+    for (int page = 1; page <= e->CurrentPages(); ++page)
+        all += PageText(*e, page);
+    for (int i = 0; i < 80; ++i) {
+        const std::string row = "Row" + std::to_string(i) + "\n";
+        EXPECT_NE(all.find(row), std::string::npos) << row;
+        EXPECT_EQ(all.find(row), all.rfind(row)) << row;
+    }
+}
+
+TEST(EngineBreaks, PageCountFollowsBreaks)
+{
+    struct Case {
+        const char* body;
+        int pages;
+    };
+    const Case cases[] = {
+        {"A\\par B\\par", 1},
+        {"A\\line B\\par", 1},
+        {"A\\page B\\par", 2},
+        {"A\\par\\page B\\par", 2},
+        {"A\\page\\page B\\par", 3},
+        {"A\\par\\pard\\pagebb B\\par", 2},
+        {"A\\sect B\\par", 2},
+        {"A\\sect\\sectd\\sbknone B\\par", 1},
+        {"A\\page B\\sect C\\page D\\par", 4},
+    };
+    for (const Case& c : cases) {
+        auto e = LoadRtf(Rtf(c.body));
+        EXPECT_EQ(e->CurrentPages(), c.pages) << c.body;
+    }
+    // The text after the break is on the next page, not repeated.
+    auto e = LoadRtf(Rtf("First\\page Second\\par"));
+    EXPECT_NE(PageText(*e, 1).find("First"), std::string::npos);
+    EXPECT_EQ(PageText(*e, 1).find("Second"), std::string::npos);
+    EXPECT_NE(PageText(*e, 2).find("Second"), std::string::npos);
+}
+
+TEST(EngineHeaders, FirstAndLeftPageVariantsOnTheirPages)
+{
+    const QByteArray red = PngBytes(30, 30, Qt::red, 96);
+    auto e = LoadRtf(Rtf("\\facingp\\titlepg"
+                         "{\\headerf HeadFirst{\\shp{\\*\\shpinst\\shpleft0\\shptop0\\shpright1500\\shpbottom1500"
+                         "\\shpbxpage\\shpbypage{\\sp{\\sn shapeType}{\\sv 75}}{\\sp{\\sn pib}{\\sv {\\pict\\pngblip "
+                         "\\picwgoal1500\\pichgoal1500 " + Hex(red) + "}}}}}\\par}"
+                         "{\\headerr HeadRight\\par}{\\headerl HeadLeft\\par}"
+                         "{\\footerf FootFirst\\par}{\\footerr FootRight\\par}{\\footerl FootLeft\\par}"
+                         "One\\page Two\\page Three\\page Four\\par"));
+    ASSERT_EQ(e->CurrentPages(), 4);
+    const char* expected[][2] = {{"HeadFirst", "FootFirst"}, {"HeadLeft", "FootLeft"},
+                                 {"HeadRight", "FootRight"}, {"HeadLeft", "FootLeft"}};
+    const char* all[] = {"HeadFirst", "HeadLeft", "HeadRight", "FootFirst", "FootLeft", "FootRight"};
+    for (int page = 1; page <= 4; ++page) {
+        const std::string text = PageText(*e, page);
+        for (const char* name : all) {
+            const bool wanted = name == std::string(expected[page - 1][0]) || name == std::string(expected[page - 1][1]);
+            EXPECT_EQ(text.find(name) != std::string::npos, wanted) << "page " << page << ": " << name;
+        }
+        // The first page's header picture only on the first page.
+        const int redPixels = CountPixels(RenderPage(*e, page), QRect(0, 0, 100, 100), IsRed);
+        if (page == 1)
+            EXPECT_NEAR(redPixels, 100 * 100, 300);
+        else
+            EXPECT_EQ(redPixels, 0) << "page " << page;
+    }
+}
+
+TEST(EnginePictures, SizesInTwips)
+{
+    struct Case {
+        const char* what;
+        std::string pict;
+        QSizeF twips;
+    };
+    const std::string png96 = Hex(PngBytes(96, 48, Qt::red, 96));
+    const std::string png300 = Hex(PngBytes(300, 150, Qt::red, 300));
+    const Case cases[] = {
+        {"goal size", "\\pngblip\\picw10\\pich10\\picwgoal2000\\pichgoal1000 " + png96, {2000, 1000}},
+        {"pixels at 96 dpi", "\\pngblip " + png96, {1440, 720}},
+        {"pixels at 300 dpi", "\\pngblip " + png300, {1440, 720}},
+        {"scaled", "\\pngblip\\picwgoal2000\\pichgoal1000\\picscalex50\\picscaley200 " + png96, {1000, 2000}},
+        {"cropped", "\\pngblip\\picwgoal2000\\pichgoal1000\\piccropl200\\piccropr300\\piccropt100 " + png96,
+         {1500, 900}},
+        {"metafile in hundredths of a millimetre", "\\wmetafile8\\picw2540\\pich1270 " + Hex(Wmf()), {1440, 720}},
+    };
+    for (const Case& c : cases) {
+        auto e = LoadRtf(Rtf("A{\\pict" + c.pict + "}B\\par"));
+        const std::vector<QSizeF> sizes = InlinePictures(*e);
+        ASSERT_EQ(sizes.size(), 1u) << c.what;
+        EXPECT_NEAR(sizes[0].width(), c.twips.width(), 2) << c.what;
+        EXPECT_NEAR(sizes[0].height(), c.twips.height(), 2) << c.what;
+    }
+}
+
+TEST(EnginePictures, MetafileBitmapAndTextAreDrawn)
+{
+    // 2 x 1 inches: the bitmap fills the left inch, the text stands in the right one.
+    auto e = LoadRtf(Rtf("\\pard{\\pict\\wmetafile8\\picw5080\\pich2540\\picwgoal2880\\pichgoal1440 " + Hex(Wmf()) +
+                         "}\\par"));
+    const QImage page = RenderPage(*e, 1);
+    const QRect picture(kLeft, kTop, 2880 / 15, 1440 / 15);
+    const QRect left(picture.left(), picture.top(), picture.width() / 2, picture.height());
+    const QRect right(picture.left() + picture.width() / 2 + 2, picture.top(), picture.width() / 2 - 2,
+                      picture.height());
+    EXPECT_GT(CountPixels(page, left, IsRed), left.width() * left.height() * 8 / 10);
+    EXPECT_EQ(CountPixels(page, right, IsRed), 0);
+    EXPECT_GT(CountPixels(page, right, IsDark), 100) << "the text";
+    EXPECT_EQ(CountPixels(page, QRect(picture.right() + 3, picture.top(), 100, picture.height()), IsDark), 0)
+        << "nothing outside the picture";
+}
+
+TEST(EngineFrames, FramesAndShapesAtTheirAbsolutePositions)
+{
+    auto e = LoadRtf(Rtf("Body\\par\\pard\\pvpg\\phpg\\posx4320\\posy5760\\absw2880 FRAME TEXT\\par\\pard More\\par"
+                         "{\\shp{\\*\\shpinst\\shpleft7200\\shptop8640\\shpright8640\\shpbottom10080\\shpbxpage"
+                         "\\shpbypage{\\sp{\\sn shapeType}{\\sv 1}}{\\sp{\\sn fillColor}{\\sv 16711680}}"
+                         "{\\sp{\\sn fLine}{\\sv 0}}}}"));
+    EXPECT_TRUE(e->Text().contains("Body"));
+    const QImage page = RenderPage(*e, 1);
+    const QRect frame(4320 / 15, 5760 / 15, 2880 / 15, 300 / 15);
+    EXPECT_GT(CountPixels(page, frame, IsDark), 50) << "the frame's text at its place";
+    EXPECT_EQ(CountPixels(page, QRect(frame.left(), kTop + 40, frame.width(), frame.top() - kTop - 42), IsDark), 0)
+        << "and not in the flow above it";
+    const QRect shape(7200 / 15, 8640 / 15, 1440 / 15, 1440 / 15);
+    EXPECT_GT(CountPixels(page, shape.adjusted(1, 1, -1, -1), IsBlue), shape.width() * shape.height() * 9 / 10);
+    EXPECT_EQ(CountPixels(page, shape.translated(0, shape.height() + 2), IsBlue), 0);
+}
+
+TEST(EngineForms, FormFieldsShowTheirState)
+{
+    struct Case {
+        const char* field;
+        QString shown;
+    };
+    const Case cases[] = {
+        {"{\\field{\\*\\fldinst FORMCHECKBOX {\\*\\formfield{\\fftype1\\ffres1}}}{\\fldrslt }}", QString(QChar(0x2612))},
+        {"{\\field{\\*\\fldinst FORMCHECKBOX {\\*\\formfield{\\fftype1\\ffres0}}}{\\fldrslt }}", QString(QChar(0x2610))},
+        {"{\\field{\\*\\fldinst FORMCHECKBOX {\\*\\formfield{\\fftype1\\ffres25\\ffdefres1}}}{\\fldrslt }}",
+         QString(QChar(0x2612))},
+        {"{\\field{\\*\\fldinst FORMDROPDOWN {\\*\\formfield{\\fftype2\\ffres1{\\*\\ffl One}{\\*\\ffl Two}}}}"
+         "{\\fldrslt }}",
+         QStringLiteral("Two")},
+    };
+    for (const Case& c : cases) {
+        auto e = LoadRtf(Rtf(std::string("Box: ") + c.field + " end\\par"));
+        EXPECT_EQ(e->Text(), "Box: " + c.shown + " end") << c.field;
+    }
+}
+
+TEST(EngineLists, BulletsNumbersAndIndents)
+{
+    auto e = LoadRtf(Rtf("{\\pntext\\pard\\plain\\f1 \\'b7\\tab}\\pard\\fi-360\\li720 Item\\par"
+                         "{\\listtext\\pard\\plain 2.\\tab}\\pard\\fi-360\\li1440 Second\\par"));
+    EXPECT_EQ(e->Text(), QString(QChar(0x2022)) + "\tItem\n2.\tSecond");
+    const QImage page = RenderPage(*e, 1);
+    auto firstInk = [&](int fromX, int y0, int y1) {
+        for (int x = fromX; x < page.width(); ++x)
+            if (CountPixels(page, QRect(x, y0, 1, y1 - y0), IsDark) > 0)
+                return x;
+        return -1;
+    };
+    const std::vector<int> lines = HorizontalLines(page, kLeft + 720 / 15 + 3);  // through the item's text
+    // Bullet at the first-line indent, text at the hanging indent.
+    const int line1 = kTop, line2 = kTop + 16;
+    EXPECT_NEAR(firstInk(0, line1, line1 + 14), kLeft + 360 / 15, 2);
+    EXPECT_NEAR(firstInk(kLeft + 360 / 15 + 10, line1, line1 + 14), kLeft + 720 / 15, 2);
+    EXPECT_NEAR(firstInk(0, line2, line2 + 14), kLeft + 1080 / 15, 2);
+    EXPECT_NEAR(firstInk(kLeft + 1080 / 15 + 12, line2, line2 + 14), kLeft + 1440 / 15, 2);
+    (void)lines;
+}
+
+TEST(EngineFootnotes, FootnoteAtTheFootOfItsPage)
+{
+    auto e = LoadRtf(Rtf("First page\\page Second page{\\super\\chftn}{\\footnote\\pard\\plain{\\super\\chftn} "
+                         "Note text\\par} goes on\\par"));
+    ASSERT_EQ(e->CurrentPages(), 2);
+    EXPECT_EQ(e->FootnoteCount(), 1);
+    EXPECT_EQ(PageText(*e, 1).find("Note text"), std::string::npos);
+    EXPECT_NE(PageText(*e, 2).find("Note text"), std::string::npos);
+    EXPECT_EQ(e->Text(), "First page\nSecond page1 goes on");
+    // Drawn just above the bottom margin of page 2, not in the flow.
+    const int bottom = (e->PageHeight() - 1440) / 15;
+    const QRect foot(kLeft, bottom - 40, 300, 40);
+    EXPECT_GT(CountPixels(RenderPage(*e, 2), foot, IsDark), 30);
+    EXPECT_EQ(CountPixels(RenderPage(*e, 1), foot, IsDark), 0);
+    EXPECT_EQ(CountPixels(RenderPage(*e, 2), QRect(kLeft, kTop + 30, 300, bottom - kTop - 120), IsDark), 0);
+}
+
+TEST(EngineParagraphs, BordersLeadersAndHighlight)
+{
+    auto e = LoadRtf(Rtf("\\pard\\brdrt\\brdrs\\brdrw20\\brdrb\\brdrs\\brdrw20 Boxed\\par"
+                         "\\pard\\tldot\\tx5760 Name\\tab Value\\par"
+                         "\\pard{\\highlight1 Marked}\\par"));
+    const QImage page = RenderPage(*e, 1);
+    const std::vector<int> lines = HorizontalLines(page, kLeft + 3000 / 15);  // right of "Boxed"
+    ASSERT_GE(lines.size(), 2u) << Join(lines);
+    EXPECT_LT(lines[0], kTop + 2);
+    // Dots between "Name" and the stop at 5760 twips.
+    const int dotsY = kTop + (lines[1] - kTop) + 6;
+    // Dots are small at 96 dots to the inch: any ink counts.
+    const auto ink = [](const QColor& c) { return c.lightness() < 200; };
+    const int dots = CountPixels(page, QRect(kLeft + 1200 / 15, dotsY, (5760 - 1400) / 15, 16), ink);
+    EXPECT_GT(dots, 20);
+    EXPECT_EQ(CountPixels(page, QRect(kLeft + 6400 / 15, dotsY, 150, 16), ink), 0);
+    EXPECT_GT(CountPixels(page, QRect(kLeft, kTop, 200, 80), IsRed), 50) << "the highlight";
+}
