@@ -1,5 +1,11 @@
 #include "compose/mergefields.h"
 
+#include "support/testsupport.h"
+
+#include <QTextCursor>
+#include <QTextFrame>
+#include <QTextTable>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -127,4 +133,34 @@ TEST(MergeFields, ABadTagKeyEndsTheMainMergeOnly)
     DocumentEngine header;
     Merge(header, DocumentEngine::HeaderPart, "<<1>> <<0>> <<1>>", r, bad);
     EXPECT_EQ(header.Text(), "R1 <<0>> <<1>>");  // the failed field keeps its tag and the pass stops there
+}
+
+TEST(MergeFields, TagsInTableCellsStayInTheirCells)
+{
+    // A results table as templates have it: a tag in a cell, the cells
+    // around it untouched, the table still a table.
+    TTempDir dir;
+    WriteFile(dir / "table.rtf",
+              "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\trowd\\cellx2000\\cellx5000\\cellx8000"
+              "\\pard\\intbl Patient\\cell <<PATSUR>>\\cell <<DOCSUR>>\\cell\\row"
+              "\\trowd\\cellx2000\\cellx5000\\cellx8000\\pard\\intbl Hb\\cell 135\\cell g/L\\cell\\row\\pard End\\par}");
+    const TReportRecord r = Record("HV_PATSUR~SMITH^HV_DOCSUR~JONES", kTags);
+    DocumentEngine e;
+    e.LoadDocument(QString::fromStdString(dir / "table.rtf"), 0, DocumentEngine::WordFormat, false);
+    MergeFields(e, r, kTags, false);
+    QTextTable* table = nullptr;
+    for (auto it = e.PartDocument(DocumentEngine::MainPart)->rootFrame()->begin(); !it.atEnd() && !table; ++it)
+        table = qobject_cast<QTextTable*>(it.currentFrame());
+    ASSERT_NE(table, nullptr);
+    auto cellText = [&](int row, int column) {
+        const QTextTableCell cell = table->cellAt(row, column);
+        QTextCursor c(cell.firstCursorPosition());
+        c.setPosition(cell.lastCursorPosition().position(), QTextCursor::KeepAnchor);
+        return c.selectedText();
+    };
+    EXPECT_EQ(cellText(0, 0), "Patient");
+    EXPECT_EQ(cellText(0, 1), "SMITH");
+    EXPECT_EQ(cellText(0, 2), "JONES");
+    EXPECT_EQ(cellText(1, 1), "135");
+    EXPECT_TRUE(e.Text().endsWith("End"));
 }
