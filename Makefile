@@ -2,6 +2,7 @@
 # make test  - install what is missing, build, run every test
 # make build - build everything (build/bin/printorb, build/bin/printorb-tool)
 # make bench - run the benchmarks; make fuzz - run the fuzz targets (clang)
+# make likeness - score our pages against LibreOffice's reference PDFs
 
 BUILD_DIR ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -9,7 +10,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test run bench fuzz clean
+.PHONY: all deps configure build test run bench fuzz likeness clean
 
 all: build
 
@@ -35,6 +36,9 @@ bench: build
 
 fuzz: deps
 	scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+likeness: build
+	scripts/likeness.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_DIR)

@@ -6,6 +6,8 @@
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -183,6 +185,58 @@ TEST(RtfCorpus, LibreOfficeLetterheadsMatchLibreOffice)
             EXPECT_TRUE(text.contains(Words(footer).join(' '))) << page;
         }
     }
+}
+
+TEST(RtfCorpus, OwnLetterheadsMatchLibreOfficePageByPage)
+{
+    // Letterheads made with LibreOffice for the purpose: a results table
+    // with tags in its cells over three pages with a first-page header, a
+    // footnote and a list; a logo stored as a Windows metafile; the same
+    // report with its logo's size left to the picture. LibreOffice's PDF of
+    // each is in data/reference: the same pages with the same words.
+    struct Case {
+        const char* name;
+        QStringList inPictures;  // words drawn inside a picture, not as text
+    };
+    const Case cases[] = {
+        {"lo_results_report", {}},
+        {"lo_letterhead_wmf", {"EASTSIDE"}},
+        {"lo_logo_nogoal", {}},
+    };
+    TTempDir out;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DocumentEngine e;
+        e.LoadDocument(FixtureDir() + "/" + c.name + ".rtf", 0, 9, false);
+        const QString reference = QString::fromStdString(SourceDir()) + "/tests/platform/data/reference/" + c.name + ".pdf";
+        ASSERT_TRUE(QFile::exists(reference));
+        const QString pdf = QString::fromStdString(out.Path()) + c.name + ".pdf";
+        ASSERT_EQ(e.SaveDocument(pdf, -1, 12, false), 1);
+        const int pages = Words(PdfText(reference)).isEmpty() ? 0 : PdfText(reference).count(QChar('\f'));
+        EXPECT_EQ(e.CurrentPages(), pages);
+        for (int page = 1; page <= std::min(pages, e.CurrentPages()); ++page) {
+            QStringList ours = Words(PdfText(pdf, page));
+            QStringList theirs = Words(PdfText(reference, page));
+            for (const QString& word : c.inPictures)
+                theirs.removeAll(word);
+            ours.sort();
+            theirs.sort();
+            EXPECT_EQ(ours.join(' ').toStdString(), theirs.join(' ').toStdString()) << "page " << page;
+        }
+    }
+    // The logo without a goal size takes its size from its pixels and
+    // resolution: 120 x 60 pixels at 150 dots to the inch.
+    DocumentEngine natural;
+    natural.LoadDocument(FixtureDir() + "/lo_logo_nogoal.rtf", 0, 9, false);
+    QSizeF logo;
+    const QTextDocument* header = natural.PartDocument(DocumentEngine::HeaderFirstPart);
+    for (QTextBlock block = header->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().isImageFormat())
+                logo = QSizeF(it.fragment().charFormat().toImageFormat().width() * 15,
+                              it.fragment().charFormat().toImageFormat().height() * 15);
+    EXPECT_NEAR(logo.width(), 120 * 1440 / 150, 2);
+    EXPECT_NEAR(logo.height(), 60 * 1440 / 150, 2);
 }
 
 TEST(RtfCorpus, FuzzFindingsLoadAndLayOut)

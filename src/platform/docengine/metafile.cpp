@@ -134,6 +134,7 @@ struct TDc {
     int TextAlign = 0;
     int MapMode = 1;
     int FillMode = 1;  // alternate
+    int StretchMode = 1;  // bitmaps scaled pixel by pixel, unless "halftone" (4)
     QPointF WinOrg {0, 0}, WinExt {1, 1}, VpOrg {0, 0}, VpExt {1, 1};
     bool WinExtSet = false;
     QTransform World;
@@ -391,6 +392,7 @@ void TPlayer::DrawImage(const QRectF& dest, const QImage& image, const QRectF& s
     case 0x00330008: FPainter->setCompositionMode(QPainter::RasterOp_NotSource); break;
     default: break;
     }
+    FPainter->setRenderHint(QPainter::SmoothPixmapTransform, FDc.StretchMode == 4);
     const QRectF from = source.isValid() && !source.isEmpty() ? source : QRectF(image.rect());
     // A bottom-up source rectangle is measured from the bitmap's foot.
     FPainter->drawImage(dest.normalized(), image, from.intersected(QRectF(image.rect())));
@@ -538,6 +540,7 @@ bool TPlayer::PlayWmf(const TBytes& b, qsizetype start)
         case 0x0103: FDc.MapMode = w(0); break;
         case 0x0102: FDc.BackMode = w(0); break;
         case 0x0106: FDc.FillMode = w(0); break;
+        case 0x0107: FDc.StretchMode = w(0); break;
         case 0x012E: FDc.TextAlign = b.U16(p); break;
         case 0x0209: FDc.TextColor = ColorRef(b.U32(p)); break;
         case 0x0201: FDc.BackColor = ColorRef(b.U32(p)); break;
@@ -801,6 +804,7 @@ bool TPlayer::PlayEmf(const TBytes& b)
         case 12: FDc.VpOrg = pointl(8); break;
         case 17: FDc.MapMode = static_cast<int>(b.U32(r + 8)); break;
         case 18: FDc.BackMode = static_cast<int>(b.U32(r + 8)); break;
+        case 21: FDc.StretchMode = static_cast<int>(b.U32(r + 8)); break;
         case 19: FDc.FillMode = static_cast<int>(b.U32(r + 8)); break;
         case 22: FDc.TextAlign = static_cast<int>(b.U32(r + 8)); break;
         case 24: FDc.TextColor = ColorRef(b.U32(r + 8)); break;
