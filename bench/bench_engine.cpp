@@ -99,6 +99,57 @@ void BM_LibreOfficeConvertsTheSameRtf(benchmark::State& state)
 BENCHMARK(BM_LibreOfficeConvertsTheSameRtf)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)
     ->ReportAggregatesOnly(true);
 
+// A results report as word processors make them: three pages, a first-page
+// header with a logo, a table of 50 rows with tags in its cells, a
+// footnote; its tags filled in, saved as PDF.
+QString ResultsReport()
+{
+    return QStringLiteral(PRINTORB_SOURCE_DIR "/tests/platform/data/lo/lo_results_report.rtf");
+}
+
+void FillResultsReport(DocumentEngine& e, const QString& pdf)
+{
+    e.ClearDocument();
+    e.LoadDocument(ResultsReport(), 0, DocumentEngine::WordFormat, false);
+    for (const int part : {DocumentEngine::HeaderFirstPart, DocumentEngine::HeaderPart, DocumentEngine::MainPart}) {
+        e.ActivatePart(part);
+        for (int pos = 0, n = 0;; ++n) {
+            const int open = e.Find(QStringLiteral("<<"), pos, 24);
+            const int close = open < 0 ? -1 : e.Find(QStringLiteral(">>"), open, 24);
+            if (close < 0)
+                break;
+            e.SetSelStart(open);
+            e.SetSelLength(close + 2 - open);
+            e.InsertField(QString());
+            e.SetFieldText(QStringLiteral("%1.%2").arg(n).arg(n % 7));
+            pos = open;
+        }
+    }
+    e.ActivatePart(DocumentEngine::MainPart);
+    if (!pdf.isEmpty())
+        e.SaveDocument(pdf, -1, DocumentEngine::PdfFormat, false);
+}
+
+void BM_ResultsTableReportToPdf(benchmark::State& state)
+{
+    DocumentEngine e;
+    const QString pdf = gDir->filePath("results.pdf");
+    for (auto _ : state)
+        FillResultsReport(e, pdf);
+}
+BENCHMARK(BM_ResultsTableReportToPdf)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_LibreOfficeConvertsTheResultsReport(benchmark::State& state)
+{
+    DocumentEngine e;
+    FillResultsReport(e, QString());
+    const QString rtf = gDir->filePath("results.rtf");
+    e.SaveDocument(rtf, -1, DocumentEngine::WordFormat, false);
+    ConvertWithLibreOffice(state, rtf, gDir->path());
+}
+BENCHMARK(BM_LibreOfficeConvertsTheResultsReport)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
 void BM_MemoryOver1000Reports(benchmark::State& state)
 {
     DocumentEngine e;

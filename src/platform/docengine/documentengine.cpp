@@ -241,6 +241,7 @@ void DocumentEngine::InsertLoadedIntoSelection(TLoadedDocument& loaded)
     TEnginePart& main = *FMain;
     QTextCursor& cursor = main.Selection;
     const int start = cursor.selectionStart();
+    main.DetachLayout();
     cursor.removeSelectedText();
     for (const auto& [name, picture] : loaded.Main.Pictures) {
         main.Doc->addResource(QTextDocument::ImageResource, QUrl(name),
@@ -407,6 +408,7 @@ void DocumentEngine::ApplyCharFormat(const QTextCharFormat& format)
     TEnginePart& part = Active();
     part.InputFormat.merge(format);
     if (part.Selection.hasSelection()) {
+        part.DetachLayout();
         part.Selection.mergeCharFormat(format);
         Changed();
     }
@@ -515,6 +517,7 @@ void DocumentEngine::SetAlignment(int alignment)
         Fail(11, QStringLiteral("Alignment %1 is out of range.").arg(alignment));
     QTextBlockFormat f;
     f.setAlignment(kAlign[alignment] | Qt::AlignAbsolute);
+    Active().DetachLayout();
     Active().Selection.mergeBlockFormat(f);
     Changed();
 }
@@ -536,6 +539,7 @@ int DocumentEngine::InsertField(const QString& text)
     int start = part.Selection.selectionStart();
     int end = part.Selection.selectionEnd();
     if (!text.isEmpty()) {
+        part.DetachLayout();
         part.Selection.removeSelectedText();
         start = part.Selection.position();
         const QString inserted = NormaliseBreaks(text);

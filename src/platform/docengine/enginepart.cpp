@@ -134,8 +134,17 @@ QTextImageFormat TEnginePart::AddPicture(const QImage& image, const QByteArray& 
     return imageFormat;
 }
 
+void TEnginePart::DetachLayout()
+{
+    if (!FLayoutReady)
+        return;
+    Doc->setDocumentLayout(nullptr);  // made again, without layout, when next asked for
+    FLayoutReady = false;
+}
+
 void TEnginePart::Insert(QTextCursor& cursor, const QString& text, const QTextCharFormat& format)
 {
+    DetachLayout();
     cursor.removeSelectedText();
     const int at = cursor.position();
     std::vector<TEngineField*> pinned;

@@ -32,6 +32,9 @@ public:
     // The layout is made on first use, on the 1440-dpi device: a document
     // being built is not laid out after every insert.
     void EnsureLayout();
+    // Before an edit: a live layout would redo a whole table for every
+    // character that changes in it; the next page count lays out once.
+    void DetachLayout();
     QString Text() const;
     bool IsEmpty() const { return Doc->characterCount() <= 1; }
     void Clear();
