@@ -1,9 +1,13 @@
 // libFuzzer: the RTF reader takes any bytes without crash, hang or runaway
-// memory, and what it read can be laid out and written back.
+// memory, and what it read can be laid out, drawn and written back.
 #include "platform/docengine/documentengine.h"
 #include "platform/docengine/rtfreader.h"
 
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,9 +24,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     if (!RefuseNonRtf(bytes, QStringLiteral("input")).isEmpty())
         return 0;
-    TLoadedDocument loaded;
-    ReadRtf(bytes, loaded);
-    (void)loaded.Main.Text();
-    (void)loaded.Header.Text();
+    // The engine's whole path: the file read, its pages cut and drawn, the
+    // document written back as RTF.
+    static const QString file = QDir::tempPath() + QStringLiteral("/fuzz_rtf_%1.rtf").arg(getpid());
+    {
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            abort();
+        out.write(bytes);
+    }
+    DocumentEngine engine;
+    engine.LoadDocument(file, 0, DocumentEngine::WordFormat, false);
+    const int pages = engine.CurrentPages();
+    QImage page(80, 100, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    engine.DrawPage(painter, 1);
+    if (pages > 1)
+        engine.DrawPage(painter, pages);
+    painter.end();
+    const QString written = QDir::tempPath() + QStringLiteral("/fuzz_rtf_%1_out.rtf").arg(getpid());
+    engine.SaveDocument(written, -1, DocumentEngine::WordFormat, false);
     return 0;
 }

@@ -13,13 +13,17 @@ cmake -S "$top" -B "$dir" -G Ninja -DPRINTORB_FUZZ=ON -DCMAKE_CXX_COMPILER=clang
 cmake --build "$dir"
 export LSAN_OPTIONS="suppressions=$top/fuzz/lsan.supp"
 status=0
-for target in fuzz_parse_request fuzz_base64 fuzz_rtf fuzz_pcl_overlay fuzz_regfile fuzz_pcl_raster; do
+for target in fuzz_parse_request fuzz_base64 fuzz_rtf fuzz_metafile fuzz_pcl_overlay fuzz_regfile fuzz_pcl_raster; do
   corpus="$dir/corpus-$target"; mkdir -p "$corpus"
   time_limit=$seconds
   case $target in
     fuzz_parse_request) cp "$top"/demo/requests/*.tvq "$corpus/" 2>/dev/null || true ;;
     fuzz_regfile) cp "$top"/demo/*.reg "$corpus/" 2>/dev/null || true ;;
     fuzz_pcl_raster) cp "$top"/demo/requests/*.prn "$corpus/" 2>/dev/null || true ;;
+    fuzz_metafile)
+      # Seeded with the metafiles of the letterheads and the corpus.
+      python3 "$top/fuzz/extract_metafiles.py" "$corpus" "$top"/tests/platform/data/lo/*.rtf \
+        "$top"/../shared/corpus/rtf/*.rtf 2>/dev/null || true ;;
     fuzz_rtf)
       # The reader gets twice the time, seeded with real files.
       time_limit=$((seconds * 2))

@@ -240,6 +240,46 @@ TEST(EngineBreaks, PageCountFollowsBreaks)
     EXPECT_NE(PageText(*e, 2).find("Second"), std::string::npos);
 }
 
+TEST(EngineBreaks, SectionsHaveTheirOwnPages)
+{
+    // A portrait letter page, then a landscape section with wide margins,
+    // then a continuous section on the landscape page's setup.
+    auto e = LoadRtf(Rtf("\\paperw12240\\paperh15840\\margl1800\\sectd Portrait\\sect"
+                         "\\sectd\\lndscpsxn\\pgwsxn15840\\pghsxn12240\\marglsxn2880\\margtsxn2160 Landscape\\par"
+                         "\\sect\\sectd\\sbknone\\lndscpsxn\\pgwsxn15840\\pghsxn12240\\marglsxn2880\\margtsxn2160 Same page\\par"));
+    ASSERT_EQ(e->CurrentPages(), 2);
+    EXPECT_EQ(e->PageSetupOf(1).PageWidth, 12240);
+    EXPECT_EQ(e->PageSetupOf(2).PageWidth, 15840);
+    EXPECT_EQ(e->PageSetupOf(2).PageHeight, 12240);
+    EXPECT_NE(PageText(*e, 2).find("Same page"), std::string::npos);
+    // The leftmost and the topmost ink.
+    auto firstInk = [](const QImage& page) {
+        QPoint first(page.width(), page.height());
+        for (int y = 0; y < page.height(); ++y)
+            for (int x = 0; x < page.width(); ++x)
+                if (IsDark(page.pixelColor(x, y)))
+                    first = QPoint(std::min(first.x(), x), std::min(first.y(), y));
+        return first;
+    };
+    const QImage landscape = RenderPage(*e, 2);
+    EXPECT_EQ(landscape.width(), 15840 / 15);
+    EXPECT_NEAR(firstInk(landscape).x(), 2880 / 15, 3);
+    EXPECT_NEAR(firstInk(landscape).y(), 2160 / 15, 6);
+    EXPECT_NEAR(firstInk(RenderPage(*e, 1)).x(), 1800 / 15, 3);
+
+    // The PDF's pages take their sizes; saving and loading keeps the sections.
+    TTempDir dir;
+    WriteFile(dir / "s.pdf", e->PdfBytes("s").toStdString());
+    EXPECT_NE(PdfInfoField(ReadFile(dir / "s.pdf"), "Page size").find("612 x 792"), std::string::npos);
+    ASSERT_EQ(e->SaveDocument(QString::fromStdString(dir / "s.rtf"), -1, DocumentEngine::WordFormat, false), 1);
+    DocumentEngine again;
+    again.LoadDocument(QString::fromStdString(dir / "s.rtf"), 0, DocumentEngine::WordFormat, false);
+    ASSERT_EQ(again.CurrentPages(), 2);
+    EXPECT_EQ(again.PageSetupOf(2).PageWidth, 15840);
+    EXPECT_EQ(again.PageSetupOf(2).MarginL, 2880);
+    EXPECT_EQ(again.PageSetupOf(1).PageWidth, 12240);
+}
+
 TEST(EngineHeaders, FirstAndLeftPageVariantsOnTheirPages)
 {
     const QByteArray red = PngBytes(30, 30, Qt::red, 96);

@@ -17,7 +17,8 @@ std::unique_ptr<DocumentEngine> LoadRtf(const std::string& rtf)
 
 QImage RenderPage(DocumentEngine& engine, int page)
 {
-    QImage image(engine.PageWidth() / 15, engine.PageHeight() / 15, QImage::Format_RGB32);
+    const TPageSetup& setup = engine.PageSetupOf(page);
+    QImage image(setup.PageWidth / 15, setup.PageHeight / 15, QImage::Format_RGB32);
     image.setDotsPerMeterX(3780);
     image.setDotsPerMeterY(3780);
     image.fill(Qt::white);

@@ -15,7 +15,8 @@
 // The engine with this RTF loaded as a letterhead file.
 std::unique_ptr<DocumentEngine> LoadRtf(const std::string& rtf);
 
-// Page n drawn on white at 96 dots to the inch: 15 twips to the pixel.
+// Page n drawn on white at 96 dots to the inch (15 twips to the pixel), at
+// the size of its section's page.
 QImage RenderPage(DocumentEngine& engine, int page);
 
 // What pdftotext reads from page n of the engine's PDF.

@@ -171,6 +171,7 @@ void DocumentEngine::ClearDocument()
     FFootnotes.clear();
     FShapes.clear();
     FImages.clear();
+    FSections.clear();
     FFieldCurrent = 0;
     FActive = MainPart;
     Changed();
@@ -229,6 +230,12 @@ void DocumentEngine::AdoptLoaded(TLoadedDocument& loaded)
     }
     FShapes = std::move(loaded.Shapes);
     FImages = std::move(loaded.Images);
+    FSections.clear();
+    for (const auto& [start, setup] : loaded.Sections) {
+        TSection section {QTextCursor(FMain->Doc.get()), setup};
+        section.Start.setPosition(std::clamp(start, 0, FMain->Length()));
+        FSections.push_back(std::move(section));
+    }
     for (TPositionedImage& image : loaded.OwnImages)
         FImages.push_back(std::move(image));
     FSetup = loaded.Setup;
@@ -751,13 +758,20 @@ QByteArray DocumentEngine::PdfBytes(const QString& title)
         writer.setResolution(1440);
         writer.setCreator(QStringLiteral("PrintORB"));
         writer.setTitle(title);
-        writer.setPageSize(QPageSize(QSizeF(FSetup.PageWidth / 20.0, FSetup.PageHeight / 20.0), QPageSize::Point));
+        // Each page at its section's size.
+        auto sizeOf = [&](int page) {
+            const TPageSetup& s = PageSetupOf(page);
+            return QPageSize(QSizeF(s.PageWidth / 20.0, s.PageHeight / 20.0), QPageSize::Point);
+        };
+        writer.setPageSize(sizeOf(1));
         writer.setPageMargins(QMarginsF(0, 0, 0, 0));
         QPainter painter(&writer);
         const int pages = CurrentPages();
         for (int page = 1; page <= pages; ++page) {
-            if (page > 1)
+            if (page > 1) {
+                writer.setPageSize(sizeOf(page));
                 writer.newPage();
+            }
             DrawPage(painter, page);
         }
     }

@@ -217,6 +217,13 @@ public:
     int PageMarginB() const { return FSetup.MarginB; }
     void SetPageMarginB(int twips);
     const TPageSetup& PageSetup() const { return FSetup; }
+    // Sections after the first with a page of their own (size, orientation,
+    // margins): where each starts in the main text and its page. A page
+    // takes the setup of the section its first line is in.
+    int SectionCount() const { return 1 + static_cast<int>(FSections.size()); }
+    int SectionStart(int section) const;
+    const TPageSetup& SectionSetup(int section) const;
+    const TPageSetup& PageSetupOf(int page);
     // Where the parts sit on page 1, and on page n.
     const TPageGeometry& Geometry();
     TPageGeometry PageGeometry(int page);
@@ -285,7 +292,14 @@ private:
         double RepeatBottom = 0;
         std::vector<int> Footnotes;
         double FootnoteHeight = 0;
+        int Section = 0;
     };
+    struct TSection {
+        QTextCursor Start;
+        TPageSetup Setup;
+    };
+    std::vector<TSection> FSections;
+    TPageGeometry GeometryFor(const TPageSetup& setup, int page);
     std::vector<TPageBand> FPages;
     int FActive = MainPart;
     int FFieldCurrent = 0;

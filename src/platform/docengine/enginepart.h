@@ -126,4 +126,5 @@ struct TLoadedDocument {
     std::vector<TPositionedImage> OwnImages;  // described in the engine's own attributes
     std::vector<TPositionedShape> Shapes;
     TPageSetup Setup;
+    std::vector<std::pair<int, TPageSetup>> Sections;  // later sections' main-text start and page
 };

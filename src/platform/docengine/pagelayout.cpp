@@ -387,12 +387,40 @@ int DocumentEngine::FooterOf(int page) const
     return FooterPart;
 }
 
+int DocumentEngine::SectionStart(int section) const
+{
+    if (section <= 0)
+        return 0;
+    return section <= static_cast<int>(FSections.size()) ? FSections[static_cast<std::size_t>(section - 1)].Start.position()
+                                                        : -1;
+}
+
+const TPageSetup& DocumentEngine::SectionSetup(int section) const
+{
+    return section <= 0 || section > static_cast<int>(FSections.size())
+               ? FSetup
+               : FSections[static_cast<std::size_t>(section - 1)].Setup;
+}
+
+const TPageSetup& DocumentEngine::PageSetupOf(int page)
+{
+    UpdateLayout();
+    if (page < 1 || page > static_cast<int>(FPages.size()))
+        return FSetup;
+    return SectionSetup(FPages[static_cast<std::size_t>(page - 1)].Section);
+}
+
 TPageGeometry DocumentEngine::PageGeometry(int page)
 {
     UpdateLayout();
-    const TPageSetup& s = FSetup;
+    return GeometryFor(PageSetupOf(page), page);
+}
+
+TPageGeometry DocumentEngine::GeometryFor(const TPageSetup& s, int page)
+{
     TPageGeometry g;
-    g.Width = std::max(720, s.PageWidth - s.MarginL - s.MarginR);
+    // The main text keeps the first section's width: it is laid out as one column.
+    g.Width = std::max(720, FSetup.PageWidth - FSetup.MarginL - FSetup.MarginR);
     g.HeaderHeight = PartHeight(&PartData(HeaderOf(page)));
     g.FooterHeight = PartHeight(&PartData(FooterOf(page)));
     // A header distance from the file puts the header there and the body at
@@ -435,7 +463,7 @@ void DocumentEngine::UpdateLayout()
             shape.Text->setPageSize(QSizeF(std::max(1.0, shape.Box.width()), kColumnHeight));
         }
     Paginate();
-    FGeometry = PageGeometry(1);
+    FGeometry = GeometryFor(PageSetupOf(1), 1);
 }
 
 void DocumentEngine::Paginate()
@@ -456,12 +484,25 @@ void DocumentEngine::Paginate()
             units[UnitOf(units, layout, *FMain->Doc, FFootnotes[i].Anchor.position())].Footnotes.push_back(
                 static_cast<int>(i));
 
+    // The section each unit is in, from the layout height of the sections' starts.
+    std::vector<double> sectionTops;
+    for (const TSection& section : FSections)
+        sectionTops.push_back(layout->blockBoundingRect(section.Start.block()).top());
+    auto sectionOf = [&](const TUnit& unit) {
+        int section = 0;
+        for (std::size_t i = 0; i < sectionTops.size(); ++i)
+            if (unit.Top >= sectionTops[i] - 0.5)
+                section = static_cast<int>(i) + 1;
+        return section;
+    };
+
     FPages.clear();
     TPageBand band;
+    band.Section = units.empty() ? 0 : sectionOf(units.front());
     // The first page keeps the first paragraph's space before it, as word
     // processors do (the column's layout drops it).
     band.Top = units.empty() ? 0 : units.front().Top - units.front().SpaceAbove;
-    double available = PageGeometry(1).BodyHeight;
+    double available = GeometryFor(SectionSetup(band.Section), 1).BodyHeight;
     bool empty = true;
     auto repeatHeight = [&] { return band.RepeatBottom - band.RepeatTop; };
     auto noteHeight = [&](const TUnit& unit, bool first) {
@@ -478,6 +519,7 @@ void DocumentEngine::Paginate()
             band.Bottom = unit.Top;
             FPages.push_back(band);
             band = TPageBand {};
+            band.Section = sectionOf(unit);
             band.Top = unit.BreakBefore ? std::max(FPages.back().Top, unit.Top - unit.SpaceAbove) : unit.Top;
             // A table cut here shows its header rows again.
             if (unit.Table && unit.Row >= unit.Table->format().headerRowCount() &&
@@ -489,7 +531,7 @@ void DocumentEngine::Paginate()
                     if (u.Table == unit.Table && u.Row == unit.Table->format().headerRowCount())
                         band.RepeatBottom = u.Top;
             }
-            available = PageGeometry(static_cast<int>(FPages.size()) + 1).BodyHeight;
+            available = GeometryFor(SectionSetup(band.Section), static_cast<int>(FPages.size()) + 1).BodyHeight;
         }
         empty = false;
         const double added = noteHeight(unit, band.Footnotes.empty());
@@ -511,6 +553,7 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
     UpdateLayout();
     page = std::clamp(page, 1, CurrentPages());
     const TPageGeometry g = PageGeometry(page);
+    const TPageSetup ps = PageSetupOf(page);
     const TPageBand& band = FPages[static_cast<std::size_t>(page - 1)];
     const int pages = CurrentPages();
     painter.save();
@@ -521,11 +564,11 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
         if (part.IsEmpty() || height <= 0)
             return;
         painter.save();
-        painter.translate(FSetup.MarginL, top);
+        painter.translate(ps.MarginL, top);
         const std::unique_ptr<QTextDocument> paged = WithPageValues(part, g.Width, page, pages);
         const QTextDocument* doc = paged ? paged.get() : part.Doc.get();
         const_cast<QTextDocument*>(doc)->drawContents(
-            &painter, QRectF(-FSetup.MarginL, 0.5, FSetup.PageWidth, std::max(0.0, height - 1.0)));
+            &painter, QRectF(-ps.MarginL, 0.5, ps.PageWidth, std::max(0.0, height - 1.0)));
         DrawParagraphExtras(painter, *doc, 0, height);
         painter.restore();
     };
@@ -537,10 +580,10 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
         if (to <= from + 8)
             return;
         painter.save();
-        painter.translate(FSetup.MarginL, at - from);
-        FMain->Doc->drawContents(&painter, QRectF(-FSetup.MarginL, from + 3, FSetup.PageWidth, to - from - 6));
+        painter.translate(ps.MarginL, at - from);
+        FMain->Doc->drawContents(&painter, QRectF(-ps.MarginL, from + 3, ps.PageWidth, to - from - 6));
         // Borders stand a little outside their paragraphs' text.
-        painter.setClipRect(QRectF(-FSetup.MarginL, from - 60, FSetup.PageWidth, to - from + 120));
+        painter.setClipRect(QRectF(-ps.MarginL, from - 60, ps.PageWidth, to - from + 120));
         DrawParagraphExtras(painter, *FMain->Doc, from + 3, to - 3);
         painter.restore();
     };
@@ -579,8 +622,8 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
         double noteTop = g.BodyTop + g.BodyHeight - band.FootnoteHeight + kFootnoteGap;
         painter.save();
         painter.setPen(QPen(Qt::black, 10));
-        painter.drawLine(QPointF(FSetup.MarginL, noteTop - kFootnoteGap / 2),
-                         QPointF(FSetup.MarginL + g.Width / 3, noteTop - kFootnoteGap / 2));
+        painter.drawLine(QPointF(ps.MarginL, noteTop - kFootnoteGap / 2),
+                         QPointF(ps.MarginL + g.Width / 3, noteTop - kFootnoteGap / 2));
         painter.restore();
         for (int n : band.Footnotes) {
             const TEnginePart& note = *FFootnotes[static_cast<std::size_t>(n)].Body;

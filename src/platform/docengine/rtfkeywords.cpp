@@ -28,7 +28,7 @@ void DocValue(TRtfReader& r, std::optional<int> TRtfReader::TSetupValues::*field
 
 void SectionValue(TRtfReader& r, std::optional<int> TRtfReader::TSetupValues::*field, TArgs a)
 {
-    if (a.Param > 0 && a.Param < 200000 && r.FInFirstSection)
+    if (a.Param > 0 && a.Param < 200000)
         r.FSectSetup.*field = a.Param;
 }
 
@@ -81,7 +81,11 @@ const std::unordered_map<std::string, TAction>& Keywords()
              r.FInFirstSection = false;
              r.FSectionBreakPending = true;
              r.FSectionBreakIsPage = true;
+             if (r.FSectionValues.size() < 1000)
+                 r.FSectionValues.push_back(r.FSectSetup);
          }},
+        // A section's own page starts again from the document's.
+        {"sectd", +[](R& r, TArgs) { r.FSectSetup = R::TSetupValues {}; }},
         {"sbknone", +[](R& r, TArgs) { r.FSectionBreakIsPage = false; }},
         {"sbkcol", +[](R& r, TArgs) { r.FSectionBreakIsPage = false; }},
         {"sbkpage", +[](R& r, TArgs) { r.FSectionBreakIsPage = true; }},
@@ -142,17 +146,14 @@ const std::unordered_map<std::string, TAction>& Keywords()
         {"landscape", +[](R& r, TArgs) { r.FDocSetup.Landscape = true; }},
         {"facingp", +[](R& r, TArgs) { r.FFacingPages = true; }},
 
-        // ---- sections: the first one's page; later ones only break pages
+        // ---- sections: each one's page
         {"pgwsxn", +[](R& r, TArgs a) { SectionValue(r, &R::TSetupValues::W, a); }},
         {"pghsxn", +[](R& r, TArgs a) { SectionValue(r, &R::TSetupValues::H, a); }},
         {"marglsxn", +[](R& r, TArgs a) { SectionValue(r, &R::TSetupValues::L, a); }},
         {"margrsxn", +[](R& r, TArgs a) { SectionValue(r, &R::TSetupValues::R, a); }},
         {"margtsxn", +[](R& r, TArgs a) { SectionValue(r, &R::TSetupValues::T, a); }},
         {"margbsxn", +[](R& r, TArgs a) { SectionValue(r, &R::TSetupValues::B, a); }},
-        {"lndscpsxn", +[](R& r, TArgs) {
-             if (r.FInFirstSection)
-                 r.FSectSetup.Landscape = true;
-         }},
+        {"lndscpsxn", +[](R& r, TArgs) { r.FSectSetup.Landscape = true; }},
         {"titlepg", +[](R& r, TArgs) {
              if (r.FInFirstSection)
                  r.FTitlePage = true;

@@ -522,6 +522,8 @@ void TRtfReader::AppendText(const QString& text)
             if (FSectionBreakIsPage)
                 format.setProperty(kPageBreakBeforeProperty, true);
             FSectionBreakPending = false;
+            if (FSectionStarts.size() < 1000)
+                FSectionStarts.push_back(cursor.block().position());
         }
         cursor.setBlockFormat(format);
     }
@@ -1163,21 +1165,39 @@ void TRtfReader::Finish()
                 FOut.Footnotes.emplace_back(std::min(anchor, FOut.Main.Length()), std::move(owned));
     }
 
-    TPageSetup& setup = FOut.Setup;
+    // Each section's page: its own values, else the document's.
+    FSectionValues.push_back(FSectSetup);
     const TSetupValues& d = FDocSetup;
-    const TSetupValues& x = FSectSetup;
-    setup.PageWidth = std::clamp(x.W.value_or(d.W.value_or(12240)), 1440, 31680);
-    setup.PageHeight = std::clamp(x.H.value_or(d.H.value_or(15840)), 1440, 31680);
-    if ((x.Landscape || d.Landscape) && setup.PageWidth < setup.PageHeight)
-        std::swap(setup.PageWidth, setup.PageHeight);
-    setup.MarginL = std::clamp(x.L.value_or(d.L.value_or(1800)), 0, 15840);
-    setup.MarginR = std::clamp(x.R.value_or(d.R.value_or(1800)), 0, 15840);
-    setup.MarginT = std::clamp(x.T.value_or(d.T.value_or(1440)), 0, 15840);
-    setup.MarginB = std::clamp(x.B.value_or(d.B.value_or(1440)), 0, 15840);
-    setup.HeaderY = std::clamp(FHeaderY.value_or(720), 0, 15840);
-    setup.FooterY = std::clamp(FFooterY.value_or(720), 0, 15840);
-    setup.TitlePage = FTitlePage;
-    setup.FacingPages = FFacingPages;
+    auto pageOf = [&](const TSetupValues& x) {
+        TPageSetup setup;
+        setup.PageWidth = std::clamp(x.W.value_or(d.W.value_or(12240)), 1440, 31680);
+        setup.PageHeight = std::clamp(x.H.value_or(d.H.value_or(15840)), 1440, 31680);
+        // The document's landscape flag stands for sections that give no page of their own.
+        if ((x.Landscape || (d.Landscape && !x.W && !x.H)) && setup.PageWidth < setup.PageHeight)
+            std::swap(setup.PageWidth, setup.PageHeight);
+        setup.MarginL = std::clamp(x.L.value_or(d.L.value_or(1800)), 0, 15840);
+        setup.MarginR = std::clamp(x.R.value_or(d.R.value_or(1800)), 0, 15840);
+        setup.MarginT = std::clamp(x.T.value_or(d.T.value_or(1440)), 0, 15840);
+        setup.MarginB = std::clamp(x.B.value_or(d.B.value_or(1440)), 0, 15840);
+        setup.HeaderY = std::clamp(FHeaderY.value_or(720), 0, 15840);
+        setup.FooterY = std::clamp(FFooterY.value_or(720), 0, 15840);
+        setup.TitlePage = FTitlePage;
+        setup.FacingPages = FFacingPages;
+        return setup;
+    };
+    FOut.Setup = pageOf(FSectionValues.front());
+    // Later sections count where their page differs from the one before.
+    const auto samePage = [](const TPageSetup& a, const TPageSetup& b) {
+        return a.PageWidth == b.PageWidth && a.PageHeight == b.PageHeight && a.MarginL == b.MarginL &&
+               a.MarginR == b.MarginR && a.MarginT == b.MarginT && a.MarginB == b.MarginB;
+    };
+    TPageSetup previous = FOut.Setup;
+    for (std::size_t i = 0; i < FSectionStarts.size() && i + 1 < FSectionValues.size(); ++i) {
+        const TPageSetup setup = pageOf(FSectionValues[i + 1]);
+        if (!samePage(setup, previous))
+            FOut.Sections.emplace_back(std::min(FSectionStarts[i], FOut.Main.Length()), setup);
+        previous = setup;
+    }
 
     for (TPositionedImage& own : FPendingOwnImages) {
         if (own.Image.isNull() && !own.FileName.isEmpty()) {

@@ -332,6 +332,10 @@ public:
         std::optional<int> W, H, L, R, T, B;
         bool Landscape = false;
     } FDocSetup, FSectSetup;
+    // The page of each section that has ended, and where the sections after
+    // the first start in the main text.
+    std::vector<TSetupValues> FSectionValues;
+    std::vector<int> FSectionStarts;
     std::optional<int> FHeaderY, FFooterY;
     bool FInFirstSection = true;
     bool FTitlePage = false, FFacingPages = false;

@@ -47,6 +47,7 @@ struct TFlow {
     const QTextDocument* Doc = nullptr;
     const std::map<QString, TInlinePicture>* Pictures = nullptr;
     std::map<int, std::vector<QByteArray>> Marks;
+    std::map<int, QByteArray> Sections;  // a section mark before the paragraph at a position
 };
 
 class TRtfWriter {
@@ -443,6 +444,11 @@ void TRtfWriter::WriteMarks(TFlow& flow, int position)
 
 void TRtfWriter::WriteBlock(TFlow& flow, const QTextBlock& block, int level, const char* end)
 {
+    if (level == 0)
+        if (const auto section = flow.Sections.find(block.position()); section != flow.Sections.end()) {
+            FOut += section->second;
+            flow.Sections.erase(section);
+        }
     WriteBlockFormat(block.blockFormat(), level);
     if (block.length() == 1) {
         // An empty paragraph's height comes from the format of its mark.
@@ -691,11 +697,15 @@ QByteArray TRtfWriter::Write()
             Num(s.MarginR) + "\\margt" + Num(s.MarginT) + "\\margb" + Num(s.MarginB);
     if (s.PageWidth > s.PageHeight)
         FOut += "\\landscape";
-    FOut += "\n\\sectd\\pgwsxn" + Num(s.PageWidth) + "\\pghsxn" + Num(s.PageHeight) + "\\marglsxn" + Num(s.MarginL) +
-            "\\margrsxn" + Num(s.MarginR) + "\\margtsxn" + Num(s.MarginT) + "\\margbsxn" + Num(s.MarginB) +
-            "\\headery" + Num(headerY) + "\\footery" + Num(footerY);
-    if (s.PageWidth > s.PageHeight)
-        FOut += "\\lndscpsxn";
+    auto sectionPage = [&](const TPageSetup& p) {
+        QByteArray out = "\\sectd\\pgwsxn" + Num(p.PageWidth) + "\\pghsxn" + Num(p.PageHeight) + "\\marglsxn" +
+                         Num(p.MarginL) + "\\margrsxn" + Num(p.MarginR) + "\\margtsxn" + Num(p.MarginT) + "\\margbsxn" +
+                         Num(p.MarginB) + "\\headery" + Num(headerY) + "\\footery" + Num(footerY);
+        if (p.PageWidth > p.PageHeight)
+            out += "\\lndscpsxn";
+        return out;
+    };
+    FOut += "\n" + sectionPage(s);
     if (s.TitlePage)
         FOut += "\\titlepg";
     FOut += '\n';
@@ -714,6 +724,8 @@ QByteArray TRtfWriter::Write()
     }
 
     TFlow main = PartFlow(E::MainPart);
+    for (int section = 1; section < FEngine.SectionCount(); ++section)
+        main.Sections[FEngine.SectionStart(section)] = "\\sect" + sectionPage(FEngine.SectionSetup(section)) + "\n";
     // Objects of page 1 come first; those anchored at a paragraph stand there.
     for (const TPositionedImage& image : FEngine.Images())
         if (!image.EveryPage && image.AnchorPosition < 0)
