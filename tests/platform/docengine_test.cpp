@@ -388,6 +388,32 @@ TEST(DocumentEngine, TemplateGoesIntoTheSelection)
     EXPECT_EQ(e.Text(), "Letterhead");  // loading into the selection leaves the header alone
 }
 
+TEST(DocumentEngine, TemplateFootnotesAndAnchoredShapesComeAlong)
+{
+    // A template with a footnote and a frame anchored at its second
+    // paragraph, put after the letterhead's own first line.
+    TTempDir dir;
+    WriteFile(dir / "t.rtf", "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}Result{\\super\\chftn}{\\footnote\\pard "
+                             "{\\super\\chftn} Method note\\par}\\par\\pard\\pvpara\\posy0\\absw2000 Boxed\\par"
+                             "\\pard Second\\par}");
+    DocumentEngine e;
+    e.SetSelText("Letterhead line\n");
+    e.LoadDocument(QString::fromStdString(dir / "t.rtf"), 0, 3, true);
+    EXPECT_EQ(e.Text(), "Letterhead line\nResult1\nSecond");
+    ASSERT_EQ(e.FootnoteCount(), 1);
+    EXPECT_EQ(e.FootnoteAnchor(0), static_cast<int>(QString("Letterhead line\nResult1").size()));
+    EXPECT_EQ(e.FootnoteDocument(0)->toPlainText().trimmed(), "1 Method note");
+    ASSERT_EQ(e.Shapes().size(), 1u);
+    EXPECT_GE(e.Shapes()[0].AnchorPosition, static_cast<int>(QString("Letterhead line\n").size()));
+    EXPECT_NE(PdfText([&] {
+                  const std::string pdf = dir / "t.pdf";
+                  WriteFile(pdf, e.PdfBytes("t").toStdString());
+                  return pdf;
+              }())
+                  .find("Method note"),
+              std::string::npos);
+}
+
 TEST(DocumentEngine, RefusesWhatIsNotRtf)
 {
     TTempDir dir;

@@ -266,9 +266,27 @@ void DocumentEngine::InsertLoadedIntoSelection(TLoadedDocument& loaded)
                       field.Changeable, field.Kind);
     }
     // Images the file describes with its own attributes are placed again by
-    // the caller; embedded pictures come along.
-    for (TPositionedImage& image : loaded.Images)
+    // the caller; embedded pictures, shapes and footnotes come along, those
+    // anchored in the text at their place in it.
+    auto moved = [&](int anchor) { return anchor < 0 ? anchor : std::min(start + anchor, start + inserted); };
+    for (TPositionedImage& image : loaded.Images) {
+        image.AnchorPosition = moved(image.AnchorPosition);
         FImages.push_back(std::move(image));
+    }
+    for (TPositionedShape& shape : loaded.Shapes) {
+        shape.AnchorPosition = moved(shape.AnchorPosition);
+        FShapes.push_back(std::move(shape));
+    }
+    for (auto& [position, body] : loaded.Footnotes) {
+        TFootnote note;
+        note.Anchor = QTextCursor(FMain->Doc.get());
+        note.Anchor.setPosition(moved(std::clamp(position, 0, inserted)));
+        note.Body = std::move(body);
+        FFootnotes.push_back(std::move(note));
+    }
+    // In document order, as they are numbered and drawn.
+    std::stable_sort(FFootnotes.begin(), FFootnotes.end(),
+                     [](const TFootnote& a, const TFootnote& b) { return a.Anchor.position() < b.Anchor.position(); });
     cursor.setPosition(start + inserted);
 }
 
