@@ -212,6 +212,27 @@ TEST(EngineTables, RowsSplitAcrossPagesRepeatTheHeaderRow)
     }
 }
 
+TEST(EngineTables, ARowTallerThanAPageGoesOnOverThePages)
+{
+    // A comment cell of 150 lines beside a short one: nothing may be lost
+    // at the foot of a page, nor drawn twice.
+    std::string cell;
+    for (int i = 0; i < 150; ++i)
+        cell += "Line" + std::to_string(i) + "\\par ";
+    auto e = LoadRtf(Rtf("\\trowd\\trgaph0\\cellx3000\\cellx8000\\pard\\intbl Short\\cell " + cell +
+                         "End\\cell\\row\\pard After\\par"));
+    ASSERT_GE(e->CurrentPages(), 3);
+    std::string all;
+    for (int page = 1; page <= e->CurrentPages(); ++page)
+        all += PageText(*e, page);
+    for (int i = 0; i < 150; ++i) {
+        const std::string line = "Line" + std::to_string(i) + "\n";
+        EXPECT_NE(all.find(line), std::string::npos) << line;
+        EXPECT_EQ(all.find(line), all.rfind(line)) << line;
+    }
+    EXPECT_NE(all.find("After"), std::string::npos);
+}
+
 TEST(EngineBreaks, PageCountFollowsBreaks)
 {
     struct Case {

@@ -147,6 +147,7 @@ struct TCollector {
     QAbstractTextDocumentLayout* Layout;
     std::vector<TUnit> Units;
     bool BreakNext = false;
+    double MaxWholeRow = 1e18;  // a row taller than this is cut between its lines
 
     void Block(const QTextBlock& block)
     {
@@ -224,8 +225,50 @@ struct TCollector {
             if (row == table->rows() - 1)
                 unit.Bottom = std::max(unit.Bottom, frame.bottom());
             previousBottom = unit.Bottom;
-            Units.push_back(unit);
+            if (unit.Bottom - unit.Top > MaxWholeRow)
+                SplitRow(table, row, unit);
+            else
+                Units.push_back(unit);
         }
+    }
+
+    // A row taller than a page: cut where no line of any of its cells is,
+    // so that no text is lost beyond the foot of a page.
+    void SplitRow(const QTextTable* table, int row, const TUnit& whole)
+    {
+        std::vector<std::pair<double, double>> lines;
+        for (int column = 0; column < table->columns(); ++column) {
+            const QTextTableCell cell = table->cellAt(row, column);
+            if (!cell.isValid() || cell.column() != column || cell.row() != row)
+                continue;
+            const int last = cell.lastPosition();
+            for (QTextBlock block = cell.firstCursorPosition().block(); block.isValid() && block.position() <= last;
+                 block = block.next()) {
+                const double top = Layout->blockBoundingRect(block).top();
+                const QTextLayout* layout = block.layout();
+                for (int i = 0; i < layout->lineCount(); ++i)
+                    lines.emplace_back(top + layout->lineAt(i).y(),
+                                       top + layout->lineAt(i).y() + layout->lineAt(i).height());
+            }
+        }
+        std::sort(lines.begin(), lines.end());
+        std::vector<std::pair<double, double>> merged;
+        for (const auto& line : lines)
+            if (!merged.empty() && line.first < merged.back().second - 0.5)
+                merged.back().second = std::max(merged.back().second, line.second);
+            else
+                merged.push_back(line);
+        TUnit piece = whole;
+        for (std::size_t i = 0; i + 1 < merged.size(); ++i) {
+            piece.Bottom = std::max(piece.Top, merged[i].second);
+            Units.push_back(piece);
+            piece = whole;
+            piece.BreakBefore = false;
+            piece.MayBreakBefore = true;
+            piece.Top = merged[i].second;
+        }
+        piece.Bottom = whole.Bottom;
+        Units.push_back(piece);
     }
 
     void Frame(QTextFrame* frame)
@@ -471,6 +514,7 @@ void DocumentEngine::Paginate()
     QAbstractTextDocumentLayout* layout = FMain->Doc->documentLayout();
     (void)layout->documentSize();  // the whole layout at once; asked block by block it is redone each time
     TCollector collector {layout, {}};
+    collector.MaxWholeRow = GeometryFor(FSetup, 1).BodyHeight * 0.8;
     collector.Frame(FMain->Doc->rootFrame());
     std::vector<TUnit>& units = collector.Units;
     // The layout puts an empty paragraph next to a table inside the table's
