@@ -1,6 +1,7 @@
 #include "platform/docengine/documentengine.h"
 
 #include "platform/docengine/enginepart.h"
+#include "platform/docengine/picturehandler.h"
 #include "platform/docengine/rtfreader.h"
 #include "platform/docengine/rtfwriter.h"
 
@@ -253,6 +254,8 @@ void DocumentEngine::InsertLoadedIntoSelection(TLoadedDocument& loaded)
     for (const auto& [name, picture] : loaded.Main.Pictures) {
         main.Doc->addResource(QTextDocument::ImageResource, QUrl(name),
                               loaded.Main.Doc->resource(QTextDocument::ImageResource, QUrl(name)));
+        if (picture.Format == "wmf" || picture.Format == "emf")
+            AddMetafileResource(*main.Doc, name, picture.Encoded);
         main.Pictures[name] = picture;
     }
     const int before = main.Length();

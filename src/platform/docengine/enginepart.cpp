@@ -1,5 +1,7 @@
 #include "platform/docengine/enginepart.h"
 
+#include "platform/docengine/picturehandler.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QFont>
 #include <QTextBlock>
@@ -125,6 +127,8 @@ QTextImageFormat TEnginePart::AddPicture(const QImage& image, const QByteArray& 
 {
     const QString name = QStringLiteral("orb-picture:%1").arg(++gPictureCounter);
     Doc->addResource(QTextDocument::ImageResource, QUrl(name), image);
+    if (format == "wmf" || format == "emf")
+        AddMetafileResource(*Doc, name, encoded);  // played when drawn; the image is its stand-in
     Pictures[name] = {encoded, format};
     QTextImageFormat imageFormat;
     imageFormat.setName(name);
@@ -161,7 +165,7 @@ void TEnginePart::Insert(QTextCursor& cursor, const QString& text, const QTextCh
 void TEnginePart::EnsureLayout()
 {
     if (!FLayoutReady) {
-        Doc->documentLayout()->setPaintDevice(LayoutDevice());
+        PrepareLayout(*Doc);
         FLayoutReady = true;
     }
 }

@@ -145,7 +145,8 @@ struct TDc {
 
 class TPlayer {
 public:
-    TPlayer(QPainter* painter, const QRectF& target) : FPainter(painter), FTarget(target)
+    TPlayer(QPainter* painter, const QRectF& target)
+        : FPainter(painter), FTarget(target), FBase(painter ? painter->transform() : QTransform())
     {
         FDc.Pen.Kind = TObject::kPen;
         FDc.Pen.Pen = QPen(Qt::black, 0);
@@ -177,6 +178,7 @@ private:
     void DrawPolyPolygon(const std::vector<QPolygonF>& polygons);
     void DrawRect(const QRectF& r, int kind, const QSizeF& corner = {});
     void DrawText(const QPointF& at, const QString& text);
+    void ApplyClip();
     void DrawImage(const QRectF& dest, const QImage& image, const QRectF& source, quint32 rop);
     void FillRect(const QRectF& r, quint32 rop);
     int NewObject(TObject object);
@@ -188,6 +190,7 @@ private:
 
     QPainter* FPainter;
     QRectF FTarget;
+    QTransform FBase;  // the painter's own transform (a page's scale), under the picture's
     TDc FDc;
     std::vector<TDc> FSaved;
     std::vector<std::optional<TObject>> FObjects;
@@ -226,18 +229,24 @@ QTransform TPlayer::Transform() const
            QTransform::fromTranslate(FTarget.left(), FTarget.top());
 }
 
+// Clips are kept in the target's coordinates, and nothing is drawn outside
+// the target (a word processor shows a picture within its frame).
+void TPlayer::ApplyClip()
+{
+    FPainter->setTransform(FBase);
+    QPainterPath target;
+    target.addRect(FTarget);
+    FPainter->setClipPath(FDc.Clipped ? FDc.Clip.intersected(target) : target);
+}
+
 void TPlayer::Use()
 {
     if (!FPainter)
         return;
-    FPainter->setTransform(Transform());
+    ApplyClip();
+    FPainter->setTransform(Transform() * FBase);
     FPainter->setPen(FDc.Pen.Kind == TObject::kPen ? FDc.Pen.Pen : QPen(Qt::NoPen));
     FPainter->setBrush(FDc.Brush.Kind == TObject::kBrush ? FDc.Brush.Brush : QBrush(Qt::NoBrush));
-    if (FDc.Clipped) {
-        FPainter->setClipPath(FDc.Clip);
-    } else {
-        FPainter->setClipping(false);
-    }
 }
 
 void TPlayer::See(const QPointF& p)
@@ -348,9 +357,10 @@ void TPlayer::DrawText(const QPointF& at, const QString& text)
     font.setItalic(FDc.Font.Italic);
     font.setUnderline(FDc.Font.Underline);
     font.setStrikeOut(FDc.Font.Strike);
+    // Text is placed in the painter's own coordinates, so that it lands on
+    // a page's painter (scaled to its device) as on an image's.
     FPainter->save();
-    FPainter->setClipping(false);
-    FPainter->resetTransform();
+    ApplyClip();
     FPainter->translate(origin);
     if (FDc.Font.Escapement != 0)
         FPainter->rotate(-FDc.Font.Escapement / 10.0);
@@ -996,6 +1006,26 @@ std::optional<TKindOf> Recognise(const TBytes& b)
 }
 
 }  // namespace
+
+QSizeF MetafileSize(const QByteArray& data)
+{
+    const TBytes b {data.constData(), data.size()};
+    const auto kind = Recognise(b);
+    if (!kind)
+        return {};
+    if (kind->Emf) {
+        // The frame, in hundredths of a millimetre.
+        const double w = b.I32(32) - b.I32(24), h = b.I32(36) - b.I32(28);
+        return w > 0 && h > 0 ? QSizeF(w * 1440 / 2540, h * 1440 / 2540) : QSizeF();
+    }
+    if (kind->Placeable) {
+        // The box in the header's units to the inch.
+        const double inch = b.U16(14) > 0 ? b.U16(14) : 1440;
+        const QRectF box = kind->PlaceableBox.normalized();
+        return box.isEmpty() ? QSizeF() : QSizeF(box.width() * 1440 / inch, box.height() * 1440 / inch);
+    }
+    return {};
+}
 
 bool PlayMetafile(const QByteArray& data, QPainter& painter, const QRectF& target)
 {

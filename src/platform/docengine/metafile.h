@@ -10,6 +10,10 @@
 #include <QImage>
 #include <QPainter>
 
+// The size the metafile gives itself (an EMF's frame, a placeable WMF's
+// box), in twips; empty when it gives none.
+QSizeF MetafileSize(const QByteArray& data);
+
 // Plays the metafile into a rectangle of a painter; false when the bytes are
 // not a metafile this player reads.
 bool PlayMetafile(const QByteArray& data, QPainter& painter, const QRectF& target);

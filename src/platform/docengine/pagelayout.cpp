@@ -6,6 +6,7 @@
 // scaled from twips to its device.
 #include "platform/docengine/documentengine.h"
 #include "platform/docengine/enginepart.h"
+#include "platform/docengine/picturehandler.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QPaintDevice>
@@ -43,7 +44,7 @@ std::unique_ptr<QTextDocument> WithPageValues(const TEnginePart& part, double wi
         return nullptr;
     std::unique_ptr<QTextDocument> copy(part.Doc->clone());
     copy->setDocumentMargin(0);
-    copy->documentLayout()->setPaintDevice(TEnginePart::LayoutDevice());
+    PrepareLayout(*copy);
     copy->setPageSize(QSizeF(width, kColumnHeight));
     // Fields from the end backwards, so positions stay valid.
     std::vector<std::pair<QTextFragment, int>> fields;
@@ -502,7 +503,7 @@ void DocumentEngine::UpdateLayout()
     }
     for (TPositionedShape& shape : FShapes)
         if (shape.Text) {
-            shape.Text->documentLayout()->setPaintDevice(TEnginePart::LayoutDevice());
+            PrepareLayout(*shape.Text);
             shape.Text->setPageSize(QSizeF(std::max(1.0, shape.Box.width()), kColumnHeight));
         }
     Paginate();

@@ -62,8 +62,15 @@ QImage DecodePicture(const TPicture& picture, double widthTwips, double heightTw
 {
     encoded.clear();
     format.clear();
-    if (IsMetafile(picture))
-        return RenderMetafile(picture.Data, widthTwips, heightTwips);
+    if (IsMetafile(picture)) {
+        // Drawn from its own records; the image stands in where no painter plays them.
+        QImage image = RenderMetafile(picture.Data, widthTwips, heightTwips);
+        if (!image.isNull()) {
+            encoded = picture.Data;
+            format = picture.Data.size() > 44 && picture.Data.mid(40, 4) == " EMF" ? "emf" : "wmf";
+        }
+        return image;
+    }
     QByteArray data = picture.Kind == "dib" ? WithBitmapFileHeader(picture.Data) : picture.Data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
@@ -94,6 +101,14 @@ QSizeF NaturalSize(const TPicture& picture, const QImage* image)
         w = metafile ? picture.PicW * 1440.0 / 2540.0 : 0;
     if (h <= 0)
         h = metafile ? picture.PicH * 1440.0 / 2540.0 : 0;
+    if (metafile && (w <= 0 || h <= 0)) {
+        // No size in the file: the one the metafile gives itself.
+        const QSizeF own = MetafileSize(picture.Data);
+        if (w <= 0)
+            w = own.width();
+        if (h <= 0)
+            h = own.height();
+    }
     if (image && !image->isNull()) {
         const double dpiX = image->dotsPerMeterX() > 0 ? image->dotsPerMeterX() * 0.0254 : 96.0;
         const double dpiY = image->dotsPerMeterY() > 0 ? image->dotsPerMeterY() * 0.0254 : 96.0;

@@ -7,6 +7,7 @@
 #include "platform/docengine/rtfreader.h"
 
 #include "platform/docengine/rtfreaderimpl.h"
+#include "platform/docengine/picturehandler.h"
 #include "util/codepage.h"
 
 #include <QFile>
@@ -628,8 +629,11 @@ void TRtfReader::InsertPicture(const QImage& image, const QByteArray& encoded, c
     if (sink.Cursor.block().length() == 1)
         AppendText(QString());
     const QTextImageFormat imageFormat = sink.Part->AddPicture(image, encoded, format, w, h);
-    if (sink.Own)  // a cell or box of its own lays itself out: it needs the picture too
+    if (sink.Own) {  // a cell or box of its own lays itself out: it needs the picture too
         sink.Own->addResource(QTextDocument::ImageResource, QUrl(imageFormat.name()), image);
+        if (format == "wmf" || format == "emf")
+            AddMetafileResource(*sink.Own, imageFormat.name(), encoded);
+    }
     sink.Cursor.insertImage(imageFormat);
 }
 
@@ -1053,6 +1057,8 @@ void CopyPart(const TEnginePart& from, TEnginePart& into, int& nextFieldId)
     for (const auto& [name, picture] : from.Pictures) {
         into.Doc->addResource(QTextDocument::ImageResource, QUrl(name),
                               from.Doc->resource(QTextDocument::ImageResource, QUrl(name)));
+        if (picture.Format == "wmf" || picture.Format == "emf")
+            AddMetafileResource(*into.Doc, name, picture.Encoded);
         into.Pictures[name] = picture;
     }
     QTextCursor(into.Doc.get()).insertFragment(QTextDocumentFragment(from.Doc.get()));

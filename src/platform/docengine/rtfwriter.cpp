@@ -313,8 +313,14 @@ void TRtfWriter::WritePict(const QImage& image, const QByteArray& encoded, const
         kind = "png";
     }
     FOut += "{\\pict";
-    FOut += kind == "jpeg" ? "\\jpegblip" : "\\pngblip";
-    FOut += "\\picw" + Num(image.width()) + "\\pich" + Num(image.height());
+    if (kind == "wmf" || kind == "emf") {
+        // A metafile goes back as itself, its extent in hundredths of a millimetre.
+        FOut += kind == "emf" ? "\\emfblip" : "\\wmetafile8";
+        FOut += "\\picw" + Num(widthTwips * 2540LL / 1440) + "\\pich" + Num(heightTwips * 2540LL / 1440);
+    } else {
+        FOut += kind == "jpeg" ? "\\jpegblip" : "\\pngblip";
+        FOut += "\\picw" + Num(image.width()) + "\\pich" + Num(image.height());
+    }
     FOut += "\\picwgoal" + Num(widthTwips) + "\\pichgoal" + Num(heightTwips) + "\n";
     const QByteArray hex = data.toHex();
     for (qsizetype i = 0; i < hex.size(); i += 128) {
@@ -327,14 +333,15 @@ void TRtfWriter::WritePict(const QImage& image, const QByteArray& encoded, const
 void TRtfWriter::WritePicture(const TFlow& flow, const QTextImageFormat& format)
 {
     const QImage image = flow.Doc->resource(QTextDocument::ImageResource, QUrl(format.name())).value<QImage>();
-    if (image.isNull())
-        return;
     QByteArray encoded, kind;
     if (flow.Pictures)
         if (const auto it = flow.Pictures->find(format.name()); it != flow.Pictures->end()) {
             encoded = it->second.Encoded;
             kind = it->second.Format;
         }
+    // A metafile is written from its own bytes, whatever its stand-in image.
+    if (image.isNull() && !(kind == "wmf" || kind == "emf"))
+        return;
     const auto widthTwips = static_cast<int>(format.width() * 15.0 + 0.5);
     const auto heightTwips = static_cast<int>(format.height() * 15.0 + 0.5);
     WritePict(image, encoded, kind, widthTwips, heightTwips);
