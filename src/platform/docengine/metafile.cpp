@@ -191,6 +191,8 @@ private:
     QPainter* FPainter;
     QRectF FTarget;
     QTransform FBase;  // the painter's own transform (a page's scale), under the picture's
+    bool FClipSet = false, FClipWasClipped = false;
+    QPainterPath FClipWas;
     TDc FDc;
     std::vector<TDc> FSaved;
     std::vector<std::optional<TObject>> FObjects;
@@ -234,9 +236,19 @@ QTransform TPlayer::Transform() const
 void TPlayer::ApplyClip()
 {
     FPainter->setTransform(FBase);
-    QPainterPath target;
-    target.addRect(FTarget);
-    FPainter->setClipPath(FDc.Clipped ? FDc.Clip.intersected(target) : target);
+    // Set again only when it changed: a clip path is dear to set on every record.
+    if (FClipSet && FClipWasClipped == FDc.Clipped && (!FDc.Clipped || FClipWas == FDc.Clip))
+        return;
+    if (FDc.Clipped) {
+        QPainterPath target;
+        target.addRect(FTarget);
+        FPainter->setClipPath(FDc.Clip.intersected(target));
+    } else {
+        FPainter->setClipRect(FTarget);
+    }
+    FClipSet = true;
+    FClipWasClipped = FDc.Clipped;
+    FClipWas = FDc.Clip;
 }
 
 void TPlayer::Use()
@@ -359,8 +371,8 @@ void TPlayer::DrawText(const QPointF& at, const QString& text)
     font.setStrikeOut(FDc.Font.Strike);
     // Text is placed in the painter's own coordinates, so that it lands on
     // a page's painter (scaled to its device) as on an image's.
+    ApplyClip();  // outside the save, so that what it set stays set
     FPainter->save();
-    ApplyClip();
     FPainter->translate(origin);
     if (FDc.Font.Escapement != 0)
         FPainter->rotate(-FDc.Font.Escapement / 10.0);
