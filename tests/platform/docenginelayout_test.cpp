@@ -15,6 +15,8 @@
 #include <QtEndian>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 // Default RTF page: letter, 1800 twips left and 1440 top margins.
@@ -231,6 +233,27 @@ TEST(EngineTables, ARowTallerThanAPageGoesOnOverThePages)
         EXPECT_EQ(all.find(line), all.rfind(line)) << line;
     }
     EXPECT_NE(all.find("After"), std::string::npos);
+}
+
+TEST(EngineTables, NestingIsBoundedAndKeepsTheText)
+{
+    // Each nesting level multiplies the table layout's work; a claimed depth
+    // of thousands must neither hang the layout nor lose the cell's text.
+    std::function<int(QTextFrame*)> depth = [&](QTextFrame* frame) {
+        int deepest = 0;
+        for (QTextFrame* child : frame->childFrames())
+            deepest = std::max(deepest, depth(child) + (qobject_cast<QTextTable*>(child) ? 1 : 0));
+        return deepest;
+    };
+    for (const char* itap : {"3", "133428"}) {
+        SCOPED_TRACE(itap);
+        auto e = LoadRtf(Rtf(std::string("\\trowd\\cellx2000\\pard\\intbl\\itap") + itap +
+                             " deep\\cell\\row\\pard after\\par"));
+        const int found = depth(e->PartDocument(DocumentEngine::MainPart)->rootFrame());
+        EXPECT_GE(found, itap[1] ? 8 : 3);
+        EXPECT_LE(found, 8);
+        EXPECT_EQ(e->Text().split('\n', Qt::SkipEmptyParts).join(' '), "deep after");
+    }
 }
 
 TEST(EngineBreaks, PageCountFollowsBreaks)

@@ -20,7 +20,9 @@
 namespace rtf {
 
 constexpr int kMaxDepth = 400;
-constexpr int kMaxTableDepth = 16;
+// Qt lays a nested table out about twice per level of nesting; real reports
+// nest two or three deep, deeper levels go into the eighth.
+constexpr int kMaxTableDepth = 8;
 constexpr qsizetype kMaxPictureBytes = 64 * 1024 * 1024;
 constexpr int kMaxPictureMegabytes = 64;                  // decoded, per picture
 constexpr qint64 kMaxDocumentPictureBytes = 256ll << 20;  // decoded, per document
