@@ -87,6 +87,11 @@ bool TPrintServerForm::HasDisplay()
 TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prompts, QWidget* parent)
     : QWidget(parent),
       FServer(std::make_unique<TPrintServer>(programDir)),
+      FOverlayList(FServer->Overlays, [this]() -> TPrompts& { return FServer->Prompts(); }),
+      FPrinterActions({FServer->Printers, FServer->Settings, FOverlayList,
+                       [this]() -> TPrompts& { return FServer->Prompts(); },
+                       [this] { return FServer->InstalledPrinters(); }, [this] { FServer->UpdateButtonClick(); }}),
+      FTestPrint(*FServer),
       SpoolTimer(FServer->Spooler.SpoolTimer),
       printingtimer(FServer->Spooler.printingtimer)
 {
@@ -117,7 +122,7 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
     FServer->Log.SetOnChanged([this] { ShowLog(); });
     FServer->Indicators.OnLightChanged = [this](TLight light) { ShowLight(light); };
     FServer->Indicators.OnCountersChanged = [this] { ShowCounters(); };
-    connect(FServer.get(), &TPrintServer::PrintersChanged, this, [this] { PrinterPage->Refresh(FServer->Printers); });
+    connect(FServer.get(), &TPrintServer::PrintersChanged, PrinterPage, &TPrintersPage::Refresh);
     FServer->Engine.OnError = [this](TEngineErrorEvent& event) { ResultBoxError(event); };
     // Many edits make one repaint, once the event loop runs again.
     FServer->Engine.OnChanged = [this] {
@@ -143,8 +148,12 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
     Button1->setToolTip(ToUnicode(FServer->TempDir + "scrib.pdf"));
     Button2->setText(QStringLiteral("Save as \"scrib.txw\""));
     Button2->setToolTip(ToUnicode(FServer->TempDir + "scrib.txw"));
-    if (FStartedUp)
+    if (FStartedUp) {
         OptionPages->setCurrentWidget(PrinterPage);
+        // The default printer's entry is the one being edited.
+        FPrinterActions.ShowPrinterEntry(TPrinterActions::TSender::PrinterList);
+        PrinterPage->Refresh();
+    }
     else
         SpoolTimer.stop();
 }
@@ -212,7 +221,7 @@ void TPrintServerForm::BuildResultPanel()
     ResultBox = new TResultBox(FServer->Engine);
     OptionPages = new QTabWidget;
 
-    PrinterPage = new TPrintersPage;
+    PrinterPage = new TPrintersPage(FServer->Printers, FPrinterActions, FOverlayList);
     LogPage = new QWidget;
     logmemo = new QPlainTextEdit;
     logmemo->setReadOnly(true);
@@ -221,13 +230,14 @@ void TPrintServerForm::BuildResultPanel()
     logLayout->setContentsMargins(0, 0, 0, 0);
     logLayout->addWidget(logmemo);
     FilePage = new TSettingsTab(*FServer);
-    testingtab = new TTestingPage;
+    testingtab = new TTestingPage(FTestPrint);
     connect(testingtab->ShowTXBtn, &QPushButton::clicked, this, &TPrintServerForm::ShowTXBtnClick);
 
     OptionPages->addTab(PrinterPage, QStringLiteral("Printers"));
     OptionPages->addTab(LogPage, QStringLiteral("Log"));
     OptionPages->addTab(FilePage, QStringLiteral("Settings"));
     OptionPages->addTab(testingtab, QStringLiteral("Testing"));
+    connect(OptionPages, &QTabWidget::currentChanged, this, &TPrintServerForm::OptionPagesChange);
 
     // Three views in one place, the option pages on top.
     auto* stack = new QGridLayout(ResultPanel);
@@ -269,6 +279,19 @@ void TPrintServerForm::ShowLog()
         text += ToUnicode(line);
     }
     logmemo->setPlainText(text);
+}
+
+void TPrintServerForm::OptionPagesChange(int index)
+{
+    QWidget* page = OptionPages->widget(index);
+    if (page == PrinterPage) {
+        FPrinterActions.PrinterPageEnter();
+        PrinterPage->Refresh();
+    } else if (page == testingtab) {
+        FTestPrint.testingtabEnter();
+    }
+    FTestPrint.TestlhEditChange();
+    testingtab->Refresh();
 }
 
 void TPrintServerForm::StartstopbuttonClick()

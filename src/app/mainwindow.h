@@ -4,6 +4,9 @@
 #pragma once
 
 #include "app/printserver.h"
+#include "printers/overlaylist.h"
+#include "printers/printeractions.h"
+#include "testprint/testprint.h"
 #include "util/prompts.h"
 
 #include <QPixmap>
@@ -27,6 +30,10 @@ class TPrintServerForm : public QWidget {
     // First, so that it exists before the members that refer into it.
     std::unique_ptr<TPrompts> FOwnPrompts;
     std::unique_ptr<TPrintServer> FServer;
+    // The pages' operations, on the server's state.
+    TOverlayList FOverlayList;
+    TPrinterActions FPrinterActions;
+    TTestPrint FTestPrint;
 
 public:
     // programDir ends in "/". Without prompts, the window's own boxes are used
@@ -39,6 +46,11 @@ public:
     static bool HasDisplay();
 
     TPrintServer& Server() { return *FServer; }
+    TPrinterActions& PrinterActions() { return FPrinterActions; }
+    TOverlayList& OverlayList() { return FOverlayList; }
+    TTestPrint& TestPrint() { return FTestPrint; }
+    // A change of the shown option page, as the tab bar makes it.
+    void OptionPagesChange(int index);
 
     // Window events; tests call them directly.
     void StartstopbuttonClick();

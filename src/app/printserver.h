@@ -11,7 +11,7 @@
 #include "delivery/lprqueue.h"
 #include "delivery/overlaylookup.h"
 #include "util/indicators.h"
-#include "app/settingsstore.h"
+#include "config/settingsstore.h"
 #include "platform/docengine/documentengine.h"
 #include "platform/imaging/imagecomponent.h"
 #include "platform/printing/printinglayer.h"

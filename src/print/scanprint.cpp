@@ -6,25 +6,6 @@
 
 #include <cmath>
 
-namespace {
-
-// The file names of a listing (ListFiles with the name field alone).
-std::vector<std::string> ListedNames(const std::string& listing)
-{
-    std::vector<std::string> names;
-    std::size_t at = listing.find('\r');
-    while (at != std::string::npos && at + 1 < listing.size()) {
-        const std::size_t end = listing.find('\r', at + 1);
-        const std::string entry = listing.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
-        if (!entry.empty())
-            names.push_back(TextBefore(entry, "\n"));
-        at = end;
-    }
-    return names;
-}
-
-}  // namespace
-
 QSize FitToPrintable(int printableWidth, int printableHeight, int pictureWidth, int pictureHeight)
 {
     int w = printableWidth;

@@ -1,27 +1,50 @@
 #include "printers/printerspage.h"
 
+#include "printers/overlaylist.h"
+#include "printers/printeractions.h"
 #include "printers/printertable.h"
 #include "util/codepage.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-TPrintersPage::TPrintersPage(QWidget* parent) : QWidget(parent)
+namespace {
+
+void Fill(QComboBox* box, const std::vector<std::string>& items, const std::string& text)
 {
+    const QSignalBlocker block(box);
+    box->clear();
+    for (const std::string& item : items)
+        box->addItem(ToUnicode(item));
+    box->setCurrentIndex(box->findText(ToUnicode(text), Qt::MatchFixedString));
+}
+
+}  // namespace
+
+TPrintersPage::TPrintersPage(TPrinterTable& table, TPrinterActions& actions, TOverlayList& overlays, QWidget* parent)
+    : QWidget(parent), FTable(table), FActions(actions), FOverlays(overlays)
+{
+    using TSender = TPrinterActions::TSender;
     Printerlist = new QListWidget;
+    Printerlist->setContextMenuPolicy(Qt::CustomContextMenu);
+    Printerlist->installEventFilter(this);
     printernumberedit = new QComboBox;
     PrinterNameCombo = new QComboBox;
     IPEdit = new QLineEdit;
+    IPEdit->setPlaceholderText(QStringLiteral("IP Addres Or Host Name"));
     IPEdit->setToolTip(QStringLiteral("IP Addres Or Host Name"));
     DefaultLabel = new QLabel;
+    DefaultLabel->setWordWrap(true);
     NewButton = new QPushButton(QStringLiteral("&New"));
     printerupdate = new QPushButton(QStringLiteral("&Update"));
     ChangePrinterButton = new QPushButton(QStringLiteral("Select Printer"));
@@ -30,12 +53,19 @@ TPrintersPage::TPrintersPage(QWidget* parent) : QWidget(parent)
     MacroValueList->setHorizontalHeaderLabels({QStringLiteral("OverLay ID"), QStringLiteral("Description")});
     MacroValueList->setColumnWidth(0, 89);
     MacroValueList->setColumnWidth(1, 274);
+    MacroValueList->horizontalHeader()->setStretchLastSection(true);
     MacroValueList->verticalHeader()->hide();
     MacroValueList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    MacroValueList->setSelectionBehavior(QAbstractItemView::SelectRows);
     CopyOverlayButton = new QPushButton(QStringLiteral("&Copy Overlay List"));
     CopyOverlayButton->setEnabled(false);
     PasteToListButton = new QPushButton(QStringLiteral("&Paste XXX List to XXXX"));
     PasteToListButton->hide();
+
+    FPopUp = new QMenu(this);
+    QAction* deleteItem = FPopUp->addAction(QStringLiteral("&Delete Printer"));
+    QAction* defaultItem = FPopUp->addAction(QStringLiteral("&Set as Default"));
+    FPopUp->addAction(QStringLiteral("Assign &IP Or HostName"));  // does nothing
 
     auto* fields = new QFormLayout;
     fields->addRow(QStringLiteral("Number"), printernumberedit);
@@ -64,26 +94,90 @@ TPrintersPage::TPrintersPage(QWidget* parent) : QWidget(parent)
     layout->addLayout(top, 3);
     layout->addWidget(MacroValueList, 2);
     layout->addLayout(overlayButtons);
+
+    setTabOrder(Printerlist, printernumberedit);
+    setTabOrder(printernumberedit, PrinterNameCombo);
+    setTabOrder(PrinterNameCombo, IPEdit);
+    setTabOrder(IPEdit, printerupdate);
+    setTabOrder(printerupdate, NewButton);
+    setTabOrder(NewButton, ChangePrinterButton);
+    setTabOrder(ChangePrinterButton, MacroValueList);
+    setTabOrder(MacroValueList, CopyOverlayButton);
+    setTabOrder(CopyOverlayButton, PasteToListButton);
+
+    auto run = [this](auto action) {
+        return [this, action] {
+            action();
+            Refresh();
+        };
+    };
+    connect(Printerlist, &QListWidget::currentRowChanged, this, run([this] {
+                FTable.Select(Printerlist->currentRow());
+                FActions.ShowPrinterEntry(TSender::PrinterList);
+            }));
+    connect(printernumberedit, &QComboBox::activated, this, run([this] {
+                FTable.SetNumberBoxText(FromUnicode(printernumberedit->currentText()));
+                FActions.printernumbereditChange(TSender::NumberBox);
+            }));
+    connect(PrinterNameCombo, &QComboBox::activated, this, run([this] {
+                FTable.PrinterNameText = FromUnicode(PrinterNameCombo->currentText());
+                FActions.PrinterNameComboChange();
+            }));
+    connect(IPEdit, &QLineEdit::textEdited, this, [this](const QString& text) { FTable.HostText = FromUnicode(text); });
+    connect(NewButton, &QPushButton::clicked, this, run([this] { FActions.NewButtonClick(); }));
+    connect(printerupdate, &QPushButton::clicked, this, run([this] {
+                FActions.printerupdateClick();
+                if (FActions.NumberNeedsCorrection)
+                    printernumberedit->setFocus();
+            }));
+    connect(Printerlist, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PrinterPopUp()->popup(Printerlist->viewport()->mapToGlobal(at)); });
+    connect(deleteItem, &QAction::triggered, this, run([this] { FActions.DeletePrinterClick(); }));
+    connect(defaultItem, &QAction::triggered, this, run([this] { FActions.setasdefaultClick(); }));
+    connect(CopyOverlayButton, &QPushButton::clicked, this,
+            run([this] { FOverlays.CopyOverlayButtonClick(FTable.PrinterNameText); }));
+    connect(PasteToListButton, &QPushButton::clicked, this,
+            run([this] { FOverlays.PasteToListButtonClick(FTable.PrinterNameText); }));
 }
 
-void TPrintersPage::Refresh(const TPrinterTable& table)
+QMenu* TPrintersPage::PrinterPopUp()
 {
-    const QSignalBlocker b1(Printerlist), b2(printernumberedit), b3(PrinterNameCombo), b4(IPEdit);
-    Printerlist->clear();
-    for (const std::string& line : table.Printerlist())
-        Printerlist->addItem(ToUnicode(line));
-    Printerlist->setCurrentRow(table.Selected());
+    FActions.PrinterPopUpPopup();
+    FPopUp->actions().front()->setText(ToUnicode(FActions.DeleteCaption));
+    return FPopUp;
+}
 
-    printernumberedit->clear();
-    for (const std::string& number : table.NumberBox())
-        printernumberedit->addItem(ToUnicode(number));
-    printernumberedit->setCurrentIndex(printernumberedit->findText(ToUnicode(table.NumberBoxText())));
+bool TPrintersPage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Printerlist && event->type() == QEvent::KeyRelease) {
+        FActions.PrinterlistKeyUp();
+        Refresh();
+    }
+    return QWidget::eventFilter(watched, event);
+}
 
-    PrinterNameCombo->clear();
-    for (const std::string& name : table.PrinterNameCombo)
-        PrinterNameCombo->addItem(ToUnicode(name));
-    PrinterNameCombo->setCurrentIndex(PrinterNameCombo->findText(ToUnicode(table.PrinterNameText), Qt::MatchFixedString));
+void TPrintersPage::Refresh()
+{
+    {
+        const QSignalBlocker block(Printerlist);
+        Printerlist->clear();
+        for (const std::string& line : FTable.Printerlist())
+            Printerlist->addItem(ToUnicode(line));
+        Printerlist->setCurrentRow(FTable.Selected());
+    }
+    Fill(printernumberedit, FTable.NumberBox(), FTable.NumberBoxText());
+    Fill(PrinterNameCombo, FTable.PrinterNameCombo, FTable.PrinterNameText);
+    if (IPEdit->text() != ToUnicode(FTable.HostText))
+        IPEdit->setText(ToUnicode(FTable.HostText));
+    DefaultLabel->setText(ToUnicode(FTable.DefaultLabel));
 
-    IPEdit->setText(ToUnicode(table.HostText));
-    DefaultLabel->setText(ToUnicode(table.DefaultLabel));
+    MacroValueList->setRowCount(static_cast<int>(FOverlays.Rows.size()));
+    for (int row = 0; row < MacroValueList->rowCount(); ++row) {
+        const auto& [number, description] = FOverlays.Rows[static_cast<std::size_t>(row)];
+        MacroValueList->setItem(row, 0, new QTableWidgetItem(ToUnicode(number)));
+        MacroValueList->setItem(row, 1, new QTableWidgetItem(ToUnicode(description)));
+    }
+    CopyOverlayButton->setEnabled(FOverlays.CopyEnabled);
+    PasteToListButton->setText(ToUnicode(FOverlays.PasteCaption));
+    PasteToListButton->setVisible(FOverlays.PasteVisible);
 }

@@ -1,5 +1,6 @@
 // The "Printers" page: the printer list, the editing fields, the default
-// label and the overlay grid, painted from a TPrinterTable.
+// label and the overlay grid. Every event hands the widget's value to the
+// page's operations (TPrinterActions, TOverlayList) and repaints from them.
 #pragma once
 
 #include <QWidget>
@@ -8,15 +9,20 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QTableWidget;
+class TOverlayList;
+class TPrinterActions;
 class TPrinterTable;
 
 class TPrintersPage : public QWidget {
     Q_OBJECT
 public:
-    explicit TPrintersPage(QWidget* parent = nullptr);
-    void Refresh(const TPrinterTable& table);
+    TPrintersPage(TPrinterTable& table, TPrinterActions& actions, TOverlayList& overlays, QWidget* parent = nullptr);
+    void Refresh();
+    // The pop-up menu as it opens on the printer list.
+    QMenu* PrinterPopUp();
 
     QListWidget* Printerlist;
     QComboBox* printernumberedit;
@@ -29,4 +35,13 @@ public:
     QTableWidget* MacroValueList;
     QPushButton* CopyOverlayButton;
     QPushButton* PasteToListButton;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    TPrinterTable& FTable;
+    TPrinterActions& FActions;
+    TOverlayList& FOverlays;
+    QMenu* FPopUp;
 };

@@ -16,6 +16,17 @@ int TPrinterTable::AddLine(std::string line)
     return index;
 }
 
+void TPrinterTable::RemoveLine(int index)
+{
+    if (index < 0 || index >= static_cast<int>(FPrinterlist.size()))
+        return;
+    FPrinterlist.erase(FPrinterlist.begin() + index);
+    if (FSelected == index)
+        FSelected = -1;
+    else if (FSelected > index)
+        --FSelected;
+}
+
 void TPrinterTable::Clear()
 {
     FPrinterlist.clear();

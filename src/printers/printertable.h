@@ -11,6 +11,7 @@ class TPrinterTable {
 public:
     // Adds a line and keeps the list sorted as text (so "10=…" precedes "2=…").
     int AddLine(std::string line);
+    void RemoveLine(int index);  // the selection follows its line, none when it was this one
     void Clear();
     const std::vector<std::string>& Printerlist() const { return FPrinterlist; }
     int Selected() const { return FSelected; }

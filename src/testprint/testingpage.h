@@ -1,5 +1,6 @@
 // The "Testing" page: letterhead, procedure, printer number, overlay and tray
-// boxes, the "Validate?" box, and the Test and Show SCRIB buttons.
+// boxes, the "Validate?" box, and the Test and Show SCRIB buttons. The boxes
+// hand what the operator chose to TTestPrint and show its state.
 #pragma once
 
 #include <QWidget>
@@ -8,11 +9,13 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class TTestPrint;
 
 class TTestingPage : public QWidget {
     Q_OBJECT
 public:
-    explicit TTestingPage(QWidget* parent = nullptr);
+    explicit TTestingPage(TTestPrint& test, QWidget* parent = nullptr);
+    void Refresh();
 
     QComboBox* TestlhEdit;
     QComboBox* TestProcEdit;
@@ -24,4 +27,10 @@ public:
     QPushButton* TestPrint;
     QPushButton* ShowTXBtn;
     QLabel* TestInfo;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    TTestPrint& FTest;
 };

@@ -1,7 +1,7 @@
 // printorb-tool render REQUEST OUT [--home DIR]: composes a request with the
 // settings, tags.txt and templates of a server home exactly as the server
 // would, and saves the document: the template author's preview.
-#include "app/settingsstore.h"
+#include "config/settingsstore.h"
 #include "platform/docengine/documentengine.h"
 #include "request/tagfile.h"
 #include "spool/reportjob.h"

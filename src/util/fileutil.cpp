@@ -170,6 +170,20 @@ std::string ListFiles(std::string_view mask, unsigned filter, unsigned fields)
     return listing;
 }
 
+std::vector<std::string> ListedNames(std::string_view listing)
+{
+    std::vector<std::string> names;
+    std::size_t at = listing.find('\r');
+    while (at != std::string::npos && at + 1 < listing.size()) {
+        const std::size_t end = listing.find('\r', at + 1);
+        const std::string_view entry = listing.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+        if (!entry.empty())
+            names.push_back(TextBefore(entry, "\n"));
+        at = end;
+    }
+    return names;
+}
+
 std::string MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir,
                        std::string_view dstName)
 {

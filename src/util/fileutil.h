@@ -21,6 +21,8 @@ bool MatchesMask(std::string_view name, std::string_view pattern);
 // Listing attribute bits, as the listing reports them.
 enum : unsigned { faReadOnly = 1, faHidden = 2, faSysFile = 4, faVolumeID = 8, faDirectory = 16, faArchive = 32 };
 std::string ListFiles(std::string_view mask, unsigned filter, unsigned fields);
+// The file names of a listing, in its order.
+std::vector<std::string> ListedNames(std::string_view listing);
 
 std::string MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir,
                        std::string_view dstName);

@@ -1,5 +1,5 @@
 // Prompts answered by the test: records every box and answers questions from
-// a script (No when the script is empty), input boxes likewise.
+// a script (No when the script is empty), input boxes likewise (Cancel).
 #pragma once
 
 #include "util/prompts.h"
@@ -31,6 +31,7 @@ public:
     bool InputQuery(std::string_view caption, std::string_view prompt, std::string& answer) override
     {
         Inputs.push_back({std::string(caption), std::string(prompt)});
+        Presets.push_back(answer);
         if (InputAnswers.empty())
             return false;
         answer = InputAnswers.front();
@@ -41,6 +42,7 @@ public:
     std::vector<TShown> Messages;
     std::vector<TShown> Questions;
     std::vector<TShown> Inputs;
+    std::vector<std::string> Presets;  // the text each input box opened with
     std::deque<bool> Answers;
     std::deque<std::string> InputAnswers;
 };

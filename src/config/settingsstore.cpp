@@ -1,4 +1,4 @@
-#include "app/settingsstore.h"
+#include "config/settingsstore.h"
 
 #include "util/fileutil.h"
 #include "util/textutil.h"

@@ -1,0 +1,244 @@
+#include "testprint/testprint.h"
+
+#include "app/printserver.h"
+#include "util/fileutil.h"
+#include "util/textutil.h"
+
+#include <algorithm>
+
+const char* const kResultTextTail =
+    "^HV_TEXTFONT~Courier New^HV_TEXTSIZE~10^HV_RESULTTEXT~]]]{TOVA _PrintORB_ Test Result{[[[~~~This _line is "
+    "underlined_~This {line is bold{~This |line is italics|~This [[line has small fonts]]~This ]]]]]line has large "
+    "font[[[[[~T h i s  l i n e  is  u s i n g  d o u b l e  s p a c e s~~End Test Result. ";
+
+namespace {
+
+constexpr const char* kCaption = "Testing Settings";
+
+// A tidied name box: trimmed, and without the extension its files have.
+std::string WithoutExtension(const std::string& text, std::string_view extension)
+{
+    std::string name = Trim(text);
+    if (LowerCase(ExtractFileExt(name)) == extension)
+        name.resize(name.size() - extension.size());
+    return name;
+}
+
+// The names of a folder's files matching the mask, without their extensions.
+std::vector<std::string> NamesWithoutExtension(const std::string& mask)
+{
+    std::vector<std::string> names = ListedNames(ListFiles(mask, 0, 1));
+    for (std::string& name : names)
+        name.resize(name.size() - ExtractFileExt(name).size());
+    return names;
+}
+
+bool Contains(const std::vector<std::string>& list, const std::string& text)
+{
+    return std::find(list.begin(), list.end(), text) != list.end();
+}
+
+}  // namespace
+
+std::string SampleRequest(std::string_view letterhead, std::string_view procedure, std::string_view requestNumber,
+                          std::string_view printerNumber, std::string_view validation, std::string_view overlay,
+                          std::string_view tray)
+{
+    const std::pair<const char*, std::string_view> fields[] = {
+        {"TEMPLATE", letterhead},
+        {"REQCODE", requestNumber},
+        {"PROCCODE", procedure},
+        {"PATCODE", "P0001"},
+        {"PATSUR", "XXXXXXXXXXXXXXXXXXX"},
+        {"PATGIVEN", "XXXXXXXXXXXXXXXX"},
+        {"PATTITLE", "MRS"},
+        {"PATADD1", "UNIT XX/XX XXXXXXXX ST"},
+        {"PATADD2", "(PO BOX XXXXX)"},
+        {"PATADD3", "PATIENTVILLE VIC"},
+        {"PATPC", "99999"},
+        {"PATAGE", "99.9"},
+        {"PATDOB", "01 JAN 1901"},
+        {"PATGENDER", "F"},
+        {"TERM", "XX"},
+        {"DOCCODE", "B9999"},
+        {"DOCSUR", "XXXXXXXXXXXXXXXXXXX"},
+        {"DOCGIVEN", "XXXXXXXXXXXXXXXX"},
+        {"DOCTITLE", "DR"},
+        {"DOCADD1", "BLOGGS ROAD CLINIC"},
+        {"DOCADD2", "999 BLOGGS ROAD"},
+        {"DOCADD3", "YYYYYYYYYYYYY"},
+        {"DOCPC", "9999 "},
+        {"DOCPROVIDER", "9999999X"},
+        {"DOCPHONE", "99999999"},
+        {"WARD", "UUUUUU"},
+        {"WARDHIGHLIGHT", "XXXXX"},
+        {"YOURREF", "XYZ123"},
+        {"SERVICEDATE", "01 Jan 2001"},
+        {"PRINTER", printerNumber},
+        {"PMASK", overlay},
+        {"PAPERTRAY", tray},
+        {"OTHERTESTS", "ABCD,EFGH,HIJK"},
+        {"VALIDATED", validation},
+        {"REPORTFLAG", ".."},
+        {"SERVICEDATE", "01/01/2001"},
+    };
+    std::string text;
+    for (const auto& [name, value] : fields) {
+        if (!text.empty())
+            text += '^';
+        text += "HV_";
+        text += name;
+        text += '~';
+        text += value;
+    }
+    return text;
+}
+
+void TTestPrint::testingtabEnter()
+{
+    std::vector<std::string> entries;
+    for (const std::string& line : FServer.Printers.Printerlist())
+        entries.push_back(ReplaceAll(line, "=", " - "));
+    if (entries == PrinterNumbers && !PrinterNumbers.empty())
+        return;
+    PrinterNumbers = std::move(entries);
+    if (!Contains(PrinterNumbers, PrinterNumberText))
+        PrinterNumberText.clear();
+    Procedures.clear();
+    Letterheads.clear();
+    Procedures = NamesWithoutExtension(FServer.TemplatesDir + "*.tpl");
+    if (Procedures.empty())
+        return;
+    Letterheads = NamesWithoutExtension(FServer.TemplatesDir + "*.doc");
+}
+
+void TTestPrint::PrinterNumberExit()
+{
+    const std::string number = Trim(TextBefore(PrinterNumberText, "-"));
+    if (number.empty() || FServer.Spooler.SpoolBusy)
+        return;
+    FServer.SelectPrinterByNumber(number);
+    Trays.clear();
+    for (const std::string& tray : SplitLines(FServer.Device.ListPrinterTrays()))
+        if (!tray.empty())
+            Trays.push_back(tray);
+
+    // The overlays of the printer the table names for this number.
+    std::string printer;
+    for (const std::string& line : FServer.Printers.Printerlist())
+        if (TPrinterTable::NumberOf(line) == number)
+            printer = TPrinterTable::PrinterNameOf(line);
+    const std::string answer = ReplaceAll(FServer.Overlays.MacroLookup(0, printer), "\t", " ");
+    Overlays.clear();
+    if (answer.find("ERROR") != std::string::npos) {
+        OverlayLabelDimmed = true;
+        OverlayEditable = false;
+    } else if (answer.find("HP OVERLAY") != std::string::npos) {
+        OverlayLabelDimmed = false;
+        Overlays = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "100", "200", "1000", "2000", "5000"};
+        OverlayEditable = true;
+    } else {
+        OverlayLabelDimmed = false;
+        for (const std::string& line : SplitLines(answer))
+            if (!line.empty())
+                Overlays.push_back(line);
+        OverlayEditable = false;
+    }
+    // A pick-only box shows only what its list holds.
+    if (!OverlayEditable && !Contains(Overlays, OverlayText))
+        OverlayText.clear();
+}
+
+void TTestPrint::TestLhEditExit()
+{
+    LetterheadText = WithoutExtension(LetterheadText, ".doc");
+}
+
+void TTestPrint::TestProcEditExit()
+{
+    ProcedureText = WithoutExtension(ProcedureText, ".tpl");
+}
+
+void TTestPrint::TestlhEditChange()
+{
+    InfoVisible = false;
+    InfoText.clear();
+}
+
+std::string TTestPrint::WriteTestFile(const char* name, const std::string& text)
+{
+    const std::string path = FServer.SpoolDir + name;
+    const std::string error = WriteFileAtomic(path, text + "\r\n");
+    return error.empty() ? error : path + ": " + error;
+}
+
+void TTestPrint::TestPrintClick()
+{
+    Focus = TField::None;
+    const std::string printerNumber = Trim(TextBefore(PrinterNumberText, " "));
+    if (Trim(LetterheadText).empty()) {
+        Focus = TField::Letterhead;
+        return;
+    }
+    if (Trim(ProcedureText).empty()) {
+        Focus = TField::Procedure;
+        return;
+    }
+    if (printerNumber.empty()) {
+        Focus = TField::PrinterNumber;
+        return;
+    }
+    if (!FServer.CheckDirectories())
+        return;
+
+    TPrompts& prompts = FServer.Prompts();
+    std::string letterhead = LetterheadText;
+    if (!FileExists(FServer.TemplatesDir + letterhead + ".doc")) {
+        const std::string question = "The Letterhead " + letterhead + " does not exist\r\n" +
+                                     "If you proceed, The test will attempt to use the " + " default letterhead.\r\n" +
+                                     "Do you want to continue?";
+        if (!prompts.AskYesNo(kCaption, question)) {
+            Focus = TField::Letterhead;
+            return;
+        }
+        if (!FileExists(FServer.TemplatesDir + FServer.DefLetterhead + ".doc")) {
+            prompts.ShowMessage(kCaption, "Test failed : no Test or default Letterhead defined", TPrompts::Icon::Error);
+            return;
+        }
+        letterhead = FServer.DefLetterhead;
+    }
+
+    const std::string procedure = ProcedureText;
+    const bool templateTest = FileExists(FServer.TemplatesDir + procedure + ".tpl");
+    if (!templateTest)
+        prompts.ShowMessage(kCaption, "Warning!!! No template exists for " + procedure + "\r\n", TPrompts::Icon::Warning);
+
+    const std::string validation = Validated ? "VALIDATION PERSON" : "";
+    const std::string overlay = Trim(TextBefore(OverlayText, " "));
+    const std::string tray = Trim(TrayText);
+
+    std::string error;
+    if (templateTest)
+        error = WriteTestFile(kTemplateFile,
+                              SampleRequest(letterhead, procedure, "00000001", printerNumber, validation, overlay, tray));
+    if (error.empty())
+        error = WriteTestFile(kResultFile, SampleRequest(letterhead, procedure, "00000000", printerNumber, validation,
+                                                         overlay, tray) +
+                                               kResultTextTail);
+    if (!error.empty()) {
+        prompts.ShowMessage(kCaption,
+                            "The test spool file could not be saved to the spooler file.\r\nThe error was " + error +
+                                "\r\n" + "If this problem relates to file permissions then you must \r\n" +
+                                "correct this problem before proceeding.\r\n" +
+                                "This Print server MUST have read and write privledges " + " to work properly.\r\n",
+                            TPrompts::Icon::Error);
+        return;
+    }
+    FServer.loginfo(std::string(templateTest ? "Test spooler files" : "Test spooler file") + " written to " +
+                    FServer.SpoolDir);
+    InfoText = templateTest ? "Test spooler files submitted.\r\n#00000000 is a Result\r\n#00000001 is the template\r\n"
+                              "Watch the log for further information."
+                            : "Test spooler file submitted.\r\n#00000000 is a Result\r\nWatch the log for further "
+                              "information.";
+    InfoVisible = true;
+}
