@@ -220,6 +220,8 @@ void TPrintServerForm::BuildResultPanel()
     MultiImage->setAlignment(Qt::AlignCenter);
     ResultBox = new TResultBox(FServer->Engine);
     OptionPages = new QTabWidget;
+    // Painted whole, so the document view under it does not show beside the tabs.
+    OptionPages->setAutoFillBackground(true);
 
     PrinterPage = new TPrintersPage(FServer->Printers, FPrinterActions, FOverlayList);
     LogPage = new QWidget;

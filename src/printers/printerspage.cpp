@@ -55,6 +55,7 @@ TPrintersPage::TPrintersPage(TPrinterTable& table, TPrinterActions& actions, TOv
     MacroValueList->setColumnWidth(1, 274);
     MacroValueList->horizontalHeader()->setStretchLastSection(true);
     MacroValueList->verticalHeader()->hide();
+    MacroValueList->verticalHeader()->setDefaultSectionSize(MacroValueList->fontMetrics().height() + 6);
     MacroValueList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     MacroValueList->setSelectionBehavior(QAbstractItemView::SelectRows);
     CopyOverlayButton = new QPushButton(QStringLiteral("&Copy Overlay List"));
@@ -161,8 +162,11 @@ void TPrintersPage::Refresh()
     {
         const QSignalBlocker block(Printerlist);
         Printerlist->clear();
-        for (const std::string& line : FTable.Printerlist())
+        for (const std::string& line : FTable.Printerlist()) {
+            // The list is narrow: the whole line is in the hint.
             Printerlist->addItem(ToUnicode(line));
+            Printerlist->item(Printerlist->count() - 1)->setToolTip(ToUnicode(line));
+        }
         Printerlist->setCurrentRow(FTable.Selected());
     }
     Fill(printernumberedit, FTable.NumberBox(), FTable.NumberBoxText());

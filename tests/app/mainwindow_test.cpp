@@ -6,8 +6,12 @@
 #include "platform/docengine/view/resultbox.h"
 #include "util/fileutil.h"
 #include "printers/printerspage.h"
+#include "testprint/testingpage.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QMenu>
+#include <QTableWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -151,6 +155,41 @@ TEST(MainWindow, LogPageShowsNewestFirst)
     ASSERT_GE(lines.size(), 2);
     EXPECT_TRUE(lines[0].endsWith(">second"));
     EXPECT_TRUE(lines[1].endsWith(">first"));
+}
+
+TEST(MainWindow, PagesAnswerTheOperatorsClicks)
+{
+    TWindowHome home;
+    WriteFile(home.Dir / "templates/P1.tpl", "{\\rtf1 x}");
+    auto form = home.MakeForm("PRINTER2=Laser A\r\nPRINTER10=Laser B\r\nHOSTIP-2=lab-2\r\n");
+    TPrintersPage& printers = *form->PrinterPage;
+    printers.Printerlist->setCurrentRow(1);
+    EXPECT_EQ(printers.printernumberedit->currentText(), "2");
+    EXPECT_EQ(printers.IPEdit->text(), "lab-2");
+    EXPECT_EQ(printers.PrinterPopUp()->actions().front()->text(), "&Delete Printer 2, Laser A");
+    home.Prompts.InputAnswers = {"7"};
+    printers.NewButton->click();
+    ASSERT_EQ(printers.Printerlist->count(), 3);
+    EXPECT_EQ(printers.Printerlist->item(2)->text(), "7=NEW HALVORIN PRINTER");
+    EXPECT_EQ(printers.printernumberedit->currentText(), "7");
+
+    // Entering the Testing page fills its boxes; leaving it hides the
+    // information of the last test.
+    form->OptionPages->setCurrentWidget(form->testingtab);
+    TTestingPage& testing = *form->testingtab;
+    ASSERT_EQ(testing.TestPrintNum->count(), 3);
+    EXPECT_EQ(testing.TestPrintNum->itemText(0), "10 - Laser B");
+    EXPECT_EQ(testing.TestProcEdit->itemText(0), "P1");
+    form->TestPrint().InfoVisible = true;
+    testing.Refresh();
+    EXPECT_TRUE(testing.TestInfo->isVisible());
+    form->OptionPages->setCurrentWidget(form->LogPage);
+    EXPECT_FALSE(testing.TestInfo->isVisible());
+
+    // Beside the tab bar the window's own colour, not the document view.
+    const QImage shot = form->grab().toImage();
+    const QPoint besideTabs = form->OptionPages->mapTo(form.get(), QPoint(form->OptionPages->width() - 30, 4));
+    EXPECT_EQ(shot.pixelColor(besideTabs), form->OptionPages->palette().color(QPalette::Window));
 }
 
 TEST(MainWindow, SettingsPageMirrorsTheServer)
