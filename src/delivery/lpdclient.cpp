@@ -1,11 +1,27 @@
 #include "delivery/lpdclient.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
+
+namespace {
+
+// A socket error's text on one line: "Socket Error #10061: Connection refused."
+std::string OneLine(std::string text)
+{
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+        text.replace(at, 2, ": ");
+    return text;
+}
+
+}  // namespace
 
 TsbLPD::TsbLPD()
 {
     Client.Port = 515;
+    // Each command goes out at once: Nagle's algorithm would hold a short
+    // write back until the printer's delayed acknowledgement.
+    Client.UseNagle = false;
     // Sleeps overshoot by a fraction of a millisecond; over thousands of data
     // pauses that adds up, so the overshoot is taken off the next pauses.
     Pause = [overshoot = std::chrono::nanoseconds(0)](int ms) mutable {
@@ -18,34 +34,6 @@ TsbLPD::TsbLPD()
         std::this_thread::sleep_for(wanted);
         overshoot = std::chrono::steady_clock::now() - start - wanted;
     };
-}
-
-std::string TsbLPD::ReadFinalAck()
-{
-    ++FAcksAsked;
-    if (!Client.Connected())
-        return {};
-    // Acknowledgements polled too early are still waiting: read them all,
-    // and wait for the last one from a printer that answers at all.
-    std::string answers;
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        while (Client.Readable(answers.empty() ? 1 : 0))
-            answers += static_cast<char>(Client.ReadByte());
-        const int seen = FAcksSeen + static_cast<int>(answers.size());
-        const auto waited = std::chrono::steady_clock::now() - start;
-        if (seen == 0 || seen >= FAcksAsked || !Client.Connected() ||
-            waited > std::chrono::milliseconds(FinalAckWaitMs))
-            break;
-        Client.Readable(50);
-    }
-    FAcksSeen += static_cast<int>(answers.size());
-    for (char byte : answers)
-        if (byte != 0)
-            return std::string(1, byte);
-    if (Client.Broken() || (!Client.Connected() && FAcksSeen < FAcksAsked))
-        return {};  // dropped before the last answer: what was sent may not have arrived
-    return "+OK";
 }
 
 void TsbLPD::NextJob()
@@ -66,6 +54,37 @@ std::string TsbLPD::HostPart(const std::string& machine, const std::string& doma
     if (label.back() != '.')
         label += '.';
     return label + (domain.empty() ? std::string("Scrib") : domain);
+}
+
+int TsbLPD::RefusalCode(TStep step)
+{
+    switch (step) {
+    case TStep::ReceiveJob: return -104;
+    case TStep::ControlHeader: return -108;
+    case TStep::ControlFile: return 0;  // read, not judged
+    case TStep::DataHeader: return -105;
+    case TStep::DataEnd: return -107;
+    }
+    return -107;
+}
+
+const char* TsbLPD::StepName(TStep step)
+{
+    switch (step) {
+    case TStep::ReceiveJob: return "the receive-job command";
+    case TStep::ControlHeader: return "the control file command";
+    case TStep::ControlFile: return "the control file";
+    case TStep::DataHeader: return "the data file command";
+    case TStep::DataEnd: return "the data file";
+    }
+    return "";
+}
+
+int TsbLPD::Failed(int code, const std::string& status, const std::string& detail)
+{
+    StatusText = status;
+    Detail = Client.Endpoint() + ": " + detail;
+    return code;
 }
 
 bool TsbLPD::SendText(const std::string& text)
@@ -99,27 +118,63 @@ bool TsbLPD::SendData(std::istream& data)
             if (got < static_cast<std::streamsize>(sizeof piece))
                 return true;
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        Detail = Client.Endpoint() + ": " + OneLine(e.what());
         return false;
     }
 }
 
-std::string TsbLPD::ReadAck(int waitMs)
+std::string TsbLPD::ReadAck(TStep step)
 {
-    ++FAcksAsked;
+    FOwed.push_back(step);
     if (!Client.Connected())
         return {};
-    if (Client.Readable(waitMs)) {
+    while (!FOwed.empty()) {
+        // The first answer may take a while; after that a printer that has
+        // answered is waited for, one that has not is only polled.
+        const int wait = FAnswering ? AckWaitMs : (step == TStep::ReceiveJob ? FirstAckWaitMs : 1);
+        if (!Client.Readable(wait))
+            break;
         const unsigned char byte = Client.ReadByte();
-        ++FAcksSeen;
-        if (byte != 0)
+        TStep answered = FOwed.front();
+        if (!FAnswering && byte != 0) {
+            // A printer that never acknowledged anything refuses what it was
+            // asked last.
+            answered = FOwed.back();
+            FOwed.clear();
+        } else {
+            FOwed.pop_front();
+        }
+        FAnswering = true;
+        if (answered == TStep::DataEnd)
+            FFinalAnswered = true;
+        if (byte != 0 && answered != TStep::ControlFile) {
+            FRefused = answered;
             return std::string(1, static_cast<char>(byte));
-    } else if (!Client.Connected()) {
-        // The printer closed the connection without answering: what was sent
-        // may not have arrived, so this is no success (the file stays queued).
-        return {};
+        }
     }
+    // A printer that closed the connection without answering may not have
+    // taken what was sent.
+    if (!Client.Connected() && !FOwed.empty())
+        return {};
     return "+OK";
+}
+
+std::string TsbLPD::ReadFinalAck()
+{
+    // Whether every byte of the job reached the printer's side, asked before
+    // reading can notice a close and let the socket go.
+    const bool arrived = Client.WaitAllAcknowledged(FAnswering ? AckWaitMs : FirstAckWaitMs);
+    const bool broken = Client.Broken();
+    std::string answer = ReadAck(TStep::DataEnd);
+    if (answer.empty() || answer == "+OK") {
+        // Delivered: the printer acknowledged the job, or it never answers
+        // and took every byte, whether it then closed in order or stays open.
+        const bool silentDelivery = !FAnswering && arrived && !broken && !Client.Broken();
+        const bool answeredDelivery = FFinalAnswered || (FAnswering && Client.Connected() && arrived);
+        answer = (silentDelivery || answeredDelivery) ? "+OK" : "";
+    }
+    return answer;
 }
 
 int TsbLPD::Send(const std::string& host, const std::string& queue, const std::string& user,
@@ -130,65 +185,80 @@ int TsbLPD::Send(const std::string& host, const std::string& queue, const std::s
         ~TDisconnect() { Client.Disconnect(); }
     };
     Client.Host = host;
+    Detail.clear();
+    FOwed.clear();
+    FAnswering = false;
+    FFinalAnswered = false;
     const std::string hostPart = HostPart(machine, domain);
     const std::string number = JobNumber();
     ControlText = "H" + hostPart + "\n" + "P" + user + "\n" + "fdfA" + number + hostPart + "\n" + "UdfA" + number +
                   hostPart + "\n";
     try {
         Client.Connect();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         Client.Disconnect();
-        StatusText = "-3 Could not connect to Printer.";
-        return -3;
+        return Failed(-3, "-3 Could not connect to Printer.", OneLine(e.what()));
     }
     TDisconnect disconnect {Client};
-    FAcksAsked = 0;
-    FAcksSeen = 0;
-    Pause(100);
-    if (!SendText("\x02" + queue + "\n")) {
-        StatusText = "-4 Printer queue header failed to send";
-        return -4;
-    }
-    StatusText = ReadAck(FirstAckWaitMs);
-    if (StatusText != "+OK")
-        return -104;
-    if (!SendText("\x02" + std::to_string(ControlText.size()) + " cfA" + number + hostPart + "\n")) {
-        StatusText = "-8 Control File header failed to send";
-        return -8;
-    }
-    StatusText = ReadAck();
-    if (StatusText != "+OK")
-        return -108;
-    Pause(500);
-    if (!SendText(ControlText) || !SendZero()) {
-        StatusText = "-9 Control File failed to send";
-        return -9;
-    }
-    StatusText = ReadAck();  // read, not judged
+    // A refused step ends the job with that step's code; a connection lost
+    // before an answer ends it with the code of the step that asked.
+    auto refusedOr = [this](int code) {
+        if (StatusText.empty()) {
+            Detail = Client.Endpoint() + ": the printer closed the connection (" +
+                     (Client.Broken() ? "reset" : "in order") + ") before its answer";
+            return code;
+        }
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(StatusText[0]));
+        Detail = Client.Endpoint() + ": the printer refused " + StepName(FRefused) + " (answer " + byte + ")";
+        return RefusalCode(FRefused);
+    };
+    try {
+        Pause(100);
+        if (!SendText("\x02" + queue + "\n"))
+            return Failed(-4, "-4 Printer queue header failed to send", "the connection was closed");
+        StatusText = ReadAck(TStep::ReceiveJob);
+        if (StatusText != "+OK")
+            return refusedOr(-104);
+        if (!SendText("\x02" + std::to_string(ControlText.size()) + " cfA" + number + hostPart + "\n"))
+            return Failed(-8, "-8 Control File header failed to send", "the connection was closed");
+        StatusText = ReadAck(TStep::ControlHeader);
+        if (StatusText != "+OK")
+            return refusedOr(-108);
+        Pause(500);
+        if (!SendText(ControlText) || !SendZero())
+            return Failed(-9, "-9 Control File failed to send", "the connection was closed");
+        // The control file's own answer is read, not judged; a late refusal
+        // of an earlier step read here still ends the job.
+        StatusText = ReadAck(TStep::ControlFile);
+        if (!StatusText.empty() && StatusText != "+OK")
+            return refusedOr(-108);
 
-    data.clear();
-    data.seekg(0, std::ios::end);
-    const std::streamoff size = data.tellg();
-    data.seekg(0);
-    if (!SendText("\x03" + std::to_string(size < 0 ? 0 : size) + " dfA" + number + hostPart + "\n")) {
-        StatusText = "-5 Data File header failed to send";
-        return -5;
+        data.clear();
+        data.seekg(0, std::ios::end);
+        const std::streamoff size = data.tellg();
+        data.seekg(0);
+        if (!SendText("\x03" + std::to_string(size < 0 ? 0 : size) + " dfA" + number + hostPart + "\n"))
+            return Failed(-5, "-5 Data File header failed to send", "the connection was closed");
+        Pause(500);
+        StatusText = ReadAck(TStep::DataHeader);
+        if (StatusText != "+OK")
+            return refusedOr(-105);
+        if (!SendData(data)) {
+            StatusText = "-6 Data file failed to send";
+            if (Detail.empty())
+                Detail = Client.Endpoint() + ": the connection was closed";
+            return -6;
+        }
+        if (!SendZero())
+            return Failed(-7, "-7 End of Data File marker failed to send", "the connection was closed");
+        Pause(500);
+        StatusText = ReadFinalAck();
+        if (StatusText != "+OK")
+            return refusedOr(-107);
+    } catch (const ESocketError& e) {
+        Detail = Client.Endpoint() + ": " + OneLine(e.what());
+        throw;
     }
-    Pause(500);
-    StatusText = ReadAck();
-    if (StatusText != "+OK")
-        return -105;
-    if (!SendData(data)) {
-        StatusText = "-6 Data file failed to send";
-        return -6;
-    }
-    if (!SendZero()) {
-        StatusText = "-7 End of Data File marker failed to send";
-        return -7;
-    }
-    Pause(500);
-    StatusText = ReadFinalAck();
-    if (StatusText != "+OK")
-        return -107;
     return 0;
 }

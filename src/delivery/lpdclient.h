@@ -7,6 +7,7 @@
 #include "delivery/socketclient.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <istream>
 #include <string>
@@ -29,22 +30,38 @@ public:
     std::string ControlText;
     std::uint8_t JobCounter = 0;
     std::string StatusText;
+    // What went wrong, for people: where (host:port), at which step and the
+    // system's reason. Empty after a delivery.
+    std::string Detail;
     int DataDelay = 1;
-    // Acknowledgements are polled for 1 ms; the first one, to the receive-job
-    // command, gets longer, so that a server refusing the queue is heard.
+    // A printer is first given this long to answer the receive-job command;
+    // one that does not is taken as a printer that never answers, and its
+    // later answers are polled.
     int FirstAckWaitMs = 1000;
-    // A printer that has been answering gets this long for its last answer,
-    // so that a connection it dropped is not taken for a delivery.
-    int FinalAckWaitMs = 2000;
+    // A printer that has answered gets this long for each later answer, so
+    // every answer is judged at the step it belongs to, whatever the latency.
+    int AckWaitMs = 10000;
     // How the conversation pauses; the real clock unless replaced.
     std::function<void(int ms)> Pause;
 
 private:
+    // The steps a printer answers, in the order it answers them.
+    enum class TStep { ReceiveJob, ControlHeader, ControlFile, DataHeader, DataEnd };
+
     bool SendText(const std::string& text);
     bool SendZero();
     bool SendData(std::istream& data);
-    std::string ReadAck(int waitMs = 1);
+    // Asks for the answer to a step. Answers still owed to earlier steps are
+    // read first; a refusal is reported with the step it answers (FRefused).
+    std::string ReadAck(TStep step);
+    // The result after the job's last byte: delivered, refused or lost.
     std::string ReadFinalAck();
-    int FAcksAsked = 0;
-    int FAcksSeen = 0;
+    static int RefusalCode(TStep step);
+    static const char* StepName(TStep step);
+    int Failed(int code, const std::string& status, const std::string& detail);
+
+    std::deque<TStep> FOwed;      // asked, not answered yet
+    bool FAnswering = false;      // the printer has answered in this job
+    bool FFinalAnswered = false;  // the answer to the job's end has come
+    TStep FRefused = TStep::ReceiveJob;
 };

@@ -107,6 +107,8 @@ void TLprQueue::DispatchLprQueue(TLprQueueContext& c)
                 code = c.Lpd.Send(host, "", "printorb", "printorb", kLpdDomain, data);
             } catch (...) {
                 c.Indicators.SetLight(TLight::LPR, TLightColor::Off);
+                if (!c.Lpd.Detail.empty())
+                    c.Log.loginfo("LPD to " + c.Lpd.Detail);
                 throw;
             }
             c.Indicators.SetLight(TLight::LPR, TLightColor::Off);
@@ -117,6 +119,8 @@ void TLprQueue::DispatchLprQueue(TLprQueueContext& c)
             Delivered(*this, c, name);
         } else {
             c.Log.loginfo("LPD Print result was " + std::to_string(code) + " " + c.Lpd.StatusText);
+            // Where and why, for whoever reads the log.
+            c.Log.loginfo("LPD to " + c.Lpd.Detail);
             if (code < -3 && FailoverOn(c)) {
                 if (!c.Ftp.IsFree())
                     c.Log.loginfo("ERROR: FTP Printer already connected.");

@@ -10,8 +10,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <chrono>
 
 ESocketError::ESocketError(int number) : ESocketException(SocketErrorMessage(number)), Number(number) {}
 
@@ -160,8 +164,12 @@ bool TSocketClient::FillBuffer(int waitMs)
     char chunk[4096];
     const ssize_t n = ::recv(FSocket, chunk, sizeof chunk, 0);
     if (n <= 0) {
-        // The peer closed (or broke) the connection.
-        FBroken = n < 0;
+        // The peer closed (or broke) the connection. A reset that came after
+        // its close shows only as the socket's pending error.
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &error, &length);
+        FBroken = n < 0 || error != 0;
         Disconnect();
         return false;
     }
@@ -187,6 +195,31 @@ unsigned char TSocketClient::ReadByte()
     const auto byte = static_cast<unsigned char>(FBuffer.front());
     FBuffer.erase(0, 1);
     return byte;
+}
+
+bool TSocketClient::WaitAllAcknowledged(int waitMs)
+{
+    if (!Connected())
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &error, &length);
+        if (error != 0) {
+            FBroken = true;
+            return false;
+        }
+        // Bytes written that the peer has not acknowledged yet.
+        int unacknowledged = 0;
+        if (::ioctl(FSocket, SIOCOUTQ, &unacknowledged) != 0)
+            return false;
+        if (unacknowledged == 0)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        ::poll(nullptr, 0, 5);
+    }
 }
 
 void TSocketClient::FinishSending(int waitMs)

@@ -55,6 +55,8 @@ public:
     void Connect();
     void Disconnect();
     bool Connected() const { return FSocket >= 0; }
+    // "host:port", for messages that say where a failure happened.
+    std::string Endpoint() const { return Host + ":" + std::to_string(Port); }
     // The last receive failed with an error (a reset), not an orderly close.
     bool Broken() const { return FBroken; }
     void Write(const void* buffer, std::size_t count);
@@ -65,6 +67,9 @@ public:
     // its side; raises when the peer broke the connection instead, which
     // shows that not everything written arrived.
     void FinishSending(int waitMs);
+    // Waits (at most waitMs) until the peer's side has acknowledged every
+    // byte written; false when it has not, or the connection broke.
+    bool WaitAllAcknowledged(int waitMs);
 
 private:
     bool FillBuffer(int waitMs);

@@ -64,6 +64,8 @@ TEST(LpdClient, SilenceCountsAsSuccessAndRefusalsAreReported)
     }
     EXPECT_EQ(SendTo(lpd, closedPort, "", "data"), -3);
     EXPECT_EQ(lpd.StatusText, "-3 Could not connect to Printer.");
+    EXPECT_EQ(lpd.Detail.rfind("127.0.0.1:" + std::to_string(closedPort) + ": Socket Error #10061: Connection refused.", 0), 0u)
+        << lpd.Detail;
 }
 
 TEST(LpdClient, ADroppedConnectionMidTransferIsAFailure)
@@ -74,6 +76,74 @@ TEST(LpdClient, ADroppedConnectionMidTransferIsAFailure)
     const int code = SendTo(lpd, dropping.Port(), "", std::string(400000, 'x'));
     EXPECT_LT(code, -3) << lpd.StatusText;
     EXPECT_FALSE(lpd.Client.Connected());
+}
+
+TEST(LpdClient, EveryAnswerIsJudgedAtItsOwnStepWhateverTheLatency)
+{
+    // Printers a few milliseconds away, and one slower than the first
+    // answer's wait: a refusal ends the job at the step it answers, and a
+    // refused job sends none of its data.
+    const std::string data = "REPORT-DATA-THAT-MUST-NOT-ARRIVE";
+    const struct {
+        const char* mode;
+        const char* delayMs;
+        int code;
+        bool dataCommandSent;
+    } cases[] = {
+        {"acked-refuse-data", "20", -105, true},
+        {"refuse-control", "20", -108, false},
+        {"refuse-control", "1300", -108, false},
+        {"ok", "20", 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + " after " + c.delayMs + " ms");
+        TTempDir dir;
+        TPeerProcess peer("lpd-peer.py", {c.mode, dir / "out", c.delayMs});
+        ASSERT_GT(peer.Port(), 0);
+        TsbLPD lpd;
+        EXPECT_EQ(SendTo(lpd, peer.Port(), "", data), c.code) << lpd.Detail;
+        const std::string received = Received(dir);
+        EXPECT_EQ(received.find("\x03") != std::string::npos, c.dataCommandSent);
+        if (c.code == 0) {
+            EXPECT_EQ(lpd.StatusText, "+OK");
+            EXPECT_EQ(lpd.Detail, "");
+            EXPECT_EQ(received.substr(received.size() - data.size() - 1), data + std::string(1, '\0'));
+        } else {
+            EXPECT_EQ(lpd.StatusText, std::string(1, '\x01'));
+            EXPECT_EQ(received.find(data), std::string::npos) << "no data byte after a refusal";
+            EXPECT_NE(lpd.Detail.find("127.0.0.1:" + std::to_string(peer.Port()) + ": the printer refused"),
+                      std::string::npos)
+                << lpd.Detail;
+        }
+    }
+}
+
+TEST(LpdClient, DeliveredMeansTheWholeJobArrived)
+{
+    // A silent printer that closes in order after the job has it; a reset
+    // halfway, or a printer that never reads, has not.
+    TTempDir dir;
+    TPeerProcess closing("lpd-peer.py", {"silent-close", dir / "closing"});
+    TsbLPD lpd;
+    lpd.Pause = [](int) {};
+    EXPECT_EQ(SendTo(lpd, closing.Port(), "", std::string(300000, 'c')), 0) << lpd.Detail;
+    EXPECT_EQ(lpd.StatusText, "+OK");
+
+    TPeerProcess resetting("lpd-peer.py", {"reset-data", dir / "reset"});
+    try {
+        const int code = SendTo(lpd, resetting.Port(), "", std::string(3000000, 'r'));
+        EXPECT_LT(code, -3);
+        EXPECT_NE(lpd.Detail.find("127.0.0.1:" + std::to_string(resetting.Port())), std::string::npos) << lpd.Detail;
+    } catch (const ESocketError& e) {
+        // A reset seen while an answer is read is raised, as the queue expects.
+        EXPECT_NE(lpd.Detail.find("127.0.0.1:"), std::string::npos) << e.what();
+    }
+
+    TPeerProcess deaf("lpd-peer.py", {"no-read", dir / "deaf"});
+    lpd.Client.TransferTimeoutMs = 1000;
+    EXPECT_EQ(SendTo(lpd, deaf.Port(), "", std::string(64 << 20, 'n')), -6);
+    EXPECT_EQ(lpd.StatusText, "-6 Data file failed to send");
+    EXPECT_NE(lpd.Detail.find("#10060"), std::string::npos) << "timed out: " << lpd.Detail;
 }
 
 TEST(LpdClient, JobNumbersAndHostPart)

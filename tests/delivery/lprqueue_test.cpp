@@ -144,6 +144,11 @@ TEST(LprQueue, FailoverOnlyForLpdFailuresBelowMinusThree)
         home.Tick();
         const std::string lpdLine = c.lpdReachable ? "LPD Print result was -105 \x01" : "LPD Print result was -3 -3 Could not connect to Printer.";
         EXPECT_GE(home.Log.Count(lpdLine), 1) << c.failover;
+        const std::string where = "LPD to 127.0.0.1:" + std::to_string(home.Lpd.Client.Port) + ": ";
+        EXPECT_GE(home.Log.Count(where + (c.lpdReachable ? "the printer refused the data file command (answer 0x01)"
+                                                         : "Socket Error #10061: Connection refused.")),
+                  1)
+            << c.failover;
         EXPECT_EQ(home.Log.Count("Sent FTP Job _3_A.prn OK"), c.ftpTried ? 1 : 0) << c.failover;
         EXPECT_EQ(FileExists(home.Queued("_3_A.prn")), !c.ftpTried) << c.failover;
         EXPECT_TRUE(home.TempFiles().size() <= 1u) << c.failover;  // at most the prepared copy of a kept file
@@ -212,4 +217,20 @@ TEST(LprQueue, ADroppedConnectionLeavesTheFileQueued)
     EXPECT_EQ(home.Log.Count("Sent LPD Job _3_big.prn OK"), 0);
     for (const std::string& name : home.TempFiles())
         EXPECT_EQ(name.find("ftpprnfile"), std::string::npos) << name;
+}
+
+TEST(LprQueue, ASilentPrinterThatClosesAfterTheJobGetsItOnce)
+{
+    TTempDir peerDir;
+    TPeerProcess closing("lpd-peer.py", {"silent-close", peerDir / "out"});
+    TQueueHome home;
+    home.Settings = {{"HOSTIP-3", "127.0.0.1"}};
+    home.Lpd.Client.Port = closing.Port();
+    home.Add("_3_once.prn", "ONE REPORT");
+    home.Tick();
+    home.Tick();
+    EXPECT_EQ(home.Log.Count("Sent LPD Job _3_once.prn OK"), 1);
+    EXPECT_FALSE(FileExists(home.Queued("_3_once.prn")));
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 1)), "ONE REPORT");
+    EXPECT_FALSE(FileExists(peerDir / "out/conn-2.bin")) << "sent once";
 }
