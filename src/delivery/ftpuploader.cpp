@@ -5,7 +5,9 @@
 
 #include <curl/curl.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 struct TCurlCallbacks {
@@ -50,6 +52,7 @@ bool TSimpleFTP::Connect()
         return false;
     FAbortRequested = false;
     FLastResponse.clear();
+    FLastError.clear();
     ConnectionState = 4;
     FCurl = curl_easy_init();
     if (!FCurl) {
@@ -67,9 +70,12 @@ bool TSimpleFTP::Connect()
     curl_easy_setopt(FCurl, CURLOPT_USERNAME, ToUnicode(UserName).toStdString().c_str());
     curl_easy_setopt(FCurl, CURLOPT_PASSWORD, ToUnicode(Password).toStdString().c_str());
     curl_easy_setopt(FCurl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ConnectTimeout == 0 ? 300000 : ConnectTimeout));
+    curl_easy_setopt(FCurl, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(std::max(1, StallTimeout / 1000)));
+    curl_easy_setopt(FCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(FCurl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max(1, StallTimeout / 1000)));
     if (!Passive) {
         curl_easy_setopt(FCurl, CURLOPT_FTPPORT, "-");
-        curl_easy_setopt(FCurl, CURLOPT_ACCEPTTIMEOUT_MS, 60000L);
+        curl_easy_setopt(FCurl, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(StallTimeout));
     }
     // Log in (and change to the remote directory) without a transfer.
     curl_easy_setopt(FCurl, CURLOPT_NOBODY, 1L);
@@ -88,6 +94,7 @@ bool TSimpleFTP::Connect()
             break;
     }
     if (result != CURLE_OK || FAbortRequested) {
+        NoteFailure(result);
         curl_easy_cleanup(FCurl);
         FCurl = nullptr;
         ConnectionState = 1;
@@ -102,8 +109,10 @@ bool TSimpleFTP::PutFile(const std::string& localPath)
     if (ConnectionState != 3 || !FCurl)
         return false;
     std::FILE* file = std::fopen(NativePath(localPath).c_str(), "rb");
-    if (!file)
+    if (!file) {
+        FLastError = localPath + ": " + std::strerror(errno);
         return false;
+    }
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
@@ -119,6 +128,8 @@ bool TSimpleFTP::PutFile(const std::string& localPath)
     const CURLcode result = curl_easy_perform(FCurl);
     FInTransfer = false;
     std::fclose(file);
+    if (result != CURLE_OK || FAbortRequested)
+        NoteFailure(result);
     return result == CURLE_OK && !FAbortRequested;
 }
 
@@ -134,6 +145,13 @@ void TSimpleFTP::Disconnect()
         FCurl = nullptr;
     }
     ConnectionState = 1;
+}
+
+void TSimpleFTP::NoteFailure(int result)
+{
+    FLastError = FAbortRequested ? std::string("stopped") : std::string(curl_easy_strerror(static_cast<CURLcode>(result)));
+    if (!FLastResponse.empty())
+        FLastError += " (server: " + FLastResponse + ")";
 }
 
 std::string TSimpleFTP::LastResponseInfo() const
@@ -161,44 +179,59 @@ int TsbprinterFTP::Send(const std::string& host, const std::string& file, const 
     Ftp.Password = password;
     Ftp.RemoteDir = directory;
     StatusText = "-1 Data file does not exist.";
+    Detail = file + ": no such file";
     if (!FileExists(file))
         return -1;
     StatusText.clear();
+    Detail.clear();
 
     // Raw to port 9100 first; its failure is not reported.
     {
         std::ifstream data(NativePath(file), std::ios::binary);
         RawClient.Host = host;
         RawClient.Port = RawPort;
+        RawClient.UseNagle = false;
         bool sent = false;
         try {
             RawClient.Connect();
             RawClient.WriteStream(data, true);
             RawClient.FinishSending(RawConfirmWaitMs);
             sent = true;
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            std::string reason = e.what();
+            for (std::size_t at; (at = reason.find("\r\n")) != std::string::npos;)
+                reason.replace(at, 2, ": ");
+            Detail = "raw " + RawClient.Endpoint() + ": " + reason;
         }
         RawClient.Disconnect();
-        if (sent)
+        if (sent) {
+            Detail.clear();
             return 0;
+        }
     }
+    const std::string ftpWhere = "; FTP " + host + ":" + std::to_string(Ftp.Port) + ": ";
 
     try {
         Ftp.Connect();  // a connect that fails makes the upload fail below
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         StatusText = Ftp.LastResponseInfo();
+        Detail += ftpWhere + e.what();
         return -3;
     }
     int result = 0;
     try {
         if (!Ftp.PutFile(file)) {
             StatusText = Ftp.LastResponseInfo();
+            Detail += ftpWhere + (Ftp.LastError().empty() ? std::string("not connected") : Ftp.LastError());
             result = -6;
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         StatusText = Ftp.LastResponseInfo();
+        Detail += ftpWhere + e.what();
         result = -6;
     }
+    if (result == 0)
+        Detail.clear();
     Ftp.Disconnect();
     return result;
 }

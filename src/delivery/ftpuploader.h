@@ -25,6 +25,8 @@ public:
     bool Passive = false;
     int ConnectTimeout = 300000;  // ms; 0 means 300000
     int ConnectRetries = 3;
+    // A transfer that moves no byte for this long is given up (ms).
+    int StallTimeout = 60000;
 
     // 0 disconnecting, 1 no connection, 2 connecting, 3 connected, 4 resolving, 5 resolved.
     int ConnectionState = 1;
@@ -34,6 +36,9 @@ public:
     void Disconnect();
     // The server's last reply, or "No error description available".
     std::string LastResponseInfo() const;
+    // Why the last connect or upload failed: the transfer library's reason
+    // and the server's last reply.
+    const std::string& LastError() const { return FLastError; }
 
     // Runs while a transfer goes on (the window processes its events there);
     // Disconnect from inside it stops the transfer.
@@ -42,8 +47,10 @@ public:
 private:
     friend struct TCurlCallbacks;
     std::string Url(const std::string& path) const;
+    void NoteFailure(int result);
     CURL* FCurl = nullptr;
     std::string FLastResponse;
+    std::string FLastError;
     bool FAbortRequested = false;
     bool FInTransfer = false;
 };
@@ -65,4 +72,6 @@ public:
     // How long the raw route waits for the printer to close after the data.
     int RawConfirmWaitMs = 5000;
     std::string StatusText;
+    // Which routes failed, where and why; empty after a delivery.
+    std::string Detail;
 };

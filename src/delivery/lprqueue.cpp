@@ -131,6 +131,8 @@ void TLprQueue::DispatchLprQueue(TLprQueueContext& c)
                     Delivered(*this, c, name);
                 } else {
                     c.Log.loginfo("FTP Print result was " + std::to_string(code) + " " + c.Ftp.StatusText);
+                    if (!c.Ftp.Detail.empty())
+                        c.Log.loginfo("FTP failover: " + c.Ftp.Detail);
                 }
             }
         }

@@ -62,6 +62,12 @@ TEST(FtpFailover, RefusedLoginsAndMissingFilesAreReported)
     ftp.Ftp.Port = server.Port();
     EXPECT_EQ(ftp.Send("127.0.0.1", dir / "job.prn", "someoneelse", "secret", ""), -6);
     EXPECT_EQ(ftp.StatusText.substr(0, 3), "530") << ftp.StatusText;
+    // Both routes say where and why they failed.
+    EXPECT_EQ(ftp.Detail.rfind("raw 127.0.0.1:" + std::to_string(ftp.RawPort) + ": Socket Error #10061", 0), 0u)
+        << ftp.Detail;
+    EXPECT_NE(ftp.Detail.find("; FTP 127.0.0.1:" + std::to_string(server.Port()) + ": Login denied (server: 530"),
+              std::string::npos)
+        << ftp.Detail;
 
     EXPECT_EQ(ftp.Send("127.0.0.1", dir / "none.prn", "printorb", "", ""), -1);
     EXPECT_EQ(ftp.StatusText, "-1 Data file does not exist.");
@@ -71,6 +77,10 @@ TEST(FtpFailover, RefusedLoginsAndMissingFilesAreReported)
     unreachable.Ftp.Port = ClosedPort();
     EXPECT_EQ(unreachable.Send("127.0.0.1", dir / "job.prn", "printorb", "", ""), -6);
     EXPECT_EQ(unreachable.StatusText, "No error description available");
+    EXPECT_NE(unreachable.Detail.find("; FTP 127.0.0.1:" + std::to_string(unreachable.Ftp.Port) +
+                                      ": Couldn't connect to server"),
+              std::string::npos)
+        << unreachable.Detail;
 }
 
 TEST(FtpFailover, AbortFromInsideAnUploadStopsIt)
