@@ -21,6 +21,7 @@
 #include "spool/spooler.h"
 #include "spoolserver/spoolerlink.h"
 #include "util/prompts.h"
+#include "util/version.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -45,7 +46,7 @@ struct TSettingsPage {
 class TPrintServer : public QObject {
     Q_OBJECT
 public:
-    static constexpr const char* kCaption = "TovaORB Print Server 4.4.3 - 2206 Beta";
+    static constexpr const char* kCaption = kProgramCaption;
     static constexpr const char* kSettingsFile = "printserver.inf";
 
     // programDir ends in "/"; the log file lives there from the first line on.
@@ -118,6 +119,9 @@ public:
     std::string PageMargin;
     std::string SpoolServerAddress;
     std::string DefaultPrinterNumber;
+
+    // Why the last start-up refused to run (the path or setting concerned).
+    std::string StartUpFailure;
 
     int& DataDelay = Lpd.DataDelay;  // the LPD client's pause per 1000 data bytes
     int SettingsScore = 0;

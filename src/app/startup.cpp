@@ -78,9 +78,14 @@ bool TPrintServer::StartUp()
     // The FTP uploader keeps the window responsive while it transfers.
     PrinterFtp.Ftp.OnProgress = [] { QCoreApplication::processEvents(); };
 
-    if (!Settings.LoadFromFile(ProgramDir + kSettingsFile)) {
+    StartUpFailure.clear();
+    const std::string settingsPath = ProgramDir + kSettingsFile;
+    if (!Settings.LoadFromFile(settingsPath)) {
         Settings.Clear();
         loginfo("Warning. Setup file is missing.");
+        const bool exists = FileExists(settingsPath);
+        loginfo("No settings read from " + settingsPath +
+                (exists ? ": unreadable or larger than 4 MB" : ": no such file (PRINTORB_HOME names the home)"));
     }
     SettingsScore = 0;
     if (!setpagevalues())
@@ -154,6 +159,12 @@ bool TPrintServer::setpagevalues()
     PageMargin = Settings.Value("pagemargin");
 
     if (ResultsDir.empty() || SpoolDir.empty() || TemplatesDir.empty() || DefLetterhead.empty()) {
+        std::string missing;
+        for (const char* key : {"RESULTS", "SPOOLER", "TEMPLATES", "DEFLETTERHEAD"})
+            if (Settings.Value(key).empty())
+                missing += std::string(missing.empty() ? "" : ", ") + key;
+        StartUpFailure = "Not set in " + ProgramDir + kSettingsFile + ": " + missing;
+        loginfo(StartUpFailure);
         FPrompts->ShowMessage("", "A critical value was not set.  Tovaspooler will close.", TPrompts::Icon::Error);
         return false;
     }
@@ -187,8 +198,12 @@ bool TPrintServer::setpagevalues()
     const bool havePrinters = LoadPrinterEntries();
     emit SettingsPageChanged();
     emit PrintersChanged();
-    if (!havePrinters)
+    if (!havePrinters) {
+        StartUpFailure = "No printer entries in " + ProgramDir + kSettingsFile +
+                         ": the server needs at least one PRINTER<n>=<printer name> line";
+        loginfo(StartUpFailure);
         return false;
+    }
 
     SettingsScore += 1;
     return true;

@@ -148,3 +148,55 @@ void MergeFields(DocumentEngine& engine, const TReportRecord& record, const std:
         previous = pos;
     }
 }
+
+std::vector<std::string> TagsInText(std::string_view text)
+{
+    std::vector<std::string> tags;
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t open = text.find("<<", pos);
+        if (open == std::string_view::npos)
+            break;
+        const std::size_t close = text.find(">>", open);
+        const std::size_t nextOpen = text.find("<<", open + 2);
+        if (close == std::string_view::npos || (nextOpen != std::string_view::npos && nextOpen < close)) {
+            pos = open + 2;
+            continue;
+        }
+        tags.emplace_back(text.substr(open + 2, close - open - 2));
+        pos = close + 2;
+    }
+    return tags;
+}
+
+std::vector<std::string> DocumentTags(DocumentEngine& engine)
+{
+    std::vector<int> parts = engine.HeaderParts();
+    parts.push_back(DocumentEngine::MainPart);
+    for (int part : engine.FooterParts())
+        parts.push_back(part);
+    const int active = engine.ActivePart();
+    std::vector<std::string> tags;
+    for (int part : parts) {
+        engine.ActivatePart(part);
+        for (std::string& tag : TagsInText(FromUnicode(engine.Text())))
+            tags.push_back(std::move(tag));
+    }
+    engine.ActivatePart(active);
+    return tags;
+}
+
+bool TagFileKnows(std::string_view inner, const std::vector<std::string>& tagList)
+{
+    const TTag tag = Classify(std::string(inner));
+    switch (tag.Kind) {
+    case TTagKind::Numbered: return tag.Number >= 0 && tag.Number < static_cast<int>(tagList.size());
+    case TTagKind::Empty:
+    case TTagKind::User: return true;
+    case TTagKind::Named: break;
+    }
+    for (const std::string& line : tagList)
+        if (SameText(TextBefore(TextAfter(line, "|"), "|"), inner))
+            return true;
+    return false;
+}

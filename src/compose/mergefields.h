@@ -18,3 +18,13 @@ std::string TagValue(const TReportRecord& record, int key);
 // not a number ends the merge with an exception.
 void MergeFields(DocumentEngine& engine, const TReportRecord& record, const std::vector<std::string>& tagList,
                  bool headerFooterMode);
+
+// The inner texts of the tags of a text, in order, paired as the merge pairs
+// "<<" and ">>" (an unbalanced "<<" is no tag).
+std::vector<std::string> TagsInText(std::string_view text);
+// The tags of every part of a document: headers, main text, footers.
+std::vector<std::string> DocumentTags(DocumentEngine& engine);
+// Whether the tag file gives a tag its value: a numbered tag within the
+// list, a named tag whose name a line carries; empty and user placeholders
+// need none.
+bool TagFileKnows(std::string_view inner, const std::vector<std::string>& tagList);

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::string_view kMark = "\x1b*p6815Y";
+constexpr std::string_view kMark = kOverlayInsertionMark;
 constexpr std::string_view kCursorHome = "\x1b*p0x0Y";
 constexpr std::string_view kVerticalHome = "\x1b*p0Y";
 constexpr std::string_view kPageEndA = "\x0c\x1b" "E";
@@ -15,10 +15,9 @@ constexpr std::string_view kPageEndB = "\x0c\x1b%-12345X";
 // Files are read whole, with a bound far above any one-page printer file.
 constexpr std::uint64_t kMaxPrinterFileBytes = 512ull * 1024 * 1024;
 
-// The prepared copy appears whole or not at all.
+// The prepared copy appears whole or not at all, in a folder that exists.
 bool WriteFileBytes(const std::string& path, std::string_view bytes)
 {
-    ForceDir(ExtractFileDir(path));
     return WriteFileAtomic(path, bytes).empty();
 }
 

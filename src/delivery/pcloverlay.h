@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+// The cursor-positioning sequence a macro call is put in front of.
+inline constexpr std::string_view kOverlayInsertionMark = "\x1b*p6815Y";
+
 std::string InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number);
 std::string MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay);
 

@@ -1,24 +1,18 @@
-// printorb-tool: small commands for the people who run the server, over the
-// server's own libraries. Each returns the process exit status.
+// printorb-tool's commands, over the server's own libraries. Each gets its
+// checked command line and returns the process exit status.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "tool/commandline.h"
 
-using TArgs = std::vector<std::string>;
+int ParseCommand(const TCommandLine& line);
+int ConvertCommand(const TCommandLine& line);
+int RenderCommand(const TCommandLine& line);
+int TagsCommand(const TCommandLine& line);
+int LpdCommand(const TCommandLine& line);
+int FtpCommand(const TCommandLine& line);
+int OverlayCommand(const TCommandLine& line);
+int MacrosCommand(const TCommandLine& line);
+int PclViewCommand(const TCommandLine& line);
 
-int ParseCommand(const TArgs& args);
-int ConvertCommand(const TArgs& args);
-int RenderCommand(const TArgs& args);
-int LpdCommand(const TArgs& args);
-int FtpCommand(const TArgs& args);
-int OverlayCommand(const TArgs& args);
-int MacrosCommand(const TArgs& args);
-int PclViewCommand(const TArgs& args);
-
-// The server home: --home DIR, else PRINTORB_HOME, else the tool's own folder.
-std::string ToolHome(const TArgs& args);
-// The value after an option such as "--tags", or empty.
-std::string OptionValue(const TArgs& args, const std::string& option);
-// Arguments that are not options or option values.
-TArgs Positionals(const TArgs& args, const std::vector<std::string>& optionsWithValues);
+// The engine's format for a file name's extension; 0 when it has none.
+int FormatForFile(const std::string& path);

@@ -3,15 +3,44 @@
 // (.txw, .tpl), so that its author can check it before deploying it.
 #include "platform/docengine/documentengine.h"
 #include "tool/commands.h"
+#include "util/fileutil.h"
 
 #include <QFileInfo>
 #include <QString>
 
+#include <cmath>
+#include <cstdio>
 #include <iostream>
 
-int FormatForFile(const QString& path)
+namespace {
+
+// A page size as people name it: "A4 portrait, 210 x 297 mm".
+std::string PageSizeText(int widthTwips, int heightTwips)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
+    const double w = widthTwips * 25.4 / 1440.0;
+    const double h = heightTwips * 25.4 / 1440.0;
+    struct TNamed {
+        const char* Name;
+        double Short, Long;
+    };
+    static const TNamed sizes[] = {{"A3", 297, 420},       {"A4", 210, 297},         {"A5", 148, 210},
+                                   {"Letter", 215.9, 279.4}, {"Legal", 215.9, 355.6}, {"B5", 176, 250}};
+    std::string name = "custom";
+    for (const TNamed& size : sizes) {
+        const double s = std::min(w, h), l = std::max(w, h);
+        if (std::abs(s - size.Short) < 1.5 && std::abs(l - size.Long) < 1.5)
+            name = std::string(size.Name) + (w > h ? " landscape" : " portrait");
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "%s, %.0f x %.0f mm", name.c_str(), w, h);
+    return text;
+}
+
+}  // namespace
+
+int FormatForFile(const std::string& path)
+{
+    const QString suffix = QFileInfo(QString::fromStdString(path)).suffix().toLower();
     if (suffix == QLatin1String("pdf"))
         return DocumentEngine::PdfFormat;
     if (suffix == QLatin1String("rtf") || suffix == QLatin1String("doc"))
@@ -21,32 +50,32 @@ int FormatForFile(const QString& path)
     return 0;
 }
 
-int ConvertCommand(const TArgs& args)
+int ConvertCommand(const TCommandLine& line)
 {
-    const TArgs files = Positionals(args, {});
-    if (files.size() != 2) {
-        std::cerr << "usage: printorb-tool convert IN OUT   (OUT: .pdf, .rtf/.doc, .txw/.tpl)\n";
-        return 2;
-    }
-    const QString in = QString::fromStdString(files[0]);
-    const QString out = QString::fromStdString(files[1]);
+    const std::string& in = line.Arg(0);
+    const std::string& out = line.Arg(1);
     const int format = FormatForFile(out);
-    if (format == 0) {
-        std::cerr << "Cannot tell the output format of " << files[1] << ": use .pdf, .rtf, .doc, .txw or .tpl\n";
-        return 1;
-    }
+    if (format == 0)
+        throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
+    if (!FileExists(in))
+        return Fail("no file " + in);
+    if (!OutputFolderExists(out))
+        return Fail("the folder of " + out + " does not exist");
     DocumentEngine engine;
     try {
-        engine.LoadDocument(in, 0, FormatForFile(in) == DocumentEngine::OwnFormat ? 3 : 9, false);
+        engine.LoadDocument(QString::fromStdString(in), 0, FormatForFile(in) == DocumentEngine::OwnFormat ? 3 : 9,
+                            false);
     } catch (const EDocumentEngineError& error) {
-        std::cerr << error.what() << '\n';
-        return 1;
+        return Fail(in + ": " + error.what());
     }
-    if (!engine.SaveDocument(out, -1, format, false)) {
-        std::cerr << engine.LastError().toStdString() << '\n';
-        return 1;
+    if (!engine.SaveDocument(QString::fromStdString(out), -1, format, false))
+        return Fail(out + ": " + engine.LastError().toStdString());
+    std::cout << out << ": " << engine.CurrentPages() << " page(s), "
+              << PageSizeText(engine.PageWidth(), engine.PageHeight()) << " (" << engine.PageWidth() << " x "
+              << engine.PageHeight() << " twips)\n";
+    for (int section = 1; section < engine.SectionCount(); ++section) {
+        const auto setup = engine.SectionSetup(section);
+        std::cout << "  section " << section + 1 << ": " << PageSizeText(setup.PageWidth, setup.PageHeight) << '\n';
     }
-    std::cerr << files[1] << ": " << engine.CurrentPages() << " page(s), " << engine.PageWidth() << " x "
-              << engine.PageHeight() << " twips\n";
-    return 0;
+    return kExitOk;
 }

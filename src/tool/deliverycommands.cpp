@@ -1,6 +1,6 @@
 // Testing a printer route from a shell, as the LPR queue would use it:
-//   printorb-tool lpd HOST[:PORT] FILE [--queue Q]
-//   printorb-tool ftp HOST FILE [--raw-port N] [--ftp-port N]
+//   printorb-tool lpd HOST[:PORT] FILE [--queue Q] [--connect-timeout S] [--timeout S]
+//   printorb-tool ftp HOST FILE [--raw-port N] [--ftp-port N] [--connect-timeout S] [--timeout S]
 //   printorb-tool overlay FILE OUT (--macro N | --merge OVERLAY)
 #include "delivery/ftpuploader.h"
 #include "delivery/lpdclient.h"
@@ -11,6 +11,7 @@
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 
@@ -33,66 +34,81 @@ std::string Printable(const std::string& text)
     return ToUnicode(out).toStdString();
 }
 
-int Report(int code, const std::string& status)
+// The result line on standard output; where and why on standard error.
+int Report(int code, const std::string& status, const std::string& detail)
 {
     std::cout << code << " " << Printable(status) << '\n';
-    return code == 0 ? 0 : 1;
+    if (code != 0 && !detail.empty())
+        std::cerr << "printorb-tool: " << Printable(detail) << '\n';
+    return code == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace
 
-int LpdCommand(const TArgs& args)
+int LpdCommand(const TCommandLine& line)
 {
-    const TArgs rest = Positionals(args, {"--queue"});
-    if (rest.size() != 2) {
-        std::cerr << "usage: printorb-tool lpd HOST[:PORT] FILE [--queue Q]\n";
-        return 2;
-    }
     TsbLPD lpd;
-    const std::string host = TextBefore(rest[0], ":");
-    if (rest[0].find(':') != std::string::npos)
-        lpd.Client.Port = StrToIntDef(TextAfter(rest[0], ":"), 515);
-    std::ifstream file(NativePath(rest[1]), std::ios::binary);
-    if (!file) {
-        std::cerr << "Cannot read " << rest[1] << '\n';
-        return 1;
-    }
+    const std::string& target = line.Arg(0);
+    const std::string host = TextBefore(target, ":");
+    if (host.empty())
+        throw TUsageError("no host in '" + target + "'");
+    if (target.find(':') != std::string::npos)
+        lpd.Client.Port = ParsePort(TextAfter(target, ":"), "the LPD port");
+    lpd.Client.ConnectTimeoutMs = line.TimeoutMs("--connect-timeout", lpd.Client.ConnectTimeoutMs);
+    lpd.Client.TransferTimeoutMs = line.TimeoutMs("--timeout", lpd.Client.TransferTimeoutMs);
+    lpd.AckWaitMs = std::min(lpd.AckWaitMs, lpd.Client.TransferTimeoutMs);
+    std::ifstream file(NativePath(line.Arg(1)), std::ios::binary);
+    if (!file)
+        return Fail("cannot read " + line.Arg(1));
     lpd.NextJob();
     try {
-        const int code = lpd.Send(host, OptionValue(args, "--queue"), "printorb", "printorb", kLpdDomain, file);
-        return Report(code, lpd.StatusText);
+        const int code = lpd.Send(host, line.Value("--queue"), "printorb", "printorb", kLpdDomain, file);
+        return Report(code, lpd.StatusText, lpd.Detail);
     } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
-        return 1;
+        return Fail(lpd.Detail.empty() ? std::string(e.what()) : lpd.Detail);
     }
 }
 
-int FtpCommand(const TArgs& args)
+int FtpCommand(const TCommandLine& line)
 {
-    const TArgs rest = Positionals(args, {"--raw-port", "--ftp-port"});
-    if (rest.size() != 2) {
-        std::cerr << "usage: printorb-tool ftp HOST FILE [--raw-port N] [--ftp-port N]\n";
-        return 2;
-    }
     TsbprinterFTP ftp;
-    if (const std::string port = OptionValue(args, "--raw-port"); !port.empty())
-        ftp.RawPort = StrToIntDef(port, 9100);
-    if (const std::string port = OptionValue(args, "--ftp-port"); !port.empty())
-        ftp.Ftp.Port = StrToIntDef(port, 21);
-    const int code = ftp.Send(rest[0], rest[1], "printorb", "", "");
-    return Report(code, ftp.StatusText);
+    ftp.RawPort = line.Has("--raw-port") ? ParsePort(line.Value("--raw-port"), "--raw-port") : 9100;
+    ftp.Ftp.Port = line.Has("--ftp-port") ? ParsePort(line.Value("--ftp-port"), "--ftp-port") : 21;
+    ftp.RawClient.ConnectTimeoutMs = line.TimeoutMs("--connect-timeout", ftp.RawClient.ConnectTimeoutMs);
+    ftp.Ftp.ConnectTimeout = ftp.RawClient.ConnectTimeoutMs;
+    ftp.Ftp.ConnectRetries = 1;
+    ftp.RawClient.TransferTimeoutMs = line.TimeoutMs("--timeout", ftp.RawClient.TransferTimeoutMs);
+    ftp.Ftp.StallTimeout = ftp.RawClient.TransferTimeoutMs;
+    const int code = ftp.Send(line.Arg(0), line.Arg(1), "printorb", "", "");
+    return Report(code, ftp.StatusText, ftp.Detail);
 }
 
-int OverlayCommand(const TArgs& args)
+int OverlayCommand(const TCommandLine& line)
 {
-    const TArgs rest = Positionals(args, {"--macro", "--merge"});
-    const std::string macro = OptionValue(args, "--macro");
-    const std::string merge = OptionValue(args, "--merge");
-    if (rest.size() != 2 || macro.empty() == merge.empty()) {
-        std::cerr << "usage: printorb-tool overlay FILE OUT (--macro N | --merge OVERLAY)\n";
-        return 2;
+    const std::string macro = line.Value("--macro");
+    const std::string merge = line.Value("--merge");
+    if (line.Has("--macro") == line.Has("--merge"))
+        throw TUsageError("give either --macro N or --merge OVERLAY");
+    const std::string& in = line.Arg(0);
+    const std::string& out = line.Arg(1);
+    if (!OutputFolderExists(out))
+        return Fail("the folder of " + out + " does not exist");
+    if (line.Has("--macro")) {
+        // The queue calls macros by number only; anything else would put a
+        // broken command into the printer's data.
+        const bool digits = !macro.empty() && macro.size() <= 5 &&
+                            macro.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoi(macro) > 32767)
+            return Fail("--macro wants a macro number from 0 to 32767, not '" + macro + "'");
+        std::string bytes;
+        if (!ReadFileBytes(in, bytes, 512ull * 1024 * 1024))
+            return Fail("cannot read " + in);
+        if (bytes.find(kOverlayInsertionMark) == std::string::npos)
+            return Fail(in + " has no insertion mark (ESC*p6815Y): a macro call would not be placed");
     }
-    const std::string result = macro.empty() ? MergeOverlayFile(rest[0], rest[1], merge) : InsertMacroCall(rest[0], rest[1], macro);
-    std::cout << (result.empty() ? std::string("OK") : Printable(result)) << '\n';
-    return result.empty() ? 0 : 1;
+    const std::string result = line.Has("--macro") ? InsertMacroCall(in, out, macro) : MergeOverlayFile(in, out, merge);
+    if (!result.empty())
+        return Fail(Printable(result));
+    std::cout << "OK\n";
+    return kExitOk;
 }

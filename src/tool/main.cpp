@@ -1,66 +1,78 @@
 #include "tool/commands.h"
 #include "util/qtenv.h"
+#include "util/version.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
-#include <map>
+#include <iostream>
 
 namespace {
 
-const char* kUsage =
-    "usage: printorb-tool COMMAND ...\n"
-    "  parse FILE [--tags TAGS.TXT]   print a request as the server parses it, as JSON\n"
-    "  convert IN OUT                 write a letterhead or template as .pdf, .rtf/.doc or .txw/.tpl\n"
-    "  render REQUEST OUT [--home D]  compose a request as the server would and save it (.pdf, .rtf, .txw)\n"
-    "  lpd HOST[:PORT] FILE [--queue Q]                send a printer file by LPD as the LPR queue does\n"
-    "  ftp HOST FILE [--raw-port N] [--ftp-port N]     the failover route: raw to 9100, then FTP\n"
-    "  overlay FILE OUT (--macro N | --merge OVERLAY)  apply a printer overlay to a printer file\n"
-    "  macros PRINTER [--home D]      the overlay list or HP mark of a printer in printerdriverdata.reg\n"
-    "  pclview FILE OUT.png           the raster pages of a PCL page file as PNG images\n";
+const std::string kTimeouts = "[--connect-timeout S] [--timeout S]";
+
+const std::vector<TCommand>& Commands()
+{
+    static const std::vector<TCommand> commands = {
+        {"parse", "FILE [--tags TAGS.TXT] [--home DIR]", "print a request as the server parses it, as JSON",
+         "The tag file is TAGS.TXT, else tags.txt of the server home; without one the command fails.",
+         {"--tags", "--home"}, {}, 1, 1, ParseCommand},
+        {"convert", "IN OUT", "write a letterhead or template as .pdf, .rtf/.doc or .txw/.tpl",
+         "Prints the page count and the page size in millimetres and by name.", {}, {}, 2, 2, ConvertCommand},
+        {"render", "REQUEST OUT [--home DIR] [--strict]",
+         "compose a request as the server would and save it (.pdf, .rtf, .txw)",
+         "Fails when the request's letterhead or template is missing; with --strict also when a tag of either\n"
+         "has no value (neither tags.txt nor the request names it: it would print blank).",
+         {"--home"}, {"--strict"}, 2, 2, RenderCommand},
+        {"tags", "TEMPLATE [--letterhead NAME] [--home DIR] [--strict]",
+         "list the tags of a template and its letterhead, marking those tags.txt does not know",
+         "TEMPLATE is a file, or a procedure name in the templates folder (NAME.tpl). The letterhead is\n"
+         "--letterhead (a file or a name, NAME.doc), else the default letterhead. With --strict the command\n"
+         "fails when a tag is not known.",
+         {"--letterhead", "--home"}, {"--strict"}, 1, 1, TagsCommand},
+        {"lpd", "HOST[:PORT] FILE [--queue Q] " + kTimeouts, "send a printer file by LPD as the LPR queue does",
+         "Prints the result code and status text; where and why it failed goes to standard error.\n"
+         "Time-outs in seconds: connecting (default 20) and any transfer step (default 60).",
+         {"--queue", "--connect-timeout", "--timeout"}, {}, 2, 2, LpdCommand},
+        {"ftp", "HOST FILE [--raw-port N] [--ftp-port N] " + kTimeouts,
+         "the failover route: raw to port 9100, then FTP",
+         "Prints the result code and status text; which route failed, where and why goes to standard error.",
+         {"--raw-port", "--ftp-port", "--connect-timeout", "--timeout"}, {}, 2, 2, FtpCommand},
+        {"overlay", "FILE OUT (--macro N | --merge OVERLAY)", "apply a printer overlay to a printer file",
+         "--macro puts a call of macro N before the page's insertion mark (ESC*p6815Y); --merge lays the\n"
+         "page onto an overlay printer file. OUT's folder must exist.",
+         {"--macro", "--merge"}, {}, 2, 2, OverlayCommand},
+        {"macros", "PRINTER [--home DIR]", "the overlay list or HP mark of a printer in printerdriverdata.reg", "",
+         {"--home"}, {}, 1, 1, MacrosCommand},
+        {"pclview", "FILE OUT.png", "the raster pages of a PCL page file as PNG images",
+         "One PNG per page: OUT.png, OUT-2.png, ...", {}, {}, 2, 2, PclViewCommand},
+    };
+    return commands;
+}
+
+std::string Usage()
+{
+    std::string text = "usage: printorb-tool COMMAND [ARGS]   (printorb-tool COMMAND --help for more)\n"
+                       "       printorb-tool --help | --version\n\ncommands:\n";
+    for (const TCommand& c : Commands()) {
+        std::string name = "  " + c.Name;
+        name.resize(11, ' ');
+        text += name + c.Summary + "\n";
+    }
+    text += "\nThe server home (printserver.inf, tags.txt, printerdriverdata.reg) is --home DIR, else\n"
+            "$PRINTORB_HOME, else the tool's folder. Exit status: 0 done, 1 failed, 2 wrong command line.\n";
+    return text;
+}
+
+std::string CommandUsage(const TCommand& c)
+{
+    std::string text = "usage: printorb-tool " + c.Name + " " + c.Synopsis + "\n" + c.Summary + ".\n";
+    if (!c.Help.empty())
+        text += c.Help + "\n";
+    return text;
+}
 
 }  // namespace
-
-std::string OptionValue(const TArgs& args, const std::string& option)
-{
-    for (std::size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == option)
-            return args[i + 1];
-    return {};
-}
-
-TArgs Positionals(const TArgs& args, const std::vector<std::string>& optionsWithValues)
-{
-    TArgs out;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        bool takesValue = false;
-        for (const std::string& option : optionsWithValues)
-            takesValue = takesValue || args[i] == option;
-        if (takesValue) {
-            ++i;
-            continue;
-        }
-        out.push_back(args[i]);
-    }
-    return out;
-}
-
-std::string ToolHome(const TArgs& args)
-{
-    std::string home = OptionValue(args, "--home");
-    if (home.empty())
-        if (const char* env = std::getenv("PRINTORB_HOME"))
-            home = env;
-    if (home.empty())
-        home = QCoreApplication::applicationDirPath().toStdString();
-    if (!home.empty() && home.back() != '/')
-        home += '/';
-    return home;
-}
 
 int main(int argc, char* argv[])
 {
@@ -71,20 +83,37 @@ int main(int argc, char* argv[])
     QGuiApplication::setAttribute(Qt::AA_Use96Dpi);
     QGuiApplication app(argc, argv);
 
-    const std::map<std::string, std::function<int(const TArgs&)>> commands = {
-        {"parse", ParseCommand},
-        {"convert", ConvertCommand},
-        {"render", RenderCommand},
-        {"lpd", LpdCommand},
-        {"ftp", FtpCommand},
-        {"overlay", OverlayCommand},
-        {"macros", MacrosCommand},
-        {"pclview", PclViewCommand},
-    };
-    if (argc < 2 || commands.find(argv[1]) == commands.end()) {
-        std::fputs(kUsage, stderr);
-        return 2;
+    const TArgs all(argv + 1, argv + argc);
+    if (all.empty()) {
+        std::cerr << Usage();
+        return kExitUsage;
     }
-    const TArgs args(argv + 2, argv + argc);
-    return commands.at(argv[1])(args);
+    const std::string& name = all[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        std::cout << Usage();
+        return kExitOk;
+    }
+    if (name == "--version") {
+        std::cout << "printorb-tool " << kProgramVersion << '\n';
+        return kExitOk;
+    }
+    for (const TCommand& command : Commands()) {
+        if (command.Name != name)
+            continue;
+        const TArgs args(all.begin() + 1, all.end());
+        for (const std::string& arg : args)
+            if (arg == "--help" || arg == "-h") {
+                std::cout << CommandUsage(command);
+                return kExitOk;
+            }
+        try {
+            const TCommandLine line(command, args);
+            return command.Run(line);
+        } catch (const TUsageError& error) {
+            std::cerr << "printorb-tool " << command.Name << ": " << error.what() << '\n' << CommandUsage(command);
+            return kExitUsage;
+        }
+    }
+    std::cerr << "printorb-tool: unknown command '" << name << "'\n" << Usage();
+    return kExitUsage;
 }

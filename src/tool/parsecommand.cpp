@@ -1,8 +1,9 @@
-// printorb-tool parse FILE [--tags TAGS.TXT]: the record a request gives, as JSON.
+// printorb-tool parse FILE [--tags TAGS.TXT] [--home DIR]: the record a request gives, as JSON.
 #include "request/reportrecord.h"
 #include "request/tagfile.h"
 #include "tool/commands.h"
 #include "util/codepage.h"
+#include "util/fileutil.h"
 
 #include <nlohmann/json.hpp>
 
@@ -14,13 +15,6 @@ namespace {
 using json = nlohmann::ordered_json;
 
 constexpr std::uint64_t kMaxRequestBytes = 256ull * 1024 * 1024;
-
-struct TStderrLog : TLogger {
-    void loginfo(std::string_view message) override
-    {
-        std::cerr << ToUnicode(message).toStdString() << '\n';
-    }
-};
 
 std::string Utf8(std::string_view text)
 {
@@ -40,21 +34,15 @@ json ImageJson(const TImageRecord& image)
 
 }  // namespace
 
-int ParseCommand(const TArgs& args)
+int ParseCommand(const TCommandLine& line)
 {
-    const TArgs files = Positionals(args, {"--tags", "--home"});
-    if (files.size() != 1) {
-        std::cerr << "usage: printorb-tool parse FILE [--tags TAGS.TXT]\n";
-        return 2;
-    }
     std::string text;
-    if (!ReadRequestText(files[0], text, kMaxRequestBytes)) {
-        std::cerr << "Cannot read the request file " << files[0] << '\n';
-        return 1;
-    }
-    std::string tagsPath = OptionValue(args, "--tags");
-    if (tagsPath.empty())
-        tagsPath = ToolHome(args) + "tags.txt";
+    if (!ReadRequestText(line.Arg(0), text, kMaxRequestBytes))
+        return Fail("cannot read the request file " + line.Arg(0));
+    const std::string tagsPath = line.Value("--tags", line.Home() + "tags.txt");
+    // Without the tag file the values have no names: the record would mislead.
+    if (!FileExists(tagsPath))
+        return Fail("no tag file at " + tagsPath + " (use --tags FILE or --home DIR)");
 
     TStderrLog log;
     TReportRecord record;

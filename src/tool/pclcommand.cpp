@@ -8,12 +8,11 @@
 #include <QString>
 #include <iostream>
 
-int PclViewCommand(const TArgs& args)
+int PclViewCommand(const TCommandLine& line)
 {
-    if (args.size() != 2) {
-        std::cerr << "usage: printorb-tool pclview FILE OUT.png   (one PNG per page: OUT.png, OUT-2.png, ...)\n";
-        return 2;
-    }
+    const TArgs& args = line.Args();
+    if (!OutputFolderExists(args[1]))
+        return Fail("the folder of " + args[1] + " does not exist");
     std::string bytes;
     if (!ReadFileBytes(args[0], bytes, 256ull * 1024 * 1024)) {
         std::cerr << "Cannot read " << args[0] << '\n';

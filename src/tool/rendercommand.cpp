@@ -1,8 +1,9 @@
-// printorb-tool render REQUEST OUT [--home DIR]: composes a request with the
+// printorb-tool render REQUEST OUT [--home DIR] [--strict]: composes a request with the
 // settings, tags.txt and templates of a server home exactly as the server
 // would, and saves the document: the template author's preview.
 #include "config/settingsstore.h"
 #include "platform/docengine/documentengine.h"
+#include "compose/mergefields.h"
 #include "request/tagfile.h"
 #include "spool/reportjob.h"
 #include "tool/commands.h"
@@ -16,52 +17,75 @@ namespace {
 
 constexpr std::uint64_t kMaxRequestBytes = 256ull * 1024 * 1024;
 
-struct TStderrLog : TLogger {
-    void loginfo(std::string_view message) override { std::cerr << ToUnicode(message).toStdString() << '\n'; }
-};
+// The tags of a file that would print blank for want of a value: neither
+// tags.txt nor the request names them. "<<TAG>> in FILE" each.
+std::vector<std::string> UnknownTags(const std::string& path, int format, const std::vector<std::string>& tagList,
+                                     const TReportRecord& record)
+{
+    std::vector<std::string> unknown;
+    DocumentEngine engine;
+    try {
+        engine.LoadDocument(ToUnicode(path), 0, format, false);
+    } catch (const std::exception&) {
+        return unknown;  // the composition reports what it cannot load
+    }
+    for (const std::string& tag : DocumentTags(engine))
+        if (!TagFileKnows(tag, tagList) && record.IndexOfName(tag) < 0)
+            unknown.push_back("<<" + tag + ">> in " + path);
+    return unknown;
+}
 
 }  // namespace
 
-int FormatForFile(const QString& path);
-
-int RenderCommand(const TArgs& args)
+int RenderCommand(const TCommandLine& line)
 {
-    const TArgs files = Positionals(args, {"--home"});
-    if (files.size() != 2) {
-        std::cerr << "usage: printorb-tool render REQUEST OUT [--home DIR]   (OUT: .pdf, .rtf/.doc, .txw/.tpl)\n";
-        return 2;
-    }
-    const std::string home = ToolHome(args);
-    const int format = FormatForFile(QString::fromStdString(files[1]));
-    if (format == 0) {
-        std::cerr << "Cannot tell the output format of " << files[1] << ": use .pdf, .rtf, .doc, .txw or .tpl\n";
-        return 1;
-    }
+    const std::string& request = line.Arg(0);
+    const std::string& out = line.Arg(1);
+    const std::string home = line.Home();
+    const int format = FormatForFile(out);
+    if (format == 0)
+        throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
+    if (!OutputFolderExists(out))
+        return Fail("the folder of " + out + " does not exist");
     TStderrLog log;
     TSettings settings;
-    if (!settings.LoadFromFile(home + "printserver.inf")) {
-        log.loginfo("Warning. Setup file is missing.");
-        std::cerr << "No printserver.inf in " << home << " (use --home DIR or PRINTORB_HOME)\n";
-        return 1;
-    }
+    if (!settings.LoadFromFile(home + "printserver.inf"))
+        return Fail("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
     std::string text;
-    if (!ReadRequestText(files[0], text, kMaxRequestBytes)) {
-        std::cerr << "Cannot read the request file " << files[0] << '\n';
-        return 1;
-    }
+    if (!ReadRequestText(request, text, kMaxRequestBytes))
+        return Fail("cannot read the request file " + request);
 
     TReportRecord record;
     std::vector<std::string> tagList;
     ResetRecord(home + "tags.txt", tagList, record, log);
     ParseIntoRecord(record, text);
-    const std::string name = ExtractFileName(files[0]);
+    const std::string name = ExtractFileName(request);
     if (IsUnprintable(record)) {
         log.loginfo(UnprintableMessage(name));
-        return 1;
+        return kExitFailed;
     }
-    if (!record.ScanId.empty()) {
-        std::cerr << "The request prints the scanned images of " << record.ScanId << "; there is no report to render.\n";
-        return 1;
+    if (!record.ScanId.empty())
+        return Fail("the request prints the scanned images of " + record.ScanId + "; there is no report to render");
+
+    // The server carries on without them; a preview without them misleads.
+    const std::string templates = IncludeTrailingSlash(settings.Value("TEMPLATES"));
+    const std::string letterhead = templates + record.TemplateName + ".doc";
+    if (!FileExists(letterhead))
+        return Fail("the letterhead " + letterhead + " does not exist");
+    const bool usesTemplate = record.ResultText.empty() && record.EmbeddedDocument.empty();
+    const std::string templ = templates + EscapeFileName(record.GetProcCode()) + ".tpl";
+    if (usesTemplate && !FileExists(templ))
+        return Fail("the template " + templ + " does not exist");
+    if (line.Has("--strict")) {
+        std::vector<std::string> unknown = UnknownTags(letterhead, DocumentEngine::WordFormat, tagList, record);
+        if (usesTemplate)
+            for (std::string& tag : UnknownTags(templ, DocumentEngine::OwnFormat, tagList, record))
+                unknown.push_back(std::move(tag));
+        for (const std::string& tag : unknown)
+            std::cerr << "printorb-tool: " << ToUnicode(tag).toStdString() << " has no value: neither " << home
+                      << "tags.txt nor the request names it\n";
+        if (!unknown.empty())
+            return kExitFailed;
     }
 
     DocumentEngine engine;
@@ -72,23 +96,17 @@ int RenderCommand(const TArgs& args)
                      tagList,
                      log,
                      pageSetup,
-                     IncludeTrailingSlash(settings.Value("TEMPLATES")),
+                     templates,
                      IncludeTrailingSlash(settings.Value("RESULTS")),
                      home + "lpdspooler/",
                      settings.Value("pagemargin"),
                      probe};
     StartReport(engine, job.PageMargin);
     const TComposeResult result = ComposeReport(job, name);
-    if (result.Exit != TComposeExit::Completed) {
-        if (!result.Failure.empty())
-            std::cerr << result.Failure << '\n';
-        std::cerr << "The report was not composed.\n";
-        return 1;
-    }
-    if (!engine.SaveDocument(QString::fromStdString(files[1]), -1, format, false)) {
-        std::cerr << engine.LastError().toStdString() << '\n';
-        return 1;
-    }
+    if (result.Exit != TComposeExit::Completed)
+        return Fail("the report was not composed" + (result.Failure.empty() ? "" : ": " + result.Failure));
+    if (!engine.SaveDocument(QString::fromStdString(out), -1, format, false))
+        return Fail(out + ": " + engine.LastError().toStdString());
     std::cout << ToUnicode(result.OutputFileName).toStdString() << '\n';
-    return 0;
+    return kExitOk;
 }

@@ -42,9 +42,66 @@ TEST(ServerProcess, MissingSetupFileExitsWithStatusOneAndSaysWhy)
     const std::string err = process.readAllStandardError().toStdString();
     EXPECT_NE(err.find("Warning. Setup file is missing."), std::string::npos) << err;
     EXPECT_NE(err.find("A critical value was not set.  Tovaspooler will close."), std::string::npos) << err;
+    EXPECT_NE(err.find("No settings read from " + (home / "printserver.inf") + ": no such file"), std::string::npos)
+        << err;
     const std::string log = ReadFile(home / "spoolerLog.txt");
     EXPECT_NE(log.find(">Warning. Setup file is missing.\r\n"), std::string::npos);
     EXPECT_NE(log.find(">A critical value was not set.  Tovaspooler will close.\r\n"), std::string::npos);
+}
+
+TEST(ServerProcess, RefusalsNameTheSettingOrPathConcerned)
+{
+    const struct {
+        std::string settings;
+        std::string says;
+    } cases[] = {
+        {"RESULTS=/tmp/\r\nTEMPLATES=/tmp/\r\n", "Not set in @/printserver.inf: SPOOLER, DEFLETTERHEAD"},
+        {"RESULTS=/tmp/\r\nSPOOLER=/tmp/\r\nTEMPLATES=/tmp/\r\nDEFLETTERHEAD=LH\r\n",
+         "No printer entries in @/printserver.inf: the server needs at least one PRINTER<n>=<printer name> line"},
+    };
+    for (const auto& c : cases) {
+        TTempDir home;
+        WriteFile(home / "printserver.inf", c.settings);
+        const std::string homeDir = home.Path().substr(0, home.Path().size() - 1);
+        const TProgramRun run = RunProgram("printorb", {}, {"PRINTORB_HOME=" + homeDir, "QT_QPA_PLATFORM=offscreen",
+                                                            "CUPS_SERVER=127.0.0.1:1"});
+        EXPECT_EQ(run.Status, 1);
+        const std::string says = QString::fromStdString(c.says).replace("@", QString::fromStdString(homeDir)).toStdString();
+        EXPECT_NE(run.Err.find(says), std::string::npos) << run.Err;
+        EXPECT_NE(ReadFile(home / "spoolerLog.txt").find(says), std::string::npos);
+    }
+}
+
+TEST(ServerProcess, HelpAndVersionPrintWithoutStarting)
+{
+    TTempDir home;  // no settings: a start would fail
+    const std::vector<std::string> env = {"PRINTORB_HOME=" + home.Path(), "QT_QPA_PLATFORM=offscreen"};
+    const TProgramRun help = RunProgram("printorb", {"--help"}, env);
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_EQ(help.Out.rfind("usage: printorb [--help | --version]\n", 0), 0u) << help.Out;
+    const TProgramRun version = RunProgram("printorb", {"--version"}, env);
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_EQ(version.Out, "printorb 4.4.3 - 2206 Beta\n");
+    const TProgramRun wrong = RunProgram("printorb", {"--start"}, env);
+    EXPECT_EQ(wrong.Status, 2);
+    EXPECT_EQ(wrong.Err.rfind("printorb: unknown argument '--start'\n", 0), 0u) << wrong.Err;
+    EXPECT_FALSE(FileExists(home / "spoolerLog.txt")) << "nothing started";
+
+    const TProgramRun toolHelp = RunProgram("printorb-tool", {"--help"});
+    EXPECT_EQ(toolHelp.Status, 0);
+    EXPECT_NE(toolHelp.Out.find("\n  tags     list the tags of a template"), std::string::npos) << toolHelp.Out;
+    EXPECT_EQ(toolHelp.Err, "");
+    EXPECT_EQ(RunProgram("printorb-tool", {"--version"}).Out, "printorb-tool 4.4.3 - 2206 Beta\n");
+    const TProgramRun unknown = RunProgram("printorb-tool", {"prnt"});
+    EXPECT_EQ(unknown.Status, 2);
+    EXPECT_EQ(unknown.Err.rfind("printorb-tool: unknown command 'prnt'\nusage: printorb-tool COMMAND", 0), 0u)
+        << unknown.Err;
+    const TProgramRun lpdHelp = RunProgram("printorb-tool", {"lpd", "--help"});
+    EXPECT_EQ(lpdHelp.Status, 0);
+    EXPECT_EQ(lpdHelp.Out.rfind("usage: printorb-tool lpd HOST[:PORT] FILE", 0), 0u) << lpdHelp.Out;
+    const TProgramRun badOption = RunProgram("printorb-tool", {"macros", "X", "--hmoe", "/tmp"});
+    EXPECT_EQ(badOption.Status, 2);
+    EXPECT_EQ(badOption.Err.rfind("printorb-tool macros: unknown option --hmoe\n", 0), 0u) << badOption.Err;
 }
 
 TEST(ServerProcess, TerminationClosesTheWindowCleanly)

@@ -29,10 +29,13 @@ TEST(PclOverlay, MacroCallBeforeTheFirstMark)
     for (const auto& c : cases) {
         EXPECT_EQ(InsertMacroCallBytes(c.source, c.number), c.expected);
         WriteFile(dir / "in.prn", c.source);
-        EXPECT_EQ(InsertMacroCall(dir / "in.prn", dir / "sub/out.prn", c.number), "");
-        EXPECT_EQ(ReadFile(dir / "sub/out.prn"), c.expected);
+        EXPECT_EQ(InsertMacroCall(dir / "in.prn", dir / "out.prn", c.number), "");
+        EXPECT_EQ(ReadFile(dir / "out.prn"), c.expected);
     }
     EXPECT_EQ(InsertMacroCall(dir / "missing.prn", dir / "out.prn", "1"), "ERROR: Cant open file " + (dir / "missing.prn"));
+    // A destination folder that does not exist is not made.
+    EXPECT_EQ(InsertMacroCall(dir / "in.prn", dir / "sub/out.prn", "1"), "ERROR: Cant open new file " + (dir / "sub/out.prn"));
+    EXPECT_FALSE(FileExists(dir / "sub/out.prn"));
 }
 
 TEST(PclOverlay, MergeOverlayFileOntoTheJobPage)

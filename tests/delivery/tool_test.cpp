@@ -2,32 +2,22 @@
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 
+#include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct TRun {
-    int Status = -1;
-    std::string Out;
-};
-
-TRun Tool(const QStringList& args)
+TProgramRun Tool(const std::vector<std::string>& args)
 {
-    QProcess tool;
-    tool.start(QString::fromStdString(BinaryDir() + "/bin/printorb-tool"), args);
-    TRun run;
-    if (tool.waitForFinished(60000)) {
-        run.Status = tool.exitCode();
-        run.Out = tool.readAllStandardOutput().toStdString();
-    }
-    return run;
+    return RunProgram("printorb-tool", args);
 }
 
-QString Q(const std::string& s)
+int ClosedPort()
 {
-    return QString::fromStdString(s);
+    TListener gone;
+    return gone.Port();
 }
 
 }  // namespace
@@ -38,15 +28,42 @@ TEST(ToolRoutes, LpdToAPrinterAndToAServerThatRefuses)
     TPeerProcess printer("lpd-peer.py", {"ok", dir / "ok"});
     TPeerProcess refusing("lpd-peer.py", {"refuse-data", dir / "refuse"});
     WriteFile(dir / "page.prn", "PCL page");
-    const TRun ok = Tool({"lpd", Q("127.0.0.1:" + std::to_string(printer.Port())), Q(dir / "page.prn")});
+    const TProgramRun ok = Tool({"lpd", "127.0.0.1:" + std::to_string(printer.Port()), dir / "page.prn"});
     EXPECT_EQ(ok.Status, 0);
     EXPECT_EQ(ok.Out, "0 +OK\n");
     ASSERT_TRUE(WaitFor([&] { return FileExists(dir / "ok/conn-1.bin"); }));
     EXPECT_NE(ReadFile(dir / "ok/conn-1.bin").find("Hprintorb.tovaorb.local\nPprintorb\nfdfA001"), std::string::npos);
 
-    const TRun refused = Tool({"lpd", Q("localhost:" + std::to_string(refusing.Port())), Q(dir / "page.prn"), "--queue", "Q1"});
+    const TProgramRun refused = Tool({"lpd", "localhost:" + std::to_string(refusing.Port()), dir / "page.prn", "--queue", "Q1"});
     EXPECT_EQ(refused.Status, 1);
     EXPECT_EQ(refused.Out, "-105 \\x01\n");
+    EXPECT_EQ(refused.Err, "printorb-tool: localhost:" + std::to_string(refusing.Port()) +
+                               ": the printer refused the data file command (answer 0x01)\n");
+
+    // Wrong ports are wrong command lines; an unreachable printer says where and why.
+    for (const std::string& bad : {std::string("abc"), std::string("99999"), std::string("0"), std::string("")}) {
+        const TProgramRun run = Tool({"lpd", "127.0.0.1:" + bad, dir / "page.prn"});
+        EXPECT_EQ(run.Status, 2) << bad;
+        EXPECT_NE(run.Err.find("must be a port from 1 to 65535, not '" + bad + "'"), std::string::npos) << run.Err;
+    }
+    const int closedPort = ClosedPort();
+    const TProgramRun off = Tool({"lpd", "127.0.0.1:" + std::to_string(closedPort), dir / "page.prn"});
+    EXPECT_EQ(off.Status, 1);
+    EXPECT_EQ(off.Out, "-3 -3 Could not connect to Printer.\n");
+    EXPECT_EQ(off.Err, "printorb-tool: 127.0.0.1:" + std::to_string(closedPort) +
+                           ": Socket Error #10061: Connection refused.\n");
+    const TProgramRun unknown = Tool({"lpd", "no-such-printer.invalid", dir / "page.prn"});
+    EXPECT_EQ(unknown.Status, 1);
+    EXPECT_NE(unknown.Err.find("no-such-printer.invalid:515: Socket Error #11001"), std::string::npos) << unknown.Err;
+    EXPECT_EQ(Tool({"lpd", "127.0.0.1", dir / "page.prn", "--timeout", "soon"}).Status, 2);
+
+    // A printer that never reads: the transfer gives up after --timeout.
+    TPeerProcess deaf("lpd-peer.py", {"no-read", dir / "deaf"});
+    WriteFile(dir / "big.prn", std::string(48 << 20, 'b'));
+    const TProgramRun stuck =
+        Tool({"lpd", "127.0.0.1:" + std::to_string(deaf.Port()), dir / "big.prn", "--timeout", "1"});
+    EXPECT_EQ(stuck.Status, 1);
+    EXPECT_NE(stuck.Err.find("#10060"), std::string::npos) << stuck.Out << stuck.Err;
 }
 
 TEST(ToolRoutes, FtpFailoverAndOverlays)
@@ -54,20 +71,48 @@ TEST(ToolRoutes, FtpFailoverAndOverlays)
     TTempDir dir;
     TPeerProcess raw("raw-listener.py", {"keep", dir / "raw"});
     WriteFile(dir / "page.prn", "PCL\x1b*p6815Y!");
-    const TRun sent = Tool({"ftp", "127.0.0.1", Q(dir / "page.prn"), "--raw-port", Q(std::to_string(raw.Port())),
+    const TProgramRun sent = Tool({"ftp", "127.0.0.1", dir / "page.prn", "--raw-port", std::to_string(raw.Port()),
                             "--ftp-port", "1"});
     EXPECT_EQ(sent.Status, 0);
     EXPECT_EQ(sent.Out, "0 \n");
-    const TRun missing = Tool({"ftp", "127.0.0.1", Q(dir / "none.prn")});
+    const TProgramRun missing = Tool({"ftp", "127.0.0.1", dir / "none.prn"});
     EXPECT_EQ(missing.Status, 1);
     EXPECT_EQ(missing.Out, "-1 -1 Data file does not exist.\n");
+    // Both routes refused: each says where and why.
+    const TProgramRun refused = Tool({"ftp", "127.0.0.1", dir / "page.prn", "--raw-port", "1", "--ftp-port", "2"});
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_EQ(refused.Out, "-6 No error description available\n");
+    EXPECT_EQ(refused.Err, "printorb-tool: raw 127.0.0.1:1: Socket Error #10061: Connection refused.; FTP "
+                           "127.0.0.1:2: Couldn't connect to server\n");
+    EXPECT_EQ(Tool({"ftp", "127.0.0.1", dir / "page.prn", "--raw-port", "x"}).Status, 2);
 
-    EXPECT_EQ(Tool({"overlay", Q(dir / "page.prn"), Q(dir / "out.prn"), "--macro", "12"}).Out, "OK\n");
+    EXPECT_EQ(Tool({"overlay", dir / "page.prn", dir / "out.prn", "--macro", "12"}).Out, "OK\n");
     EXPECT_EQ(ReadFile(dir / "out.prn"), "PCL\x1b&f12Y\x1b&f3X\x1b*p6815Y!");
-    const TRun bad = Tool({"overlay", Q(dir / "none.prn"), Q(dir / "x.prn"), "--merge", Q(dir / "page.prn")});
-    EXPECT_EQ(bad.Status, 1);
-    EXPECT_EQ(bad.Out, "ERROR: Cant open file " + (dir / "none.prn") + "\n");
-    EXPECT_EQ(Tool({"overlay", Q(dir / "page.prn"), Q(dir / "x.prn")}).Status, 2);
+    // What the overlay cannot do fails, and leaves no output behind.
+    WriteFile(dir / "plain.prn", "PCL without a mark");
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"overlay", dir / "none.prn", dir / "x.prn", "--merge", dir / "page.prn"},
+         "printorb-tool: ERROR: Cant open file " + (dir / "none.prn") + "\n"},
+        {{"overlay", dir / "page.prn", dir / "x.prn", "--macro", "abc"},
+         "printorb-tool: --macro wants a macro number from 0 to 32767, not 'abc'\n"},
+        {{"overlay", dir / "plain.prn", dir / "x.prn", "--macro", "3"},
+         "printorb-tool: " + (dir / "plain.prn") +
+             " has no insertion mark (ESC*p6815Y): a macro call would not be placed\n"},
+        {{"overlay", dir / "page.prn", dir / "missing/x.prn", "--macro", "3"},
+         "printorb-tool: the folder of " + (dir / "missing/x.prn") + " does not exist\n"},
+    };
+    for (const auto& c : cases) {
+        const TProgramRun run = Tool(c.args);
+        EXPECT_EQ(run.Status, 1) << c.err;
+        EXPECT_EQ(run.Err, c.err);
+        EXPECT_EQ(run.Out, "");
+    }
+    EXPECT_FALSE(FileExists(dir / "x.prn"));
+    EXPECT_FALSE(QDir(QString::fromStdString(dir / "missing")).exists()) << "no folder is made";
+    EXPECT_EQ(Tool({"overlay", dir / "page.prn", dir / "x.prn"}).Status, 2);
 }
 
 TEST(ToolRoutes, MacrosShowsWhatTheOverlayLookupFinds)
@@ -96,10 +141,10 @@ TEST(ToolRoutes, MacrosShowsWhatTheOverlayLookupFinds)
         utf16 += std::string {c, '\0'};
     WriteFile(dir / "printerdriverdata.reg", utf16);
 
-    const TRun list = Tool({"macros", "lexmark t640", "--home", Q(dir.Path())});
+    const TProgramRun list = Tool({"macros", "lexmark t640", "--home", dir.Path()});
     EXPECT_EQ(list.Status, 0);
     EXPECT_EQ(list.Out, "1\tLETTERHEAD\r\n12\tPATHOLOGY FORM\r\n");
-    const TRun missing = Tool({"macros", "Other Printer", "--home", Q(dir.Path())});
+    const TProgramRun missing = Tool({"macros", "Other Printer", "--home", dir.Path()});
     EXPECT_EQ(missing.Status, 1);
     EXPECT_EQ(missing.Out, "ERROR: Key failed to open: SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\"
                            "Other Printer\\PrinterDriverData\n");
@@ -112,7 +157,7 @@ TEST(ToolRoutes, PclViewDrawsPageFiles)
     // One raster page: a black bar 16 dots wide on row 2 (mode 0).
     WriteFile(dir / "page.prn", std::string("\x1b" "E\x1b&l26A\x1b*t300R\x1b*p0x0Y\x1b*p6815Y\x1b*p0x2Y\x1b*r32S\x1b*r1A"
                                             "\x1b*b0M\x1b*b2W\xff\xff\x1b*rC\x0c\x1b" "E"));
-    const TRun run = Tool({"pclview", Q(dir / "page.prn"), Q(dir / "page.png")});
+    const TProgramRun run = Tool({"pclview", dir / "page.prn", dir / "page.png"});
     EXPECT_EQ(run.Status, 0);
     QImage image(QString::fromStdString(dir / "page.png"));
     ASSERT_FALSE(image.isNull());
@@ -121,5 +166,5 @@ TEST(ToolRoutes, PclViewDrawsPageFiles)
     EXPECT_EQ(qGray(image.pixel(20, 2)), 255);
     EXPECT_EQ(qGray(image.pixel(5, 3)), 255);
     WriteFile(dir / "text.prn", "\x1b" "E plain text\x0c");
-    EXPECT_EQ(Tool({"pclview", Q(dir / "text.prn"), Q(dir / "t.png")}).Status, 1);
+    EXPECT_EQ(Tool({"pclview", dir / "text.prn", dir / "t.png"}).Status, 1);
 }

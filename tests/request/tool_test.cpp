@@ -68,14 +68,18 @@ TEST(ToolParse, PrintsTheRecordAsJson)
     EXPECT_EQ(images[1].toObject()["LayoutCodeB"].toInt(), 3);
 }
 
-TEST(ToolParse, MissingTagFileWarnsOnStandardErrorOnly)
+TEST(ToolParse, AMissingTagFileFailsAndNamesThePath)
 {
     TTempDir dir;
     WriteFile(dir / "r.tvq", "HV_REQCODE~R1");
     const TRun run = RunTool({"parse", QString::fromStdString(dir / "r.tvq"), "--tags", QString::fromStdString(dir / "none.txt")});
-    ASSERT_EQ(run.Status, 0);
-    EXPECT_NE(run.Err.indexOf("Warning!! The \"TAG\" file is missing."), -1);
-    EXPECT_EQ(QJsonDocument::fromJson(run.Out).object()["values"].toArray().isEmpty(), false);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err.toStdString(), "printorb-tool: no tag file at " + (dir / "none.txt") +
+                                         " (use --tags FILE or --home DIR)\n");
+    EXPECT_TRUE(run.Out.isEmpty());
+    const TRun inHome = RunTool({"parse", QString::fromStdString(dir / "r.tvq"), "--home", QString::fromStdString(dir.Path())});
+    EXPECT_EQ(inHome.Status, 1);
+    EXPECT_NE(inHome.Err.indexOf(QByteArray::fromStdString(dir / "tags.txt")), -1) << "the path looked for";
 
     EXPECT_EQ(RunTool({"parse", QString::fromStdString(dir / "absent.tvq")}).Status, 1);
     EXPECT_EQ(RunTool({"parse"}).Status, 2);
@@ -88,6 +92,7 @@ TEST(ToolConvert, LetterheadToPdfAndBack)
     const QString letterhead = QString::fromStdString(SourceDir() + "/tests/platform/data/lo/lo_report_letter_2pages.rtf");
     const TRun run = RunTool({"convert", letterhead, QString::fromStdString(dir / "out.pdf")});
     ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out.toStdString(), dir / "out.pdf" + ": 4 page(s), Letter portrait, 216 x 279 mm (12240 x 15840 twips)\n");
     QProcess info;
     info.start("pdfinfo", {QString::fromStdString(dir / "out.pdf")});
     info.waitForFinished(30000);
@@ -110,5 +115,5 @@ TEST(ToolConvert, LetterheadToPdfAndBack)
     EXPECT_EQ(refused.Status, 1);
     EXPECT_NE(refused.Err.indexOf("save it as Rich Text Format"), -1);
     EXPECT_FALSE(FileExists(dir / "x.pdf"));
-    EXPECT_EQ(RunTool({"convert", letterhead, QString::fromStdString(dir / "out.xyz")}).Status, 1);
+    EXPECT_EQ(RunTool({"convert", letterhead, QString::fromStdString(dir / "out.xyz")}).Status, 2);
 }

@@ -148,3 +148,72 @@ TEST(RenderDemo, UnprintableAndMissingSettingsAreRefused)
     ASSERT_TRUE(DeleteFileAt(demo.Home() + "printserver.inf"));
     EXPECT_EQ(demo.Render(demo.Home() + "requests/fbe_interim.tvq", "x.pdf").Status, 1);
 }
+
+TEST(RenderDemo, MissingLetterheadTemplateOrTagValueFails)
+{
+    TDemoHome demo;
+    ASSERT_TRUE(demo.Ready);
+    const std::string histo = ReadFile(demo.Home() + "requests/histo_validated.tvq");
+    auto with = [&](const std::string& from, const std::string& to) {
+        return QString::fromStdString(histo).replace(QString::fromStdString(from), QString::fromStdString(to)).toStdString();
+    };
+    WriteFile(demo.Dir / "no_letterhead.tvq", with("HV_TEMPLATE~Letterhead", "HV_TEMPLATE~Nothing"));
+    WriteFile(demo.Dir / "no_template.tvq", with("HV_PROCCODE~HISTO", "HV_PROCCODE~NOPE"));
+    WriteFile(demo.Home() + "templates/MISSPELT.tpl", "{\\rtf1 Dear <<PATSURR>>, <<3>>, <<CLINICAL>>\\par}");
+    WriteFile(demo.Dir / "misspelt.tvq", with("HV_PROCCODE~HISTO", "HV_PROCCODE~MISSPELT"));
+    const struct {
+        std::string request;
+        bool strict;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"no_letterhead.tvq", false, 1,
+         "printorb-tool: the letterhead " + demo.Home() + "templates/Nothing.doc does not exist\n"},
+        {"no_template.tvq", false, 1, "printorb-tool: the template " + demo.Home() + "templates/NOPE.tpl does not exist\n"},
+        {"misspelt.tvq", false, 0, ""},
+        // CLINICAL is no tags.txt name, but the request carries it.
+        {"misspelt.tvq", true, 1,
+         "printorb-tool: <<PATSURR>> in " + demo.Home() + "templates/MISSPELT.tpl has no value: neither " + demo.Home() +
+             "tags.txt nor the request names it\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request + (c.strict ? " --strict" : ""));
+        DeleteFileAt(demo.Dir / "out.pdf");
+        std::vector<std::string> args = {"render", demo.Dir / c.request, demo.Dir / "out.pdf", "--home", demo.Home()};
+        if (c.strict)
+            args.push_back("--strict");
+        const TProgramRun run = RunProgram("printorb-tool", args);
+        EXPECT_EQ(run.Status, c.status);
+        if (c.status != 0) {
+            EXPECT_EQ(run.Err, c.err);
+            EXPECT_FALSE(FileExists(demo.Dir / "out.pdf"));
+        }
+    }
+    EXPECT_EQ(RunProgram("printorb-tool", {"render", demo.Dir / "misspelt.tvq", demo.Dir / "none/out.pdf", "--home",
+                                           demo.Home()})
+                  .Status,
+              1);
+}
+
+TEST(ToolTags, ListsATemplatesTagsAndMarksThoseTheTagFileDoesNotKnow)
+{
+    TDemoHome demo;
+    ASSERT_TRUE(demo.Ready);
+    WriteFile(demo.Home() + "templates/MISSPELT.tpl", "{\\rtf1 Dear <<PATSURR>>, <<3>> <<UNote>> <<99>>\\par}");
+    const TProgramRun run = RunProgram("printorb-tool", {"tags", "MISSPELT", "--home", demo.Home()});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    const std::string expectedTemplate = "template " + demo.Home() + "templates/MISSPELT.tpl\n"
+                                         "  <<PATSURR>>   not in tags.txt\n  <<3>>\n  <<UNote>>\n"
+                                         "  <<99>>   not in tags.txt\n";
+    EXPECT_EQ(run.Out.rfind("letterhead " + demo.Home() + "templates/Letterhead.doc\n  <<PATSUR>>\n", 0), 0u) << run.Out;
+    EXPECT_EQ(run.Out.substr(run.Out.size() - std::min(run.Out.size(), expectedTemplate.size())), expectedTemplate);
+    EXPECT_NE(run.Out.find("  <<DOCPROVIDER>>   not in tags.txt\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Err.find("3 tag(s) not in " + demo.Home() + "tags.txt"), std::string::npos) << run.Err;
+
+    EXPECT_EQ(RunProgram("printorb-tool", {"tags", "MISSPELT", "--home", demo.Home(), "--strict"}).Status, 1);
+    const TProgramRun other = RunProgram("printorb-tool", {"tags", demo.Home() + "templates/MISSPELT.tpl", "--letterhead",
+                                                           "Gone", "--home", demo.Home()});
+    EXPECT_EQ(other.Status, 1);
+    EXPECT_EQ(other.Err, "printorb-tool: the letterhead " + demo.Home() + "templates/Gone.doc does not exist\n");
+    EXPECT_EQ(RunProgram("printorb-tool", {"tags"}).Status, 2);
+}

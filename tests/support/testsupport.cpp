@@ -97,6 +97,32 @@ std::string BinaryDir()
     return PRINTORB_BINARY_DIR;
 }
 
+TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment, int timeoutMs)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const std::string& setting : environment) {
+        const auto eq = setting.find('=');
+        env.insert(QString::fromStdString(setting.substr(0, eq)), QString::fromStdString(setting.substr(eq + 1)));
+    }
+    process.setProcessEnvironment(env);
+    QStringList arguments;
+    for (const std::string& arg : args)
+        arguments << QString::fromStdString(arg);
+    process.start(QString::fromStdString(BinaryDir() + "/bin/" + program), arguments);
+    TProgramRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.Status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.Out = process.readAllStandardOutput().toStdString();
+    run.Err = process.readAllStandardError().toStdString();
+    return run;
+}
+
 namespace {
 
 bool RunScript(const QStringList& args, QString* output = nullptr)

@@ -33,6 +33,16 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 std::string SourceDir();
 std::string BinaryDir();
 
+// One of the built programs run to its end: exit status (-1 when it did not
+// finish in time), standard output and standard error.
+struct TProgramRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment = {}, int timeoutMs = 60000);
+
 // A job as a queue of the private scheduler received it.
 struct TCapturedJob {
     int Id = 0;

@@ -1,0 +1,68 @@
+// printorb-tool tags TEMPLATE [--letterhead NAME] [--home DIR] [--strict]:
+// the tags a report of this template would fill, letterhead first, each
+// marked when tags.txt gives it no value (it would print blank).
+#include "compose/mergefields.h"
+#include "config/settingsstore.h"
+#include "platform/docengine/documentengine.h"
+#include "request/tagfile.h"
+#include "tool/commands.h"
+#include "util/codepage.h"
+#include "util/fileutil.h"
+
+#include <iostream>
+
+namespace {
+
+// A file given as a path, or a name in the templates folder.
+std::string Resolve(const std::string& given, const std::string& templates, const char* extension)
+{
+    if (FileExists(given))
+        return given;
+    return templates + given + extension;
+}
+
+}  // namespace
+
+int TagsCommand(const TCommandLine& line)
+{
+    const std::string home = line.Home();
+    TSettings settings;
+    if (!settings.LoadFromFile(home + "printserver.inf"))
+        return Fail("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
+    const std::string tagsPath = home + "tags.txt";
+    std::vector<std::string> tagList;
+    if (!ReadTextLines(tagsPath, tagList, 4 * 1024 * 1024))
+        return Fail("no tag file at " + tagsPath);
+    const std::string templates = IncludeTrailingSlash(settings.Value("TEMPLATES"));
+    const std::string letterhead =
+        Resolve(line.Value("--letterhead", settings.Value("DEFLETTERHEAD")), templates, ".doc");
+    const std::string templ = Resolve(line.Arg(0), templates, ".tpl");
+
+    int unknown = 0;
+    const struct {
+        const char* Role;
+        const std::string& Path;
+        int Format;
+    } files[] = {{"letterhead", letterhead, DocumentEngine::WordFormat},
+                 {"template", templ, DocumentEngine::OwnFormat}};
+    for (const auto& file : files) {
+        if (!FileExists(file.Path))
+            return Fail("the " + std::string(file.Role) + " " + file.Path + " does not exist");
+        DocumentEngine engine;
+        try {
+            engine.LoadDocument(ToUnicode(file.Path), 0, file.Format, false);
+        } catch (const std::exception& error) {
+            return Fail(file.Path + ": " + error.what());
+        }
+        std::cout << file.Role << " " << file.Path << '\n';
+        for (const std::string& tag : DocumentTags(engine)) {
+            const bool known = TagFileKnows(tag, tagList);
+            unknown += known ? 0 : 1;
+            std::cout << "  <<" << ToUnicode(tag).toStdString() << ">>" << (known ? "" : "   not in tags.txt") << '\n';
+        }
+    }
+    if (unknown > 0)
+        std::cerr << "printorb-tool: " << unknown << " tag(s) not in " << tagsPath
+                  << ": they print blank unless the request has a field of that name\n";
+    return unknown > 0 && line.Has("--strict") ? kExitFailed : kExitOk;
+}
