@@ -105,6 +105,12 @@ bool TsbLPD::SendData(std::istream& data)
     if (!Client.Connected())
         return false;
     const int delay = DataDelay > 1000 ? 1000 : (DataDelay < 0 ? 1 : DataDelay);
+    // The pieces travel in full segments; the commands around them go at once.
+    struct TCork {
+        TSocketClient& Client;
+        explicit TCork(TSocketClient& client) : Client(client) { Client.SetCorked(true); }
+        ~TCork() { Client.SetCorked(false); }
+    } cork {Client};
     try {
         data.clear();
         data.seekg(0);

@@ -135,6 +135,14 @@ void TSocketClient::Write(const void* buffer, std::size_t count)
     }
 }
 
+void TSocketClient::SetCorked(bool corked)
+{
+    if (!Connected())
+        return;
+    const int on = corked ? 1 : 0;
+    ::setsockopt(FSocket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+}
+
 void TSocketClient::WriteStream(std::istream& stream, bool fromStart)
 {
     if (fromStart) {

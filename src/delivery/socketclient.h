@@ -60,6 +60,9 @@ public:
     // The last receive failed with an error (a reset), not an orderly close.
     bool Broken() const { return FBroken; }
     void Write(const void* buffer, std::size_t count);
+    // While corked, small writes are gathered into full segments; uncorking
+    // sends what waits at once.
+    void SetCorked(bool corked);
     void WriteStream(std::istream& stream, bool fromStart);
     bool Readable(int waitMs);
     unsigned char ReadByte();
