@@ -9,6 +9,7 @@
 #include "testprint/testingpage.h"
 #include "util/codepage.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -138,6 +139,7 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
     connect(Button2, &QPushButton::clicked, this, &TPrintServerForm::Button2Click);
     FServer->DocumentViewShown = [this] { return OptionPages->isHidden(); };
     FServer->Repaint = [this] { repaint(); };
+    FServer->Beep = [] { QApplication::beep(); };
 
     SpoolTimer.start();  // ticks from the moment the window exists
 

@@ -88,6 +88,8 @@ public:
     // a repaint of the window while a job holds the thread.
     std::function<bool()> DocumentViewShown;
     std::function<void()> Repaint;
+    // The window's beep (a printer file without a host); silent without one.
+    std::function<void()> Beep;
 
     TEventLog Log;
     TSettings Settings;

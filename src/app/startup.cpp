@@ -8,7 +8,6 @@
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -115,7 +114,7 @@ void TPrintServer::DispatchLprQueue()
                               Indicators,
                               Lpd,
                               PrinterFtp,
-                              [] { QApplication::beep(); },
+                              Beep,
                               nullptr,
                               nullptr};
     try {
