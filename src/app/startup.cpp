@@ -5,6 +5,7 @@
 #include "request/tagfile.h"
 #include "spool/reportjob.h"
 #include "util/codepage.h"
+#include "compose/dynamictarget.h"
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
@@ -92,6 +93,7 @@ bool TPrintServer::StartUp()
 
     // The report-job set-up: a fresh record, an empty A4 document, the tag list.
     ReportRecord = TReportRecord();
+    ReportRecord.DrawDynamicRange = DrawDynamicRangeGraph;
     StartReport(Engine, PageMargin);
     LoadTagFile();
 

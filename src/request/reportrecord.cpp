@@ -3,8 +3,6 @@
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
-TReportRecord::TReportRecord() : DrawDynamicRange(DrawDynamicRangeGraph) {}
-
 const std::vector<std::string_view>& TReportRecord::FirstFieldList()
 {
     static const std::vector<std::string_view> names = {

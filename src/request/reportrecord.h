@@ -19,7 +19,6 @@ struct TReportValue {
 
 class TReportRecord {
 public:
-    TReportRecord();
 
     std::string TemplateName;
     std::string ScanId;
@@ -60,8 +59,8 @@ public:
     // print-file names, output document and the fax flag.
     void FillJobSlots();
 
-    // Draws one DYNAMICRANGE graph during the parse; replaceable so that a
-    // caller can parse requests without touching files.
+    // Draws one DYNAMICRANGE graph during the parse. None by default: the
+    // server and the tool install the drawer (compose/dynamictarget.h).
     std::function<void(std::string_view value)> DrawDynamicRange;
 
     // The names every request is reset to, in their two built-in lists.
@@ -79,6 +78,3 @@ private:
     std::unordered_map<std::string, int> FKeyIndex;
 };
 
-// Draws the DYNAMICRANGE graph of a value "source,destination,label,percent[,x]";
-// a value that does not hold an integer percentage is skipped.
-void DrawDynamicRangeGraph(std::string_view value);

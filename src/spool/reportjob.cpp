@@ -3,7 +3,7 @@
 #include "compose/finishing.h"
 #include "compose/resulttext.h"
 #include "request/base64.h"
-#include "request/templateimages.h"
+#include "compose/templateimages.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/textutil.h"

@@ -1,5 +1,6 @@
 // printorb-tool parse FILE [--tags TAGS.TXT] [--home DIR]: the record a request gives, as JSON.
 #include "request/reportrecord.h"
+#include "compose/dynamictarget.h"
 #include "request/tagfile.h"
 #include "tool/commands.h"
 #include "util/codepage.h"
@@ -46,6 +47,7 @@ int ParseCommand(const TCommandLine& line)
 
     TStderrLog log;
     TReportRecord record;
+    record.DrawDynamicRange = DrawDynamicRangeGraph;  // as the server draws them
     std::vector<std::string> tagList;
     ResetRecord(tagsPath, tagList, record, log);
     ParseIntoRecord(record, text);

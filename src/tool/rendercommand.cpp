@@ -4,6 +4,7 @@
 #include "config/settingsstore.h"
 #include "platform/docengine/documentengine.h"
 #include "compose/mergefields.h"
+#include "compose/dynamictarget.h"
 #include "request/tagfile.h"
 #include "spool/reportjob.h"
 #include "tool/commands.h"
@@ -56,6 +57,7 @@ int RenderCommand(const TCommandLine& line)
         return Fail("cannot read the request file " + request);
 
     TReportRecord record;
+    record.DrawDynamicRange = DrawDynamicRangeGraph;  // as the server draws them
     std::vector<std::string> tagList;
     ResetRecord(home + "tags.txt", tagList, record, log);
     ParseIntoRecord(record, text);

@@ -1,5 +1,5 @@
 #include "platform/docengine/documentengine.h"
-#include "request/templateimages.h"
+#include "compose/templateimages.h"
 
 #include "support/testsupport.h"
 

@@ -1,4 +1,4 @@
-#include "request/templateimages.h"
+#include "compose/templateimages.h"
 
 #include "platform/docengine/rtfreader.h"
 #include "util/codepage.h"

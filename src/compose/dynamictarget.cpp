@@ -1,4 +1,4 @@
-#include "request/dynamictarget.h"
+#include "compose/dynamictarget.h"
 
 #include "request/reportrecord.h"
 #include "util/codepage.h"

@@ -1,4 +1,4 @@
-#include "request/dynamictarget.h"
+#include "compose/dynamictarget.h"
 #include "request/reportrecord.h"
 
 #include "support/testsupport.h"
@@ -31,8 +31,12 @@ TEST(DynamicTarget, MarkerIsAndedOntoTheBarAtThePercentage)
 {
     TTempDir dir;
     MakeBar(dir, 200, 40);
-    // Sub-fields: source, destination, label, percentage.
+    // Sub-fields: source, destination, label, percentage. A record draws
+    // nothing by itself; the server installs the drawer.
     TReportRecord record;
+    record.ParseRequest("HV_DYNAMICRANGE~" + (dir / "bar.bmp") + "," + (dir / "out.bmp") + ",75,50");
+    EXPECT_FALSE(FileExists(dir / "out.bmp")) << "parsing alone writes no file";
+    record.DrawDynamicRange = DrawDynamicRangeGraph;
     record.ParseRequest("HV_DYNAMICRANGE~" + (dir / "bar.bmp") + "," + (dir / "out.bmp") + ",75,50");
     QImage out(QString::fromStdString(dir / "out.bmp"));
     ASSERT_FALSE(out.isNull());

@@ -21,3 +21,8 @@ public:
     QImage Draw(const QImage& bar, int percent, std::string_view label) const;
     static int MarkerLeft(int barWidth, int side, int percent);
 };
+
+// Draws the DYNAMICRANGE graph of a value "source,destination,label,percent[,x]";
+// a value that does not hold an integer percentage is skipped. Installed as
+// a report record's drawer by the server and the tool.
+void DrawDynamicRangeGraph(std::string_view value);
