@@ -3,6 +3,7 @@
 # make build - build everything (build/bin/printorb, build/bin/printorb-tool)
 # make bench - run the benchmarks; make fuzz - run the fuzz targets (clang)
 # make likeness - score our pages against LibreOffice's reference PDFs
+# make package - build the Debian package (build/printorb_*.deb)
 
 BUILD_DIR ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -10,7 +11,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test run bench fuzz likeness clean
+.PHONY: all deps configure build test run bench fuzz likeness package clean
 
 all: build
 
@@ -39,6 +40,9 @@ fuzz: deps
 
 likeness: build
 	scripts/likeness.sh $(BUILD_DIR)
+
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_DIR)

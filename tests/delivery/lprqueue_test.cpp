@@ -3,6 +3,7 @@
 #include "delivery/rawprinter.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
+#include "support/recordinglog.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
@@ -10,12 +11,6 @@
 #include <map>
 
 namespace {
-
-struct TRecordingLog : TLogger {
-    std::vector<std::string> Lines;
-    void loginfo(std::string_view message) override { Lines.emplace_back(message); }
-    int Count(const std::string& line) const { return static_cast<int>(std::count(Lines.begin(), Lines.end(), line)); }
-};
 
 // A queue in temporary folders; the spooler route fails unless a test says otherwise.
 struct TQueueHome {

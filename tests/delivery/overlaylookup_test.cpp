@@ -3,15 +3,11 @@
 #include "support/regfiles.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
+#include "support/recordinglog.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-struct TRecordingLog : TLogger {
-    std::vector<std::string> Lines;
-    void loginfo(std::string_view message) override { Lines.emplace_back(message); }
-};
 
 // A driver-data file with printers of every kind the lookup tells apart.
 struct TDriverHome {

@@ -1,16 +1,8 @@
 #include "print/pagesetup.h"
+#include "support/recordinglog.h"
 
 #include <gtest/gtest.h>
 #include <vector>
-
-namespace {
-
-struct TRecordingLog : TLogger {
-    std::vector<std::string> Lines;
-    void loginfo(std::string_view message) override { Lines.emplace_back(message); }
-};
-
-}  // namespace
 
 TEST(PageSetup, PaperCodeFromThePageHeight)
 {

@@ -13,6 +13,7 @@
 #include "support/testsupport.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "support/recordinglog.h"
 
 #include <QDir>
 #include <QThread>
@@ -21,13 +22,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-
-struct TRecordingLog : TLogger {
-    std::vector<std::string> Lines;
-    void loginfo(std::string_view message) override { Lines.emplace_back(message); }
-    int Count(const std::string& line) const { return static_cast<int>(std::count(Lines.begin(), Lines.end(), line)); }
-    bool Has(const std::string& line) const { return Count(line) > 0; }
-};
 
 struct TPrintHome {
     TTempDir Dir;

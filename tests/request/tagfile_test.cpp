@@ -1,17 +1,9 @@
 #include "request/tagfile.h"
 
 #include "support/testsupport.h"
+#include "support/recordinglog.h"
 
 #include <gtest/gtest.h>
-
-namespace {
-
-struct TRecordingLog : TLogger {
-    std::vector<std::string> Lines;
-    void loginfo(std::string_view message) override { Lines.emplace_back(message); }
-};
-
-}  // namespace
 
 TEST(TagFile, LoadsLinesAndKeepsValuesWhenMissing)
 {

@@ -4,17 +4,12 @@
 #include "request/tagfile.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
+#include "support/recordinglog.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
 
 namespace {
-
-struct TRecordingLog : TLogger {
-    std::vector<std::string> Lines;
-    void loginfo(std::string_view message) override { Lines.emplace_back(message); }
-    bool Has(const std::string& line) const { return std::find(Lines.begin(), Lines.end(), line) != Lines.end(); }
-};
 
 // A server home with a letterhead and templates written here.
 struct TJobHome {

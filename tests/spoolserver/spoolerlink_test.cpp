@@ -1,18 +1,13 @@
 #include "spoolserver/spoolerlink.h"
 
 #include "support/testsupport.h"
+#include "support/recordinglog.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <vector>
 
 namespace {
-
-struct TRecordingLog : TLogger {
-    std::vector<std::string> Lines;
-    void loginfo(std::string_view message) override { Lines.emplace_back(message); }
-    bool Has(const std::string& line) const { return std::find(Lines.begin(), Lines.end(), line) != Lines.end(); }
-};
 
 std::string Address(const TListener& listener)
 {
