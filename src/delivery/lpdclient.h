@@ -4,7 +4,7 @@
 // result code per failing step.
 #pragma once
 
-#include "delivery/socketclient.h"
+#include "platform/sockets/socketclient.h"
 
 #include <cstdint>
 #include <deque>

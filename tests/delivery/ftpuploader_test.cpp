@@ -94,7 +94,7 @@ TEST(FtpFailover, AbortFromInsideAnUploadStopsIt)
     bool busySeen = false;
     ftp.Ftp.OnProgress = [&] {
         // A nested spool tick: the uploader is busy, and the watchdog aborts it.
-        if (ftp.Ftp.ConnectionState == 3) {
+        if (ftp.Ftp.ConnectionState == TSimpleFTP::TConnectionState::Connected) {
             busySeen = busySeen || !ftp.IsFree();
             ftp.Abort();
         }

@@ -1,4 +1,5 @@
 #include "delivery/rawprinter.h"
+#include "platform/printing/rawjob.h"
 
 #include "support/testsupport.h"
 #include "util/fileutil.h"
@@ -66,7 +67,7 @@ TEST(RawSpooler, NoPrinterEntryGoesToTheDefaultAndAnUnknownQueueFails)
     printer.PrinterName = "Laser-A";
     printer.DocumentTitle = "states";
     ASSERT_TRUE(printer.BeginDoc());
-    EXPECT_EQ(printer.State(), 3);
+    EXPECT_EQ(printer.State(), TRAWPrinter::TState::PageStarted);
     EXPECT_TRUE(printer.AbortDoc());
-    EXPECT_EQ(printer.State(), 0);
+    EXPECT_EQ(printer.State(), TRAWPrinter::TState::Closed);
 }

@@ -9,14 +9,19 @@
 
 #include <unistd.h>
 
+void THttpClose::operator()(http_t* http) const
+{
+    httpClose(http);
+}
+
 // libcups would otherwise keep the first server it read.
-http_t* ConnectScheduler()
+THttpConnection ConnectScheduler()
 {
     cupsSetServer(nullptr);
-    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                TPrintingLayer::kSchedulerTimeoutMs, nullptr);
+    THttpConnection http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                      TPrintingLayer::kSchedulerTimeoutMs, nullptr));
     if (http)
-        httpSetTimeout(http, TPrintingLayer::kSchedulerTimeoutMs / 1000.0, nullptr, nullptr);
+        httpSetTimeout(http.get(), TPrintingLayer::kSchedulerTimeoutMs / 1000.0, nullptr, nullptr);
     return http;
 }
 
@@ -30,12 +35,11 @@ struct TDestList {
 
     TDestList()
     {
-        http_t* http = ConnectScheduler();
+        const THttpConnection http = ConnectScheduler();
         if (!http)
             return;
         Answered = true;
-        count = cupsGetDests2(http, &dests);
-        httpClose(http);
+        count = cupsGetDests2(http.get(), &dests);
     }
     ~TDestList() { cupsFreeDests(count, dests); }
     TDestList(const TDestList&) = delete;
@@ -118,22 +122,21 @@ std::string TPrintingLayer::SystemDefaultPrinter() const
 
 std::unique_ptr<TPrinterHandle> TPrintingLayer::OpenPrinter(std::string_view name, std::string& error)
 {
-    http_t* http = ConnectScheduler();
+    THttpConnection http = ConnectScheduler();
     if (!http) {
         error = "the print scheduler " + std::string(cupsServer()) + " does not answer";
         return nullptr;
     }
-    cups_dest_t* dest = cupsGetNamedDest(http, Utf8(name).c_str(), nullptr);
+    cups_dest_t* dest = cupsGetNamedDest(http.get(), Utf8(name).c_str(), nullptr);
     if (!dest) {
         error = "the print scheduler " + std::string(cupsServer()) + " has no printer " + std::string(name);
-        httpClose(http);
         return nullptr;
     }
-    return std::unique_ptr<TPrinterHandle>(new TPrinterHandle(*this, http, dest));
+    return std::unique_ptr<TPrinterHandle>(new TPrinterHandle(*this, std::move(http), dest));
 }
 
-TPrinterHandle::TPrinterHandle(TPrintingLayer& layer, http_t* http, cups_dest_t* dest)
-    : FLayer(layer), FHttp(http), FDest(dest), FName(SystemText(dest->name))
+TPrinterHandle::TPrinterHandle(TPrintingLayer& layer, THttpConnection http, cups_dest_t* dest)
+    : FLayer(layer), FHttpOwner(std::move(http)), FHttp(FHttpOwner.get()), FDest(dest), FName(SystemText(dest->name))
 {
     FInfo = cupsCopyDestInfo(FHttp, FDest);
     LoadTrays();
@@ -144,7 +147,6 @@ TPrinterHandle::~TPrinterHandle()
     if (FInfo)
         cupsFreeDestInfo(FInfo);
     cupsFreeDests(1, FDest);
-    httpClose(FHttp);
 }
 
 // CUPS keeps a driver's tray names and the InputSlot keywords that jobs ask
@@ -239,7 +241,8 @@ std::string TPrintingLayer::PrintPdf(const std::string& printer, const std::stri
         destination = SystemDefaultPrinter();
     if (destination.empty())
         return "There is no printer to print on.";
-    http_t* http = ConnectScheduler();
+    const THttpConnection connection = ConnectScheduler();
+    http_t* http = connection.get();
     if (!http)
         return "The print scheduler " + std::string(cupsServer()) + " does not answer.";
     const std::string name = Utf8(destination);
@@ -259,6 +262,5 @@ std::string TPrintingLayer::PrintPdf(const std::string& printer, const std::stri
         cupsCancelJob2(http, name.c_str(), job, 0);
     }
     cupsFreeOptions(numOptions, cupsOptions);
-    httpClose(http);
     return error.empty() ? std::string() : FromUnicode(QString::fromUtf8(error.c_str())) + " (printer " + destination + ")";
 }

@@ -18,9 +18,15 @@ typedef struct _http_s http_t;
 typedef struct cups_dest_s cups_dest_t;
 typedef struct _cups_dinfo_s cups_dinfo_t;
 
+// A scheduler connection, closed when its owner goes.
+struct THttpClose {
+    void operator()(http_t* http) const;
+};
+using THttpConnection = std::unique_ptr<http_t, THttpClose>;
+
 // A connection to the scheduler that CUPS_SERVER names now, with the layer's
-// time-out; null when none answers. The caller closes it (httpClose).
-http_t* ConnectScheduler();
+// time-out; null when none answers.
+THttpConnection ConnectScheduler();
 
 // One tray of a printer: the name its driver shows, the keyword a job asks
 // for it with, and the PCL paper source it stands for (0 when unknown).
@@ -49,10 +55,11 @@ public:
 
 private:
     friend class TPrintingLayer;
-    TPrinterHandle(TPrintingLayer& layer, http_t* http, cups_dest_t* dest);
+    TPrinterHandle(TPrintingLayer& layer, THttpConnection http, cups_dest_t* dest);
     void LoadTrays();
 
     TPrintingLayer& FLayer;
+    THttpConnection FHttpOwner;
     http_t* FHttp;
     cups_dest_t* FDest;
     cups_dinfo_t* FInfo = nullptr;

@@ -1,4 +1,4 @@
-#include "delivery/socketclient.h"
+#include "platform/sockets/socketclient.h"
 
 #include "support/testsupport.h"
 
