@@ -56,8 +56,8 @@ void TPrintServer::DeriveTempDir()
             temp = tmpdir;
     if (temp.empty()) {
         temp = ProgramDir + "temp";
-        if (!DirExists(temp))
-            ForceDir(temp);
+        if (!DirExists(temp) && !ForceDir(temp))
+            loginfo("Could not create the temporary folder " + temp);
     }
     TempDir = IncludeTrailingSlash(temp);
 }
@@ -99,7 +99,8 @@ bool TPrintServer::StartUp()
 
     LprQueueDir = ProgramDir + "lpdspooler/";
     if (!DirExists(LprQueueDir))
-        ForceDir(LprQueueDir);
+        if (!ForceDir(LprQueueDir))
+            loginfo("Could not create the LPR queue folder " + LprQueueDir);
     CheckDirectories();
     loginfo(std::string(kCaption) + " started in " + ProgramDir + ", spool directory " + SpoolDir + ", " +
             std::to_string(Printers.Printerlist().size()) + " printer entries");

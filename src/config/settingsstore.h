@@ -12,9 +12,9 @@ public:
     static constexpr std::uint64_t kMaxFileBytes = 4 * 1024 * 1024;
 
     // false when the file is missing, unreadable or absurdly large.
-    bool LoadFromFile(const std::string& path);
+    [[nodiscard]] bool LoadFromFile(const std::string& path);
     // Empty text when saved; otherwise the system's reason.
-    std::string SaveToFile(const std::string& path) const;
+    [[nodiscard]] std::string SaveToFile(const std::string& path) const;
 
     std::string Value(std::string_view name) const;
     // Replaces the first line of that name in place, or appends; an empty

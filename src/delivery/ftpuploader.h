@@ -15,7 +15,7 @@ public:
 
     // 0 delivered (by port 9100 or FTP), -1 no such file, -3 the FTP connect
     // raised an error, -6 the upload failed.
-    int Send(const std::string& host, const std::string& file, const std::string& user, const std::string& password,
+    [[nodiscard]] int Send(const std::string& host, const std::string& file, const std::string& user, const std::string& password,
              const std::string& directory);
     bool IsFree();
     void Abort() { Ftp.Disconnect(); }

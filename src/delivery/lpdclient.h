@@ -20,7 +20,7 @@ public:
     void NextJob();
     // 0 when delivered; negative for the failing step. Socket errors while a
     // command, the control file or an acknowledgement is exchanged propagate.
-    int Send(const std::string& host, const std::string& queue, const std::string& user, const std::string& machine,
+    [[nodiscard]] int Send(const std::string& host, const std::string& queue, const std::string& user, const std::string& machine,
              const std::string& domain, std::istream& data);
 
     std::string JobNumber() const;

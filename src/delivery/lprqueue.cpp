@@ -62,12 +62,14 @@ void TLprQueue::DispatchLprQueue(TLprQueueContext& c)
         const std::string first = TextBefore(name, "_");
         const std::string printer = NthField(name, '_', 2);
 
+        // The overlay step's result is deliberately not examined: without the
+        // prepared copy the routes below fail and the file stays queued.
         if (IsWholeNumber(first))
-            InsertMacroCall(c.LprQueueDir + name, c.TempDir + name, first);
+            static_cast<void>(InsertMacroCall(c.LprQueueDir + name, c.TempDir + name, first));
         else if (!first.empty() && FileExists(c.OverlayDir + first))
-            MergeOverlayFile(c.LprQueueDir + name, c.TempDir + name, c.OverlayDir + first);
+            static_cast<void>(MergeOverlayFile(c.LprQueueDir + name, c.TempDir + name, c.OverlayDir + first));
         else
-            InsertMacroCall(c.LprQueueDir + name, c.TempDir + name, "");
+            static_cast<void>(InsertMacroCall(c.LprQueueDir + name, c.TempDir + name, ""));
 
         const bool spooled = c.SendViaSpooler ? c.SendViaSpooler(c.TempDir + name)
                                               : SendViaSpooler(c.TempDir + name, c.SettingValue);
@@ -91,7 +93,8 @@ void TLprQueue::DispatchLprQueue(TLprQueueContext& c)
         const std::string ftpCopy = c.TempDir + "ftpprnfile" +
                                     QDateTime::currentDateTime().toString(QStringLiteral("yyMMddhhmmsszzz")).toStdString() +
                                     ".prn";
-        WriteFileAtomic(ftpCopy, bytes);
+        // Not examined: a missing copy makes the FTP route report "-1 Data file does not exist.".
+        static_cast<void>(WriteFileAtomic(ftpCopy, bytes));
         struct TRemoveCopy {
             const std::string& Path;
             ~TRemoveCopy() { DeleteFileAt(Path); }

@@ -34,10 +34,10 @@ public:
 
     // Number 0: the whole list of a Lexmark printer, "number TAB name CR LF"
     // per record; any other number: that overlay's name (empty when absent).
-    std::string MacroLookup(std::uint16_t number, std::string_view printer);
+    [[nodiscard]] std::string MacroLookup(std::uint16_t number, std::string_view printer);
     // Writes a Lexmark list (the first length bytes of block) as "Macro".
     // Empty text when written.
-    std::string WriteMacroList(std::string_view printer, std::string_view block, int length);
+    [[nodiscard]] std::string WriteMacroList(std::string_view printer, std::string_view block, int length);
 
     // The first-page and other-pages overlay texts of a request for the
     // printer; failures are logged and give empty texts.

@@ -9,8 +9,8 @@
 // The cursor-positioning sequence a macro call is put in front of.
 inline constexpr std::string_view kOverlayInsertionMark = "\x1b*p6815Y";
 
-std::string InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number);
-std::string MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay);
+[[nodiscard]] std::string InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number);
+[[nodiscard]] std::string MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay);
 
 // The parts of a one-page PCL file.
 std::string OverlayHead(std::string_view s);

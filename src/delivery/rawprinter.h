@@ -8,4 +8,4 @@
 
 // The queued file at path to the printer that the settings name for its
 // printer number (the second "_" field of its name). True when handed over.
-bool SendViaSpooler(const std::string& path, const std::function<std::string(std::string_view)>& settingValue);
+[[nodiscard]] bool SendViaSpooler(const std::string& path, const std::function<std::string(std::string_view)>& settingValue);

@@ -18,7 +18,7 @@ public:
 
     // Empty on success, "NOTE: Tray Not Set" when all but the tray was set,
     // or a text beginning "ERROR:". On success PrinterDC is the new context.
-    std::string SetupPrinterDevice(std::string_view first, std::string_view other, std::string_view tray,
+    [[nodiscard]] std::string SetupPrinterDevice(std::string_view first, std::string_view other, std::string_view tray,
                                    bool landscape, int paperCode);
     void ReleasePrinterDC() { FPrinterDC.reset(); }
     TPrinterDC* PrinterDC() const { return FPrinterDC.get(); }

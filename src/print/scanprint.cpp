@@ -99,7 +99,9 @@ bool PrintScanJob(TScanContext& c)
         std::string first, other;
         c.GetMacros(first, other);
         const TJobPageSetup& setup = c.Device.PageSetup;
-        c.Device.SetupPrinterDevice(first, other, c.PaperTray, setup.PageLandscape, setup.PagePaperSize);
+        // Deliberately not examined: a failed set-up shows as a failed print below.
+        static_cast<void>(
+            c.Device.SetupPrinterDevice(first, other, c.PaperTray, setup.PageLandscape, setup.PagePaperSize));
         std::string error = "there is no printer device to print on";
         if (TPrinterDC* dc = c.Device.PrinterDC(); !dc || !PrintLoadedImage(*dc, c.MultiImage.Picture(),
                                                                                c.MultiImage.ImageName(), error)) {

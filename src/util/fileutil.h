@@ -9,7 +9,7 @@
 
 bool DirExists(std::string_view path);
 bool FileExists(std::string_view path);  // a file that is not a directory
-bool ForceDir(std::string_view path);
+[[nodiscard]] bool ForceDir(std::string_view path);
 std::string IncludeTrailingSlash(std::string_view dir);  // empty stays empty
 std::string ExtractFileName(std::string_view path);
 std::string ExtractFileDir(std::string_view path);     // with its trailing "/"
@@ -24,22 +24,22 @@ std::string ListFiles(std::string_view mask, unsigned filter, unsigned fields);
 // The file names of a listing, in its order.
 std::vector<std::string> ListedNames(std::string_view listing);
 
-std::string MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir,
+[[nodiscard]] std::string MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir,
                        std::string_view dstName);
 std::string ScanSubPath(std::string_view name, std::string_view mask);
 std::string EscapeFileName(std::string_view text);
 
 // Whole-file read with a size bound; false when missing, unreadable or larger.
-bool ReadFileBytes(std::string_view path, std::string& out, std::uint64_t maxBytes);
+[[nodiscard]] bool ReadFileBytes(std::string_view path, std::string& out, std::uint64_t maxBytes);
 // Written under a temporary name in the same directory, then renamed into
 // place: readers see the old file or the whole new one. Empty result = done.
-std::string WriteFileAtomic(std::string_view path, std::string_view bytes);
+[[nodiscard]] std::string WriteFileAtomic(std::string_view path, std::string_view bytes);
 bool DeleteFileAt(std::string_view path);
 // Copies a file, replacing the destination, through a temporary name in its
 // directory. Empty result = done, else why not.
-std::string CopyFileAtomic(std::string_view from, std::string_view to);
+[[nodiscard]] std::string CopyFileAtomic(std::string_view from, std::string_view to);
 
 // Lines of a text (CR LF or LF end a line; the ends are dropped).
 std::vector<std::string> SplitLines(std::string_view bytes);
 // Text lines of a file, up to a size bound; false when unreadable or larger.
-bool ReadTextLines(std::string_view path, std::vector<std::string>& lines, std::uint64_t maxBytes);
+[[nodiscard]] bool ReadTextLines(std::string_view path, std::vector<std::string>& lines, std::uint64_t maxBytes);

@@ -118,7 +118,7 @@ TEST(JobsEndToEnd, HpOverlayPagesAndPrinterFilesReachThePrinterByLpd)
 
     // An overlay printer file and no PMASK: the page is merged with the
     // overlay by the LPR queue.
-    ForceDir(home.Dir / "overlays");
+    EXPECT_TRUE(ForceDir(home.Dir / "overlays"));
     WriteFile(home.Dir / "overlays/FORM1.prn", "\x1b" "E\x1b&l26A<overlay head>\x1b*p0x0Y<overlay body>\x0c\x1b" "E");
     server->OverlayDir = home.Dir / "overlays/";
     home.Drop("88.tvq", kRequest + "^HV_PRINTER~1^HV_PRNFILENAME~FORM1");

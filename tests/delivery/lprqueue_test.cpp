@@ -27,7 +27,7 @@ struct TQueueHome {
     TQueueHome()
     {
         for (const char* sub : {"lpd", "temp", "overlays"})
-            ForceDir(Dir / sub);
+            EXPECT_TRUE(ForceDir(Dir / sub));
         Lpd.Pause = [](int) {};  // the conversation's pauses are not under test here
     }
     std::string Queued(const std::string& name) const { return Dir / ("lpd/" + name); }

@@ -17,7 +17,7 @@ struct TDriverHome {
 
     TDriverHome()
     {
-        ForceDir(Dir / "overlays");
+        EXPECT_TRUE(ForceDir(Dir / "overlays"));
         WriteFile(Dir / "overlays/FORM1.prn", "overlay");
         WriteFile(Dir / "printerdriverdata.reg",
                   "REGEDIT4\r\n\r\n" + PrinterKey("Lexmark T640") + "\"MANUFACTURER\"=\"Lexmark International\"\r\n" +
@@ -70,7 +70,7 @@ TEST(OverlayLookup, MacroLookupResults)
     };
     for (const auto& c : cases)
         EXPECT_EQ(home.Lookup.MacroLookup(c.number, c.printer), c.expected) << c.printer << " " << c.number;
-    home.Lookup.MacroLookup(1, "Nowhere");
+    EXPECT_EQ(home.Lookup.MacroLookup(1, "Nowhere").rfind("ERROR: Key failed to open", 0), 0u);
     EXPECT_NE(home.Lookup.LastOpenError().find("no key"), std::string::npos);
 }
 

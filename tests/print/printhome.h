@@ -38,8 +38,8 @@ struct TPrintHome {
     TPrintHome()
     {
         Record.DrawDynamicRange = nullptr;
-        ForceDir(Dir / "lpd");
-        ForceDir(Dir / "overlays");
+        EXPECT_TRUE(ForceDir(Dir / "lpd"));
+        EXPECT_TRUE(ForceDir(Dir / "overlays"));
         PrintWholeDocuments(Engine, Printing, Log);
     }
     // The private scheduler, started on first use.

@@ -14,7 +14,7 @@ struct TScanHome : TPrintHome {
     TScanHome()
     {
         for (const char* sub : {"images1/", "images2/"}) {
-            ForceDir(Dir / sub);
+            EXPECT_TRUE(ForceDir(Dir / sub));
             ImageDirs.push_back(Dir / sub);
         }
     }
@@ -84,7 +84,7 @@ TEST(ScanPrint, ALaterFolderAndASubFolderByMask)
     TScanHome home;
     ASSERT_TRUE(home.Cups().AddQueue("Scans"));
     home.Printing.CurrentPrinter = "Scans";
-    ForceDir(home.Dir / "images2/12");
+    EXPECT_TRUE(ForceDir(home.Dir / "images2/12"));
     home.Picture(home.Dir / "images2/12/12345.png", 50, 50, "PNG");
     home.Device.PageSetup = {true, kPaperA4};  // a landscape report came before
     EXPECT_TRUE(home.Print("12345", "**"));

@@ -24,8 +24,8 @@ struct TJobHome {
     TJobHome()
     {
         Record.DrawDynamicRange = nullptr;
-        ForceDir(Dir / "templates");
-        ForceDir(Dir / "results");
+        EXPECT_TRUE(ForceDir(Dir / "templates"));
+        EXPECT_TRUE(ForceDir(Dir / "results"));
         WriteFile(Dir / "templates/LH.doc",
                   "{\\rtf1{\\header Lab <<PATSUR>>\\par}{\\footer Footer line\\par}\\paperw12240\\paperh15840"
                   "\\margl1000\\margr1100\\margt1200\\margb1300 letterhead body\\par}");

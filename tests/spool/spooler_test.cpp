@@ -187,7 +187,7 @@ TEST(SpoolTick, RequestsStayUntilTheirOutputExists)
     EXPECT_TRUE(home.Log.Has("PDF Document creation FAILED \"" + (home.Dir / "gone/R1.pdf") + "\""));
     EXPECT_EQ(home.Log.Lines.back(), "Spooler file unsaved.tvq stays in the spool folder and will be printed again.");
     EXPECT_TRUE(home.InSpool("unsaved.tvq"));
-    ForceDir(home.Dir / "gone");
+    EXPECT_TRUE(ForceDir(home.Dir / "gone"));
     home.TickAndPrint();  // the next refill takes it again
     EXPECT_TRUE(FileExists(home.Dir / "gone/R1.pdf"));
     EXPECT_FALSE(home.InSpool("unsaved.tvq"));

@@ -22,7 +22,7 @@ struct TSpoolHome : TPrintHome {
     TSpoolHome()
     {
         for (const char* sub : {"spool/temp", "results", "templates", "images"})
-            ForceDir(Dir / sub);
+            EXPECT_TRUE(ForceDir(Dir / sub));
         WriteFile(Dir / "tags.txt", "3|PATSUR\r\n");
         WriteFile(Dir / "templates/LH.doc",
                   "{\\rtf1{\\header Lab <<PATSUR>>\\par}\\paperw11906\\paperh16838 letterhead body\\par}");

@@ -8,7 +8,7 @@
 TEST(FileHelpers, MoveFileToResults)
 {
     TTempDir dir;
-    ForceDir(dir / "dst");
+    ASSERT_TRUE(ForceDir(dir / "dst"));
     WriteFile(dir / "a.tvq", "A");
     WriteFile(dir / "dst/a.tvq", "old");
 
@@ -45,7 +45,7 @@ TEST(FileHelpers, ListFilesFormatAndFilter)
     WriteFile(dir / "one.TVQ", "1");
     WriteFile(dir / "two.tvq", "22");
     WriteFile(dir / "x.prn", "3");
-    ForceDir(dir / "sub.tvq");  // a directory that matches the mask
+    ASSERT_TRUE(ForceDir(dir / "sub.tvq"));  // a directory that matches the mask
 
     const std::string listing = ListFiles(dir / "*.tvq", 0, 2);
     ASSERT_EQ(listing.substr(0, listing.find('\r')), "2");
