@@ -1,6 +1,7 @@
 // The Settings page's handlers: "Update Now", the LPD delay, the FTP failover
 // box, the overlay directory and the spooler server address.
 #include "app/printserver.h"
+#include "config/settingkeys.h"
 
 #include "util/textutil.h"
 
@@ -34,15 +35,15 @@ void TPrintServer::UpdateButtonClick()
         Page.LpdDelay = "1";
     }
 
-    Settings.SetValue("SPOOLSERVER", SpoolServerAddress);
-    Settings.SetValue("OVERLAY", OverlayDir);
-    Settings.SetValue("RESULTS", ResultsDir);
-    Settings.SetValue("SPOOLER", SpoolDir);
-    Settings.SetValue("TEMPLATES", TemplatesDir);
-    Settings.SetValue("DEFLETTERHEAD", DefLetterhead);
-    Settings.SetValue("pagemargin", PageMargin);
-    Settings.SetValue("LPDDATADELAY", std::to_string(DataDelay));
-    Settings.SetValue("FTPFAILOVER", Page.FtpFailover ? "TRUE" : "FALSE");
+    Settings.SetValue(keys::SpoolServer, SpoolServerAddress);
+    Settings.SetValue(keys::Overlay, OverlayDir);
+    Settings.SetValue(keys::Results, ResultsDir);
+    Settings.SetValue(keys::Spooler, SpoolDir);
+    Settings.SetValue(keys::Templates, TemplatesDir);
+    Settings.SetValue(keys::DefLetterhead, DefLetterhead);
+    Settings.SetValue(keys::PageMargin, PageMargin);
+    Settings.SetValue(keys::LpdDataDelay, std::to_string(DataDelay));
+    Settings.SetValue(keys::FtpFailover, SettingText(Page.FtpFailover));
     emit SettingsPageChanged();
 
     const std::string path = ProgramDir + kSettingsFile;
@@ -78,14 +79,14 @@ void TPrintServer::LPDDataDelayExit()
         delay = 1000;
         Page.LpdDelay = "1000";
     }
-    Settings.SetValue("LPDDATADELAY", Trim(Page.LpdDelay));
+    Settings.SetValue(keys::LpdDataDelay, Trim(Page.LpdDelay));
     DataDelay = delay;
     emit SettingsPageChanged();
 }
 
 void TPrintServer::FTPFailOVerCheckClick()
 {
-    Settings.SetValue("FTPFAILOVER", Page.FtpFailover ? "TRUE" : "FALSE");
+    Settings.SetValue(keys::FtpFailover, SettingText(Page.FtpFailover));
 }
 
 void TPrintServer::OverlayEditChange()
@@ -93,7 +94,7 @@ void TPrintServer::OverlayEditChange()
     std::string& text = Page.OverlayDirectory;
     if (!Trim(text).empty() && text.back() != '/')
         text += '/';
-    Settings.SetValue("OVERLAY", text);
+    Settings.SetValue(keys::Overlay, text);
 }
 
 bool TPrintServer::SpoolServerEditExit()

@@ -1,7 +1,8 @@
 // Start-up: settings file, derived directories, printer entries, directory checks.
 #include "app/printserver.h"
+#include "config/serverconfig.h"
+#include "config/settingkeys.h"
 
-#include "compose/resulttext.h"
 #include "request/tagfile.h"
 #include "spool/reportjob.h"
 #include "util/codepage.h"
@@ -16,31 +17,6 @@
 #include <cstring>
 
 extern char** environ;
-
-TPrintServer::TPrintServer(std::string programDir, QObject* parent)
-    : QObject(parent),
-      SpoolerLink(Log),
-      ProgramDir(IncludeTrailingSlash(programDir)),
-      Overlays(ProgramDir + kDriverDataFileName),
-      Spooler(TSpoolerParts {Log, Indicators, Engine, ReportRecord, TagList, Device, ImageProbe, MultiImage, Overlays,
-                             [this] { return JobSettings(); },
-                             [this](std::string_view key) { return Settings.Value(key); },
-                             [this] { DispatchLprQueue(); },
-                             [this] { PrinterFtp.Abort(); },
-                             [this] {
-                                 if (Repaint)
-                                     Repaint();
-                             },
-                             [this] { return DocumentViewShown && DocumentViewShown(); },
-                             [this] {
-                                 FPrompts->PrintDialog(ReportRecord.GetReqCode() + " " + ReportRecord.GetProcCode(),
-                                                       Printing.CurrentPrinter);
-                             }})
-{
-    Log.SetFilePath(ProgramDir + "spoolerLog.txt");
-    InstalledPrinters = [this] { return Printing.InstalledPrinters(); };
-    PrintWholeDocuments(Engine, Printing, Log);
-}
 
 void TPrintServer::DeriveTempDir()
 {
@@ -60,12 +36,6 @@ void TPrintServer::DeriveTempDir()
             loginfo("Could not create the temporary folder " + temp);
     }
     TempDir = IncludeTrailingSlash(temp);
-}
-
-TJobSettings TPrintServer::JobSettings() const
-{
-    return {ProgramDir, SpoolDir,   ResultsDir,     TemplatesDir,         OverlayDir,   LprQueueDir,
-            PageMargin, ImageDirs, AutoScanSubDir, DefaultPrinterNumber, SettingsScore};
 }
 
 bool TPrintServer::StartUp()
@@ -107,80 +77,33 @@ bool TPrintServer::StartUp()
     return true;
 }
 
-void TPrintServer::DispatchLprQueue()
-{
-    TLprQueueContext context {LprQueueDir,
-                              TempDir,
-                              OverlayDir,
-                              [this](std::string_view key) { return Settings.Value(key); },
-                              Log,
-                              Indicators,
-                              Lpd,
-                              PrinterFtp,
-                              Beep,
-                              nullptr,
-                              nullptr};
-    try {
-        LprQueue.DispatchLprQueue(context);
-    } catch (const std::exception& failure) {
-        // A socket error or an unreadable prepared copy ends this round; the
-        // file stays queued for the next tick.
-        loginfo(failure.what());
-    }
-}
-
-bool TPrintServer::SetResultText(std::string_view text, std::string_view fontName, std::string_view sizeText)
-{
-    return RenderResultText(Engine, text, fontName, sizeText);
-}
-
-void TPrintServer::LoadTagFile()
-{
-    ::LoadTagFile(ProgramDir + "tags.txt", TagList, ReportRecord, Log);
-}
-
 bool TPrintServer::setpagevalues()
 {
-    ResultsDir = Settings.Value("RESULTS");
-    SpoolDir = Settings.Value("SPOOLER");
-    OverlayDir = Settings.Value("OVERLAY");
-    TemplatesDir = Settings.Value("TEMPLATES");
-    DefLetterhead = Settings.Value("DEFLETTERHEAD");
+    const TServerConfig config = TServerConfig::Read(Settings);
+    ResultsDir = config.ResultsDir;
+    SpoolDir = config.SpoolDir;
+    OverlayDir = config.OverlayDir;
+    TemplatesDir = config.TemplatesDir;
+    DefLetterhead = config.DefLetterhead;
+    if (config.LpdDataDelay)
+        DataDelay = *config.LpdDataDelay;
 
-    const std::string delay = Settings.Value("LPDDATADELAY");
-    if (!delay.empty())
-        DataDelay = StrToIntDef(delay, 1);
-
-    const std::string failover = Trim(Settings.Value("FTPFAILOVER"));
-    if (!failover.empty() && (failover[0] == 'Y' || failover[0] == 'y' || failover[0] == 'T' || failover[0] == 't')) {
+    if (config.FtpFailover) {
         // Ticking the box runs its handler, so an on value is then held as TRUE.
         Page.FtpFailover = true;
         FTPFailOVerCheckClick();
     }
 
-    PageMargin = Settings.Value("pagemargin");
-
-    if (ResultsDir.empty() || SpoolDir.empty() || TemplatesDir.empty() || DefLetterhead.empty()) {
-        std::string missing;
-        for (const char* key : {"RESULTS", "SPOOLER", "TEMPLATES", "DEFLETTERHEAD"})
-            if (Settings.Value(key).empty())
-                missing += std::string(missing.empty() ? "" : ", ") + key;
-        StartUpFailure = "Not set in " + ProgramDir + kSettingsFile + ": " + missing;
+    if (const std::vector<std::string> missing = config.MissingCritical(); !missing.empty()) {
+        std::string names;
+        for (const std::string& name : missing)
+            names += (names.empty() ? "" : ", ") + name;
+        StartUpFailure = "Not set in " + ProgramDir + kSettingsFile + ": " + names;
         loginfo(StartUpFailure);
         FPrompts->ShowMessage("", "A critical value was not set.  Tovaspooler will close.", TPrompts::Icon::Error);
         return false;
     }
-
-    if (PageMargin.empty()) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%d,%d,%d,%d", 5, 5, 8, 5);
-        PageMargin = buf;
-    }
-
-    ResultsDir = IncludeTrailingSlash(ResultsDir);
-    SpoolDir = IncludeTrailingSlash(SpoolDir);
-    OverlayDir = IncludeTrailingSlash(OverlayDir);
-    TemplatesDir = IncludeTrailingSlash(TemplatesDir);
+    PageMargin = config.PageMarginOrDefault();
 
     FillSettingsPage();
 
@@ -190,12 +113,8 @@ bool TPrintServer::setpagevalues()
         SettingsScore += 4;
     Page.UpdateEnabled = true;
 
-    AutoScanSubDir = Settings.Value("AUTOSCANSUBDIR");
-
-    ImageDirs.clear();
-    for (const std::string& line : Settings.Lines())
-        if (line.compare(0, 6, "IMAGES") == 0 && line.find('=') != std::string::npos)
-            ImageDirs.push_back(TextAfter(line, "="));
+    AutoScanSubDir = config.AutoScanSubDir;
+    ImageDirs = config.ImageDirs;
 
     const bool havePrinters = LoadPrinterEntries();
     emit SettingsPageChanged();
@@ -234,7 +153,7 @@ bool TPrintServer::LoadPrinterEntries()
     std::string defaultName;
     bool haveDefault = false;
     for (const std::string& line : Settings.Lines()) {
-        if (line.compare(0, 7, "PRINTER") != 0 || line.find('=') == std::string::npos)
+        if (line.compare(0, 7, keys::DefaultPrinter) != 0 || line.find('=') == std::string::npos)
             continue;
         const std::string number = TextBefore(std::string_view(line).substr(7), "=");
         if (!number.empty()) {
@@ -252,7 +171,7 @@ bool TPrintServer::LoadPrinterEntries()
             return false;
         }
         defaultName = TPrinterTable::PrinterNameOf(Printers.Printerlist().front());
-        Settings.SetValue("PRINTER", defaultName);
+        Settings.SetValue(keys::DefaultPrinter, defaultName);
         Printers.DefaultLabel = "Default is :" + defaultName;
     }
 

@@ -1,4 +1,5 @@
 #include "delivery/lprqueue.h"
+#include "config/settingkeys.h"
 
 #include "delivery/pcloverlay.h"
 #include "delivery/rawprinter.h"
@@ -27,8 +28,7 @@ bool IsWholeNumber(std::string_view text)
 
 bool FailoverOn(const TLprQueueContext& c)
 {
-    const std::string value = Trim(c.SettingValue("FTPFAILOVER"));
-    return !value.empty() && (value[0] == 'Y' || value[0] == 'y' || value[0] == 'T' || value[0] == 't');
+    return SettingIsOn(c.SettingValue(keys::FtpFailover));
 }
 
 // The head entry is delivered: the entry goes, and both copies of the file.
@@ -79,7 +79,7 @@ void TLprQueue::DispatchLprQueue(TLprQueueContext& c)
             continue;
         }
 
-        const std::string host = c.SettingValue("HOSTIP-" + printer);
+        const std::string host = c.SettingValue(keys::HostIp(printer));
         if (host.empty()) {
             c.Log.loginfo("NO IP address assigned for Printer " + printer + " with Overlay Request");
             if (c.Beep)

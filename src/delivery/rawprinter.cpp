@@ -1,4 +1,5 @@
 #include "delivery/rawprinter.h"
+#include "config/settingkeys.h"
 
 #include "platform/printing/rawjob.h"
 #include "util/codepage.h"
@@ -12,7 +13,7 @@ bool SendViaSpooler(const std::string& path, const std::function<std::string(std
 {
     TRAWPrinter printer;
     const std::string name = ExtractFileName(path);
-    printer.PrinterName = Trim(TextBefore(settingValue("PRINTER" + NthField(name, '_', 2)), "|"));
+    printer.PrinterName = Trim(TextBefore(settingValue(keys::Printer(NthField(name, '_', 2))), "|"));
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> owner(std::fopen(NativePath(path).c_str(), "rb"),
                                                                  &std::fclose);
     std::FILE* file = owner.get();

@@ -1,4 +1,5 @@
 #include "printers/printeractions.h"
+#include "config/settingkeys.h"
 
 #include "util/textutil.h"
 
@@ -31,7 +32,7 @@ void TPrinterActions::ShowPrinterEntry(TSender sender)
     const auto& numbers = t.NumberBox();
     if (std::find(numbers.begin(), numbers.end(), number) != numbers.end())
         t.SetNumberBoxText(number);
-    t.HostText = C.Settings.Value("HOSTIP-" + number);
+    t.HostText = C.Settings.Value(keys::HostIp(number));
     // A printer that is no longer installed leaves the box's choice as it was.
     for (const std::string& installed : t.PrinterNameCombo)
         if (SameText(installed, name))
@@ -79,8 +80,8 @@ void TPrinterActions::UpdatePrinterList(TSender sender)
         selected = t.AddLine(number + "=" + name);
     t.Select(selected);
 
-    C.Settings.SetValue("PRINTER" + number, name);
-    C.Settings.SetValue("HOSTIP-" + number, t.HostText);
+    C.Settings.SetValue(keys::Printer(number), name);
+    C.Settings.SetValue(keys::HostIp(number), t.HostText);
     t.updatePrinterNumList();
     ShowPrinterEntry(sender);
 }
@@ -142,7 +143,7 @@ void TPrinterActions::DeletePrinterClick()
     TPrinterTable& t = C.Table;
     if (t.Selected() < 0)
         return;
-    const std::string key = "PRINTER" + TPrinterTable::NumberOf(t.Printerlist()[static_cast<std::size_t>(t.Selected())]);
+    const std::string key = keys::Printer(TPrinterTable::NumberOf(t.Printerlist()[static_cast<std::size_t>(t.Selected())]));
     // A line that never reached the settings (New without Update) stays.
     if (C.Settings.IndexOfName(key) < 0)
         return;
@@ -156,7 +157,7 @@ void TPrinterActions::setasdefaultClick()
     if (t.Selected() < 0)
         return;
     const std::string name = TPrinterTable::PrinterNameOf(t.Printerlist()[static_cast<std::size_t>(t.Selected())]);
-    C.Settings.SetValue("PRINTER", name);
+    C.Settings.SetValue(keys::DefaultPrinter, name);
     t.DefaultLabel = name;
     printerupdateClick();
 }

@@ -1,4 +1,5 @@
 #include "printers/printerselect.h"
+#include "config/settingkeys.h"
 
 #include "util/textutil.h"
 
@@ -15,7 +16,7 @@ std::string SelectPrinterByNumber(std::string_view number,
         return -1;
     };
     auto fallback = [&] {
-        const int at = std::max(0, indexOf(Trim(settingValue("PRINTER"))));
+        const int at = std::max(0, indexOf(Trim(settingValue(keys::DefaultPrinter))));
         printing.CurrentPrinter = installed && at < static_cast<int>(installed->size())
                                       ? (*installed)[static_cast<std::size_t>(at)]
                                       : std::string();
@@ -25,7 +26,7 @@ std::string SelectPrinterByNumber(std::string_view number,
         return fallback();
 
     const std::string trimmed = Trim(number);
-    const std::string entry = trimmed.empty() ? std::string() : settingValue("PRINTER" + trimmed);
+    const std::string entry = trimmed.empty() ? std::string() : settingValue(keys::Printer(trimmed));
     const std::string name = Trim(TextBefore(entry + "|", "|"));
     if (const int at = indexOf(name); !name.empty() && at >= 0) {
         printing.CurrentPrinter = (*installed)[static_cast<std::size_t>(at)];

@@ -2,6 +2,7 @@
 // settings, tags.txt and templates of a server home exactly as the server
 // would, and saves the document: the template author's preview.
 #include "config/settingsstore.h"
+#include "config/serverconfig.h"
 #include "platform/docengine/documentengine.h"
 #include "compose/mergefields.h"
 #include "compose/dynamictarget.h"
@@ -70,7 +71,8 @@ int RenderCommand(const TCommandLine& line)
         return Fail("the request prints the scanned images of " + record.ScanId + "; there is no report to render");
 
     // The server carries on without them; a preview without them misleads.
-    const std::string templates = IncludeTrailingSlash(settings.Value("TEMPLATES"));
+    const TServerConfig config = TServerConfig::Read(settings);
+    const std::string& templates = config.TemplatesDir;
     const std::string letterhead = templates + record.TemplateName + ".doc";
     if (!FileExists(letterhead))
         return Fail("the letterhead " + letterhead + " does not exist");
@@ -99,9 +101,9 @@ int RenderCommand(const TCommandLine& line)
                      log,
                      pageSetup,
                      templates,
-                     IncludeTrailingSlash(settings.Value("RESULTS")),
+                     config.ResultsDir,
                      home + "lpdspooler/",
-                     settings.Value("pagemargin"),
+                     config.PageMargin,
                      probe};
     StartReport(engine, job.PageMargin);
     const TComposeResult result = ComposeReport(job, name);

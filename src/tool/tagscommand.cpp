@@ -2,6 +2,7 @@
 // the tags a report of this template would fill, letterhead first, each
 // marked when tags.txt gives it no value (it would print blank).
 #include "compose/mergefields.h"
+#include "config/serverconfig.h"
 #include "config/settingsstore.h"
 #include "platform/docengine/documentengine.h"
 #include "request/tagfile.h"
@@ -33,9 +34,9 @@ int TagsCommand(const TCommandLine& line)
     std::vector<std::string> tagList;
     if (!ReadTextLines(tagsPath, tagList, 4 * 1024 * 1024))
         return Fail("no tag file at " + tagsPath);
-    const std::string templates = IncludeTrailingSlash(settings.Value("TEMPLATES"));
-    const std::string letterhead =
-        Resolve(line.Value("--letterhead", settings.Value("DEFLETTERHEAD")), templates, ".doc");
+    const TServerConfig config = TServerConfig::Read(settings);
+    const std::string& templates = config.TemplatesDir;
+    const std::string letterhead = Resolve(line.Value("--letterhead", config.DefLetterhead), templates, ".doc");
     const std::string templ = Resolve(line.Arg(0), templates, ".tpl");
 
     int unknown = 0;
