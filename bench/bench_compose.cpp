@@ -5,6 +5,7 @@
 #include "request/tagfile.h"
 #include "spool/reportjob.h"
 
+#include "benchmain.h"
 #include "libreoffice.h"
 
 #include <benchmark/benchmark.h>
@@ -70,13 +71,5 @@ BENCHMARK(BM_LibreOfficeConvertsTheMergedRtf)->Unit(benchmark::kMillisecond)->It
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication::setAttribute(Qt::AA_Use96Dpi);
-    QGuiApplication app(argc, argv);
-    QTemporaryDir dir;
-    gDir = &dir;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunDocumentBenchmarks(argc, argv, gDir);
 }

@@ -6,6 +6,7 @@
 // flat over 1,000 reports.
 #include "platform/docengine/documentengine.h"
 
+#include "benchmain.h"
 #include "libreoffice.h"
 #include "measure.h"
 
@@ -151,14 +152,5 @@ BENCHMARK(BM_MemoryOver1000Reports)->Unit(benchmark::kSecond)->Iterations(1);
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication::setAttribute(Qt::AA_Use96Dpi);
-    QGuiApplication app(argc, argv);
-    QTemporaryDir dir;
-    gDir = &dir;
-    MakeTemplate();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunDocumentBenchmarks(argc, argv, gDir, MakeTemplate);
 }

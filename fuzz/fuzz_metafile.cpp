@@ -1,6 +1,7 @@
 // libFuzzer: the metafile player takes any bytes (WMF, placeable WMF, EMF)
 // without crash, hang or runaway memory, drawn on a page or as an image.
 #include "platform/docengine/metafile.h"
+#include "fuzzsupport.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -10,9 +11,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QGuiApplication app(*argc, *argv);
-    return 0;
+    return InitializeOffscreenQt(argc, argv);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -2,6 +2,7 @@
 // memory, and what it read can be laid out, drawn and written back.
 #include "platform/docengine/documentengine.h"
 #include "platform/docengine/rtfreader.h"
+#include "fuzzsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,9 +15,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QGuiApplication app(*argc, *argv);
-    return 0;
+    return InitializeOffscreenQt(argc, argv);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

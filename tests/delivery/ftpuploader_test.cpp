@@ -5,16 +5,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-int ClosedPort()
-{
-    TListener gone;
-    return gone.Port();
-}
-
-}  // namespace
-
 TEST(FtpFailover, RawPort9100TakesTheFileFirst)
 {
     TTempDir dir;

@@ -51,12 +51,6 @@ struct TQueueHome {
     }
 };
 
-int ClosedPort()
-{
-    TListener gone;
-    return gone.Port();
-}
-
 std::string Peer(const TTempDir& dir, const std::string& out, int n)
 {
     const std::string path = dir / (out + "/conn-" + std::to_string(n) + ".bin");

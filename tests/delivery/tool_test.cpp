@@ -14,12 +14,6 @@ TProgramRun Tool(const std::vector<std::string>& args)
     return RunProgram("printorb-tool", args);
 }
 
-int ClosedPort()
-{
-    TListener gone;
-    return gone.Port();
-}
-
 }  // namespace
 
 TEST(ToolRoutes, LpdToAPrinterAndToAServerThatRefuses)

@@ -19,20 +19,15 @@ as over a network with that much latency. After a refusal the peer reads on
 until the client closes. Each connection's bytes are kept in
 OUTDIR/conn-N.bin (written when it ends).
 """
-import os
 import socket
 import struct
 import sys
 import time
 
+from peerlib import serve_connections
+
 mode, out = sys.argv[1], sys.argv[2]
 delay = int(sys.argv[3]) / 1000.0 if len(sys.argv) > 3 else 0.0
-os.makedirs(out, exist_ok=True)
-server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-server.bind(("127.0.0.1", 0))
-server.listen(8)
-print(server.getsockname()[1], flush=True)
 
 
 class Conversation:
@@ -121,13 +116,4 @@ def serve(conn):
     return talk.data
 
 
-count = 0
-while True:
-    conn, _ = server.accept()
-    count += 1
-    data = serve(conn)
-    conn.close()
-    path = os.path.join(out, "conn-%d.bin" % count)
-    with open(path + ".tmp", "wb") as f:
-        f.write(data)
-    os.rename(path + ".tmp", path)
+serve_connections(out, "conn", serve)

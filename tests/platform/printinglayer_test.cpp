@@ -12,24 +12,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-
-// A port on 127.0.0.1 that nothing listens on.
-int ClosedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-}  // namespace
-
 TEST(PrintingLayer, NoSchedulerGivesNoPrintersAtOnce)
 {
     ::setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(ClosedPort())).c_str(), 1);

@@ -97,6 +97,19 @@ std::string BinaryDir()
     return PRINTORB_BINARY_DIR;
 }
 
+int ClosedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
 TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                        const std::vector<std::string>& environment, int timeoutMs)
 {

@@ -78,6 +78,9 @@ private:
     bool FHadServer = false;
 };
 
+// A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
+int ClosedPort();
+
 // A plain TCP listener on 127.0.0.1 with a free port, for peers that only
 // need to accept connections and see them close.
 class TListener {
