@@ -91,23 +91,32 @@ public:
     // The window's beep (a printer file without a host); silent without one.
     std::function<void()> Beep;
 
+    // --- What the operator sees: the log, the lights and counters, the link.
     TEventLog Log;
+    TIndicators Indicators;
+    TSpoolerLink SpoolerLink;
+
+    // --- Settings: the store, the printer table and the Settings page's fields.
     TSettings Settings;
     TPrinterTable Printers;
     TSettingsPage Page;
-    TIndicators Indicators;
-    TSpoolerLink SpoolerLink;
+
+    // --- Printing and documents.
     TPrintingLayer Printing;
     TPrinterDevice Device {Printing};
     DocumentEngine Engine;  // the document being composed (the window's ResultBox)
     TImageComponent ImageProbe;  // hidden: sizes of request images
     TImageComponent MultiImage;  // the scanned image being printed
-    TsbLPD Lpd;
-    TsbprinterFTP PrinterFtp;
-    TLprQueue LprQueue;
     TReportRecord ReportRecord;
     std::vector<std::string> TagList;
 
+    // --- Delivery of printer files.
+    TsbLPD Lpd;
+    TsbprinterFTP PrinterFtp;
+    TLprQueue LprQueue;
+
+    // --- Running values, taken from the settings at start-up ("Update Now"
+    // changes some of them).
     std::string ProgramDir;
     std::string TempDir;
     std::string SpoolDir;
@@ -128,6 +137,7 @@ public:
     int& DataDelay = Lpd.DataDelay;  // the LPD client's pause per 1000 data bytes
     int SettingsScore = 0;
 
+    // --- Jobs: the overlay lookup and the spooler, with its flags and timers.
     TOverlayLookup Overlays;  // over the driver-data file in ProgramDir
     TSpooler Spooler;         // the spool tick, the job sequence and the print run
 

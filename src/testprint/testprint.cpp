@@ -165,11 +165,11 @@ void TTestPrint::TestlhEditChange()
     InfoText.clear();
 }
 
-std::string TTestPrint::WriteTestFile(const char* name, const std::string& text)
+TOutcome TTestPrint::WriteTestFile(const char* name, const std::string& text)
 {
     const std::string path = FServer.SpoolDir + name;
     const std::string error = WriteFileAtomic(path, text + "\r\n");
-    return error.empty() ? error : path + ": " + error;
+    return error.empty() ? TOutcome::Done() : TOutcome::Failed(path + ": " + error);
 }
 
 void TTestPrint::TestPrintClick()
@@ -217,17 +217,18 @@ void TTestPrint::TestPrintClick()
     const std::string overlay = Trim(TextBefore(OverlayText, " "));
     const std::string tray = Trim(TrayText);
 
-    std::string error;
+    TOutcome written = TOutcome::Done();
     if (templateTest)
-        error = WriteTestFile(kTemplateFile,
-                              SampleRequest(letterhead, procedure, "00000001", printerNumber, validation, overlay, tray));
-    if (error.empty())
-        error = WriteTestFile(kResultFile, SampleRequest(letterhead, procedure, "00000000", printerNumber, validation,
-                                                         overlay, tray) +
-                                               kResultTextTail);
-    if (!error.empty()) {
+        written = WriteTestFile(kTemplateFile, SampleRequest(letterhead, procedure, "00000001", printerNumber,
+                                                             validation, overlay, tray));
+    if (written)
+        written = WriteTestFile(kResultFile, SampleRequest(letterhead, procedure, "00000000", printerNumber, validation,
+                                                           overlay, tray) +
+                                                 kResultTextTail);
+    if (!written) {
         prompts.ShowMessage(kCaption,
-                            "The test spool file could not be saved to the spooler file.\r\nThe error was " + error +
+                            "The test spool file could not be saved to the spooler file.\r\nThe error was " +
+                                written.Reason() +
                                 "\r\n" + "If this problem relates to file permissions then you must \r\n" +
                                 "correct this problem before proceeding.\r\n" +
                                 "This Print server MUST have read and write privledges " + " to work properly.\r\n",

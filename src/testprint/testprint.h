@@ -4,6 +4,8 @@
 // takes like any other. The page's widgets mirror this state.
 #pragma once
 
+#include "util/outcome.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,8 +58,8 @@ public:
     static constexpr const char* kResultFile = "test_spoolerfile2.tvq";
 
 private:
-    // Writes one test file into the spool folder; empty text or the reason.
-    std::string WriteTestFile(const char* name, const std::string& text);
+    // Writes one test file into the spool folder, whole or not at all.
+    TOutcome WriteTestFile(const char* name, const std::string& text);
 
     TPrintServer& FServer;
 };
