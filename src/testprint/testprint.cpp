@@ -104,11 +104,10 @@ void TTestPrint::testingtabEnter()
     PrinterNumbers = std::move(entries);
     if (!Contains(PrinterNumbers, PrinterNumberText))
         PrinterNumberText.clear();
-    Procedures.clear();
     Letterheads.clear();
     Procedures = NamesWithoutExtension(FServer.TemplatesDir + "*.tpl");
     if (Procedures.empty())
-        return;
+        return;  // no template: both lists stay empty
     Letterheads = NamesWithoutExtension(FServer.TemplatesDir + "*.doc");
 }
 
