@@ -16,7 +16,7 @@ TPrintServer::TPrintServer(std::string programDir, QObject* parent)
                              [this] { return JobSettings(); },
                              [this](std::string_view key) { return Settings.Value(key); },
                              [this] { DispatchLprQueue(); },
-                             [this] { PrinterFtp.Abort(); },
+                             [this] { Delivery.PrinterFtp.Abort(); },
                              [this] {
                                  if (Repaint)
                                      Repaint();
@@ -46,13 +46,13 @@ void TPrintServer::DispatchLprQueue()
                               [this](std::string_view key) { return Settings.Value(key); },
                               Log,
                               Indicators,
-                              Lpd,
-                              PrinterFtp,
+                              Delivery.Lpd,
+                              Delivery.PrinterFtp,
                               Beep,
                               nullptr,
                               nullptr};
     try {
-        LprQueue.DispatchLprQueue(context);
+        Delivery.LprQueue.DispatchLprQueue(context);
     } catch (const std::exception& failure) {
         // A socket error or an unreadable prepared copy ends this round; the
         // file stays queued for the next tick.

@@ -29,6 +29,13 @@
 #include <string>
 #include <vector>
 
+// Delivery of printer files: the LPR queue and its two network routes.
+struct TDelivery {
+    TsbLPD Lpd;
+    TsbprinterFTP PrinterFtp;
+    TLprQueue LprQueue;
+};
+
 // The Settings page's fields as the operator sees them.
 struct TSettingsPage {
     std::string ResultFiles;
@@ -111,9 +118,7 @@ public:
     std::vector<std::string> TagList;
 
     // --- Delivery of printer files.
-    TsbLPD Lpd;
-    TsbprinterFTP PrinterFtp;
-    TLprQueue LprQueue;
+    TDelivery Delivery;
 
     // --- Running values, taken from the settings at start-up ("Update Now"
     // changes some of them).
@@ -134,7 +139,7 @@ public:
     // Why the last start-up refused to run (the path or setting concerned).
     std::string StartUpFailure;
 
-    int& DataDelay = Lpd.DataDelay;  // the LPD client's pause per 1000 data bytes
+    int& DataDelay = Delivery.Lpd.DataDelay;  // the LPD client's pause per 1000 data bytes
     int SettingsScore = 0;
 
     // --- Jobs: the overlay lookup and the spooler, with its flags and timers.

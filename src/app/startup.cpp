@@ -46,7 +46,7 @@ bool TPrintServer::StartUp()
     Spooler.BusySince = QDateTime::currentDateTime();
     DataDelay = 1;
     // The FTP uploader keeps the window responsive while it transfers.
-    PrinterFtp.Ftp.OnProgress = [] { QCoreApplication::processEvents(); };
+    Delivery.PrinterFtp.Ftp.OnProgress = [] { QCoreApplication::processEvents(); };
 
     StartUpFailure.clear();
     const std::string settingsPath = ProgramDir + kSettingsFile;

@@ -96,8 +96,8 @@ TEST(JobsEndToEnd, HpOverlayPagesAndPrinterFilesReachThePrinterByLpd)
     TJobsHome home;
     auto server =
         home.Start("PRINTER1=HP-Laser\r\nPRINTER3=Not-Installed\r\nHOSTIP-3=127.0.0.1\r\nHOSTIP-1=127.0.0.1\r\n");
-    server->Lpd.Client.Port = peer.Port();
-    server->Lpd.Pause = [](int) {};
+    server->Delivery.Lpd.Client.Port = peer.Port();
+    server->Delivery.Lpd.Pause = [](int) {};
     home.Drop("3_LAB123.prn", "\x1b" "E printer file from the laboratory");
     TJobsHome::RunTicks(*server, 2);  // taken, then delivered at the next tick
     EXPECT_TRUE(home.LogHas(*server, "Sent LPD Job _3_LAB123.prn OK")) << ReadFile(home.Dir / "spoolerLog.txt");

@@ -154,10 +154,10 @@ TEST(SettingsPage, TheDelayIsTheLpdClients)
 {
     TServerHome home;
     auto server = Started(home, "LPDDATADELAY=40\r\nPRINTER1=Laser A\r\n");
-    EXPECT_EQ(server->Lpd.DataDelay, 40);
+    EXPECT_EQ(server->Delivery.Lpd.DataDelay, 40);
     server->Page.LpdDelay = "5000";
     server->LPDDataDelayExit();
-    EXPECT_EQ(server->Lpd.DataDelay, 1000);
+    EXPECT_EQ(server->Delivery.Lpd.DataDelay, 1000);
 }
 
 TEST(SettingsPage, TheLprQueueDeliversThroughTheServersSettings)
@@ -166,7 +166,7 @@ TEST(SettingsPage, TheLprQueueDeliversThroughTheServersSettings)
     TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
     TServerHome home;
     auto server = Started(home, "PRINTER1=Not-Installed\r\nHOSTIP-1=127.0.0.1\r\n");
-    server->Lpd.Client.Port = peer.Port();
+    server->Delivery.Lpd.Client.Port = peer.Port();
     WriteFile(server->LprQueueDir + "_1_LAB1.prn", "PCL");
     ::setenv("CUPS_SERVER", "127.0.0.1:1", 1);  // no print system: the spooler route fails
     server->DispatchLprQueue();
