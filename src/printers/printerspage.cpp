@@ -112,10 +112,13 @@ TPrintersPage::TPrintersPage(TPrinterTable& table, TPrinterActions& actions, TOv
             Refresh();
         };
     };
-    connect(Printerlist, &QListWidget::currentRowChanged, this, run([this] {
-                FTable.Select(Printerlist->currentRow());
-                FActions.ShowPrinterEntry(TSender::PrinterList);
-            }));
+    // A click shows the line again even when it is already the selected one.
+    const auto showEntry = run([this] {
+        FTable.Select(Printerlist->currentRow());
+        FActions.ShowPrinterEntry(TSender::PrinterList);
+    });
+    connect(Printerlist, &QListWidget::currentRowChanged, this, showEntry);
+    connect(Printerlist, &QListWidget::itemClicked, this, showEntry);
     connect(printernumberedit, &QComboBox::activated, this, run([this] {
                 FTable.SetNumberBoxText(FromUnicode(printernumberedit->currentText()));
                 FActions.printernumbereditChange(TSender::NumberBox);
