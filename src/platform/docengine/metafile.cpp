@@ -62,21 +62,29 @@ QColor ColorRef(quint32 v)
     return QColor(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF);
 }
 
-// A device-independent bitmap (header, colours, bits) as an image.
-QImage DibImage(const QByteArray& info, const QByteArray& bits)
+// A device-independent bitmap (header, colours, bits) as the bytes of a
+// .bmp file; empty when it is too small or too large.
+QByteArray BitmapFile(const QByteArray& info, const QByteArray& bits)
 {
     if (info.size() < 12 || info.size() + bits.size() > 64ll * 1024 * 1024)
         return {};
-    const QByteArray dib = info + bits;
     const quint32 offset = 14 + static_cast<quint32>(info.size());
-    const quint32 size = 14 + static_cast<quint32>(dib.size());
+    const quint32 size = offset + static_cast<quint32>(bits.size());
     QByteArray file("BM", 2);
     for (int i = 0; i < 4; ++i)
         file.append(static_cast<char>((size >> (8 * i)) & 0xFF));
     file.append(QByteArray(4, '\0'));
     for (int i = 0; i < 4; ++i)
         file.append(static_cast<char>((offset >> (8 * i)) & 0xFF));
-    file += dib;
+    return file + info + bits;
+}
+
+// The same as an image.
+QImage DibImage(const QByteArray& info, const QByteArray& bits)
+{
+    QByteArray file = BitmapFile(info, bits);
+    if (file.isEmpty())
+        return {};
     QBuffer buffer(&file);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "BMP");
@@ -86,16 +94,17 @@ QImage DibImage(const QByteArray& info, const QByteArray& bits)
     return image;
 }
 
-// A DIB that follows its header directly (WMF records): the colour table's
-// size comes from the header.
-QImage PackedDib(const QByteArray& packed)
+// Where the bits of a DIB that follows its header directly (WMF records,
+// RTF's \dibitmap) begin: the colour table's size comes from the header.
+// 0 when the header is malformed.
+quint32 PackedDibInfoSize(const QByteArray& packed)
 {
     if (packed.size() < 12)
-        return {};
+        return 0;
     TBytes b {packed.constData(), packed.size()};
     const quint32 headerSize = b.U32(0);
     if (headerSize < 12 || headerSize > 1024)
-        return {};
+        return 0;
     quint32 infoSize = headerSize;
     if (headerSize >= 40) {
         const quint16 bitCount = b.U16(14);
@@ -111,9 +120,13 @@ QImage PackedDib(const QByteArray& packed)
         if (bitCount <= 8)
             infoSize += (1u << bitCount) * 3;
     }
-    if (infoSize > static_cast<quint32>(packed.size()))
-        return {};
-    return DibImage(packed.left(infoSize), packed.mid(infoSize));
+    return infoSize > static_cast<quint32>(packed.size()) ? 0 : infoSize;
+}
+
+QImage PackedDib(const QByteArray& packed)
+{
+    const quint32 infoSize = PackedDibInfoSize(packed);
+    return infoSize == 0 ? QImage() : DibImage(packed.left(infoSize), packed.mid(infoSize));
 }
 
 struct TObject {
@@ -1018,6 +1031,12 @@ std::optional<TKindOf> Recognise(const TBytes& b)
 }
 
 }  // namespace
+
+QByteArray BitmapFileOfPackedDib(const QByteArray& packed)
+{
+    const quint32 infoSize = PackedDibInfoSize(packed);
+    return infoSize == 0 ? QByteArray() : BitmapFile(packed.left(infoSize), packed.mid(infoSize));
+}
 
 QSizeF MetafileSize(const QByteArray& data)
 {

@@ -13,6 +13,9 @@
 // The size the metafile gives itself (an EMF's frame, a placeable WMF's
 // box), in twips; empty when it gives none.
 QSizeF MetafileSize(const QByteArray& data);
+// A packed device-independent bitmap (header, colours, bits, as metafiles and
+// RTF carry it) as the bytes of a .bmp file; empty when malformed.
+QByteArray BitmapFileOfPackedDib(const QByteArray& packed);
 
 // Plays the metafile into a rectangle of a painter; false when the bytes are
 // not a metafile this player reads.

@@ -14,32 +14,6 @@
 namespace rtf {
 namespace {
 
-// A device-independent bitmap lacks the file header that readers expect.
-QByteArray WithBitmapFileHeader(const QByteArray& dib)
-{
-    if (dib.size() <= 40)
-        return dib;
-    auto u32 = [&](int at) {
-        return static_cast<quint32>(static_cast<quint8>(dib[at])) | (static_cast<quint32>(static_cast<quint8>(dib[at + 1])) << 8) |
-               (static_cast<quint32>(static_cast<quint8>(dib[at + 2])) << 16) |
-               (static_cast<quint32>(static_cast<quint8>(dib[at + 3])) << 24);
-    };
-    const quint32 headerSize = u32(0);
-    const quint16 bits = static_cast<quint16>(static_cast<quint8>(dib[14]) | (static_cast<quint8>(dib[15]) << 8));
-    quint32 colors = u32(32);
-    if (colors == 0 && bits <= 8)
-        colors = 1u << bits;
-    const quint32 offset = 14 + std::min<quint32>(headerSize, 1024) + std::min<quint32>(colors, 256) * 4;
-    const quint32 size = 14 + static_cast<quint32>(dib.size());
-    QByteArray header("BM", 2);
-    for (int i = 0; i < 4; ++i)
-        header.append(static_cast<char>((size >> (8 * i)) & 0xFF));
-    header.append(QByteArray(4, '\0'));
-    for (int i = 0; i < 4; ++i)
-        header.append(static_cast<char>((offset >> (8 * i)) & 0xFF));
-    return header + dib;
-}
-
 bool IsMetafile(const TPicture& picture)
 {
     const QByteArray& d = picture.Data;
@@ -71,7 +45,11 @@ QImage DecodePicture(const TPicture& picture, double widthTwips, double heightTw
         }
         return image;
     }
-    QByteArray data = picture.Kind == "dib" ? WithBitmapFileHeader(picture.Data) : picture.Data;
+    // A device-independent bitmap lacks the file header that readers expect.
+    QByteArray data = picture.Data;
+    if (picture.Kind == "dib")
+        if (const QByteArray file = BitmapFileOfPackedDib(picture.Data); !file.isEmpty())
+            data = file;
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);  // the bytes decide the format, whatever the file called it
