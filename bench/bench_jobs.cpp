@@ -45,9 +45,9 @@ struct TBench {
     {
         const std::string name = "bench" + std::to_string(n) + ".tvq";
         std::ofstream(Spool + name, std::ios::binary) << Request << extra << "\r\n";
-        Server.Spooler.SpoolTimerTimer();
-        if (Server.Spooler.PrintPending)
-            Server.Spooler.printingtimerTimer();
+        Server.Pipeline().SpoolTimerTimer();
+        if (Server.Pipeline().PrintPending)
+            Server.Pipeline().printingtimerTimer();
         return !QFileInfo::exists(QString::fromStdString(Spool + name));
     }
 };
@@ -83,7 +83,7 @@ int main(int argc, char** argv)
     std::string request = ReadAll(home + "/requests/fbe_interim.tvq");
     while (!request.empty() && (request.back() == '\n' || request.back() == '\r'))
         request.pop_back();
-    TBench bench {server, server.SpoolDir, request};
+    TBench bench {server, server.Config().SpoolDir, request};
 
     struct TKind {
         const char* Name;

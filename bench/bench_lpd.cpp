@@ -72,7 +72,7 @@ int main(int argc, char** argv)
             lpd.NextJob();
             QElapsedTimer timer;
             timer.start();
-            const int code = lpd.Send("127.0.0.1", "Bench", "printorb", "printorb", "bench", stream);
+            const int code = Code(lpd.Send("127.0.0.1", "Bench", "printorb", "printorb", "bench", stream));
             ours.push_back(timer.nsecsElapsed() / 1e9);
             if (code != 0)
                 std::fprintf(stderr, "our send failed: %d\n", code);

@@ -90,8 +90,8 @@ int main(int argc, char* argv[])
     if (!form.StartedUp()) {
         // Unattended, the log already went to standard error.
         if (TPrintServerForm::HasDisplay())
-            std::cerr << "printorb: " << (form.Server().StartUpFailure.empty() ? "the start-up refused to run"
-                                                                            : form.Server().StartUpFailure)
+            std::cerr << "printorb: " << (form.Server().StartUpFailure().empty() ? "the start-up refused to run"
+                                                                              : form.Server().StartUpFailure())
                       << " (see " << home << "/spoolerLog.txt)\n";
         return 1;
     }

@@ -88,16 +88,17 @@ bool TPrintServerForm::HasDisplay()
 TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prompts, QWidget* parent)
     : QWidget(parent),
       FServer(std::make_unique<TPrintServer>(programDir)),
-      FOverlayList(FServer->Overlays, [this]() -> TPrompts& { return FServer->Prompts(); }),
-      FPrinterActions({FServer->Printers, FServer->Settings, FOverlayList,
+      FOverlayList(FServer->Pipeline().Overlays(), [this]() -> TPrompts& { return FServer->Prompts(); }),
+      FPrinterActions({FServer->Printers(), FServer->Settings(), FOverlayList,
                        [this]() -> TPrompts& { return FServer->Prompts(); },
                        [this] { return FServer->InstalledPrinters(); }, [this] { FServer->UpdateButtonClick(); }}),
-      FTestPrint(*FServer),
-      SpoolTimer(FServer->Spooler.SpoolTimer),
-      printingtimer(FServer->Spooler.printingtimer)
+      FTestPrint({FServer->Pipeline(), FServer->Config(), FServer->Printers(),
+                  [this]() -> TPrompts& { return FServer->Prompts(); }, FServer->Log()}),
+      SpoolTimer(FServer->Pipeline().SpoolTimer),
+      printingtimer(FServer->Pipeline().printingtimer)
 {
     setWindowTitle(QStringLiteral("TovaORB Print Server"));
-    FServer->Log.SetMirrorToStderr(!HasDisplay());
+    FServer->Log().SetMirrorToStderr(!HasDisplay());
     if (prompts) {
         FServer->SetPrompts(*prompts);
     } else if (HasDisplay()) {
@@ -120,13 +121,14 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    FServer->Log.SetOnChanged([this] { ShowLog(); });
-    FServer->Indicators.OnLightChanged = [this](TLight light) { ShowLight(light); };
-    FServer->Indicators.OnCountersChanged = [this] { ShowCounters(); };
+    FServer->Log().SetOnChanged([this] { ShowLog(); });
+    FServer->Indicators().OnLightChanged = [this](TLight light) { ShowLight(light); };
+    FServer->Indicators().OnCountersChanged = [this] { ShowCounters(); };
     connect(FServer.get(), &TPrintServer::PrintersChanged, PrinterPage, &TPrintersPage::Refresh);
-    FServer->Engine.OnError = [this](TEngineErrorEvent& event) { ResultBoxError(event); };
+    DocumentEngine& engine = FServer->Pipeline().Engine();
+    engine.OnError = [this](TEngineErrorEvent& event) { ResultBoxError(event); };
     // Many edits make one repaint, once the event loop runs again.
-    FServer->Engine.OnChanged = [this] {
+    engine.OnChanged = [this] {
         if (!FViewRefreshQueued) {
             FViewRefreshQueued = true;
             QTimer::singleShot(0, this, [this] {
@@ -137,9 +139,7 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
     };
     connect(Button1, &QPushButton::clicked, this, &TPrintServerForm::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TPrintServerForm::Button2Click);
-    FServer->DocumentViewShown = [this] { return OptionPages->isHidden(); };
-    FServer->Repaint = [this] { repaint(); };
-    FServer->Beep = [] { QApplication::beep(); };
+    FServer->Pipeline().SetWindow(this);
 
     SpoolTimer.start();  // ticks from the moment the window exists
 
@@ -147,9 +147,9 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
     FStartedUp = FServer->StartUp();
     // The captions name the file; the folder (the temporary directory) is in the hint.
     Button1->setText(QStringLiteral("Save as \"scrib.pdf\""));
-    Button1->setToolTip(ToUnicode(FServer->TempDir + "scrib.pdf"));
+    Button1->setToolTip(ToUnicode(FServer->Config().TempDir + "scrib.pdf"));
     Button2->setText(QStringLiteral("Save as \"scrib.txw\""));
-    Button2->setToolTip(ToUnicode(FServer->TempDir + "scrib.txw"));
+    Button2->setToolTip(ToUnicode(FServer->Config().TempDir + "scrib.txw"));
     if (FStartedUp) {
         OptionPages->setCurrentWidget(PrinterPage);
         // The default printer's entry is the one being edited.
@@ -160,7 +160,26 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
         SpoolTimer.stop();
 }
 
-TPrintServerForm::~TPrintServerForm() = default;
+TPrintServerForm::~TPrintServerForm()
+{
+    FServer->Pipeline().SetWindow(nullptr);
+}
+
+bool TPrintServerForm::DocumentViewShown() const
+{
+    return OptionPages->isHidden();
+}
+
+void TPrintServerForm::ShowPrintDialog(std::string_view document, std::string_view printer)
+{
+    // Its answer changes nothing: the report is printed either way.
+    static_cast<void>(FServer->Prompts().PrintDialog(document, printer));
+}
+
+void TPrintServerForm::Beep()
+{
+    QApplication::beep();
+}
 
 void TPrintServerForm::BuildLeftPanel()
 {
@@ -220,12 +239,12 @@ void TPrintServerForm::BuildResultPanel()
     ResultPanel = new QWidget;
     MultiImage = new QLabel;
     MultiImage->setAlignment(Qt::AlignCenter);
-    ResultBox = new TResultBox(FServer->Engine);
+    ResultBox = new TResultBox(FServer->Pipeline().Engine());
     OptionPages = new QTabWidget;
     // Painted whole, so the document view under it does not show beside the tabs.
     OptionPages->setAutoFillBackground(true);
 
-    PrinterPage = new TPrintersPage(FServer->Printers, FPrinterActions, FOverlayList);
+    PrinterPage = new TPrintersPage(FServer->Printers(), FPrinterActions, FOverlayList);
     LogPage = new QWidget;
     logmemo = new QPlainTextEdit;
     logmemo->setReadOnly(true);
@@ -265,19 +284,19 @@ TLightWidget* TPrintServerForm::LightOf(TLight light) const
 
 void TPrintServerForm::ShowLight(TLight light)
 {
-    LightOf(light)->SetColor(FServer->Indicators.Light(light));
+    LightOf(light)->SetColor(FServer->Indicators().Light(light));
 }
 
 void TPrintServerForm::ShowCounters()
 {
-    PrintQueue->setText(QString::fromStdString(FServer->Indicators.PrintQueueText()));
-    LPRQueue->setText(QString::fromStdString(FServer->Indicators.LPRQueueText()));
+    PrintQueue->setText(QString::fromStdString(FServer->Indicators().PrintQueueText()));
+    LPRQueue->setText(QString::fromStdString(FServer->Indicators().LPRQueueText()));
 }
 
 void TPrintServerForm::ShowLog()
 {
     QString text;
-    for (const std::string& line : FServer->Log.WindowLines()) {
+    for (const std::string& line : FServer->Log().WindowLines()) {
         if (!text.isEmpty())
             text += QLatin1Char('\n');
         text += ToUnicode(line);
@@ -300,7 +319,7 @@ void TPrintServerForm::OptionPagesChange(int index)
 
 void TPrintServerForm::StartstopbuttonClick()
 {
-    FServer->Spooler.SpoolBusy = false;
+    FServer->Pipeline().SpoolBusy = false;
     if (SpoolTimer.isActive()) {
         SpoolTimer.stop();
         Startstopbutton->setText(QStringLiteral("Start"));
@@ -344,17 +363,17 @@ void TPrintServerForm::FormResize()
 
 void TPrintServerForm::Button1Click()
 {
-    const std::string path = FServer->TempDir + "scrib.pdf";
+    const std::string path = FServer->Config().TempDir + "scrib.pdf";
     DeleteFileAt(path);
-    if (!FServer->Engine.SaveDocument(ToUnicode(path), -1, DocumentEngine::PdfFormat, false))
+    if (!FServer->Pipeline().Engine().SaveDocument(ToUnicode(path), -1, DocumentEngine::PdfFormat, false))
         FServer->Prompts().ShowMessage("", "Could not save temp file.", TPrompts::Icon::Error);
 }
 
 void TPrintServerForm::Button2Click()
 {
-    const std::string path = FServer->TempDir + "scrib.txw";
+    const std::string path = FServer->Config().TempDir + "scrib.txw";
     DeleteFileAt(path);
-    if (!FServer->Engine.SaveDocument(ToUnicode(path), -1, DocumentEngine::OwnFormat, false))
+    if (!FServer->Pipeline().Engine().SaveDocument(ToUnicode(path), -1, DocumentEngine::OwnFormat, false))
         FServer->Prompts().ShowMessage("", "Could not save temp file.", TPrompts::Icon::Error);
 }
 
@@ -380,7 +399,7 @@ bool TPrintServerForm::eventFilter(QObject* watched, QEvent* event)
 void TPrintServerForm::closeEvent(QCloseEvent* event)
 {
     // Closing is never refused.
-    FServer->SpoolerLink.Close();
+    FServer->SpoolerLink().Close();
     FServer->loginfo("Print server closed.");
     event->accept();
 }

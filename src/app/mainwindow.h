@@ -25,7 +25,7 @@ class TPrintersPage;
 class TSettingsTab;
 class TTestingPage;
 
-class TPrintServerForm : public QWidget {
+class TPrintServerForm : public QWidget, private TJobWindow {
     Q_OBJECT
     // First, so that it exists before the members that refer into it.
     std::unique_ptr<TPrompts> FOwnPrompts;
@@ -92,6 +92,13 @@ public:
     QPlainTextEdit* logmemo;
     TSettingsTab* FilePage;
     TTestingPage* testingtab;
+
+private:
+    // What jobs ask of the window.
+    void Repaint() override { repaint(); }
+    bool DocumentViewShown() const override;
+    void ShowPrintDialog(std::string_view document, std::string_view printer) override;
+    void Beep() override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

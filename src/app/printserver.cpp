@@ -1,71 +1,28 @@
-// TPrintServer: the server's state and the handlers that are neither start-up
-// nor the Settings page: the job parts it hands the spooler, the LPR queue
-// round, the result text and the tag file.
+// TPrintServer: construction and the sources it can be given.
 #include "app/printserver.h"
 
-#include "compose/resulttext.h"
-#include "request/tagfile.h"
 #include "util/fileutil.h"
 
+namespace {
+
+TServerConfig HomeConfig(const std::string& programDir)
+{
+    TServerConfig config;
+    config.ProgramDir = IncludeTrailingSlash(programDir);
+    config.LprQueueDir = config.ProgramDir + "lpdspooler/";
+    return config;
+}
+
+}  // namespace
+
 TPrintServer::TPrintServer(std::string programDir, QObject* parent)
-    : QObject(parent),
-      SpoolerLink(Log),
-      ProgramDir(IncludeTrailingSlash(programDir)),
-      Overlays(ProgramDir + kDriverDataFileName),
-      Spooler(TSpoolerParts {Log, Indicators, Engine, ReportRecord, TagList, Device, ImageProbe, MultiImage, Overlays,
-                             [this] { return JobSettings(); },
-                             [this](std::string_view key) { return Settings.Value(key); },
-                             [this] { DispatchLprQueue(); },
-                             [this] { Delivery.PrinterFtp.Abort(); },
-                             [this] {
-                                 if (Repaint)
-                                     Repaint();
-                             },
-                             [this] { return DocumentViewShown && DocumentViewShown(); },
-                             [this] {
-                                 FPrompts->PrintDialog(ReportRecord.GetReqCode() + " " + ReportRecord.GetProcCode(),
-                                                       Printing.CurrentPrinter);
-                             }})
+    : QObject(parent), FConfig(HomeConfig(programDir))
 {
-    Log.SetFilePath(ProgramDir + "spoolerLog.txt");
-    InstalledPrinters = [this] { return Printing.InstalledPrinters(); };
-    PrintWholeDocuments(Engine, Printing, Log);
+    FLog.SetFilePath(FConfig.ProgramDir + "spoolerLog.txt");
+    FInstalledPrinters = [this] { return FPipeline.Printing().InstalledPrinters(); };
 }
 
-TJobSettings TPrintServer::JobSettings() const
+void TPrintServer::SetInstalledPrinters(std::function<std::vector<std::string>()> source)
 {
-    return {ProgramDir, SpoolDir,   ResultsDir,     TemplatesDir,         OverlayDir,   LprQueueDir,
-            PageMargin, ImageDirs, AutoScanSubDir, DefaultPrinterNumber, SettingsScore};
-}
-
-void TPrintServer::DispatchLprQueue()
-{
-    TLprQueueContext context {LprQueueDir,
-                              TempDir,
-                              OverlayDir,
-                              [this](std::string_view key) { return Settings.Value(key); },
-                              Log,
-                              Indicators,
-                              Delivery.Lpd,
-                              Delivery.PrinterFtp,
-                              Beep,
-                              nullptr,
-                              nullptr};
-    try {
-        Delivery.LprQueue.DispatchLprQueue(context);
-    } catch (const std::exception& failure) {
-        // A socket error or an unreadable prepared copy ends this round; the
-        // file stays queued for the next tick.
-        loginfo(failure.what());
-    }
-}
-
-bool TPrintServer::SetResultText(std::string_view text, std::string_view fontName, std::string_view sizeText)
-{
-    return RenderResultText(Engine, text, fontName, sizeText);
-}
-
-void TPrintServer::LoadTagFile()
-{
-    ::LoadTagFile(ProgramDir + "tags.txt", TagList, ReportRecord, Log);
+    FInstalledPrinters = std::move(source);
 }

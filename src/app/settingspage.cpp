@@ -1,105 +1,103 @@
 // The Settings page's handlers: "Update Now", the LPD delay, the FTP failover
 // box, the overlay directory and the spooler server address.
 #include "app/printserver.h"
-#include "config/settingkeys.h"
 
+#include "config/settingkeys.h"
 #include "util/textutil.h"
+
+void TPrintServer::BoundDataDelay()
+{
+    if (!FPage.LpdDelay.empty()) {
+        if (const auto value = TryStrToInt(FPage.LpdDelay)) {
+            FConfig.DataDelay = *value;
+        } else {
+            FConfig.DataDelay = 50;
+            FPage.LpdDelay = "50";
+        }
+    }
+    if (FConfig.DataDelay > 1000) {
+        FConfig.DataDelay = 1000;
+        FPage.LpdDelay = "1000";
+    } else if (FConfig.DataDelay <= 0) {
+        FConfig.DataDelay = 1;
+        FPage.LpdDelay = "1";
+    }
+}
 
 void TPrintServer::UpdateButtonClick()
 {
-    // The fields replace the running values exactly as typed.
-    SpoolDir = Page.SpoolerDirectory;
-    OverlayDir = Page.OverlayDirectory;
-    ResultsDir = Page.ResultFiles;
-    TemplatesDir = Page.Templates;
-    DefLetterhead = Page.DefaultLetterhead;
-    PageMargin = Page.PageMargins;
-    SpoolServerAddress = Page.SpoolServer;
+    const std::string& spoolServer = FPage.SpoolServer;
+    if (!spoolServer.empty())
+        FSpoolerLink.PointAt(spoolServer);
+    BoundDataDelay();
 
-    if (!SpoolServerAddress.empty())
-        SpoolerLink.PointAt(SpoolServerAddress);
-
-    if (!Page.LpdDelay.empty()) {
-        if (const auto value = TryStrToInt(Page.LpdDelay)) {
-            DataDelay = *value;
-        } else {
-            DataDelay = 50;
-            Page.LpdDelay = "50";
-        }
-    }
-    if (DataDelay > 1000) {
-        DataDelay = 1000;
-        Page.LpdDelay = "1000";
-    } else if (DataDelay <= 0) {
-        DataDelay = 1;
-        Page.LpdDelay = "1";
-    }
-
-    Settings.SetValue(keys::SpoolServer, SpoolServerAddress);
-    Settings.SetValue(keys::Overlay, OverlayDir);
-    Settings.SetValue(keys::Results, ResultsDir);
-    Settings.SetValue(keys::Spooler, SpoolDir);
-    Settings.SetValue(keys::Templates, TemplatesDir);
-    Settings.SetValue(keys::DefLetterhead, DefLetterhead);
-    Settings.SetValue(keys::PageMargin, PageMargin);
-    Settings.SetValue(keys::LpdDataDelay, std::to_string(DataDelay));
-    Settings.SetValue(keys::FtpFailover, SettingText(Page.FtpFailover));
+    // The fields go into the store as typed; the running values are read back
+    // from it, so a folder typed without its "/" still names the folder.
+    FSettings.SetValue(keys::SpoolServer, spoolServer);
+    FSettings.SetValue(keys::Overlay, FPage.OverlayDirectory);
+    FSettings.SetValue(keys::Results, FPage.ResultFiles);
+    FSettings.SetValue(keys::Spooler, FPage.SpoolerDirectory);
+    FSettings.SetValue(keys::Templates, FPage.Templates);
+    FSettings.SetValue(keys::DefLetterhead, FPage.DefaultLetterhead);
+    FSettings.SetValue(keys::PageMargin, FPage.PageMargins);
+    FSettings.SetValue(keys::LpdDataDelay, std::to_string(FConfig.DataDelay));
+    FSettings.SetValue(keys::FtpFailover, SettingText(FPage.FtpFailover));
+    FConfig.ReadChangeable(FSettings);
     emit SettingsPageChanged();
 
-    const std::string path = ProgramDir + kSettingsFile;
-    const std::string error = Settings.SaveToFile(path);
-    if (!error.empty()) {
+    const std::string path = FConfig.ProgramDir + kSettingsFile;
+    if (const TOutcome saved = FSettings.SaveToFile(path); !saved) {
         // The running values and the store keep the new values; the operator
         // learns that the file did not.
-        const std::string text = "The settings could not be saved to " + path + ".\r\n" + error;
+        const std::string text = "The settings could not be saved to " + path + ".\r\n" + saved.Reason();
         loginfo(text);
         FPrompts->ShowMessage("Update Now", text, TPrompts::Icon::Error);
         return;
     }
 
-    if (!SpoolServerAddress.empty() && !SpoolerLink.Connected())
-        SpoolerLink.Open();
+    if (!spoolServer.empty() && !FSpoolerLink.Connected())
+        FSpoolerLink.Open();
 }
 
 void TPrintServer::LPDDataDelayExit()
 {
-    const std::string text = Trim(Page.LpdDelay);
+    const std::string text = Trim(FPage.LpdDelay);
     const auto value = TryStrToInt(text);
     if (!value) {
-        Page.LpdDelay = "1";
-        DataDelay = 1;
+        FPage.LpdDelay = "1";
+        FConfig.DataDelay = 1;
         emit SettingsPageChanged();
         return;
     }
     int delay = *value;
     if (delay <= 0) {
         delay = 1;
-        Page.LpdDelay = "1";
+        FPage.LpdDelay = "1";
     } else if (delay > 1000) {
         delay = 1000;
-        Page.LpdDelay = "1000";
+        FPage.LpdDelay = "1000";
     }
-    Settings.SetValue(keys::LpdDataDelay, Trim(Page.LpdDelay));
-    DataDelay = delay;
+    FSettings.SetValue(keys::LpdDataDelay, Trim(FPage.LpdDelay));
+    FConfig.DataDelay = delay;
     emit SettingsPageChanged();
 }
 
 void TPrintServer::FTPFailOVerCheckClick()
 {
-    Settings.SetValue(keys::FtpFailover, SettingText(Page.FtpFailover));
+    FSettings.SetValue(keys::FtpFailover, SettingText(FPage.FtpFailover));
 }
 
 void TPrintServer::OverlayEditChange()
 {
-    std::string& text = Page.OverlayDirectory;
+    std::string& text = FPage.OverlayDirectory;
     if (!Trim(text).empty() && text.back() != '/')
         text += '/';
-    Settings.SetValue(keys::Overlay, text);
+    FSettings.SetValue(keys::Overlay, text);
 }
 
 bool TPrintServer::SpoolServerEditExit()
 {
-    const std::string message = TSpoolerLink::SpoolServerEditExit(Page.SpoolServer);
+    const std::string message = TSpoolerLink::SpoolServerEditExit(FPage.SpoolServer);
     if (message.empty())
         return true;
     FPrompts->ShowMessage("", message, TPrompts::Icon::Warning);

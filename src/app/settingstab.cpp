@@ -19,7 +19,7 @@ QLineEdit* NewField(QFormLayout* form, const char* label, std::string TSettingsP
     auto* edit = new QLineEdit;
     form->addRow(QString::fromLatin1(label), edit);
     QObject::connect(edit, &QLineEdit::textEdited, edit,
-                     [&server, field](const QString& text) { server.Page.*field = FromUnicode(text); });
+                     [&server, field](const QString& text) { server.Page().*field = FromUnicode(text); });
     return edit;
 }
 
@@ -73,7 +73,7 @@ TSettingsTab::TSettingsTab(TPrintServer& server, QWidget* parent) : QWidget(pare
             SpoolServerEdit->setFocus();
     });
     connect(FTPFailOVerCheck, &QCheckBox::clicked, this, [this](bool checked) {
-        FServer.Page.FtpFailover = checked;
+        FServer.Page().FtpFailover = checked;
         FServer.FTPFailOVerCheckClick();
     });
     connect(UpdateButton, &QPushButton::clicked, this, [this] { FServer.UpdateButtonClick(); });
@@ -82,7 +82,7 @@ TSettingsTab::TSettingsTab(TPrintServer& server, QWidget* parent) : QWidget(pare
 
 void TSettingsTab::Refresh()
 {
-    const TSettingsPage& page = FServer.Page;
+    const TSettingsPage& page = FServer.Page();
     Show(ResultFilesEdit, page.ResultFiles);
     Show(SpoolerEdit, page.SpoolerDirectory);
     Show(OverlayEdit, page.OverlayDirectory);

@@ -7,21 +7,58 @@
 TServerConfig TServerConfig::Read(const TSettings& settings)
 {
     TServerConfig c;
-    c.ResultsDir = IncludeTrailingSlash(settings.Value(keys::Results));
-    c.SpoolDir = IncludeTrailingSlash(settings.Value(keys::Spooler));
-    c.TemplatesDir = IncludeTrailingSlash(settings.Value(keys::Templates));
-    c.OverlayDir = IncludeTrailingSlash(settings.Value(keys::Overlay));
-    c.DefLetterhead = settings.Value(keys::DefLetterhead);
-    c.PageMargin = settings.Value(keys::PageMargin);
+    c.ReadStore(settings);
+    return c;
+}
+
+void TServerConfig::ReadStore(const TSettings& settings)
+{
+    ReadChangeable(settings);
+    LpdDataDelay.reset();
     if (const std::string delay = settings.Value(keys::LpdDataDelay); !delay.empty())
-        c.LpdDataDelay = StrToIntDef(delay, 1);
-    c.FtpFailover = SettingIsOn(settings.Value(keys::FtpFailover));
-    c.AutoScanSubDir = settings.Value(keys::AutoScanSubDir);
+        LpdDataDelay = StrToIntDef(delay, 1);
+    AutoScanSubDir = settings.Value(keys::AutoScanSubDir);
     // Every line whose name begins with IMAGES, written in capitals, in order.
+    ImageDirs.clear();
     for (const std::string& line : settings.Lines())
         if (line.compare(0, 6, keys::ImagesPrefix) == 0 && line.find('=') != std::string::npos)
-            c.ImageDirs.push_back(TextAfter(line, "="));
-    return c;
+            ImageDirs.push_back(TextAfter(line, "="));
+}
+
+void TServerConfig::ReadChangeable(const TSettings& settings)
+{
+    FStore = &settings;
+    ResultsDir = IncludeTrailingSlash(settings.Value(keys::Results));
+    SpoolDir = IncludeTrailingSlash(settings.Value(keys::Spooler));
+    TemplatesDir = IncludeTrailingSlash(settings.Value(keys::Templates));
+    OverlayDir = IncludeTrailingSlash(settings.Value(keys::Overlay));
+    DefLetterhead = settings.Value(keys::DefLetterhead);
+    PageMargin = settings.Value(keys::PageMargin);
+}
+
+std::string TServerConfig::Value(std::string_view key) const
+{
+    return FStore ? FStore->Value(key) : std::string();
+}
+
+std::string TServerConfig::PrinterName(std::string_view number) const
+{
+    return Trim(TextBefore(Value(keys::Printer(number)) + "|", "|"));
+}
+
+std::string TServerConfig::HostOf(std::string_view number) const
+{
+    return Value(keys::HostIp(number));
+}
+
+std::string TServerConfig::DefaultPrinterName() const
+{
+    return Value(keys::DefaultPrinter);
+}
+
+bool TServerConfig::FtpFailover() const
+{
+    return SettingIsOn(Value(keys::FtpFailover));
 }
 
 std::vector<std::string> TServerConfig::MissingCritical() const

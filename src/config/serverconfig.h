@@ -1,29 +1,62 @@
 // The server's configuration as one typed view of printserver.inf: folders
-// with their trailing "/", the yes/no failover as a bool, the data delay as
-// a number. Read by the server's start-up, the tool and the tests alike.
+// with their trailing "/", the margins, the data delay as a number, and the
+// values the start-up derives (home, temporary and LPR queue folders, the
+// default printer number, the settings score). The printer entries and the
+// failover switch are looked up in the store at each use, since the Printers
+// page and the failover box change them at once. Read by the server's
+// start-up, the job pipeline, the pages, the tool and the tests alike.
 #pragma once
 
 #include "config/settingsstore.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-struct TServerConfig {
-    std::string ResultsDir;    // RESULTS
-    std::string SpoolDir;      // SPOOLER
-    std::string TemplatesDir;  // TEMPLATES
-    std::string OverlayDir;    // OVERLAY
-    std::string DefLetterhead;  // DEFLETTERHEAD
-    std::string PageMargin;    // pagemargin as written; empty when not set
-    std::optional<int> LpdDataDelay;  // LPDDATADELAY when set (1 when not a number)
-    bool FtpFailover = false;  // FTPFAILOVER
-    std::string AutoScanSubDir;  // AUTOSCANSUBDIR
-    std::vector<std::string> ImageDirs;  // IMAGES… lines, in file order
-
+class TServerConfig {
+public:
+    // Everything the store holds, with the store kept for the printer entries.
     static TServerConfig Read(const TSettings& settings);
+    // The same into this view, keeping the values the start-up derived.
+    void ReadStore(const TSettings& settings);
+    // The values "Update Now" changes (folders, letterhead, margins) read
+    // again; the start-up's values stay until the next start.
+    void ReadChangeable(const TSettings& settings);
+
+    // Read from the store.
+    std::string ResultsDir;           // RESULTS
+    std::string SpoolDir;             // SPOOLER
+    std::string TemplatesDir;         // TEMPLATES
+    std::string OverlayDir;           // OVERLAY; empty stays empty
+    std::string DefLetterhead;        // DEFLETTERHEAD
+    std::string PageMargin;           // pagemargin as written; empty when not set
+    std::optional<int> LpdDataDelay;  // LPDDATADELAY when set (1 when not a number)
+    std::string AutoScanSubDir;       // AUTOSCANSUBDIR, fixed at start-up
+    std::vector<std::string> ImageDirs;  // IMAGES… lines in file order, fixed at start-up
+
+    // Derived by the start-up; they change only with a restart.
+    std::string ProgramDir;  // the server's home
+    std::string TempDir;
+    std::string LprQueueDir;
+    std::string DefaultPrinterNumber;
+    int SettingsScore = 0;
+    // The LPD client's pause per 1000 data bytes; the Settings page bounds it.
+    int DataDelay = 1;
+
+    // Looked up in the store at each call.
+    std::string Value(std::string_view key) const;
+    // PRINTER<n> up to any "|", trimmed: the print system's name of printer n.
+    std::string PrinterName(std::string_view number) const;
+    std::string HostOf(std::string_view number) const;  // HOSTIP-<n>
+    std::string DefaultPrinterName() const;             // PRINTER
+    bool FtpFailover() const;                           // FTPFAILOVER
+
     // The critical settings that are not set, by name; empty when all are.
     std::vector<std::string> MissingCritical() const;
     // The margins to use: the setting, else 5,5,8,5 mm.
     std::string PageMarginOrDefault() const;
+
+private:
+    const TSettings* FStore = nullptr;
 };

@@ -3,17 +3,18 @@
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
-bool TSettings::LoadFromFile(const std::string& path)
+TOutcome TSettings::LoadFromFile(const std::string& path)
 {
-    std::string bytes;
-    if (!ReadFileBytes(path, bytes, kMaxFileBytes))
-        return false;
+    const TResult<std::string> read = ReadFileBytes(path, kMaxFileBytes);
+    if (!read)
+        return read.Failure();
+    const std::string& bytes = *read;
     FCrLf = bytes.find('\n') == std::string::npos || bytes.find("\r\n") != std::string::npos;
     FLines = SplitLines(bytes);
-    return true;
+    return TOutcome::Done();
 }
 
-std::string TSettings::SaveToFile(const std::string& path) const
+TOutcome TSettings::SaveToFile(const std::string& path) const
 {
     const char* eol = FCrLf ? "\r\n" : "\n";
     std::string bytes;

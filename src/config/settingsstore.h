@@ -2,6 +2,8 @@
 // and written back whole, with the line ends the file had.
 #pragma once
 
+#include "util/result.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,10 +13,9 @@ class TSettings {
 public:
     static constexpr std::uint64_t kMaxFileBytes = 4 * 1024 * 1024;
 
-    // false when the file is missing, unreadable or absurdly large.
-    [[nodiscard]] bool LoadFromFile(const std::string& path);
-    // Empty text when saved; otherwise the system's reason.
-    [[nodiscard]] std::string SaveToFile(const std::string& path) const;
+    // Fails when the file is missing, unreadable or absurdly large.
+    TOutcome LoadFromFile(const std::string& path);
+    TOutcome SaveToFile(const std::string& path) const;
 
     std::string Value(std::string_view name) const;
     // Replaces the first line of that name in place, or appends; an empty

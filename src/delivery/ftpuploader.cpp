@@ -17,7 +17,7 @@ bool TsbprinterFTP::IsFree()
     return Ftp.ConnectionState == TSimpleFTP::TConnectionState::NoConnection;
 }
 
-int TsbprinterFTP::Send(const std::string& host, const std::string& file, const std::string& user,
+TFtpResult TsbprinterFTP::Send(const std::string& host, const std::string& file, const std::string& user,
                         const std::string& password, const std::string& directory)
 {
     Ftp.HostName = host;
@@ -27,7 +27,7 @@ int TsbprinterFTP::Send(const std::string& host, const std::string& file, const 
     StatusText = "-1 Data file does not exist.";
     Detail = file + ": no such file";
     if (!FileExists(file))
-        return -1;
+        return TFtpResult::NoDataFile;
     StatusText.clear();
     Detail.clear();
 
@@ -52,7 +52,7 @@ int TsbprinterFTP::Send(const std::string& host, const std::string& file, const 
         RawClient.Disconnect();
         if (sent) {
             Detail.clear();
-            return 0;
+            return TFtpResult::Delivered;
         }
     }
     const std::string ftpWhere = "; FTP " + host + ":" + std::to_string(Ftp.Port) + ": ";
@@ -63,21 +63,21 @@ int TsbprinterFTP::Send(const std::string& host, const std::string& file, const 
     } catch (const std::exception& e) {
         StatusText = Ftp.LastResponseInfo();
         Detail += ftpWhere + e.what();
-        return -3;
+        return TFtpResult::ConnectFailed;
     }
-    int result = 0;
+    TFtpResult result = TFtpResult::Delivered;
     try {
         if (!Ftp.PutFile(file)) {
             StatusText = Ftp.LastResponseInfo();
             Detail += ftpWhere + (Ftp.LastError().empty() ? std::string("not connected") : Ftp.LastError());
-            result = -6;
+            result = TFtpResult::UploadFailed;
         }
     } catch (const std::exception& e) {
         StatusText = Ftp.LastResponseInfo();
         Detail += ftpWhere + e.what();
-        result = -6;
+        result = TFtpResult::UploadFailed;
     }
-    if (result == 0)
+    if (result == TFtpResult::Delivered)
         Detail.clear();
     Ftp.Disconnect();
     return result;

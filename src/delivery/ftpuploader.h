@@ -9,13 +9,25 @@
 #include <functional>
 #include <string>
 
+// What the failover came to; the numbers are the ones the log and the tool
+// print.
+enum class TFtpResult : int {
+    Delivered = 0,      // by port 9100 or by FTP
+    NoDataFile = -1,    // the copy to send is not there
+    ConnectFailed = -3, // the FTP connect raised an error
+    UploadFailed = -6,
+};
+
+inline int Code(TFtpResult result)
+{
+    return static_cast<int>(result);
+}
+
 class TsbprinterFTP {
 public:
     TsbprinterFTP();
 
-    // 0 delivered (by port 9100 or FTP), -1 no such file, -3 the FTP connect
-    // raised an error, -6 the upload failed.
-    [[nodiscard]] int Send(const std::string& host, const std::string& file, const std::string& user, const std::string& password,
+    [[nodiscard]] TFtpResult Send(const std::string& host, const std::string& file, const std::string& user, const std::string& password,
              const std::string& directory);
     bool IsFree();
     void Abort() { Ftp.Disconnect(); }

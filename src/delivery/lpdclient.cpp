@@ -56,16 +56,16 @@ std::string TsbLPD::HostPart(const std::string& machine, const std::string& doma
     return label + (domain.empty() ? std::string("Scrib") : domain);
 }
 
-int TsbLPD::RefusalCode(TStep step)
+TLpdResult TsbLPD::RefusalCode(TStep step)
 {
     switch (step) {
-    case TStep::ReceiveJob: return -104;
-    case TStep::ControlHeader: return -108;
-    case TStep::ControlFile: return 0;  // read, not judged
-    case TStep::DataHeader: return -105;
-    case TStep::DataEnd: return -107;
+    case TStep::ReceiveJob: return TLpdResult::ReceiveJobRefused;
+    case TStep::ControlHeader: return TLpdResult::ControlFileRefused;
+    case TStep::ControlFile: return TLpdResult::Delivered;  // read, not judged
+    case TStep::DataHeader: return TLpdResult::DataCommandRefused;
+    case TStep::DataEnd: return TLpdResult::DataRefused;
     }
-    return -107;
+    return TLpdResult::DataRefused;
 }
 
 const char* TsbLPD::StepName(TStep step)
@@ -80,7 +80,7 @@ const char* TsbLPD::StepName(TStep step)
     return "";
 }
 
-int TsbLPD::Failed(int code, const std::string& status, const std::string& detail)
+TLpdResult TsbLPD::Failed(TLpdResult code, const std::string& status, const std::string& detail)
 {
     StatusText = status;
     Detail = Client.Endpoint() + ": " + detail;
@@ -130,11 +130,12 @@ bool TsbLPD::SendData(std::istream& data)
     }
 }
 
-std::string TsbLPD::ReadAck(TStep step)
+TsbLPD::TAck TsbLPD::ReadAck(TStep step)
 {
     FOwed.push_back(step);
+    StatusText.clear();
     if (!Client.Connected())
-        return {};
+        return TAck::Lost;
     while (!FOwed.empty()) {
         // The first answer may take a while; after that a printer that has
         // answered is waited for, one that has not is only polled.
@@ -156,35 +157,54 @@ std::string TsbLPD::ReadAck(TStep step)
             FFinalAnswered = true;
         if (byte != 0 && answered != TStep::ControlFile) {
             FRefused = answered;
-            return std::string(1, static_cast<char>(byte));
+            StatusText = std::string(1, static_cast<char>(byte));
+            return TAck::Refused;
         }
     }
     // A printer that closed the connection without answering may not have
     // taken what was sent.
     if (!Client.Connected() && !FOwed.empty())
-        return {};
-    return "+OK";
+        return TAck::Lost;
+    StatusText = kTaken;
+    return TAck::Taken;
 }
 
-std::string TsbLPD::ReadFinalAck()
+TsbLPD::TAck TsbLPD::ReadFinalAck()
 {
     // Whether every byte of the job reached the printer's side, asked before
     // reading can notice a close and let the socket go.
     const bool arrived = Client.WaitAllAcknowledged(FAnswering ? AckWaitMs : FirstAckWaitMs);
     const bool broken = Client.Broken();
-    std::string answer = ReadAck(TStep::DataEnd);
-    if (answer.empty() || answer == "+OK") {
-        // Delivered: the printer acknowledged the job, or it never answers
-        // and took every byte, whether it then closed in order or stays open.
-        const bool silentDelivery = !FAnswering && arrived && !broken && !Client.Broken();
-        const bool answeredDelivery = FFinalAnswered || (FAnswering && Client.Connected() && arrived);
-        answer = (silentDelivery || answeredDelivery) ? "+OK" : "";
+    const TAck ack = ReadAck(TStep::DataEnd);
+    if (ack == TAck::Refused)
+        return ack;
+    // Delivered: the printer acknowledged the job, or it never answers and
+    // took every byte, whether it then closed in order or stays open.
+    const bool silentDelivery = !FAnswering && arrived && !broken && !Client.Broken();
+    const bool answeredDelivery = FFinalAnswered || (FAnswering && Client.Connected() && arrived);
+    if (silentDelivery || answeredDelivery) {
+        StatusText = kTaken;
+        return TAck::Taken;
     }
-    return answer;
+    StatusText.clear();
+    return TAck::Lost;
 }
 
-int TsbLPD::Send(const std::string& host, const std::string& queue, const std::string& user,
-                 const std::string& machine, const std::string& domain, std::istream& data)
+TLpdResult TsbLPD::NotTaken(TAck ack, TLpdResult lostCode)
+{
+    if (ack == TAck::Lost) {
+        Detail = Client.Endpoint() + ": the printer closed the connection (" + (Client.Broken() ? "reset" : "in order") +
+                 ") before its answer";
+        return lostCode;
+    }
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(StatusText[0]));
+    Detail = Client.Endpoint() + ": the printer refused " + StepName(FRefused) + " (answer " + byte + ")";
+    return RefusalCode(FRefused);
+}
+
+TLpdResult TsbLPD::Send(const std::string& host, const std::string& queue, const std::string& user,
+                        const std::string& machine, const std::string& domain, std::istream& data)
 {
     struct TDisconnect {
         TSocketClient& Client;
@@ -203,68 +223,58 @@ int TsbLPD::Send(const std::string& host, const std::string& queue, const std::s
         Client.Connect();
     } catch (const std::exception& e) {
         Client.Disconnect();
-        return Failed(-3, "-3 Could not connect to Printer.", OneLine(e.what()));
+        return Failed(TLpdResult::NoConnection, "-3 Could not connect to Printer.", OneLine(e.what()));
     }
     TDisconnect disconnect {Client};
-    // A refused step ends the job with that step's code; a connection lost
-    // before an answer ends it with the code of the step that asked.
-    auto refusedOr = [this](int code) {
-        if (StatusText.empty()) {
-            Detail = Client.Endpoint() + ": the printer closed the connection (" +
-                     (Client.Broken() ? "reset" : "in order") + ") before its answer";
-            return code;
-        }
-        char byte[8];
-        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(StatusText[0]));
-        Detail = Client.Endpoint() + ": the printer refused " + StepName(FRefused) + " (answer " + byte + ")";
-        return RefusalCode(FRefused);
-    };
     try {
-        Pause(100);
-        if (!SendText("\x02" + queue + "\n"))
-            return Failed(-4, "-4 Printer queue header failed to send", "the connection was closed");
-        StatusText = ReadAck(TStep::ReceiveJob);
-        if (StatusText != "+OK")
-            return refusedOr(-104);
-        if (!SendText("\x02" + std::to_string(ControlText.size()) + " cfA" + number + hostPart + "\n"))
-            return Failed(-8, "-8 Control File header failed to send", "the connection was closed");
-        StatusText = ReadAck(TStep::ControlHeader);
-        if (StatusText != "+OK")
-            return refusedOr(-108);
-        Pause(500);
-        if (!SendText(ControlText) || !SendZero())
-            return Failed(-9, "-9 Control File failed to send", "the connection was closed");
-        // The control file's own answer is read, not judged; a late refusal
-        // of an earlier step read here still ends the job.
-        StatusText = ReadAck(TStep::ControlFile);
-        if (!StatusText.empty() && StatusText != "+OK")
-            return refusedOr(-108);
-
-        data.clear();
-        data.seekg(0, std::ios::end);
-        const std::streamoff size = data.tellg();
-        data.seekg(0);
-        if (!SendText("\x03" + std::to_string(size < 0 ? 0 : size) + " dfA" + number + hostPart + "\n"))
-            return Failed(-5, "-5 Data File header failed to send", "the connection was closed");
-        Pause(500);
-        StatusText = ReadAck(TStep::DataHeader);
-        if (StatusText != "+OK")
-            return refusedOr(-105);
-        if (!SendData(data)) {
-            StatusText = "-6 Data file failed to send";
-            if (Detail.empty())
-                Detail = Client.Endpoint() + ": the connection was closed";
-            return -6;
-        }
-        if (!SendZero())
-            return Failed(-7, "-7 End of Data File marker failed to send", "the connection was closed");
-        Pause(500);
-        StatusText = ReadFinalAck();
-        if (StatusText != "+OK")
-            return refusedOr(-107);
+        return Converse(queue, hostPart, number, data);
     } catch (const ESocketError& e) {
         Detail = Client.Endpoint() + ": " + OneLine(e.what());
         throw;
     }
-    return 0;
+}
+
+TLpdResult TsbLPD::Converse(const std::string& queue, const std::string& hostPart, const std::string& number,
+                            std::istream& data)
+{
+    constexpr const char* kClosed = "the connection was closed";
+    Pause(100);
+    if (!SendText("\x02" + queue + "\n"))
+        return Failed(TLpdResult::QueueCommandNotSent, "-4 Printer queue header failed to send", kClosed);
+    if (const TAck ack = ReadAck(TStep::ReceiveJob); ack != TAck::Taken)
+        return NotTaken(ack, TLpdResult::ReceiveJobRefused);
+
+    if (!SendText("\x02" + std::to_string(ControlText.size()) + " cfA" + number + hostPart + "\n"))
+        return Failed(TLpdResult::ControlCommandNotSent, "-8 Control File header failed to send", kClosed);
+    if (const TAck ack = ReadAck(TStep::ControlHeader); ack != TAck::Taken)
+        return NotTaken(ack, TLpdResult::ControlFileRefused);
+    Pause(500);
+    if (!SendText(ControlText) || !SendZero())
+        return Failed(TLpdResult::ControlFileNotSent, "-9 Control File failed to send", kClosed);
+    // The control file's own answer is read, not judged; a late refusal of
+    // an earlier step read here still ends the job.
+    if (ReadAck(TStep::ControlFile) == TAck::Refused)
+        return NotTaken(TAck::Refused, TLpdResult::ControlFileRefused);
+
+    data.clear();
+    data.seekg(0, std::ios::end);
+    const std::streamoff size = data.tellg();
+    data.seekg(0);
+    if (!SendText("\x03" + std::to_string(size < 0 ? 0 : size) + " dfA" + number + hostPart + "\n"))
+        return Failed(TLpdResult::DataCommandNotSent, "-5 Data File header failed to send", kClosed);
+    Pause(500);
+    if (const TAck ack = ReadAck(TStep::DataHeader); ack != TAck::Taken)
+        return NotTaken(ack, TLpdResult::DataCommandRefused);
+    if (!SendData(data)) {
+        StatusText = "-6 Data file failed to send";
+        if (Detail.empty())
+            Detail = Client.Endpoint() + ": " + kClosed;
+        return TLpdResult::DataNotSent;
+    }
+    if (!SendZero())
+        return Failed(TLpdResult::DataEndNotSent, "-7 End of Data File marker failed to send", kClosed);
+    Pause(500);
+    if (const TAck ack = ReadFinalAck(); ack != TAck::Taken)
+        return NotTaken(ack, TLpdResult::DataRefused);
+    return TLpdResult::Delivered;
 }

@@ -12,18 +12,51 @@
 #include <istream>
 #include <string>
 
+// What an LPD delivery came to. The numbers are the ones the log and the
+// tool print, which operators and their scripts know: 0 delivered, negative
+// for the step that failed (-3 no connection, -4 to -9 a step that could not
+// be sent, -104 to -108 a step the printer refused).
+enum class TLpdResult : int {
+    Delivered = 0,
+    NoConnection = -3,
+    QueueCommandNotSent = -4,
+    DataCommandNotSent = -5,
+    DataNotSent = -6,
+    DataEndNotSent = -7,
+    ControlCommandNotSent = -8,
+    ControlFileNotSent = -9,
+    ReceiveJobRefused = -104,
+    DataCommandRefused = -105,
+    DataRefused = -107,
+    ControlFileRefused = -108,
+};
+
+inline int Code(TLpdResult result)
+{
+    return static_cast<int>(result);
+}
+
+// The FTP failover follows an LPD failure only when a printer was reached:
+// one that cannot be connected to at all would not take port 9100 or FTP.
+inline bool FailoverApplies(TLpdResult result)
+{
+    return result != TLpdResult::Delivered && result != TLpdResult::NoConnection;
+}
+
 class TsbLPD {
 public:
     TsbLPD();
 
     // The next job number; the control file is made anew by Send.
     void NextJob();
-    // 0 when delivered; negative for the failing step. Socket errors while a
-    // command, the control file or an acknowledgement is exchanged propagate.
-    [[nodiscard]] int Send(const std::string& host, const std::string& queue, const std::string& user, const std::string& machine,
-             const std::string& domain, std::istream& data);
+    // Socket errors while a command, the control file or an acknowledgement
+    // is exchanged propagate.
+    [[nodiscard]] TLpdResult Send(const std::string& host, const std::string& queue, const std::string& user,
+                                  const std::string& machine, const std::string& domain, std::istream& data);
 
     std::string JobNumber() const;
+    // The status text of a step the printer took.
+    static constexpr const char* kTaken = "+OK";
     static std::string HostPart(const std::string& machine, const std::string& domain);
 
     TSocketClient Client;
@@ -48,17 +81,27 @@ private:
     // The steps a printer answers, in the order it answers them.
     enum class TStep { ReceiveJob, ControlHeader, ControlFile, DataHeader, DataEnd };
 
+    // How a printer answered a step: taken, refused (with the answer byte in
+    // StatusText), or not at all before the connection was lost.
+    enum class TAck { Taken, Refused, Lost };
+
     bool SendText(const std::string& text);
     bool SendZero();
     bool SendData(std::istream& data);
     // Asks for the answer to a step. Answers still owed to earlier steps are
     // read first; a refusal is reported with the step it answers (FRefused).
-    std::string ReadAck(TStep step);
+    TAck ReadAck(TStep step);
     // The result after the job's last byte: delivered, refused or lost.
-    std::string ReadFinalAck();
-    static int RefusalCode(TStep step);
+    TAck ReadFinalAck();
+    static TLpdResult RefusalCode(TStep step);
     static const char* StepName(TStep step);
-    int Failed(int code, const std::string& status, const std::string& detail);
+    TLpdResult Failed(TLpdResult code, const std::string& status, const std::string& detail);
+    // The result of a step that was not taken: its refusal, or the asking
+    // step's code when the printer went away without answering.
+    TLpdResult NotTaken(TAck ack, TLpdResult lostCode);
+    // The whole conversation after the connect.
+    TLpdResult Converse(const std::string& queue, const std::string& hostPart, const std::string& number,
+                        std::istream& data);
 
     std::deque<TStep> FOwed;      // asked, not answered yet
     bool FAnswering = false;      // the printer has answered in this job

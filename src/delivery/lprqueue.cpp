@@ -1,9 +1,7 @@
 #include "delivery/lprqueue.h"
-#include "config/settingkeys.h"
 
 #include "delivery/pcloverlay.h"
 #include "delivery/rawprinter.h"
-#include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/spoolfiles.h"
 #include "util/textutil.h"
@@ -12,136 +10,158 @@
 
 #include <chrono>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 namespace {
 
+constexpr std::uint64_t kMaxPrinterFileBytes = 512ull * 1024 * 1024;
+
 bool IsWholeNumber(std::string_view text)
 {
-    if (text.empty())
-        return false;
-    for (char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-bool FailoverOn(const TLprQueueContext& c)
+// The FTP route's own copy of the prepared file, named by the time of the attempt.
+std::string FtpCopyName(const std::string& tempDir)
 {
-    return SettingIsOn(c.SettingValue(keys::FtpFailover));
-}
-
-// The head entry is delivered: the entry goes, and both copies of the file.
-void Delivered(TLprQueue& queue, TLprQueueContext& c, const std::string& name)
-{
-    queue.LprQueueFiles.erase(queue.LprQueueFiles.begin());
-    if (!DeleteFileAt(c.LprQueueDir + name))
-        c.Log.loginfo("The delete operation failed on " + name);
-    DeleteFileAt(c.TempDir + name);
+    return tempDir + "ftpprnfile" +
+           QDateTime::currentDateTime().toString(QStringLiteral("yyMMddhhmmsszzz")).toStdString() + ".prn";
 }
 
 }  // namespace
 
-void TLprQueue::DispatchLprQueue(TLprQueueContext& c)
+TLprQueue::TLprQueue(const TServerConfig& config, TLogger& log, TIndicators& indicators)
+    : FConfig(config), FLog(log), FIndicators(indicators)
+{
+}
+
+void TLprQueue::DispatchLprQueue()
 {
     struct TLightsOff {
         TIndicators& Indicators;
         ~TLightsOff() { Indicators.SetLight(TLight::LPR, TLightColor::Off); }
-    } lightsOff {c.Indicators};
-    c.Indicators.SetLight(TLight::LPR, TLightColor::Green);
+    } lightsOff {FIndicators};
+    FIndicators.SetLight(TLight::LPR, TLightColor::Green);
     if (LprQueueFiles.empty())
-        ListSpoolFiles(c.LprQueueDir + "*.prn", LprQueueFiles);
-    c.Indicators.SetLPRQueue(static_cast<unsigned>(LprQueueFiles.size()));
+        ListSpoolFiles(FConfig.LprQueueDir + "*.prn", LprQueueFiles);
+    FIndicators.SetLPRQueue(static_cast<unsigned>(LprQueueFiles.size()));
     if (LprQueueFiles.empty()) {
-        c.Indicators.SetLight(TLight::Convert, TLightColor::Off);
+        FIndicators.SetLight(TLight::Convert, TLightColor::Off);
+        return;
+    }
+    for (int pass = 0; !LprQueueFiles.empty() && pass < kPassesPerTick; ++pass)
+        Attempt(TextBefore(LprQueueFiles.front(), ";"));
+}
+
+void TLprQueue::PrepareCopy(const std::string& name, const std::string& overlay)
+{
+    const std::string queued = FConfig.LprQueueDir + name;
+    const std::string prepared = FConfig.TempDir + name;
+    // The overlay step's result is deliberately not examined: without the
+    // prepared copy the routes below fail and the file stays queued.
+    if (IsWholeNumber(overlay))
+        static_cast<void>(InsertMacroCall(queued, prepared, overlay));
+    else if (!overlay.empty() && FileExists(FConfig.OverlayDir + overlay))
+        static_cast<void>(MergeOverlayFile(queued, prepared, FConfig.OverlayDir + overlay));
+    else
+        static_cast<void>(InsertMacroCall(queued, prepared, ""));
+}
+
+void TLprQueue::Attempt(const std::string& name)
+{
+    const std::string printer = NthField(name, '_', 2);
+    PrepareCopy(name, TextBefore(name, "_"));
+
+    const std::string prepared = FConfig.TempDir + name;
+    const bool spooled = SendViaSpooler ? SendViaSpooler(prepared) : ::SendViaSpooler(prepared, FConfig);
+    if (spooled) {
+        FLog.loginfo("Sent Job via windows Spooler.");
+        Delivered(name);
         return;
     }
 
-    for (int pass = 0; !LprQueueFiles.empty() && pass < kPassesPerTick; ++pass) {
-        const std::string name = TextBefore(LprQueueFiles.front(), ";");
-        const std::string first = TextBefore(name, "_");
-        const std::string printer = NthField(name, '_', 2);
-
-        // The overlay step's result is deliberately not examined: without the
-        // prepared copy the routes below fail and the file stays queued.
-        if (IsWholeNumber(first))
-            static_cast<void>(InsertMacroCall(c.LprQueueDir + name, c.TempDir + name, first));
-        else if (!first.empty() && FileExists(c.OverlayDir + first))
-            static_cast<void>(MergeOverlayFile(c.LprQueueDir + name, c.TempDir + name, c.OverlayDir + first));
-        else
-            static_cast<void>(InsertMacroCall(c.LprQueueDir + name, c.TempDir + name, ""));
-
-        const bool spooled = c.SendViaSpooler ? c.SendViaSpooler(c.TempDir + name)
-                                              : SendViaSpooler(c.TempDir + name, c.SettingValue);
-        if (spooled) {
-            c.Log.loginfo("Sent Job via windows Spooler.");
-            Delivered(*this, c, name);
-            continue;
-        }
-
-        const std::string host = c.SettingValue(keys::HostIp(printer));
-        if (host.empty()) {
-            c.Log.loginfo("NO IP address assigned for Printer " + printer + " with Overlay Request");
-            if (c.Beep)
-                c.Beep();
-            continue;
-        }
-
-        std::string bytes;
-        if (!ReadFileBytes(c.TempDir + name, bytes, 512ull * 1024 * 1024))
-            throw std::runtime_error("Cannot open " + c.TempDir + name);
-        const std::string ftpCopy = c.TempDir + "ftpprnfile" +
-                                    QDateTime::currentDateTime().toString(QStringLiteral("yyMMddhhmmsszzz")).toStdString() +
-                                    ".prn";
-        // Not examined: a missing copy makes the FTP route report "-1 Data file does not exist.".
-        static_cast<void>(WriteFileAtomic(ftpCopy, bytes));
-        struct TRemoveCopy {
-            const std::string& Path;
-            ~TRemoveCopy() { DeleteFileAt(Path); }
-        } removeCopy {ftpCopy};
-
-        c.Lpd.NextJob();
-        c.Lpd.StatusText.clear();
-        c.Indicators.SetLight(TLight::LPR, TLightColor::Red);
-        int code;
-        {
-            std::istringstream data(bytes);
-            try {
-                code = c.Lpd.Send(host, "", "printorb", "printorb", kLpdDomain, data);
-            } catch (...) {
-                c.Indicators.SetLight(TLight::LPR, TLightColor::Off);
-                if (!c.Lpd.Detail.empty())
-                    c.Log.loginfo("LPD to " + c.Lpd.Detail);
-                throw;
-            }
-            c.Indicators.SetLight(TLight::LPR, TLightColor::Off);
-        }
-
-        if (code == 0) {
-            c.Log.loginfo("Sent LPD Job " + name + " OK");
-            Delivered(*this, c, name);
-        } else {
-            c.Log.loginfo("LPD Print result was " + std::to_string(code) + " " + c.Lpd.StatusText);
-            // Where and why, for whoever reads the log.
-            c.Log.loginfo("LPD to " + c.Lpd.Detail);
-            if (code < -3 && FailoverOn(c)) {
-                if (!c.Ftp.IsFree())
-                    c.Log.loginfo("ERROR: FTP Printer already connected.");
-                else
-                    code = c.Ftp.Send(host, ftpCopy, "printorb", "", "");
-                if (code == 0) {
-                    c.Log.loginfo("Sent FTP Job " + name + " OK");
-                    Delivered(*this, c, name);
-                } else {
-                    c.Log.loginfo("FTP Print result was " + std::to_string(code) + " " + c.Ftp.StatusText);
-                    if (!c.Ftp.Detail.empty())
-                        c.Log.loginfo("FTP failover: " + c.Ftp.Detail);
-                }
-            }
-        }
-        if (c.Pause)
-            c.Pause(500);
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string host = FConfig.HostOf(printer);
+    if (host.empty()) {
+        FLog.loginfo("NO IP address assigned for Printer " + printer + " with Overlay Request");
+        if (Beep)
+            Beep();
+        return;
     }
+
+    const TResult<std::string> bytes = ReadFileBytes(prepared, kMaxPrinterFileBytes);
+    if (!bytes)
+        throw std::runtime_error("Cannot open " + prepared);
+    const std::string ftpCopy = FtpCopyName(FConfig.TempDir);
+    // Not examined: a missing copy makes the FTP route report "-1 Data file does not exist.".
+    static_cast<void>(WriteFileAtomic(ftpCopy, *bytes));
+    struct TRemoveCopy {
+        const std::string& Path;
+        ~TRemoveCopy() { DeleteFileAt(Path); }
+    } removeCopy {ftpCopy};
+
+    if (SendOverNetwork(name, host, *bytes, ftpCopy))
+        Delivered(name);
+    if (Pause)
+        Pause(500);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+}
+
+TLpdResult TLprQueue::SendByLpd(const std::string& host, const std::string& bytes)
+{
+    Lpd.NextJob();
+    Lpd.StatusText.clear();
+    Lpd.DataDelay = FConfig.DataDelay;
+    FIndicators.SetLight(TLight::LPR, TLightColor::Red);
+    struct TLightOff {
+        TIndicators& Indicators;
+        ~TLightOff() { Indicators.SetLight(TLight::LPR, TLightColor::Off); }
+    } lightOff {FIndicators};
+    std::istringstream data(bytes);
+    try {
+        return Lpd.Send(host, "", "printorb", "printorb", kLpdDomain, data);
+    } catch (...) {
+        if (!Lpd.Detail.empty())
+            FLog.loginfo("LPD to " + Lpd.Detail);
+        throw;
+    }
+}
+
+bool TLprQueue::SendOverNetwork(const std::string& name, const std::string& host, const std::string& bytes,
+                                const std::string& ftpCopy)
+{
+    const TLpdResult lpd = SendByLpd(host, bytes);
+    if (lpd == TLpdResult::Delivered) {
+        FLog.loginfo("Sent LPD Job " + name + " OK");
+        return true;
+    }
+    FLog.loginfo("LPD Print result was " + std::to_string(Code(lpd)) + " " + Lpd.StatusText);
+    // Where and why, for whoever reads the log.
+    FLog.loginfo("LPD to " + Lpd.Detail);
+    if (!FailoverApplies(lpd) || !FConfig.FtpFailover())
+        return false;
+
+    if (!Ftp.IsFree()) {
+        FLog.loginfo("ERROR: FTP Printer already connected.");
+        FLog.loginfo("FTP Print result was " + std::to_string(Code(lpd)) + " " + Ftp.StatusText);
+        return false;
+    }
+    const TFtpResult ftp = Ftp.Send(host, ftpCopy, "printorb", "", "");
+    if (ftp == TFtpResult::Delivered) {
+        FLog.loginfo("Sent FTP Job " + name + " OK");
+        return true;
+    }
+    FLog.loginfo("FTP Print result was " + std::to_string(Code(ftp)) + " " + Ftp.StatusText);
+    if (!Ftp.Detail.empty())
+        FLog.loginfo("FTP failover: " + Ftp.Detail);
+    return false;
+}
+
+void TLprQueue::Delivered(const std::string& name)
+{
+    LprQueueFiles.erase(LprQueueFiles.begin());
+    if (!DeleteFileAt(FConfig.LprQueueDir + name))
+        FLog.loginfo("The delete operation failed on " + name);
+    DeleteFileAt(FConfig.TempDir + name);
 }

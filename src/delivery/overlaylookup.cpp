@@ -61,47 +61,61 @@ std::string MacroName(std::string_view block, std::uint16_t number)
     return found;
 }
 
-std::string TOverlayLookup::OpenPrinterKey(std::string_view printer, std::string& manufacturer)
+TResult<std::string> TOverlayLookup::OpenPrinterKey(std::string_view printer)
 {
     if (printer.empty())
-        return "ERROR: No printer name.";
+        return Fail("No printer name.");
     const std::string key = TDriverData::DriverDataKey(printer);
-    if (!FDriverData.OpenKey(key))
-        return "ERROR: Key failed to open: " + key;
+    if (const TOutcome opened = FDriverData.OpenKey(key); !opened)
+        return Fail("Key failed to open: " + key, opened.Reason());
+    std::string manufacturer;
     if (FDriverData.ReadText("MANUFACTURER", manufacturer) == TDriverData::TRead::WrongType)
-        return "ERROR: Could not read Manufacturer";
-    manufacturer = LowerCase(manufacturer);
-    return {};
+        return Fail("Could not read Manufacturer");
+    return LowerCase(manufacturer);
 }
 
-std::string TOverlayLookup::MacroLookup(std::uint16_t number, std::string_view printer)
+TResult<TMacroAnswer> TOverlayLookup::MacroLookup(std::uint16_t number, std::string_view printer)
 {
-    std::string manufacturer;
-    if (std::string error = OpenPrinterKey(printer, manufacturer); !error.empty())
-        return error;
-    if (manufacturer.empty() && FDriverData.ValueExists("HPDUMMY"))
-        return number == 0 ? "HP OVERLAY\tAuto Assigned" : "HP OVERLAY-" + std::to_string(number);
-    if (manufacturer.find("lexmark") == std::string::npos)
-        return "ERROR: Not a Lexmark Printer";
+    const TResult<std::string> manufacturer = OpenPrinterKey(printer);
+    if (!manufacturer)
+        return manufacturer.Failure();
+    if (manufacturer->empty() && FDriverData.ValueExists("HPDUMMY"))
+        return TMacroAnswer {true, number == 0 ? "HP OVERLAY\tAuto Assigned" : "HP OVERLAY-" + std::to_string(number)};
+    if (manufacturer->find("lexmark") == std::string::npos)
+        return Fail("Not a Lexmark Printer");
     std::string block;
     const TDriverData::TRead read = FDriverData.ReadBinary("Macro", block, kMaxMacroBytes);
     if (read == TDriverData::TRead::WrongType || read == TDriverData::TRead::TooLong)
-        return "ERROR: No macro data.";
+        return Fail("No macro data.");
     LastMacroBlock = {block, std::string(printer)};
-    return number == 0 ? MacroListText(block) : MacroName(block, number);
+    return TMacroAnswer {false, number == 0 ? MacroListText(block) : MacroName(block, number)};
 }
 
-std::string TOverlayLookup::WriteMacroList(std::string_view printer, std::string_view block, int length)
+TOutcome TOverlayLookup::WriteMacroList(std::string_view printer, std::string_view block, int length)
 {
-    std::string manufacturer;
-    if (std::string error = OpenPrinterKey(printer, manufacturer); !error.empty())
-        return error;
-    if (manufacturer.find("lexmark") == std::string::npos)
-        return "ERROR: Not a Lexmark Printer";
+    const TResult<std::string> manufacturer = OpenPrinterKey(printer);
+    if (!manufacturer)
+        return manufacturer.Failure();
+    if (manufacturer->find("lexmark") == std::string::npos)
+        return Fail("Not a Lexmark Printer");
     const std::size_t used = length <= 0 ? 0 : std::min(block.size(), static_cast<std::size_t>(length));
-    if (!FDriverData.WriteBinary("Macro", block.substr(0, used)))
-        return "ERROR: Can't wrote data.";
-    return {};
+    if (const TOutcome written = FDriverData.WriteBinary("Macro", block.substr(0, used)); !written)
+        return Fail("Can't wrote data.", written.Reason());
+    return TOutcome::Done();
+}
+
+TResult<std::string> TOverlayLookup::FirstPageOverlay(std::string_view mask, std::string_view printer)
+{
+    const auto number = LowerCase(mask) == "blank" ? std::nullopt : TryStrToInt(mask);
+    TResult<TMacroAnswer> found = Fail("");
+    if (number) {
+        found = MacroLookup(static_cast<std::uint16_t>(*number), printer);
+        if (!found)
+            return found.Failure();
+    }
+    if (!number || found->Text.empty())
+        return Fail("Macro ID " + std::string(mask) + " not present in interface.");
+    return found->Text;
 }
 
 void TOverlayLookup::GetMacros(const TOverlayRequest& request, std::string_view overlayDir, std::string_view printer,
@@ -116,15 +130,11 @@ void TOverlayLookup::GetMacros(const TOverlayRequest& request, std::string_view 
             log.loginfo("ERROR: Request for OVERLAY failed " + request.PrnFileName + " does not exist.");
     }
     if (!request.PrintMask.empty() && first.empty()) {
-        if (LowerCase(request.PrintMask) != "blank")
-            if (const auto number = TryStrToInt(request.PrintMask))
-                first = MacroLookup(static_cast<std::uint16_t>(*number), printer);
-        if (first.empty())
-            first = "ERROR: Macro ID " + request.PrintMask + " not present in interface.";
-    }
-    if (first.rfind("ERROR:", 0) == 0) {
-        log.loginfo("Request for Printer Mask (Page 1) failed " + first);
-        first.clear();
+        const TResult<std::string> found = FirstPageOverlay(request.PrintMask, printer);
+        if (found)
+            first = *found;
+        else
+            log.loginfo("Request for Printer Mask (Page 1) failed " + ErrorText(found.Failure()));
     }
 
     if (LowerCase(request.PrintMask2) == "blank")
@@ -139,12 +149,12 @@ void TOverlayLookup::GetMacros(const TOverlayRequest& request, std::string_view 
         else
             log.loginfo("Request for OVERLAY (other Pages) failed " + request.PrnOtherFileName + " does not exist.");
     }
-    if (other.empty()) {
-        if (const auto number = TryStrToInt(request.PrintMask2))
-            other = MacroLookup(static_cast<std::uint16_t>(*number), printer);
-        if (other.rfind("ERROR:", 0) == 0) {
-            log.loginfo("Request for Printer Mask (Other pages) failed " + other);
-            other.clear();
+    if (other.empty())
+        if (const auto number = TryStrToInt(request.PrintMask2)) {
+            const TResult<TMacroAnswer> found = MacroLookup(static_cast<std::uint16_t>(*number), printer);
+            if (found)
+                other = found->Text;
+            else
+                log.loginfo("Request for Printer Mask (Other pages) failed " + ErrorText(found.Failure()));
         }
-    }
 }

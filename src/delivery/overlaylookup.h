@@ -1,12 +1,13 @@
 // Overlay macro lookup: which overlay a report page carries, from the
 // request's overlay fields and the printer's driver data. Lexmark printers
 // list their overlays in the binary value "Macro"; printers marked HP get PCL
-// macro calls; overlay printer files are merged. Results are texts: an
-// overlay text, empty, or an "ERROR:" text.
+// macro calls; overlay printer files are merged. A failed lookup says why;
+// the log and the window show it as "ERROR: " and the reason.
 #pragma once
 
 #include "platform/driverdata/driverdata.h"
 #include "util/logger.h"
+#include "util/result.h"
 
 #include <cstdint>
 #include <string>
@@ -28,16 +29,29 @@ struct TOverlayRequest {
     std::string PrnOtherFileName;  // PRNOTHERFILENAME
 };
 
+// What the lookup found for a printer.
+struct TMacroAnswer {
+    bool Hp = false;   // a printer marked HP: its overlays are PCL macro numbers
+    std::string Text;  // the list, the "HP OVERLAY" text, or one overlay's name
+};
+
+// How a lookup's failure reads in the log and the window.
+inline std::string ErrorText(const TFailure& failure)
+{
+    return "ERROR: " + failure.Reason;
+}
+
 class TOverlayLookup {
 public:
     explicit TOverlayLookup(std::string driverDataPath) : FDriverData(std::move(driverDataPath)) {}
 
     // Number 0: the whole list of a Lexmark printer, "number TAB name CR LF"
     // per record; any other number: that overlay's name (empty when absent).
-    [[nodiscard]] std::string MacroLookup(std::uint16_t number, std::string_view printer);
+    // A printer marked HP answers with its "HP OVERLAY" text. A failure's
+    // detail says which file or key the driver data lacked.
+    TResult<TMacroAnswer> MacroLookup(std::uint16_t number, std::string_view printer);
     // Writes a Lexmark list (the first length bytes of block) as "Macro".
-    // Empty text when written.
-    [[nodiscard]] std::string WriteMacroList(std::string_view printer, std::string_view block, int length);
+    TOutcome WriteMacroList(std::string_view printer, std::string_view block, int length);
 
     // The first-page and other-pages overlay texts of a request for the
     // printer; failures are logged and give empty texts.
@@ -46,14 +60,15 @@ public:
 
     // The list of the last lookup that read a "Macro" value.
     TMacroBlock LastMacroBlock;
-    // Why the last key did not open (which file, which key).
-    std::string LastOpenError() const { return FDriverData.LastError; }
     const std::string& DriverDataPath() const { return FDriverData.FilePath(); }
 
 private:
     // Steps shared by lookup and write: the key opened, the manufacturer read
-    // (lower case). Empty text, or the error text.
-    std::string OpenPrinterKey(std::string_view printer, std::string& manufacturer);
+    // (lower case).
+    TResult<std::string> OpenPrinterKey(std::string_view printer);
+    // The first page's overlay of a PMASK value; fails when the value names
+    // no overlay of the printer.
+    TResult<std::string> FirstPageOverlay(std::string_view mask, std::string_view printer);
 
     TDriverData FDriverData;
 };

@@ -15,12 +15,6 @@ constexpr std::string_view kPageEndB = "\x0c\x1b%-12345X";
 // Files are read whole, with a bound far above any one-page printer file.
 constexpr std::uint64_t kMaxPrinterFileBytes = 512ull * 1024 * 1024;
 
-// The prepared copy appears whole or not at all, in a folder that exists.
-bool WriteFileBytes(const std::string& path, std::string_view bytes)
-{
-    return WriteFileAtomic(path, bytes).empty();
-}
-
 }  // namespace
 
 std::string InsertMacroCallBytes(std::string_view source, const std::string& number)
@@ -43,14 +37,15 @@ std::string InsertMacroCallBytes(std::string_view source, const std::string& num
     return std::string(source);
 }
 
-std::string InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number)
+TOutcome InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number)
 {
-    std::string bytes;
-    if (!ReadFileBytes(source, bytes, kMaxPrinterFileBytes))
-        return "ERROR: Cant open file " + source;
-    if (!WriteFileBytes(destination, InsertMacroCallBytes(bytes, number)))
-        return "ERROR: Cant open new file " + destination;
-    return {};
+    const TResult<std::string> bytes = ReadFileBytes(source, kMaxPrinterFileBytes);
+    if (!bytes)
+        return Fail("Cant open file " + source, bytes.Reason());
+    // The prepared copy appears whole or not at all, in a folder that exists.
+    if (const TOutcome written = WriteFileAtomic(destination, InsertMacroCallBytes(*bytes, number)); !written)
+        return Fail("Cant open new file " + destination, written.Reason());
+    return TOutcome::Done();
 }
 
 std::string OverlayHead(std::string_view s)
@@ -85,14 +80,16 @@ std::string OverlayTail(std::string_view s)
     return at == std::string_view::npos ? std::string(s) : std::string(s.substr(at));
 }
 
-std::string MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay)
+TOutcome MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay)
 {
-    std::string j, o;
-    if (!ReadFileBytes(job, j, kMaxPrinterFileBytes))
-        return "ERROR: Cant open file " + job;
-    if (!ReadFileBytes(overlay, o, kMaxPrinterFileBytes))
-        return "ERROR: Cant open file " + overlay;
-    if (!WriteFileBytes(destination, OverlayHead(o) + PageBody(j) + PageBody(o) + OverlayTail(o)))
-        return "ERROR: Cant open new file " + destination;
-    return {};
+    const TResult<std::string> j = ReadFileBytes(job, kMaxPrinterFileBytes);
+    if (!j)
+        return Fail("Cant open file " + job, j.Reason());
+    const TResult<std::string> o = ReadFileBytes(overlay, kMaxPrinterFileBytes);
+    if (!o)
+        return Fail("Cant open file " + overlay, o.Reason());
+    const std::string merged = OverlayHead(*o) + PageBody(*j) + PageBody(*o) + OverlayTail(*o);
+    if (const TOutcome written = WriteFileAtomic(destination, merged); !written)
+        return Fail("Cant open new file " + destination, written.Reason());
+    return TOutcome::Done();
 }

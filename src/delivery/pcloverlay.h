@@ -1,7 +1,10 @@
 // PCL 5 overlays on printer files: a macro call in front of the fixed
 // cursor-positioning mark, or an overlay printer file merged with the job's
-// page. Byte-exact; results are empty text or "ERROR: ..." texts.
+// page. Byte-exact. A failed step says which file it could not open; it
+// is shown as "ERROR: " and the reason.
 #pragma once
+
+#include "util/result.h"
 
 #include <string>
 #include <string_view>
@@ -9,8 +12,8 @@
 // The cursor-positioning sequence a macro call is put in front of.
 inline constexpr std::string_view kOverlayInsertionMark = "\x1b*p6815Y";
 
-[[nodiscard]] std::string InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number);
-[[nodiscard]] std::string MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay);
+TOutcome InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number);
+TOutcome MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay);
 
 // The parts of a one-page PCL file.
 std::string OverlayHead(std::string_view s);

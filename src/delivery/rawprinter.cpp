@@ -1,5 +1,4 @@
 #include "delivery/rawprinter.h"
-#include "config/settingkeys.h"
 
 #include "platform/printing/rawjob.h"
 #include "util/codepage.h"
@@ -9,11 +8,11 @@
 #include <cstdio>
 #include <memory>
 
-bool SendViaSpooler(const std::string& path, const std::function<std::string(std::string_view)>& settingValue)
+bool SendViaSpooler(const std::string& path, const TServerConfig& config)
 {
     TRAWPrinter printer;
     const std::string name = ExtractFileName(path);
-    printer.PrinterName = Trim(TextBefore(settingValue(keys::Printer(NthField(name, '_', 2))), "|"));
+    printer.PrinterName = config.PrinterName(NthField(name, '_', 2));
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> owner(std::fopen(NativePath(path).c_str(), "rb"),
                                                                  &std::fclose);
     std::FILE* file = owner.get();

@@ -2,10 +2,11 @@
 // the CUPS queue its printer number names (TRAWPrinter).
 #pragma once
 
-#include <functional>
+#include "config/serverconfig.h"
+
 #include <string>
 #include <string_view>
 
 // The queued file at path to the printer that the settings name for its
 // printer number (the second "_" field of its name). True when handed over.
-[[nodiscard]] bool SendViaSpooler(const std::string& path, const std::function<std::string(std::string_view)>& settingValue);
+[[nodiscard]] bool SendViaSpooler(const std::string& path, const TServerConfig& config);

@@ -7,22 +7,22 @@ std::string TPrinterDevice::CurrentDevice() const
     return Printing.CurrentPrinter.empty() ? Printing.SystemDefaultPrinter() : Printing.CurrentPrinter;
 }
 
-std::string TPrinterDevice::SetupPrinterDevice(std::string_view first, std::string_view other, std::string_view tray,
-                                               bool landscape, int paperCode)
+TResult<TDeviceReady> TPrinterDevice::SetupPrinterDevice(std::string_view first, std::string_view other,
+                                                         std::string_view tray, bool landscape, int paperCode)
 {
     // No stale context outlives a new set-up, whatever its result.
     ReleasePrinterDC();
-    std::string result;
+    TDeviceReady ready;
     const std::string device = CurrentDevice();
     if (device.empty())
-        return "ERROR: No printer selected.";
+        return Fail("No printer selected.");
     std::string why;
     const std::unique_ptr<TPrinterHandle> printer = Printing.OpenPrinter(device, why);
     if (!printer)
-        return "ERROR: Could not get printer " + device;
+        return Fail("Could not get printer " + device, why);
     TDevMode mode;
     if (!printer->DocumentProperties(mode))
-        return "ERROR: No document properties";
+        return Fail("No document properties");
     mode.WriteSlot(TDevMode::kFirstOverlaySlot, first);
     mode.WriteSlot(TDevMode::kOtherOverlaySlot, other);
     mode.SetOrientation(landscape ? TDevMode::DMORIENT_LANDSCAPE : TDevMode::DMORIENT_PORTRAIT);
@@ -30,15 +30,15 @@ std::string TPrinterDevice::SetupPrinterDevice(std::string_view first, std::stri
     std::vector<std::string> bins;
     for (const TTray& t : printer->Trays())
         bins.push_back(t.Name);
-    if (const int position = MatchTray(bins, tray); position > 0)
+    if (const int position = MatchTray(bins, tray); position > 0) {
         mode.SetDefaultSource(position);
-    else
-        result = "NOTE: Tray Not Set";
+        ready.TraySet = true;
+    }
     printer->MergeDocumentProperties(mode);
     FPrinterDC = printer->CreateDC(mode, why);
     if (!FPrinterDC)
-        result = "ERROR: Device Context did not create " + why;
-    return result;
+        return Fail("Device Context did not create " + why);
+    return ready;
 }
 
 std::string TPrinterDevice::ListPrinterTrays()

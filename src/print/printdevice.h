@@ -7,19 +7,26 @@
 #include "platform/printing/printinglayer.h"
 #include "print/pagesetup.h"
 #include "util/logger.h"
+#include "util/result.h"
 
 #include <memory>
 #include <string>
 #include <string_view>
 
+// A device set up for a job. A tray the printer does not know leaves its
+// own default tray in use.
+struct TDeviceReady {
+    bool TraySet = false;
+};
+
 class TPrinterDevice {
 public:
     explicit TPrinterDevice(TPrintingLayer& printing) : Printing(printing) {}
 
-    // Empty on success, "NOTE: Tray Not Set" when all but the tray was set,
-    // or a text beginning "ERROR:". On success PrinterDC is the new context.
-    [[nodiscard]] std::string SetupPrinterDevice(std::string_view first, std::string_view other, std::string_view tray,
-                                   bool landscape, int paperCode);
+    // On success PrinterDC is the new context; a failure says which step
+    // (shown as "ERROR: " and the reason).
+    TResult<TDeviceReady> SetupPrinterDevice(std::string_view first, std::string_view other, std::string_view tray,
+                                             bool landscape, int paperCode);
     void ReleasePrinterDC() { FPrinterDC.reset(); }
     TPrinterDC* PrinterDC() const { return FPrinterDC.get(); }
     // The current printer's tray names, each followed by CR LF.

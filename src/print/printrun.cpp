@@ -97,15 +97,19 @@ bool PrintPages(TPrintRunContext& c, const std::string& outputFileName)
     const int pages = c.Engine.CurrentPages();
     const bool fax = r.IsFax;
     const TJobPageSetup& setup = c.Device.PageSetup;
-    auto setupDevice = [&] {
+    auto setupDevice = [&]() -> TOutcome {
         c.SelectPrinterByNumber(r.PrinterNumber);
-        return c.Device.SetupPrinterDevice(first, other, r.PaperTray, setup.PageLandscape, setup.PagePaperSize);
+        const TResult<TDeviceReady> ready =
+            c.Device.SetupPrinterDevice(first, other, r.PaperTray, setup.PageLandscape, setup.PagePaperSize);
+        if (!ready)
+            return ready.Failure();
+        return TOutcome::Done();
     };
     const std::string documentName = r.GetReqCode() + " " + r.GetProcCode() + " Page ";
     int page = 0;
     int pageFiles = 0;
     try {
-        std::string result;
+        TOutcome result;
         if (fax) {
             result = setupDevice();
             if (TPrinterDC* dc = c.Device.PrinterDC())
@@ -125,8 +129,8 @@ bool PrintPages(TPrintRunContext& c, const std::string& outputFileName)
                 first = other;
             if (!fax)
                 result = setupDevice();
-            if (StartsWith(result, "ERROR:")) {
-                c.Log.loginfo("Failed to set printer information " + result);
+            if (!result) {
+                c.Log.loginfo("Failed to set printer information ERROR: " + result.Reason());
                 first.clear();
             }
             if (fax && !c.Device.PrinterDC())

@@ -99,10 +99,9 @@ bool PrintScanJob(TScanContext& c)
         std::string first, other;
         c.GetMacros(first, other);
         const TJobPageSetup& setup = c.Device.PageSetup;
-        // Deliberately not examined: a failed set-up shows as a failed print below.
-        static_cast<void>(
-            c.Device.SetupPrinterDevice(first, other, c.PaperTray, setup.PageLandscape, setup.PagePaperSize));
-        std::string error = "there is no printer device to print on";
+        const TResult<TDeviceReady> ready =
+            c.Device.SetupPrinterDevice(first, other, c.PaperTray, setup.PageLandscape, setup.PagePaperSize);
+        std::string error = ready ? "there is no printer device to print on" : ready.Reason();
         if (TPrinterDC* dc = c.Device.PrinterDC(); !dc || !PrintLoadedImage(*dc, c.MultiImage.Picture(),
                                                                                c.MultiImage.ImageName(), error)) {
             c.Log.loginfo("The image " + c.MultiImage.ImageName() + " was not printed: " + error);

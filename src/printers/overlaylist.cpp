@@ -5,14 +5,13 @@
 
 void TOverlayList::ShowOverlayList(std::string_view printer)
 {
-    std::string text = ReplaceAll(FLookup.MacroLookup(0, printer), "\t", "=");
-    if (text.find("ERROR:") != std::string::npos)
-        text.clear();
+    const TResult<TMacroAnswer> found = FLookup.MacroLookup(0, printer);
+    const std::string text = found ? ReplaceAll(found->Text, "\t", "=") : std::string();
     Rows.clear();
     for (const std::string& line : SplitLines(text))
         if (!line.empty())
             Rows.emplace_back(TextBefore(line + "=", "="), TextAfter(line, "="));
-    CopyEnabled = !text.empty() && text.find("HP OVERLAY") == std::string::npos;
+    CopyEnabled = found && !found->Hp && !text.empty();
 }
 
 void TOverlayList::CopyOverlayButtonClick(std::string_view printer)
@@ -21,12 +20,12 @@ void TOverlayList::CopyOverlayButtonClick(std::string_view printer)
         FPrompts().ShowMessage("", "No Printer Selected");
         return;
     }
-    const std::string answer = FLookup.MacroLookup(0, printer);
-    if (answer.starts_with("ERROR:")) {
-        FPrompts().ShowMessage("", answer, TPrompts::Icon::Error);
+    const TResult<TMacroAnswer> found = FLookup.MacroLookup(0, printer);
+    if (!found) {
+        FPrompts().ShowMessage("", ErrorText(found.Failure()), TPrompts::Icon::Error);
         return;
     }
-    if (answer.find("HP OVERLAY") != std::string::npos)
+    if (found->Hp)
         return;
     FCopied = FLookup.LastMacroBlock;
     PasteCaption = "Paste Overlays from " + FCopied.PrinterName + " to " + FCopied.PrinterName;
@@ -50,9 +49,8 @@ void TOverlayList::PasteToListButtonClick(std::string_view target)
                                  " with the list from " + FCopied.PrinterName + "?";
     if (!FPrompts().AskYesNo("Overwrite Macro List", question))
         return;
-    const std::string error =
-        FLookup.WriteMacroList(target, FCopied.Bytes, static_cast<int>(FCopied.Bytes.size()));
-    if (!error.empty())
-        FPrompts().ShowMessage("", error, TPrompts::Icon::Error);
+    const TOutcome written = FLookup.WriteMacroList(target, FCopied.Bytes, static_cast<int>(FCopied.Bytes.size()));
+    if (!written)
+        FPrompts().ShowMessage("", ErrorText(written.Failure()), TPrompts::Icon::Error);
     ShowOverlayList(target);
 }

@@ -1,11 +1,8 @@
 #include "printers/printerselect.h"
-#include "config/settingkeys.h"
 
 #include "util/textutil.h"
 
-std::string SelectPrinterByNumber(std::string_view number,
-                                  const std::function<std::string(std::string_view)>& settingValue,
-                                  TPrintingLayer& printing)
+std::string SelectPrinterByNumber(std::string_view number, const TServerConfig& config, TPrintingLayer& printing)
 {
     const auto installed = printing.ListPrinters();
     auto indexOf = [&](std::string_view name) -> int {
@@ -16,7 +13,7 @@ std::string SelectPrinterByNumber(std::string_view number,
         return -1;
     };
     auto fallback = [&] {
-        const int at = std::max(0, indexOf(Trim(settingValue(keys::DefaultPrinter))));
+        const int at = std::max(0, indexOf(Trim(config.DefaultPrinterName())));
         printing.CurrentPrinter = installed && at < static_cast<int>(installed->size())
                                       ? (*installed)[static_cast<std::size_t>(at)]
                                       : std::string();
@@ -26,8 +23,7 @@ std::string SelectPrinterByNumber(std::string_view number,
         return fallback();
 
     const std::string trimmed = Trim(number);
-    const std::string entry = trimmed.empty() ? std::string() : settingValue(keys::Printer(trimmed));
-    const std::string name = Trim(TextBefore(entry + "|", "|"));
+    const std::string name = trimmed.empty() ? std::string() : config.PrinterName(trimmed);
     if (const int at = indexOf(name); !name.empty() && at >= 0) {
         printing.CurrentPrinter = (*installed)[static_cast<std::size_t>(at)];
         return printing.CurrentPrinter;

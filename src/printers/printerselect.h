@@ -2,9 +2,9 @@
 // the printing layer before a report or image is printed.
 #pragma once
 
+#include "config/serverconfig.h"
 #include "platform/printing/printinglayer.h"
 
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +12,4 @@
 // without an entry, or a printer no longer installed, gives the system
 // default printer. Empty when no printer could be selected (no scheduler, no
 // default); the printer at the default's position is then current.
-std::string SelectPrinterByNumber(std::string_view number,
-                                  const std::function<std::string(std::string_view)>& settingValue,
-                                  TPrintingLayer& printing);
+std::string SelectPrinterByNumber(std::string_view number, const TServerConfig& config, TPrintingLayer& printing);

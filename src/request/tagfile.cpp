@@ -10,9 +10,10 @@ constexpr std::uint64_t kMaxTagFileBytes = 4 * 1024 * 1024;
 
 bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t maxBytes)
 {
-    std::string bytes;
-    if (!ReadFileBytes(path, bytes, maxBytes))
+    const TResult<std::string> read = ReadFileBytes(path, maxBytes);
+    if (!read)
         return false;
+    const std::string& bytes = *read;
     // A line ends at CR LF or LF; a lone CR stays in the text (values drop it).
     text.clear();
     text.reserve(bytes.size());
@@ -28,12 +29,12 @@ bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t m
 
 bool LoadTagFile(const std::string& path, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log)
 {
-    std::vector<std::string> lines;
-    if (!ReadTextLines(path, lines, kMaxTagFileBytes)) {
+    TResult<std::vector<std::string>> lines = ReadTextLines(path, kMaxTagFileBytes);
+    if (!lines) {
         log.loginfo("Warning!! The \"TAG\" file is missing.");
         return false;
     }
-    tagList = std::move(lines);
+    tagList = std::move(lines).Value();
     record.ClearValues();
     record.LoadTags(tagList);
     return true;

@@ -1,6 +1,7 @@
 #include "testprint/testprint.h"
 
-#include "app/printserver.h"
+#include "config/directorycheck.h"
+#include "delivery/overlaylookup.h"
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
@@ -97,7 +98,7 @@ std::string SampleRequest(std::string_view letterhead, std::string_view procedur
 void TTestPrint::testingtabEnter()
 {
     std::vector<std::string> entries;
-    for (const std::string& line : FServer.Printers.Printerlist())
+    for (const std::string& line : C.Printers.Printerlist())
         entries.push_back(ReplaceAll(line, "=", " - "));
     if (entries == PrinterNumbers && !PrinterNumbers.empty())
         return;
@@ -105,44 +106,55 @@ void TTestPrint::testingtabEnter()
     if (!Contains(PrinterNumbers, PrinterNumberText))
         PrinterNumberText.clear();
     Letterheads.clear();
-    Procedures = NamesWithoutExtension(FServer.TemplatesDir + "*.tpl");
+    Procedures = NamesWithoutExtension(C.Config.TemplatesDir + "*.tpl");
     if (Procedures.empty())
         return;  // no template: both lists stay empty
-    Letterheads = NamesWithoutExtension(FServer.TemplatesDir + "*.doc");
+    Letterheads = NamesWithoutExtension(C.Config.TemplatesDir + "*.doc");
+}
+
+std::string TTestPrint::PrinterOfNumber(std::string_view number) const
+{
+    std::string printer;
+    for (const std::string& line : C.Printers.Printerlist())
+        if (TPrinterTable::NumberOf(line) == number)
+            printer = TPrinterTable::PrinterNameOf(line);
+    return printer;
+}
+
+void TTestPrint::ShowOverlaysOf(const std::string& printer)
+{
+    const TResult<TMacroAnswer> found = C.Pipeline.Overlays().MacroLookup(0, printer);
+    Overlays.clear();
+    OverlayLabelDimmed = !found;
+    OverlayEditable = found && found->Hp;
+    if (!found)
+        return;
+    if (found->Hp) {
+        Overlays = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "100", "200", "1000", "2000", "5000"};
+        return;
+    }
+    for (const std::string& line : SplitLines(ReplaceAll(found->Text, "\t", " ")))
+        if (!line.empty())
+            Overlays.push_back(line);
 }
 
 void TTestPrint::PrinterNumberExit()
 {
     const std::string number = Trim(TextBefore(PrinterNumberText, "-"));
-    if (number.empty() || FServer.Spooler.SpoolBusy)
+    if (number.empty() || C.Pipeline.SpoolBusy)
         return;
-    FServer.SelectPrinterByNumber(number);
+    C.Pipeline.SelectPrinterByNumber(number);
     Trays.clear();
-    for (const std::string& tray : SplitLines(FServer.Device.ListPrinterTrays()))
+    for (const std::string& tray : SplitLines(C.Pipeline.Device().ListPrinterTrays()))
         if (!tray.empty())
             Trays.push_back(tray);
 
-    // The overlays of the printer the table names for this number.
-    std::string printer;
-    for (const std::string& line : FServer.Printers.Printerlist())
-        if (TPrinterTable::NumberOf(line) == number)
-            printer = TPrinterTable::PrinterNameOf(line);
-    const std::string answer = ReplaceAll(FServer.Overlays.MacroLookup(0, printer), "\t", " ");
-    Overlays.clear();
-    if (answer.find("ERROR") != std::string::npos) {
-        OverlayLabelDimmed = true;
-        OverlayEditable = false;
-    } else if (answer.find("HP OVERLAY") != std::string::npos) {
-        OverlayLabelDimmed = false;
-        Overlays = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "100", "200", "1000", "2000", "5000"};
-        OverlayEditable = true;
-    } else {
-        OverlayLabelDimmed = false;
-        for (const std::string& line : SplitLines(answer))
-            if (!line.empty())
-                Overlays.push_back(line);
-        OverlayEditable = false;
-    }
+    // The overlays of the printer the table names for this number; an
+    // overlay typed or picked for another printer does not carry over.
+    ShowOverlaysOf(PrinterOfNumber(number));
+    if (number != FOverlaysFor)
+        OverlayText.clear();
+    FOverlaysFor = number;
     // A pick-only box shows only what its list holds.
     if (!OverlayEditable && !Contains(Overlays, OverlayText))
         OverlayText.clear();
@@ -166,9 +178,10 @@ void TTestPrint::TestlhEditChange()
 
 TOutcome TTestPrint::WriteTestFile(const char* name, const std::string& text)
 {
-    const std::string path = FServer.SpoolDir + name;
-    const std::string error = WriteFileAtomic(path, text + "\r\n");
-    return error.empty() ? TOutcome::Done() : TOutcome::Failed(path + ": " + error);
+    const std::string path = C.Config.SpoolDir + name;
+    if (const TOutcome written = WriteFileAtomic(path, text + "\r\n"); !written)
+        return Fail(path + ": " + written.Reason());
+    return TOutcome::Done();
 }
 
 void TTestPrint::TestPrintClick()
@@ -187,12 +200,12 @@ void TTestPrint::TestPrintClick()
         Focus = TField::PrinterNumber;
         return;
     }
-    if (!FServer.CheckDirectories())
+    TPrompts& prompts = C.Prompts();
+    if (!CheckDirectories(C.Config, prompts))
         return;
 
-    TPrompts& prompts = FServer.Prompts();
     std::string letterhead = LetterheadText;
-    if (!FileExists(FServer.TemplatesDir + letterhead + ".doc")) {
+    if (!FileExists(C.Config.TemplatesDir + letterhead + ".doc")) {
         const std::string question = "The Letterhead " + letterhead + " does not exist\r\n" +
                                      "If you proceed, The test will attempt to use the " + " default letterhead.\r\n" +
                                      "Do you want to continue?";
@@ -200,15 +213,15 @@ void TTestPrint::TestPrintClick()
             Focus = TField::Letterhead;
             return;
         }
-        if (!FileExists(FServer.TemplatesDir + FServer.DefLetterhead + ".doc")) {
+        if (!FileExists(C.Config.TemplatesDir + C.Config.DefLetterhead + ".doc")) {
             prompts.ShowMessage(kCaption, "Test failed : no Test or default Letterhead defined", TPrompts::Icon::Error);
             return;
         }
-        letterhead = FServer.DefLetterhead;
+        letterhead = C.Config.DefLetterhead;
     }
 
     const std::string procedure = ProcedureText;
-    const bool templateTest = FileExists(FServer.TemplatesDir + procedure + ".tpl");
+    const bool templateTest = FileExists(C.Config.TemplatesDir + procedure + ".tpl");
     if (!templateTest)
         prompts.ShowMessage(kCaption, "Warning!!! No template exists for " + procedure + "\r\n", TPrompts::Icon::Warning);
 
@@ -234,8 +247,8 @@ void TTestPrint::TestPrintClick()
                             TPrompts::Icon::Error);
         return;
     }
-    FServer.loginfo(std::string(templateTest ? "Test spooler files" : "Test spooler file") + " written to " +
-                    FServer.SpoolDir);
+    C.Log.loginfo(std::string(templateTest ? "Test spooler files" : "Test spooler file") + " written to " +
+                    C.Config.SpoolDir);
     InfoText = templateTest ? "Test spooler files submitted.\r\n#00000000 is a Result\r\n#00000001 is the template\r\n"
                               "Watch the log for further information."
                             : "Test spooler file submitted.\r\n#00000000 is a Result\r\nWatch the log for further "

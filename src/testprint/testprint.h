@@ -4,13 +4,17 @@
 // takes like any other. The page's widgets mirror this state.
 #pragma once
 
-#include "util/outcome.h"
+#include "config/serverconfig.h"
+#include "printers/printertable.h"
+#include "spool/pipeline.h"
+#include "util/logger.h"
+#include "util/prompts.h"
+#include "util/result.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-class TPrintServer;
 
 // A sample request: one line of "HV_NAME~value" fields joined by "^".
 std::string SampleRequest(std::string_view letterhead, std::string_view procedure, std::string_view requestNumber,
@@ -24,7 +28,17 @@ class TTestPrint {
 public:
     enum class TField { None, Letterhead, Procedure, PrinterNumber };
 
-    explicit TTestPrint(TPrintServer& server) : FServer(server) {}
+    // What the page works with: the pipeline (is a job under way, the
+    // printer's trays and overlays), the running settings, the printer table.
+    struct TContext {
+        TJobPipeline& Pipeline;
+        const TServerConfig& Config;
+        const TPrinterTable& Printers;
+        std::function<TPrompts&()> Prompts;
+        TLogger& Log;
+    };
+
+    explicit TTestPrint(TContext context) : C(std::move(context)) {}
 
     void testingtabEnter();
     void PrinterNumberExit();
@@ -61,5 +75,10 @@ private:
     // Writes one test file into the spool folder, whole or not at all.
     TOutcome WriteTestFile(const char* name, const std::string& text);
 
-    TPrintServer& FServer;
+    // The printer list's line for a number: its printer name, empty when none.
+    std::string PrinterOfNumber(std::string_view number) const;
+    void ShowOverlaysOf(const std::string& printer);
+
+    TContext C;
+    std::string FOverlaysFor;  // the printer number whose overlays the box lists
 };

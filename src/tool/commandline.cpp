@@ -96,7 +96,7 @@ void TStderrLog::loginfo(std::string_view message)
     std::cerr << ToUnicode(message).toStdString() << '\n';
 }
 
-int Fail(const std::string& message)
+int ExitFailed(const std::string& message)
 {
     std::cerr << "printorb-tool: " << message << '\n';
     return kExitFailed;

@@ -68,6 +68,6 @@ struct TStderrLog : TLogger {
 };
 
 // "printorb-tool: " + message on standard error; returns kExitFailed.
-int Fail(const std::string& message);
+int ExitFailed(const std::string& message);
 // The folder an output file goes into must exist: it is never created.
 bool OutputFolderExists(const std::string& path);

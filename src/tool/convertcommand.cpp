@@ -58,18 +58,18 @@ int ConvertCommand(const TCommandLine& line)
     if (format == 0)
         throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
     if (!FileExists(in))
-        return Fail("no file " + in);
+        return ExitFailed("no file " + in);
     if (!OutputFolderExists(out))
-        return Fail("the folder of " + out + " does not exist");
+        return ExitFailed("the folder of " + out + " does not exist");
     DocumentEngine engine;
     try {
         engine.LoadDocument(QString::fromStdString(in), 0, FormatForFile(in) == DocumentEngine::OwnFormat ? 3 : 9,
                             false);
     } catch (const EDocumentEngineError& error) {
-        return Fail(in + ": " + error.what());
+        return ExitFailed(in + ": " + error.what());
     }
     if (!engine.SaveDocument(QString::fromStdString(out), -1, format, false))
-        return Fail(out + ": " + engine.LastError().toStdString());
+        return ExitFailed(out + ": " + engine.LastError().toStdString());
     std::cout << out << ": " << engine.CurrentPages() << " page(s), "
               << PageSizeText(engine.PageWidth(), engine.PageHeight()) << " (" << engine.PageWidth() << " x "
               << engine.PageHeight() << " twips)\n";

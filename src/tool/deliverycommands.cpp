@@ -5,6 +5,7 @@
 #include "delivery/ftpuploader.h"
 #include "delivery/lpdclient.h"
 #include "delivery/lprqueue.h"
+#include "delivery/overlaylookup.h"
 #include "delivery/pcloverlay.h"
 #include "tool/commands.h"
 #include "util/codepage.h"
@@ -59,13 +60,13 @@ int LpdCommand(const TCommandLine& line)
     lpd.AckWaitMs = std::min(lpd.AckWaitMs, lpd.Client.TransferTimeoutMs);
     std::ifstream file(NativePath(line.Arg(1)), std::ios::binary);
     if (!file)
-        return Fail("cannot read " + line.Arg(1));
+        return ExitFailed("cannot read " + line.Arg(1));
     lpd.NextJob();
     try {
-        const int code = lpd.Send(host, line.Value("--queue"), "printorb", "printorb", kLpdDomain, file);
-        return Report(code, lpd.StatusText, lpd.Detail);
+        const TLpdResult result = lpd.Send(host, line.Value("--queue"), "printorb", "printorb", kLpdDomain, file);
+        return Report(Code(result), lpd.StatusText, lpd.Detail);
     } catch (const std::exception& e) {
-        return Fail(lpd.Detail.empty() ? std::string(e.what()) : lpd.Detail);
+        return ExitFailed(lpd.Detail.empty() ? std::string(e.what()) : lpd.Detail);
     }
 }
 
@@ -79,8 +80,8 @@ int FtpCommand(const TCommandLine& line)
     ftp.Ftp.ConnectRetries = 1;
     ftp.RawClient.TransferTimeoutMs = line.TimeoutMs("--timeout", ftp.RawClient.TransferTimeoutMs);
     ftp.Ftp.StallTimeout = ftp.RawClient.TransferTimeoutMs;
-    const int code = ftp.Send(line.Arg(0), line.Arg(1), "printorb", "", "");
-    return Report(code, ftp.StatusText, ftp.Detail);
+    const TFtpResult result = ftp.Send(line.Arg(0), line.Arg(1), "printorb", "", "");
+    return Report(Code(result), ftp.StatusText, ftp.Detail);
 }
 
 int OverlayCommand(const TCommandLine& line)
@@ -92,23 +93,23 @@ int OverlayCommand(const TCommandLine& line)
     const std::string& in = line.Arg(0);
     const std::string& out = line.Arg(1);
     if (!OutputFolderExists(out))
-        return Fail("the folder of " + out + " does not exist");
+        return ExitFailed("the folder of " + out + " does not exist");
     if (line.Has("--macro")) {
         // The queue calls macros by number only; anything else would put a
         // broken command into the printer's data.
         const bool digits = !macro.empty() && macro.size() <= 5 &&
                             macro.find_first_not_of("0123456789") == std::string::npos;
         if (!digits || std::stoi(macro) > 32767)
-            return Fail("--macro wants a macro number from 0 to 32767, not '" + macro + "'");
-        std::string bytes;
-        if (!ReadFileBytes(in, bytes, 512ull * 1024 * 1024))
-            return Fail("cannot read " + in);
-        if (bytes.find(kOverlayInsertionMark) == std::string::npos)
-            return Fail(in + " has no insertion mark (ESC*p6815Y): a macro call would not be placed");
+            return ExitFailed("--macro wants a macro number from 0 to 32767, not '" + macro + "'");
+        const TResult<std::string> bytes = ReadFileBytes(in, 512ull * 1024 * 1024);
+        if (!bytes)
+            return ExitFailed("cannot read " + bytes.Reason());
+        if (bytes->find(kOverlayInsertionMark) == std::string::npos)
+            return ExitFailed(in + " has no insertion mark (ESC*p6815Y): a macro call would not be placed");
     }
-    const std::string result = line.Has("--macro") ? InsertMacroCall(in, out, macro) : MergeOverlayFile(in, out, merge);
-    if (!result.empty())
-        return Fail(Printable(result));
+    const TOutcome result = line.Has("--macro") ? InsertMacroCall(in, out, macro) : MergeOverlayFile(in, out, merge);
+    if (!result)
+        return ExitFailed(Printable(ErrorText(result.Failure())));
     std::cout << "OK\n";
     return kExitOk;
 }

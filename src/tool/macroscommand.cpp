@@ -11,13 +11,14 @@ int MacrosCommand(const TCommandLine& line)
 {
     const std::string printer = FromUnicode(QString::fromStdString(line.Arg(0)));
     TOverlayLookup lookup(line.Home() + kDriverDataFileName);
-    const std::string list = lookup.MacroLookup(0, printer);
-    if (list.rfind("ERROR:", 0) == 0) {
-        std::cout << ToUnicode(list).toStdString() << '\n';
-        if (!lookup.LastOpenError().empty())
-            std::cerr << ToUnicode(lookup.LastOpenError()).toStdString() << '\n';
+    const TResult<TMacroAnswer> found = lookup.MacroLookup(0, printer);
+    if (!found) {
+        std::cout << ToUnicode(ErrorText(found.Failure())).toStdString() << '\n';
+        if (!found.Detail().empty())
+            std::cerr << ToUnicode(found.Detail()).toStdString() << '\n';
         return kExitFailed;
     }
+    const std::string& list = found->Text;
     if (list.empty())
         std::cerr << printer << " is a Lexmark printer with an empty overlay list\n";
     std::cout << ToUnicode(list).toStdString();

@@ -39,11 +39,11 @@ int ParseCommand(const TCommandLine& line)
 {
     std::string text;
     if (!ReadRequestText(line.Arg(0), text, kMaxRequestBytes))
-        return Fail("cannot read the request file " + line.Arg(0));
+        return ExitFailed("cannot read the request file " + line.Arg(0));
     const std::string tagsPath = line.Value("--tags", line.Home() + "tags.txt");
     // Without the tag file the values have no names: the record would mislead.
     if (!FileExists(tagsPath))
-        return Fail("no tag file at " + tagsPath + " (use --tags FILE or --home DIR)");
+        return ExitFailed("no tag file at " + tagsPath + " (use --tags FILE or --home DIR)");
 
     TStderrLog log;
     TReportRecord record;

@@ -12,14 +12,12 @@ int PclViewCommand(const TCommandLine& line)
 {
     const TArgs& args = line.Args();
     if (!OutputFolderExists(args[1]))
-        return Fail("the folder of " + args[1] + " does not exist");
-    std::string bytes;
-    if (!ReadFileBytes(args[0], bytes, 256ull * 1024 * 1024)) {
-        std::cerr << "Cannot read " << args[0] << '\n';
-        return 1;
-    }
+        return ExitFailed("the folder of " + args[1] + " does not exist");
+    const TResult<std::string> bytes = ReadFileBytes(args[0], 256ull * 1024 * 1024);
+    if (!bytes)
+        return ExitFailed("cannot read " + bytes.Reason());
     std::string error;
-    const std::vector<QImage> pages = DecodePclRaster(bytes, &error);
+    const std::vector<QImage> pages = DecodePclRaster(*bytes, &error);
     if (!error.empty())
         std::cerr << args[0] << ": " << error << '\n';
     if (pages.empty()) {

@@ -48,14 +48,14 @@ int RenderCommand(const TCommandLine& line)
     if (format == 0)
         throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
     if (!OutputFolderExists(out))
-        return Fail("the folder of " + out + " does not exist");
+        return ExitFailed("the folder of " + out + " does not exist");
     TStderrLog log;
     TSettings settings;
     if (!settings.LoadFromFile(home + "printserver.inf"))
-        return Fail("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
+        return ExitFailed("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
     std::string text;
     if (!ReadRequestText(request, text, kMaxRequestBytes))
-        return Fail("cannot read the request file " + request);
+        return ExitFailed("cannot read the request file " + request);
 
     TReportRecord record;
     record.DrawDynamicRange = DrawDynamicRangeGraph;  // as the server draws them
@@ -68,18 +68,18 @@ int RenderCommand(const TCommandLine& line)
         return kExitFailed;
     }
     if (!record.ScanId.empty())
-        return Fail("the request prints the scanned images of " + record.ScanId + "; there is no report to render");
+        return ExitFailed("the request prints the scanned images of " + record.ScanId + "; there is no report to render");
 
     // The server carries on without them; a preview without them misleads.
     const TServerConfig config = TServerConfig::Read(settings);
     const std::string& templates = config.TemplatesDir;
     const std::string letterhead = templates + record.TemplateName + ".doc";
     if (!FileExists(letterhead))
-        return Fail("the letterhead " + letterhead + " does not exist");
+        return ExitFailed("the letterhead " + letterhead + " does not exist");
     const bool usesTemplate = record.ResultText.empty() && record.EmbeddedDocument.empty();
     const std::string templ = templates + EscapeFileName(record.GetProcCode()) + ".tpl";
     if (usesTemplate && !FileExists(templ))
-        return Fail("the template " + templ + " does not exist");
+        return ExitFailed("the template " + templ + " does not exist");
     if (line.Has("--strict")) {
         std::vector<std::string> unknown = UnknownTags(letterhead, DocumentEngine::WordFormat, tagList, record);
         if (usesTemplate)
@@ -108,9 +108,9 @@ int RenderCommand(const TCommandLine& line)
     StartReport(engine, job.PageMargin);
     const TComposeResult result = ComposeReport(job, name);
     if (result.Exit != TComposeExit::Completed)
-        return Fail("the report was not composed" + (result.Failure.empty() ? "" : ": " + result.Failure));
+        return ExitFailed("the report was not composed" + (result.Failure.empty() ? "" : ": " + result.Failure));
     if (!engine.SaveDocument(QString::fromStdString(out), -1, format, false))
-        return Fail(out + ": " + engine.LastError().toStdString());
+        return ExitFailed(out + ": " + engine.LastError().toStdString());
     std::cout << ToUnicode(result.OutputFileName).toStdString() << '\n';
     return kExitOk;
 }

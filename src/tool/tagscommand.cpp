@@ -29,11 +29,11 @@ int TagsCommand(const TCommandLine& line)
     const std::string home = line.Home();
     TSettings settings;
     if (!settings.LoadFromFile(home + "printserver.inf"))
-        return Fail("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
+        return ExitFailed("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
     const std::string tagsPath = home + "tags.txt";
-    std::vector<std::string> tagList;
-    if (!ReadTextLines(tagsPath, tagList, 4 * 1024 * 1024))
-        return Fail("no tag file at " + tagsPath);
+    const TResult<std::vector<std::string>> tagList = ReadTextLines(tagsPath, 4 * 1024 * 1024);
+    if (!tagList)
+        return ExitFailed("no tag file at " + tagsPath);
     const TServerConfig config = TServerConfig::Read(settings);
     const std::string& templates = config.TemplatesDir;
     const std::string letterhead = Resolve(line.Value("--letterhead", config.DefLetterhead), templates, ".doc");
@@ -48,16 +48,16 @@ int TagsCommand(const TCommandLine& line)
                  {"template", templ, DocumentEngine::OwnFormat}};
     for (const auto& file : files) {
         if (!FileExists(file.Path))
-            return Fail("the " + std::string(file.Role) + " " + file.Path + " does not exist");
+            return ExitFailed("the " + std::string(file.Role) + " " + file.Path + " does not exist");
         DocumentEngine engine;
         try {
             engine.LoadDocument(ToUnicode(file.Path), 0, file.Format, false);
         } catch (const std::exception& error) {
-            return Fail(file.Path + ": " + error.what());
+            return ExitFailed(file.Path + ": " + error.what());
         }
         std::cout << file.Role << " " << file.Path << '\n';
         for (const std::string& tag : DocumentTags(engine)) {
-            const bool known = TagFileKnows(tag, tagList);
+            const bool known = TagFileKnows(tag, *tagList);
             unknown += known ? 0 : 1;
             std::cout << "  <<" << ToUnicode(tag).toStdString() << ">>" << (known ? "" : "   not in tags.txt") << '\n';
         }

@@ -33,13 +33,15 @@ bool FileExists(std::string_view path)
     return ::stat(NativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool ForceDir(std::string_view path)
+TOutcome ForceDir(std::string_view path)
 {
     if (path.empty())
-        return false;
+        return Fail("no folder name");
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(NativePath(path)), ec);
-    return DirExists(path);
+    if (DirExists(path))
+        return TOutcome::Done();
+    return Fail(std::string(path) + ": " + (ec ? ec.message() : std::string("not a folder")));
 }
 
 std::string IncludeTrailingSlash(std::string_view dir)
@@ -184,22 +186,21 @@ std::vector<std::string> ListedNames(std::string_view listing)
     return names;
 }
 
-std::string MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir,
-                       std::string_view dstName)
+TOutcome MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir, std::string_view dstName)
 {
     if (RemoveChar(srcName, ' ').empty())
-        return "ERROR - no source filename";
+        return Fail("no source filename");
     const std::string_view target = RemoveChar(dstName, ' ').empty() ? srcName : dstName;
     const std::string from = IncludeTrailingSlash(srcDir) + std::string(srcName);
     const std::string to = IncludeTrailingSlash(dstDir) + std::string(target);
     if (!FileExists(from))
-        return "ERROR - no source file";
+        return Fail("no source file", from);
     struct stat st {};
     if (::lstat(NativePath(to).c_str(), &st) == 0)
-        return "ERROR - destination exists";
+        return Fail("destination exists", to);
     if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0)
-        return "ERROR - system error " + std::to_string(errno);
-    return "OK";
+        return Fail("system error " + std::to_string(errno), from + " -> " + to + ": " + std::strerror(errno));
+    return TOutcome::Done();
 }
 
 std::string ScanSubPath(std::string_view name, std::string_view mask)
@@ -223,59 +224,62 @@ std::string EscapeFileName(std::string_view text)
     return out;
 }
 
-bool ReadFileBytes(std::string_view path, std::string& out, std::uint64_t maxBytes)
+TResult<std::string> ReadFileBytes(std::string_view path, std::uint64_t maxBytes)
 {
-    out.clear();
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return Fail(std::string(path) + ": " + std::strerror(errno));
+    struct TClose {
+        int Fd;
+        ~TClose() { ::close(Fd); }
+    } closer {fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
+    if (::fstat(fd, &st) != 0)
+        return Fail(std::string(path) + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+        return Fail(std::string(path) + ": a folder, not a file");
+    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > maxBytes)
+        return Fail(std::string(path) + ": larger than " + std::to_string(maxBytes) + " bytes");
+    std::string out;
+    if (S_ISREG(st.st_mode))
+        out.reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buf, sizeof buf);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            ::close(fd);
-            return false;
+            return Fail(std::string(path) + ": " + std::strerror(errno));
         }
         if (got == 0)
             break;
-        if (out.size() + static_cast<std::uint64_t>(got) > maxBytes) {
-            ::close(fd);
-            out.clear();
-            return false;
-        }
+        if (out.size() + static_cast<std::uint64_t>(got) > maxBytes)
+            return Fail(std::string(path) + ": larger than " + std::to_string(maxBytes) + " bytes");
         out.append(buf, static_cast<std::size_t>(got));
     }
-    ::close(fd);
-    return true;
+    return out;
 }
 
-std::string WriteFileAtomic(std::string_view path, std::string_view bytes)
+TOutcome WriteFileAtomic(std::string_view path, std::string_view bytes)
 {
     QSaveFile file(ToUnicode(path));
     if (!file.open(QIODevice::WriteOnly))
-        return file.errorString().toStdString();
+        return Fail(file.errorString().toStdString(), std::string(path));
     if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
         const std::string error = file.errorString().toStdString();
         file.cancelWriting();
-        return error;
+        return Fail(error, std::string(path));
     }
     if (!file.commit())
-        return file.errorString().toStdString();
-    return {};
+        return Fail(file.errorString().toStdString(), std::string(path));
+    return TOutcome::Done();
 }
 
-std::string CopyFileAtomic(std::string_view from, std::string_view to)
+TOutcome CopyFileAtomic(std::string_view from, std::string_view to)
 {
     const int fd = ::open(NativePath(from).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return std::string(from) + ": " + std::strerror(errno);
+        return Fail(std::string(from) + ": " + std::strerror(errno));
     QSaveFile file(ToUnicode(to));
     std::string error;
     if (!file.open(QIODevice::WriteOnly)) {
@@ -303,7 +307,9 @@ std::string CopyFileAtomic(std::string_view from, std::string_view to)
             file.cancelWriting();
     }
     ::close(fd);
-    return error;
+    if (!error.empty())
+        return Fail(error);
+    return TOutcome::Done();
 }
 
 bool DeleteFileAt(std::string_view path)
@@ -328,11 +334,10 @@ std::vector<std::string> SplitLines(std::string_view bytes)
     return lines;
 }
 
-bool ReadTextLines(std::string_view path, std::vector<std::string>& lines, std::uint64_t maxBytes)
+TResult<std::vector<std::string>> ReadTextLines(std::string_view path, std::uint64_t maxBytes)
 {
-    std::string bytes;
-    if (!ReadFileBytes(path, bytes, maxBytes))
-        return false;
-    lines = SplitLines(bytes);
-    return true;
+    TResult<std::string> bytes = ReadFileBytes(path, maxBytes);
+    if (!bytes)
+        return bytes.Failure();
+    return SplitLines(*bytes);
 }

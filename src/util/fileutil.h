@@ -2,6 +2,8 @@
 // in "/"). Paths are converted to the file system's encoding inside.
 #pragma once
 
+#include "util/result.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,7 +11,8 @@
 
 bool DirExists(std::string_view path);
 bool FileExists(std::string_view path);  // a file that is not a directory
-[[nodiscard]] bool ForceDir(std::string_view path);
+// The folder and its missing parents; the reason names the folder.
+TOutcome ForceDir(std::string_view path);
 std::string IncludeTrailingSlash(std::string_view dir);  // empty stays empty
 std::string ExtractFileName(std::string_view path);
 std::string ExtractFileDir(std::string_view path);     // with its trailing "/"
@@ -24,22 +27,24 @@ std::string ListFiles(std::string_view mask, unsigned filter, unsigned fields);
 // The file names of a listing, in its order.
 std::vector<std::string> ListedNames(std::string_view listing);
 
-[[nodiscard]] std::string MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir,
-                       std::string_view dstName);
+// Moves a file between folders, never over an existing one. The reasons are
+// the system's: "no source filename", "no source file", "destination
+// exists", "system error N" (logged after "ERROR - ").
+TOutcome MoveFileTo(std::string_view srcDir, std::string_view srcName, std::string_view dstDir, std::string_view dstName);
 std::string ScanSubPath(std::string_view name, std::string_view mask);
 std::string EscapeFileName(std::string_view text);
 
-// Whole-file read with a size bound; false when missing, unreadable or larger.
-[[nodiscard]] bool ReadFileBytes(std::string_view path, std::string& out, std::uint64_t maxBytes);
+// Whole-file read with a size bound; fails when missing, unreadable or larger.
+TResult<std::string> ReadFileBytes(std::string_view path, std::uint64_t maxBytes);
 // Written under a temporary name in the same directory, then renamed into
-// place: readers see the old file or the whole new one. Empty result = done.
-[[nodiscard]] std::string WriteFileAtomic(std::string_view path, std::string_view bytes);
+// place: readers see the old file or the whole new one.
+TOutcome WriteFileAtomic(std::string_view path, std::string_view bytes);
 bool DeleteFileAt(std::string_view path);
 // Copies a file, replacing the destination, through a temporary name in its
-// directory. Empty result = done, else why not.
-[[nodiscard]] std::string CopyFileAtomic(std::string_view from, std::string_view to);
+// directory; the reason names the side that failed.
+TOutcome CopyFileAtomic(std::string_view from, std::string_view to);
 
 // Lines of a text (CR LF or LF end a line; the ends are dropped).
 std::vector<std::string> SplitLines(std::string_view bytes);
-// Text lines of a file, up to a size bound; false when unreadable or larger.
-[[nodiscard]] bool ReadTextLines(std::string_view path, std::vector<std::string>& lines, std::uint64_t maxBytes);
+// Text lines of a file, up to a size bound; fails when unreadable or larger.
+TResult<std::vector<std::string>> ReadTextLines(std::string_view path, std::uint64_t maxBytes);

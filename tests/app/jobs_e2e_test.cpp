@@ -43,9 +43,9 @@ struct TJobsHome : TServerHome {
     static void RunTicks(TPrintServer& server, int ticks)
     {
         for (int i = 0; i < ticks; ++i) {
-            server.Spooler.SpoolTimerTimer();
-            if (server.Spooler.PrintPending)
-                server.Spooler.printingtimerTimer();
+            server.Pipeline().SpoolTimerTimer();
+            if (server.Pipeline().PrintPending)
+                server.Pipeline().printingtimerTimer();
         }
     }
 };
@@ -96,8 +96,8 @@ TEST(JobsEndToEnd, HpOverlayPagesAndPrinterFilesReachThePrinterByLpd)
     TJobsHome home;
     auto server =
         home.Start("PRINTER1=HP-Laser\r\nPRINTER3=Not-Installed\r\nHOSTIP-3=127.0.0.1\r\nHOSTIP-1=127.0.0.1\r\n");
-    server->Delivery.Lpd.Client.Port = peer.Port();
-    server->Delivery.Lpd.Pause = [](int) {};
+    server->Pipeline().LprQueue().Lpd.Client.Port = peer.Port();
+    server->Pipeline().LprQueue().Lpd.Pause = [](int) {};
     home.Drop("3_LAB123.prn", "\x1b" "E printer file from the laboratory");
     TJobsHome::RunTicks(*server, 2);  // taken, then delivered at the next tick
     EXPECT_TRUE(home.LogHas(*server, "Sent LPD Job _3_LAB123.prn OK")) << ReadFile(home.Dir / "spoolerLog.txt");
@@ -120,7 +120,9 @@ TEST(JobsEndToEnd, HpOverlayPagesAndPrinterFilesReachThePrinterByLpd)
     // overlay by the LPR queue.
     EXPECT_TRUE(ForceDir(home.Dir / "overlays"));
     WriteFile(home.Dir / "overlays/FORM1.prn", "\x1b" "E\x1b&l26A<overlay head>\x1b*p0x0Y<overlay body>\x0c\x1b" "E");
-    server->OverlayDir = home.Dir / "overlays/";
+    server->Page().OverlayDirectory = home.Dir / "overlays";
+    server->OverlayEditChange();
+    server->UpdateButtonClick();
     home.Drop("88.tvq", kRequest + "^HV_PRINTER~1^HV_PRNFILENAME~FORM1");
     TJobsHome::RunTicks(*server, 2);
     const auto merged = cups.Jobs("HP-Laser", 2);

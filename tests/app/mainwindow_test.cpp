@@ -68,7 +68,7 @@ TEST(MainWindow, LightsAndCountersFollowTheServer)
 {
     TWindowHome home;
     auto form = home.MakeForm();
-    TIndicators& indicators = form->Server().Indicators;
+    TIndicators& indicators = form->Server().Indicators();
     const QColor face = form->SpoolLight->palette().color(QPalette::Button);
     EXPECT_EQ(form->SpoolLight->PaintColor(), face);
 
@@ -95,19 +95,19 @@ TEST(MainWindow, StartStopSwitchesTheSpoolTimerOnly)
 {
     TWindowHome home;
     auto form = home.MakeForm();
-    form->Server().Spooler.SpoolBusy = true;
+    form->Server().Pipeline().SpoolBusy = true;
     form->printingtimer.start();
     form->StartstopbuttonClick();
     EXPECT_FALSE(form->SpoolTimer.isActive());
     EXPECT_EQ(form->Startstopbutton->text(), "Start");
-    EXPECT_FALSE(form->Server().Spooler.SpoolBusy);
+    EXPECT_FALSE(form->Server().Pipeline().SpoolBusy);
     EXPECT_TRUE(form->printingtimer.isActive());
 
-    form->Server().Spooler.SpoolBusy = true;
+    form->Server().Pipeline().SpoolBusy = true;
     QTest::mouseClick(form->Startstopbutton, Qt::LeftButton);
     EXPECT_TRUE(form->SpoolTimer.isActive());
     EXPECT_EQ(form->Startstopbutton->text(), "Stop");
-    EXPECT_FALSE(form->Server().Spooler.SpoolBusy);
+    EXPECT_FALSE(form->Server().Pipeline().SpoolBusy);
 }
 
 TEST(MainWindow, ShowAndHideScrib)
@@ -208,7 +208,7 @@ TEST(MainWindow, SettingsPageMirrorsTheServer)
     page->OverlayEdit->setFocus();
     QTest::keyClicks(page->OverlayEdit, "/ov");
     EXPECT_EQ(page->OverlayEdit->text(), "/ov/");
-    EXPECT_EQ(form->Server().Settings.Value("OVERLAY"), "/ov/");
+    EXPECT_EQ(form->Server().Settings().Value("OVERLAY"), "/ov/");
 
     // Typed delay and "Update Now" through the widgets.
     page->LPDDataDelay->setFocus();
@@ -216,12 +216,12 @@ TEST(MainWindow, SettingsPageMirrorsTheServer)
     QTest::keyClicks(page->LPDDataDelay, "9999");
     QTest::mouseClick(page->UpdateButton, Qt::LeftButton);
     EXPECT_EQ(page->LPDDataDelay->text(), "1000");
-    EXPECT_EQ(form->Server().DataDelay, 1000);
+    EXPECT_EQ(form->Server().Config().DataDelay, 1000);
     EXPECT_NE(home.Settings().find("OVERLAY=/ov/\r\n"), std::string::npos);
     EXPECT_NE(home.Settings().find("LPDDATADELAY=1000\r\n"), std::string::npos);
 
     QTest::mouseClick(page->FTPFailOVerCheck, Qt::LeftButton);
-    EXPECT_EQ(form->Server().Settings.Value("FTPFAILOVER"), "FALSE");
+    EXPECT_EQ(form->Server().Settings().Value("FTPFAILOVER"), "FALSE");
 }
 
 TEST(MainWindow, FailedStartUpIsReported)
@@ -238,16 +238,18 @@ TEST(MainWindow, SaveButtonsWriteTheComposedDocument)
     TWindowHome home;
     auto form = home.MakeForm();
     TPrintServer& server = form->Server();
-    server.Engine.SetSelText("Composed report");
-    WriteFile(server.TempDir + "scrib.pdf", "stale");
+    server.Pipeline().Engine().SetSelText("Composed report");
+    WriteFile(server.Config().TempDir + "scrib.pdf", "stale");
     QTest::mouseClick(form->Button1, Qt::LeftButton);
-    EXPECT_EQ(ReadFile(server.TempDir + "scrib.pdf").substr(0, 5), "%PDF-");
+    EXPECT_EQ(ReadFile(server.Config().TempDir + "scrib.pdf").substr(0, 5), "%PDF-");
     form->Button2Click();
-    EXPECT_NE(ReadFile(server.TempDir + "scrib.txw").find("Composed report"), std::string::npos);
+    EXPECT_NE(ReadFile(server.Config().TempDir + "scrib.txw").find("Composed report"), std::string::npos);
     EXPECT_TRUE(home.Prompts.Messages.empty());
 
     // A temporary folder that is gone: the operator is told.
-    server.TempDir = home.Dir / "gone/";
+    for (const char* name : {"scrib.pdf", "scrib.txw"})
+        DeleteFileAt(server.Config().TempDir + name);
+    ASSERT_EQ(::rmdir(server.Config().TempDir.c_str()), 0);
     form->Button1Click();
     ASSERT_EQ(home.Prompts.Messages.size(), 1u);
     EXPECT_EQ(home.Prompts.Messages[0].Text, "Could not save temp file.");
@@ -261,12 +263,12 @@ TEST(MainWindow, EngineErrorsShowNoBoxOfTheirOwn)
     form->ResultBoxError(event);
     EXPECT_TRUE(event.CancelDisplay);
     bool cancelled = false;
-    const auto previous = form->Server().Engine.OnError;
-    form->Server().Engine.OnError = [&](TEngineErrorEvent& e) {
+    const auto previous = form->Server().Pipeline().Engine().OnError;
+    form->Server().Pipeline().Engine().OnError = [&](TEngineErrorEvent& e) {
         previous(e);
         cancelled = e.CancelDisplay;
     };
-    EXPECT_THROW(form->Server().Engine.SetFieldCurrent(12345), EDocumentEngineError);
+    EXPECT_THROW(form->Server().Pipeline().Engine().SetFieldCurrent(12345), EDocumentEngineError);
     EXPECT_TRUE(cancelled);
     EXPECT_TRUE(home.Prompts.Messages.empty());
 }
@@ -276,7 +278,7 @@ TEST(MainWindow, ShowScribShowsThePages)
     TWindowHome home;
     auto form = home.MakeForm();
     for (int i = 0; i < 120; ++i)
-        form->Server().Engine.SetSelText("A line of the report\n");
+        form->Server().Pipeline().Engine().SetSelText("A line of the report\n");
     form->ShowTXBtnClick();
     QCoreApplication::processEvents();
     const QImage shot = form->ResultBox->grab().toImage();
@@ -302,14 +304,14 @@ TEST(MainWindow, PrintDocumentSendsOnePdfJobToThePrinter)
     ASSERT_TRUE(cups.SetDefault("Laser-A"));
     TWindowHome home;
     auto form = home.MakeForm();
-    DocumentEngine& engine = form->Server().Engine;
+    DocumentEngine& engine = form->Server().Pipeline().Engine();
     engine.SetFontSize(16);
     engine.SetSelText("\r\n\r\nSCAN0001\r\nMissing Image");
     engine.PrintDocument("SCAN0001", 1, 1, 1);
     ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.info"); }, 10000));
     EXPECT_NE(ReadFile(cups.OutDir("Laser-A") + "job-1.info").find("title=SCAN0001"), std::string::npos);
 
-    form->Server().Printing.CurrentPrinter = "No-Such-Printer";
+    form->Server().Pipeline().Printing().CurrentPrinter = "No-Such-Printer";
     EXPECT_THROW(engine.PrintDocument("x", 1, 1, 1), EDocumentEngineError);
     EXPECT_TRUE(home.LogHas(form->Server(), "No-Such-Printer"));
 }

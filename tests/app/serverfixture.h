@@ -33,13 +33,13 @@ public:
     {
         auto server = std::make_unique<TPrintServer>(Dir.Path());
         server->SetPrompts(Prompts);
-        server->InstalledPrinters = [installed] { return installed; };
+        server->SetInstalledPrinters([installed] { return installed; });
         return server;
     }
 
-    bool LogHas(const TPrintServer& server, const std::string& text) const
+    bool LogHas(TPrintServer& server, const std::string& text) const
     {
-        for (const std::string& line : server.Log.WindowLines())
+        for (const std::string& line : server.Log().WindowLines())
             if (line.find(text) != std::string::npos)
                 return true;
         return false;

@@ -17,18 +17,20 @@ std::unique_ptr<TPrintServer> Started(TServerHome& home, const std::string& extr
 
 }  // namespace
 
-TEST(SettingsPage, UpdateNowTakesFieldsAsTypedAndWritesInOrder)
+TEST(SettingsPage, UpdateNowStoresFieldsAsTypedAndWritesInOrder)
 {
     TServerHome home;
     auto server = Started(home, "OVERLAY=/ov/\r\nPRINTER1=Laser A\r\n");
-    server->Page.SpoolerDirectory = home.Dir / "spool";  // typed without "/"
-    server->Page.PageMargins = "10,10,8,5";
-    server->Page.OverlayDirectory = "";
+    server->Page().SpoolerDirectory = home.Dir / "spool";  // typed without "/"
+    server->Page().PageMargins = "10,10,8,5";
+    server->Page().OverlayDirectory = "";
     server->UpdateButtonClick();
 
-    EXPECT_EQ(server->SpoolDir, home.Dir / "spool");
-    EXPECT_EQ(server->Settings.Value("SPOOLER"), home.Dir / "spool");
-    EXPECT_EQ(server->OverlayDir, "");
+    // Stored as typed, used as the folder it names.
+    EXPECT_EQ(server->Config().SpoolDir, home.Dir / "spool/");
+    EXPECT_EQ(server->Config().PageMargin, "10,10,8,5");
+    EXPECT_EQ(server->Settings().Value("SPOOLER"), home.Dir / "spool");
+    EXPECT_EQ(server->Config().OverlayDir, "");
     const std::string expected = "RESULTS=" + (home.Dir / "results/") + "\r\nSPOOLER=" + (home.Dir / "spool") +
                                  "\r\nTEMPLATES=" + (home.Dir / "templates/") +
                                  "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Laser A\r\nPRINTER=Laser A\r\n"
@@ -48,18 +50,18 @@ TEST(SettingsPage, UpdateNowBoundsTheDelay)
     for (const Case& c : cases) {
         TServerHome home;
         auto server = Started(home);
-        server->Page.LpdDelay = c.field;
+        server->Page().LpdDelay = c.field;
         server->UpdateButtonClick();
-        EXPECT_EQ(server->DataDelay, c.delay) << c.field;
-        EXPECT_EQ(server->Page.LpdDelay, c.shown) << c.field;
-        EXPECT_EQ(server->Settings.Value("LPDDATADELAY"), std::to_string(c.delay)) << c.field;
+        EXPECT_EQ(server->Config().DataDelay, c.delay) << c.field;
+        EXPECT_EQ(server->Page().LpdDelay, c.shown) << c.field;
+        EXPECT_EQ(server->Settings().Value("LPDDATADELAY"), std::to_string(c.delay)) << c.field;
     }
     // An empty field keeps the running delay, bounded all the same.
     TServerHome home;
     auto server = Started(home, "LPDDATADELAY=5000\r\nPRINTER1=Laser A\r\n");
-    server->Page.LpdDelay = "";
+    server->Page().LpdDelay = "";
     server->UpdateButtonClick();
-    EXPECT_EQ(server->DataDelay, 1000);
+    EXPECT_EQ(server->Config().DataDelay, 1000);
 }
 
 TEST(SettingsPage, LeavingTheDelayField)
@@ -75,11 +77,11 @@ TEST(SettingsPage, LeavingTheDelayField)
     for (const Case& c : cases) {
         TServerHome home;
         auto server = Started(home, "LPDDATADELAY=7\r\nPRINTER1=Laser A\r\n");
-        server->Page.LpdDelay = c.field;
+        server->Page().LpdDelay = c.field;
         server->LPDDataDelayExit();
-        EXPECT_EQ(server->DataDelay, c.delay) << c.field;
-        EXPECT_EQ(server->Page.LpdDelay, c.shown) << c.field;
-        EXPECT_EQ(server->Settings.Value("LPDDATADELAY"), c.stored) << c.field;
+        EXPECT_EQ(server->Config().DataDelay, c.delay) << c.field;
+        EXPECT_EQ(server->Page().LpdDelay, c.shown) << c.field;
+        EXPECT_EQ(server->Settings().Value("LPDDATADELAY"), c.stored) << c.field;
     }
 }
 
@@ -87,13 +89,13 @@ TEST(SettingsPage, OverlayFieldGetsItsSlashAndReachesTheStore)
 {
     TServerHome home;
     auto server = Started(home);
-    server->Page.OverlayDirectory = "/srv/ov";
+    server->Page().OverlayDirectory = "/srv/ov";
     server->OverlayEditChange();
-    EXPECT_EQ(server->Page.OverlayDirectory, "/srv/ov/");
-    EXPECT_EQ(server->Settings.Value("OVERLAY"), "/srv/ov/");
-    server->Page.OverlayDirectory = "  ";
+    EXPECT_EQ(server->Page().OverlayDirectory, "/srv/ov/");
+    EXPECT_EQ(server->Settings().Value("OVERLAY"), "/srv/ov/");
+    server->Page().OverlayDirectory = "  ";
     server->OverlayEditChange();
-    EXPECT_EQ(server->Page.OverlayDirectory, "  ");
+    EXPECT_EQ(server->Page().OverlayDirectory, "  ");
     // Nothing reaches the file before "Update Now".
     EXPECT_EQ(home.Settings().find("OVERLAY"), std::string::npos);
 }
@@ -102,12 +104,12 @@ TEST(SettingsPage, FailoverBoxIsStoredAtOnce)
 {
     TServerHome home;
     auto server = Started(home, "FTPFAILOVER=1\r\nPRINTER1=Laser A\r\n");
-    server->Page.FtpFailover = true;
+    server->Page().FtpFailover = true;
     server->FTPFailOVerCheckClick();
-    EXPECT_EQ(server->Settings.Value("FTPFAILOVER"), "TRUE");
-    server->Page.FtpFailover = false;
+    EXPECT_EQ(server->Settings().Value("FTPFAILOVER"), "TRUE");
+    server->Page().FtpFailover = false;
     server->FTPFailOVerCheckClick();
-    EXPECT_EQ(server->Settings.Value("FTPFAILOVER"), "FALSE");
+    EXPECT_EQ(server->Settings().Value("FTPFAILOVER"), "FALSE");
 }
 
 TEST(SettingsPage, AFailedSaveIsShownAndTheNewValuesStayInForce)
@@ -117,12 +119,12 @@ TEST(SettingsPage, AFailedSaveIsShownAndTheNewValuesStayInForce)
     // A directory in place of the file: the save cannot replace it.
     ASSERT_TRUE(DeleteFileAt(home.Dir / "printserver.inf"));
     ::mkdir((home.Dir / "printserver.inf").c_str(), 0755);
-    server->Page.DefaultLetterhead = "Other";
+    server->Page().DefaultLetterhead = "Other";
     server->UpdateButtonClick();
     ASSERT_EQ(home.Prompts.Messages.size(), 1u);
     EXPECT_NE(home.Prompts.Messages[0].Text.find("The settings could not be saved"), std::string::npos);
-    EXPECT_EQ(server->DefLetterhead, "Other");
-    EXPECT_EQ(server->Settings.Value("DEFLETTERHEAD"), "Other");
+    EXPECT_EQ(server->Config().DefLetterhead, "Other");
+    EXPECT_EQ(server->Settings().Value("DEFLETTERHEAD"), "Other");
 }
 
 TEST(SettingsPage, SpoolerServerAddressOpensTheLinkAfterSaving)
@@ -131,33 +133,23 @@ TEST(SettingsPage, SpoolerServerAddressOpensTheLinkAfterSaving)
     TServerHome home;
     auto server = Started(home);
     const std::string address = "127.0.0.1:" + std::to_string(listener.Port());
-    server->Page.SpoolServer = "127.0.0.1";
+    server->Page().SpoolServer = "127.0.0.1";
     EXPECT_FALSE(server->SpoolServerEditExit());
     ASSERT_EQ(home.Prompts.Messages.size(), 1u);
     EXPECT_EQ(home.Prompts.Messages[0].Text, "You must use the format\r\n <host>:<port> \r\n eg myServer:8222");
 
-    server->Page.SpoolServer = address;
+    server->Page().SpoolServer = address;
     EXPECT_TRUE(server->SpoolServerEditExit());
     server->UpdateButtonClick();
     EXPECT_NE(home.Settings().find("SPOOLSERVER=" + address), std::string::npos);
-    ASSERT_TRUE(WaitFor([&] { return server->SpoolerLink.Connected() && listener.AcceptPending() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return server->SpoolerLink().Connected() && listener.AcceptPending() == 1; }));
     EXPECT_TRUE(home.LogHas(*server, "Spooler Connection established to " + address));
 
     // Not read back: after a restart the field is empty and the link closed.
     auto restarted = home.MakeServer();
     ASSERT_TRUE(restarted->StartUp());
-    EXPECT_EQ(restarted->Page.SpoolServer, "");
-    EXPECT_FALSE(restarted->SpoolerLink.Connected());
-}
-
-TEST(SettingsPage, TheDelayIsTheLpdClients)
-{
-    TServerHome home;
-    auto server = Started(home, "LPDDATADELAY=40\r\nPRINTER1=Laser A\r\n");
-    EXPECT_EQ(server->Delivery.Lpd.DataDelay, 40);
-    server->Page.LpdDelay = "5000";
-    server->LPDDataDelayExit();
-    EXPECT_EQ(server->Delivery.Lpd.DataDelay, 1000);
+    EXPECT_EQ(restarted->Page().SpoolServer, "");
+    EXPECT_FALSE(restarted->SpoolerLink().Connected());
 }
 
 TEST(SettingsPage, TheLprQueueDeliversThroughTheServersSettings)
@@ -165,13 +157,18 @@ TEST(SettingsPage, TheLprQueueDeliversThroughTheServersSettings)
     TTempDir peerDir;
     TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
     TServerHome home;
-    auto server = Started(home, "PRINTER1=Not-Installed\r\nHOSTIP-1=127.0.0.1\r\n");
-    server->Delivery.Lpd.Client.Port = peer.Port();
-    WriteFile(server->LprQueueDir + "_1_LAB1.prn", "PCL");
+    auto server = Started(home, "LPDDATADELAY=40\r\nPRINTER1=Not-Installed\r\nHOSTIP-1=127.0.0.1\r\n");
+    EXPECT_EQ(server->Config().DataDelay, 40);
+    // The field's bounded delay is the one the next delivery uses.
+    server->Page().LpdDelay = "5000";
+    server->LPDDataDelayExit();
+    server->Pipeline().LprQueue().Lpd.Client.Port = peer.Port();
+    WriteFile(server->Config().LprQueueDir + "_1_LAB1.prn", "PCL");
     ::setenv("CUPS_SERVER", "127.0.0.1:1", 1);  // no print system: the spooler route fails
-    server->DispatchLprQueue();
+    server->Pipeline().DispatchLprQueue();
     ::unsetenv("CUPS_SERVER");
     EXPECT_TRUE(home.LogHas(*server, "Sent LPD Job _1_LAB1.prn OK"));
-    EXPECT_EQ(server->Indicators.LPRQueueText(), "0001");
-    EXPECT_FALSE(FileExists(server->LprQueueDir + "_1_LAB1.prn"));
+    EXPECT_EQ(server->Indicators().LPRQueueText(), "0001");
+    EXPECT_FALSE(FileExists(server->Config().LprQueueDir + "_1_LAB1.prn"));
+    EXPECT_EQ(server->Pipeline().LprQueue().Lpd.DataDelay, 1000);
 }

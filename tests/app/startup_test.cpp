@@ -1,3 +1,4 @@
+#include "compose/resulttext.h"
 #include "app/serverfixture.h"
 
 #include "util/fileutil.h"
@@ -24,7 +25,7 @@ TEST(StartUp, MissingSettingsFileEndsTheProgramWithBothMessages)
     EXPECT_TRUE(home.LogHas(*server, "Warning. Setup file is missing."));
     ASSERT_EQ(home.Prompts.Messages.size(), 1u);
     EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.");
-    EXPECT_EQ(server->SettingsScore, 0);
+    EXPECT_EQ(server->Config().SettingsScore, 0);
     EXPECT_TRUE(FileExists(home.Dir / "spoolerLog.txt"));
 }
 
@@ -49,9 +50,9 @@ TEST(StartUp, NoPrinterEntriesEndTheProgramWithoutABox)
     home.WriteSettings(home.Critical() + "printer5=Laser C\r\nHOSTIP-5=10.0.0.5\r\n");
     auto server = home.MakeServer();
     EXPECT_FALSE(server->StartUp());
-    EXPECT_EQ(server->Printers.DefaultLabel, "NO PRINTERS SET.");
+    EXPECT_EQ(server->Printers().DefaultLabel, "NO PRINTERS SET.");
     EXPECT_TRUE(home.Prompts.Messages.empty());
-    EXPECT_EQ(server->SettingsScore, 6);
+    EXPECT_EQ(server->Config().SettingsScore, 6);
 }
 
 TEST(StartUp, DefaultPrinterComesFromTheFirstLineSortedAsText)
@@ -60,13 +61,13 @@ TEST(StartUp, DefaultPrinterComesFromTheFirstLineSortedAsText)
     home.WriteSettings("; site settings\r\n" + home.Critical() + "PRINTER2=Laser A\r\nprinter5=Laser C\r\nPRINTER10=Laser B\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
-    EXPECT_EQ(server->Printers.Printerlist(), (std::vector<std::string> {"10=Laser B", "2=Laser A"}));
-    EXPECT_EQ(server->Printers.DefaultLabel, "Default is :Laser B");
-    EXPECT_EQ(server->DefaultPrinterNumber, "10");
-    EXPECT_EQ(server->Settings.Value("PRINTER"), "Laser B");
-    EXPECT_EQ(server->Printers.Selected(), 0);
-    EXPECT_EQ(server->Printers.NumberBox(), (std::vector<std::string> {"10", "2"}));
-    EXPECT_EQ(server->SettingsScore, 7);
+    EXPECT_EQ(server->Printers().Printerlist(), (std::vector<std::string> {"10=Laser B", "2=Laser A"}));
+    EXPECT_EQ(server->Printers().DefaultLabel, "Default is :Laser B");
+    EXPECT_EQ(server->Config().DefaultPrinterNumber, "10");
+    EXPECT_EQ(server->Settings().Value("PRINTER"), "Laser B");
+    EXPECT_EQ(server->Printers().Selected(), 0);
+    EXPECT_EQ(server->Printers().NumberBox(), (std::vector<std::string> {"10", "2"}));
+    EXPECT_EQ(server->Config().SettingsScore, 7);
     // In memory only until "Update Now".
     EXPECT_EQ(home.Settings().find("PRINTER=Laser B"), std::string::npos);
 
@@ -86,8 +87,8 @@ TEST(StartUp, ExplicitDefaultAndItsNumber)
     home.WriteSettings(home.Critical() + "PRINTER3=Laser C|spare\r\nPRINTER=laser c\r\nPRINTER7=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
-    EXPECT_EQ(server->Printers.DefaultLabel, "Default is :laser c");
-    EXPECT_EQ(server->DefaultPrinterNumber, "3");  // matched before the "|"
+    EXPECT_EQ(server->Printers().DefaultLabel, "Default is :laser c");
+    EXPECT_EQ(server->Config().DefaultPrinterNumber, "3");  // matched before the "|"
     EXPECT_EQ(server->IndexOfPrinterName("LASER A"), 1);
     EXPECT_EQ(server->IndexOfPrinterName("Laser C|spare"), 0);
     EXPECT_EQ(server->IndexOfPrinterName("nothing"), -1);
@@ -99,8 +100,8 @@ TEST(StartUp, DefaultWithoutNumberedPrintersStillStarts)
     home.WriteSettings(home.Critical() + "PRINTER=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
-    EXPECT_EQ(server->DefaultPrinterNumber, "");
-    EXPECT_EQ(server->SettingsScore, 7);
+    EXPECT_EQ(server->Config().DefaultPrinterNumber, "");
+    EXPECT_EQ(server->Config().SettingsScore, 7);
 }
 
 TEST(StartUp, DirectoriesGetTheirTrailingSlash)
@@ -110,16 +111,16 @@ TEST(StartUp, DirectoriesGetTheirTrailingSlash)
                        (home.Dir / "templates") + "\r\nDEFLETTERHEAD=LH\r\nOVERLAY=\r\nPRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
-    EXPECT_EQ(server->SpoolDir, home.Dir / "spool/");
-    EXPECT_EQ(server->ResultsDir, home.Dir / "results/");
-    EXPECT_EQ(server->TemplatesDir, home.Dir / "templates/");
-    EXPECT_EQ(server->OverlayDir, "");
-    EXPECT_EQ(server->LprQueueDir, home.Dir / "lpdspooler/");
-    EXPECT_TRUE(DirExists(server->LprQueueDir));
-    EXPECT_EQ(server->Page.SpoolerDirectory, home.Dir / "spool/");
-    EXPECT_EQ(server->Page.PageMargins, "5,5,8,5");
-    EXPECT_EQ(server->Settings.Value("pagemargin"), "");  // not stored until "Update Now"
-    EXPECT_TRUE(server->Page.UpdateEnabled);
+    EXPECT_EQ(server->Config().SpoolDir, home.Dir / "spool/");
+    EXPECT_EQ(server->Config().ResultsDir, home.Dir / "results/");
+    EXPECT_EQ(server->Config().TemplatesDir, home.Dir / "templates/");
+    EXPECT_EQ(server->Config().OverlayDir, "");
+    EXPECT_EQ(server->Config().LprQueueDir, home.Dir / "lpdspooler/");
+    EXPECT_TRUE(DirExists(server->Config().LprQueueDir));
+    EXPECT_EQ(server->Page().SpoolerDirectory, home.Dir / "spool/");
+    EXPECT_EQ(server->Page().PageMargins, "5,5,8,5");
+    EXPECT_EQ(server->Settings().Value("pagemargin"), "");  // not stored until "Update Now"
+    EXPECT_TRUE(server->Page().UpdateEnabled);
 }
 
 TEST(StartUp, DelayFailoverImagesAndMask)
@@ -130,12 +131,12 @@ TEST(StartUp, DelayFailoverImagesAndMask)
                        "AUTOSCANSUBDIR=--**\r\nPRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
-    EXPECT_EQ(server->DataDelay, 5000);  // no range at start-up
-    EXPECT_EQ(server->Page.LpdDelay, "5000");
-    EXPECT_TRUE(server->Page.FtpFailover);
-    EXPECT_EQ(server->Settings.Value("FTPFAILOVER"), "TRUE");
-    EXPECT_EQ(server->ImageDirs, (std::vector<std::string> {"/scan/", "/scan2/"}));
-    EXPECT_EQ(server->AutoScanSubDir, "--**");
+    EXPECT_EQ(server->Config().DataDelay, 5000);  // no range at start-up
+    EXPECT_EQ(server->Page().LpdDelay, "5000");
+    EXPECT_TRUE(server->Page().FtpFailover);
+    EXPECT_EQ(server->Settings().Value("FTPFAILOVER"), "TRUE");
+    EXPECT_EQ(server->Config().ImageDirs, (std::vector<std::string> {"/scan/", "/scan2/"}));
+    EXPECT_EQ(server->Config().AutoScanSubDir, "--**");
 }
 
 TEST(StartUp, FailoverValues)
@@ -147,9 +148,9 @@ TEST(StartUp, FailoverValues)
         home.WriteSettings(home.Critical() + "FTPFAILOVER=" + value + "\r\nPRINTER1=Laser A\r\n");
         auto server = home.MakeServer();
         ASSERT_TRUE(server->StartUp());
-        EXPECT_EQ(server->Page.FtpFailover, on) << value;
+        EXPECT_EQ(server->Page().FtpFailover, on) << value;
         // An off value stays as written until the box is clicked or "Update Now".
-        EXPECT_EQ(server->Settings.Value("FTPFAILOVER"), on ? std::string("TRUE") : std::string(value)) << value;
+        EXPECT_EQ(server->Settings().Value("FTPFAILOVER"), on ? std::string("TRUE") : std::string(value)) << value;
     }
 }
 
@@ -159,7 +160,7 @@ TEST(StartUp, NonNumericDelayRunsWithOne)
     home.WriteSettings(home.Critical() + "LPDDATADELAY=fast\r\nPRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
-    EXPECT_EQ(server->DataDelay, 1);
+    EXPECT_EQ(server->Config().DataDelay, 1);
 }
 
 TEST(StartUp, MissingSpoolDirectoryDeclinedStopsTheChecksButNotTheServer)
@@ -202,7 +203,7 @@ TEST(StartUp, InstalledPrintersFillThePrinterNameBox)
     home.WriteSettings(home.Critical() + "PRINTER1=Laser A\r\n");
     auto server = home.MakeServer({"Office", "Laser A"});
     ASSERT_TRUE(server->StartUp());
-    EXPECT_EQ(server->Printers.PrinterNameCombo, (std::vector<std::string> {"Office", "Laser A"}));
+    EXPECT_EQ(server->Printers().PrinterNameCombo, (std::vector<std::string> {"Office", "Laser A"}));
 }
 
 TEST(StartUp, LoadsTheTagFileOrWarns)
@@ -212,15 +213,15 @@ TEST(StartUp, LoadsTheTagFileOrWarns)
     WriteFile(home.Dir / "tags.txt", "12|PATSUR|Patient surname\r\n13|REQCODE\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
-    EXPECT_EQ(server->TagList.size(), 2u);
-    EXPECT_EQ(server->ReportRecord.IndexOfKey("12"), 0);
+    EXPECT_EQ(server->Pipeline().TagList().size(), 2u);
+    EXPECT_EQ(server->Pipeline().Record().IndexOfKey("12"), 0);
     EXPECT_FALSE(home.LogHas(*server, "Warning!! The \"TAG\" file is missing."));
 
     TServerHome bare;
     bare.WriteSettings(bare.Critical() + "PRINTER1=Laser A\r\n");
     auto other = bare.MakeServer();
     ASSERT_TRUE(other->StartUp());
-    EXPECT_TRUE(other->TagList.empty());
+    EXPECT_TRUE(other->Pipeline().TagList().empty());
     EXPECT_TRUE(bare.LogHas(*other, "Warning!! The \"TAG\" file is missing."));
 }
 
@@ -230,14 +231,14 @@ TEST(StartUp, DocumentStartsEmptyOnA4WithTheConfiguredMargins)
     home.WriteSettings(home.Critical() + "pagemargin=20,15,12,10\r\nPRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
-    EXPECT_EQ(server->Engine.PageWidth(), 11895);
-    EXPECT_EQ(server->Engine.PageHeight(), 16830);
-    EXPECT_EQ(server->Engine.PageMarginL(), 1133);
-    EXPECT_EQ(server->Engine.PageMarginT(), 680);
-    EXPECT_EQ(server->Engine.Text(), "");
-    server->Engine.SetSelText("x");
-    server->Engine.SetSelStart(0);
-    server->Engine.SetSelLength(1);
-    EXPECT_TRUE(server->SetResultText("A~{B{", "", "12"));
-    EXPECT_EQ(server->Engine.Text(), "A\nB");
+    EXPECT_EQ(server->Pipeline().Engine().PageWidth(), 11895);
+    EXPECT_EQ(server->Pipeline().Engine().PageHeight(), 16830);
+    EXPECT_EQ(server->Pipeline().Engine().PageMarginL(), 1133);
+    EXPECT_EQ(server->Pipeline().Engine().PageMarginT(), 680);
+    EXPECT_EQ(server->Pipeline().Engine().Text(), "");
+    server->Pipeline().Engine().SetSelText("x");
+    server->Pipeline().Engine().SetSelStart(0);
+    server->Pipeline().Engine().SetSelLength(1);
+    EXPECT_TRUE(RenderResultText(server->Pipeline().Engine(), "A~{B{", "", "12"));
+    EXPECT_EQ(server->Pipeline().Engine().Text(), "A\nB");
 }

@@ -30,7 +30,7 @@ TEST(ServerConfig, TypedValuesFromTheSettingsLines)
     EXPECT_EQ(config.TemplatesDir, "/srv/t/");
     EXPECT_EQ(config.OverlayDir, "");
     EXPECT_EQ(config.LpdDataDelay, 1) << "a delay that is not a number counts as 1";
-    EXPECT_TRUE(config.FtpFailover);
+    EXPECT_TRUE(config.FtpFailover());
     EXPECT_EQ(config.ImageDirs, (std::vector<std::string> {"/a/", "/b/"})) << "IMAGES lines in capitals, in order";
     EXPECT_EQ(config.MissingCritical(), (std::vector<std::string> {"DEFLETTERHEAD"}));
     EXPECT_EQ(config.PageMarginOrDefault(), "5,5,8,5");

@@ -38,12 +38,12 @@ TEST(SettingsStore, SavesWithTheLineEndsTheFileHad)
         TSettings s;
         ASSERT_TRUE(s.LoadFromFile(dir / "printserver.inf"));
         s.SetValue("C", "3");
-        EXPECT_EQ(s.SaveToFile(dir / "printserver.inf"), "");
+        EXPECT_TRUE(s.SaveToFile(dir / "printserver.inf"));
         EXPECT_EQ(ReadFile(dir / "printserver.inf"), c.out) << c.in;
     }
     TSettings fresh;
     EXPECT_FALSE(fresh.LoadFromFile(dir / "missing.inf"));
     fresh.SetValue("A", "1");
-    EXPECT_EQ(fresh.SaveToFile(dir / "new.inf"), "");
+    EXPECT_TRUE(fresh.SaveToFile(dir / "new.inf"));
     EXPECT_EQ(ReadFile(dir / "new.inf"), "A=1\r\n");
 }

@@ -14,7 +14,7 @@ TEST(FtpFailover, RawPort9100TakesTheFileFirst)
     TsbprinterFTP ftp;
     ftp.RawPort = raw.Port();
     ftp.Ftp.Port = ClosedPort();
-    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "job.prn", "printorb", "", ""), 0);
+    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "job.prn", "printorb", "", ""), TFtpResult::Delivered);
     EXPECT_EQ(ftp.StatusText, "");
     ASSERT_TRUE(WaitFor([&] { return FileExists(dir / "raw/raw-1.bin"); }));
     EXPECT_EQ(ReadFile(dir / "raw/raw-1.bin"), std::string(50000, 'r'));
@@ -33,7 +33,7 @@ TEST(FtpFailover, UploadsInActiveBinaryModeWhenNothingListensOn9100)
     TsbprinterFTP ftp;
     ftp.RawPort = ClosedPort();
     ftp.Ftp.Port = server.Port();
-    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "ftpprnfile261209101010123.prn", "printorb", "", ""), 0) << ftp.StatusText;
+    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "ftpprnfile261209101010123.prn", "printorb", "", ""), TFtpResult::Delivered) << ftp.StatusText;
     EXPECT_EQ(ReadFile(dir / "ftproot/ftpprnfile261209101010123.prn"), bytes);
     EXPECT_TRUE(ftp.IsFree());
     const std::string log = ReadFile(dir / "ftp.log");
@@ -50,7 +50,7 @@ TEST(FtpFailover, RefusedLoginsAndMissingFilesAreReported)
     TsbprinterFTP ftp;
     ftp.RawPort = ClosedPort();
     ftp.Ftp.Port = server.Port();
-    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "job.prn", "someoneelse", "secret", ""), -6);
+    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "job.prn", "someoneelse", "secret", ""), TFtpResult::UploadFailed);
     EXPECT_EQ(ftp.StatusText.substr(0, 3), "530") << ftp.StatusText;
     // Both routes say where and why they failed.
     EXPECT_EQ(ftp.Detail.rfind("raw 127.0.0.1:" + std::to_string(ftp.RawPort) + ": Socket Error #10061", 0), 0u)
@@ -59,13 +59,13 @@ TEST(FtpFailover, RefusedLoginsAndMissingFilesAreReported)
               std::string::npos)
         << ftp.Detail;
 
-    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "none.prn", "printorb", "", ""), -1);
+    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "none.prn", "printorb", "", ""), TFtpResult::NoDataFile);
     EXPECT_EQ(ftp.StatusText, "-1 Data file does not exist.");
 
     TsbprinterFTP unreachable;
     unreachable.RawPort = ClosedPort();
     unreachable.Ftp.Port = ClosedPort();
-    EXPECT_EQ(unreachable.Send("127.0.0.1", dir / "job.prn", "printorb", "", ""), -6);
+    EXPECT_EQ(unreachable.Send("127.0.0.1", dir / "job.prn", "printorb", "", ""), TFtpResult::UploadFailed);
     EXPECT_EQ(unreachable.StatusText, "No error description available");
     EXPECT_NE(unreachable.Detail.find("; FTP 127.0.0.1:" + std::to_string(unreachable.Ftp.Port) +
                                       ": Couldn't connect to server"),
@@ -89,7 +89,7 @@ TEST(FtpFailover, AbortFromInsideAnUploadStopsIt)
             ftp.Abort();
         }
     };
-    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "big.prn", "printorb", "", ""), -6);
+    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "big.prn", "printorb", "", ""), TFtpResult::UploadFailed);
     EXPECT_TRUE(busySeen);
     EXPECT_TRUE(ftp.IsFree());
 }
@@ -103,7 +103,7 @@ TEST(FtpFailover, APrinterThatDropsTheRawConnectionIsNoSuccess)
     TsbprinterFTP ftp;
     ftp.RawPort = raw.Port();
     ftp.Ftp.Port = server.Port();
-    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "job.prn", "printorb", "", ""), 0) << ftp.StatusText;
+    EXPECT_EQ(ftp.Send("127.0.0.1", dir / "job.prn", "printorb", "", ""), TFtpResult::Delivered) << ftp.StatusText;
     // The raw route failed, so the file went by FTP, whole.
     EXPECT_EQ(ReadFile(dir / "ftproot/job.prn").size(), 4u * 1024 * 1024);
 }

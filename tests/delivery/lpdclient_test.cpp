@@ -15,7 +15,7 @@ int SendTo(TsbLPD& lpd, int port, const std::string& queue, const std::string& d
     lpd.NextJob();
     lpd.Client.Port = port;
     std::istringstream stream(data);
-    return lpd.Send("127.0.0.1", queue, "printorb", "printorb", "tovaorb.local", stream);
+    return Code(lpd.Send("127.0.0.1", queue, "printorb", "printorb", "tovaorb.local", stream));
 }
 
 std::string Received(const TTempDir& dir, int n = 1)

@@ -4,6 +4,7 @@
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 #include "support/recordinglog.h"
+#include "support/testsettings.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
@@ -15,33 +16,29 @@ namespace {
 // A queue in temporary folders; the spooler route fails unless a test says otherwise.
 struct TQueueHome {
     TTempDir Dir;
-    std::map<std::string, std::string> Settings;
+    TTestSettings Settings;
     TRecordingLog Log;
     TIndicators Indicators;
-    TsbLPD Lpd;
-    TsbprinterFTP Ftp;
-    TLprQueue Queue;
+    TLprQueue Queue {Settings.Config, Log, Indicators};
+    TsbLPD& Lpd = Queue.Lpd;
+    TsbprinterFTP& Ftp = Queue.Ftp;
     int Beeps = 0;
-    std::function<bool(const std::string&)> Spooler = [](const std::string&) { return false; };
 
     TQueueHome()
     {
         for (const char* sub : {"lpd", "temp", "overlays"})
             EXPECT_TRUE(ForceDir(Dir / sub));
+        Settings.Config.LprQueueDir = Dir / "lpd/";
+        Settings.Config.TempDir = Dir / "temp/";
+        Settings.Config.OverlayDir = Dir / "overlays/";
         Lpd.Pause = [](int) {};  // the conversation's pauses are not under test here
+        Queue.Pause = [](int) {};
+        Queue.Beep = [this] { ++Beeps; };
+        Queue.SendViaSpooler = [](const std::string&) { return false; };
     }
     std::string Queued(const std::string& name) const { return Dir / ("lpd/" + name); }
     void Add(const std::string& name, const std::string& bytes) { WriteFile(Queued(name), bytes); }
-    void Tick()
-    {
-        TLprQueueContext c {Dir / "lpd/", Dir / "temp/", Dir / "overlays/",
-                            [this](std::string_view key) {
-                                const auto it = Settings.find(std::string(key));
-                                return it == Settings.end() ? std::string() : it->second;
-                            },
-                            Log, Indicators, Lpd, Ftp, [this] { ++Beeps; }, Spooler, [](int) {}};
-        Queue.DispatchLprQueue(c);
-    }
+    void Tick() { Queue.DispatchLprQueue(); }
     std::vector<std::string> TempFiles() const
     {
         std::vector<std::string> names;
@@ -86,7 +83,7 @@ TEST(LprQueue, SpoolerRouteThenLpdWhenThePrinterIsNotInstalled)
     TTempDir peerDir;
     TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
     TQueueHome home;
-    home.Spooler = nullptr;  // the real route through the print system
+    home.Queue.SendViaSpooler = nullptr;  // the real route through the print system
     home.Settings = {{"PRINTER3", "Laser-A"}, {"PRINTER4", "Not-Installed"}, {"HOSTIP-4", "127.0.0.1"}};
     home.Lpd.Client.Port = peer.Port();
     home.Add("_3_A.prn", "PCL for A");

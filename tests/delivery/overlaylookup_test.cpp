@@ -39,6 +39,16 @@ struct TDriverHome {
     }
 };
 
+// What the window and the log show for a lookup: the text, or the failure.
+std::string Shown(const TResult<TMacroAnswer>& found)
+{
+    return found ? found->Text : ErrorText(found.Failure());
+}
+std::string Shown(const TOutcome& written)
+{
+    return written ? std::string() : ErrorText(written.Failure());
+}
+
 const std::string kKeyError =
     "ERROR: Key failed to open: SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Nowhere\\PrinterDriverData";
 
@@ -69,9 +79,12 @@ TEST(OverlayLookup, MacroLookupResults)
         {1, "Lexmark Huge", "ERROR: No macro data."},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(home.Lookup.MacroLookup(c.number, c.printer), c.expected) << c.printer << " " << c.number;
-    EXPECT_EQ(home.Lookup.MacroLookup(1, "Nowhere").rfind("ERROR: Key failed to open", 0), 0u);
-    EXPECT_NE(home.Lookup.LastOpenError().find("no key"), std::string::npos);
+        EXPECT_EQ(Shown(home.Lookup.MacroLookup(c.number, c.printer)), c.expected) << c.printer << " " << c.number;
+    // The detail says what the driver-data file lacks.
+    const TResult<TMacroAnswer> nowhere = home.Lookup.MacroLookup(1, "Nowhere");
+    EXPECT_NE(nowhere.Detail().find("no key"), std::string::npos) << nowhere.Detail();
+    EXPECT_TRUE(home.Lookup.MacroLookup(12, "HP Marked")->Hp);
+    EXPECT_FALSE(home.Lookup.MacroLookup(0, "Lexmark T640")->Hp);
 }
 
 TEST(OverlayLookup, RecordWalk)
@@ -139,24 +152,24 @@ TEST(OverlayLookup, GetMacros)
 TEST(OverlayLookup, WriteMacroListAndTheLastBlock)
 {
     TDriverHome home;
-    EXPECT_EQ(home.Lookup.MacroLookup(0, "Lexmark T640"), "1\tA\r\n2\tB\r\n3\tLETTER\r\n");
+    EXPECT_EQ(Shown(home.Lookup.MacroLookup(0, "Lexmark T640")), "1\tA\r\n2\tB\r\n3\tLETTER\r\n");
     EXPECT_EQ(home.Lookup.LastMacroBlock.PrinterName, "Lexmark T640");
     const TMacroBlock copied = home.Lookup.LastMacroBlock;
 
     // Pasting the list onto another Lexmark printer, the whole block or part of it.
-    EXPECT_EQ(home.Lookup.WriteMacroList("Lexmark Empty", copied.Bytes, static_cast<int>(copied.Bytes.size())), "");
-    EXPECT_EQ(home.Lookup.MacroLookup(0, "Lexmark Empty"), "1\tA\r\n2\tB\r\n3\tLETTER\r\n");
-    EXPECT_EQ(home.Lookup.WriteMacroList("Lexmark NoList", copied.Bytes, 40), "");
-    EXPECT_EQ(home.Lookup.MacroLookup(0, "Lexmark NoList"), "1\tA\r\n");
+    EXPECT_EQ(Shown(home.Lookup.WriteMacroList("Lexmark Empty", copied.Bytes, static_cast<int>(copied.Bytes.size()))), "");
+    EXPECT_EQ(Shown(home.Lookup.MacroLookup(0, "Lexmark Empty")), "1\tA\r\n2\tB\r\n3\tLETTER\r\n");
+    EXPECT_EQ(Shown(home.Lookup.WriteMacroList("Lexmark NoList", copied.Bytes, 40)), "");
+    EXPECT_EQ(Shown(home.Lookup.MacroLookup(0, "Lexmark NoList")), "1\tA\r\n");
     EXPECT_EQ(home.Lookup.LastMacroBlock.PrinterName, "Lexmark NoList");
 
-    EXPECT_EQ(home.Lookup.WriteMacroList("HP Marked", copied.Bytes, 40), "ERROR: Not a Lexmark Printer");
-    EXPECT_EQ(home.Lookup.WriteMacroList("", copied.Bytes, 40), "ERROR: No printer name.");
+    EXPECT_EQ(Shown(home.Lookup.WriteMacroList("HP Marked", copied.Bytes, 40)), "ERROR: Not a Lexmark Printer");
+    EXPECT_EQ(Shown(home.Lookup.WriteMacroList("", copied.Bytes, 40)), "ERROR: No printer name.");
 
     // A file with a line that cannot be read is not rewritten (the line would be lost).
     WriteFile(home.Dir / "printerdriverdata.reg", ReadFile(home.Dir / "printerdriverdata.reg") + "\"broken\r\n");
-    EXPECT_EQ(home.Lookup.WriteMacroList("Lexmark T640", copied.Bytes, 40), "ERROR: Can't wrote data.");
-    EXPECT_EQ(home.Lookup.MacroLookup(0, "Lexmark T640"), "1\tA\r\n2\tB\r\n3\tLETTER\r\n");
+    EXPECT_EQ(Shown(home.Lookup.WriteMacroList("Lexmark T640", copied.Bytes, 40)), "ERROR: Can't wrote data.");
+    EXPECT_EQ(Shown(home.Lookup.MacroLookup(0, "Lexmark T640")), "1\tA\r\n2\tB\r\n3\tLETTER\r\n");
 }
 
 TEST(OverlayLookup, AWindowsExportOfAPrinterKeyWorksAsItIs)
@@ -167,9 +180,9 @@ TEST(OverlayLookup, AWindowsExportOfAPrinterKeyWorksAsItIs)
                                  RegHex(MacroRecords({{11, "INVOICE"}, {12, "DELIVERY NOTE"}})) + "\r\n\r\n";
     WriteFile(dir / "printerdriverdata.reg", Utf16Export(exported));
     TOverlayLookup lookup(dir / "printerdriverdata.reg");
-    EXPECT_EQ(lookup.MacroLookup(0, "Lexmark X"), "11\tINVOICE\r\n12\tDELIVERY NOTE\r\n");
-    EXPECT_EQ(lookup.MacroLookup(12, "LEXMARK X"), "DELIVERY NOTE");
-    EXPECT_EQ(lookup.WriteMacroList("Lexmark X", MacroRecords({{1, "ONE"}}), 40), "");
+    EXPECT_EQ(Shown(lookup.MacroLookup(0, "Lexmark X")), "11\tINVOICE\r\n12\tDELIVERY NOTE\r\n");
+    EXPECT_EQ(Shown(lookup.MacroLookup(12, "LEXMARK X")), "DELIVERY NOTE");
+    EXPECT_EQ(Shown(lookup.WriteMacroList("Lexmark X", MacroRecords({{1, "ONE"}}), 40)), "");
     EXPECT_EQ(ReadFile(dir / "printerdriverdata.reg").substr(0, 4), std::string("\xFF\xFEW\0", 4));
-    EXPECT_EQ(lookup.MacroLookup(0, "Lexmark X"), "1\tONE\r\n");
+    EXPECT_EQ(Shown(lookup.MacroLookup(0, "Lexmark X")), "1\tONE\r\n");
 }

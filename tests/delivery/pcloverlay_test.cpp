@@ -29,12 +29,12 @@ TEST(PclOverlay, MacroCallBeforeTheFirstMark)
     for (const auto& c : cases) {
         EXPECT_EQ(InsertMacroCallBytes(c.source, c.number), c.expected);
         WriteFile(dir / "in.prn", c.source);
-        EXPECT_EQ(InsertMacroCall(dir / "in.prn", dir / "out.prn", c.number), "");
+        EXPECT_TRUE(InsertMacroCall(dir / "in.prn", dir / "out.prn", c.number));
         EXPECT_EQ(ReadFile(dir / "out.prn"), c.expected);
     }
-    EXPECT_EQ(InsertMacroCall(dir / "missing.prn", dir / "out.prn", "1"), "ERROR: Cant open file " + (dir / "missing.prn"));
+    EXPECT_EQ(InsertMacroCall(dir / "missing.prn", dir / "out.prn", "1").Reason(), "Cant open file " + (dir / "missing.prn"));
     // A destination folder that does not exist is not made.
-    EXPECT_EQ(InsertMacroCall(dir / "in.prn", dir / "sub/out.prn", "1"), "ERROR: Cant open new file " + (dir / "sub/out.prn"));
+    EXPECT_EQ(InsertMacroCall(dir / "in.prn", dir / "sub/out.prn", "1").Reason(), "Cant open new file " + (dir / "sub/out.prn"));
     EXPECT_FALSE(FileExists(dir / "sub/out.prn"));
 }
 
@@ -52,7 +52,7 @@ TEST(PclOverlay, MergeOverlayFileOntoTheJobPage)
     TTempDir dir;
     WriteFile(dir / "job.prn", job);
     WriteFile(dir / "FORM1.prn", overlay);
-    EXPECT_EQ(MergeOverlayFile(dir / "job.prn", dir / "out.prn", dir / "FORM1.prn"), "");
+    EXPECT_TRUE(MergeOverlayFile(dir / "job.prn", dir / "out.prn", dir / "FORM1.prn"));
     EXPECT_EQ(ReadFile(dir / "out.prn"), "SETUP" + home + "PAGE" + home + "FORM" + endA + "CLOSE");
 
     // Page end B when A is absent; vertical home when the cursor home is absent.
@@ -64,7 +64,7 @@ TEST(PclOverlay, MergeOverlayFileOntoTheJobPage)
     EXPECT_EQ(PageBody(endA + home), "");  // the end lies before the start
     EXPECT_EQ(OverlayTail("no end"), "no end");
 
-    EXPECT_EQ(MergeOverlayFile(dir / "none.prn", dir / "x.prn", dir / "FORM1.prn"), "ERROR: Cant open file " + (dir / "none.prn"));
+    EXPECT_EQ(MergeOverlayFile(dir / "none.prn", dir / "x.prn", dir / "FORM1.prn").Reason(), "Cant open file " + (dir / "none.prn"));
     EXPECT_FALSE(FileExists(dir / "x.prn"));
-    EXPECT_EQ(MergeOverlayFile(dir / "job.prn", dir / "x.prn", dir / "none.prn"), "ERROR: Cant open file " + (dir / "none.prn"));
+    EXPECT_EQ(MergeOverlayFile(dir / "job.prn", dir / "x.prn", dir / "none.prn").Reason(), "Cant open file " + (dir / "none.prn"));
 }

@@ -1,6 +1,7 @@
 #include "delivery/rawprinter.h"
 #include "platform/printing/rawjob.h"
 
+#include "support/testsettings.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 
@@ -12,7 +13,7 @@ namespace {
 struct TSpoolerSetup {
     TCupsPeer Cups;
     TTempDir Dir;
-    std::map<std::string, std::string> Settings;
+    TTestSettings Settings;
     bool Ready = false;
 
     TSpoolerSetup()
@@ -22,10 +23,7 @@ struct TSpoolerSetup {
     bool Send(const std::string& name, const std::string& bytes)
     {
         WriteFile(Dir / name, bytes);
-        return SendViaSpooler(Dir / name, [this](std::string_view key) {
-            const auto it = Settings.find(std::string(key));
-            return it == Settings.end() ? std::string() : it->second;
-        });
+        return SendViaSpooler(Dir / name, Settings.Config);
     }
     std::string Job(const std::string& queue, int n, const char* kind) const
     {
@@ -41,7 +39,7 @@ TEST(RawSpooler, ARawJobArrivesByteExactTitledWithTheFileName)
 {
     TSpoolerSetup s;
     ASSERT_TRUE(s.Ready);
-    s.Settings["PRINTER3"] = "Laser-A|spare";
+    s.Settings.Set("PRINTER3", "Laser-A|spare");
     std::string pcl = "\x1b" "E";
     for (int i = 0; i < 256; ++i)
         pcl += static_cast<char>(i);
@@ -59,9 +57,9 @@ TEST(RawSpooler, NoPrinterEntryGoesToTheDefaultAndAnUnknownQueueFails)
     EXPECT_EQ(s.Job("Default-Q", 1, "data"), "PCL");
     EXPECT_TRUE(s.Send("_9_empty.prn", ""));  // nothing to print: handed over all the same
 
-    s.Settings["PRINTER4"] = "Not-Installed";
+    s.Settings.Set("PRINTER4", "Not-Installed");
     EXPECT_FALSE(s.Send("_4_x.prn", "PCL"));
-    EXPECT_FALSE(SendViaSpooler(s.Dir / "missing.prn", [](std::string_view) { return std::string(); }));
+    EXPECT_FALSE(SendViaSpooler(s.Dir / "missing.prn", s.Settings.Config));
 
     TRAWPrinter printer;
     printer.PrinterName = "Laser-A";

@@ -43,7 +43,8 @@ TEST(DriverData, ReadsBothExportFormats)
         TDriverData data(dir / "d.reg");
         SCOPED_TRACE(unicode ? "version 5" : "REGEDIT4");
 
-        ASSERT_TRUE(data.OpenKey(Key("lexmark t640"))) << data.LastError;  // names without case
+        const TOutcome opened = data.OpenKey(Key("lexmark t640"));
+        ASSERT_TRUE(opened) << opened.Reason();  // names without case
         std::string value;
         EXPECT_EQ(data.ReadText("manufacturer", value), TDriverData::TRead::Ok);
         EXPECT_EQ(value, "Lexmark International");
@@ -59,8 +60,9 @@ TEST(DriverData, ReadsBothExportFormats)
         EXPECT_FALSE(data.ValueExists("Gone"));
         EXPECT_EQ(data.ReadText("Missing", value), TDriverData::TRead::Missing);
 
-        EXPECT_FALSE(data.OpenKey(Key("Old Printer")));  // deleted further down the file
-        EXPECT_NE(data.LastError.find("Old Printer"), std::string::npos);
+        const TOutcome deleted = data.OpenKey(Key("Old Printer"));  // deleted further down the file
+        EXPECT_FALSE(deleted);
+        EXPECT_NE(deleted.Reason().find("Old Printer"), std::string::npos);
     }
 }
 
@@ -73,7 +75,8 @@ TEST(DriverData, WritesBackInTheFormatItCameIn)
         TDriverData data(dir / "d.reg");
         ASSERT_TRUE(data.OpenKey(Key(kLexmark)));
         const std::string list = MacroRecords({{7, "INVOICE"}, {8, "FORM 8"}, {9, "THIRD"}});
-        ASSERT_TRUE(data.WriteBinary("Macro", list)) << data.LastError;
+        const TOutcome saved = data.WriteBinary("Macro", list);
+        ASSERT_TRUE(saved) << saved.Reason();
 
         const std::string written = ReadFile(dir / "d.reg");
         EXPECT_EQ(written.rfind(unicode ? std::string("\xFF\xFE") : std::string("REGEDIT4\r\n"), 0), 0u);
@@ -95,13 +98,15 @@ TEST(DriverData, FilesItCannotUse)
 {
     TTempDir dir;
     TDriverData missing(dir / "none.reg");
-    EXPECT_FALSE(missing.OpenKey(Key(kLexmark)));
-    EXPECT_NE(missing.LastError.find("does not exist"), std::string::npos);
+    const TOutcome noFile = missing.OpenKey(Key(kLexmark));
+    EXPECT_FALSE(noFile);
+    EXPECT_NE(noFile.Reason().find("does not exist"), std::string::npos);
 
     WriteFile(dir / "notreg.reg", "[just a key]\r\n\"a\"=\"b\"\r\n");
     TDriverData notReg(dir / "notreg.reg");
-    EXPECT_FALSE(notReg.OpenKey("just a key"));
-    EXPECT_NE(notReg.LastError.find("REGEDIT4"), std::string::npos);
+    const TOutcome notRegFile = notReg.OpenKey("just a key");
+    EXPECT_FALSE(notRegFile);
+    EXPECT_NE(notRegFile.Reason().find("REGEDIT4"), std::string::npos);
 
     // A damaged line is skipped on reading; a write would drop it, so the
     // file is left as it is.
@@ -113,8 +118,9 @@ TEST(DriverData, FilesItCannotUse)
     std::string value;
     EXPECT_EQ(data.ReadText("MANUFACTURER", value), TDriverData::TRead::Ok);
     EXPECT_FALSE(data.ValueExists("Macro"));
-    EXPECT_FALSE(data.WriteBinary("Macro", "x"));
-    EXPECT_NE(data.LastError.find("line 5"), std::string::npos) << data.LastError;
+    const TOutcome refused = data.WriteBinary("Macro", "x");
+    EXPECT_FALSE(refused);
+    EXPECT_NE(refused.Reason().find("line 5"), std::string::npos) << refused.Reason();
     EXPECT_EQ(ReadFile(dir / "damaged.reg"), damaged);
 }
 

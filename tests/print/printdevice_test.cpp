@@ -4,6 +4,18 @@
 
 #include <gtest/gtest.h>
 
+namespace {
+
+// How a set-up reads: done with or without its tray, or the failure as logged.
+std::string Shown(const TResult<TDeviceReady>& ready)
+{
+    if (!ready)
+        return "ERROR: " + ready.Reason();
+    return ready->TraySet ? "tray set" : "tray not set";
+}
+
+}  // namespace
+
 TEST(PrinterDevice, SetupResults)
 {
     TPrintHome home;
@@ -11,14 +23,14 @@ TEST(PrinterDevice, SetupResults)
     ASSERT_TRUE(home.Cups().AddQueue("Raw-Laser"));
     TPrinterDevice& device = home.Device;
 
-    EXPECT_EQ(device.SetupPrinterDevice("", "", "", false, 0), "ERROR: No printer selected.");  // no default either
+    EXPECT_EQ(Shown(device.SetupPrinterDevice("", "", "", false, 0)), "ERROR: No printer selected.");  // no default either
     EXPECT_EQ(device.PrinterDC(), nullptr);
 
     home.Printing.CurrentPrinter = "Gone-Printer";
-    EXPECT_EQ(device.SetupPrinterDevice("", "", "", false, 0), "ERROR: Could not get printer Gone-Printer");
+    EXPECT_EQ(Shown(device.SetupPrinterDevice("", "", "", false, 0)), "ERROR: Could not get printer Gone-Printer");
 
     home.Printing.CurrentPrinter = "PCL-Laser";
-    EXPECT_EQ(device.SetupPrinterDevice("LETTERHEAD", "", "tray 2", true, 0), "");
+    EXPECT_EQ(Shown(device.SetupPrinterDevice("LETTERHEAD", "", "tray 2", true, 0)), "tray set");
     ASSERT_NE(device.PrinterDC(), nullptr);
     const TDevMode& mode = device.PrinterDC()->DevMode();
     EXPECT_EQ(mode.DefaultSource(), 3);  // Tray 2 is listed third, after the printer's default
@@ -27,7 +39,7 @@ TEST(PrinterDevice, SetupResults)
     EXPECT_EQ(mode.Slot(TDevMode::kFirstOverlaySlot), "LETTERHEAD");
     EXPECT_EQ(mode.Bytes()[TDevMode::kOtherOverlaySlot], 0);  // an empty name is its zero byte
 
-    EXPECT_EQ(device.SetupPrinterDevice("", "", "", false, kPaperLetter), "NOTE: Tray Not Set");
+    EXPECT_EQ(Shown(device.SetupPrinterDevice("", "", "", false, kPaperLetter)), "tray not set");
     ASSERT_NE(device.PrinterDC(), nullptr);  // printing goes on with the driver's tray
     EXPECT_EQ(device.PrinterDC()->DevMode().DefaultSource(), 1);
     EXPECT_EQ(device.PrinterDC()->DevMode().PaperSize(), kPaperLetter);
@@ -37,11 +49,11 @@ TEST(PrinterDevice, SetupResults)
     EXPECT_EQ(device.PrinterDC(), nullptr);
 
     home.Printing.CurrentPrinter = "Raw-Laser";
-    EXPECT_EQ(device.SetupPrinterDevice("", "", "Tray 1", false, kPaperA3), "NOTE: Tray Not Set");
+    EXPECT_EQ(Shown(device.SetupPrinterDevice("", "", "Tray 1", false, kPaperA3)), "tray not set");
     EXPECT_EQ(device.ListPrinterTrays(), "");
     ASSERT_TRUE(home.Cups().SetDefault("PCL-Laser"));
     home.Printing.CurrentPrinter.clear();  // the system default
-    EXPECT_EQ(device.SetupPrinterDevice("", "", "Manual Feed", false, kPaperA5), "");
+    EXPECT_EQ(Shown(device.SetupPrinterDevice("", "", "Manual Feed", false, kPaperA5)), "tray set");
     EXPECT_EQ(device.PrinterDC()->Caps().Destination, "PCL-Laser");
 }
 
@@ -50,20 +62,19 @@ TEST(PrinterDevice, TheLookupByNumber)
     TPrintHome home;
     ASSERT_TRUE(home.Cups().AddQueue("Laser-A"));
     ASSERT_TRUE(home.Cups().AddQueue("Laser-C"));
-    auto value = [&](std::string_view key) { return home.SettingValue(key); };
-    home.Settings["PRINTER"] = "Laser-C";
-    EXPECT_EQ(SelectPrinterByNumber("2", value, home.Printing), "");  // no entry and no system default
+    home.Settings.Set("PRINTER", "Laser-C");
+    EXPECT_EQ(SelectPrinterByNumber("2", home.Settings.Config, home.Printing), "");  // no entry and no system default
     EXPECT_EQ(home.Printing.CurrentPrinter, "Laser-C");               // the default's position is current
     ASSERT_TRUE(home.Cups().SetDefault("Laser-A"));
-    home.Settings["PRINTER2"] = "laser-c";
-    home.Settings["printer5"] = "Laser-C|spare";
-    home.Settings["PRINTER6"] = "Laser-Gone";
+    home.Settings.Set("PRINTER2", "laser-c");
+    home.Settings.Set("printer5", "Laser-C|spare");
+    home.Settings.Set("PRINTER6", "Laser-Gone");
     const struct {
         const char* number;
         const char* name;
     } cases[] = {{" 2 ", "Laser-C"}, {"5", "Laser-C"}, {"99", "Laser-A"}, {"6", "Laser-A"}, {"", "Laser-A"}};
     for (const auto& c : cases) {
-        EXPECT_EQ(SelectPrinterByNumber(c.number, value, home.Printing), c.name) << c.number;
+        EXPECT_EQ(SelectPrinterByNumber(c.number, home.Settings.Config, home.Printing), c.name) << c.number;
         EXPECT_EQ(home.Printing.CurrentPrinter, c.name);
     }
 }

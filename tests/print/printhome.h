@@ -14,13 +14,13 @@
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "support/recordinglog.h"
+#include "support/testsettings.h"
 
 #include <QDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <memory>
 
 struct TPrintHome {
@@ -31,7 +31,7 @@ struct TPrintHome {
     TReportRecord Record;
     TRecordingLog Log;
     TOverlayLookup Overlays {Dir / "printerdriverdata.reg"};
-    std::map<std::string, std::string> Settings;
+    TTestSettings Settings;
     bool ViewShown = false;
     int Dialogs = 0;
 
@@ -50,23 +50,7 @@ struct TPrintHome {
         return *FCups;
     }
     // The request's printer made current, as the job sequence does before the print run.
-    void Select()
-    {
-        SelectPrinterByNumber(Record.PrinterNumber, [this](std::string_view k) { return SettingValue(k); }, Printing);
-    }
-    std::string SettingValue(std::string_view key) const
-    {
-        for (const auto& [k, v] : Settings)
-            if (SameTextAscii(k, key))
-                return v;
-        return {};
-    }
-    static bool SameTextAscii(std::string_view a, std::string_view b)
-    {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-               });
-    }
+    void Select() { SelectPrinterByNumber(Record.PrinterNumber, Settings.Config, Printing); }
     void Request(const std::string& text)
     {
         Record.ResetFields();
@@ -93,9 +77,7 @@ struct TPrintHome {
                 Device,
                 Log,
                 Dir / "lpd/",
-                [this](std::string_view n) {
-                    return SelectPrinterByNumber(n, [this](std::string_view k) { return SettingValue(k); }, Printing);
-                },
+                [this](std::string_view n) { return SelectPrinterByNumber(n, Settings.Config, Printing); },
                 [this](std::string& first, std::string& other) {
                     Overlays.GetMacros({Record.PrintMask, Record.PrintMask2, Record.PrnFileName, Record.PrnOtherFileName},
                                        Dir / "overlays/", Printing.CurrentPrinter, Log, first, other);

@@ -83,7 +83,7 @@ TEST(PrintRun, HpOverlayPagesBecomePageFiles)
 {
     TPrintHome home;
     ASSERT_TRUE(home.Cups().AddQueue("HP-Laser"));
-    home.Settings["PRINTER3"] = "HP-Laser";
+    home.Settings.Set("PRINTER3", "HP-Laser");
     home.DriverData(PrinterKey("HP-Laser") + "\"HPDUMMY\"=dword:00000001\r\n");
     home.Request(kBase + "^HV_PMASK~7^HV_PMASK2~8");
     home.Pages(3);
@@ -108,7 +108,7 @@ TEST(PrintRun, LexmarkOverlaysTravelInEachPagesJob)
 {
     TPrintHome home;
     ASSERT_TRUE(home.Cups().AddQueue("Lexmark-T640"));
-    home.Settings["PRINTER3"] = "Lexmark-T640";
+    home.Settings.Set("PRINTER3", "Lexmark-T640");
     home.DriverData(PrinterKey("Lexmark-T640") + "\"MANUFACTURER\"=\"Lexmark\"\r\n\"Macro\"=hex:" +
                     RegHex(MacroRecords({{5, "FORM5"}, {6, "FORM6"}})) + "\r\n");
     home.Request(kBase + "^HV_PMASK~5^HV_PMASK2~6^HV_PAPERTRAY~Tray 2");
@@ -138,7 +138,7 @@ TEST(PrintRun, AFaxIsOneJobForAllPages)
 {
     TPrintHome home;
     ASSERT_TRUE(home.Cups().AddQueue("Fax"));
-    home.Settings["PRINTER3"] = "Fax";
+    home.Settings.Set("PRINTER3", "Fax");
     home.Request(kBase + "^HV_FaxNumber~0399998888");
     home.Pages(3);
     std::string output;
@@ -169,7 +169,7 @@ TEST(PrintRun, TheOperatorsPrintDialogDropsThePageMask)
 {
     TPrintHome home;
     ASSERT_TRUE(home.Cups().AddQueue("HP-Laser"));
-    home.Settings["PRINTER3"] = "HP-Laser";
+    home.Settings.Set("PRINTER3", "HP-Laser");
     home.DriverData(PrinterKey("HP-Laser") + "\"HPDUMMY\"=\"\"\r\n");
     home.Request(kBase + "^HV_PMASK~7");
     home.Pages(1);

@@ -32,12 +32,12 @@ struct TPrintersHome : TServerHome {
         WriteSettings(Critical() + printers);
         Server = MakeServer(std::move(installed));
         Started = Server->StartUp();
-        Overlays = std::make_unique<TOverlayList>(Server->Overlays, [this]() -> TPrompts& { return Prompts; });
+        Overlays = std::make_unique<TOverlayList>(Server->Pipeline().Overlays(), [this]() -> TPrompts& { return Prompts; });
         Actions = std::make_unique<TPrinterActions>(TPrinterActions::TContext {
-            Server->Printers, Server->Settings, *Overlays, [this]() -> TPrompts& { return Prompts; },
+            Server->Printers(), Server->Settings(), *Overlays, [this]() -> TPrompts& { return Prompts; },
             [this] { return Server->InstalledPrinters(); }, [this] { Server->UpdateButtonClick(); }});
     }
-    TPrinterTable& Table() { return Server->Printers; }
+    TPrinterTable& Table() { return Server->Printers(); }
     // Clicks the list line of that number.
     void Click(const std::string& number)
     {
@@ -47,7 +47,7 @@ struct TPrintersHome : TServerHome {
                 Table().Select(static_cast<int>(i));
         Actions->ShowPrinterEntry(TSender::PrinterList);
     }
-    std::string Value(const std::string& name) const { return Server->Settings.Value(name); }
+    std::string Value(const std::string& name) const { return Server->Settings().Value(name); }
 
     std::unique_ptr<TPrintServer> Server;
     bool Started = false;
@@ -195,17 +195,17 @@ TEST(PrintersPage, SetAsDefaultShowsTheBareNameUntilARestart)
     TPrintersHome home("PRINTER1=Laser A\r\nPRINTER2=Laser B|spare\r\n");
     ASSERT_TRUE(home.Started);
     EXPECT_EQ(home.Table().DefaultLabel, "Default is :Laser A");
-    const std::string numberBefore = home.Server->DefaultPrinterNumber;
+    const std::string numberBefore = home.Server->Config().DefaultPrinterNumber;
     home.Click("2");
     home.Actions->setasdefaultClick();
     EXPECT_EQ(home.Table().DefaultLabel, "Laser B");
-    EXPECT_EQ(home.Server->DefaultPrinterNumber, numberBefore);
+    EXPECT_EQ(home.Server->Config().DefaultPrinterNumber, numberBefore);
     EXPECT_NE(home.Settings().find("PRINTER=Laser B\r\n"), std::string::npos) << "saved at once";
 
     auto again = home.MakeServer();
     ASSERT_TRUE(again->StartUp());
-    EXPECT_EQ(again->Printers.DefaultLabel, "Default is :Laser B");
-    EXPECT_EQ(again->DefaultPrinterNumber, "2");
+    EXPECT_EQ(again->Printers().DefaultLabel, "Default is :Laser B");
+    EXPECT_EQ(again->Config().DefaultPrinterNumber, "2");
 }
 
 TEST(PrintersPage, KeyReleaseAppliesWithoutSavingAndEnteringReloadsThePrinters)
@@ -213,7 +213,7 @@ TEST(PrintersPage, KeyReleaseAppliesWithoutSavingAndEnteringReloadsThePrinters)
     std::vector<std::string> installed = {"Laser A", "Laser B"};
     TPrintersHome home("PRINTER1=Laser A\r\n", installed);
     ASSERT_TRUE(home.Started);
-    home.Server->InstalledPrinters = [&] { return installed; };
+    home.Server->SetInstalledPrinters([&] { return installed; });
     home.Click("1");
     home.Table().PrinterNameText = "Laser B";
     home.Actions->PrinterlistKeyUp();
@@ -285,11 +285,11 @@ TEST(OverlayList, CopyAndPasteOverwriteTheTargetsList)
     const TRows copied = {{"5", "PATHFORM"}, {"12", "INVOICE"}};
     EXPECT_EQ(overlays.Rows, copied) << "the grid shows the list as now stored";
     TOverlayLookup fresh(home.Dir / "printerdriverdata.reg");
-    EXPECT_EQ(fresh.MacroLookup(0, "Lexmark-B"), "5\tPATHFORM\r\n12\tINVOICE\r\n");
+    EXPECT_EQ(fresh.MacroLookup(0, "Lexmark-B")->Text, "5\tPATHFORM\r\n12\tINVOICE\r\n");
 
     // Onto the source itself: the same list again.
     overlays.PasteToListButtonClick("Lexmark-A");
-    EXPECT_EQ(TOverlayLookup(home.Dir / "printerdriverdata.reg").MacroLookup(0, "Lexmark-A"),
+    EXPECT_EQ(TOverlayLookup(home.Dir / "printerdriverdata.reg").MacroLookup(0, "Lexmark-A")->Text,
               "5\tPATHFORM\r\n12\tINVOICE\r\n");
 
     // A printer without a Lexmark driver refuses, and says so.

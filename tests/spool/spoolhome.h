@@ -1,41 +1,82 @@
 // A spool home for the job pipeline's tests: spool, results, templates and
-// LPR queue folders, a letterhead and a template, and a spooler built over
-// them. Ticks and print runs are called directly, never waited for.
+// LPR queue folders, a letterhead and a template, settings the test can
+// change, and a pipeline built over them. Ticks and print runs are called
+// directly, never waited for.
 #pragma once
 
-#include "print/printhome.h"
-#include "spool/spooler.h"
+#include "spool/pipeline.h"
+#include "support/recordinglog.h"
+#include "support/testsettings.h"
+#include "support/testsupport.h"
+#include "util/fileutil.h"
 
-#include <QDir>
+#include <gtest/gtest.h>
 #include <memory>
 
-struct TSpoolHome : TPrintHome {
+// A window that is watched or not, and counts what jobs ask of it.
+struct TTestWindow : TJobWindow {
+    bool ViewShown = false;
+    int Dialogs = 0;
+    int Beeps = 0;
+    void Repaint() override {}
+    bool DocumentViewShown() const override { return ViewShown; }
+    void ShowPrintDialog(std::string_view, std::string_view) override { ++Dialogs; }
+    void Beep() override { ++Beeps; }
+};
+
+struct TSpoolHome {
+    TTempDir Dir;
+    TTestSettings Settings;
+    TRecordingLog Log;
     TIndicators Indicators;
-    std::vector<std::string> TagList;
-    TImageComponent ImageProbe;
-    TImageComponent MultiImage;
-    TJobSettings Job;
-    int Dispatches = 0;
-    int Aborts = 0;
-    std::unique_ptr<TSpooler> Spooler;
+    TTestWindow Window;
+    bool Configured = Configure();
+    TJobPipeline Pipeline {Settings.Config, Log, Indicators};
+    DocumentEngine& Engine = Pipeline.Engine();
+    TReportRecord& Record = Pipeline.Record();
+    TPrintingLayer& Printing = Pipeline.Printing();
+    int Dispatches = 0;  // LPR queue rounds
 
     TSpoolHome()
     {
-        for (const char* sub : {"spool/temp", "results", "templates", "images"})
+        for (const char* sub : {"spool/temp", "results", "templates", "images", "lpd"})
             EXPECT_TRUE(ForceDir(Dir / sub));
         WriteFile(Dir / "tags.txt", "3|PATSUR\r\n");
         WriteFile(Dir / "templates/LH.doc",
                   "{\\rtf1{\\header Lab <<PATSUR>>\\par}\\paperw11906\\paperh16838 letterhead body\\par}");
         WriteFile(Dir / "templates/P1.tpl", "{\\rtf1 Template for <<PATSUR>>\\par}");
-        Job = {Dir.Path(),  Dir / "spool/", Dir / "results/", Dir / "templates/", Dir / "overlays/",
-               Dir / "lpd/", "",             {Dir / "images/"}, "",             "1",
-               7};
-        Spooler = std::make_unique<TSpooler>(TSpoolerParts {
-            Log, Indicators, Engine, Record, TagList, Device, ImageProbe, MultiImage, Overlays, [this] { return Job; },
-            [this](std::string_view key) { return SettingValue(key); }, [this] { ++Dispatches; },
-            [this] { ++Aborts; }, nullptr, [this] { return ViewShown; }, [this] { ++Dialogs; }});
+        Pipeline.SetWindow(&Window);
+        Pipeline.PrepareJobs();
+        Record.DrawDynamicRange = nullptr;
+        Pipeline.LprQueue().Pause = [](int) {};
+        Indicators.OnLightChanged = [this](TLight light) {
+            if (light == TLight::LPR && Indicators.Light(light) == TLightColor::Green)
+                ++Dispatches;
+        };
     }
-    TSpooler& S() { return *Spooler; }
+    bool Configure()
+    {
+        TServerConfig& c = Settings.Config;
+        c.ProgramDir = Dir.Path();
+        c.TempDir = Dir / "temp/";
+        c.SpoolDir = Dir / "spool/";
+        c.ResultsDir = Dir / "results/";
+        c.TemplatesDir = Dir / "templates/";
+        c.OverlayDir = Dir / "overlays/";
+        c.LprQueueDir = Dir / "lpd/";
+        c.ImageDirs = {Dir / "images/"};
+        c.DefaultPrinterNumber = "1";
+        c.SettingsScore = 7;
+        return true;
+    }
+    TJobPipeline& S() { return Pipeline; }
+    // The private scheduler, started on first use; the tests' own CUPS_SERVER otherwise.
+    TCupsPeer& Cups()
+    {
+        if (!FCups)
+            FCups = std::make_unique<TCupsPeer>();
+        return *FCups;
+    }
     void Drop(const std::string& name, const std::string& bytes) { WriteFile(Dir / ("spool/" + name), bytes); }
     bool InSpool(const std::string& name) const { return FileExists(Dir / ("spool/" + name)); }
     std::vector<std::string> Found() const
@@ -53,4 +94,7 @@ struct TSpoolHome : TPrintHome {
         if (S().PrintPending)
             S().printingtimerTimer();
     }
+
+private:
+    std::unique_ptr<TCupsPeer> FCups;
 };

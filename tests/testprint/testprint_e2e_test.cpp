@@ -56,9 +56,9 @@ TEST(TestPrintEndToEnd, TheTestButtonsRequestsArePrintedOnTheChosenPrinter)
 
     TPrintServer& server = form.Server();
     for (int tick = 0; tick < 3; ++tick) {
-        server.Spooler.SpoolTimerTimer();
-        if (server.Spooler.PrintPending)
-            server.Spooler.printingtimerTimer();
+        server.Pipeline().SpoolTimerTimer();
+        if (server.Pipeline().PrintPending)
+            server.Pipeline().printingtimerTimer();
     }
     const auto jobs = cups.Jobs("Lab-Plain", 2);
     ASSERT_EQ(jobs.size(), 2u);

@@ -42,7 +42,9 @@ struct TTestHome : TServerHome {
         WriteSettings(Critical() + printers);
         Server = MakeServer({"Laser", "Lexmark-A", "HP-Laser"});
         Started = Server->StartUp();
-        Test = std::make_unique<TTestPrint>(*Server);
+        Test = std::make_unique<TTestPrint>(TTestPrint::TContext {
+            Server->Pipeline(), Server->Config(), Server->Printers(), [this]() -> TPrompts& { return Prompts; },
+            Server->Log()});
     }
     void Template(const std::string& name) { WriteFile(Dir / ("templates/" + name), "{\\rtf1 x\\par}"); }
     std::string Spooled(const std::string& name) const
@@ -89,7 +91,7 @@ TEST(TestPrint, EnteringThePageFillsTheNameListsAndPrinterNumbers)
     home.Template("Other.doc");
     home.Test->testingtabEnter();  // the printers did not change: nothing reloads
     EXPECT_TRUE(home.Test->Procedures.empty());
-    home.Server->Printers.AddLine("7=Laser");
+    home.Server->Printers().AddLine("7=Laser");
     home.Test->testingtabEnter();
     EXPECT_EQ(home.Test->Procedures, (std::vector<std::string> {"Blood", "Report"}));
     EXPECT_EQ(home.Test->Letterheads, (std::vector<std::string> {"LH", "Other"}));
@@ -134,7 +136,7 @@ TEST(TestPrint, ThePrinterNumberBringsItsOverlays)
     }
 
     // While a job runs the box changes nothing.
-    home.Server->Spooler.SpoolBusy = true;
+    home.Server->Pipeline().SpoolBusy = true;
     home.Test->PrinterNumberText = "3 - Lexmark-A";
     home.Test->PrinterNumberExit();
     EXPECT_TRUE(home.Test->Overlays.empty());
@@ -187,7 +189,8 @@ TEST(TestPrint, MissingInputsLetterheadsAndTemplates)
     ASSERT_TRUE(home.Started);
     home.Template("Default.doc");
     home.Template("P1.tpl");
-    home.Server->DefLetterhead = "Default";
+    home.Server->Page().DefaultLetterhead = "Default";
+    home.Server->UpdateButtonClick();
 
     // Empty boxes move the focus and write nothing.
     const struct {
@@ -224,7 +227,8 @@ TEST(TestPrint, MissingInputsLetterheadsAndTemplates)
     EXPECT_EQ(home.Spooled("test_spoolerfile1.tvq"), Expected("Default", "P1", "00000001", "12", "", "", "") + "\r\n");
 
     // Yes, but no default letterhead either.
-    home.Server->DefLetterhead = "Gone";
+    home.Server->Page().DefaultLetterhead = "Gone";
+    home.Server->UpdateButtonClick();
     home.Prompts.Answers = {true};
     QFile::remove(QString::fromStdString(home.Dir / "spool/test_spoolerfile1.tvq"));
     home.Test->TestPrintClick();

@@ -12,19 +12,22 @@ TEST(FileHelpers, MoveFileToResults)
     WriteFile(dir / "a.tvq", "A");
     WriteFile(dir / "dst/a.tvq", "old");
 
-    EXPECT_EQ(MoveFileTo(dir.Path(), "  ", dir / "dst", ""), "ERROR - no source filename");
-    EXPECT_EQ(MoveFileTo(dir.Path(), "missing.tvq", dir / "dst", ""), "ERROR - no source file");
-    EXPECT_EQ(MoveFileTo(dir.Path(), "a.tvq", dir / "dst", "a.tvq"), "ERROR - destination exists");
+    EXPECT_EQ(MoveFileTo(dir.Path(), "  ", dir / "dst", "").Reason(), "no source filename");
+    EXPECT_EQ(MoveFileTo(dir.Path(), "missing.tvq", dir / "dst", "").Reason(), "no source file");
+    const TOutcome exists = MoveFileTo(dir.Path(), "a.tvq", dir / "dst", "a.tvq");
+    EXPECT_FALSE(exists);
+    EXPECT_EQ(exists.Reason(), "destination exists");
+    EXPECT_EQ(exists.Detail(), dir / "dst/a.tvq");
     EXPECT_EQ(ReadFile(dir / "a.tvq"), "A");
     EXPECT_EQ(ReadFile(dir / "dst/a.tvq"), "old");
 
     // All-space destination: moved under its own name; directories without "/".
     WriteFile(dir / "b.tvq", "B");
-    EXPECT_EQ(MoveFileTo(dir.Path().substr(0, dir.Path().size() - 1), "b.tvq", dir / "dst", "   "), "OK");
+    EXPECT_TRUE(MoveFileTo(dir.Path().substr(0, dir.Path().size() - 1), "b.tvq", dir / "dst", "   "));
     EXPECT_FALSE(FileExists(dir / "b.tvq"));
     EXPECT_EQ(ReadFile(dir / "dst/b.tvq"), "B");
 
-    EXPECT_EQ(MoveFileTo(dir.Path(), "a.tvq", dir / "nowhere/", "a.tvq").rfind("ERROR - system error ", 0), 0u);
+    EXPECT_EQ(MoveFileTo(dir.Path(), "a.tvq", dir / "nowhere/", "a.tvq").Reason().rfind("system error ", 0), 0u);
     EXPECT_TRUE(FileExists(dir / "a.tvq"));
 }
 
@@ -72,6 +75,10 @@ TEST(FileHelpers, DirectoriesAndMasks)
     TTempDir dir;
     EXPECT_FALSE(ForceDir(""));
     EXPECT_TRUE(ForceDir(dir / "a/b/c"));
+    WriteFile(dir / "file", "x");
+    const TOutcome inFile = ForceDir(dir / "file/sub");
+    EXPECT_FALSE(inFile);
+    EXPECT_EQ(inFile.Reason().rfind(dir / "file/sub: ", 0), 0u) << inFile.Reason();
     EXPECT_TRUE(DirExists(dir / "a/b/c/"));
     EXPECT_FALSE(FileExists(dir / "a/b"));
     EXPECT_TRUE(MatchesMask("REPORT.TPL", "*.tpl"));
@@ -88,14 +95,29 @@ TEST(FileHelpers, AtomicWriteReplacesWholeAndLeavesNoTemporary)
 {
     TTempDir dir;
     WriteFile(dir / "out.pdf", "old");
-    EXPECT_EQ(WriteFileAtomic(dir / "out.pdf", "new contents"), "");
+    EXPECT_TRUE(WriteFileAtomic(dir / "out.pdf", "new contents"));
     EXPECT_EQ(ReadFile(dir / "out.pdf"), "new contents");
     EXPECT_EQ(ListFiles(dir / "*", 0, 2), "1\rout.pdf\n\r");
-    EXPECT_NE(WriteFileAtomic(dir / "no/such/dir/out.pdf", "x"), "");
+    const TOutcome nowhere = WriteFileAtomic(dir / "no/such/dir/out.pdf", "x");
+    EXPECT_FALSE(nowhere);
+    EXPECT_FALSE(nowhere.Reason().empty());
+    EXPECT_EQ(nowhere.Detail(), dir / "no/such/dir/out.pdf");
 
-    std::string back;
-    EXPECT_TRUE(ReadFileBytes(dir / "out.pdf", back, 100));
-    EXPECT_EQ(back, "new contents");
-    EXPECT_FALSE(ReadFileBytes(dir / "out.pdf", back, 5));  // over the bound
-    EXPECT_FALSE(ReadFileBytes(dir.Path(), back, 100));     // a directory
+    const TResult<std::string> back = ReadFileBytes(dir / "out.pdf", 100);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, "new contents");
+    // Each failure names the file and the cause.
+    struct Case {
+        std::string path;
+        std::uint64_t bound;
+        const char* cause;
+    };
+    const Case failures[] = {{dir / "out.pdf", 5, "larger than 5 bytes"},
+                             {dir.Path(), 100, "a folder, not a file"},
+                             {dir / "missing", 100, "No such file or directory"}};
+    for (const Case& c : failures) {
+        const TResult<std::string> read = ReadFileBytes(c.path, c.bound);
+        EXPECT_FALSE(read) << c.path;
+        EXPECT_EQ(read.Reason(), c.path + ": " + c.cause);
+    }
 }

@@ -14,27 +14,20 @@ std::string TDriverData::DriverDataKey(std::string_view printer)
     return "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\" + std::string(printer) + "\\PrinterDriverData";
 }
 
-bool TDriverData::OpenKey(std::string_view keyPath)
+TOutcome TDriverData::OpenKey(std::string_view keyPath)
 {
     FKeyPath.clear();
-    LastError.clear();
-    std::string bytes;
-    if (!ReadFileBytes(FPath, bytes, TRegFile::kMaxFileBytes)) {
-        LastError = FileExists(FPath) ? "cannot read " + FPath : FPath + " does not exist";
-        return false;
-    }
+    const TResult<std::string> bytes = ReadFileBytes(FPath, TRegFile::kMaxFileBytes);
+    if (!bytes)
+        return Fail(FileExists(FPath) ? "cannot read " + FPath : FPath + " does not exist");
     QString why;
-    if (!FFile.Parse(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())), &why)) {
-        LastError = FPath + ": " + FromUnicode(why);
-        return false;
-    }
+    if (!FFile.Parse(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), &why))
+        return Fail(FPath + ": " + FromUnicode(why));
     const QString path = kRoot + ToUnicode(keyPath);
-    if (!FFile.FindKey(path)) {
-        LastError = "no key [" + FromUnicode(path) + "] in " + FPath;
-        return false;
-    }
+    if (!FFile.FindKey(path))
+        return Fail("no key [" + FromUnicode(path) + "] in " + FPath);
     FKeyPath = path;
-    return true;
+    return TOutcome::Done();
 }
 
 const TRegValue* TDriverData::Find(std::string_view name) const
@@ -87,30 +80,24 @@ TDriverData::TRead TDriverData::ReadBinary(std::string_view name, std::string& o
     return TRead::Ok;
 }
 
-bool TDriverData::WriteBinary(std::string_view name, std::string_view bytes)
+TOutcome TDriverData::WriteBinary(std::string_view name, std::string_view bytes)
 {
-    LastError.clear();
     TRegKey* key = FKeyPath.isEmpty() ? nullptr : FFile.FindKey(FKeyPath);
-    if (!key) {
-        LastError = "no key is open";
-        return false;
-    }
+    if (!key)
+        return Fail("no key is open");
     // Rewriting would drop the lines that could not be read.
-    if (FFile.SkippedLines() > 0) {
-        LastError = FPath + " has " + std::to_string(FFile.SkippedLines()) + " unreadable line(s), the first is line " +
-                    std::to_string(FFile.FirstSkippedLine()) + "; it is left unchanged";
-        return false;
-    }
+    if (FFile.SkippedLines() > 0)
+        return Fail(FPath + " has " + std::to_string(FFile.SkippedLines()) + " unreadable line(s), the first is line " +
+                    std::to_string(FFile.FirstSkippedLine()) + "; it is left unchanged");
     TRegValue value;
     value.Name = ToUnicode(name);
     value.Type = REG_BINARY;
     value.Data = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
     key->Set(std::move(value));
     const QByteArray file = FFile.Serialize();
-    const std::string error = WriteFileAtomic(FPath, std::string_view(file.constData(), static_cast<std::size_t>(file.size())));
-    if (!error.empty()) {
-        LastError = FPath + ": " + error;
-        return false;
-    }
-    return true;
+    const TOutcome written =
+        WriteFileAtomic(FPath, std::string_view(file.constData(), static_cast<std::size_t>(file.size())));
+    if (!written)
+        return Fail(FPath + ": " + written.Reason());
+    return TOutcome::Done();
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/driverdata/regfile.h"
+#include "util/result.h"
 
 #include <cstddef>
 #include <string>
@@ -20,9 +21,9 @@ public:
     // The path of a printer's driver data key below HKEY_LOCAL_MACHINE.
     static std::string DriverDataKey(std::string_view printer);
 
-    // Opens an existing key, reading the file anew; false when the file or
-    // the key is not there (LastError says which).
-    bool OpenKey(std::string_view keyPath);
+    // Opens an existing key, reading the file anew; fails when the file or
+    // the key is not there, saying which.
+    TOutcome OpenKey(std::string_view keyPath);
 
     enum class TRead { Missing, Ok, WrongType, TooLong };
     // Text values (REG_SZ, REG_EXPAND_SZ) as system text.
@@ -31,11 +32,10 @@ public:
     // Binary values of at most maxBytes.
     TRead ReadBinary(std::string_view name, std::string& out, std::size_t maxBytes) const;
     // Sets a binary value of the open key and rewrites the file under a
-    // temporary name; false with LastError when it was not written.
-    bool WriteBinary(std::string_view name, std::string_view bytes);
+    // temporary name.
+    TOutcome WriteBinary(std::string_view name, std::string_view bytes);
 
     const std::string& FilePath() const { return FPath; }
-    std::string LastError;
 
 private:
     const TRegValue* Find(std::string_view name) const;

@@ -177,9 +177,9 @@ bool TPrinterDC::EndDoc()
         FPdf.clear();
         return error.empty() ? true : Fail(error);
     }
-    const std::string error = WriteFileAtomic(FDoc.Output, FPcl);
+    const TOutcome written = WriteFileAtomic(FDoc.Output, FPcl);
     FPcl.clear();
-    return error.empty() ? true : Fail("cannot write " + FDoc.Output + ": " + error);
+    return written ? true : Fail("cannot write " + FDoc.Output + ": " + written.Reason());
 }
 
 void TPrinterDC::AbortDoc()

@@ -1,0 +1,170 @@
+// The pipeline's parts and the report job sequence.
+#include "spool/pipeline.h"
+
+#include "compose/dynamictarget.h"
+#include "print/scanprint.h"
+#include "printers/printerselect.h"
+#include "request/tagfile.h"
+#include "spool/reportjob.h"
+#include "util/fileutil.h"
+
+TJobPipeline::TJobPipeline(const TServerConfig& config, TLogger& log, TIndicators& indicators)
+    : FConfig(config),
+      FLog(log),
+      FIndicators(indicators),
+      FOverlays(config.ProgramDir + kDriverDataFileName),
+      FLprQueue(config, log, indicators)
+{
+    SpoolTimer.setInterval(kSpoolInterval);
+    printingtimer.setInterval(kPrintingInterval);
+    QObject::connect(&SpoolTimer, &QTimer::timeout, &SpoolTimer, [this] { SpoolTimerTimer(); });
+    QObject::connect(&printingtimer, &QTimer::timeout, &printingtimer, [this] { printingtimerTimer(); });
+    PrintWholeDocuments(FEngine, FPrinting, FLog);
+    FLprQueue.Beep = [this] {
+        if (FWindow)
+            FWindow->Beep();
+    };
+}
+
+void TJobPipeline::PrepareJobs()
+{
+    FRecord = TReportRecord();
+    FRecord.DrawDynamicRange = DrawDynamicRangeGraph;
+    StartReport(FEngine, FConfig.PageMarginOrDefault());
+    LoadTagFile();
+}
+
+void TJobPipeline::LoadTagFile()
+{
+    ::LoadTagFile(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
+}
+
+void TJobPipeline::Repaint()
+{
+    if (FWindow)
+        FWindow->Repaint();
+}
+
+void TJobPipeline::DispatchLprQueue()
+{
+    try {
+        FLprQueue.DispatchLprQueue();
+    } catch (const std::exception& failure) {
+        // A socket error or an unreadable prepared copy ends this round; the
+        // file stays queued for the next tick.
+        FLog.loginfo(failure.what());
+    }
+}
+
+TOutcome TJobPipeline::MoveToUnprintable(std::string_view name)
+{
+    const std::string dir = FConfig.SpoolDir + "unprintable/";
+    if (!DirExists(dir) && !ForceDir(dir))
+        return Fail("Could not create the unprintable directory \"" + dir + "\"");
+    if (const TOutcome moved = MoveFileTo(FConfig.SpoolDir, name, dir, name); !moved)
+        return Fail("ERROR - " + moved.Reason(), moved.Detail());
+    return TOutcome::Done();
+}
+
+std::string TJobPipeline::SelectPrinterByNumber(std::string_view number)
+{
+    return ::SelectPrinterByNumber(number, FConfig, FPrinting);
+}
+
+void TJobPipeline::GetMacros(std::string& first, std::string& other)
+{
+    const TReportRecord& r = FRecord;
+    FOverlays.GetMacros({r.PrintMask, r.PrintMask2, r.PrnFileName, r.PrnOtherFileName}, FConfig.OverlayDir,
+                        FPrinting.CurrentPrinter, FLog, first, other);
+}
+
+TJobExit TJobPipeline::Reject(std::string_view name, TJobExit exit)
+{
+    if (const TOutcome moved = MoveToUnprintable(name); !moved)
+        FLog.loginfo(moved.Reason());
+    SpoolBusy = false;
+    return exit;
+}
+
+std::optional<TJobExit> TJobPipeline::ChoosePrinter(std::string_view name)
+{
+    TReportRecord& r = FRecord;
+    if (!SelectPrinterByNumber(r.PrinterNumber).empty())
+        return std::nullopt;
+    FLog.loginfo("Printer " + r.PrinterNumber + " does not exist, using default (printer " +
+                 FConfig.DefaultPrinterNumber + ").");
+    r.PrinterNumber = FConfig.DefaultPrinterNumber;
+    if (!SelectPrinterByNumber(r.PrinterNumber).empty())
+        return std::nullopt;
+    const bool savedOnly = !r.OutputDocument.empty() && r.ScanId.empty();  // needs no printer
+    if (!savedOnly && !FPrinting.ListPrinters()) {
+        // A print system that is down for a while must not send the
+        // laboratory's requests to "unprintable".
+        FLog.loginfo("The print system does not answer; spooler file " + std::string(name) +
+                     " waits in the spool folder.");
+        SpoolBusy = false;
+        return TJobExit::SchedulerDown;
+    }
+    FLog.loginfo("No default printer!");
+    if (!savedOnly)
+        return Reject(name, TJobExit::NoPrinter);
+    return std::nullopt;
+}
+
+TJobExit TJobPipeline::PrintScannedImages()
+{
+    const TReportRecord& r = FRecord;
+    TScanContext scan {r.ScanId,     r.PaperTray, FConfig.ImageDirs, FConfig.AutoScanSubDir,
+                       FMultiImage,  FDevice,     FEngine,           FLog,
+                       [this](std::string& first, std::string& other) { GetMacros(first, other); }};
+    const bool printed = PrintScanJob(scan);
+    FMultiImage.SetImageName("");
+    PrintPending = false;
+    printingtimer.stop();
+    SpoolBusy = false;
+    return printed ? TJobExit::ScanPrinted : TJobExit::ScanNotPrinted;
+}
+
+TJobExit TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
+{
+    TReportRecord& r = FRecord;
+    ParseIntoRecord(r, text);
+    if (IsUnprintable(r)) {
+        FLog.loginfo(UnprintableMessage(name));
+        return Reject(name, TJobExit::Unprintable);
+    }
+    if (const std::optional<TJobExit> exit = ChoosePrinter(name))
+        return *exit;
+
+    StartReport(FEngine, FConfig.PageMarginOrDefault());
+    if (!r.ScanId.empty())
+        return PrintScannedImages();
+
+    TJobContext job {FEngine,
+                     r,
+                     FTagList,
+                     FLog,
+                     FDevice.PageSetup,
+                     FConfig.TemplatesDir,
+                     FConfig.ResultsDir,
+                     FConfig.LprQueueDir,
+                     FConfig.PageMarginOrDefault(),
+                     FImageProbe};
+    const TComposeResult composed = ComposeReport(job, name);
+    CurrentDocPath = composed.CurrentDocPath;
+    switch (composed.Exit) {
+    case TComposeExit::EmbeddedNotWritten: return TJobExit::EmbeddedNotWritten;
+    case TComposeExit::DocumentNotLoaded: return TJobExit::DocumentNotLoaded;
+    case TComposeExit::EngineFailed:
+        FLog.loginfo(composed.Failure);
+        return TJobExit::EngineFailed;
+    case TComposeExit::Completed: break;
+    }
+    Light(TLight::Convert, TLightColor::Off);
+    OutputFileName = composed.OutputFileName;
+    PrintPending = true;
+    Light(TLight::Printing, TLightColor::Green);
+    printingtimer.setInterval(kPrintingInterval);
+    printingtimer.start();
+    return TJobExit::Completed;
+}

@@ -1,0 +1,157 @@
+// The job pipeline: the home of everything only jobs use (the document
+// engine, the report record and tag list, the printer device, the image
+// components, the overlay lookup, the LPR queue and its routes) and the
+// three steps a job takes through it: the spool tick that takes one spool
+// file every five seconds, the report job sequence that composes a request,
+// and the print run on the printing timer that outputs it. Printer files are
+// delivered by the LPR queue at the start of every working tick.
+//
+// A request stays in the spool folder until its output exists, so a crash or
+// a kill between intake and output never loses it; it is taken again after
+// a restart. The pipeline reads the running configuration through one const
+// reference that its owner keeps current.
+#pragma once
+
+#include "config/serverconfig.h"
+#include "delivery/lprqueue.h"
+#include "delivery/overlaylookup.h"
+#include "platform/docengine/documentengine.h"
+#include "platform/imaging/imagecomponent.h"
+#include "platform/printing/printinglayer.h"
+#include "print/printdevice.h"
+#include "request/reportrecord.h"
+#include "util/indicators.h"
+#include "util/logger.h"
+#include "util/result.h"
+
+#include <QDateTime>
+#include <QTimer>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the pipeline asks of a window, when there is one. Without a window
+// nothing is repainted, the document view is not shown, nobody is asked and
+// nothing beeps.
+class TJobWindow {
+public:
+    virtual ~TJobWindow() = default;
+    // Paints now: a job holds the thread for a while.
+    virtual void Repaint() = 0;
+    // Whether the operator watches the document view instead of the option pages.
+    virtual bool DocumentViewShown() const = 0;
+    // The print dialog before a watched report is printed; its answer changes nothing.
+    virtual void ShowPrintDialog(std::string_view document, std::string_view printer) = 0;
+    // A printer file whose printer has no host.
+    virtual void Beep() = 0;
+};
+
+// How a job ended.
+enum class TJobExit {
+    Completed,           // composed; waits for the print run
+    ScanPrinted,         // scanned images printed within the tick
+    ScanNotPrinted,      // some image was not accepted: the request is taken again later
+    Unprintable,         // moved to "unprintable"
+    NoPrinter,           // no printer at all could be selected
+    SchedulerDown,       // the print system does not answer: the request waits
+    EmbeddedNotWritten,  // the server stays busy until the watchdog
+    DocumentNotLoaded,   // likewise
+    EngineFailed,        // likewise
+};
+
+// The bytes of a file that can be read, counted in blocks of 1000 and never
+// much more than expected; 0 when it cannot be opened for reading and writing.
+std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected);
+
+class TJobPipeline {
+public:
+    static constexpr int kSpoolInterval = 5000;
+    static constexpr int kPrintingInterval = 1500;
+    static constexpr int kWatchdogSeconds = 180;
+    static constexpr std::uint64_t kMaxRequestBytes = 256ull * 1024 * 1024;
+
+    TJobPipeline(const TServerConfig& config, TLogger& log, TIndicators& indicators);
+    TJobPipeline(const TJobPipeline&) = delete;
+    TJobPipeline& operator=(const TJobPipeline&) = delete;
+
+    void SetWindow(TJobWindow* window) { FWindow = window; }
+    // The start-up's set-up for jobs: a fresh record, an empty A4 document
+    // with the configured margins, the tag list.
+    void PrepareJobs();
+    // tags.txt into the tag list and the record; the warning when missing.
+    void LoadTagFile();
+
+    // The timers' handlers; tests call them directly.
+    void SpoolTimerTimer();
+    void printingtimerTimer();
+
+    TJobExit RunReportJob(std::string_view text, std::string_view name);
+    // The spool file moved into the "unprintable" folder; the failure is the
+    // log line that says why not.
+    TOutcome MoveToUnprintable(std::string_view name);
+    // The printer of a printer number made current; empty when none could be.
+    std::string SelectPrinterByNumber(std::string_view number);
+    // The overlay texts of the current request for the current printer.
+    void GetMacros(std::string& first, std::string& other);
+    // One delivery round of the LPR queue; a failure ends the round and is logged.
+    void DispatchLprQueue();
+
+    // The parts only jobs use.
+    DocumentEngine& Engine() { return FEngine; }
+    TReportRecord& Record() { return FRecord; }
+    const std::vector<std::string>& TagList() const { return FTagList; }
+    TPrintingLayer& Printing() { return FPrinting; }
+    TPrinterDevice& Device() { return FDevice; }
+    TOverlayLookup& Overlays() { return FOverlays; }
+    TImageComponent& MultiImage() { return FMultiImage; }
+    TLprQueue& LprQueue() { return FLprQueue; }
+
+    // The job hand-shake between the two timers, as the window and tests see it.
+    QTimer SpoolTimer;
+    QTimer printingtimer;
+    std::vector<std::string> WaitingFiles;  // "name;size", sorted without case
+    bool SpoolBusy = false;
+    bool PrintPending = false;
+    QDateTime BusySince = QDateTime::currentDateTime();
+    std::string OutputFileName;
+    std::string CurrentDocPath;
+    // The request whose output the print run is to produce.
+    std::string PendingRequest;
+
+private:
+    void Tick();
+    // Drops listed files that are still being written; false when none is left.
+    bool FirstCompleteFile(std::string& name);
+    void TakeSpoolFile();
+    void TakePrinterFile(const std::string& name);
+    void TakeRequest(const std::string& name);
+    // The scanned images of the record's scan id, within the tick.
+    TJobExit PrintScannedImages();
+    // The record's printer made current, falling back to the default printer;
+    // an exit when the job cannot go on.
+    std::optional<TJobExit> ChoosePrinter(std::string_view name);
+    TJobExit Reject(std::string_view name, TJobExit exit);
+    // After the print run: the request leaves the spool folder once its output exists.
+    void FinishPendingRequest(bool done);
+    void Idle();  // SpoolBusy cleared, BusySince now
+    void Light(TLight light, TLightColor color) { FIndicators.SetLight(light, color); }
+    void Repaint();
+
+    const TServerConfig& FConfig;
+    TLogger& FLog;
+    TIndicators& FIndicators;
+    TJobWindow* FWindow = nullptr;
+
+    TPrintingLayer FPrinting;
+    TPrinterDevice FDevice {FPrinting};
+    DocumentEngine FEngine;  // the document being composed (the window's document view)
+    TImageComponent FImageProbe;  // hidden: sizes of request images
+    TImageComponent FMultiImage;  // the scanned image being printed
+    TReportRecord FRecord;
+    std::vector<std::string> FTagList;
+    TOverlayLookup FOverlays;  // over the driver-data file in the server's home
+    TLprQueue FLprQueue;
+};

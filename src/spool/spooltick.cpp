@@ -1,0 +1,241 @@
+// The spool tick (one spool file taken per tick) and the hand-over to the
+// print run on the printing timer.
+#include "spool/pipeline.h"
+
+#include "print/printrun.h"
+#include "request/tagfile.h"
+#include "util/codepage.h"
+#include "util/fileutil.h"
+#include "util/spoolfiles.h"
+#include "util/textutil.h"
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::int64_t ListedSize(std::string_view text)
+{
+    std::int64_t size = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+    return error == std::errc() && end == text.data() + text.size() && size >= 0 ? size : 0;
+}
+
+QDateTime Now()
+{
+    return QDateTime::currentDateTime();
+}
+
+}  // namespace
+
+std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected)
+{
+    // Opened for reading and writing: a file that its writer still holds
+    // read-only, or that is read-only, counts as not complete.
+    const int fd = ::open(NativePath(path).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    std::int64_t total = 0;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char block[1000];
+        for (;;) {
+            const ssize_t got = ::read(fd, block, sizeof block);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            total += got;
+            if (total > expected + 1000)
+                break;
+        }
+    }
+    ::close(fd);
+    return total;
+}
+
+void TJobPipeline::Idle()
+{
+    BusySince = Now();
+    SpoolBusy = false;
+}
+
+void TJobPipeline::SpoolTimerTimer()
+{
+    FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
+    Light(TLight::Printing, PrintPending ? TLightColor::Red : TLightColor::Off);
+    if (SpoolBusy) {
+        Light(TLight::Spool, TLightColor::Red);
+        if (BusySince.msecsTo(Now()) > kWatchdogSeconds * 1000LL) {
+            FLog.loginfo("The Print Spooler has been busy for too long:\r\n             Forcing Reset..");
+            SpoolBusy = false;
+            PrintPending = false;
+            Light(TLight::Printing, TLightColor::Off);
+            Light(TLight::Spool, TLightColor::Off);
+            printingtimer.stop();
+            BusySince = Now();
+            try {
+                FLprQueue.Ftp.Abort();
+            } catch (...) {
+                // The connection is being dropped anyway.
+            }
+        }
+        return;
+    }
+    SpoolBusy = true;
+    BusySince = Now();
+    const TLightColor spool = FIndicators.Light(TLight::Spool);
+    if (spool == TLightColor::Off)
+        Light(TLight::Spool, TLightColor::Green);
+    else if (spool == TLightColor::Green)
+        Light(TLight::Spool, TLightColor::Off);
+    try {
+        Tick();
+    } catch (const std::exception& failure) {
+        // The job stays busy; the watchdog frees the server.
+        FLog.loginfo(failure.what());
+    }
+    Light(TLight::Convert, TLightColor::Off);
+}
+
+void TJobPipeline::Tick()
+{
+    DispatchLprQueue();
+    if (FConfig.SettingsScore <= 6) {
+        FLog.loginfo("At least 1 critical value is not set, Check printers and Settings");
+        return;
+    }
+    if (WaitingFiles.empty()) {
+        ListSpoolFiles(FConfig.SpoolDir + "*.tvq", WaitingFiles);
+        AppendSpoolFiles(FConfig.SpoolDir + "*.prn", WaitingFiles);
+    }
+    FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
+    if (WaitingFiles.empty()) {
+        Idle();
+        Light(TLight::Spool, TLightColor::Off);
+        return;
+    }
+    ResetRecord(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
+    Repaint();
+    TakeSpoolFile();
+}
+
+bool TJobPipeline::FirstCompleteFile(std::string& name)
+{
+    for (;;) {
+        const std::string& entry = WaitingFiles.front();
+        name = Trim(TextBefore(entry, ";"));
+        const std::int64_t size = ListedSize(Trim(TextAfter(entry, ";")));
+        if (CountReadableBytes(FConfig.SpoolDir + name, size) == size)
+            return true;
+        FLog.loginfo("Spooler file " + name + " is locked by another process, is faulty or is incompletely written.");
+        WaitingFiles.erase(WaitingFiles.begin());
+        if (WaitingFiles.empty())
+            return false;
+    }
+}
+
+void TJobPipeline::TakeSpoolFile()
+{
+    std::string name;
+    if (!FirstCompleteFile(name)) {
+        Idle();
+        return;
+    }
+    WaitingFiles.erase(WaitingFiles.begin());
+    FLog.loginfo("Found file " + name);
+    // The backup copy is kept only where a "temp" folder exists.
+    static_cast<void>(CopyFileAtomic(FConfig.SpoolDir + name, FConfig.SpoolDir + "temp/" + name));
+    Light(TLight::Convert, TLightColor::Green);
+    if (LowerCase(ExtractFileExt(name)) == ".prn")
+        TakePrinterFile(name);
+    else
+        TakeRequest(name);
+}
+
+void TJobPipeline::TakePrinterFile(const std::string& name)
+{
+    // A printer file whose copy failed stays in the spool folder to be taken
+    // again; deleting it would lose the job.
+    if (const TOutcome copied = CopyFileAtomic(FConfig.SpoolDir + name, FConfig.LprQueueDir + "_" + name); !copied) {
+        FLog.loginfo("Failed to copy PRN file " + name);
+        FLog.loginfo(copied.Reason());
+    } else {
+        DeleteFileAt(FConfig.SpoolDir + name);
+    }
+    SpoolBusy = false;
+}
+
+void TJobPipeline::TakeRequest(const std::string& name)
+{
+    std::string text;
+    if (!ReadRequestText(FConfig.SpoolDir + name, text, kMaxRequestBytes)) {
+        SpoolBusy = false;
+        return;
+    }
+    switch (RunReportJob(text, name)) {
+    case TJobExit::Completed:
+        PendingRequest = name;  // deleted once the print run has produced its output
+        break;
+    case TJobExit::ScanPrinted:
+        DeleteFileAt(FConfig.SpoolDir + name);
+        break;
+    case TJobExit::ScanNotPrinted:
+        FLog.loginfo("Spooler file " + name + " stays in the spool folder and will be printed again.");
+        break;
+    default:
+        return;  // each early exit has left the flags as it should
+    }
+    FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
+    FEngine.Refresh();
+    Repaint();
+}
+
+void TJobPipeline::printingtimerTimer()
+{
+    Light(TLight::Printing, PrintPending ? TLightColor::Red : TLightColor::Off);
+    if (!SpoolBusy || !PrintPending)
+        return;
+    printingtimer.stop();
+    BusySince = Now();
+    TPrintRunContext run {FEngine,
+                          FRecord,
+                          FDevice,
+                          FLog,
+                          FConfig.LprQueueDir,
+                          [this](std::string_view number) { return SelectPrinterByNumber(number); },
+                          [this](std::string& first, std::string& other) { GetMacros(first, other); },
+                          [this] { BusySince = Now(); },
+                          [this] { return FWindow && FWindow->DocumentViewShown(); },
+                          [this] {
+                              if (FWindow)
+                                  FWindow->ShowPrintDialog(FRecord.GetReqCode() + " " + FRecord.GetProcCode(),
+                                                           FPrinting.CurrentPrinter);
+                          }};
+    bool done = false;
+    try {
+        done = PrintReport(run, OutputFileName);
+    } catch (const std::exception& failure) {
+        FLog.loginfo(failure.what());
+    }
+    FinishPendingRequest(done);
+    PrintPending = false;
+    SpoolBusy = false;
+    Light(TLight::Printing, TLightColor::Off);
+    Light(TLight::Spool, TLightColor::Off);
+}
+
+void TJobPipeline::FinishPendingRequest(bool done)
+{
+    if (PendingRequest.empty())
+        return;
+    const std::string path = FConfig.SpoolDir + PendingRequest;
+    if (!done)
+        FLog.loginfo("Spooler file " + PendingRequest + " stays in the spool folder and will be printed again.");
+    else if (!DeleteFileAt(path) && FileExists(path))
+        FLog.loginfo("Spooler file " + PendingRequest + " could not be deleted; it will be printed again.");
+    PendingRequest.clear();
+}
