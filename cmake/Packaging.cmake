@@ -1,8 +1,9 @@
-# make package: a Debian package with both programs, the systemd unit, the
-# service user and the demo as an example home.
+# make package: a Debian package with the three programs (the operator
+# window printorb, the unattended server printorbd that the systemd unit
+# runs, and printorb-tool), the service user and the demo as an example home.
 include(GNUInstallDirs)
 
-install(TARGETS printorb printorb-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS printorb printorbd printorb-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/printorb.service DESTINATION lib/systemd/system)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/printorb.sysusers DESTINATION lib/sysusers.d RENAME printorb.conf)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -15,7 +16,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "PrintORB team <printorb@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Print server for pathology laboratory result reports")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Takes report requests and PCL printer files from a spool folder, composes\n the reports from RTF letterheads and templates and prints them through CUPS,\n saves them as PDF or RTF, or delivers printer files by LPD, port 9100 or FTP.\n Runs as the systemd service printorb.")
+    "Takes report requests and PCL printer files from a spool folder, composes\n the reports from RTF letterheads and templates and prints them through CUPS,\n saves them as PDF or RTF, or delivers printer files by LPD, port 9100 or FTP.\n Runs unattended as the systemd service printorb (printorbd); printorb is the\n operator window.")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -136,6 +136,7 @@ TEST(JobsEndToEnd, HpOverlayPagesAndPrinterFilesReachThePrinterByLpd)
     EXPECT_TRUE(QDir(QString::fromStdString(home.Dir / "lpdspooler")).entryList(QDir::Files).isEmpty());
 }
 
+// The unattended program, as the service runs it.
 TEST(JobsEndToEnd, AKilledServerLosesNoRequest)
 {
     TCupsPeer cups;
@@ -152,7 +153,7 @@ TEST(JobsEndToEnd, AKilledServerLosesNoRequest)
     };
     auto run = [&](QProcess& process) {
         process.setProcessEnvironment(env);
-        process.start(QString::fromStdString(BinaryDir() + "/bin/printorb"), {});
+        process.start(QString::fromStdString(BinaryDir() + "/bin/printorbd"), {});
         return process.waitForStarted(5000);
     };
 

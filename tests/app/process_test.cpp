@@ -20,33 +20,39 @@ QProcessEnvironment HeadlessEnvironment(const std::string& home)
     return env;
 }
 
-std::string Program()
+// The window's program without a display and the unattended one behave alike.
+const char* const kServers[] = {"printorb", "printorbd"};
+
+std::string Program(const std::string& name)
 {
-    return BinaryDir() + "/bin/printorb";
+    return BinaryDir() + "/bin/" + name;
 }
 
 }  // namespace
 
 TEST(ServerProcess, MissingSetupFileExitsWithStatusOneAndSaysWhy)
 {
-    TTempDir home;
-    QProcess process;
-    process.setProcessEnvironment(HeadlessEnvironment(home.Path()));
-    QElapsedTimer timer;
-    timer.start();
-    process.start(QString::fromStdString(Program()), {});
-    ASSERT_TRUE(process.waitForFinished(5000));
-    EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 1);
-    const std::string err = process.readAllStandardError().toStdString();
-    EXPECT_NE(err.find("Warning. Setup file is missing."), std::string::npos) << err;
-    EXPECT_NE(err.find("A critical value was not set.  Tovaspooler will close."), std::string::npos) << err;
-    EXPECT_NE(err.find("No settings read from " + (home / "printserver.inf") + ": no such file"), std::string::npos)
-        << err;
-    const std::string log = ReadFile(home / "spoolerLog.txt");
-    EXPECT_NE(log.find(">Warning. Setup file is missing.\r\n"), std::string::npos);
-    EXPECT_NE(log.find(">A critical value was not set.  Tovaspooler will close.\r\n"), std::string::npos);
+    for (const std::string server : kServers) {
+        TTempDir home;
+        QProcess process;
+        process.setProcessEnvironment(HeadlessEnvironment(home.Path()));
+        QElapsedTimer timer;
+        timer.start();
+        process.start(QString::fromStdString(Program(server)), {});
+        ASSERT_TRUE(process.waitForFinished(5000)) << server;
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 1) << server;
+        const std::string err = process.readAllStandardError().toStdString();
+        EXPECT_NE(err.find("Warning. Setup file is missing."), std::string::npos) << err;
+        EXPECT_NE(err.find("A critical value was not set.  Tovaspooler will close."), std::string::npos) << err;
+        EXPECT_NE(err.find("No settings read from " + (home / "printserver.inf") + ": no such file"),
+                  std::string::npos)
+            << err;
+        const std::string log = ReadFile(home / "spoolerLog.txt");
+        EXPECT_NE(log.find(">Warning. Setup file is missing.\r\n"), std::string::npos) << server;
+        EXPECT_NE(log.find(">A critical value was not set.  Tovaspooler will close.\r\n"), std::string::npos);
+    }
 }
 
 TEST(ServerProcess, RefusalsNameTheSettingOrPathConcerned)
@@ -59,13 +65,14 @@ TEST(ServerProcess, RefusalsNameTheSettingOrPathConcerned)
         {"RESULTS=/tmp/\r\nSPOOLER=/tmp/\r\nTEMPLATES=/tmp/\r\nDEFLETTERHEAD=LH\r\n",
          "No printer entries in @/printserver.inf: the server needs at least one PRINTER<n>=<printer name> line"},
     };
+    for (const std::string server : kServers)
     for (const auto& c : cases) {
         TTempDir home;
         WriteFile(home / "printserver.inf", c.settings);
         const std::string homeDir = home.Path().substr(0, home.Path().size() - 1);
-        const TProgramRun run = RunProgram("printorb", {}, {"PRINTORB_HOME=" + homeDir, "QT_QPA_PLATFORM=offscreen",
-                                                            "CUPS_SERVER=127.0.0.1:1"});
-        EXPECT_EQ(run.Status, 1);
+        const TProgramRun run = RunProgram(server, {}, {"PRINTORB_HOME=" + homeDir, "QT_QPA_PLATFORM=offscreen",
+                                                        "CUPS_SERVER=127.0.0.1:1"});
+        EXPECT_EQ(run.Status, 1) << server;
         const std::string says = QString::fromStdString(c.says).replace("@", QString::fromStdString(homeDir)).toStdString();
         EXPECT_NE(run.Err.find(says), std::string::npos) << run.Err;
         EXPECT_NE(ReadFile(home / "spoolerLog.txt").find(says), std::string::npos);
@@ -74,18 +81,20 @@ TEST(ServerProcess, RefusalsNameTheSettingOrPathConcerned)
 
 TEST(ServerProcess, HelpAndVersionPrintWithoutStarting)
 {
-    TTempDir home;  // no settings: a start would fail
-    const std::vector<std::string> env = {"PRINTORB_HOME=" + home.Path(), "QT_QPA_PLATFORM=offscreen"};
-    const TProgramRun help = RunProgram("printorb", {"--help"}, env);
-    EXPECT_EQ(help.Status, 0);
-    EXPECT_EQ(help.Out.rfind("usage: printorb [--help | --version]\n", 0), 0u) << help.Out;
-    const TProgramRun version = RunProgram("printorb", {"--version"}, env);
-    EXPECT_EQ(version.Status, 0);
-    EXPECT_EQ(version.Out, "printorb 4.4.3 - 2206 Beta\n");
-    const TProgramRun wrong = RunProgram("printorb", {"--start"}, env);
-    EXPECT_EQ(wrong.Status, 2);
-    EXPECT_EQ(wrong.Err.rfind("printorb: unknown argument '--start'\n", 0), 0u) << wrong.Err;
-    EXPECT_FALSE(FileExists(home / "spoolerLog.txt")) << "nothing started";
+    for (const std::string server : kServers) {
+        TTempDir home;  // no settings: a start would fail
+        const std::vector<std::string> env = {"PRINTORB_HOME=" + home.Path(), "QT_QPA_PLATFORM=offscreen"};
+        const TProgramRun help = RunProgram(server, {"--help"}, env);
+        EXPECT_EQ(help.Status, 0);
+        EXPECT_EQ(help.Out.rfind("usage: " + server + " [--help | --version]\n", 0), 0u) << help.Out;
+        const TProgramRun version = RunProgram(server, {"--version"}, env);
+        EXPECT_EQ(version.Status, 0);
+        EXPECT_EQ(version.Out, server + " 4.4.3 - 2206 Beta\n");
+        const TProgramRun wrong = RunProgram(server, {"--start"}, env);
+        EXPECT_EQ(wrong.Status, 2);
+        EXPECT_EQ(wrong.Err.rfind(server + ": unknown argument '--start'\n", 0), 0u) << wrong.Err;
+        EXPECT_FALSE(FileExists(home / "spoolerLog.txt")) << "nothing started";
+    }
 
     const TProgramRun toolHelp = RunProgram("printorb-tool", {"--help"});
     EXPECT_EQ(toolHelp.Status, 0);
@@ -104,8 +113,9 @@ TEST(ServerProcess, HelpAndVersionPrintWithoutStarting)
     EXPECT_EQ(badOption.Err.rfind("printorb-tool macros: unknown option --hmoe\n", 0), 0u) << badOption.Err;
 }
 
-TEST(ServerProcess, TerminationClosesTheWindowCleanly)
+TEST(ServerProcess, TerminationStopsTheServerCleanly)
 {
+    for (const std::string server : kServers)
     for (const auto signal : {"TERM", "INT"}) {
         TTempDir home;
         for (const char* sub : {"spool", "results", "templates"})
@@ -115,17 +125,27 @@ TEST(ServerProcess, TerminationClosesTheWindowCleanly)
                                                 "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Laser A\r\n");
         QProcess process;
         process.setProcessEnvironment(HeadlessEnvironment(home.Path()));
-        process.start(QString::fromStdString(Program()), {});
+        process.start(QString::fromStdString(Program(server)), {});
         ASSERT_TRUE(process.waitForStarted(5000));
         // Running: it stays up until told to stop.
         EXPECT_FALSE(process.waitForFinished(1500)) << signal;
         QProcess::execute("kill", {QString("-%1").arg(signal), QString::number(process.processId())});
         ASSERT_TRUE(process.waitForFinished(5000)) << signal;
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << signal;
-        EXPECT_EQ(process.exitCode(), 0) << signal;
+        EXPECT_EQ(process.exitCode(), 0) << server << " " << signal;
         EXPECT_TRUE(DirExists(home / "lpdspooler")) << signal;
         const std::string log = ReadFile(home / "spoolerLog.txt");
         EXPECT_NE(log.find("started in " + home.Path()), std::string::npos) << log;
         EXPECT_NE(log.find(">Print server closed.\r\n"), std::string::npos) << log;
     }
+}
+
+TEST(ServerProcess, TheUnattendedServerLoadsNoWidgets)
+{
+    const TProgramRun ldd = RunProgram("/usr/bin/ldd", {Program("printorbd")});
+    ASSERT_EQ(ldd.Status, 0) << ldd.Err;
+    EXPECT_NE(ldd.Out.find("libQt6Gui"), std::string::npos) << ldd.Out;
+    EXPECT_EQ(ldd.Out.find("libQt6Widgets"), std::string::npos) << ldd.Out;
+    // The window's program does load them: the check can tell.
+    EXPECT_NE(RunProgram("/usr/bin/ldd", {Program("printorb")}).Out.find("libQt6Widgets"), std::string::npos);
 }

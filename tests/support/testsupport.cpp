@@ -123,7 +123,9 @@ TProgramRun RunProgram(const std::string& program, const std::vector<std::string
     QStringList arguments;
     for (const std::string& arg : args)
         arguments << QString::fromStdString(arg);
-    process.start(QString::fromStdString(BinaryDir() + "/bin/" + program), arguments);
+    // A bare name is one of the build's programs.
+    const std::string path = program.rfind('/', 0) == 0 ? program : BinaryDir() + "/bin/" + program;
+    process.start(QString::fromStdString(path), arguments);
     TProgramRun run;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();

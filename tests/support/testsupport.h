@@ -40,6 +40,7 @@ struct TProgramRun {
     std::string Out;
     std::string Err;
 };
+// program: one of the build's programs by name, or an absolute path.
 TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                        const std::vector<std::string>& environment = {}, int timeoutMs = 60000);
 
