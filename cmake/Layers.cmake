@@ -59,3 +59,28 @@ function(printorb_check_no_widgets)
     endif()
   endforeach()
 endfunction()
+
+# Each target names its headers by their path under src/ ("spool/pipeline.h")
+# but sees only its own: the headers in its sources are linked into a folder
+# of its own under the build tree, which is the only include folder it
+# exposes (PUBLIC for libraries, PRIVATE for programs). A target reaches a
+# header of another library only by linking that library, so an include
+# that runs against the layers fails to compile.
+function(printorb_expose_headers target scope)
+  get_target_property(sources ${target} SOURCES)
+  get_target_property(dir ${target} SOURCE_DIR)
+  set(root ${CMAKE_BINARY_DIR}/include/${target})
+  file(REMOVE_RECURSE ${root})
+  file(MAKE_DIRECTORY ${root})
+  foreach(source IN LISTS sources)
+    if(NOT source MATCHES "\\.h$")
+      continue()
+    endif()
+    get_filename_component(absolute ${source} ABSOLUTE BASE_DIR ${dir})
+    file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR}/src ${absolute})
+    get_filename_component(folder ${root}/${relative} DIRECTORY)
+    file(MAKE_DIRECTORY ${folder})
+    file(CREATE_LINK ${absolute} ${root}/${relative} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
