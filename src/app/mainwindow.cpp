@@ -51,6 +51,8 @@ QPixmap PrinterPicture()
     return pixmap;
 }
 
+// The queue counters: light digits on a dark field, readable at a glance
+// (well above the 4.5:1 contrast that small text needs).
 QLabel* Counter()
 {
     auto* label = new QLabel(QStringLiteral("0000"));
@@ -59,9 +61,10 @@ QLabel* Counter()
     font.setPixelSize(20);
     label->setFont(font);
     label->setAutoFillBackground(true);
+    label->setMinimumHeight(label->sizeHint().height());
     QPalette pal = label->palette();
-    pal.setColor(QPalette::Window, QGuiApplication::palette().color(QPalette::Disabled, QPalette::WindowText));
-    pal.setColor(QPalette::WindowText, QGuiApplication::palette().color(QPalette::Base));
+    pal.setColor(QPalette::Window, QColor(0x3c, 0x3c, 0x3c));
+    pal.setColor(QPalette::WindowText, Qt::white);
     label->setPalette(pal);
     return label;
 }
@@ -335,6 +338,7 @@ void TPrintServerForm::ShowTXBtnClick()
     OptionPages->hide();
     showMaximized();
     HideScribButton->show();
+    FitQueuePanel();
 }
 
 void TPrintServerForm::HideScribButtonClick()
@@ -343,6 +347,16 @@ void TPrintServerForm::HideScribButtonClick()
     OptionPages->show();
     showNormal();
     HideScribButton->hide();
+    FitQueuePanel();
+}
+
+void TPrintServerForm::FitQueuePanel()
+{
+    // A button shown or hidden changes the panel's height at once, so the
+    // counters and lights keep their room.
+    QueuePanel->layout()->invalidate();
+    QueuePanel->layout()->activate();
+    FormResize();
 }
 
 void TPrintServerForm::FormResize()

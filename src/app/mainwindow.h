@@ -107,6 +107,7 @@ protected:
 
 private:
     void BuildLeftPanel();
+    void FitQueuePanel();
     void BuildResultPanel();
     void ShowLight(TLight light);
     void ShowCounters();

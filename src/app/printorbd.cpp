@@ -4,23 +4,16 @@
 #include "app/printserver.h"
 #include "app/programentry.h"
 
-#include <QDir>
 #include <QGuiApplication>
 
-namespace {
-
-const char* kUsage =
-    "usage: printorbd [--help | --version]\n"
-    "The print server of the laboratory's result reports, unattended. It reads printserver.inf from\n"
-    "its home, the directory named by PRINTORB_HOME or else the program's own directory, and writes\n"
-    "its log spoolerLog.txt there and to standard error. Message boxes count as OK, questions as No.\n"
-    "Exit status: 0 on SIGTERM/SIGINT, 1 when the start-up refuses to run, 2 for a wrong command line.\n";
-
-}  // namespace
 
 int main(int argc, char* argv[])
 {
-    if (const int status = HandleArguments(argc, argv, "printorbd", kUsage); status >= 0)
+    const std::string usage = ServerUsage("printorbd",
+                                          "It runs unattended: its log also goes to standard\n"
+                                          "error, message boxes count as OK, questions as No.",
+                                          "on SIGTERM/SIGINT");
+    if (const int status = HandleArguments(argc, argv, "printorbd", usage); status >= 0)
         return status;
     // Never a window: fonts and drawing need only the offscreen platform.
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -30,10 +23,7 @@ int main(int argc, char* argv[])
     TTerminationSignals terminate;
     if (!terminate.Installed())
         return 1;
-
-    const std::string home = ServerHome();
-    QDir::setCurrent(QString::fromStdString(home));
-    TPrintServer server(home);
+    TPrintServer server(EnterServerHome());
     server.Log().SetMirrorToStderr(true);
     TJobPipeline& pipeline = server.Pipeline();
     pipeline.SpoolTimer.start();  // ticks from the start, as with the window

@@ -4,6 +4,7 @@
 #include "util/version.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFont>
 #include <QGuiApplication>
 #include <QSocketNotifier>
@@ -26,7 +27,17 @@ void OnTerminate(int)
 
 }  // namespace
 
-int HandleArguments(int argc, char* argv[], const char* program, const char* usage)
+std::string ServerUsage(const std::string& program, const std::string& runs, const std::string& stops)
+{
+    return "usage: " + program + " [--help | --version]\n"
+           "The print server of the laboratory's result reports. It reads printserver.inf from its home,\n"
+           "the directory named by PRINTORB_HOME or else the program's own directory, and writes its log\n"
+           "spoolerLog.txt there. " + runs + "\n"
+           "Exit status: 0 " + stops + ", 1 when the start-up refuses to run,\n"
+           "2 for a wrong command line.\n";
+}
+
+int HandleArguments(int argc, char* argv[], const char* program, const std::string& usage)
 {
     if (argc <= 1)
         return -1;
@@ -46,11 +57,12 @@ int HandleArguments(int argc, char* argv[], const char* program, const char* usa
     return 2;
 }
 
-std::string ServerHome()
+std::string EnterServerHome()
 {
-    if (const char* home = std::getenv("PRINTORB_HOME"); home && *home)
-        return home;
-    return QCoreApplication::applicationDirPath().toStdString();
+    const char* named = std::getenv("PRINTORB_HOME");
+    const std::string home = named && *named ? named : QCoreApplication::applicationDirPath().toStdString();
+    QDir::setCurrent(QString::fromStdString(home));
+    return home;
 }
 
 void PrepareServerApplication()

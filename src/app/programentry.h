@@ -11,12 +11,18 @@
 
 class QSocketNotifier;
 
+// The usage text of a server program: how it runs and how it stops are its own.
+std::string ServerUsage(const std::string& program, const std::string& runs, const std::string& stops);
+
 // -1 when the program is to run; otherwise the exit status after --help,
 // --version or a wrong argument (usage on standard error, 2).
-int HandleArguments(int argc, char* argv[], const char* program, const char* usage);
+int HandleArguments(int argc, char* argv[], const char* program, const std::string& usage);
 
-// PRINTORB_HOME, else the program's own folder (after the application exists).
-std::string ServerHome();
+// PRINTORB_HOME, else the program's own folder (after the application
+// exists), made the working folder: relative names in requests (a PDFDOC
+// without a folder) land in the server's home, as when the program ran
+// from its own folder.
+std::string EnterServerHome();
 
 // The application-wide settings of both programs, before the application
 // object is made: 96 dots per inch, the runtime folder.

@@ -59,10 +59,74 @@ std::string TagValue(const TReportRecord& record, int key)
     }
 }
 
+namespace {
+
+// A tag of the main text as its field: the value, changeable unless it came
+// from the tag file. Writing one field may fail; the merge goes on.
+void FillMainTextField(DocumentEngine& engine, const TReportRecord& record, const std::vector<std::string>& tagList,
+                       const TTag& tag, const std::string& inner)
+{
+    const int count = static_cast<int>(tagList.size());
+    std::string text;
+    bool changeable = true;
+    switch (tag.Kind) {
+    case TTagKind::Numbered:
+        // A bad tags.txt key ends the merge here.
+        if (tag.Number < 0 || tag.Number >= count) {
+            text = "???";
+        } else {
+            text = TagValue(record, LineKey(tagList[static_cast<std::size_t>(tag.Number)]));
+            changeable = false;
+        }
+        break;
+    case TTagKind::Empty: text = " "; break;
+    case TTagKind::User:
+        text = OrBlank(inner.substr(1));
+        engine.SetFieldKind(engine.FieldCurrent(), 20);
+        break;
+    case TTagKind::Named: text = OrBlank(record.GetValue(inner)); break;
+    }
+    try {
+        engine.SetFieldText(ToUnicode(text));
+        engine.SetFieldChangeable(changeable);
+    } catch (const EDocumentEngineError&) {
+    }
+}
+
+// A tag of the header or footer: locked values; any failure leaves the tag
+// text, which ends the pass.
+void FillHeaderFooterField(DocumentEngine& engine, const TReportRecord& record,
+                           const std::vector<std::string>& tagList, const TTag& tag, const std::string& inner)
+{
+    const int count = static_cast<int>(tagList.size());
+    try {
+        switch (tag.Kind) {
+        case TTagKind::Numbered:
+            if (tag.Number < 0 || tag.Number >= count) {
+                engine.SetFieldText(QStringLiteral("???"));
+                engine.SetFieldChangeable(true);
+            } else {
+                const int key = LineKey(tagList[static_cast<std::size_t>(tag.Number)]);
+                engine.SetFieldText(ToUnicode(TagValue(record, key)));
+                engine.SetFieldChangeable(false);
+            }
+            break;
+        case TTagKind::Named:
+        case TTagKind::User:
+            engine.SetFieldText(ToUnicode(OrBlank(record.GetValue(inner))));
+            engine.SetFieldChangeable(false);
+            break;
+        case TTagKind::Empty: break;
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace
+
 void MergeFields(DocumentEngine& engine, const TReportRecord& record, const std::vector<std::string>& tagList,
                  bool headerFooterMode)
 {
-    const int count = static_cast<int>(tagList.size());
     int pos = 0;
     std::optional<int> previous;
     for (;;) {
@@ -91,56 +155,10 @@ void MergeFields(DocumentEngine& engine, const TReportRecord& record, const std:
                 pos = open;
                 const std::string inner = FromUnicode(engine.Text().mid(open + 2, close - open - 2));
                 const TTag tag = Classify(inner);
-                if (id >= 1 && !headerFooterMode) {
-                    // The main text; a bad tags.txt key ends the merge here.
-                    std::string text;
-                    bool changeable = true;
-                    switch (tag.Kind) {
-                    case TTagKind::Numbered:
-                        if (tag.Number < 0 || tag.Number >= count) {
-                            text = "???";
-                        } else {
-                            text = TagValue(record, LineKey(tagList[static_cast<std::size_t>(tag.Number)]));
-                            changeable = false;
-                        }
-                        break;
-                    case TTagKind::Empty: text = " "; break;
-                    case TTagKind::User:
-                        text = OrBlank(inner.substr(1));
-                        engine.SetFieldKind(engine.FieldCurrent(), 20);
-                        break;
-                    case TTagKind::Named: text = OrBlank(record.GetValue(inner)); break;
-                    }
-                    try {
-                        engine.SetFieldText(ToUnicode(text));
-                        engine.SetFieldChangeable(changeable);
-                    } catch (const EDocumentEngineError&) {
-                        // writing one field may fail; the merge goes on
-                    }
-                } else if (id >= 1) {
-                    // Header and footer: any failure leaves the tag text, which ends the pass.
-                    try {
-                        switch (tag.Kind) {
-                        case TTagKind::Numbered:
-                            if (tag.Number < 0 || tag.Number >= count) {
-                                engine.SetFieldText(QStringLiteral("???"));
-                                engine.SetFieldChangeable(true);
-                            } else {
-                                const int key = LineKey(tagList[static_cast<std::size_t>(tag.Number)]);
-                                engine.SetFieldText(ToUnicode(TagValue(record, key)));
-                                engine.SetFieldChangeable(false);
-                            }
-                            break;
-                        case TTagKind::Named:
-                        case TTagKind::User:
-                            engine.SetFieldText(ToUnicode(OrBlank(record.GetValue(inner))));
-                            engine.SetFieldChangeable(false);
-                            break;
-                        case TTagKind::Empty: break;
-                        }
-                    } catch (const std::exception&) {
-                    }
-                }
+                if (id >= 1 && !headerFooterMode)
+                    FillMainTextField(engine, record, tagList, tag, inner);
+                else if (id >= 1)
+                    FillHeaderFooterField(engine, record, tagList, tag, inner);
             }
         }
         if (engine.Text().size() <= pos || (previous && *previous == pos))

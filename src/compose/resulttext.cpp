@@ -54,6 +54,134 @@ void SetSizeSafely(DocumentEngine& engine, int size)
     }
 }
 
+// The markup's running state, applied before each run of text.
+class TResultTextRenderer {
+public:
+    explicit TResultTextRenderer(DocumentEngine& engine)
+        : FEngine(engine),
+          FStartColor(engine.ForeColor()),
+          FStartSize(engine.FontSize()),
+          FColor(FStartColor),
+          FSize(FStartSize),
+          FFont(engine.FontName())
+    {
+    }
+
+    // false when a field could not be inserted (the rest is not shown).
+    bool Render(std::string_view text)
+    {
+        FEngine.SetSelText(QString());
+        std::string_view rest = text;
+        do {
+            ApplyState();
+            const auto at = rest.find_first_of(kMarkup);
+            std::string run(rest.substr(0, at));
+            const char mark = at == std::string_view::npos ? '\0' : rest[at];
+            rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 1);
+            if (mark == '`') {
+                if (!InsertField(run, rest))
+                    return false;
+                continue;
+            }
+            Mark(static_cast<unsigned char>(mark), run, rest);
+            FEngine.SetSelText(ToUnicode(run));
+        } while (!rest.empty());
+
+        if (FFirstField != 0) {
+            FEngine.SetFieldCurrent(FFirstField);
+            FEngine.SetSelStart(FEngine.FieldStart());
+        }
+        return true;
+    }
+
+private:
+    void ApplyState()
+    {
+        FEngine.SetFontBold(FBold ? 1 : 0);
+        FEngine.SetFontItalic(FItalic ? 1 : 0);
+        FEngine.SetFontUnderline(FUnderline ? 1 : 0);
+        if (FColorSet)
+            FEngine.SetForeColor(FColor);
+        if (FFontSet)
+            FEngine.SetFontName(FFont);
+        if (FSizeSet)
+            SetSizeSafely(FEngine, FSize);
+        FEngine.SetSelLength(0);
+    }
+
+    // A mark's effect on the state or on the run it ends.
+    void Mark(unsigned char mark, std::string& run, std::string_view& rest)
+    {
+        switch (mark) {
+        case '[': SetSizeSafely(FEngine, FEngine.FontSize() - 1); break;
+        case ']': SetSizeSafely(FEngine, FEngine.FontSize() + 1); break;
+        case '_': FUnderline = !FUnderline; break;
+        case '{': FBold = !FBold; break;
+        case '|': FItalic = !FItalic; break;
+        case '~': run += "\r\n"; break;
+        case 0xAF: run += '^'; break;
+        case 0xA4:
+        case 0xA9:
+        case 0xAE: ValueMark(mark, rest); break;
+        default: break;
+        }
+    }
+
+    // A colour, size or font between two of its marks.
+    void ValueMark(unsigned char mark, std::string_view& rest)
+    {
+        const auto close = rest.find(static_cast<char>(mark));
+        if (close == std::string_view::npos)
+            return;  // no closing character: the opening one is dropped
+        const std::string_view value = rest.substr(0, close);
+        rest = rest.substr(close + 1);
+        if (mark == 0xAE) {
+            FFont = ToUnicode(value);
+            FFontSet = true;
+            return;
+        }
+        const auto number = ReadNumber(value);
+        const bool color = mark == 0xA4;
+        int& target = color ? FColor : FSize;
+        if (number) {
+            target = static_cast<std::int32_t>(static_cast<std::uint32_t>(*number));
+            (color ? FColorSet : FSizeSet) = true;
+        } else {
+            target = color ? FStartColor : FStartSize;
+        }
+    }
+
+    // The run, then a changeable field; the first field gets the cursor at the end.
+    bool InsertField(const std::string& run, std::string_view rest)
+    {
+        FEngine.SetSelText(ToUnicode(run));
+        FEngine.SetSelLength(0);
+        try {
+            FEngine.InsertField(QStringLiteral(" "));
+        } catch (const EDocumentEngineError&) {
+            return false;
+        }
+        if (FFirstField == 0)
+            FFirstField = FEngine.FieldCurrent();
+        FEngine.SetFieldKind(FEngine.FieldCurrent(), 20);
+        FEngine.SetFieldChangeable(true);
+        FEngine.SetSelLength(0);
+        if (rest.empty())
+            FEngine.SetSelText(QStringLiteral(" "));
+        return true;
+    }
+
+    DocumentEngine& FEngine;
+    const int FStartColor;
+    const int FStartSize;
+    bool FBold = false, FItalic = false, FUnderline = false;
+    bool FColorSet = false, FSizeSet = false, FFontSet = false;
+    int FColor;
+    int FSize;
+    QString FFont;
+    int FFirstField = 0;
+};
+
 }  // namespace
 
 bool RenderResultText(DocumentEngine& engine, std::string_view text, std::string_view fontName,
@@ -61,95 +189,5 @@ bool RenderResultText(DocumentEngine& engine, std::string_view text, std::string
 {
     engine.SetFontName(fontName.empty() ? QStringLiteral("Courier New") : ToUnicode(fontName));
     SetSizeSafely(engine, TryStrToInt(sizeText).value_or(10));
-
-    const int startColor = engine.ForeColor();
-    const QString startFont = engine.FontName();
-    const int startSize = engine.FontSize();
-    bool bold = false, italic = false, underline = false;
-    bool colorSet = false, sizeSet = false, fontSet = false;
-    int color = startColor;
-    int size = startSize;
-    QString font = startFont;
-    int firstField = 0;
-
-    engine.SetSelText(QString());
-    std::string_view rest = text;
-    do {
-        engine.SetFontBold(bold ? 1 : 0);
-        engine.SetFontItalic(italic ? 1 : 0);
-        engine.SetFontUnderline(underline ? 1 : 0);
-        if (colorSet)
-            engine.SetForeColor(color);
-        if (fontSet)
-            engine.SetFontName(font);
-        if (sizeSet)
-            SetSizeSafely(engine, size);
-        engine.SetSelLength(0);
-
-        const auto at = rest.find_first_of(kMarkup);
-        std::string run(rest.substr(0, at));
-        const char mark = at == std::string_view::npos ? '\0' : rest[at];
-        rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 1);
-
-        switch (static_cast<unsigned char>(mark)) {
-        case '[': SetSizeSafely(engine, engine.FontSize() - 1); break;
-        case ']': SetSizeSafely(engine, engine.FontSize() + 1); break;
-        case '_': underline = !underline; break;
-        case '{': bold = !bold; break;
-        case '|': italic = !italic; break;
-        case '~': run += "\r\n"; break;
-        case 0xAF: run += '^'; break;
-        case 0xA4:
-        case 0xA9:
-        case 0xAE: {
-            const auto close = rest.find(mark);
-            if (close == std::string_view::npos)
-                break;  // no closing character: the opening one is dropped
-            const std::string_view value = rest.substr(0, close);
-            rest = rest.substr(close + 1);
-            if (static_cast<unsigned char>(mark) == 0xAE) {
-                font = ToUnicode(value);
-                fontSet = true;
-            } else if (const auto number = ReadNumber(value)) {
-                if (static_cast<unsigned char>(mark) == 0xA4) {
-                    color = static_cast<std::int32_t>(static_cast<std::uint32_t>(*number));
-                    colorSet = true;
-                } else {
-                    size = static_cast<std::int32_t>(static_cast<std::uint32_t>(*number));
-                    sizeSet = true;
-                }
-            } else if (static_cast<unsigned char>(mark) == 0xA4) {
-                color = startColor;
-            } else {
-                size = startSize;
-            }
-            break;
-        }
-        case '`': {
-            engine.SetSelText(ToUnicode(run));
-            engine.SetSelLength(0);
-            try {
-                engine.InsertField(QStringLiteral(" "));
-            } catch (const EDocumentEngineError&) {
-                return false;  // the rest of the text is not shown
-            }
-            if (firstField == 0)
-                firstField = engine.FieldCurrent();
-            engine.SetFieldKind(engine.FieldCurrent(), 20);
-            engine.SetFieldChangeable(true);
-            engine.SetSelLength(0);
-            if (rest.empty())
-                engine.SetSelText(QStringLiteral(" "));
-            continue;
-        }
-        default: break;
-        }
-        engine.SetSelText(ToUnicode(run));
-    } while (!rest.empty());
-
-    if (firstField != 0) {
-        engine.SetFieldCurrent(firstField);
-        engine.SetSelStart(engine.FieldStart());
-    }
-    return true;
+    return TResultTextRenderer(engine).Render(text);
 }

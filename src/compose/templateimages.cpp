@@ -14,17 +14,8 @@ void ScanTemplateImages(const std::string& path, TImageRecordArray& images)
         if (found.LayoutCodeB >= 4)
             continue;  // layouts the placing cannot reproduce
         TImageRecord image;
+        static_cast<TImagePlacement&>(image) = found;
         image.FileName = FromUnicode(found.FileName);
-        image.PosX = found.PosX;
-        image.PosY = found.PosY;
-        image.ScaleX = found.ScaleX;
-        image.ScaleY = found.ScaleY;
-        image.LayoutCodeA = found.LayoutCodeA;
-        image.LayoutCodeB = found.LayoutCodeB;
-        image.Distance1 = found.Distance1;
-        image.Distance2 = found.Distance2;
-        image.Distance3 = found.Distance3;
-        image.Distance4 = found.Distance4;
         image.FromRequest = false;
         // A template image that agrees in everything but the file name is there already.
         const bool known = std::any_of(images.begin(), images.end(), [&](const TImageRecord& other) {

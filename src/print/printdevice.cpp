@@ -56,10 +56,9 @@ std::string TPrinterDevice::ListPrinterTrays()
 void PrintWholeDocuments(DocumentEngine& engine, TPrintingLayer& printing, TLogger& log)
 {
     engine.PrintHandler = [&printing, &log](DocumentEngine& document, const QString& jobName) {
-        const std::string error =
-            printing.PrintPdf({}, FromUnicode(jobName), document.PdfBytes(jobName).toStdString());
-        if (!error.empty())
-            log.loginfo(error);
-        return error.empty();
+        const TResult<int> job = printing.PrintPdf({}, FromUnicode(jobName), document.PdfBytes(jobName).toStdString());
+        if (!job)
+            log.loginfo(job.Reason());
+        return job.Ok();
     };
 }

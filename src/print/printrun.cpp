@@ -38,10 +38,17 @@ constexpr TSaveKind kRtf {"rtf_", DocumentEngine::WordFormat, "RTF Doc created a
 bool SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& name)
 {
     const std::string path = name.substr(std::string_view(kind.Prefix).size());
+    // Saved in an earlier attempt: not saved again.
+    if (c.Journal && c.Journal->DocumentSaved(path))
+        return true;
     // The Word and RTF failure lines end in two blanks, as operators know them.
     const std::string tail = kind.Format == DocumentEngine::PdfFormat ? "" : "  ";
     try {
+        if (c.Journal)
+            c.Journal->DocumentSaving(path);
         if (c.Engine.SaveDocument(ToUnicode(path), -1, kind.Format, false) != 0) {
+            if (c.Journal)
+                c.Journal->DocumentWasSaved(path);
             c.Log.loginfo(kind.Done + std::string(1, Q) + path + Q);
             return true;
         }
@@ -59,116 +66,183 @@ bool IsPageFileOverlay(std::string_view overlay)
     return StartsWith(overlay, "HP OVERLAY") || StartsWith(overlay, "MERGE MACRO");
 }
 
-TPrinterDC& Context(TPrinterDevice& device)
-{
-    if (TPrinterDC* dc = device.PrinterDC())
-        return *dc;
-    throw std::runtime_error("there is no printer device to print on");
-}
-
-void Check(bool done, TPrinterDC& dc)
-{
-    if (!done)
-        throw std::runtime_error(dc.LastError());
-}
-
-void PrintOnePage(TPrintRunContext& c, TPrinterDC& dc, int page)
-{
-    Check(dc.StartPage(), dc);
-    c.Engine.SetPrintDevice(dc.Painter());
-    struct TClearDevice {
-        DocumentEngine& Engine;
-        ~TClearDevice() { Engine.SetPrintDevice(nullptr); }
-    } clear {c.Engine};
-    c.Engine.PrintPage(page);
-    Check(dc.EndPage(), dc);
-}
-
-bool PrintPages(TPrintRunContext& c, const std::string& outputFileName)
-{
-    TReportRecord& r = c.Record;
-    if (c.DocumentViewShown && c.DocumentViewShown()) {
-        r.PrintMask.clear();
-        if (c.ShowPrintDialog)
-            c.ShowPrintDialog();  // its answer changes nothing
+// The pages of a composed report printed one by one, each its own print job
+// (or its own page file when its overlay asks for one); a fax job prints
+// every page as one document. Pages done in an earlier attempt are skipped.
+class TPageRun {
+public:
+    TPageRun(TPrintRunContext& c, const std::string& outputFileName)
+        : C(c), R(c.Record), FOutputFileName(outputFileName), FFax(c.Record.IsFax)
+    {
     }
-    std::string first, other;
-    c.GetMacros(first, other);
-    const int pages = c.Engine.CurrentPages();
-    const bool fax = r.IsFax;
-    const TJobPageSetup& setup = c.Device.PageSetup;
-    auto setupDevice = [&]() -> TOutcome {
-        c.SelectPrinterByNumber(r.PrinterNumber);
-        const TResult<TDeviceReady> ready =
-            c.Device.SetupPrinterDevice(first, other, r.PaperTray, setup.PageLandscape, setup.PagePaperSize);
-        if (!ready)
-            return ready.Failure();
-        return TOutcome::Done();
-    };
-    const std::string documentName = r.GetReqCode() + " " + r.GetProcCode() + " Page ";
-    int page = 0;
-    int pageFiles = 0;
-    try {
-        TOutcome result;
-        if (fax) {
-            result = setupDevice();
-            if (TPrinterDC* dc = c.Device.PrinterDC())
-                Check(dc->StartDoc({}), *dc);
+
+    bool Run()
+    {
+        if (C.DocumentViewShown && C.DocumentViewShown()) {
+            R.PrintMask.clear();
+            if (C.ShowPrintDialog)
+                C.ShowPrintDialog();  // its answer changes nothing
         }
-        for (page = 1; page <= pages; ++page) {
-            struct TReleaseAfterPage {
-                TPrinterDevice& Device;
-                bool Fax;
-                ~TReleaseAfterPage()
-                {
-                    if (!Fax)
-                        Device.ReleasePrinterDC();
-                }
-            } release {c.Device, fax};
-            if (page >= 2)
-                first = other;
-            if (!fax)
-                result = setupDevice();
-            if (!result) {
-                c.Log.loginfo("Failed to set printer information ERROR: " + result.Reason());
-                first.clear();
-            }
-            if (fax && !c.Device.PrinterDC())
-                continue;  // the set-up failure is logged for every page; the document fails below
-            const TDocInfo info {documentName + std::to_string(page),
-                                 IsPageFileOverlay(first) ? PageFileName(c.LprQueueDir, outputFileName, first, page)
-                                                          : std::string()};
-            TPrinterDC& dc = Context(c.Device);
-            pageFiles += info.Output.empty() ? 0 : 1;
-            if (!fax)
-                Check(dc.StartDoc(info), dc);
-            PrintOnePage(c, dc, page);
-            if (!fax)
-                Check(dc.EndDoc(), dc);
-            if (c.PageDone)
-                c.PageDone();
+        C.GetMacros(FFirst, FOther);
+        FPages = C.Engine.CurrentPages();
+        try {
+            if (FFax)
+                PrintFax();
+            else
+                for (FPage = 1; FPage <= FPages; ++FPage)
+                    PrintPage();
+        } catch (const std::exception& failure) {
+            C.Device.ReleasePrinterDC();
+            const std::string what = FFax ? "The fax document " : "Page " + std::to_string(FPage) + " of ";
+            C.Log.loginfo(what + Codes() + " was not printed: " + failure.what());
+            return false;
         }
-        if (fax) {
-            TPrinterDC& dc = Context(c.Device);
-            Check(dc.EndDoc(), dc);
-            c.Device.ReleasePrinterDC();
-        }
-    } catch (const std::exception& failure) {
-        c.Device.ReleasePrinterDC();
-        const std::string what = fax ? "The fax document " : "Page " + std::to_string(page) + " of ";
-        c.Log.loginfo(what + r.GetReqCode() + " " + r.GetProcCode() + " was not printed: " + failure.what());
-        return false;
+        C.Log.loginfo(Summary());
+        return true;
     }
+
+private:
+    std::string Codes() const { return R.GetReqCode() + " " + R.GetProcCode(); }
+    std::string Title(int page) const { return Codes() + " Page " + std::to_string(page); }
+
+    // The device for the job's printer with this page's overlays; a failure
+    // is logged and the page goes out without its overlay.
+    void SetupDevice()
+    {
+        C.SelectPrinterByNumber(R.PrinterNumber);
+        const TJobPageSetup& setup = C.Device.PageSetup;
+        FSetup = TOutcome::Done();
+        if (const TResult<TDeviceReady> ready =
+                C.Device.SetupPrinterDevice(FFirst, FOther, R.PaperTray, setup.PageLandscape, setup.PagePaperSize);
+            !ready)
+            FSetup = ready.Failure();
+    }
+    void LogSetupFailure()
+    {
+        if (FSetup)
+            return;
+        C.Log.loginfo("Failed to set printer information ERROR: " + FSetup.Reason());
+        FFirst.clear();
+    }
+
+    static TPrinterDC& Context(TPrinterDevice& device)
+    {
+        if (TPrinterDC* dc = device.PrinterDC())
+            return *dc;
+        throw std::runtime_error("there is no printer device to print on");
+    }
+    static void Check(bool done, TPrinterDC& dc)
+    {
+        if (!done)
+            throw std::runtime_error(dc.LastError());
+    }
+
+    void DrawPage(TPrinterDC& dc, int page)
+    {
+        Check(dc.StartPage(), dc);
+        C.Engine.SetPrintDevice(dc.Painter());
+        struct TClearDevice {
+            DocumentEngine& Engine;
+            ~TClearDevice() { Engine.SetPrintDevice(nullptr); }
+        } clear {C.Engine};
+        C.Engine.PrintPage(page);
+        Check(dc.EndPage(), dc);
+    }
+
+    // One page as its own document: to the printer, or into its page file.
+    void PrintPage()
+    {
+        if (FPage >= 2)
+            FFirst = FOther;
+        const std::string title = Title(FPage);
+        const std::string pageFile =
+            IsPageFileOverlay(FFirst) ? PageFileName(C.LprQueueDir, FOutputFileName, FFirst, FPage) : std::string();
+        if (C.Journal && C.Journal->PageDone(FPage, title, pageFile)) {
+            ++FDoneBefore;
+            return;
+        }
+        struct TReleaseAfterPage {
+            TPrinterDevice& Device;
+            ~TReleaseAfterPage() { Device.ReleasePrinterDC(); }
+        } release {C.Device};
+        SetupDevice();
+        LogSetupFailure();
+        // Without its overlay (a failed set-up) the page goes to the printer.
+        const std::string output = IsPageFileOverlay(FFirst) ? pageFile : std::string();
+        TPrinterDC& dc = Context(C.Device);
+        if (C.Journal)
+            C.Journal->PageSending(FPage, title, dc.Caps().Destination, output);
+        Check(dc.StartDoc({title, output}), dc);
+        DrawPage(dc, FPage);
+        Check(dc.EndDoc(), dc);
+        if (C.Journal)
+            C.Journal->PageSent(FPage, title, dc.JobId(), output);
+        ++(output.empty() ? FPrinted : FPageFiles);
+        FPrinter = dc.Caps().Destination;
+        if (C.PageDone)
+            C.PageDone();
+    }
+
+    // Every page as one document without name or output file; the set-up is
+    // done once and its failure logged for every page.
+    void PrintFax()
+    {
+        if (C.Journal && C.Journal->PageDone(0, std::string(), std::string())) {
+            FDoneBefore = FPages;
+            return;
+        }
+        SetupDevice();
+        TPrinterDC* dc = C.Device.PrinterDC();
+        if (dc) {
+            if (C.Journal)
+                C.Journal->PageSending(0, std::string(), dc->Caps().Destination, std::string());
+            Check(dc->StartDoc({}), *dc);
+        }
+        for (FPage = 1; FPage <= FPages; ++FPage) {
+            LogSetupFailure();
+            if (!dc)
+                continue;  // the document fails below
+            DrawPage(*dc, FPage);
+            ++FPrinted;
+            if (C.PageDone)
+                C.PageDone();
+        }
+        TPrinterDC& doc = Context(C.Device);
+        Check(doc.EndDoc(), doc);
+        if (C.Journal)
+            C.Journal->PageSent(0, std::string(), doc.JobId(), std::string());
+        FPrinter = doc.Caps().Destination;
+        C.Device.ReleasePrinterDC();
+    }
+
     // Where the pages went, for the operator.
-    std::string done = "Printed " + r.GetReqCode() + " " + r.GetProcCode() + ":";
-    if (pages > pageFiles)
-        done += " " + std::to_string(pages - pageFiles) + " page(s) on " + c.Device.Printing.CurrentPrinter;
-    if (pageFiles > 0)
-        done += std::string(pages > pageFiles ? "," : "") + " " + std::to_string(pageFiles) +
-                " page file(s) for the LPR queue";
-    c.Log.loginfo(done);
-    return true;
-}
+    std::string Summary() const
+    {
+        std::string done = "Printed " + Codes() + ":";
+        if (FPrinted > 0)
+            done += " " + std::to_string(FPrinted) + " page(s) on " + FPrinter;
+        if (FPageFiles > 0)
+            done += std::string(FPrinted > 0 ? "," : "") + " " + std::to_string(FPageFiles) +
+                    " page file(s) for the LPR queue";
+        if (FDoneBefore > 0)
+            done += std::string(FPrinted + FPageFiles > 0 ? "," : "") + " " + std::to_string(FDoneBefore) +
+                    " page(s) done in an earlier attempt";
+        return done;
+    }
+
+    TPrintRunContext& C;
+    TReportRecord& R;
+    const std::string& FOutputFileName;
+    const bool FFax;
+    std::string FFirst, FOther;
+    int FPages = 0;
+    int FPage = 0;
+    TOutcome FSetup;
+    int FPrinted = 0;
+    int FPageFiles = 0;
+    int FDoneBefore = 0;
+    std::string FPrinter;
+};
 
 }  // namespace
 
@@ -196,5 +270,5 @@ bool PrintReport(TPrintRunContext& c, std::string& OutputFileName)
         OutputFileName = RestoreSeparators(OutputFileName);
         return SaveAs(c, kRtf, OutputFileName);
     }
-    return PrintPages(c, OutputFileName);
+    return TPageRun(c, OutputFileName).Run();
 }

@@ -14,6 +14,26 @@
 #include <string>
 #include <string_view>
 
+// What a job has output in earlier attempts, and each output as it happens.
+// The job journal behind it lets a retry go on where the last attempt
+// stopped: a page the print system took, a page file written or a document
+// saved is never output again. Without one every attempt outputs everything.
+class TOutputJournal {
+public:
+    virtual ~TOutputJournal() = default;
+    // Page n (a fax's one document is page 0) with that title: sent or
+    // written in an earlier attempt.
+    virtual bool PageDone(int page, const std::string& title, const std::string& pageFile) = 0;
+    // Recorded before the page goes to the printer or into its page file.
+    virtual void PageSending(int page, const std::string& title, const std::string& printer,
+                             const std::string& pageFile) = 0;
+    // The print system took it as job cupsJob, or its page file exists.
+    virtual void PageSent(int page, const std::string& title, int cupsJob, const std::string& pageFile) = 0;
+    virtual bool DocumentSaved(const std::string& path) = 0;
+    virtual void DocumentSaving(const std::string& path) = 0;
+    virtual void DocumentWasSaved(const std::string& path) = 0;
+};
+
 struct TPrintRunContext {
     DocumentEngine& Engine;
     TReportRecord& Record;
@@ -25,6 +45,7 @@ struct TPrintRunContext {
     std::function<void()> PageDone;           // after each page: the job is alive
     std::function<bool()> DocumentViewShown;  // the operator watches the document view
     std::function<void()> ShowPrintDialog;
+    TOutputJournal* Journal = nullptr;
 };
 
 // Outputs the report. OutputFileName is what the job sequence decided (a

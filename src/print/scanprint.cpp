@@ -78,7 +78,7 @@ bool PrintScanJob(TScanContext& c)
             e.SetAlignment(2);
             e.SetSelStart(1);
             e.SetSelText(ToUnicode("\r\n\r\n\r\n" + c.ScanId + "\r\n" + "Missing Image"));
-            e.PrintDocument(ToUnicode(c.ScanId), 1, 1, 1);
+            e.PrintDocument(ToUnicode(c.ScanId));
         } catch (const std::exception& failure) {
             c.Log.loginfo("The Missing Image page for " + c.ScanId + " was not printed: " + failure.what());
             return false;

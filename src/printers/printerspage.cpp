@@ -34,7 +34,13 @@ void Fill(QComboBox* box, const std::vector<std::string>& items, const std::stri
 TPrintersPage::TPrintersPage(TPrinterTable& table, TPrinterActions& actions, TOverlayList& overlays, QWidget* parent)
     : QWidget(parent), FTable(table), FActions(actions), FOverlays(overlays)
 {
-    using TSender = TPrinterActions::TSender;
+    CreateWidgets();
+    LayOut();
+    Connect();
+}
+
+void TPrintersPage::CreateWidgets()
+{
     Printerlist = new QListWidget;
     Printerlist->setContextMenuPolicy(Qt::CustomContextMenu);
     Printerlist->installEventFilter(this);
@@ -64,10 +70,14 @@ TPrintersPage::TPrintersPage(TPrinterTable& table, TPrinterActions& actions, TOv
     PasteToListButton->hide();
 
     FPopUp = new QMenu(this);
-    QAction* deleteItem = FPopUp->addAction(QStringLiteral("&Delete Printer"));
-    QAction* defaultItem = FPopUp->addAction(QStringLiteral("&Set as Default"));
+    FPopUp->addAction(QStringLiteral("&Delete Printer"));
+    FPopUp->addAction(QStringLiteral("&Set as Default"));
     FPopUp->addAction(QStringLiteral("Assign &IP Or HostName"));  // does nothing
 
+}
+
+void TPrintersPage::LayOut()
+{
     auto* fields = new QFormLayout;
     fields->addRow(QStringLiteral("Number"), printernumberedit);
     fields->addRow(QStringLiteral("Printer"), PrinterNameCombo);
@@ -91,9 +101,19 @@ TPrintersPage::TPrintersPage(TPrinterTable& table, TPrinterActions& actions, TOv
     overlayButtons->addWidget(PasteToListButton);
     overlayButtons->addStretch();
 
+    // A Lexmark list of three overlays shows whole at the window's first
+    // size; the printer list and the fields take what room is left.
+    const int threeRows = MacroValueList->horizontalHeader()->sizeHint().height() +
+                          3 * MacroValueList->verticalHeader()->defaultSectionSize() +
+                          2 * MacroValueList->frameWidth();
+    MacroValueList->setMinimumHeight(threeRows);
+    Printerlist->setMinimumHeight(0);
+
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top, 3);
-    layout->addWidget(MacroValueList, 2);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(4);
+    layout->addLayout(top, 1);
+    layout->addWidget(MacroValueList, 1);
     layout->addLayout(overlayButtons);
 
     setTabOrder(Printerlist, printernumberedit);
@@ -106,6 +126,14 @@ TPrintersPage::TPrintersPage(TPrinterTable& table, TPrinterActions& actions, TOv
     setTabOrder(MacroValueList, CopyOverlayButton);
     setTabOrder(CopyOverlayButton, PasteToListButton);
 
+}
+
+// Every event hands the widget's value to the operations, then repaints.
+void TPrintersPage::Connect()
+{
+    using TSender = TPrinterActions::TSender;
+    QAction* deleteItem = FPopUp->actions().at(0);
+    QAction* defaultItem = FPopUp->actions().at(1);
     auto run = [this](auto action) {
         return [this, action] {
             action();

@@ -40,6 +40,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void CreateWidgets();
+    void LayOut();
+    void Connect();
+
     TPrinterTable& FTable;
     TPrinterActions& FActions;
     TOverlayList& FOverlays;

@@ -2,24 +2,16 @@
 // found in a template. Positions in twips, scales in percent.
 #pragma once
 
+#include "util/imageplacement.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-struct TImageRecord {
+struct TImageRecord : TImagePlacement {
     std::string FileName;
-    std::int32_t PosX = 0;
-    std::int32_t PosY = 0;
-    std::int32_t ScaleX = 0;
-    std::int32_t ScaleY = 0;
     std::int32_t TargetWidth = 0;   // wanted pixel size; 0 = not given
     std::int32_t TargetHeight = 0;
-    std::int32_t LayoutCodeA = 0;
-    std::int32_t LayoutCodeB = 0;
-    std::int32_t Distance1 = 0;
-    std::int32_t Distance2 = 0;
-    std::int32_t Distance3 = 0;
-    std::int32_t Distance4 = 0;
     bool FromRequest = false;
 
     bool operator==(const TImageRecord&) const = default;

@@ -56,18 +56,22 @@ int TReportRecord::IndexOfKey(std::string_view key) const
     return it == FKeyIndex.end() ? -1 : it->second;
 }
 
-int TReportRecord::SetValue(std::string_view name, std::string_view value)
+int TReportRecord::SetOrAdd(int index, std::string_view key, std::string_view name, std::string_view value)
 {
-    int index = IndexOfName(name);
     if (index >= 0) {
         FValues[static_cast<std::size_t>(index)].Value = std::string(value);
         return index;
     }
     index = static_cast<int>(FValues.size());
-    FValues.push_back({std::string(), std::string(name), std::string(value)});
+    FValues.push_back({std::string(key), std::string(name), std::string(value)});
     FNameIndex.emplace(UpperCase(name), index);
-    FKeyIndex.emplace(std::string(), index);
+    FKeyIndex.emplace(std::string(key), index);
     return index;
+}
+
+int TReportRecord::SetValue(std::string_view name, std::string_view value)
+{
+    return SetOrAdd(IndexOfName(name), {}, name, value);
 }
 
 std::string TReportRecord::GetValue(std::string_view name) const
@@ -78,16 +82,7 @@ std::string TReportRecord::GetValue(std::string_view name) const
 
 int TReportRecord::SetValueByKey(std::string_view key, std::string_view value)
 {
-    int index = IndexOfKey(key);
-    if (index >= 0) {
-        FValues[static_cast<std::size_t>(index)].Value = std::string(value);
-        return index;
-    }
-    index = static_cast<int>(FValues.size());
-    FValues.push_back({std::string(key), std::string(), std::string(value)});
-    FKeyIndex.emplace(std::string(key), index);
-    FNameIndex.emplace(std::string(), index);
-    return index;
+    return SetOrAdd(IndexOfKey(key), key, {}, value);
 }
 
 std::string TReportRecord::GetValueByKey(std::string_view key) const

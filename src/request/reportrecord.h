@@ -68,6 +68,8 @@ public:
     static const std::vector<std::string_view>& SecondFieldList();
 
 private:
+    // Sets the value at index, or adds a value of that key and name when index is -1.
+    int SetOrAdd(int index, std::string_view key, std::string_view name, std::string_view value);
     void HandleField(std::string_view name, std::string_view value);
     void RebuildIndexes();
 

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <optional>
 
 namespace {
 
@@ -27,32 +28,139 @@ void TrySet(Setter set)
     }
 }
 
+// The picture's size fits the request's target width and height, when it gives them.
+void ScaleToTarget(TJobContext& job, TImageRecord& image, const std::string& document)
+{
+    job.ImageProbe.SetImageName(image.FileName);
+    const QImage& picture = job.ImageProbe.Picture();
+    if (!job.ImageProbe.LastError().empty() || picture.isNull()) {
+        job.Log.loginfo("The image " + image.FileName + " is missing for Document " + document);
+        return;
+    }
+    if (image.TargetWidth != 0)
+        image.ScaleX = static_cast<int>(std::trunc(double(image.TargetWidth) / picture.width() * 100));
+    if (image.TargetHeight != 0)
+        image.ScaleY = static_cast<int>(std::trunc(double(image.TargetHeight) / picture.height() * 100));
+}
+
+void PlaceImage(TJobContext& job, TImageRecord& image, const std::string& document)
+{
+    if (!FileExists(image.FileName)) {
+        job.Log.loginfo("The image " + image.FileName + " was not present for Document " + document);
+        return;
+    }
+    if (image.FromRequest)
+        ScaleToTarget(job, image, document);
+    if (!job.Engine.InsertImage(ToUnicode(image.FileName), image))
+        job.Log.loginfo("The image " + image.FileName + " Failed to load for Document " + document);
+}
+
+// Every image of the record; one that fails is logged and the others still go in.
 void PlaceImages(TJobContext& job)
 {
-    TReportRecord& r = job.Record;
-    const std::string document = r.GetReqCode() + " " + r.GetProcCode();
-    for (TImageRecord& image : r.Images) {
-        if (!FileExists(image.FileName)) {
-            job.Log.loginfo("The image " + image.FileName + " was not present for Document " + document);
-            continue;
+    const std::string document = job.Record.GetReqCode() + " " + job.Record.GetProcCode();
+    for (TImageRecord& image : job.Record.Images) {
+        try {
+            PlaceImage(job, image, document);
+        } catch (const std::exception& failure) {
+            job.Log.loginfo(failure.what());
         }
-        if (image.FromRequest) {
-            job.ImageProbe.SetImageName(image.FileName);
-            const QImage& picture = job.ImageProbe.Picture();
-            if (!job.ImageProbe.LastError().empty() || picture.isNull()) {
-                job.Log.loginfo("The image " + image.FileName + " is missing for Document " + document);
-            } else {
-                if (image.TargetWidth != 0)
-                    image.ScaleX = static_cast<int>(std::trunc(double(image.TargetWidth) / picture.width() * 100));
-                if (image.TargetHeight != 0)
-                    image.ScaleY = static_cast<int>(std::trunc(double(image.TargetHeight) / picture.height() * 100));
-            }
-        }
-        if (!job.Engine.InsertImage(0, ToUnicode(image.FileName), image.PosX, image.PosY, image.ScaleX, image.ScaleY, 0,
-                                    0, image.LayoutCodeA, image.LayoutCodeB, image.Distance1, image.Distance2,
-                                    image.Distance3, image.Distance4, 0))
-            job.Log.loginfo("The image " + image.FileName + " Failed to load for Document " + document);
     }
+}
+
+// The letterhead's whole document and its page layout; the job goes on
+// without it when it cannot be loaded.
+void LoadLetterhead(TJobContext& job)
+{
+    DocumentEngine& e = job.Engine;
+    TReportRecord& r = job.Record;
+    try {
+        e.LoadDocument(ToUnicode(job.TemplatesDir + r.TemplateName + ".doc"), 0, DocumentEngine::WordFormat, false);
+        e.SetPageWidth(e.LoadSaveAttribute(0));
+        e.SetPageHeight(e.LoadSaveAttribute(1));
+        e.SetPageMarginL(e.LoadSaveAttribute(2));
+        e.SetPageMarginR(e.LoadSaveAttribute(4));
+        e.SetPageMarginT(e.LoadSaveAttribute(3));
+        e.SetPageMarginB(e.LoadSaveAttribute(5));
+        FillPageSetup(job.PageSetup, e.PageWidth(), e.PageHeight(), r.GetValue("ORIENTATION"), r.GetValue("PAPERSIZE"),
+                      job.Log);
+    } catch (const std::exception&) {
+        job.Log.loginfo("Could not load a Letterhead for this template " + r.TemplateName);
+    }
+}
+
+// The document that gives the report its body: the one decoded from the
+// request (written to the results folder), else the procedure's template.
+// Sets CurrentDocPath; an exit when the job cannot go on.
+std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view spoolName, TComposeResult& result)
+{
+    TReportRecord& r = job.Record;
+    result.CurrentDocPath = job.ResultsDir + EscapeFileName(r.GetReqCode() + "_" + r.GetProcCode() + ".doc");
+    if (!r.EmbeddedDocument.empty()) {
+        std::ofstream file(NativePath(result.CurrentDocPath), std::ios::binary | std::ios::trunc);
+        if (!file || !DecodeBase64ToFile(r.EmbeddedDocument, file)) {
+            job.Log.loginfo("The File Encoded Halvorin data in file " + std::string(spoolName) +
+                            " could not be created locally.");
+            return TComposeExit::EmbeddedNotWritten;
+        }
+    } else {
+        result.CurrentDocPath = job.TemplatesDir + EscapeFileName(r.GetProcCode()) + ".tpl";
+        if (!FileExists(result.CurrentDocPath))
+            job.Log.loginfo("No template exists for " + r.GetProcCode() + " in a Letterhead print request.");
+    }
+    if (!FileExists(result.CurrentDocPath))
+        return std::nullopt;
+    try {
+        job.Engine.LoadDocument(ToUnicode(result.CurrentDocPath), 0, DocumentEngine::OwnFormat, true);
+        ScanTemplateImages(result.CurrentDocPath, r.Images);
+        if (LowerCase(ExtractFileExt(result.CurrentDocPath)) != ".tpl")
+            DeleteFileAt(result.CurrentDocPath);
+    } catch (const std::exception& failure) {
+        job.Log.loginfo(" Error loading " + result.CurrentDocPath + " with " + failure.what());
+        return TComposeExit::DocumentNotLoaded;
+    }
+    return std::nullopt;
+}
+
+// The first "¥" of the text is taken out.
+void RemoveFirstMarker(TJobContext& job)
+{
+    DocumentEngine& e = job.Engine;
+    try {
+        const QString yen(QChar(0x00A5));
+        if (e.Text().contains(yen)) {
+            e.SetSelStart(e.Find(yen, 0));
+            e.SetSelLength(1);
+            e.SetSelText(QString());
+            e.SetSelLength(0);
+        }
+    } catch (const std::exception& failure) {
+        job.Log.loginfo(failure.what());
+    }
+}
+
+// Letterhead, body, merge and finishing, images and markers.
+std::optional<TComposeExit> Compose(TJobContext& job, std::string_view spoolName, TComposeResult& result)
+{
+    DocumentEngine& e = job.Engine;
+    TReportRecord& r = job.Record;
+    LoadLetterhead(job);
+    // The whole main text is selected, so that the body replaces it.
+    e.ActivatePart(DocumentEngine::MainPart);
+    e.SetSelStart(0);
+    e.SetSelLength(static_cast<int>(e.Text().size()));
+    if (!r.ResultText.empty())
+        RenderResultText(e, r.ResultText, r.GetValue("TEXTFONT"), r.GetValue("TEXTSIZE"));
+    else if (const std::optional<TComposeExit> exit = LoadBodyDocument(job, spoolName, result))
+        return exit;
+    e.SetViewMode(1);
+    FinishReport(e, r, job.TagList);
+    e.SetSelStart(0);
+    e.SetSelLength(0);
+    PlaceImages(job);
+    RemoveFirstMarker(job);
+    ApplyTextMarkers(e, r);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -127,87 +235,17 @@ std::string OutputFileNameFor(const TReportRecord& record, std::string_view lprQ
 
 TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName)
 {
-    DocumentEngine& e = job.Engine;
-    TReportRecord& r = job.Record;
     TComposeResult result;
     try {
-        try {
-            e.LoadDocument(ToUnicode(job.TemplatesDir + r.TemplateName + ".doc"), 0, DocumentEngine::WordFormat, false);
-            e.SetPageWidth(e.LoadSaveAttribute(0));
-            e.SetPageHeight(e.LoadSaveAttribute(1));
-            e.SetPageMarginL(e.LoadSaveAttribute(2));
-            e.SetPageMarginR(e.LoadSaveAttribute(4));
-            e.SetPageMarginT(e.LoadSaveAttribute(3));
-            e.SetPageMarginB(e.LoadSaveAttribute(5));
-            FillPageSetup(job.PageSetup, e.PageWidth(), e.PageHeight(), r.GetValue("ORIENTATION"),
-                          r.GetValue("PAPERSIZE"), job.Log);
-        } catch (const std::exception&) {
-            job.Log.loginfo("Could not load a Letterhead for this template " + r.TemplateName);
+        if (const std::optional<TComposeExit> exit = Compose(job, spoolName, result)) {
+            result.Exit = *exit;
+            return result;
         }
-
-        e.ActivatePart(DocumentEngine::MainPart);
-        e.SetSelStart(0);
-        e.SetSelLength(static_cast<int>(e.Text().size()));
-
-        if (!r.ResultText.empty()) {
-            RenderResultText(e, r.ResultText, r.GetValue("TEXTFONT"), r.GetValue("TEXTSIZE"));
-        } else {
-            result.CurrentDocPath = job.ResultsDir + EscapeFileName(r.GetReqCode() + "_" + r.GetProcCode() + ".doc");
-            if (!r.EmbeddedDocument.empty()) {
-                std::ofstream file(NativePath(result.CurrentDocPath), std::ios::binary | std::ios::trunc);
-                if (!file || !DecodeBase64ToFile(r.EmbeddedDocument, file)) {
-                    job.Log.loginfo("The File Encoded Halvorin data in file " + std::string(spoolName) +
-                                    " could not be created locally.");
-                    result.Exit = TComposeExit::EmbeddedNotWritten;
-                    return result;
-                }
-            } else {
-                result.CurrentDocPath = job.TemplatesDir + EscapeFileName(r.GetProcCode()) + ".tpl";
-                if (!FileExists(result.CurrentDocPath))
-                    job.Log.loginfo("No template exists for " + r.GetProcCode() + " in a Letterhead print request.");
-            }
-            if (FileExists(result.CurrentDocPath)) {
-                try {
-                    e.LoadDocument(ToUnicode(result.CurrentDocPath), 0, DocumentEngine::OwnFormat, true);
-                    ScanTemplateImages(result.CurrentDocPath, r.Images);
-                    if (LowerCase(ExtractFileExt(result.CurrentDocPath)) != ".tpl")
-                        DeleteFileAt(result.CurrentDocPath);
-                } catch (const std::exception& failure) {
-                    job.Log.loginfo(" Error loading " + result.CurrentDocPath + " with " + failure.what());
-                    result.Exit = TComposeExit::DocumentNotLoaded;
-                    return result;
-                }
-            }
-        }
-
-        e.SetViewMode(1);
-        FinishReport(e, r, job.TagList);
-        e.SetSelStart(0);
-        e.SetSelLength(0);
-
-        try {
-            PlaceImages(job);
-        } catch (const std::exception& failure) {
-            job.Log.loginfo(failure.what());
-        }
-
-        try {
-            const QString yen(QChar(0x00A5));
-            if (e.Text().contains(yen)) {
-                e.SetSelStart(e.Find(yen, 0));
-                e.SetSelLength(1);
-                e.SetSelText(QString());
-                e.SetSelLength(0);
-            }
-        } catch (const std::exception& failure) {
-            job.Log.loginfo(failure.what());
-        }
-        ApplyTextMarkers(e, r);
     } catch (const std::exception& failure) {
         result.Exit = TComposeExit::EngineFailed;
         result.Failure = failure.what();
         return result;
     }
-    result.OutputFileName = OutputFileNameFor(r, job.LprQueueDir, spoolName);
+    result.OutputFileName = OutputFileNameFor(job.Record, job.LprQueueDir, spoolName);
     return result;
 }

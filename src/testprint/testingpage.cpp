@@ -60,6 +60,12 @@ void Fill(QComboBox* box, const std::vector<std::string>& items, const std::stri
 
 TTestingPage::TTestingPage(TTestPrint& test, QWidget* parent) : QWidget(parent), FTest(test)
 {
+    BuildForm();
+    Connect();
+}
+
+void TTestingPage::BuildForm()
+{
     TestlhEdit = Box(true);
     TestProcEdit = Box(true);
     TestPrintNum = Box(false);
@@ -77,6 +83,7 @@ TTestingPage::TTestingPage(TTestPrint& test, QWidget* parent) : QWidget(parent),
     TestInfo->setMargin(4);
     TestInfo->setWordWrap(true);
     TestInfo->hide();
+
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(FieldLabel("Letter Head", TestlhEdit), 0, 0);
@@ -107,7 +114,11 @@ TTestingPage::TTestingPage(TTestPrint& test, QWidget* parent) : QWidget(parent),
     setTabOrder(PaperTrayCombo, Validatedchecked);
     setTabOrder(Validatedchecked, TestPrint);
     setTabOrder(TestPrint, ShowTXBtn);
+}
 
+// The boxes hand what the operator chose to the page's logic.
+void TTestingPage::Connect()
+{
     for (QComboBox* box : {TestlhEdit, TestProcEdit, PaperTrayCombo})
         box->installEventFilter(this);
 

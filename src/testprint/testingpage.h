@@ -32,5 +32,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The boxes and buttons in their grid.
+    void BuildForm();
+    void Connect();
+
     TTestPrint& FTest;
 };

@@ -1,5 +1,7 @@
 #include "util/codepage.h"
 
+#include <algorithm>
+
 namespace {
 
 // Windows-1252 bytes 0x80..0x9F; the five unassigned ones keep their C1 code point.
@@ -52,28 +54,26 @@ std::string FromUnicode(const QString& text)
     return out;
 }
 
+namespace {
+
+// ASCII reads the same in the code page and in UTF-8.
+bool IsAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
 std::string NativePath(std::string_view systemPath)
 {
-    bool ascii = true;
-    for (char c : systemPath)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
+    if (IsAscii(systemPath))
         return std::string(systemPath);
     return ToUnicode(systemPath).toStdString();
 }
 
 std::string SystemName(std::string_view nativeName)
 {
-    bool ascii = true;
-    for (char c : nativeName)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
+    if (IsAscii(nativeName))
         return std::string(nativeName);
     return FromUnicode(QString::fromUtf8(nativeName.data(), static_cast<qsizetype>(nativeName.size())));
 }

@@ -2,6 +2,7 @@
 
 #include "app/lightwidget.h"
 #include "app/serverfixture.h"
+#include "support/regfiles.h"
 #include "app/settingstab.h"
 #include "platform/docengine/view/resultbox.h"
 #include "util/fileutil.h"
@@ -18,8 +19,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 
@@ -126,6 +130,57 @@ TEST(MainWindow, ShowAndHideScrib)
     EXPECT_TRUE(form->MultiImage->isVisible());
     EXPECT_FALSE(form->HideScribButton->isVisible());
     EXPECT_FALSE(form->windowState() & Qt::WindowMaximized);
+}
+
+TEST(MainWindow, TheLeftPanelKeepsItsCountersAndLightsWhenHideScribShows)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    form->ShowTXBtnClick();
+    form->showNormal();  // the window keeps its size: only the button appears
+    form->resize(578, 326);
+    QCoreApplication::processEvents();
+    auto whole = [](QWidget* widget) { return widget->height() >= widget->minimumSizeHint().height(); };
+    EXPECT_GE(form->QueuePanel->height(), form->QueuePanel->sizeHint().height());
+    for (QWidget* part : std::initializer_list<QWidget*> {form->PrintQueue, form->LPRQueue, form->SpoolLight,
+                                                          form->LPRLight, form->HideScribButton, form->Button2})
+        EXPECT_TRUE(whole(part)) << part->metaObject()->className() << " " << part->height();
+    EXPECT_LE(form->QueuePanel->geometry().bottom(), form->ImagePanel->height());
+}
+
+TEST(MainWindow, TheCountersReadWell)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    // Relative luminance and contrast as the web's accessibility rules define them.
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    for (QLabel* counter : {form->PrintQueue, form->LPRQueue}) {
+        const double text = luminance(counter->palette().color(QPalette::WindowText));
+        const double field = luminance(counter->palette().color(QPalette::Window));
+        const double contrast = (std::max(text, field) + 0.05) / (std::min(text, field) + 0.05);
+        EXPECT_GE(contrast, 4.5);
+        EXPECT_TRUE(counter->autoFillBackground());
+    }
+}
+
+TEST(MainWindow, AThreeOverlayListShowsWholeAtTheFirstSize)
+{
+    TWindowHome home;
+    WriteFile(home.Dir / "printerdriverdata.reg",
+              "REGEDIT4\r\n\r\n" + PrinterKey("Laser B") + "\"MANUFACTURER\"=\"Lexmark\"\r\n\"Macro\"=hex:" +
+                  RegHex(MacroRecords({{1, "LAB LETTERHEAD"}, {2, "PATHOLOGY FORM"}, {3, "COPY"}})) + "\r\n");
+    auto form = home.MakeForm();
+    ASSERT_EQ(form->size(), QSize(578, 326));
+    form->OverlayList().ShowOverlayList("Laser B");  // as choosing the printer does
+    form->PrinterPage->Refresh();
+    QCoreApplication::processEvents();
+    QTableWidget* grid = form->PrinterPage->MacroValueList;
+    ASSERT_EQ(grid->rowCount(), 3);
+    EXPECT_EQ(grid->verticalScrollBar()->maximum(), 0) << "rows hidden below the grid";
+    EXPECT_GE(grid->viewport()->height(), grid->rowViewportPosition(2) + grid->rowHeight(2));
 }
 
 TEST(MainWindow, PictureTopIsHalfThePanelLessHalfThePicture)
@@ -307,11 +362,11 @@ TEST(MainWindow, PrintDocumentSendsOnePdfJobToThePrinter)
     DocumentEngine& engine = form->Server().Pipeline().Engine();
     engine.SetFontSize(16);
     engine.SetSelText("\r\n\r\nSCAN0001\r\nMissing Image");
-    engine.PrintDocument("SCAN0001", 1, 1, 1);
+    engine.PrintDocument("SCAN0001");
     ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.info"); }, 10000));
     EXPECT_NE(ReadFile(cups.OutDir("Laser-A") + "job-1.info").find("title=SCAN0001"), std::string::npos);
 
     form->Server().Pipeline().Printing().CurrentPrinter = "No-Such-Printer";
-    EXPECT_THROW(engine.PrintDocument("x", 1, 1, 1), EDocumentEngineError);
+    EXPECT_THROW(engine.PrintDocument("x"), EDocumentEngineError);
     EXPECT_TRUE(home.LogHas(form->Server(), "No-Such-Printer"));
 }

@@ -307,8 +307,16 @@ TEST(DocumentEngine, OwnFormatKeepsFieldsAndImages)
     e.SetSelText("\u00A5 caf\u00E9 \u20AC \u0416 {braces} \\ end");
     e.SetFieldCurrent(emptyField);
     ASSERT_EQ(e.FieldStart(), 16);
-    ASSERT_TRUE(e.InsertImage(0, QString::fromStdString(logo), 1440, 2880, 50, 0, 0, 0, 1, 3, 20, 21, 22, 23, 0));
-    EXPECT_FALSE(e.InsertImage(0, QString::fromStdString(dir / "none.png"), 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0));
+    ASSERT_TRUE(e.InsertImage(QString::fromStdString(logo), {.PosX = 1440,
+                                                              .PosY = 2880,
+                                                              .ScaleX = 50,
+                                                              .LayoutCodeA = 1,
+                                                              .LayoutCodeB = 3,
+                                                              .Distance1 = 20,
+                                                              .Distance2 = 21,
+                                                              .Distance3 = 22,
+                                                              .Distance4 = 23}));
+    EXPECT_FALSE(e.InsertImage(QString::fromStdString(dir / "none.png"), {.LayoutCodeB = 3}));
     e.SetPageMarginL(2000);
 
     const QString path = QString::fromStdString(dir / "t.tpl");

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <algorithm>
+#include <QDateTime>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -49,16 +50,40 @@ TEST(PrintingLayer, PdfJobsReachThePrinterWhole)
     ASSERT_TRUE(cups.SetDefault("Laser-B"));
     TPrintingLayer layer;
     const std::string pdf = "%PDF-1.4\n% a tiny document\n%%EOF\n";
-    EXPECT_EQ(layer.PrintPdf("Laser-A", "R1 P1", pdf), "");
+    const TResult<int> first = layer.PrintPdf("Laser-A", "R1 P1", pdf);
+    ASSERT_TRUE(first) << first.Reason();
+    EXPECT_GT(*first, 0);
     layer.CurrentPrinter = "";
-    EXPECT_EQ(layer.PrintPdf("", "Default job", pdf), "");  // the system default
-    EXPECT_NE(layer.PrintPdf("No-Such-Queue", "x", pdf), "");
+    const TResult<int> second = layer.PrintPdf("", "Default job", pdf);  // the system default
+    ASSERT_TRUE(second);
+    EXPECT_GT(*second, *first);
+    EXPECT_FALSE(layer.PrintPdf("No-Such-Queue", "x", pdf));
 
     ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.info"); }, 10000));
     EXPECT_EQ(ReadFile(cups.OutDir("Laser-A") + "job-1.data"), pdf);
     EXPECT_NE(ReadFile(cups.OutDir("Laser-A") + "job-1.info").find("title=R1 P1"), std::string::npos);
     ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-B") + "job-2.info"); }, 10000));
     EXPECT_NE(ReadFile(cups.OutDir("Laser-B") + "job-2.info").find("title=Default job"), std::string::npos);
+
+    // A job taken is found again by its printer, title and time, completed or not.
+    const long long now = QDateTime::currentSecsSinceEpoch();
+    const struct {
+        const char* printer;
+        const char* title;
+        long long since;
+        int job;
+    } finds[] = {{"Laser-A", "R1 P1", now - 60, *first},
+                 {"Laser-A", "R1 P1", now + 60, 0},   // created before the attempt began
+                 {"Laser-A", "R1 P2", now - 60, 0},   // another title
+                 {"Laser-B", "R1 P1", now - 60, 0}};  // another printer
+    for (const auto& f : finds) {
+        const TResult<int> found = layer.FindJob(f.printer, f.title, f.since);
+        ASSERT_TRUE(found) << found.Reason();
+        EXPECT_EQ(*found, f.job) << f.printer << " " << f.title << " " << f.since;
+    }
+    ::setenv("CUPS_SERVER", "127.0.0.1:1", 1);
+    EXPECT_FALSE(layer.FindJob("Laser-A", "R1 P1", 0)) << "no scheduler: unknown, not \"none\"";
+    ::setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(cups.Port())).c_str(), 1);
 }
 
 TEST(DevMode, FieldsAndOverlaySlots)

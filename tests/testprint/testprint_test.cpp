@@ -140,6 +140,27 @@ TEST(TestPrint, ThePrinterNumberBringsItsOverlays)
     home.Test->PrinterNumberText = "3 - Lexmark-A";
     home.Test->PrinterNumberExit();
     EXPECT_TRUE(home.Test->Overlays.empty());
+    home.Server->Pipeline().SpoolBusy = false;
+
+    // An overlay chosen for one printer does not stay in the box for another;
+    // leaving the box on the same printer keeps it.
+    const struct {
+        const char* from;
+        const char* typed;
+        const char* to;
+        const char* kept;
+    } switches[] = {{"4 - HP-Laser", "42", "4 - HP-Laser", "42"},
+                    {"4 - HP-Laser", "42", "3 - Lexmark-A", ""},
+                    {"3 - Lexmark-A", "5 PATHFORM", "4 - HP-Laser", ""},
+                    {"3 - Lexmark-A", "5 PATHFORM", "3 - Lexmark-A", "5 PATHFORM"}};
+    for (const auto& c : switches) {
+        home.Test->PrinterNumberText = c.from;
+        home.Test->PrinterNumberExit();
+        home.Test->OverlayText = c.typed;
+        home.Test->PrinterNumberText = c.to;
+        home.Test->PrinterNumberExit();
+        EXPECT_EQ(home.Test->OverlayText, c.kept) << c.from << " -> " << c.to;
+    }
 }
 
 TEST(TestPrint, TheTestWritesBothRequestsByteForByte)

@@ -681,8 +681,7 @@ const std::map<int, std::pair<int, int>> DocumentEngine::FieldRanges(int part) c
 
 // ---- images --------------------------------------------------------------
 
-bool DocumentEngine::InsertImage(int, const QString& file, int x, int y, int scaleX, int scaleY, int, int,
-                                 int layoutCodeA, int layoutCodeB, int d1, int d2, int d3, int d4, int)
+bool DocumentEngine::InsertImage(const QString& file, const TImagePlacement& placement)
 {
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly) || in.size() > kMaxDocumentBytes)
@@ -701,16 +700,9 @@ bool DocumentEngine::InsertImage(int, const QString& file, int x, int y, int sca
         image.EncodedFormat = format == "png" ? "png" : "jpeg";
     }
     image.FileName = file;
-    image.PosX = x;
-    image.PosY = y;
-    image.ScaleX = scaleX == 0 ? 100 : scaleX;
-    image.ScaleY = scaleY == 0 ? 100 : scaleY;
-    image.LayoutCodeA = layoutCodeA;
-    image.LayoutCodeB = layoutCodeB;
-    image.Distance1 = d1;
-    image.Distance2 = d2;
-    image.Distance3 = d3;
-    image.Distance4 = d4;
+    static_cast<TImagePlacement&>(image) = placement;
+    image.ScaleX = placement.ScaleX == 0 ? 100 : placement.ScaleX;
+    image.ScaleY = placement.ScaleY == 0 ? 100 : placement.ScaleY;
     FImages.push_back(std::move(image));
     Changed();
     return true;
@@ -761,7 +753,7 @@ void DocumentEngine::PrintPage(int page)
     DrawPage(*FPrintDevice, page);
 }
 
-void DocumentEngine::PrintDocument(const QString& jobName, int, int, int)
+void DocumentEngine::PrintDocument(const QString& jobName)
 {
     if (!PrintHandler)
         Fail(41, QStringLiteral("No printer is set up for printing %1.").arg(jobName));

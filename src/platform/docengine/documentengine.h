@@ -5,6 +5,8 @@
 // RTF (9), RTF with this engine's own attributes (3) and PDF (12).
 #pragma once
 
+#include "util/imageplacement.h"
+
 #include <QColor>
 #include <QImage>
 #include <QString>
@@ -37,21 +39,13 @@ struct TEngineErrorEvent {
 };
 
 // An image placed at a page position (twips from the page's top-left corner).
-struct TPositionedImage {
+struct TPositionedImage : TImagePlacement {
+    TPositionedImage() : TImagePlacement {.ScaleX = 100, .ScaleY = 100} {}
+
     QString FileName;       // where it was loaded from; empty for embedded pictures
     QImage Image;
     QByteArray Encoded;     // the bytes written back to files (PNG or JPEG)
     QByteArray EncodedFormat;
-    int PosX = 0;
-    int PosY = 0;
-    int ScaleX = 100;       // percent; 0 reads as 100
-    int ScaleY = 100;
-    int LayoutCodeA = 0;
-    int LayoutCodeB = 0;
-    int Distance1 = 0;
-    int Distance2 = 0;
-    int Distance3 = 0;
-    int Distance4 = 0;
     int WidthOverride = 0;   // twips, when the file gave the size
     int HeightOverride = 0;
     bool EveryPage = false;  // from a header or footer: drawn on every page
@@ -193,8 +187,7 @@ public:
     std::vector<int> FieldIds(int part) const;
 
     // Positioned images; false when the file cannot be loaded.
-    bool InsertImage(int variant, const QString& file, int x, int y, int scaleX, int scaleY, int r1, int r2,
-                     int layoutCodeA, int layoutCodeB, int d1, int d2, int d3, int d4, int r3);
+    bool InsertImage(const QString& file, const TImagePlacement& placement);
     const std::vector<TPositionedImage>& Images() const { return FImages; }
     const std::vector<TPositionedShape>& Shapes() const { return FShapes; }
     // Footnotes: the main-text position of each reference mark and its text.
@@ -234,7 +227,7 @@ public:
     void PrintPage(int page);
     void DrawPage(QPainter& painter, int page);
     // Prints every page through the handler the printing layer installs.
-    void PrintDocument(const QString& jobName, int a, int b, int c);
+    void PrintDocument(const QString& jobName);
     std::function<bool(DocumentEngine&, const QString& jobName)> PrintHandler;
     // The whole document as PDF bytes.
     QByteArray PdfBytes(const QString& title);

@@ -158,6 +158,7 @@ bool TPrinterDC::EndPage()
 
 bool TPrinterDC::EndDoc()
 {
+    FJobId = 0;
     if (!FInDoc)
         return Fail("no document is started");
     if (FInPage && !EndPage())
@@ -171,11 +172,14 @@ bool TPrinterDC::EndDoc()
         FBuffer.reset();
         if (FPages == 0)
             return true;  // nothing to print
-        const std::string error = FLayer.PrintPdf(FCaps.Destination, FDoc.DocName,
-                                                  std::string(FPdf.constData(), static_cast<std::size_t>(FPdf.size())),
-                                                  JobOptions());
+        const TResult<int> job = FLayer.PrintPdf(FCaps.Destination, FDoc.DocName,
+                                                 std::string(FPdf.constData(), static_cast<std::size_t>(FPdf.size())),
+                                                 JobOptions());
         FPdf.clear();
-        return error.empty() ? true : Fail(error);
+        if (!job)
+            return Fail(job.Reason());
+        FJobId = *job;
+        return true;
     }
     const TOutcome written = WriteFileAtomic(FDoc.Output, FPcl);
     FPcl.clear();

@@ -60,6 +60,9 @@ public:
     bool EndDoc();
     void AbortDoc();
     const std::string& LastError() const { return FLastError; }
+    // The print system's number of the job the last EndDoc handed over; 0
+    // for a printer file or an empty document.
+    int JobId() const { return FJobId; }
 
     // The options a PDF job of this device mode carries.
     std::vector<std::pair<std::string, std::string>> JobOptions() const;
@@ -83,4 +86,5 @@ private:
     std::string FPcl;
     std::unique_ptr<QPainter> FPainter;
     std::string FLastError;
+    int FJobId = 0;
 };

@@ -233,18 +233,18 @@ std::unique_ptr<TPrinterDC> TPrinterHandle::CreateDC(const TDevMode& mode, std::
     return std::make_unique<TPrinterDC>(FLayer, mode, caps);
 }
 
-std::string TPrintingLayer::PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf,
-                                     const std::vector<std::pair<std::string, std::string>>& options) const
+TResult<int> TPrintingLayer::PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf,
+                                      const std::vector<std::pair<std::string, std::string>>& options) const
 {
     std::string destination = printer.empty() ? CurrentPrinter : printer;
     if (destination.empty())
         destination = SystemDefaultPrinter();
     if (destination.empty())
-        return "There is no printer to print on.";
+        return Fail("There is no printer to print on.");
     const THttpConnection connection = ConnectScheduler();
     http_t* http = connection.get();
     if (!http)
-        return "The print scheduler " + std::string(cupsServer()) + " does not answer.";
+        return Fail("The print scheduler " + std::string(cupsServer()) + " does not answer.");
     const std::string name = Utf8(destination);
     const std::string jobTitle = Utf8(title);
     int numOptions = 0;
@@ -262,5 +262,28 @@ std::string TPrintingLayer::PrintPdf(const std::string& printer, const std::stri
         cupsCancelJob2(http, name.c_str(), job, 0);
     }
     cupsFreeOptions(numOptions, cupsOptions);
-    return error.empty() ? std::string() : FromUnicode(QString::fromUtf8(error.c_str())) + " (printer " + destination + ")";
+    if (!error.empty())
+        return Fail(FromUnicode(QString::fromUtf8(error.c_str())) + " (printer " + destination + ")");
+    return job;
+}
+
+TResult<int> TPrintingLayer::FindJob(const std::string& printer, const std::string& title,
+                                     long long createdSince) const
+{
+    const THttpConnection connection = ConnectScheduler();
+    http_t* http = connection.get();
+    if (!http)
+        return Fail("The print scheduler " + std::string(cupsServer()) + " does not answer.");
+    cups_job_t* jobs = nullptr;
+    const std::string name = Utf8(printer);
+    const int count = cupsGetJobs2(http, &jobs, name.c_str(), 1, CUPS_WHICHJOBS_ALL);
+    if (count < 0)
+        return Fail(std::string(cupsLastErrorString()) + " (printer " + printer + ")");
+    const std::string wanted = Utf8(title);
+    int found = 0;
+    for (int i = 0; i < count; ++i)
+        if (jobs[i].title && wanted == jobs[i].title && static_cast<long long>(jobs[i].creation_time) >= createdSince)
+            found = std::max(found, jobs[i].id);
+    cupsFreeJobs(count, jobs);
+    return found;
 }

@@ -6,6 +6,7 @@
 
 #include "platform/printing/devmode.h"
 #include "platform/printing/printerdc.h"
+#include "util/result.h"
 
 #include <memory>
 #include <optional>
@@ -89,10 +90,16 @@ public:
     std::unique_ptr<TPrinterHandle> OpenPrinter(std::string_view name, std::string& error);
 
     // Sends a whole PDF document as one job to the printer (the current one
-    // when empty), titled with the job name, with job options. Empty text
-    // when the scheduler took it; otherwise why not.
-    std::string PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf,
-                         const std::vector<std::pair<std::string, std::string>>& options = {}) const;
+    // when empty), titled with the job name, with job options: the job's
+    // number when the scheduler took it.
+    TResult<int> PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf,
+                          const std::vector<std::pair<std::string, std::string>>& options = {}) const;
+
+    // The newest job of this user on the printer with that title, created at
+    // or after the time given (seconds since the epoch): its number, 0 when
+    // there is none; fails when no scheduler answers. This is how a restart
+    // learns whether a page sent just before a crash was taken.
+    TResult<int> FindJob(const std::string& printer, const std::string& title, long long createdSince) const;
 };
 
 // The 1-based position of the tray whose name matches (ignoring case, not
