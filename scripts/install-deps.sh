@@ -8,7 +8,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins
-  libcups2-dev libcurl4-openssl-dev nlohmann-json3-dev
+  libcups2-dev libcurl4-openssl-dev nlohmann-json3-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # fonts metric-compatible with Arial, Times New Roman and Courier New
   fonts-liberation fonts-dejavu-core

@@ -1,0 +1,593 @@
+#include "journal/journal.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <sqlite3.h>
+
+#include <array>
+
+namespace {
+
+constexpr std::array<const char*, 5> kStateNames = {"running", "waiting", "done", "failed", "unprintable"};
+
+// The first schema: jobs, their outputs and story, the LPR queue's deliveries.
+constexpr const char* kSchema1 = R"sql(
+CREATE TABLE jobs(
+  id INTEGER PRIMARY KEY,
+  spool_file TEXT NOT NULL,
+  size INTEGER NOT NULL,
+  hash TEXT NOT NULL,
+  file_id TEXT NOT NULL,
+  kind TEXT NOT NULL,
+  reqcode TEXT NOT NULL DEFAULT '',
+  proccode TEXT NOT NULL DEFAULT '',
+  taken_at INTEGER NOT NULL,
+  state TEXT NOT NULL,
+  attempts INTEGER NOT NULL DEFAULT 0,
+  attempt_started_at INTEGER NOT NULL DEFAULT 0,
+  next_attempt_at INTEGER NOT NULL DEFAULT 0,
+  reason TEXT NOT NULL DEFAULT '',
+  printer TEXT NOT NULL DEFAULT '',
+  overlay TEXT NOT NULL DEFAULT '',
+  output_kind TEXT NOT NULL DEFAULT '',
+  updated_at INTEGER NOT NULL);
+CREATE INDEX jobs_by_file ON jobs(spool_file, state);
+CREATE INDEX jobs_by_time ON jobs(taken_at);
+CREATE TABLE outputs(
+  id INTEGER PRIMARY KEY,
+  job_id INTEGER NOT NULL REFERENCES jobs(id) ON DELETE CASCADE,
+  kind TEXT NOT NULL,
+  page INTEGER NOT NULL DEFAULT 0,
+  title TEXT NOT NULL DEFAULT '',
+  printer TEXT NOT NULL DEFAULT '',
+  cups_job INTEGER NOT NULL DEFAULT 0,
+  path TEXT NOT NULL DEFAULT '',
+  state TEXT NOT NULL,
+  attempt INTEGER NOT NULL DEFAULT 0,
+  started_at INTEGER NOT NULL,
+  done_at INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX outputs_by_job ON outputs(job_id, kind, page);
+CREATE INDEX outputs_by_path ON outputs(path);
+CREATE TABLE events(
+  id INTEGER PRIMARY KEY,
+  job_id INTEGER NOT NULL REFERENCES jobs(id) ON DELETE CASCADE,
+  at INTEGER NOT NULL,
+  what TEXT NOT NULL);
+CREATE INDEX events_by_job ON events(job_id);
+CREATE TABLE deliveries(
+  id INTEGER PRIMARY KEY,
+  job_id INTEGER NOT NULL DEFAULT 0,
+  file TEXT NOT NULL,
+  file_id TEXT NOT NULL,
+  route TEXT NOT NULL,
+  host TEXT NOT NULL DEFAULT '',
+  port INTEGER NOT NULL DEFAULT 0,
+  code INTEGER NOT NULL,
+  detail TEXT NOT NULL DEFAULT '',
+  bytes INTEGER NOT NULL DEFAULT 0,
+  duration_ms INTEGER NOT NULL DEFAULT 0,
+  at INTEGER NOT NULL);
+CREATE INDEX deliveries_by_file ON deliveries(file, file_id);
+CREATE INDEX deliveries_by_job ON deliveries(job_id);
+CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+)sql";
+
+// Each step from one schema version to the next, in order; the journal's
+// version is SQLite's user_version.
+constexpr std::array<const char*, 1> kMigrations = {kSchema1};
+
+constexpr const char* kJobColumns =
+    "id, spool_file, size, hash, file_id, kind, reqcode, proccode, taken_at, state, attempts, attempt_started_at, "
+    "next_attempt_at, reason, printer, overlay, output_kind, updated_at";
+
+std::string Stamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")).toStdString();
+}
+
+}  // namespace
+
+const char* StateName(TJobState state)
+{
+    return kStateNames[static_cast<std::size_t>(state)];
+}
+
+std::optional<TJobState> StateNamed(std::string_view name)
+{
+    for (std::size_t i = 0; i < kStateNames.size(); ++i)
+        if (name == kStateNames[i])
+            return static_cast<TJobState>(i);
+    return std::nullopt;
+}
+
+// A prepared statement, made once per text and kept; reset after each use.
+class TJournal::TStatement {
+public:
+    TStatement(sqlite3* db, sqlite3_stmt* stmt) : FDb(db), FStmt(stmt) {}
+    ~TStatement()
+    {
+        if (FStmt) {
+            sqlite3_reset(FStmt);
+            sqlite3_clear_bindings(FStmt);
+        }
+    }
+    TStatement(const TStatement&) = delete;
+    TStatement& operator=(const TStatement&) = delete;
+    TStatement(TStatement&& other) noexcept : FDb(other.FDb), FStmt(other.FStmt) { other.FStmt = nullptr; }
+
+    bool Ok() const { return FStmt != nullptr; }
+    TStatement& Bind(std::int64_t value)
+    {
+        if (FStmt)
+            sqlite3_bind_int64(FStmt, ++FBound, value);
+        return *this;
+    }
+    TStatement& Bind(std::string_view text)
+    {
+        if (FStmt)
+            sqlite3_bind_text(FStmt, ++FBound, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    // true while there is a row to read.
+    bool Row()
+    {
+        FLast = FStmt ? sqlite3_step(FStmt) : SQLITE_MISUSE;
+        return FLast == SQLITE_ROW;
+    }
+    TOutcome Run()
+    {
+        FLast = FStmt ? sqlite3_step(FStmt) : SQLITE_MISUSE;
+        if (FLast == SQLITE_DONE || FLast == SQLITE_ROW)
+            return TOutcome::Done();
+        return Fail(sqlite3_errmsg(FDb));
+    }
+    std::int64_t Int(int column) const { return sqlite3_column_int64(FStmt, column); }
+    std::string Text(int column) const
+    {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, column));
+        return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(FStmt, column))) : std::string();
+    }
+
+private:
+    sqlite3* FDb;
+    sqlite3_stmt* FStmt;
+    int FBound = 0;
+    int FLast = SQLITE_OK;
+};
+
+namespace {
+
+TJobRow JobOf(const auto& s)
+{
+    TJobRow row;
+    row.Id = s.Int(0);
+    row.SpoolFile = s.Text(1);
+    row.Size = s.Int(2);
+    row.Hash = s.Text(3);
+    row.FileId = s.Text(4);
+    row.Kind = s.Text(5);
+    row.ReqCode = s.Text(6);
+    row.ProcCode = s.Text(7);
+    row.TakenAt = s.Int(8);
+    row.State = StateNamed(s.Text(9)).value_or(TJobState::Failed);
+    row.Attempts = static_cast<int>(s.Int(10));
+    row.AttemptStartedAt = s.Int(11);
+    row.NextAttemptAt = s.Int(12);
+    row.Reason = s.Text(13);
+    row.Printer = s.Text(14);
+    row.Overlay = s.Text(15);
+    row.OutputKind = s.Text(16);
+    row.UpdatedAt = s.Int(17);
+    return row;
+}
+
+TOutputRow OutputOfRow(const auto& s)
+{
+    TOutputRow row;
+    row.Id = s.Int(0);
+    row.JobId = s.Int(1);
+    row.Kind = s.Text(2);
+    row.Page = static_cast<int>(s.Int(3));
+    row.Title = s.Text(4);
+    row.Printer = s.Text(5);
+    row.CupsJob = static_cast<int>(s.Int(6));
+    row.Path = s.Text(7);
+    row.State = s.Text(8);
+    row.Attempt = static_cast<int>(s.Int(9));
+    row.StartedAt = s.Int(10);
+    row.DoneAt = s.Int(11);
+    return row;
+}
+
+constexpr const char* kOutputColumns =
+    "id, job_id, kind, page, title, printer, cups_job, path, state, attempt, started_at, done_at";
+
+}  // namespace
+
+TJournal::TJournal() : Now([] { return QDateTime::currentMSecsSinceEpoch(); }) {}
+
+TJournal::~TJournal()
+{
+    Close();
+}
+
+void TJournal::Close()
+{
+    if (!FDb)
+        return;
+    for (auto& [text, stmt] : FStatements)
+        sqlite3_finalize(stmt);
+    FStatements.clear();
+    sqlite3_close_v2(FDb);
+    FDb = nullptr;
+}
+
+TFailure TJournal::LastFailure(std::string_view what) const
+{
+    return Fail(std::string(what) + ": " + (FDb ? sqlite3_errmsg(FDb) : "no journal"), FPath);
+}
+
+TJournal::TStatement TJournal::Prepare(const char* sql)
+{
+    if (!FDb)
+        return TStatement(nullptr, nullptr);
+    auto found = FStatements.find(sql);
+    if (found != FStatements.end())
+        return TStatement(FDb, found->second);
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(FDb, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK)
+        return TStatement(FDb, nullptr);
+    FStatements.emplace(sql, stmt);
+    return TStatement(FDb, stmt);
+}
+
+TOutcome TJournal::Execute(const char* sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(FDb, sql, nullptr, nullptr, &error) == SQLITE_OK)
+        return TOutcome::Done();
+    const std::string why = error ? error : sqlite3_errmsg(FDb);
+    sqlite3_free(error);
+    return Fail(why, FPath);
+}
+
+TOutcome TJournal::OpenFile(const std::string& path, bool readOnly)
+{
+    Close();
+    FPath = path;
+    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (sqlite3_open_v2(path.c_str(), &FDb, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        const TFailure failure = LastFailure("cannot open");
+        Close();
+        return failure;
+    }
+    sqlite3_busy_timeout(FDb, 2000);
+    return TOutcome::Done();
+}
+
+TOutcome TJournal::CreateOrMigrate()
+{
+    {
+        // A file that is not a database, or is damaged, fails here.
+        TStatement check = Prepare("PRAGMA quick_check");
+        if (!check.Ok() || !check.Row() || check.Text(0) != "ok")
+            return LastFailure("damaged");
+    }
+    int version = 0;
+    {
+        TStatement read = Prepare("PRAGMA user_version");
+        if (!read.Ok() || !read.Row())
+            return LastFailure("no schema version");
+        version = static_cast<int>(read.Int(0));
+    }
+    if (version > kSchemaVersion)
+        return Fail("schema version " + std::to_string(version) + " is newer than this server's " +
+                        std::to_string(kSchemaVersion),
+                    FPath);
+    if (const TOutcome wal = Execute("PRAGMA journal_mode=WAL"); !wal)
+        return wal;
+    // A crash of the server loses nothing committed; the operating system
+    // writes it out.
+    if (const TOutcome sync = Execute("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON"); !sync)
+        return sync;
+    for (int step = version; step < kSchemaVersion; ++step) {
+        const std::string sql = std::string("BEGIN IMMEDIATE;") + kMigrations[static_cast<std::size_t>(step)] +
+                                "PRAGMA user_version=" + std::to_string(step + 1) + ";COMMIT;";
+        if (const TOutcome migrated = Execute(sql.c_str()); !migrated) {
+            static_cast<void>(Execute("ROLLBACK"));
+            return migrated;
+        }
+    }
+    return TOutcome::Done();
+}
+
+TResult<std::string> TJournal::Open(const std::string& path)
+{
+    TOutcome opened = OpenFile(path, false);
+    if (opened)
+        opened = CreateOrMigrate();
+    if (opened)
+        return std::string();
+    // Kept for whoever wants to look into it; the server goes on with a new one.
+    const std::string why = opened.Reason();
+    Close();
+    const std::string aside = path + ".unusable-" + Stamp();
+    if (!QFile::exists(QString::fromStdString(path)))
+        return opened.Failure();
+    if (!QFile::rename(QString::fromStdString(path), QString::fromStdString(aside)))
+        return Fail("cannot move the unusable journal aside (" + why + ")", path);
+    for (const char* side : {"-wal", "-shm"})
+        QFile::rename(QString::fromStdString(path + side), QString::fromStdString(aside + side));
+    opened = OpenFile(path, false);
+    if (opened)
+        opened = CreateOrMigrate();
+    if (!opened) {
+        Close();
+        return opened.Failure();
+    }
+    return aside + " (" + why + ")";
+}
+
+TOutcome TJournal::OpenReadOnly(const std::string& path)
+{
+    if (!QFile::exists(QString::fromStdString(path)))
+        return Fail(path + " does not exist");
+    if (const TOutcome opened = OpenFile(path, true); !opened)
+        return opened;
+    TStatement read = Prepare("PRAGMA user_version");
+    if (!read.Ok() || !read.Row()) {
+        const TFailure failure = LastFailure("not a journal");
+        Close();
+        return failure;
+    }
+    if (read.Int(0) > kSchemaVersion || read.Int(0) < 1) {
+        const std::int64_t version = read.Int(0);
+        Close();
+        return Fail(path + ": journal schema version " + std::to_string(version) + ", this program reads " +
+                    std::to_string(kSchemaVersion));
+    }
+    return TOutcome::Done();
+}
+
+TResult<std::int64_t> TJournal::AddJob(TJobRow row)
+{
+    row.UpdatedAt = Now();
+    TStatement s = Prepare(
+        "INSERT INTO jobs(spool_file, size, hash, file_id, kind, reqcode, proccode, taken_at, state, attempts, "
+        "attempt_started_at, next_attempt_at, reason, printer, overlay, output_kind, updated_at) "
+        "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    s.Bind(row.SpoolFile).Bind(row.Size).Bind(row.Hash).Bind(row.FileId).Bind(row.Kind).Bind(row.ReqCode);
+    s.Bind(row.ProcCode).Bind(row.TakenAt).Bind(StateName(row.State)).Bind(row.Attempts).Bind(row.AttemptStartedAt);
+    s.Bind(row.NextAttemptAt).Bind(row.Reason).Bind(row.Printer).Bind(row.Overlay).Bind(row.OutputKind);
+    s.Bind(row.UpdatedAt);
+    if (const TOutcome done = s.Run(); !done)
+        return LastFailure("cannot record the job");
+    return static_cast<std::int64_t>(sqlite3_last_insert_rowid(FDb));
+}
+
+TOutcome TJournal::UpdateJob(const TJobRow& row)
+{
+    TStatement s = Prepare(
+        "UPDATE jobs SET reqcode=?, proccode=?, state=?, attempts=?, attempt_started_at=?, next_attempt_at=?, "
+        "reason=?, printer=?, overlay=?, output_kind=?, updated_at=? WHERE id=?");
+    s.Bind(row.ReqCode).Bind(row.ProcCode).Bind(StateName(row.State)).Bind(row.Attempts).Bind(row.AttemptStartedAt);
+    s.Bind(row.NextAttemptAt).Bind(row.Reason).Bind(row.Printer).Bind(row.Overlay).Bind(row.OutputKind);
+    s.Bind(Now()).Bind(row.Id);
+    if (!s.Run())
+        return LastFailure("cannot record the job's state");
+    return TOutcome::Done();
+}
+
+std::optional<TJobRow> TJournal::Job(std::int64_t id)
+{
+    static const std::string sql = std::string("SELECT ") + kJobColumns + " FROM jobs WHERE id=?";
+    TStatement s = Prepare(sql.c_str());
+    s.Bind(id);
+    if (!s.Row())
+        return std::nullopt;
+    return JobOf(s);
+}
+
+std::optional<TJobRow> TJournal::UnfinishedJob(std::string_view spoolFile)
+{
+    static const std::string sql = std::string("SELECT ") + kJobColumns +
+                                   " FROM jobs WHERE spool_file=? AND state IN ('running','waiting') "
+                                   "ORDER BY id DESC LIMIT 1";
+    TStatement s = Prepare(sql.c_str());
+    s.Bind(spoolFile);
+    if (!s.Row())
+        return std::nullopt;
+    return JobOf(s);
+}
+
+std::optional<TJobRow> TJournal::DoneJobOf(std::string_view spoolFile, std::string_view hash, std::string_view fileId)
+{
+    static const std::string sql = std::string("SELECT ") + kJobColumns +
+                                   " FROM jobs WHERE spool_file=? AND hash=? AND file_id=? AND state='done' "
+                                   "ORDER BY id DESC LIMIT 1";
+    TStatement s = Prepare(sql.c_str());
+    s.Bind(spoolFile).Bind(hash).Bind(fileId);
+    if (!s.Row())
+        return std::nullopt;
+    return JobOf(s);
+}
+
+std::vector<TJobRow> TJournal::Jobs(const TJobFilter& filter)
+{
+    static const std::string sql = std::string("SELECT ") + kJobColumns +
+                                   " FROM jobs WHERE taken_at>=? AND (?='' OR reqcode=?) AND (?='' OR state=?) "
+                                   "ORDER BY taken_at DESC, id DESC LIMIT ?";
+    TStatement s = Prepare(sql.c_str());
+    const std::string state = filter.State ? StateName(*filter.State) : "";
+    s.Bind(filter.Since).Bind(filter.ReqCode).Bind(filter.ReqCode).Bind(state).Bind(state);
+    s.Bind(filter.Limit > 0 ? filter.Limit : -1);
+    std::vector<TJobRow> rows;
+    while (s.Row())
+        rows.push_back(JobOf(s));
+    return rows;
+}
+
+std::vector<TJobRow> TJournal::JobsIn(TJobState state)
+{
+    static const std::string sql = std::string("SELECT ") + kJobColumns + " FROM jobs WHERE state=? ORDER BY id";
+    TStatement s = Prepare(sql.c_str());
+    s.Bind(StateName(state));
+    std::vector<TJobRow> rows;
+    while (s.Row())
+        rows.push_back(JobOf(s));
+    return rows;
+}
+
+TOutcome TJournal::AddEvent(std::int64_t jobId, std::string_view what)
+{
+    TStatement s = Prepare("INSERT INTO events(job_id, at, what) VALUES(?,?,?)");
+    s.Bind(jobId).Bind(Now()).Bind(what);
+    if (!s.Run())
+        return LastFailure("cannot record the event");
+    return TOutcome::Done();
+}
+
+std::vector<TEventRow> TJournal::Events(std::int64_t jobId)
+{
+    TStatement s = Prepare("SELECT at, what FROM events WHERE job_id=? ORDER BY id");
+    s.Bind(jobId);
+    std::vector<TEventRow> rows;
+    while (s.Row())
+        rows.push_back({s.Int(0), s.Text(1)});
+    return rows;
+}
+
+TResult<std::int64_t> TJournal::AddOutput(TOutputRow row)
+{
+    row.StartedAt = Now();
+    TStatement s = Prepare(
+        "INSERT INTO outputs(job_id, kind, page, title, printer, cups_job, path, state, attempt, started_at, done_at) "
+        "VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+    s.Bind(row.JobId).Bind(row.Kind).Bind(row.Page).Bind(row.Title).Bind(row.Printer).Bind(row.CupsJob);
+    s.Bind(row.Path).Bind(row.State).Bind(row.Attempt).Bind(row.StartedAt).Bind(row.State == "done" ? row.StartedAt : 0);
+    if (!s.Run())
+        return LastFailure("cannot record the output");
+    return static_cast<std::int64_t>(sqlite3_last_insert_rowid(FDb));
+}
+
+TOutcome TJournal::OutputDone(std::int64_t outputId, int cupsJob)
+{
+    TStatement s = Prepare("UPDATE outputs SET state='done', cups_job=?, done_at=? WHERE id=?");
+    s.Bind(cupsJob).Bind(Now()).Bind(outputId);
+    if (!s.Run())
+        return LastFailure("cannot record the output");
+    return TOutcome::Done();
+}
+
+std::optional<TOutputRow> TJournal::OutputOf(std::int64_t jobId, std::string_view kind, int page,
+                                             std::string_view path)
+{
+    static const std::string sql = std::string("SELECT ") + kOutputColumns +
+                                   " FROM outputs WHERE job_id=? AND kind=? AND page=? AND (?='' OR path=?) "
+                                   "ORDER BY id DESC LIMIT 1";
+    TStatement s = Prepare(sql.c_str());
+    s.Bind(jobId).Bind(kind).Bind(page).Bind(path).Bind(path);
+    if (!s.Row())
+        return std::nullopt;
+    return OutputOfRow(s);
+}
+
+std::vector<TOutputRow> TJournal::Outputs(std::int64_t jobId)
+{
+    static const std::string sql = std::string("SELECT ") + kOutputColumns + " FROM outputs WHERE job_id=? ORDER BY id";
+    TStatement s = Prepare(sql.c_str());
+    s.Bind(jobId);
+    std::vector<TOutputRow> rows;
+    while (s.Row())
+        rows.push_back(OutputOfRow(s));
+    return rows;
+}
+
+std::int64_t TJournal::JobOfQueuedFile(std::string_view path)
+{
+    TStatement s = Prepare("SELECT job_id FROM outputs WHERE path=? ORDER BY id DESC LIMIT 1");
+    s.Bind(path);
+    return s.Row() ? s.Int(0) : 0;
+}
+
+TOutcome TJournal::AddDelivery(TDeliveryRow row)
+{
+    row.At = Now();
+    TStatement s = Prepare(
+        "INSERT INTO deliveries(job_id, file, file_id, route, host, port, code, detail, bytes, duration_ms, at) "
+        "VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+    s.Bind(row.JobId).Bind(row.File).Bind(row.FileId).Bind(row.Route).Bind(row.Host).Bind(row.Port).Bind(row.Code);
+    s.Bind(row.Detail).Bind(row.Bytes).Bind(row.DurationMs).Bind(row.At);
+    if (!s.Run())
+        return LastFailure("cannot record the delivery");
+    return TOutcome::Done();
+}
+
+bool TJournal::WasDelivered(std::string_view file, std::string_view fileId)
+{
+    TStatement s = Prepare("SELECT 1 FROM deliveries WHERE file=? AND file_id=? AND code=0 LIMIT 1");
+    s.Bind(file).Bind(fileId);
+    return s.Row();
+}
+
+bool TJournal::DeliveredSince(std::string_view file, std::int64_t since)
+{
+    TStatement s = Prepare("SELECT 1 FROM deliveries WHERE file=? AND code=0 AND at>=? LIMIT 1");
+    s.Bind(file).Bind(since);
+    return s.Row();
+}
+
+std::vector<TDeliveryRow> TJournal::Deliveries(std::int64_t jobId)
+{
+    TStatement s = Prepare(
+        "SELECT id, job_id, file, file_id, route, host, port, code, detail, bytes, duration_ms, at "
+        "FROM deliveries WHERE job_id=? ORDER BY id");
+    s.Bind(jobId);
+    std::vector<TDeliveryRow> rows;
+    while (s.Row())
+        rows.push_back({s.Int(0), s.Int(1), s.Text(2), s.Text(3), s.Text(4), s.Text(5), static_cast<int>(s.Int(6)),
+                        static_cast<int>(s.Int(7)), s.Text(8), s.Int(9), s.Int(10), s.Int(11)});
+    return rows;
+}
+
+TOutcome TJournal::SetMeta(std::string_view key, std::string_view value)
+{
+    TStatement s = Prepare("INSERT INTO meta(key, value) VALUES(?,?) ON CONFLICT(key) DO UPDATE SET value=excluded.value");
+    s.Bind(key).Bind(value);
+    if (!s.Run())
+        return LastFailure("cannot record " + std::string(key));
+    return TOutcome::Done();
+}
+
+std::optional<std::string> TJournal::Meta(std::string_view key)
+{
+    TStatement s = Prepare("SELECT value FROM meta WHERE key=?");
+    s.Bind(key);
+    if (!s.Row())
+        return std::nullopt;
+    return s.Text(0);
+}
+
+TResult<int> TJournal::RemoveOlderThan(std::int64_t before)
+{
+    if (const TOutcome begun = Execute("BEGIN IMMEDIATE"); !begun)
+        return begun.Failure();
+    // Only jobs that have ended; a waiting one keeps its story however old.
+    TStatement jobs = Prepare(
+        "DELETE FROM jobs WHERE updated_at<? AND state IN ('done','failed','unprintable')");
+    jobs.Bind(before);
+    const TOutcome removedJobs = jobs.Run();
+    const int count = sqlite3_changes(FDb);
+    TStatement deliveries = Prepare("DELETE FROM deliveries WHERE at<?");
+    deliveries.Bind(before);
+    const TOutcome removedDeliveries = deliveries.Run();
+    if (!removedJobs || !removedDeliveries) {
+        const TFailure failure = LastFailure("cannot remove old rows");
+        static_cast<void>(Execute("ROLLBACK"));
+        return failure;
+    }
+    if (const TOutcome committed = Execute("COMMIT"); !committed)
+        return committed.Failure();
+    return count;
+}

@@ -1,0 +1,175 @@
+// The job journal: what happened to every spool file taken, in an SQLite
+// database in the server's home (journal.db). Each job is one spool file's
+// bytes taken for output: its decisions, its attempts, every output it made
+// (each page's print job, each page file, each saved document), and the LPR
+// queue's delivery attempts. What must survive a crash is committed before
+// the step it guards, so a restart goes on where the last attempt stopped
+// and never outputs anything twice. No patient data is kept beyond the
+// request and procedure codes.
+#pragma once
+
+#include "util/logger.h"
+#include "util/result.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+enum class TJobState { Running, Waiting, Done, Failed, Unprintable };
+const char* StateName(TJobState state);
+std::optional<TJobState> StateNamed(std::string_view name);
+
+// Times are milliseconds since the epoch.
+struct TJobRow {
+    std::int64_t Id = 0;
+    std::string SpoolFile {};  // the name in the spool folder
+    std::int64_t Size = 0;
+    std::string Hash {};       // SHA-256 of the bytes, hex
+    std::string FileId {};     // which file it was: device, inode and change time
+    std::string Kind {};       // "request" or "printer file"
+    std::string ReqCode {};
+    std::string ProcCode {};
+    std::int64_t TakenAt = 0;
+    TJobState State = TJobState::Running;
+    int Attempts = 0;
+    std::int64_t AttemptStartedAt = 0;
+    std::int64_t NextAttemptAt = 0;  // while waiting
+    std::string Reason {};              // the last failure
+    std::string Printer {};
+    std::string Overlay {};
+    std::string OutputKind {};          // "printed", "fax", "pdf", "word", "rtf", "page files", "scanned images", "lpr queue"
+    std::int64_t UpdatedAt = 0;
+};
+
+// One output of a job. Kind "cups" (a page or a scanned image printed), "page
+// file" (a page written into the LPR queue), "document" (a saved document),
+// "queued" (a printer file copied into the LPR queue). State "sending" until
+// it is known to exist, then "done".
+struct TOutputRow {
+    std::int64_t Id = 0;
+    std::int64_t JobId = 0;
+    std::string Kind {};
+    int Page = 0;
+    std::string Title {};
+    std::string Printer {};
+    int CupsJob = 0;
+    std::string Path {};
+    std::string State {};
+    int Attempt = 0;
+    std::int64_t StartedAt = 0;
+    std::int64_t DoneAt = 0;
+};
+
+// One delivery attempt of a queued printer file by one route.
+struct TDeliveryRow {
+    std::int64_t Id = 0;
+    std::int64_t JobId = 0;  // 0 when no job is known for the file
+    std::string File {};
+    std::string FileId {};
+    std::string Route {};  // "spooler", "lpd", "raw", "ftp"
+    std::string Host {};   // the host, or the CUPS printer of the spooler route
+    int Port = 0;
+    int Code = 0;       // 0 delivered
+    std::string Detail {};
+    std::int64_t Bytes = 0;
+    std::int64_t DurationMs = 0;
+    std::int64_t At = 0;
+};
+
+struct TEventRow {
+    std::int64_t At = 0;
+    std::string What {};
+};
+
+struct TJobFilter {
+    std::int64_t Since = 0;  // taken at or after
+    std::string ReqCode {};
+    std::optional<TJobState> State {};
+    int Limit = 0;  // 0: all
+};
+
+class TJournal {
+public:
+    static constexpr int kSchemaVersion = 1;
+    static constexpr const char* kFileName = "journal.db";
+
+    TJournal();
+    ~TJournal();
+    TJournal(const TJournal&) = delete;
+    TJournal& operator=(const TJournal&) = delete;
+
+    // Opens the journal, creating or migrating it. A file that cannot be
+    // used (not a database, damaged, or of a newer schema) is moved aside
+    // under a name that says when, and a new journal is started; the value
+    // is that name then, empty otherwise. Fails only when no journal can be
+    // had at all (a folder that cannot be written).
+    TResult<std::string> Open(const std::string& path);
+    // For readers beside a running server: never creates, moves or changes.
+    TOutcome OpenReadOnly(const std::string& path);
+    bool IsOpen() const { return FDb != nullptr; }
+    void Close();
+    const std::string& Path() const { return FPath; }
+
+    // The clock the journal stamps with; the real one unless replaced.
+    std::function<std::int64_t()> Now;
+
+    // Jobs.
+    TResult<std::int64_t> AddJob(TJobRow row);
+    TOutcome UpdateJob(const TJobRow& row);
+    std::optional<TJobRow> Job(std::int64_t id);
+    // The newest running or waiting job of that spool file name.
+    std::optional<TJobRow> UnfinishedJob(std::string_view spoolFile);
+    // A job that is done for exactly this file (same bytes, same file).
+    std::optional<TJobRow> DoneJobOf(std::string_view spoolFile, std::string_view hash, std::string_view fileId);
+    std::vector<TJobRow> Jobs(const TJobFilter& filter);
+    std::vector<TJobRow> JobsIn(TJobState state);
+    TOutcome AddEvent(std::int64_t jobId, std::string_view what);
+    std::vector<TEventRow> Events(std::int64_t jobId);
+
+    // Outputs.
+    TResult<std::int64_t> AddOutput(TOutputRow row);
+    TOutcome OutputDone(std::int64_t outputId, int cupsJob);
+    // The newest output of the job of that kind and page (and path, when
+    // given).
+    std::optional<TOutputRow> OutputOf(std::int64_t jobId, std::string_view kind, int page, std::string_view path);
+    std::vector<TOutputRow> Outputs(std::int64_t jobId);
+    // The job that wrote or queued a file into the LPR queue.
+    std::int64_t JobOfQueuedFile(std::string_view path);
+
+    // LPR queue deliveries.
+    TOutcome AddDelivery(TDeliveryRow row);
+    // Whether this very queued file was delivered.
+    bool WasDelivered(std::string_view file, std::string_view fileId);
+    std::vector<TDeliveryRow> Deliveries(std::int64_t jobId);
+    // A delivery of the file at or after that time.
+    bool DeliveredSince(std::string_view file, std::int64_t since);
+
+    // Small named values: the last tick, the last retention.
+    TOutcome SetMeta(std::string_view key, std::string_view value);
+    std::optional<std::string> Meta(std::string_view key);
+
+    // Jobs that ended before the time, with their outputs, events and
+    // deliveries, and deliveries of no job before it; how many jobs went.
+    TResult<int> RemoveOlderThan(std::int64_t before);
+
+private:
+    class TStatement;
+    TOutcome Execute(const char* sql);
+    TOutcome CreateOrMigrate();
+    TOutcome OpenFile(const std::string& path, bool readOnly);
+    TStatement Prepare(const char* sql);
+    TFailure LastFailure(std::string_view what) const;
+
+    sqlite3* FDb = nullptr;
+    std::string FPath;
+    // Prepared once per statement text, by the text's address.
+    std::unordered_map<const char*, sqlite3_stmt*> FStatements;
+};

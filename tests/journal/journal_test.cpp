@@ -1,0 +1,229 @@
+// The journal's file: made, migrated, moved aside when it cannot be used;
+// jobs, outputs and deliveries as they are recorded and found again.
+#include "journal/journal.h"
+
+#include "support/testsupport.h"
+#include "util/fileutil.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+namespace {
+
+int UserVersion(const std::string& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, nullptr);
+    const int version = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return version;
+}
+
+TJobRow Request(const std::string& name, const std::string& hash = "h1")
+{
+    TJobRow row;
+    row.SpoolFile = name;
+    row.Size = 10;
+    row.Hash = hash;
+    row.FileId = "1:2:3";
+    row.Kind = "request";
+    row.ReqCode = "R1";
+    row.ProcCode = "P1";
+    row.TakenAt = 1000;
+    row.Attempts = 1;
+    return row;
+}
+
+}  // namespace
+
+TEST(Journal, AFreshJournalHasTheSchemaAndWal)
+{
+    TTempDir dir;
+    TJournal journal;
+    const TResult<std::string> opened = journal.Open(dir / "journal.db");
+    ASSERT_TRUE(opened) << opened.Reason();
+    EXPECT_EQ(*opened, "") << "nothing moved aside";
+    EXPECT_EQ(UserVersion(dir / "journal.db"), TJournal::kSchemaVersion);
+    ASSERT_TRUE(journal.AddJob(Request("a.tvq")));
+    EXPECT_TRUE(FileExists(dir / "journal.db-wal"));
+    journal.Close();
+
+    // Opened again: the same rows, the version unchanged.
+    TJournal again;
+    ASSERT_TRUE(again.Open(dir / "journal.db"));
+    EXPECT_EQ(again.Jobs({}).size(), 1u);
+}
+
+TEST(Journal, AJournalThatCannotBeUsedIsKeptAsideAndANewOneStarted)
+{
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> spoil;
+        const char* says;
+    } cases[] = {
+        {"not a database", [](const std::string& path) { WriteFile(path, std::string(8192, 'x')); }, "damaged"},
+        {"newer schema",
+         [](const std::string& path) {
+             sqlite3* db = nullptr;
+             sqlite3_open(path.c_str(), &db);
+             sqlite3_exec(db, "CREATE TABLE later(x); PRAGMA user_version=99;", nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+         },
+         "schema version 99 is newer than this server's 1"},
+    };
+    for (const auto& c : cases) {
+        TTempDir dir;
+        c.spoil(dir / "journal.db");
+        const std::string before = ReadFile(dir / "journal.db");
+        TJournal journal;
+        const TResult<std::string> opened = journal.Open(dir / "journal.db");
+        ASSERT_TRUE(opened) << c.what << ": " << opened.Reason();
+        EXPECT_NE(opened->find(dir / "journal.db.unusable-"), std::string::npos) << *opened;
+        EXPECT_NE(opened->find(c.says), std::string::npos) << *opened;
+        // The old file is kept whole beside the new journal, which works.
+        const std::string aside = opened->substr(0, opened->find(' '));
+        EXPECT_EQ(ReadFile(aside), before) << c.what;
+        EXPECT_TRUE(journal.AddJob(Request("a.tvq"))) << c.what;
+        EXPECT_EQ(UserVersion(dir / "journal.db"), TJournal::kSchemaVersion);
+    }
+
+    // A folder that cannot hold a journal: no journal, and why.
+    TJournal nowhere;
+    const TResult<std::string> refused = nowhere.Open("/proc/no-such-folder/journal.db");
+    EXPECT_FALSE(refused);
+    EXPECT_FALSE(nowhere.IsOpen());
+    EXPECT_FALSE(nowhere.AddJob(Request("a.tvq"))) << "writes without a journal fail, they do not crash";
+}
+
+TEST(Journal, JobsAreFoundByTheirFileAndState)
+{
+    TTempDir dir;
+    TJournal journal;
+    ASSERT_TRUE(journal.Open(dir / "journal.db"));
+    std::int64_t clock = 5000;
+    journal.Now = [&] { return clock; };
+
+    const std::int64_t a = *journal.AddJob(Request("a.tvq"));
+    TJobRow waiting = *journal.Job(a);
+    waiting.State = TJobState::Waiting;
+    waiting.NextAttemptAt = 65000;
+    waiting.Reason = "PDF Document creation FAILED";
+    ASSERT_TRUE(journal.UpdateJob(waiting));
+    EXPECT_EQ(journal.UnfinishedJob("a.tvq")->Reason, "PDF Document creation FAILED");
+    EXPECT_EQ(journal.UnfinishedJob("a.tvq")->NextAttemptAt, 65000);
+    EXPECT_FALSE(journal.UnfinishedJob("b.tvq"));
+
+    waiting.State = TJobState::Done;
+    ASSERT_TRUE(journal.UpdateJob(waiting));
+    EXPECT_FALSE(journal.UnfinishedJob("a.tvq")) << "a finished job is not taken up again";
+    EXPECT_TRUE(journal.DoneJobOf("a.tvq", "h1", "1:2:3"));
+    EXPECT_FALSE(journal.DoneJobOf("a.tvq", "h2", "1:2:3")) << "other bytes";
+    EXPECT_FALSE(journal.DoneJobOf("a.tvq", "h1", "9:9:9")) << "another file of the same bytes";
+
+    TJobRow second = Request("b.tvq");
+    second.ReqCode = "R2";
+    second.TakenAt = 2000;
+    ASSERT_TRUE(journal.AddJob(second));
+    const std::vector<TJobRow> all = journal.Jobs({});
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].SpoolFile, "b.tvq") << "newest first";
+    EXPECT_EQ(journal.Jobs({.ReqCode = "R2"}).size(), 1u);
+    EXPECT_EQ(journal.Jobs({.State = TJobState::Done}).size(), 1u);
+    EXPECT_EQ(journal.Jobs({.Since = 1500}).size(), 1u);
+
+    ASSERT_TRUE(journal.AddEvent(a, "taken"));
+    clock = 6000;
+    ASSERT_TRUE(journal.AddEvent(a, "done"));
+    const std::vector<TEventRow> events = journal.Events(a);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].What, "done");
+    EXPECT_EQ(events[1].At, 6000);
+}
+
+TEST(Journal, OutputsAndDeliveries)
+{
+    TTempDir dir;
+    TJournal journal;
+    ASSERT_TRUE(journal.Open(dir / "journal.db"));
+    const std::int64_t job = *journal.AddJob(Request("a.tvq"));
+    TOutputRow page {.JobId = job, .Kind = "cups", .Page = 1, .Title = "R1 P1 Page 1", .Printer = "Laser-A",
+                     .State = "sending", .Attempt = 1};
+    const std::int64_t sent = *journal.AddOutput(page);
+    EXPECT_EQ(journal.OutputOf(job, "cups", 1, "")->State, "sending");
+    ASSERT_TRUE(journal.OutputDone(sent, 42));
+    const TOutputRow done = *journal.OutputOf(job, "cups", 1, "");
+    EXPECT_EQ(done.State, "done");
+    EXPECT_EQ(done.CupsJob, 42);
+    EXPECT_FALSE(journal.OutputOf(job, "cups", 2, ""));
+
+    const TOutputRow file {.JobId = job, .Kind = "page file", .Page = 2, .Path = "/q/12_1_a.tvq-2.prn",
+                           .State = "done", .Attempt = 1};
+    ASSERT_TRUE(journal.AddOutput(file));
+    EXPECT_EQ(journal.JobOfQueuedFile("/q/12_1_a.tvq-2.prn"), job);
+    EXPECT_EQ(journal.JobOfQueuedFile("/q/other.prn"), 0);
+
+    ASSERT_TRUE(journal.AddDelivery({.JobId = job, .File = "12_1_a.tvq-2.prn", .FileId = "7:8:9", .Route = "lpd",
+                                     .Host = "10.1.2.3", .Port = 515, .Code = -105, .Detail = "refused"}));
+    EXPECT_FALSE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:9"));
+    ASSERT_TRUE(journal.AddDelivery({.JobId = job, .File = "12_1_a.tvq-2.prn", .FileId = "7:8:9", .Route = "lpd",
+                                     .Host = "10.1.2.3", .Port = 515, .Code = 0, .Bytes = 2048}));
+    EXPECT_TRUE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:9"));
+    EXPECT_FALSE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:10")) << "a new file of the same name";
+    const std::vector<TDeliveryRow> deliveries = journal.Deliveries(job);
+    ASSERT_EQ(deliveries.size(), 2u);
+    EXPECT_EQ(deliveries[0].Code, -105);
+    EXPECT_EQ(deliveries[1].Bytes, 2048);
+}
+
+TEST(Journal, RetentionRemovesOnlyEndedJobsAndOldDeliveries)
+{
+    TTempDir dir;
+    TJournal journal;
+    ASSERT_TRUE(journal.Open(dir / "journal.db"));
+    std::int64_t clock = 1000;
+    journal.Now = [&] { return clock; };
+    TJobRow old = Request("old.tvq");
+    old.State = TJobState::Done;
+    const std::int64_t oldId = *journal.AddJob(old);
+    ASSERT_TRUE(journal.AddEvent(oldId, "done"));
+    ASSERT_TRUE(journal.AddOutput({.JobId = oldId, .Kind = "cups", .State = "done"}));
+    ASSERT_TRUE(journal.AddDelivery({.File = "_1_x.prn", .FileId = "1", .Route = "lpd", .Code = 0}));
+    TJobRow stuck = Request("stuck.tvq");
+    stuck.State = TJobState::Waiting;
+    const std::int64_t stuckId = *journal.AddJob(stuck);
+    clock = 9000;
+    ASSERT_TRUE(journal.AddJob(Request("new.tvq")));
+
+    const TResult<int> removed = journal.RemoveOlderThan(5000);
+    ASSERT_TRUE(removed) << removed.Reason();
+    EXPECT_EQ(*removed, 1);
+    EXPECT_FALSE(journal.Job(oldId));
+    EXPECT_TRUE(journal.Events(oldId).empty());
+    EXPECT_TRUE(journal.Outputs(oldId).empty());
+    EXPECT_TRUE(journal.Job(stuckId)) << "a waiting job keeps its story";
+    EXPECT_FALSE(journal.WasDelivered("_1_x.prn", "1"));
+    EXPECT_EQ(journal.Jobs({}).size(), 2u);
+}
+
+TEST(Journal, AReaderBesideTheServerSeesWhatItCommitted)
+{
+    TTempDir dir;
+    TJournal server;
+    ASSERT_TRUE(server.Open(dir / "journal.db"));
+    ASSERT_TRUE(server.AddJob(Request("a.tvq")));
+    TJournal reader;
+    ASSERT_TRUE(reader.OpenReadOnly(dir / "journal.db"));
+    EXPECT_EQ(reader.Jobs({}).size(), 1u);
+    ASSERT_TRUE(server.AddJob(Request("b.tvq")));
+    EXPECT_EQ(reader.Jobs({}).size(), 2u);
+    EXPECT_FALSE(reader.AddJob(Request("c.tvq"))) << "read only";
+
+    TJournal none;
+    const TOutcome missing = none.OpenReadOnly(dir / "nothing.db");
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.Reason(), dir / "nothing.db" + " does not exist");
+    EXPECT_FALSE(FileExists(dir / "nothing.db")) << "a reader makes nothing";
+}
