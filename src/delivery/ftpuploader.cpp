@@ -24,6 +24,8 @@ TFtpResult TsbprinterFTP::Send(const std::string& host, const std::string& file,
     Ftp.UserName = user;
     Ftp.Password = password;
     Ftp.RemoteDir = directory;
+    Route.clear();
+    RoutePort = 0;
     StatusText = "-1 Data file does not exist.";
     Detail = file + ": no such file";
     if (!FileExists(file))
@@ -52,6 +54,8 @@ TFtpResult TsbprinterFTP::Send(const std::string& host, const std::string& file,
         RawClient.Disconnect();
         if (sent) {
             Detail.clear();
+            Route = "raw";
+            RoutePort = RawClient.Port;
             return TFtpResult::Delivered;
         }
     }
@@ -77,8 +81,11 @@ TFtpResult TsbprinterFTP::Send(const std::string& host, const std::string& file,
         Detail += ftpWhere + e.what();
         result = TFtpResult::UploadFailed;
     }
-    if (result == TFtpResult::Delivered)
+    if (result == TFtpResult::Delivered) {
         Detail.clear();
+        Route = "ftp";
+        RoutePort = Ftp.Port;
+    }
     Ftp.Disconnect();
     return result;
 }

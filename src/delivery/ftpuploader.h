@@ -40,4 +40,7 @@ public:
     std::string StatusText;
     // Which routes failed, where and why; empty after a delivery.
     std::string Detail;
+    // After a delivery: "raw" (port 9100) or "ftp", and the port it went to.
+    std::string Route;
+    int RoutePort = 0;
 };

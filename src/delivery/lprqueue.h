@@ -3,7 +3,8 @@
 // the printer's host, else (after an LPD failure that reached the printer,
 // when the failover is on) raw to port 9100 or by FTP. A file that cannot be
 // delivered stays at the head and is tried again; a file is deleted only
-// after a route succeeded. The queue owns its two network routes.
+// after a route succeeded, and only after the journal has the delivery. The
+// queue owns its two network routes.
 #pragma once
 
 #include "config/serverconfig.h"
@@ -11,8 +12,11 @@
 #include "delivery/lpdclient.h"
 #include "util/indicators.h"
 #include "util/logger.h"
+#include "util/result.h"
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +24,30 @@
 // The fixed domain of the LPD host name: "printorb." followed by it.
 inline constexpr const char* kLpdDomain = "tovaorb.local";
 inline constexpr int kPassesPerTick = 5;
+
+// One attempt on a queued file by one route.
+struct TDeliveryAttempt {
+    std::string File;    // the queued name
+    std::string FileId;  // which file it was (FileIdentity)
+    std::string Route;   // "spooler", "lpd", "raw" or "ftp"
+    std::string Host;    // the host, or the CUPS printer of the spooler route
+    int Port = 0;
+    int Code = 0;        // 0 delivered
+    std::string Detail;
+    std::int64_t Bytes = 0;
+    std::int64_t DurationMs = 0;
+};
+
+// Where the queue's deliveries are kept: the job journal.
+class TDeliveryJournal {
+public:
+    virtual ~TDeliveryJournal() = default;
+    // This very file was delivered already: a crash came between the
+    // delivery and the file's removal.
+    virtual bool Delivered(const std::string& file, const std::string& fileId) = 0;
+    // Called for each attempt; a delivery before its file is removed.
+    virtual void Attempted(const TDeliveryAttempt& attempt) = 0;
+};
 
 class TLprQueue {
 public:
@@ -36,10 +64,12 @@ public:
     std::vector<std::string> LprQueueFiles;
     // The window's beep for a printer without a host; silent when unset.
     std::function<void()> Beep;
-    // The spooler route; the print system's raw queue unless replaced.
-    std::function<bool(const std::string& path)> SendViaSpooler;
+    // The spooler route; the print system's raw queue unless replaced. The
+    // value is the CUPS printer that took the file.
+    std::function<TResult<std::string>(const std::string& path)> SendViaSpooler;
     // The pause after each network attempt; the real clock unless replaced.
     std::function<void(int ms)> Pause;
+    TDeliveryJournal* Journal = nullptr;
 
 private:
     // One attempt on the head entry.
@@ -47,14 +77,26 @@ private:
     // The prepared copy in the temporary folder, with the overlay that the
     // name's first field asks for.
     void PrepareCopy(const std::string& name, const std::string& overlay);
+    bool SendBySpooler(const std::string& name, const std::string& fileId);
     // LPD to the host, then the failover; true when one route delivered.
-    bool SendOverNetwork(const std::string& name, const std::string& host, const std::string& bytes,
-                         const std::string& ftpCopy);
+    bool SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
+                         const std::string& bytes, const std::string& ftpCopy);
     TLpdResult SendByLpd(const std::string& host, const std::string& bytes);
+    bool SendByFailover(const std::string& name, const std::string& fileId, const std::string& host,
+                        TLpdResult lpd, std::int64_t bytes, const std::string& ftpCopy);
+    // The journal's record of an attempt. A failure like the last one on
+    // the same file and route is recorded once an hour at most: a printer
+    // that is off for a day must not fill the journal.
+    void Record(TDeliveryAttempt attempt);
     // The head entry is delivered: the entry goes, and both copies of the file.
     void Delivered(const std::string& name);
 
     const TServerConfig& FConfig;
     TLogger& FLog;
     TIndicators& FIndicators;
+    struct TLastFailure {
+        int Code = 0;
+        std::int64_t At = 0;
+    };
+    std::map<std::string, TLastFailure> FLastFailures;  // by file and route
 };

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-bool SendViaSpooler(const std::string& path, const TServerConfig& config)
+TResult<std::string> SendViaSpooler(const std::string& path, const TServerConfig& config)
 {
     TRAWPrinter printer;
     const std::string name = ExtractFileName(path);
@@ -18,12 +18,12 @@ bool SendViaSpooler(const std::string& path, const TServerConfig& config)
     std::FILE* file = owner.get();
     if (!file) {
         printer.EndDoc();
-        return false;
+        return Fail("cannot read " + path);
     }
     printer.DocumentTitle = name;
     if (!printer.BeginDoc()) {
         printer.EndDoc();
-        return false;
+        return Fail(printer.PrinterName.empty() ? std::string("no printer") : "no printer " + printer.PrinterName);
     }
     // The bytes go over unchanged, in blocks (the spooler buffers the job anyway).
     char block[65536];
@@ -35,12 +35,16 @@ bool SendViaSpooler(const std::string& path, const TServerConfig& config)
     }
     if (std::ferror(file) != 0) {
         printer.AbortDoc();
-        return false;
+        return Fail("cannot read " + path);
     }
     if (total == 0) {
         // The scheduler takes no empty document: there is nothing to print.
+        const std::string destination = printer.Destination();
         printer.AbortDoc();
-        return true;
+        return destination;
     }
-    return printer.EndDoc();
+    const std::string destination = printer.Destination();
+    if (!printer.EndDoc())
+        return Fail(destination + " did not take the job");
+    return destination;
 }

@@ -8,5 +8,6 @@
 #include <string_view>
 
 // The queued file at path to the printer that the settings name for its
-// printer number (the second "_" field of its name). True when handed over.
-[[nodiscard]] bool SendViaSpooler(const std::string& path, const TServerConfig& config);
+// printer number (the second "_" field of its name), else the default
+// printer: the CUPS printer that took it.
+TResult<std::string> SendViaSpooler(const std::string& path, const TServerConfig& config);

@@ -317,6 +317,15 @@ bool DeleteFileAt(std::string_view path)
     return ::unlink(NativePath(path).c_str()) == 0;
 }
 
+std::string FileIdentity(std::string_view path)
+{
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0)
+        return {};
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) +
+           "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
 std::vector<std::string> SplitLines(std::string_view bytes)
 {
     std::vector<std::string> lines;

@@ -40,6 +40,9 @@ TResult<std::string> ReadFileBytes(std::string_view path, std::uint64_t maxBytes
 // place: readers see the old file or the whole new one.
 TOutcome WriteFileAtomic(std::string_view path, std::string_view bytes);
 bool DeleteFileAt(std::string_view path);
+// Which file this is, beyond its name: device, inode and modification time.
+// A file copied or written anew gets another; empty when there is none.
+std::string FileIdentity(std::string_view path);
 // Copies a file, replacing the destination, through a temporary name in its
 // directory; the reason names the side that failed.
 TOutcome CopyFileAtomic(std::string_view from, std::string_view to);

@@ -34,7 +34,7 @@ struct TQueueHome {
         Lpd.Pause = [](int) {};  // the conversation's pauses are not under test here
         Queue.Pause = [](int) {};
         Queue.Beep = [this] { ++Beeps; };
-        Queue.SendViaSpooler = [](const std::string&) { return false; };
+        Queue.SendViaSpooler = [](const std::string&) -> TResult<std::string> { return Fail("not installed"); };
     }
     std::string Queued(const std::string& name) const { return Dir / ("lpd/" + name); }
     void Add(const std::string& name, const std::string& bytes) { WriteFile(Queued(name), bytes); }
@@ -46,6 +46,26 @@ struct TQueueHome {
             names.push_back(n.toStdString());
         return names;
     }
+};
+
+// What the queue tells its journal, and whether a delivered file was still
+// queued when the delivery was recorded.
+struct TDeliveryRecords : TDeliveryJournal {
+    explicit TDeliveryRecords(TQueueHome& home) : Home(home) { home.Queue.Journal = this; }
+    bool Delivered(const std::string& file, const std::string& fileId) override
+    {
+        return std::find(DeliveredBefore.begin(), DeliveredBefore.end(), file + "|" + fileId) != DeliveredBefore.end();
+    }
+    void Attempted(const TDeliveryAttempt& attempt) override
+    {
+        Attempts.push_back(attempt);
+        if (attempt.Code == 0)
+            QueuedWhenDelivered.push_back(FileExists(Home.Queued(attempt.File)));
+    }
+    TQueueHome& Home;
+    std::vector<TDeliveryAttempt> Attempts;
+    std::vector<bool> QueuedWhenDelivered;
+    std::vector<std::string> DeliveredBefore;
 };
 
 std::string Peer(const TTempDir& dir, const std::string& out, int n)
@@ -88,8 +108,27 @@ TEST(LprQueue, SpoolerRouteThenLpdWhenThePrinterIsNotInstalled)
     home.Lpd.Client.Port = peer.Port();
     home.Add("_3_A.prn", "PCL for A");
     home.Add("_4_B.prn", "PCL for B");
+    TDeliveryRecords records(home);
     home.Tick();
-    EXPECT_EQ(home.Log.Lines, (std::vector<std::string> {"Sent Job via windows Spooler.", "Sent LPD Job _4_B.prn OK"}));
+    // Each route's own line, then where the file went.
+    const std::string lpdAt = "127.0.0.1:" + std::to_string(peer.Port());
+    EXPECT_EQ(home.Log.Lines, (std::vector<std::string> {"Sent Job via windows Spooler.",
+                                                         "_3_A.prn sent raw through CUPS to Laser-A",
+                                                         "Sent LPD Job _4_B.prn OK",
+                                                         "_4_B.prn sent to " + lpdAt + " by LPD"}));
+    // Every attempt is recorded, a delivery while its file is still queued.
+    ASSERT_EQ(records.Attempts.size(), 3u);
+    EXPECT_EQ(records.Attempts[0].Route, "spooler");
+    EXPECT_EQ(records.Attempts[0].Host, "Laser-A");
+    EXPECT_EQ(records.Attempts[0].Code, 0);
+    EXPECT_EQ(records.Attempts[0].Bytes, 9);
+    EXPECT_EQ(records.Attempts[1].Route, "spooler");
+    EXPECT_EQ(records.Attempts[1].File, "_4_B.prn");
+    EXPECT_NE(records.Attempts[1].Code, 0);
+    EXPECT_EQ(records.Attempts[2].Route, "lpd");
+    EXPECT_EQ(records.Attempts[2].Host + ":" + std::to_string(records.Attempts[2].Port), lpdAt);
+    EXPECT_EQ(records.Attempts[2].Code, 0);
+    EXPECT_EQ(records.QueuedWhenDelivered, (std::vector<bool> {true, true}));
     EXPECT_TRUE(home.Queue.LprQueueFiles.empty());
     EXPECT_FALSE(FileExists(home.Queued("_3_A.prn")));
     EXPECT_FALSE(FileExists(home.Queued("_4_B.prn")));
@@ -97,6 +136,43 @@ TEST(LprQueue, SpoolerRouteThenLpdWhenThePrinterIsNotInstalled)
     ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-A") + "job-1.data"); }, 10000));
     EXPECT_EQ(ReadFile(cups.OutDir("Laser-A") + "job-1.data"), "PCL for A");
     EXPECT_EQ(DataOf(Peer(peerDir, "out", 1)), "PCL for B");
+}
+
+TEST(LprQueue, AFileDeliveredBeforeACrashIsNotSentAgain)
+{
+    TTempDir peerDir;
+    TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
+    TQueueHome home;
+    home.Settings = {{"HOSTIP-3", "127.0.0.1"}};
+    home.Lpd.Client.Port = peer.Port();
+    TDeliveryRecords records(home);
+    home.Add("_3_A.prn", "sent before the crash");
+    home.Add("_3_B.prn", "a file of the same name, anew");
+    records.DeliveredBefore = {"_3_A.prn|" + FileIdentity(home.Queued("_3_A.prn")), "_3_B.prn|0:0:0.0"};
+    home.Tick();
+    EXPECT_TRUE(home.Log.Has("The queued file _3_A.prn was delivered before; it is removed without being sent again."));
+    EXPECT_FALSE(FileExists(home.Queued("_3_A.prn")));
+    EXPECT_TRUE(home.Log.Has("Sent LPD Job _3_B.prn OK"));
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 1)), "a file of the same name, anew");
+    EXPECT_FALSE(FileExists(peerDir / "out/conn-2.bin")) << "one LPD job only";
+}
+
+TEST(LprQueue, RepeatedFailuresAreRecordedOnceAnHour)
+{
+    TQueueHome home;
+    home.Settings = {{"HOSTIP-3", "127.0.0.1"}};
+    home.Lpd.Client.Port = ClosedPort();
+    TDeliveryRecords records(home);
+    home.Add("_3_A.prn", "x");
+    home.Tick();
+    home.Tick();
+    // Ten attempts on a printer that does not answer: one record per route.
+    EXPECT_EQ(home.Log.Count("LPD Print result was -3 -3 Could not connect to Printer."), 10);
+    ASSERT_EQ(records.Attempts.size(), 2u);
+    EXPECT_EQ(records.Attempts[0].Route, "spooler");
+    EXPECT_EQ(records.Attempts[1].Route, "lpd");
+    EXPECT_EQ(records.Attempts[1].Code, -3);
+    EXPECT_NE(records.Attempts[1].Detail.find("Connection refused"), std::string::npos) << records.Attempts[1].Detail;
 }
 
 TEST(LprQueue, NoHostMeansFivePassesThatKeepTheFile)
@@ -136,6 +212,7 @@ TEST(LprQueue, FailoverOnlyForLpdFailuresBelowMinusThree)
                   1)
             << c.failover;
         EXPECT_EQ(home.Log.Count("Sent FTP Job _3_A.prn OK"), c.ftpTried ? 1 : 0) << c.failover;
+        EXPECT_EQ(home.Log.Count("_3_A.prn sent to 127.0.0.1:" + std::to_string(raw.Port()) + " raw"), c.ftpTried ? 1 : 0);
         EXPECT_EQ(FileExists(home.Queued("_3_A.prn")), !c.ftpTried) << c.failover;
         EXPECT_TRUE(home.TempFiles().size() <= 1u) << c.failover;  // at most the prepared copy of a kept file
         for (const std::string& name : home.TempFiles())

@@ -23,7 +23,7 @@ struct TSpoolerSetup {
     bool Send(const std::string& name, const std::string& bytes)
     {
         WriteFile(Dir / name, bytes);
-        return SendViaSpooler(Dir / name, Settings.Config);
+        return SendViaSpooler(Dir / name, Settings.Config).Ok();
     }
     std::string Job(const std::string& queue, int n, const char* kind) const
     {
@@ -60,6 +60,11 @@ TEST(RawSpooler, NoPrinterEntryGoesToTheDefaultAndAnUnknownQueueFails)
     s.Settings.Set("PRINTER4", "Not-Installed");
     EXPECT_FALSE(s.Send("_4_x.prn", "PCL"));
     EXPECT_FALSE(SendViaSpooler(s.Dir / "missing.prn", s.Settings.Config));
+    // The route says which printer took the file: the entry's, else the default.
+    EXPECT_EQ(*SendViaSpooler((s.Dir / "_abc.prn"), s.Settings.Config), "Default-Q");
+    s.Settings.Set("PRINTER5", "laser-a");
+    WriteFile(s.Dir / "_5_y.prn", "PCL");
+    EXPECT_EQ(*SendViaSpooler(s.Dir / "_5_y.prn", s.Settings.Config), "Laser-A");
 
     TRAWPrinter printer;
     printer.PrinterName = "Laser-A";

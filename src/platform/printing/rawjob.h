@@ -21,6 +21,8 @@ public:
 
     std::string PrinterName;
     std::string DocumentTitle;
+    // The queue that took the document, as the scheduler names it; empty before BeginDoc.
+    const std::string& Destination() const { return FDestination; }
 
     [[nodiscard]] bool BeginDoc();
     std::size_t Write(const void* buffer, std::size_t count);
