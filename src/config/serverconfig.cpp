@@ -4,6 +4,8 @@
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
+#include <algorithm>
+
 TServerConfig TServerConfig::Read(const TSettings& settings)
 {
     TServerConfig c;
@@ -23,6 +25,25 @@ void TServerConfig::ReadStore(const TSettings& settings)
     for (const std::string& line : settings.Lines())
         if (line.compare(0, 6, keys::ImagesPrefix) == 0 && line.find('=') != std::string::npos)
             ImageDirs.push_back(TextAfter(line, "="));
+    // A value that is not a whole number of at least the least sensible one
+    // keeps the default.
+    auto whole = [&](const char* key, int fallback, int least) {
+        const auto value = TryStrToInt(Trim(settings.Value(key)));
+        return value && *value >= least ? *value : fallback;
+    };
+    JobRetries = whole(keys::JobRetries, 5, 1);
+    JobRetryDelaySeconds = whole(keys::JobRetryDelay, 60, 0);
+    TempDays = whole(keys::TempDays, 30, 1);
+    JournalDays = whole(keys::JournalDays, 400, 1);
+}
+
+int TServerConfig::RetryDelaySeconds(int attempt) const
+{
+    constexpr long long kHour = 3600;
+    long long delay = JobRetryDelaySeconds;
+    for (int i = 1; i < attempt && delay < kHour; ++i)
+        delay *= 2;
+    return static_cast<int>(std::min(delay, kHour));
 }
 
 void TServerConfig::ReadChangeable(const TSettings& settings)

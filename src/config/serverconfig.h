@@ -34,6 +34,15 @@ public:
     std::optional<int> LpdDataDelay;  // LPDDATADELAY when set (1 when not a number)
     std::string AutoScanSubDir;       // AUTOSCANSUBDIR, fixed at start-up
     std::vector<std::string> ImageDirs;  // IMAGES… lines in file order, fixed at start-up
+    // How often a job is tried in all before its request goes to "failed",
+    // and the wait before the second attempt (doubling for each further
+    // attempt, at most an hour): JOBRETRIES, JOBRETRYDELAY.
+    int JobRetries = 5;
+    int JobRetryDelaySeconds = 60;
+    // How long the copies in the spool folder's "temp" and the journal's
+    // rows are kept: TEMPDAYS, JOURNALDAYS.
+    int TempDays = 30;
+    int JournalDays = 400;
 
     // Derived by the start-up; they change only with a restart.
     std::string ProgramDir;  // the server's home
@@ -56,6 +65,8 @@ public:
     std::vector<std::string> MissingCritical() const;
     // The margins to use: the setting, else 5,5,8,5 mm.
     std::string PageMarginOrDefault() const;
+    // The wait after a job's attempt-th failed attempt, in seconds.
+    int RetryDelaySeconds(int attempt) const;
 
 private:
     const TSettings* FStore = nullptr;

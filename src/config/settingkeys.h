@@ -19,6 +19,10 @@ inline constexpr const char* SpoolServer = "SPOOLSERVER";
 inline constexpr const char* AutoScanSubDir = "AUTOSCANSUBDIR";
 inline constexpr const char* ImagesPrefix = "IMAGES";  // IMAGES, IMAGES2, ... in file order
 inline constexpr const char* DefaultPrinter = "PRINTER";
+inline constexpr const char* JobRetries = "JOBRETRIES";
+inline constexpr const char* JobRetryDelay = "JOBRETRYDELAY";
+inline constexpr const char* TempDays = "TEMPDAYS";
+inline constexpr const char* JournalDays = "JOURNALDAYS";
 
 // "PRINTER<n>": the printer name of printer number n.
 inline std::string Printer(std::string_view number)

@@ -329,6 +329,13 @@ TResult<std::string> TJournal::Open(const std::string& path)
     return aside + " (" + why + ")";
 }
 
+TOutcome TJournal::OpenInMemory()
+{
+    if (const TOutcome opened = OpenFile(":memory:", false); !opened)
+        return opened;
+    return CreateOrMigrate();
+}
+
 TOutcome TJournal::OpenReadOnly(const std::string& path)
 {
     if (!QFile::exists(QString::fromStdString(path)))
@@ -401,11 +408,12 @@ std::optional<TJobRow> TJournal::UnfinishedJob(std::string_view spoolFile)
     return JobOf(s);
 }
 
-std::optional<TJobRow> TJournal::DoneJobOf(std::string_view spoolFile, std::string_view hash, std::string_view fileId)
+std::optional<TJobRow> TJournal::FinishedJobOf(std::string_view spoolFile, std::string_view hash,
+                                               std::string_view fileId)
 {
     static const std::string sql = std::string("SELECT ") + kJobColumns +
-                                   " FROM jobs WHERE spool_file=? AND hash=? AND file_id=? AND state='done' "
-                                   "ORDER BY id DESC LIMIT 1";
+                                   " FROM jobs WHERE spool_file=? AND hash=? AND file_id=? "
+                                   "AND state IN ('done','failed','unprintable') ORDER BY id DESC LIMIT 1";
     TStatement s = Prepare(sql.c_str());
     s.Bind(spoolFile).Bind(hash).Bind(fileId);
     if (!s.Row())
@@ -484,10 +492,10 @@ std::optional<TOutputRow> TJournal::OutputOf(std::int64_t jobId, std::string_vie
                                              std::string_view path)
 {
     static const std::string sql = std::string("SELECT ") + kOutputColumns +
-                                   " FROM outputs WHERE job_id=? AND kind=? AND page=? AND (?='' OR path=?) "
+                                   " FROM outputs WHERE job_id=? AND (?='' OR kind=?) AND page=? AND (?='' OR path=?) "
                                    "ORDER BY id DESC LIMIT 1";
     TStatement s = Prepare(sql.c_str());
-    s.Bind(jobId).Bind(kind).Bind(page).Bind(path).Bind(path);
+    s.Bind(jobId).Bind(kind).Bind(kind).Bind(page).Bind(path).Bind(path);
     if (!s.Row())
         return std::nullopt;
     return OutputOfRow(s);

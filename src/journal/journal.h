@@ -114,6 +114,10 @@ public:
     TResult<std::string> Open(const std::string& path);
     // For readers beside a running server: never creates, moves or changes.
     TOutcome OpenReadOnly(const std::string& path);
+    // A journal in memory, for a server whose home cannot hold one: jobs are
+    // still bounded and never output twice while the server runs.
+    TOutcome OpenInMemory();
+    bool InMemory() const { return IsOpen() && FPath == ":memory:"; }
     bool IsOpen() const { return FDb != nullptr; }
     void Close();
     const std::string& Path() const { return FPath; }
@@ -127,8 +131,9 @@ public:
     std::optional<TJobRow> Job(std::int64_t id);
     // The newest running or waiting job of that spool file name.
     std::optional<TJobRow> UnfinishedJob(std::string_view spoolFile);
-    // A job that is done for exactly this file (same bytes, same file).
-    std::optional<TJobRow> DoneJobOf(std::string_view spoolFile, std::string_view hash, std::string_view fileId);
+    // The newest job that ended (done, failed or unprintable) for exactly
+    // this file: the same bytes in the same file.
+    std::optional<TJobRow> FinishedJobOf(std::string_view spoolFile, std::string_view hash, std::string_view fileId);
     std::vector<TJobRow> Jobs(const TJobFilter& filter);
     std::vector<TJobRow> JobsIn(TJobState state);
     TOutcome AddEvent(std::int64_t jobId, std::string_view what);
@@ -137,8 +142,8 @@ public:
     // Outputs.
     TResult<std::int64_t> AddOutput(TOutputRow row);
     TOutcome OutputDone(std::int64_t outputId, int cupsJob);
-    // The newest output of the job of that kind and page (and path, when
-    // given).
+    // The newest output of the job for that page, of that kind and path
+    // when given.
     std::optional<TOutputRow> OutputOf(std::int64_t jobId, std::string_view kind, int page, std::string_view path);
     std::vector<TOutputRow> Outputs(std::int64_t jobId);
     // The job that wrote or queued a file into the LPR queue.

@@ -35,12 +35,12 @@ constexpr TSaveKind kWord {"msword_", DocumentEngine::WordFormat, "MS Word Doc c
 constexpr TSaveKind kRtf {"rtf_", DocumentEngine::WordFormat, "RTF Doc created as ", "RTF Doc creation FAILED ",
                           "RTF create - "};
 
-bool SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& name)
+TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& name)
 {
     const std::string path = name.substr(std::string_view(kind.Prefix).size());
     // Saved in an earlier attempt: not saved again.
     if (c.Journal && c.Journal->DocumentSaved(path))
-        return true;
+        return TOutcome::Done();
     // The Word and RTF failure lines end in two blanks, as operators know them.
     const std::string tail = kind.Format == DocumentEngine::PdfFormat ? "" : "  ";
     try {
@@ -50,15 +50,18 @@ bool SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& name)
             if (c.Journal)
                 c.Journal->DocumentWasSaved(path);
             c.Log.loginfo(kind.Done + std::string(1, Q) + path + Q);
-            return true;
+            return TOutcome::Done();
         }
-        c.Log.loginfo(kind.Failed + std::string(1, Q) + path + Q + tail);
-        if (!c.Engine.LastError().isEmpty())
-            c.Log.loginfo(FromUnicode(c.Engine.LastError()));
+        const std::string failed = kind.Failed + std::string(1, Q) + path + Q;
+        c.Log.loginfo(failed + tail);
+        if (c.Engine.LastError().isEmpty())
+            return Fail(failed);
+        c.Log.loginfo(FromUnicode(c.Engine.LastError()));
+        return Fail(failed + ": " + FromUnicode(c.Engine.LastError()));
     } catch (const std::exception& failure) {
         c.Log.loginfo(kind.Raised + std::string(failure.what()));
+        return Fail(kind.Raised + std::string(failure.what()));
     }
-    return false;
 }
 
 bool IsPageFileOverlay(std::string_view overlay)
@@ -76,7 +79,7 @@ public:
     {
     }
 
-    bool Run()
+    TOutcome Run()
     {
         if (C.DocumentViewShown && C.DocumentViewShown()) {
             R.PrintMask.clear();
@@ -94,11 +97,12 @@ public:
         } catch (const std::exception& failure) {
             C.Device.ReleasePrinterDC();
             const std::string what = FFax ? "The fax document " : "Page " + std::to_string(FPage) + " of ";
-            C.Log.loginfo(what + Codes() + " was not printed: " + failure.what());
-            return false;
+            const std::string line = what + Codes() + " was not printed: " + failure.what();
+            C.Log.loginfo(line);
+            return Fail(line);
         }
         C.Log.loginfo(Summary());
-        return true;
+        return TOutcome::Done();
     }
 
 private:
@@ -256,7 +260,7 @@ std::string PageFileName(std::string_view lprQueueDir, std::string_view outputFi
            TextAfter(base + "-" + std::to_string(page) + ext, "_");
 }
 
-bool PrintReport(TPrintRunContext& c, std::string& OutputFileName)
+TOutcome PrintReport(TPrintRunContext& c, std::string& OutputFileName)
 {
     if (StartsWith(OutputFileName, kPdf.Prefix)) {
         OutputFileName = RestoreSeparators(EscapeFileName(OutputFileName));

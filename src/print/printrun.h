@@ -9,6 +9,7 @@
 #include "print/printdevice.h"
 #include "request/reportrecord.h"
 #include "util/logger.h"
+#include "util/result.h"
 
 #include <functional>
 #include <string>
@@ -49,9 +50,10 @@ struct TPrintRunContext {
 };
 
 // Outputs the report. OutputFileName is what the job sequence decided (a
-// "pdf_" name is escaped here). true when the whole output exists: the file
-// saved, every page's job accepted or page file written.
-bool PrintReport(TPrintRunContext& context, std::string& OutputFileName);
+// "pdf_" name is escaped here). Done when the whole output exists: the file
+// saved, every page's job accepted or page file written; the failure is the
+// log line that said why not.
+TOutcome PrintReport(TPrintRunContext& context, std::string& OutputFileName);
 
 // The page file of a page whose overlay text is HP or merge: the overlay
 // part, "_", and the output name's rest with "-" and the page number before

@@ -53,9 +53,11 @@ bool PrintLoadedImage(TPrinterDC& dc, const QImage& picture, const std::string& 
     return done;
 }
 
-bool PrintScanJob(TScanContext& c)
+namespace {
+
+// The images of a scan id as its folder holds them; the folder ends in "/".
+std::vector<std::string> ScanFiles(const TScanContext& c, std::string& folder)
 {
-    std::string folder;
     std::vector<std::string> files;
     for (const std::string& dir : c.ImageDirs) {
         // The sub path begins with a separator; a folder that ends in one keeps it once.
@@ -67,10 +69,18 @@ bool PrintScanJob(TScanContext& c)
         if (!files.empty())
             break;
     }
+    return files;
+}
 
-    if (files.empty()) {
-        c.Log.loginfo("Image for " + c.ScanId + " was requested but it was " + "not present");
-        try {
+// The notice page for a scan id without images, printed once.
+TOutcome PrintMissingImagePage(TScanContext& c)
+{
+    c.Log.loginfo("Image for " + c.ScanId + " was requested but it was " + "not present");
+    if (c.Journal && c.Journal->PageDone(1, c.ScanId, std::string()))
+        return TOutcome::Done();
+    if (c.Journal)
+        c.Journal->PageSending(1, c.ScanId, c.Device.Printing.CurrentPrinter, std::string());
+    try {
             DocumentEngine& e = c.Engine;
             e.ClearDocument();
             e.SetFontSize(16);
@@ -79,15 +89,32 @@ bool PrintScanJob(TScanContext& c)
             e.SetSelStart(1);
             e.SetSelText(ToUnicode("\r\n\r\n\r\n" + c.ScanId + "\r\n" + "Missing Image"));
             e.PrintDocument(ToUnicode(c.ScanId));
-        } catch (const std::exception& failure) {
-            c.Log.loginfo("The Missing Image page for " + c.ScanId + " was not printed: " + failure.what());
-            return false;
-        }
-        return true;
+    } catch (const std::exception& failure) {
+        const std::string line = "The Missing Image page for " + c.ScanId + " was not printed: " + failure.what();
+        c.Log.loginfo(line);
+        return Fail(line);
     }
+    if (c.Journal)
+        c.Journal->PageSent(1, c.ScanId, 0, std::string());
+    return TOutcome::Done();
+}
 
-    bool allPrinted = true;
+}  // namespace
+
+TOutcome PrintScanJob(TScanContext& c)
+{
+    std::string folder;
+    const std::vector<std::string> files = ScanFiles(c, folder);
+    if (files.empty())
+        return PrintMissingImagePage(c);
+
+    TOutcome printed;
+    int page = 0;
     for (const std::string& file : files) {
+        ++page;
+        const std::string title = "ImagePrint: " + folder + file;
+        if (c.Journal && c.Journal->PageDone(page, title, std::string()))
+            continue;  // printed in an earlier attempt
         c.MultiImage.SetImageName(folder + file);
         // A picture that does not decode is skipped: printing the one decoded
         // before it in its place would put the wrong scan on paper.
@@ -102,13 +129,19 @@ bool PrintScanJob(TScanContext& c)
         const TResult<TDeviceReady> ready =
             c.Device.SetupPrinterDevice(first, other, c.PaperTray, setup.PageLandscape, setup.PagePaperSize);
         std::string error = ready ? "there is no printer device to print on" : ready.Reason();
-        if (TPrinterDC* dc = c.Device.PrinterDC(); !dc || !PrintLoadedImage(*dc, c.MultiImage.Picture(),
-                                                                               c.MultiImage.ImageName(), error)) {
-            c.Log.loginfo("The image " + c.MultiImage.ImageName() + " was not printed: " + error);
-            allPrinted = false;
+        TPrinterDC* dc = c.Device.PrinterDC();
+        if (dc && c.Journal)
+            c.Journal->PageSending(page, title, dc->Caps().Destination, std::string());
+        if (!dc || !PrintLoadedImage(*dc, c.MultiImage.Picture(), c.MultiImage.ImageName(), error)) {
+            const std::string line = "The image " + c.MultiImage.ImageName() + " was not printed: " + error;
+            c.Log.loginfo(line);
+            if (printed)
+                printed = Fail(line);
+        } else if (c.Journal) {
+            c.Journal->PageSent(page, title, dc->JobId(), std::string());
         }
         c.Device.ReleasePrinterDC();
     }
     c.Log.loginfo("Printed image for " + c.ScanId);
-    return allPrinted;
+    return printed;
 }

@@ -6,6 +6,7 @@
 #include "platform/docengine/documentengine.h"
 #include "platform/imaging/imagecomponent.h"
 #include "print/printdevice.h"
+#include "print/printrun.h"
 #include "util/logger.h"
 
 #include <functional>
@@ -22,11 +23,13 @@ struct TScanContext {
     DocumentEngine& Engine;
     TLogger& Log;
     std::function<void(std::string& first, std::string& other)> GetMacros;
+    // Images printed in an earlier attempt are not printed again.
+    TOutputJournal* Journal = nullptr;
 };
 
-// Prints every image file of the scan id, or the notice page. true when every
-// document was accepted by the printer.
-bool PrintScanJob(TScanContext& context);
+// Prints every image file of the scan id, or the notice page. Done when
+// every document was accepted by the printer; else why not.
+TOutcome PrintScanJob(TScanContext& context);
 
 // The picture on the device context as one document of one page, named
 // "ImagePrint: " and the name; false with the reason in error.

@@ -8,14 +8,10 @@ constexpr std::uint64_t kMaxTagFileBytes = 4 * 1024 * 1024;
 
 }  // namespace
 
-bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t maxBytes)
+std::string JoinRequestLines(std::string_view bytes)
 {
-    const TResult<std::string> read = ReadFileBytes(path, maxBytes);
-    if (!read)
-        return false;
-    const std::string& bytes = *read;
     // A line ends at CR LF or LF; a lone CR stays in the text (values drop it).
-    text.clear();
+    std::string text;
     text.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '\n')
@@ -24,6 +20,15 @@ bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t m
             continue;
         text += bytes[i];
     }
+    return text;
+}
+
+bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t maxBytes)
+{
+    const TResult<std::string> read = ReadFileBytes(path, maxBytes);
+    if (!read)
+        return false;
+    text = JoinRequestLines(*read);
     return true;
 }
 

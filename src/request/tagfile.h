@@ -22,3 +22,5 @@ void ParseIntoRecord(TReportRecord& record, std::string_view text);
 // A request file as the spool intake reads it: its lines joined with nothing
 // between them. false when unreadable or larger than the bound.
 bool ReadRequestText(const std::string& path, std::string& text, std::uint64_t maxBytes);
+// The same from the file's bytes.
+std::string JoinRequestLines(std::string_view bytes);

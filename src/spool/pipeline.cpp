@@ -24,6 +24,9 @@ TJobPipeline::TJobPipeline(const TServerConfig& config, TLogger& log, TIndicator
         if (FWindow)
             FWindow->Beep();
     };
+    FLprQueue.Journal = &FRecorder;
+    Now = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    FRecorder.Journal().Now = [this] { return Now(); };
 }
 
 void TJobPipeline::PrepareJobs()
@@ -32,6 +35,7 @@ void TJobPipeline::PrepareJobs()
     FRecord.DrawDynamicRange = DrawDynamicRangeGraph;
     StartReport(FEngine, FConfig.PageMarginOrDefault());
     LoadTagFile();
+    FRecorder.Open();
 }
 
 void TJobPipeline::LoadTagFile()
@@ -66,6 +70,20 @@ TOutcome TJobPipeline::MoveToUnprintable(std::string_view name)
     return TOutcome::Done();
 }
 
+TOutcome TJobPipeline::MoveToFailed(std::string_view name)
+{
+    const std::string dir = FConfig.SpoolDir + "failed/";
+    if (!DirExists(dir) && !ForceDir(dir))
+        return Fail("Could not create the failed directory \"" + dir + "\"");
+    // An earlier request of that name may be there: this one goes beside it.
+    std::string target(name);
+    for (int n = 2; FileExists(dir + target); ++n)
+        target = std::to_string(n) + "-" + std::string(name);
+    if (const TOutcome moved = MoveFileTo(FConfig.SpoolDir, name, dir, target); !moved)
+        return Fail("ERROR - " + moved.Reason(), moved.Detail());
+    return TOutcome::Done();
+}
+
 std::string TJobPipeline::SelectPrinterByNumber(std::string_view number)
 {
     return ::SelectPrinterByNumber(number, FConfig, FPrinting);
@@ -78,15 +96,15 @@ void TJobPipeline::GetMacros(std::string& first, std::string& other)
                         FPrinting.CurrentPrinter, FLog, first, other);
 }
 
-TJobExit TJobPipeline::Reject(std::string_view name, TJobExit exit)
+TJobEnd TJobPipeline::Reject(std::string_view name, TJobExit exit, std::string reason)
 {
     if (const TOutcome moved = MoveToUnprintable(name); !moved)
         FLog.loginfo(moved.Reason());
     SpoolBusy = false;
-    return exit;
+    return {exit, std::move(reason)};
 }
 
-std::optional<TJobExit> TJobPipeline::ChoosePrinter(std::string_view name)
+std::optional<TJobEnd> TJobPipeline::ChoosePrinter(std::string_view name)
 {
     TReportRecord& r = FRecord;
     if (!SelectPrinterByNumber(r.PrinterNumber).empty())
@@ -103,42 +121,75 @@ std::optional<TJobExit> TJobPipeline::ChoosePrinter(std::string_view name)
         FLog.loginfo("The print system does not answer; spooler file " + std::string(name) +
                      " waits in the spool folder.");
         SpoolBusy = false;
-        return TJobExit::SchedulerDown;
+        return TJobEnd {TJobExit::SchedulerDown, "the print system does not answer"};
     }
     FLog.loginfo("No default printer!");
     if (!savedOnly)
-        return Reject(name, TJobExit::NoPrinter);
+        return Reject(name, TJobExit::NoPrinter, "no printer could be selected");
     return std::nullopt;
 }
 
-TJobExit TJobPipeline::PrintScannedImages()
+TJobEnd TJobPipeline::PrintScannedImages()
 {
     const TReportRecord& r = FRecord;
     TScanContext scan {r.ScanId,     r.PaperTray, FConfig.ImageDirs, FConfig.AutoScanSubDir,
                        FMultiImage,  FDevice,     FEngine,           FLog,
-                       [this](std::string& first, std::string& other) { GetMacros(first, other); }};
-    const bool printed = PrintScanJob(scan);
+                       [this](std::string& first, std::string& other) { GetMacros(first, other); }, &FRecorder};
+    const TOutcome printed = PrintScanJob(scan);
     FMultiImage.SetImageName("");
     PrintPending = false;
     printingtimer.stop();
     SpoolBusy = false;
-    return printed ? TJobExit::ScanPrinted : TJobExit::ScanNotPrinted;
+    if (!printed)
+        return {TJobExit::ScanNotPrinted, printed.Reason()};
+    return {TJobExit::ScanPrinted, {}};
 }
 
-TJobExit TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
+void TJobPipeline::RecordDecisions()
+{
+    std::optional<TJobRow>& job = FRecorder.Current();
+    if (!job)
+        return;
+    const TReportRecord& r = FRecord;
+    job->Printer = FPrinting.CurrentPrinter;
+    std::string overlay;
+    for (const auto& [field, value] : {std::pair {"PMASK ", r.PrintMask}, std::pair {"PMASK2 ", r.PrintMask2},
+                                       std::pair {"PRNFILENAME ", r.PrnFileName},
+                                       std::pair {"PRNOTHERFILENAME ", r.PrnOtherFileName}})
+        if (!value.empty())
+            overlay += (overlay.empty() ? "" : ", ") + std::string(field) + value;
+    job->Overlay = overlay;
+    const std::string_view out = OutputFileName;
+    job->OutputKind = !r.ScanId.empty()            ? "scanned images"
+                      : out.starts_with("pdf_")    ? "pdf"
+                      : out.starts_with("msword_") ? "word"
+                      : out.starts_with("rtf_")    ? "rtf"
+                      : r.IsFax                    ? "fax"
+                                                   : "printed";
+    FRecorder.Save("composed: " + job->OutputKind + (job->Printer.empty() ? "" : " on " + job->Printer) +
+                   (overlay.empty() ? "" : ", overlay " + overlay));
+}
+
+TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
 {
     TReportRecord& r = FRecord;
     ParseIntoRecord(r, text);
+    if (std::optional<TJobRow>& job = FRecorder.Current()) {
+        job->ReqCode = r.GetReqCode();
+        job->ProcCode = r.GetProcCode();
+    }
     if (IsUnprintable(r)) {
         FLog.loginfo(UnprintableMessage(name));
-        return Reject(name, TJobExit::Unprintable);
+        return Reject(name, TJobExit::Unprintable, "neither a request and procedure code nor a scan id");
     }
-    if (const std::optional<TJobExit> exit = ChoosePrinter(name))
+    if (std::optional<TJobEnd> exit = ChoosePrinter(name))
         return *exit;
 
     StartReport(FEngine, FConfig.PageMarginOrDefault());
-    if (!r.ScanId.empty())
+    if (!r.ScanId.empty()) {
+        RecordDecisions();
         return PrintScannedImages();
+    }
 
     TJobContext job {FEngine,
                      r,
@@ -153,18 +204,19 @@ TJobExit TJobPipeline::RunReportJob(std::string_view text, std::string_view name
     const TComposeResult composed = ComposeReport(job, name);
     CurrentDocPath = composed.CurrentDocPath;
     switch (composed.Exit) {
-    case TComposeExit::EmbeddedNotWritten: return TJobExit::EmbeddedNotWritten;
-    case TComposeExit::DocumentNotLoaded: return TJobExit::DocumentNotLoaded;
+    case TComposeExit::EmbeddedNotWritten: return {TJobExit::EmbeddedNotWritten, composed.Failure};
+    case TComposeExit::DocumentNotLoaded: return {TJobExit::DocumentNotLoaded, composed.Failure};
     case TComposeExit::EngineFailed:
         FLog.loginfo(composed.Failure);
-        return TJobExit::EngineFailed;
+        return {TJobExit::EngineFailed, composed.Failure};
     case TComposeExit::Completed: break;
     }
     Light(TLight::Convert, TLightColor::Off);
     OutputFileName = composed.OutputFileName;
+    RecordDecisions();
     PrintPending = true;
     Light(TLight::Printing, TLightColor::Green);
     printingtimer.setInterval(kPrintingInterval);
     printingtimer.start();
-    return TJobExit::Completed;
+    return {TJobExit::Completed, {}};
 }

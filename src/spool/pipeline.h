@@ -8,8 +8,12 @@
 //
 // A request stays in the spool folder until its output exists, so a crash or
 // a kill between intake and output never loses it; it is taken again after
-// a restart. The pipeline reads the running configuration through one const
-// reference that its owner keeps current.
+// a restart. The job journal records every job: a job whose output fails is
+// tried again with growing pauses, while the other files go on, and after
+// its last attempt its request moves to the spool folder's "failed" folder;
+// what an attempt output is never output again. The pipeline reads the
+// running configuration through one const reference that its owner keeps
+// current.
 #pragma once
 
 #include "config/serverconfig.h"
@@ -20,6 +24,7 @@
 #include "platform/printing/printinglayer.h"
 #include "print/printdevice.h"
 #include "request/reportrecord.h"
+#include "spool/jobrecorder.h"
 #include "util/indicators.h"
 #include "util/logger.h"
 #include "util/result.h"
@@ -28,6 +33,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +68,13 @@ enum class TJobExit {
     EngineFailed,        // likewise
 };
 
+// How a job ended, and why when it did not come to its output.
+struct TJobEnd {
+    TJobExit Exit = TJobExit::Completed;
+    std::string Reason;
+    bool operator==(TJobExit exit) const { return Exit == exit; }
+};
+
 // The bytes of a file that can be read, counted in blocks of 1000 and never
 // much more than expected; 0 when it cannot be opened for reading and writing.
 std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected);
@@ -78,8 +91,11 @@ public:
     TJobPipeline& operator=(const TJobPipeline&) = delete;
 
     void SetWindow(TJobWindow* window) { FWindow = window; }
+    // The clock of retries and the journal, in milliseconds since the epoch;
+    // the real one unless replaced.
+    std::function<std::int64_t()> Now;
     // The start-up's set-up for jobs: a fresh record, an empty A4 document
-    // with the configured margins, the tag list.
+    // with the configured margins, the tag list, the journal.
     void PrepareJobs();
     // tags.txt into the tag list and the record; the warning when missing.
     void LoadTagFile();
@@ -88,10 +104,11 @@ public:
     void SpoolTimerTimer();
     void printingtimerTimer();
 
-    TJobExit RunReportJob(std::string_view text, std::string_view name);
-    // The spool file moved into the "unprintable" folder; the failure is the
-    // log line that says why not.
+    TJobEnd RunReportJob(std::string_view text, std::string_view name);
+    // The spool file moved into the "unprintable" or "failed" folder; the
+    // failure is the log line that says why not.
     TOutcome MoveToUnprintable(std::string_view name);
+    TOutcome MoveToFailed(std::string_view name);
     // The printer of a printer number made current; empty when none could be.
     std::string SelectPrinterByNumber(std::string_view number);
     // The overlay texts of the current request for the current printer.
@@ -108,6 +125,7 @@ public:
     TOverlayLookup& Overlays() { return FOverlays; }
     TImageComponent& MultiImage() { return FMultiImage; }
     TLprQueue& LprQueue() { return FLprQueue; }
+    TJournal& Journal() { return FRecorder.Journal(); }
 
     // The job hand-shake between the two timers, as the window and tests see it.
     QTimer SpoolTimer;
@@ -122,20 +140,46 @@ public:
     std::string PendingRequest;
 
 private:
+    // A spool file as it was read when taken.
+    struct TTaken {
+        std::string Name;
+        bool Request = true;
+        std::string Text;  // a request's lines joined
+        std::int64_t Size = 0;
+        std::string Hash;
+        std::string FileId;
+    };
+    enum class TAdmission { Take, Skip };
+
     void Tick();
     // Drops listed files that are still being written; false when none is left.
     bool FirstCompleteFile(std::string& name);
     void TakeSpoolFile();
+    // Whether the file is taken now: its bytes read, its job begun or taken
+    // up again. Skipped: a job waiting for its next attempt, a file whose
+    // job ended already, a request too large to read (sent to "failed").
+    TAdmission Admit(const std::string& name);
+    bool ReadTaken(const std::string& name);
+    TAdmission TakeUp(TJobRow job);
+    TAdmission AlreadyFinished(const TJobRow& job);
     void TakePrinterFile(const std::string& name);
     void TakeRequest(const std::string& name);
     // The scanned images of the record's scan id, within the tick.
-    TJobExit PrintScannedImages();
+    TJobEnd PrintScannedImages();
     // The record's printer made current, falling back to the default printer;
     // an exit when the job cannot go on.
-    std::optional<TJobExit> ChoosePrinter(std::string_view name);
-    TJobExit Reject(std::string_view name, TJobExit exit);
+    std::optional<TJobEnd> ChoosePrinter(std::string_view name);
+    TJobEnd Reject(std::string_view name, TJobExit exit, std::string reason);
+    // What the job chose: printer, overlay, output.
+    void RecordDecisions();
     // After the print run: the request leaves the spool folder once its output exists.
-    void FinishPendingRequest(bool done);
+    void FinishPendingRequest(const TOutcome& output);
+    // The current job's ends: done, unprintable, or failed for now (it
+    // waits for its next attempt) or for good (its request goes to "failed").
+    void JobDone(std::string_view event);
+    void JobUnprintable(const std::string& reason);
+    void JobFailed(const std::string& reason);
+    void GiveUp(const std::string& reason);
     void Idle();  // SpoolBusy cleared, BusySince now
     void Light(TLight light, TLightColor color) { FIndicators.SetLight(light, color); }
     void Repaint();
@@ -154,4 +198,6 @@ private:
     std::vector<std::string> FTagList;
     TOverlayLookup FOverlays;  // over the driver-data file in the server's home
     TLprQueue FLprQueue;
+    TJobRecorder FRecorder {FConfig, FLog, FPrinting};
+    TTaken FTaken;
 };

@@ -99,8 +99,9 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
     if (!r.EmbeddedDocument.empty()) {
         std::ofstream file(NativePath(result.CurrentDocPath), std::ios::binary | std::ios::trunc);
         if (!file || !DecodeBase64ToFile(r.EmbeddedDocument, file)) {
-            job.Log.loginfo("The File Encoded Halvorin data in file " + std::string(spoolName) +
-                            " could not be created locally.");
+            result.Failure = "The File Encoded Halvorin data in file " + std::string(spoolName) +
+                             " could not be created locally.";
+            job.Log.loginfo(result.Failure);
             return TComposeExit::EmbeddedNotWritten;
         }
     } else {
@@ -116,7 +117,8 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
         if (LowerCase(ExtractFileExt(result.CurrentDocPath)) != ".tpl")
             DeleteFileAt(result.CurrentDocPath);
     } catch (const std::exception& failure) {
-        job.Log.loginfo(" Error loading " + result.CurrentDocPath + " with " + failure.what());
+        result.Failure = " Error loading " + result.CurrentDocPath + " with " + failure.what();
+        job.Log.loginfo(result.Failure);
         return TComposeExit::DocumentNotLoaded;
     }
     return std::nullopt;

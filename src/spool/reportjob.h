@@ -38,7 +38,7 @@ struct TComposeResult {
     TComposeExit Exit = TComposeExit::Completed;
     std::string OutputFileName;
     std::string CurrentDocPath;
-    std::string Failure;  // the engine's message for EngineFailed
+    std::string Failure;  // why it did not complete, as logged (the engine's message for EngineFailed)
 };
 
 // A4 portrait with the configured margins (millimetres: left, right, top, bottom).

@@ -24,7 +24,7 @@ std::int64_t ListedSize(std::string_view text)
     return error == std::errc() && end == text.data() + text.size() && size >= 0 ? size : 0;
 }
 
-QDateTime Now()
+QDateTime CurrentTime()
 {
     return QDateTime::currentDateTime();
 }
@@ -59,24 +59,25 @@ std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected)
 
 void TJobPipeline::Idle()
 {
-    BusySince = Now();
+    BusySince = CurrentTime();
     SpoolBusy = false;
 }
 
 void TJobPipeline::SpoolTimerTimer()
 {
+    FRecorder.Tick();
     FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
     Light(TLight::Printing, PrintPending ? TLightColor::Red : TLightColor::Off);
     if (SpoolBusy) {
         Light(TLight::Spool, TLightColor::Red);
-        if (BusySince.msecsTo(Now()) > kWatchdogSeconds * 1000LL) {
+        if (BusySince.msecsTo(CurrentTime()) > kWatchdogSeconds * 1000LL) {
             FLog.loginfo("The Print Spooler has been busy for too long:\r\n             Forcing Reset..");
             SpoolBusy = false;
             PrintPending = false;
             Light(TLight::Printing, TLightColor::Off);
             Light(TLight::Spool, TLightColor::Off);
             printingtimer.stop();
-            BusySince = Now();
+            BusySince = CurrentTime();
             try {
                 FLprQueue.Ftp.Abort();
             } catch (...) {
@@ -86,7 +87,7 @@ void TJobPipeline::SpoolTimerTimer()
         return;
     }
     SpoolBusy = true;
-    BusySince = Now();
+    BusySince = CurrentTime();
     const TLightColor spool = FIndicators.Light(TLight::Spool);
     if (spool == TLightColor::Off)
         Light(TLight::Spool, TLightColor::Green);
@@ -141,53 +142,76 @@ bool TJobPipeline::FirstCompleteFile(std::string& name)
 void TJobPipeline::TakeSpoolFile()
 {
     std::string name;
-    if (!FirstCompleteFile(name)) {
-        Idle();
-        return;
+    for (;;) {
+        if (!FirstCompleteFile(name)) {
+            Idle();
+            return;
+        }
+        WaitingFiles.erase(WaitingFiles.begin());
+        if (Admit(name) == TAdmission::Take)
+            break;
+        // Not taken: the next listed file, in this tick.
+        if (WaitingFiles.empty()) {
+            Idle();
+            return;
+        }
     }
-    WaitingFiles.erase(WaitingFiles.begin());
     FLog.loginfo("Found file " + name);
     // The backup copy is kept only where a "temp" folder exists.
     static_cast<void>(CopyFileAtomic(FConfig.SpoolDir + name, FConfig.SpoolDir + "temp/" + name));
     Light(TLight::Convert, TLightColor::Green);
-    if (LowerCase(ExtractFileExt(name)) == ".prn")
-        TakePrinterFile(name);
-    else
+    if (FTaken.Request)
         TakeRequest(name);
+    else
+        TakePrinterFile(name);
 }
 
 void TJobPipeline::TakePrinterFile(const std::string& name)
 {
-    // A printer file whose copy failed stays in the spool folder to be taken
-    // again; deleting it would lose the job.
-    if (const TOutcome copied = CopyFileAtomic(FConfig.SpoolDir + name, FConfig.LprQueueDir + "_" + name); !copied) {
-        FLog.loginfo("Failed to copy PRN file " + name);
-        FLog.loginfo(copied.Reason());
-    } else {
-        DeleteFileAt(FConfig.SpoolDir + name);
+    // Copied in an attempt before a crash: not queued twice.
+    const std::string queued = FConfig.LprQueueDir + "_" + name;
+    if (!FRecorder.PageDone(0, std::string(), queued)) {
+        FRecorder.PageSending(0, std::string(), std::string(), queued);
+        // A printer file whose copy failed stays in the spool folder to be
+        // taken again; deleting it would lose the job.
+        if (const TOutcome copied = CopyFileAtomic(FConfig.SpoolDir + name, queued); !copied) {
+            FLog.loginfo("Failed to copy PRN file " + name);
+            FLog.loginfo(copied.Reason());
+            JobFailed("Failed to copy PRN file " + name + ": " + copied.Reason());
+            SpoolBusy = false;
+            return;
+        }
+        FRecorder.PageSent(0, std::string(), 0, queued);
     }
+    if (std::optional<TJobRow>& job = FRecorder.Current())
+        job->OutputKind = "lpr queue";
+    JobDone("queued as " + queued);
+    DeleteFileAt(FConfig.SpoolDir + name);
     SpoolBusy = false;
 }
 
 void TJobPipeline::TakeRequest(const std::string& name)
 {
-    std::string text;
-    if (!ReadRequestText(FConfig.SpoolDir + name, text, kMaxRequestBytes)) {
-        SpoolBusy = false;
-        return;
-    }
-    switch (RunReportJob(text, name)) {
+    const TJobEnd end = RunReportJob(FTaken.Text, name);
+    switch (end.Exit) {
     case TJobExit::Completed:
         PendingRequest = name;  // deleted once the print run has produced its output
         break;
     case TJobExit::ScanPrinted:
+        JobDone("scanned images printed");
         DeleteFileAt(FConfig.SpoolDir + name);
         break;
-    case TJobExit::ScanNotPrinted:
-        FLog.loginfo("Spooler file " + name + " stays in the spool folder and will be printed again.");
-        break;
-    default:
-        return;  // each early exit has left the flags as it should
+    case TJobExit::ScanNotPrinted: JobFailed(end.Reason); break;
+    case TJobExit::Unprintable:
+    case TJobExit::NoPrinter: JobUnprintable(end.Reason); return;
+    case TJobExit::SchedulerDown:
+    case TJobExit::EmbeddedNotWritten:
+    case TJobExit::DocumentNotLoaded:
+    case TJobExit::EngineFailed:
+        // Tried again later; meanwhile the other files go on.
+        JobFailed(end.Reason);
+        SpoolBusy = false;
+        return;
     }
     FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
     FEngine.Refresh();
@@ -200,7 +224,7 @@ void TJobPipeline::printingtimerTimer()
     if (!SpoolBusy || !PrintPending)
         return;
     printingtimer.stop();
-    BusySince = Now();
+    BusySince = CurrentTime();
     TPrintRunContext run {FEngine,
                           FRecord,
                           FDevice,
@@ -208,34 +232,40 @@ void TJobPipeline::printingtimerTimer()
                           FConfig.LprQueueDir,
                           [this](std::string_view number) { return SelectPrinterByNumber(number); },
                           [this](std::string& first, std::string& other) { GetMacros(first, other); },
-                          [this] { BusySince = Now(); },
+                          [this] { BusySince = CurrentTime(); },
                           [this] { return FWindow && FWindow->DocumentViewShown(); },
                           [this] {
                               if (FWindow)
                                   FWindow->ShowPrintDialog(FRecord.GetReqCode() + " " + FRecord.GetProcCode(),
                                                            FPrinting.CurrentPrinter);
-                          }};
-    bool done = false;
+                          },
+                          &FRecorder};
+    TOutcome output = TOutcome::Failed("the print run did not end");
     try {
-        done = PrintReport(run, OutputFileName);
+        output = PrintReport(run, OutputFileName);
     } catch (const std::exception& failure) {
         FLog.loginfo(failure.what());
+        output = Fail(failure.what());
     }
-    FinishPendingRequest(done);
+    FinishPendingRequest(output);
     PrintPending = false;
     SpoolBusy = false;
     Light(TLight::Printing, TLightColor::Off);
     Light(TLight::Spool, TLightColor::Off);
 }
 
-void TJobPipeline::FinishPendingRequest(bool done)
+void TJobPipeline::FinishPendingRequest(const TOutcome& output)
 {
     if (PendingRequest.empty())
         return;
     const std::string path = FConfig.SpoolDir + PendingRequest;
-    if (!done)
-        FLog.loginfo("Spooler file " + PendingRequest + " stays in the spool folder and will be printed again.");
-    else if (!DeleteFileAt(path) && FileExists(path))
-        FLog.loginfo("Spooler file " + PendingRequest + " could not be deleted; it will be printed again.");
+    if (!output) {
+        JobFailed(output.Reason());
+    } else {
+        // Recorded before the request goes: a crash in between finds it done.
+        JobDone("done");
+        if (!DeleteFileAt(path) && FileExists(path))
+            FLog.loginfo("Spooler file " + PendingRequest + " could not be deleted; it is not printed again.");
+    }
     PendingRequest.clear();
 }

@@ -41,3 +41,26 @@ TEST(ServerConfig, TypedValuesFromTheSettingsLines)
     EXPECT_EQ(TServerConfig::Read(settings).LpdDataDelay, 250);
     EXPECT_FALSE(TServerConfig::Read(TSettings()).LpdDataDelay.has_value());
 }
+
+TEST(ServerConfig, RetriesAndRetention)
+{
+    TSettings settings;
+    TServerConfig defaults = TServerConfig::Read(settings);
+    EXPECT_EQ(defaults.JobRetries, 5);
+    EXPECT_EQ(defaults.TempDays, 30);
+    EXPECT_EQ(defaults.JournalDays, 400);
+    // 60 s before the second attempt, doubling, at most an hour.
+    const int waits[] = {60, 120, 240, 480, 960, 1920, 3600, 3600};
+    for (int attempt = 1; attempt <= 8; ++attempt)
+        EXPECT_EQ(defaults.RetryDelaySeconds(attempt), waits[attempt - 1]) << attempt;
+
+    settings.SetLines({"JOBRETRIES=3", "JOBRETRYDELAY= 10", "TEMPDAYS=0", "journaldays=x"});
+    const TServerConfig read = TServerConfig::Read(settings);
+    EXPECT_EQ(read.JobRetries, 3);
+    EXPECT_EQ(read.RetryDelaySeconds(3), 40);
+    EXPECT_EQ(read.TempDays, 30) << "no day at all keeps the default";
+    EXPECT_EQ(read.JournalDays, 400);
+    settings.SetLines({"JOBRETRIES=0", "JOBRETRYDELAY=100000"});
+    EXPECT_EQ(TServerConfig::Read(settings).JobRetries, 5) << "at least one attempt";
+    EXPECT_EQ(TServerConfig::Read(settings).RetryDelaySeconds(1), 3600);
+}

@@ -90,12 +90,16 @@ TEST(Journal, AJournalThatCannotBeUsedIsKeptAsideAndANewOneStarted)
         EXPECT_EQ(UserVersion(dir / "journal.db"), TJournal::kSchemaVersion);
     }
 
-    // A folder that cannot hold a journal: no journal, and why.
+    // A folder that cannot hold a journal: no journal, and why; one in memory serves.
     TJournal nowhere;
     const TResult<std::string> refused = nowhere.Open("/proc/no-such-folder/journal.db");
     EXPECT_FALSE(refused);
     EXPECT_FALSE(nowhere.IsOpen());
     EXPECT_FALSE(nowhere.AddJob(Request("a.tvq"))) << "writes without a journal fail, they do not crash";
+    ASSERT_TRUE(nowhere.OpenInMemory());
+    EXPECT_TRUE(nowhere.InMemory());
+    EXPECT_TRUE(nowhere.AddJob(Request("a.tvq")));
+    EXPECT_TRUE(nowhere.UnfinishedJob("a.tvq"));
 }
 
 TEST(Journal, JobsAreFoundByTheirFileAndState)
@@ -116,12 +120,13 @@ TEST(Journal, JobsAreFoundByTheirFileAndState)
     EXPECT_EQ(journal.UnfinishedJob("a.tvq")->NextAttemptAt, 65000);
     EXPECT_FALSE(journal.UnfinishedJob("b.tvq"));
 
+    EXPECT_FALSE(journal.FinishedJobOf("a.tvq", "h1", "1:2:3")) << "not ended yet";
     waiting.State = TJobState::Done;
     ASSERT_TRUE(journal.UpdateJob(waiting));
     EXPECT_FALSE(journal.UnfinishedJob("a.tvq")) << "a finished job is not taken up again";
-    EXPECT_TRUE(journal.DoneJobOf("a.tvq", "h1", "1:2:3"));
-    EXPECT_FALSE(journal.DoneJobOf("a.tvq", "h2", "1:2:3")) << "other bytes";
-    EXPECT_FALSE(journal.DoneJobOf("a.tvq", "h1", "9:9:9")) << "another file of the same bytes";
+    EXPECT_EQ(journal.FinishedJobOf("a.tvq", "h1", "1:2:3")->Id, a);
+    EXPECT_FALSE(journal.FinishedJobOf("a.tvq", "h2", "1:2:3")) << "other bytes";
+    EXPECT_FALSE(journal.FinishedJobOf("a.tvq", "h1", "9:9:9")) << "another file of the same bytes";
 
     TJobRow second = Request("b.tvq");
     second.ReqCode = "R2";

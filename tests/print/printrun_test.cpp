@@ -51,7 +51,7 @@ TEST(PrintRun, SavedDocuments)
         home.Pages(2);
         std::string output = c.output;
         TPrintRunContext context = home.Context();
-        EXPECT_EQ(PrintReport(context, output), c.done) << c.output;
+        EXPECT_EQ(PrintReport(context, output).Ok(), c.done) << c.output;
         ASSERT_FALSE(home.Log.Lines.empty());
         EXPECT_EQ(home.Log.Lines.front(), c.log);
         if (!c.file.empty()) {

@@ -30,7 +30,7 @@ struct TScanHome : TPrintHome {
         TScanContext context {scanId,  "",     ImageDirs, mask,
                               MultiImage, Device, Engine,  Log,
                               [](std::string& first, std::string& other) { first = other = ""; }};
-        return PrintScanJob(context);
+        return PrintScanJob(context).Ok();
     }
 };
 

@@ -36,6 +36,7 @@ struct TSpoolHome {
     TReportRecord& Record = Pipeline.Record();
     TPrintingLayer& Printing = Pipeline.Printing();
     int Dispatches = 0;  // LPR queue rounds
+    std::int64_t Clock = 1'800'000'000'000;  // the pipeline's time, moved on by the tests
 
     TSpoolHome()
     {
@@ -46,6 +47,7 @@ struct TSpoolHome {
                   "{\\rtf1{\\header Lab <<PATSUR>>\\par}\\paperw11906\\paperh16838 letterhead body\\par}");
         WriteFile(Dir / "templates/P1.tpl", "{\\rtf1 Template for <<PATSUR>>\\par}");
         Pipeline.SetWindow(&Window);
+        Pipeline.Now = [this] { return Clock; };
         Pipeline.PrepareJobs();
         Record.DrawDynamicRange = nullptr;
         Pipeline.LprQueue().Pause = [](int) {};
@@ -67,6 +69,7 @@ struct TSpoolHome {
         c.ImageDirs = {Dir / "images/"};
         c.DefaultPrinterNumber = "1";
         c.SettingsScore = 7;
+        c.JobRetryDelaySeconds = 0;  // a failed job is due again at once unless a test says otherwise
         return true;
     }
     TJobPipeline& S() { return Pipeline; }
@@ -86,6 +89,15 @@ struct TSpoolHome {
             if (line.rfind("Found file ", 0) == 0)
                 names.push_back(line.substr(11));
         return names;
+    }
+    TJournal& Journal() { return Pipeline.Journal(); }
+    // The newest job of a spool file.
+    std::optional<TJobRow> JobOf(const std::string& name)
+    {
+        for (const TJobRow& job : Journal().Jobs({}))
+            if (job.SpoolFile == name)
+                return job;
+        return std::nullopt;
     }
     // A tick, then the print run when the tick left a composed report.
     void TickAndPrint()

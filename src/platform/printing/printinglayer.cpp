@@ -281,9 +281,13 @@ TResult<int> TPrintingLayer::FindJob(const std::string& printer, const std::stri
         return Fail(std::string(cupsLastErrorString()) + " (printer " + printer + ")");
     const std::string wanted = Utf8(title);
     int found = 0;
-    for (int i = 0; i < count; ++i)
-        if (jobs[i].title && wanted == jobs[i].title && static_cast<long long>(jobs[i].creation_time) >= createdSince)
+    for (int i = 0; i < count; ++i) {
+        // A job cancelled or aborted did not print: it does not count.
+        const bool printing = jobs[i].state != IPP_JSTATE_CANCELED && jobs[i].state != IPP_JSTATE_ABORTED;
+        if (printing && jobs[i].title && wanted == jobs[i].title &&
+            static_cast<long long>(jobs[i].creation_time) >= createdSince)
             found = std::max(found, jobs[i].id);
+    }
     cupsFreeJobs(count, jobs);
     return found;
 }

@@ -1,0 +1,215 @@
+// A job's life in the journal: taken, taken up again after a failure or a
+// crash, waiting for its next attempt, done, unprintable, or given up with
+// its request in the spool folder's "failed" folder.
+#include "spool/pipeline.h"
+
+#include "request/tagfile.h"
+#include "util/fileutil.h"
+#include "util/textutil.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+
+namespace {
+
+std::string Sha256(std::string_view bytes)
+{
+    return QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+// The hash of a file read in blocks: printer files can be large.
+std::optional<std::string> FileSha256(const std::string& path)
+{
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return std::nullopt;
+    return hash.result().toHex().toStdString();
+}
+
+std::string Clock(std::int64_t ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("dd-MM hh:mm:ss")).toStdString();
+}
+
+}  // namespace
+
+bool TJobPipeline::ReadTaken(const std::string& name)
+{
+    const std::string path = FConfig.SpoolDir + name;
+    FTaken = {};
+    FTaken.Name = name;
+    FTaken.Request = LowerCase(ExtractFileExt(name)) != ".prn";
+    FTaken.FileId = FileIdentity(path);
+    FTaken.Size = static_cast<std::int64_t>(QFile(QString::fromStdString(path)).size());
+    if (!FTaken.Request || FTaken.Size > static_cast<std::int64_t>(kMaxRequestBytes)) {
+        const std::optional<std::string> hash = FileSha256(path);
+        FTaken.Hash = hash.value_or(std::string());
+        return hash.has_value();
+    }
+    const TResult<std::string> bytes = ReadFileBytes(path, kMaxRequestBytes);
+    if (!bytes)
+        return false;
+    FTaken.Hash = Sha256(*bytes);
+    FTaken.Text = JoinRequestLines(*bytes);
+    return true;
+}
+
+TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
+{
+    FRecorder.End();
+    // An unreadable file is listed again at the next refill, as always.
+    if (!ReadTaken(name))
+        return TAdmission::Skip;
+    TJournal& journal = FRecorder.Journal();
+    if (!journal.IsOpen())
+        return TAdmission::Take;
+
+    std::optional<TJobRow> unfinished = journal.UnfinishedJob(name);
+    if (unfinished && unfinished->Hash == FTaken.Hash)
+        return TakeUp(*unfinished);
+    if (const std::optional<TJobRow> finished = journal.FinishedJobOf(name, FTaken.Hash, FTaken.FileId))
+        return AlreadyFinished(*finished);
+
+    TJobRow job;
+    job.SpoolFile = name;
+    job.Size = FTaken.Size;
+    job.Hash = FTaken.Hash;
+    job.FileId = FTaken.FileId;
+    job.Kind = FTaken.Request ? "request" : "printer file";
+    job.TakenAt = Now();
+    job.AttemptStartedAt = job.TakenAt;
+    job.Attempts = 1;
+    const TResult<std::int64_t> added = journal.AddJob(job);
+    if (!added) {
+        FRecorder.Check(added.Failure());
+        return TAdmission::Take;
+    }
+    job.Id = *added;
+    FRecorder.Begin(job);
+    FRecorder.Save("taken: " + std::to_string(job.Size) + " bytes, attempt 1 of " +
+                   std::to_string(FConfig.JobRetries));
+    if (unfinished) {
+        // The request of that name was replaced before its next attempt.
+        unfinished->State = TJobState::Failed;
+        unfinished->Reason = "its spool file was replaced by other bytes (job " + std::to_string(job.Id) + ")";
+        FRecorder.Check(journal.UpdateJob(*unfinished));
+        FRecorder.Check(journal.AddEvent(unfinished->Id, unfinished->Reason));
+    }
+    if (FTaken.Request && FTaken.Size > static_cast<std::int64_t>(kMaxRequestBytes)) {
+        GiveUp("larger than " + std::to_string(kMaxRequestBytes / (1024 * 1024)) + " MB (" +
+               std::to_string(FTaken.Size) + " bytes)");
+        return TAdmission::Skip;
+    }
+    return TAdmission::Take;
+}
+
+TJobPipeline::TAdmission TJobPipeline::TakeUp(TJobRow job)
+{
+    const std::int64_t now = Now();
+    if (job.State == TJobState::Waiting && job.NextAttemptAt > now)
+        return TAdmission::Skip;  // its time has not come; the others go on
+    job.Attempts += 1;
+    job.State = TJobState::Running;
+    job.AttemptStartedAt = now;
+    job.NextAttemptAt = 0;
+    FRecorder.Begin(job);
+    if (job.Attempts > FConfig.JobRetries) {
+        // Taken that often without an end: the server stopped during each
+        // attempt, or the attempts were used up before a restart.
+        job.Attempts -= 1;
+        FRecorder.Begin(job);
+        GiveUp(job.Reason.empty() ? "the server stopped during every attempt" : job.Reason);
+        return TAdmission::Skip;
+    }
+    FRecorder.Save("attempt " + std::to_string(job.Attempts) + " of " + std::to_string(FConfig.JobRetries));
+    return TAdmission::Take;
+}
+
+TJobPipeline::TAdmission TJobPipeline::AlreadyFinished(const TJobRow& job)
+{
+    const std::string& name = job.SpoolFile;
+    if (job.State == TJobState::Done) {
+        // Its output exists; only the request's removal did not happen.
+        DeleteFileAt(FConfig.SpoolDir + name);
+        FLog.loginfo("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
+                     " already; it is removed from the spool folder.");
+        return TAdmission::Skip;
+    }
+    // Its move did not happen: it is tried again, the file is never printed.
+    const TOutcome moved = job.State == TJobState::Failed ? MoveToFailed(name) : MoveToUnprintable(name);
+    if (!moved)
+        FLog.loginfo("Spooler file " + name + " of job " + std::to_string(job.Id) + " (" + StateName(job.State) +
+                     ") stays in the spool folder: " + moved.Reason());
+    return TAdmission::Skip;
+}
+
+void TJobPipeline::JobDone(std::string_view event)
+{
+    std::optional<TJobRow>& job = FRecorder.Current();
+    if (!job)
+        return;
+    job->State = TJobState::Done;
+    job->NextAttemptAt = 0;
+    FRecorder.Save(event);
+    FRecorder.End();
+}
+
+void TJobPipeline::JobUnprintable(const std::string& reason)
+{
+    std::optional<TJobRow>& job = FRecorder.Current();
+    if (!job)
+        return;
+    job->State = TJobState::Unprintable;
+    job->Reason = reason;
+    FRecorder.Save("unprintable: " + reason);
+    FRecorder.End();
+}
+
+void TJobPipeline::JobFailed(const std::string& reason)
+{
+    std::optional<TJobRow>& job = FRecorder.Current();
+    if (!job) {
+        FLog.loginfo("Spooler file " + FTaken.Name + " stays in the spool folder and will be printed again.");
+        return;
+    }
+    job->Reason = reason;
+    if (job->Attempts >= FConfig.JobRetries) {
+        GiveUp(reason);
+        return;
+    }
+    const std::int64_t next = Now() + FConfig.RetryDelaySeconds(job->Attempts) * 1000LL;
+    job->State = TJobState::Waiting;
+    job->NextAttemptAt = next;
+    const std::string attempt = std::to_string(job->Attempts + 1) + " of " + std::to_string(FConfig.JobRetries);
+    FRecorder.Save("attempt " + std::to_string(job->Attempts) + " failed: " + reason + "; attempt " + attempt +
+                   " at " + Clock(next));
+    FLog.loginfo("Spooler file " + job->SpoolFile + " stays in the spool folder; attempt " + attempt + " at " +
+                 Clock(next) + ".");
+    FRecorder.End();
+}
+
+void TJobPipeline::GiveUp(const std::string& reason)
+{
+    std::optional<TJobRow>& job = FRecorder.Current();
+    if (!job)
+        return;
+    job->State = TJobState::Failed;
+    job->Reason = reason;
+    job->NextAttemptAt = 0;
+    // Recorded first: should the move not happen, the file is not taken again.
+    FRecorder.Save("given up after " + std::to_string(job->Attempts) + " attempt(s): " + reason);
+    const std::string where = FConfig.SpoolDir + "failed/";
+    const TOutcome moved = MoveToFailed(job->SpoolFile);
+    FLog.loginfo("Spooler file " + job->SpoolFile + " failed after " + std::to_string(job->Attempts) +
+                 " attempt(s): " + reason + ". " +
+                 (moved ? "It is in " + where : "It stays in the spool folder (" + moved.Reason() + ")") +
+                 "; printorb-tool resubmit " + std::to_string(job->Id) + " sends it again.");
+    FRecorder.End();
+}
