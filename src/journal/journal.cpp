@@ -336,25 +336,43 @@ TOutcome TJournal::OpenInMemory()
     return CreateOrMigrate();
 }
 
-TOutcome TJournal::OpenReadOnly(const std::string& path)
+TOutcome TJournal::OpenExisting(const std::string& path, bool readOnly)
 {
     if (!QFile::exists(QString::fromStdString(path)))
         return Fail(path + " does not exist");
-    if (const TOutcome opened = OpenFile(path, true); !opened)
-        return opened;
-    TStatement read = Prepare("PRAGMA user_version");
-    if (!read.Ok() || !read.Row()) {
-        const TFailure failure = LastFailure("not a journal");
+    FPath = path;
+    Close();
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
+        const TFailure failure = LastFailure("cannot open");
         Close();
         return failure;
     }
-    if (read.Int(0) > kSchemaVersion || read.Int(0) < 1) {
-        const std::int64_t version = read.Int(0);
+    sqlite3_busy_timeout(FDb, 2000);
+    std::int64_t version = -1;
+    {
+        TStatement read = Prepare("PRAGMA user_version");
+        if (read.Ok() && read.Row())
+            version = read.Int(0);
+    }
+    if (version != kSchemaVersion) {
         Close();
+        if (version < 0)
+            return Fail(path + " is not a journal");
         return Fail(path + ": journal schema version " + std::to_string(version) + ", this program reads " +
                     std::to_string(kSchemaVersion));
     }
     return TOutcome::Done();
+}
+
+TOutcome TJournal::OpenReadOnly(const std::string& path)
+{
+    return OpenExisting(path, true);
+}
+
+TOutcome TJournal::OpenShared(const std::string& path)
+{
+    return OpenExisting(path, false);
 }
 
 TResult<std::int64_t> TJournal::AddJob(TJobRow row)

@@ -114,6 +114,9 @@ public:
     TResult<std::string> Open(const std::string& path);
     // For readers beside a running server: never creates, moves or changes.
     TOutcome OpenReadOnly(const std::string& path);
+    // For a tool beside a running server that adds to a job's story: an
+    // existing journal of this schema only, never created, moved or migrated.
+    TOutcome OpenShared(const std::string& path);
     // A journal in memory, for a server whose home cannot hold one: jobs are
     // still bounded and never output twice while the server runs.
     TOutcome OpenInMemory();
@@ -170,6 +173,7 @@ private:
     TOutcome Execute(const char* sql);
     TOutcome CreateOrMigrate();
     TOutcome OpenFile(const std::string& path, bool readOnly);
+    TOutcome OpenExisting(const std::string& path, bool readOnly);
     TStatement Prepare(const char* sql);
     TFailure LastFailure(std::string_view what) const;
 

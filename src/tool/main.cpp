@@ -46,6 +46,23 @@ const std::vector<TCommand>& Commands()
          {"--home"}, {}, 1, 1, MacrosCommand},
         {"pclview", "FILE OUT.png", "the raster pages of a PCL page file as PNG images",
          "One PNG per page: OUT.png, OUT-2.png, ...", {}, {}, 2, 2, PclViewCommand},
+        {"jobs", "[--home DIR] [--since YYYY-MM-DD] [--reqcode CODE] [--state STATE] [--json]",
+         "the jobs of the journal, newest first",
+         "One line per job: when it was taken, its number, the spool file, the request code, its state\n"
+         "(running, waiting, done, failed, unprintable), its attempts, the printer and where the output\n"
+         "went (cups:JOB for each print job, the path of each document or page file). --json prints an array.",
+         {"--home", "--since", "--reqcode", "--state"}, {"--json"}, 0, 0, JobsCommand},
+        {"job", "ID [--home DIR] [--json]", "one job's whole story, LPR queue deliveries included", "",
+         {"--home"}, {"--json"}, 1, 1, JobCommand},
+        {"resubmit", "ID [--home DIR]", "put a job's kept request back into the spool folder",
+         "The request comes from the spool folder's \"failed\" folder, else from its copy in \"temp\" when\n"
+         "that copy still holds the job's bytes; it is written whole and becomes a new job.",
+         {"--home"}, {}, 1, 1, ResubmitCommand},
+        {"status", "[--home DIR]", "the server's health, for monitoring",
+         "Files waiting, the last tick, jobs done and failed today, jobs waiting for their next attempt.\n"
+         "Exit 0 when the server ticked within the last minute and no job failed in the last 24 hours;\n"
+         "1 otherwise, the reason on the first line.",
+         {"--home"}, {}, 0, 0, StatusCommand},
     };
     return commands;
 }
@@ -59,7 +76,7 @@ std::string Usage()
         name.resize(11, ' ');
         text += name + c.Summary + "\n";
     }
-    text += "\nThe server home (printserver.inf, tags.txt, printerdriverdata.reg) is --home DIR, else\n"
+    text += "\nThe server home (printserver.inf, tags.txt, printerdriverdata.reg, journal.db) is --home DIR, else\n"
             "$PRINTORB_HOME, else the tool's folder. Exit status: 0 done, 1 failed, 2 wrong command line.\n";
     return text;
 }

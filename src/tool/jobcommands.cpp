@@ -1,0 +1,386 @@
+// printorb-tool jobs, job, resubmit and status: the job journal of a server
+// home, read beside the running server.
+#include "config/serverconfig.h"
+#include "journal/journal.h"
+#include "tool/commands.h"
+#include "util/codepage.h"
+#include "util/fileutil.h"
+#include "util/spoolfiles.h"
+#include "util/textutil.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr std::int64_t kDayMs = 24 * 3600 * 1000;
+
+std::string Utf8(std::string_view text)
+{
+    return ToUnicode(text).toStdString();
+}
+
+std::string When(std::int64_t ms)
+{
+    if (ms <= 0)
+        return "-";
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toStdString();
+}
+
+std::string Iso(std::int64_t ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toOffsetFromUtc(QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc())
+        .toString(Qt::ISODate)
+        .toStdString();
+}
+
+std::string Ago(std::int64_t ms)
+{
+    const std::int64_t seconds = ms / 1000;
+    if (seconds < 120)
+        return std::to_string(seconds) + " s";
+    if (seconds < 7200)
+        return std::to_string(seconds / 60) + " min";
+    if (seconds < 2 * 86400)
+        return std::to_string(seconds / 3600) + " h";
+    return std::to_string(seconds / 86400) + " days";
+}
+
+// The journal of the home, for reading beside the running server.
+TJournal& OpenJournal(const TCommandLine& line, TJournal& journal, bool write = false)
+{
+    const std::string path = line.Home() + TJournal::kFileName;
+    const TOutcome opened = write ? journal.OpenShared(path) : journal.OpenReadOnly(path);
+    if (!opened)
+        throw std::runtime_error(opened.Reason() + (QFile::exists(QString::fromStdString(path))
+                                                        ? std::string()
+                                                        : " (the server has not run in " + line.Home() + ")"));
+    return journal;
+}
+
+// What a job put out: "cups:<job>" for each print job, the path of each
+// saved document or page file.
+std::vector<std::string> OutputsOf(TJournal& journal, std::int64_t job)
+{
+    std::vector<std::string> outputs;
+    for (const TOutputRow& o : journal.Outputs(job)) {
+        if (o.State != "done")
+            continue;
+        if (o.Kind == "cups")
+            outputs.push_back(o.CupsJob > 0 ? "cups:" + std::to_string(o.CupsJob) : "cups:" + o.Printer);
+        else
+            outputs.push_back(Utf8(o.Path));
+    }
+    return outputs;
+}
+
+json JobJson(TJournal& journal, const TJobRow& job)
+{
+    return json {{"id", job.Id},
+                 {"request", Utf8(job.SpoolFile)},
+                 {"kind", job.Kind},
+                 {"reqcode", Utf8(job.ReqCode)},
+                 {"proccode", Utf8(job.ProcCode)},
+                 {"state", StateName(job.State)},
+                 {"attempts", job.Attempts},
+                 {"taken", Iso(job.TakenAt)},
+                 {"updated", Iso(job.UpdatedAt)},
+                 {"next_attempt", job.State == TJobState::Waiting ? json(Iso(job.NextAttemptAt)) : json(nullptr)},
+                 {"printer", Utf8(job.Printer)},
+                 {"overlay", Utf8(job.Overlay)},
+                 {"output_kind", job.OutputKind},
+                 {"outputs", OutputsOf(journal, job.Id)},
+                 {"reason", Utf8(job.Reason)},
+                 {"size", job.Size},
+                 {"sha256", job.Hash}};
+}
+
+std::int64_t DayStart(const std::string& text)
+{
+    const QDate date = QDate::fromString(QString::fromStdString(text), QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid())
+        throw TUsageError("--since wants a date as YYYY-MM-DD, not '" + text + "'");
+    return date.startOfDay().toMSecsSinceEpoch();
+}
+
+std::int64_t JobId(const std::string& text)
+{
+    const bool digits = !text.empty() && text.size() <= 15 && text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits)
+        throw TUsageError("a job is named by its number, not '" + text + "'");
+    return std::stoll(text);
+}
+
+std::string HashOf(const std::string& path)
+{
+    QFile file(QString::fromStdString(path));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return hash.result().toHex().toStdString();
+}
+
+TServerConfig HomeConfig(const TCommandLine& line, TSettings& settings)
+{
+    const std::string path = line.Home() + "printserver.inf";
+    if (const TOutcome loaded = settings.LoadFromFile(path); !loaded)
+        throw std::runtime_error("no settings: " + loaded.Reason() + " (use --home DIR or PRINTORB_HOME)");
+    TServerConfig config = TServerConfig::Read(settings);
+    if (config.SpoolDir.empty())
+        throw std::runtime_error("SPOOLER is not set in " + path);
+    return config;
+}
+
+int Run(const std::function<int()>& command)
+{
+    try {
+        return command();
+    } catch (const TUsageError&) {
+        throw;
+    } catch (const std::exception& failure) {
+        return ExitFailed(failure.what());
+    }
+}
+
+}  // namespace
+
+int JobsCommand(const TCommandLine& line)
+{
+    TJobFilter filter;
+    if (line.Has("--since"))
+        filter.Since = DayStart(line.Value("--since"));
+    filter.ReqCode = FromUnicode(QString::fromStdString(line.Value("--reqcode")));
+    if (line.Has("--state")) {
+        filter.State = StateNamed(line.Value("--state"));
+        if (!filter.State)
+            throw TUsageError("--state is one of running, waiting, done, failed, unprintable, not '" +
+                              line.Value("--state") + "'");
+    }
+    return Run([&]() -> int {
+        TJournal journal;
+        OpenJournal(line, journal);
+        const std::vector<TJobRow> jobs = journal.Jobs(filter);
+        if (line.Has("--json")) {
+            json all = json::array();
+            for (const TJobRow& job : jobs)
+                all.push_back(JobJson(journal, job));
+            std::cout << all.dump(2) << '\n';
+            return kExitOk;
+        }
+        for (const TJobRow& job : jobs) {
+            std::string outputs;
+            for (const std::string& o : OutputsOf(journal, job.Id))
+                outputs += (outputs.empty() ? "" : ",") + o;
+            // A printer file or page file: where the LPR queue delivered it.
+            for (const TDeliveryRow& d : journal.Deliveries(job.Id))
+                if (d.Code == 0)
+                    outputs += " (" + d.Route + " to " + Utf8(d.Host) + (d.Port > 0 ? ":" + std::to_string(d.Port) : "") + ")";
+            std::cout << When(job.TakenAt) << "  " << std::setw(6) << job.Id << "  " << Utf8(job.SpoolFile) << "  "
+                      << (job.ReqCode.empty() ? "-" : Utf8(job.ReqCode)) << "  " << StateName(job.State) << "  "
+                      << job.Attempts << "  " << (job.Printer.empty() ? "-" : Utf8(job.Printer)) << "  "
+                      << (outputs.empty() ? "-" : outputs) << '\n';
+        }
+        return kExitOk;
+    });
+}
+
+int JobCommand(const TCommandLine& line)
+{
+    const std::int64_t id = JobId(line.Arg(0));
+    return Run([&]() -> int {
+        TJournal journal;
+        OpenJournal(line, journal);
+        const std::optional<TJobRow> job = journal.Job(id);
+        if (!job)
+            return ExitFailed("no job " + std::to_string(id) + " in " + journal.Path());
+        const std::vector<TEventRow> events = journal.Events(id);
+        const std::vector<TOutputRow> outputs = journal.Outputs(id);
+        const std::vector<TDeliveryRow> deliveries = journal.Deliveries(id);
+        if (line.Has("--json")) {
+            json story = JobJson(journal, *job);
+            story["events"] = json::array();
+            for (const TEventRow& e : events)
+                story["events"].push_back({{"at", Iso(e.At)}, {"what", Utf8(e.What)}});
+            story["output_records"] = json::array();
+            for (const TOutputRow& o : outputs)
+                story["output_records"].push_back({{"kind", o.Kind},       {"page", o.Page},
+                                                   {"title", Utf8(o.Title)}, {"printer", Utf8(o.Printer)},
+                                                   {"cups_job", o.CupsJob}, {"path", Utf8(o.Path)},
+                                                   {"state", o.State},       {"attempt", o.Attempt},
+                                                   {"started", Iso(o.StartedAt)}});
+            story["deliveries"] = json::array();
+            for (const TDeliveryRow& d : deliveries)
+                story["deliveries"].push_back({{"at", Iso(d.At)},       {"file", Utf8(d.File)}, {"route", d.Route},
+                                               {"host", Utf8(d.Host)},  {"port", d.Port},       {"code", d.Code},
+                                               {"detail", Utf8(d.Detail)}, {"bytes", d.Bytes},
+                                               {"duration_ms", d.DurationMs}});
+            std::cout << story.dump(2) << '\n';
+            return kExitOk;
+        }
+        std::cout << "job " << job->Id << ": " << Utf8(job->SpoolFile) << " (" << job->Kind << ", " << job->Size
+                  << " bytes, sha256 " << job->Hash.substr(0, 16) << "...)\n"
+                  << "  request " << (job->ReqCode.empty() ? "-" : Utf8(job->ReqCode)) << ", procedure "
+                  << (job->ProcCode.empty() ? "-" : Utf8(job->ProcCode)) << '\n'
+                  << "  state " << StateName(job->State) << " after " << job->Attempts << " attempt(s)";
+        if (job->State == TJobState::Waiting)
+            std::cout << ", next attempt " << When(job->NextAttemptAt);
+        std::cout << '\n';
+        if (!job->Reason.empty())
+            std::cout << "  last reason: " << Utf8(job->Reason) << '\n';
+        if (!job->OutputKind.empty())
+            std::cout << "  output: " << job->OutputKind << (job->Printer.empty() ? "" : " on " + Utf8(job->Printer))
+                      << (job->Overlay.empty() ? "" : ", overlay " + Utf8(job->Overlay)) << '\n';
+        // The story in the order it happened: steps, outputs and deliveries.
+        std::vector<std::pair<std::int64_t, std::string>> story;
+        for (const TEventRow& e : events)
+            story.emplace_back(e.At, Utf8(e.What));
+        for (const TOutputRow& o : outputs) {
+            std::ostringstream line;
+            line << o.Kind << (o.Page > 0 ? " page " + std::to_string(o.Page) : "")
+                 << (o.Title.empty() ? "" : " \"" + Utf8(o.Title) + "\"")
+                 << (o.Printer.empty() ? "" : " on " + Utf8(o.Printer))
+                 << (o.CupsJob > 0 ? " as CUPS job " + std::to_string(o.CupsJob) : "")
+                 << (o.Path.empty() ? "" : " " + Utf8(o.Path)) << ": " << o.State << " (attempt " << o.Attempt << ")";
+            story.emplace_back(o.StartedAt, line.str());
+        }
+        for (const TDeliveryRow& d : deliveries) {
+            std::ostringstream line;
+            line << "delivery of " << Utf8(d.File) << " by " << d.Route << " to " << Utf8(d.Host)
+                 << (d.Port > 0 ? ":" + std::to_string(d.Port) : "") << ": code " << d.Code
+                 << (d.Code == 0 ? ", " + std::to_string(d.Bytes) + " bytes" : "")
+                 << (d.Detail.empty() ? "" : " (" + Utf8(d.Detail) + ")") << " in " << d.DurationMs << " ms";
+            story.emplace_back(d.At, line.str());
+        }
+        std::stable_sort(story.begin(), story.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::cout << "story:\n";
+        for (const auto& [at, what] : story)
+            std::cout << "  " << When(at) << "  " << what << '\n';
+        return kExitOk;
+    });
+}
+
+int ResubmitCommand(const TCommandLine& line)
+{
+    const std::int64_t id = JobId(line.Arg(0));
+    return Run([&]() -> int {
+        TSettings settings;
+        const TServerConfig config = HomeConfig(line, settings);
+        TJournal journal;
+        OpenJournal(line, journal, true);
+        const std::optional<TJobRow> job = journal.Job(id);
+        if (!job)
+            return ExitFailed("no job " + std::to_string(id) + " in " + journal.Path());
+        if (job->State == TJobState::Running || job->State == TJobState::Waiting)
+            return ExitFailed("job " + std::to_string(id) + " is " + StateName(job->State) + ": its request " +
+                              Utf8(job->SpoolFile) + " is still in the spool folder");
+        const std::string target = config.SpoolDir + job->SpoolFile;
+        if (QFileInfo::exists(QString::fromStdString(target)))
+            return ExitFailed(target + " exists: a request of that name waits in the spool folder");
+
+        // The kept request: in "failed" (under its name, or "n-" and its
+        // name beside an earlier one), else its copy in "temp"; only the
+        // very bytes of the job.
+        std::vector<std::string> candidates = {config.SpoolDir + "failed/" + job->SpoolFile};
+        for (int n = 2; n < 100; ++n)
+            candidates.push_back(config.SpoolDir + "failed/" + std::to_string(n) + "-" + job->SpoolFile);
+        const std::string copy = config.SpoolDir + "temp/" + job->SpoolFile;
+        candidates.push_back(copy);
+        std::string source;
+        for (const std::string& candidate : candidates)
+            if (QFileInfo::exists(QString::fromStdString(candidate)) && HashOf(candidate) == job->Hash) {
+                source = candidate;
+                break;
+            }
+        if (source.empty())
+            return ExitFailed("no kept copy of job " + std::to_string(id) + "'s request: neither " + config.SpoolDir +
+                              "failed/ nor " + copy + " holds its bytes");
+        // Copied whole under a temporary name, so the server sees it only
+        // whole; a new file, so it is a new job.
+        if (const TOutcome copied = CopyFileAtomic(source, target); !copied)
+            return ExitFailed("cannot put " + source + " back: " + copied.Reason());
+        if (source != copy)
+            QFile::remove(QString::fromStdString(source));
+        if (const TOutcome noted = journal.AddEvent(id, "resubmitted by printorb-tool from " + source); !noted)
+            std::cerr << "printorb-tool: the journal did not record the resubmission: " << noted.Reason() << '\n';
+        std::cout << "Job " << id << "'s request " << Utf8(job->SpoolFile) << " is back in " << config.SpoolDir
+                  << " (from " << Utf8(source) << "); it becomes a new job.\n";
+        return kExitOk;
+    });
+}
+
+int StatusCommand(const TCommandLine& line)
+{
+    return Run([&]() -> int {
+        TSettings settings;
+        const TServerConfig config = HomeConfig(line, settings);
+        TJournal journal;
+        OpenJournal(line, journal);
+        const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+        const std::int64_t lastTick = std::stoll(journal.Meta("last_tick").value_or("0"));
+        const std::int64_t today = QDate::currentDate().startOfDay().toMSecsSinceEpoch();
+
+        int done = 0, failedToday = 0;
+        std::vector<TJobRow> recentFailures;
+        for (const TJobRow& job : journal.Jobs({.Since = now - 30 * kDayMs})) {
+            if (job.UpdatedAt >= today && job.State == TJobState::Done)
+                ++done;
+            if (job.UpdatedAt >= today && job.State == TJobState::Failed)
+                ++failedToday;
+            if (job.UpdatedAt >= now - kDayMs && job.State == TJobState::Failed)
+                recentFailures.push_back(job);
+        }
+        const std::vector<TJobRow> waiting = journal.JobsIn(TJobState::Waiting);
+
+        // The files that wait, and the oldest of them.
+        std::int64_t oldest = 0;
+        int spooled = 0;
+        for (const char* mask : {"*.tvq", "*.prn"})
+            for (const QFileInfo& file :
+                 QDir(QString::fromStdString(config.SpoolDir)).entryInfoList({QString::fromLatin1(mask)}, QDir::Files)) {
+                ++spooled;
+                const std::int64_t changed = file.lastModified().toMSecsSinceEpoch();
+                oldest = oldest == 0 ? changed : std::min(oldest, changed);
+            }
+        const int queued =
+            static_cast<int>(QDir(QString::fromStdString(IncludeTrailingSlash(line.Home()) + "lpdspooler/"))
+                                 .entryList({QStringLiteral("*.prn")}, QDir::Files)
+                                 .size());
+
+        std::string verdict;
+        if (lastTick == 0)
+            verdict = "the server has not ticked in " + line.Home();
+        else if (now - lastTick > 60 * 1000)
+            verdict = "the server has not ticked for " + Ago(now - lastTick) + " (last tick " + When(lastTick) + ")";
+        else if (!recentFailures.empty())
+            verdict = std::to_string(recentFailures.size()) + " job(s) failed in the last 24 hours, the last job " +
+                      std::to_string(recentFailures.front().Id) + " (" + Utf8(recentFailures.front().SpoolFile) +
+                      "): " + Utf8(recentFailures.front().Reason);
+        std::cout << (verdict.empty() ? "ok: the server ticked " + Ago(now - lastTick) +
+                                            " ago and no job failed in the last 24 hours"
+                                      : "not ok: " + verdict)
+                  << '\n'
+                  << "spool folder: " << spooled << " file(s) waiting"
+                  << (oldest > 0 ? ", the oldest for " + Ago(now - oldest) : std::string()) << '\n'
+                  << "LPR queue: " << queued << " file(s)\n"
+                  << "last tick: " << When(lastTick) << '\n'
+                  << "today: " << done << " job(s) done, " << failedToday << " failed\n"
+                  << "waiting for their next attempt: " << waiting.size() << '\n';
+        for (const TJobRow& job : waiting)
+            std::cout << "  job " << job.Id << " " << Utf8(job.SpoolFile) << ": attempt " << job.Attempts + 1
+                      << " at " << When(job.NextAttemptAt) << " (" << Utf8(job.Reason) << ")\n";
+        return verdict.empty() ? kExitOk : kExitFailed;
+    });
+}
