@@ -4,6 +4,7 @@
 #   cups-private.sh add DIR QUEUE [lpadmin options]
 #                                    a queue whose jobs land whole in DIR/out/QUEUE/
 #   cups-private.sh stop DIR         stop it and wait for it to go
+#   cups-private.sh resume DIR       start a stopped one again, on its port, with its queues
 # Clients reach it with CUPS_SERVER=127.0.0.1:$(cat DIR/port).
 set -euo pipefail
 
@@ -85,7 +86,12 @@ MaxJobs 0
 </Policy>
 CONF
   echo "$port" > "$dir/port"
-  /usr/sbin/cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" > "$dir/log/cupsd.out" 2>&1 &
+  run
+}
+
+run() {
+  local port; port=$(cat "$dir/port")
+  /usr/sbin/cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" >> "$dir/log/cupsd.out" 2>&1 &
   echo $! > "$dir/pid"
   for _ in $(seq 1 100); do
     if lpstat -h "127.0.0.1:$port" -r 2>/dev/null | grep -q "scheduler is running"; then
@@ -119,5 +125,6 @@ case "$cmd" in
   start) start ;;
   add) add "$@" ;;
   stop) stop ;;
-  *) echo "usage: $0 start|add|stop DIR ..." >&2; exit 2 ;;
+  resume) run ;;
+  *) echo "usage: $0 start|add|stop|resume DIR ..." >&2; exit 2 ;;
 esac

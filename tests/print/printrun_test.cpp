@@ -149,6 +149,21 @@ TEST(PrintRun, AFaxIsOneJobForAllPages)
     EXPECT_EQ(PdfInfoField(jobs[0].Data, "Pages"), "3");
     QThread::msleep(500);
     EXPECT_EQ(home.Cups().Jobs("Fax", 1, 0).size(), 1u);
+    EXPECT_TRUE(home.Log.Has("Printed R1 P2: 3 page(s) on Fax"));
+
+    // With an HP overlay too: one job, pages printed, no page files.
+    TPrintHome hp;
+    ASSERT_TRUE(hp.Cups().AddQueue("HP-Fax"));
+    hp.Settings.Set("PRINTER3", "HP-Fax");
+    hp.DriverData(PrinterKey("HP-Fax") + "\"HPDUMMY\"=\"\"\r\n");
+    hp.Request(kBase + "^HV_ISFAX~1^HV_PMASK~7");
+    hp.Pages(3);
+    hp.Select();
+    TPrintRunContext overlaid = hp.Context();
+    ASSERT_TRUE(PrintReport(overlaid, output));
+    EXPECT_EQ(hp.Cups().Jobs("HP-Fax", 1).size(), 1u);
+    EXPECT_TRUE(hp.QueueFiles().empty());
+    EXPECT_TRUE(hp.Log.Has("Printed R1 P2: 3 page(s) on HP-Fax")) << hp.Log.Lines.back();
 
     // A set-up that fails is logged for every page, and the fax is not sent.
     TPrintHome failing;

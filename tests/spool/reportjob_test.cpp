@@ -181,6 +181,30 @@ TEST(ReportJob, ImagesAreSizedAndPlacedOrReported)
     EXPECT_TRUE(junk.Log.Has("The image " + (junk.Dir / "junk.png") + " Failed to load for Document R1 P1"));
 }
 
+TEST(ReportJob, AnImageThatFailsDoesNotKeepTheOthersOut)
+{
+    TJobHome home;
+    for (const char* name : {"a.png", "b.png", "c.png"}) {
+        QImage image(40, 40, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        image.save(QString::fromStdString(home.Dir / name));
+    }
+    // The engine raises while the first image goes in (its window went, say).
+    bool raised = false;
+    home.Engine.OnChanged = [&] {
+        if (!raised && home.Engine.Images().size() == 1) {
+            raised = true;
+            throw std::runtime_error("the view could not be updated");
+        }
+    };
+    const std::string request = kBase + "^HV_IMAGEBOX~" + (home.Dir / "a.png") + ",0,0" + "^HV_IMAGEBOX~" +
+                                (home.Dir / "b.png") + ",10,10" + "^HV_IMAGEBOX~" + (home.Dir / "c.png") + ",20,20";
+    ASSERT_EQ(home.Compose(request).Exit, TComposeExit::Completed);
+    EXPECT_TRUE(raised);
+    EXPECT_TRUE(home.Log.Has("the view could not be updated"));
+    EXPECT_EQ(home.Engine.Images().size(), 3u) << "the images after the failing one are placed";
+}
+
 TEST(ReportJob, ResultTextTakesThePlaceOfTheTemplate)
 {
     TJobHome home;

@@ -10,6 +10,7 @@
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 
+#include <QDateTime>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -36,7 +37,9 @@ struct TSpoolHome {
     TReportRecord& Record = Pipeline.Record();
     TPrintingLayer& Printing = Pipeline.Printing();
     int Dispatches = 0;  // LPR queue rounds
-    std::int64_t Clock = 1'800'000'000'000;  // the pipeline's time, moved on by the tests
+    // The pipeline's time, moved on by the tests; it starts with the real one,
+    // which the print system's and the files' times follow.
+    std::int64_t Clock = QDateTime::currentMSecsSinceEpoch();
 
     TSpoolHome()
     {

@@ -180,6 +180,16 @@ TCupsPeer::~TCupsPeer()
         ::unsetenv("CUPS_SERVER");
 }
 
+bool TCupsPeer::Stop()
+{
+    return RunScript({"stop", QString::fromStdString(FDir.Path() + "cups")});
+}
+
+bool TCupsPeer::Resume()
+{
+    return RunScript({"resume", QString::fromStdString(FDir.Path() + "cups")});
+}
+
 bool TCupsPeer::AddQueue(const std::string& queue, const std::string& extraOptions)
 {
     QStringList args {"add", QString::fromStdString(FDir.Path() + "cups"), QString::fromStdString(queue)};

@@ -67,6 +67,9 @@ public:
     // A queue whose jobs land whole in OutDir(queue).
     bool AddQueue(const std::string& queue, const std::string& extraOptions = {});
     bool SetDefault(const std::string& queue);
+    // The scheduler stopped, and started again on its port with its queues.
+    bool Stop();
+    bool Resume();
     std::string OutDir(const std::string& queue) const;
     // The jobs the queue has received, in job order, once there are at least
     // count of them (or the time is up).

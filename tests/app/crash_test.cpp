@@ -1,0 +1,118 @@
+// The unattended server killed with SIGKILL at random moments while it
+// works through fifty requests, and started again each time: at the end
+// every request is done and every page reached the print system once.
+#include "journal/journal.h"
+#include "support/testsupport.h"
+#include "util/fileutil.h"
+
+#include <QDir>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <random>
+
+namespace {
+
+constexpr int kRequests = 50;
+constexpr int kKills = 20;
+
+std::string Code(int n)
+{
+    return "K" + std::string(n < 10 ? "0" : "") + std::to_string(n);
+}
+
+}  // namespace
+
+TEST(CrashSafety, KilledTwentyTimesWhilePrintingFiftyRequestsItLosesNothingAndPrintsNothingTwice)
+{
+    TCupsPeer cups;
+    ASSERT_TRUE(cups.Started() && cups.AddQueue("Laser-A") && cups.SetDefault("Laser-A"));
+    TTempDir home;
+    for (const char* sub : {"spool/temp", "results", "templates"})
+        ASSERT_TRUE(ForceDir(home / sub));
+    WriteFile(home / "tags.txt", "3|PATSUR\r\n");
+    WriteFile(home / "templates/LH.doc", "{\\rtf1 Laboratory\\par}");
+    WriteFile(home / "templates/P1.tpl", "{\\rtf1 Result for <<PATSUR>>\\par}");
+    // Every kill may cost an attempt; none is to be given up.
+    WriteFile(home / "printserver.inf", "RESULTS=" + (home / "results") + "\r\nSPOOLER=" + (home / "spool") +
+                                            "\r\nTEMPLATES=" + (home / "templates") +
+                                            "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Laser-A\r\nJOBRETRIES=100\r\n"
+                                            "JOBRETRYDELAY=0\r\n");
+    for (int n = 1; n <= kRequests; ++n)
+        WriteFile(home / ("spool/" + Code(n) + ".tvq"),
+                  "HV_TEMPLATE~LH^HV_REQCODE~" + Code(n) + "^HV_PROCCODE~P1^HV_PRINTER~1^HV_PATSUR~SMITH");
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("PRINTORB_HOME", QString::fromStdString(home.Path()));
+    auto start = [&](QProcess& server) {
+        server.setProcessEnvironment(env);
+        server.setStandardErrorFile(QString::fromStdString(home / "stderr.txt"), QIODevice::Append);
+        server.start(QString::fromStdString(BinaryDir() + "/bin/printorbd"), {});
+        return server.waitForStarted(5000);
+    };
+
+    // The seed is printed, and PRINTORB_KILL_SEED repeats a run.
+    const char* given = std::getenv("PRINTORB_KILL_SEED");
+    const unsigned seed = given ? static_cast<unsigned>(std::strtoul(given, nullptr, 10)) : std::random_device()();
+    std::cout << "kill moments from seed " << seed << '\n';
+    std::mt19937 random(seed);
+    // The first tick comes five seconds after a start and the print run 1.5 s
+    // later: kills land while a file is taken, composed, waits, is printed,
+    // recorded or removed.
+    std::uniform_int_distribution<int> moment(4800, 7200);
+    for (int kill = 0; kill < kKills; ++kill) {
+        QProcess server;
+        ASSERT_TRUE(start(server));
+        const int wait = moment(random);
+        EXPECT_FALSE(server.waitForFinished(wait)) << "it ran until killed";
+        ::kill(static_cast<pid_t>(server.processId()), SIGKILL);
+        ASSERT_TRUE(server.waitForFinished(5000));
+    }
+
+    QProcess server;
+    ASSERT_TRUE(start(server));
+    const QDir spool(QString::fromStdString(home / "spool"));
+    const bool emptied = WaitFor([&] { return spool.entryList({"*.tvq"}, QDir::Files).isEmpty(); },
+                                 (kRequests * 5 + 60) * 1000);
+    server.terminate();
+    server.waitForFinished(10000);
+    ASSERT_TRUE(emptied) << spool.entryList({"*.tvq"}, QDir::Files).join(' ').toStdString();
+
+    // Every request done, each one job.
+    TJournal journal;
+    ASSERT_TRUE(journal.OpenReadOnly(home / "journal.db"));
+    std::map<std::string, int> jobs;
+    int takenAgain = 0, foundAtScheduler = 0;
+    for (const TJobRow& job : journal.Jobs({})) {
+        ++jobs[job.SpoolFile];
+        EXPECT_EQ(job.State, TJobState::Done) << job.SpoolFile << ": " << job.Reason;
+        takenAgain += job.Attempts > 1 ? 1 : 0;
+        for (const TEventRow& event : journal.Events(job.Id))
+            foundAtScheduler += event.What.find("was found at") != std::string::npos ? 1 : 0;
+    }
+    const std::string log = ReadFile(home / "spoolerLog.txt");
+    int leftovers = 0;
+    for (auto at = log.find("already; it is removed"); at != std::string::npos; at = log.find("already; it is removed", at + 1))
+        ++leftovers;
+    std::cout << kKills << " kills: " << takenAgain << " jobs taken up again, " << foundAtScheduler
+              << " pages found at the scheduler instead of sent again, " << leftovers
+              << " requests removed whose output existed\n";
+    EXPECT_EQ(jobs.size(), static_cast<std::size_t>(kRequests));
+    for (const auto& [file, count] : jobs)
+        EXPECT_EQ(count, 1) << file;
+
+    // Every page reached the print system exactly once.
+    const std::vector<TCapturedJob> printed = cups.Jobs("Laser-A", kRequests, 30000);
+    std::map<std::string, int> titles;
+    for (const TCapturedJob& job : printed)
+        ++titles[job.Title];
+    for (int n = 1; n <= kRequests; ++n)
+        EXPECT_EQ(titles[Code(n) + " P1 Page 1"], 1) << Code(n) << " (seed " << seed << ")";
+    EXPECT_EQ(printed.size(), static_cast<std::size_t>(kRequests)) << "seed " << seed;
+}

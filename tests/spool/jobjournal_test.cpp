@@ -1,0 +1,314 @@
+// Jobs through the pipeline with their journal: failures tried again after
+// growing pauses while the other files go on, requests given up into
+// "failed", and nothing output twice, against a private CUPS scheduler.
+#include "spool/pipeline.h"
+
+#include "spool/spoolhome.h"
+#include "support/regfiles.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <utime.h>
+
+namespace {
+
+const std::string kReport = "HV_TEMPLATE~LH^HV_REQCODE~R1^HV_PROCCODE~P1^HV_PRINTER~1^HV_PATSUR~SMITH";
+
+std::vector<std::string> Titles(const std::vector<TCapturedJob>& jobs)
+{
+    std::vector<std::string> titles;
+    for (const TCapturedJob& job : jobs)
+        titles.push_back(job.Title);
+    return titles;
+}
+
+int Count(const std::vector<std::string>& titles, const std::string& title)
+{
+    return static_cast<int>(std::count(titles.begin(), titles.end(), title));
+}
+
+// Changes the journal the way a crash at the wrong moment would leave it.
+void Sql(const std::string& path, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+// A spool home with a private scheduler: printer 1 a plain queue, printer 2
+// marked HP in the driver data.
+struct TJournalHome : TSpoolHome {
+    TJournalHome()
+    {
+        EXPECT_TRUE(Cups().AddQueue("Laser-A") && Cups().SetDefault("Laser-A"));
+        EXPECT_TRUE(Cups().AddQueue("HP-Laser"));
+        Settings.Set("PRINTER1", "Laser-A");
+        Settings.Set("PRINTER2", "HP-Laser");
+        WriteFile(Dir / "printerdriverdata.reg", "REGEDIT4\r\n\r\n" + PrinterKey("HP-Laser") + "\"HPDUMMY\"=\"\"\r\n");
+        // Two pages: the template runs over the first.
+        WriteFile(Dir / "templates/P2.tpl", "{\\rtf1 Page one\\page Page two\\par}");
+        Settings.Config.JobRetries = 3;
+        Settings.Config.JobRetryDelaySeconds = 60;
+    }
+    void Later(int seconds) { Clock += seconds * 1000LL; }
+    int LogCount(const std::string& text) const { return Log.Count(text); }
+};
+
+}  // namespace
+
+TEST(JobJournal, AMissingPdfFolderIsTriedAfterGrowingPausesThenGivenUp)
+{
+    TJournalHome home;
+    const std::string pdf = home.Dir / "gone/R1.pdf";
+    home.Drop("a.tvq", kReport + "^HV_PDFDOC~" + pdf);
+    home.TickAndPrint();
+    std::optional<TJobRow> job = home.JobOf("a.tvq");
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->State, TJobState::Waiting);
+    EXPECT_EQ(job->NextAttemptAt, home.Clock + 60 * 1000);
+    const std::string reason = "PDF Document creation FAILED \"" + pdf + "\": Could not save " + pdf +
+                               ": No such file or directory";
+    EXPECT_EQ(job->Reason, reason);
+    EXPECT_EQ(job->ReqCode, "R1");
+    EXPECT_EQ(job->OutputKind, "pdf");
+
+    // Before its time it is passed over, and the others go on.
+    home.Drop("b.tvq", kReport + "^HV_REQCODE~R2^HV_PDFDOC~" + (home.Dir / "results/R2.pdf"));
+    home.Later(59);
+    home.TickAndPrint();
+    EXPECT_EQ(home.Found(), (std::vector<std::string> {"a.tvq", "b.tvq"}));
+    EXPECT_TRUE(FileExists(home.Dir / "results/R2.pdf"));
+    EXPECT_EQ(home.JobOf("b.tvq")->State, TJobState::Done);
+
+    // Its second attempt after 60 s, its third 120 s after that, then "failed".
+    home.Later(1);
+    home.TickAndPrint();
+    EXPECT_EQ(home.JobOf("a.tvq")->Attempts, 2);
+    EXPECT_EQ(home.JobOf("a.tvq")->NextAttemptAt, home.Clock + 120 * 1000);
+    home.Later(119);
+    home.TickAndPrint();
+    EXPECT_EQ(home.JobOf("a.tvq")->Attempts, 2) << "not before its time";
+    home.Later(1);
+    home.TickAndPrint();
+    job = home.JobOf("a.tvq");
+    EXPECT_EQ(job->State, TJobState::Failed);
+    EXPECT_EQ(job->Attempts, 3);
+    EXPECT_EQ(home.LogCount("PDF Document creation FAILED \"" + pdf + "\""), 3);
+    EXPECT_FALSE(home.InSpool("a.tvq"));
+    EXPECT_EQ(ReadFile(home.Dir / "spool/failed/a.tvq"), kReport + "^HV_PDFDOC~" + pdf);
+    EXPECT_TRUE(home.Log.Has("Spooler file a.tvq failed after 3 attempt(s): " + reason + ". It is in " +
+                             (home.Dir / "spool/failed/") + "; printorb-tool resubmit " + std::to_string(job->Id) +
+                             " sends it again."));
+
+    // Nothing more happens to it.
+    home.Later(3600);
+    home.TickAndPrint();
+    EXPECT_EQ(home.LogCount("PDF Document creation FAILED \"" + pdf + "\""), 3);
+}
+
+TEST(JobJournal, PagesThePrinterTookAreNotSentAgainWhenAPageFileCannotBeWritten)
+{
+    TJournalHome home;
+    // Page 1 goes to the printer (PMASK blank), page 2 would be an HP overlay
+    // page file in an LPR queue folder that is not there.
+    home.Settings.Config.LprQueueDir = home.Dir / "no-queue/";
+    home.Drop("p.tvq", "HV_TEMPLATE~LH^HV_REQCODE~PART1^HV_PROCCODE~P2^HV_PRINTER~2^HV_PMASK~blank^HV_PMASK2~8");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        home.TickAndPrint();
+        home.Later(3600);
+    }
+    const std::optional<TJobRow> job = home.JobOf("p.tvq");
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->State, TJobState::Failed);
+    EXPECT_EQ(job->Attempts, 3);
+    EXPECT_NE(job->Reason.find("Page 2 of PART1 P2 was not printed"), std::string::npos) << job->Reason;
+    EXPECT_TRUE(FileExists(home.Dir / "spool/failed/p.tvq"));
+    // Three attempts, one print job for page 1.
+    const std::vector<std::string> titles = Titles(home.Cups().Jobs("HP-Laser", 1, 3000));
+    EXPECT_EQ(Count(titles, "PART1 P2 Page 1"), 1) << titles.size();
+    EXPECT_EQ(home.LogCount("Printed PART1 P2: 1 page(s) on HP-Laser"), 0) << "the run failed before its summary";
+    EXPECT_EQ(home.Log.CountStarting("Page 2 of PART1 P2 was not printed: cannot write " +
+                                     (home.Dir / "no-queue/8_2_p.tvq-2.prn")),
+              3);
+}
+
+TEST(JobJournal, AStoppedSchedulerThatComesBackPrintsTheReportOnce)
+{
+    TJournalHome home;
+    ASSERT_TRUE(home.Cups().Stop());
+    home.Drop("s.tvq", kReport + "^HV_REQCODE~STOP1");
+    home.TickAndPrint();
+    std::optional<TJobRow> job = home.JobOf("s.tvq");
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->State, TJobState::Waiting);
+    EXPECT_TRUE(home.InSpool("s.tvq"));
+
+    ASSERT_TRUE(home.Cups().Resume());
+    home.Later(60);
+    home.TickAndPrint();
+    job = home.JobOf("s.tvq");
+    EXPECT_EQ(job->State, TJobState::Done);
+    EXPECT_EQ(job->Attempts, 2);
+    EXPECT_FALSE(home.InSpool("s.tvq"));
+    home.Later(3600);
+    home.TickAndPrint();
+    const std::vector<std::string> titles = Titles(home.Cups().Jobs("Laser-A", 1));
+    EXPECT_EQ(Count(titles, "STOP1 P1 Page 1"), 1);
+    // Its print job is recorded by the number the scheduler gave it.
+    const std::vector<TOutputRow> outputs = home.Journal().Outputs(job->Id);
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(outputs[0].State, "done");
+    EXPECT_EQ(outputs[0].CupsJob, home.Cups().Jobs("Laser-A", 1)[0].Id);
+}
+
+TEST(JobJournal, APageSentJustBeforeACrashIsFoundAtTheSchedulerNotSentAgain)
+{
+    TJournalHome home;
+    home.Drop("c.tvq", kReport + "^HV_REQCODE~CRASH1^HV_PROCCODE~P2");
+    const std::string bytes = ReadFile(home.Dir / "spool/c.tvq");
+    home.TickAndPrint();
+    ASSERT_EQ(home.JobOf("c.tvq")->State, TJobState::Done);
+    ASSERT_EQ(Count(Titles(home.Cups().Jobs("Laser-A", 2)), "CRASH1 P2 Page 2"), 1);
+
+    // As a crash after page 2 was sent, before its record and the request's
+    // removal, would leave it.
+    const std::int64_t id = home.JobOf("c.tvq")->Id;
+    Sql(home.Dir / "journal.db", "UPDATE jobs SET state='running' WHERE id=" + std::to_string(id) +
+                                     "; UPDATE outputs SET state='sending', cups_job=0 WHERE page=2");
+    WriteFile(home.Dir / "spool/c.tvq", bytes);
+    home.TickAndPrint();
+    const std::optional<TJobRow> job = home.JobOf("c.tvq");
+    EXPECT_EQ(job->Id, id) << "the same job, taken up again";
+    EXPECT_EQ(job->State, TJobState::Done);
+    EXPECT_EQ(job->Attempts, 2);
+    EXPECT_TRUE(home.Log.Has("Printed CRASH1 P2: 2 page(s) done in an earlier attempt"));
+    // The scheduler has each page once; the journal has page 2's job number back.
+    home.Later(60);
+    const std::vector<std::string> titles = Titles(home.Cups().Jobs("Laser-A", 3, 2000));
+    EXPECT_EQ(Count(titles, "CRASH1 P2 Page 1"), 1);
+    EXPECT_EQ(Count(titles, "CRASH1 P2 Page 2"), 1);
+    EXPECT_GT(home.Journal().OutputOf(id, "cups", 2, "")->CupsJob, 0);
+}
+
+TEST(JobJournal, ScannedImagesPrintedBeforeAreNotPrintedAgain)
+{
+    TJournalHome home;
+    for (const char* name : {"SC1-1.png", "SC1-2.png"}) {
+        QImage image(20, 20, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        ASSERT_TRUE(image.save(QString::fromStdString(home.Dir / ("images/" + std::string(name)))));
+    }
+    home.Drop("scan.tvq", "HV_SCANID~SC1^HV_PRINTER~1");
+    const std::string bytes = ReadFile(home.Dir / "spool/scan.tvq");
+    home.TickAndPrint();
+    const std::int64_t id = home.JobOf("scan.tvq")->Id;
+    ASSERT_EQ(home.JobOf("scan.tvq")->State, TJobState::Done);
+    ASSERT_EQ(home.Cups().Jobs("Laser-A", 2).size(), 2u);
+
+    // As if the second image had failed: the job waits, its first image is done.
+    Sql(home.Dir / "journal.db", "UPDATE jobs SET state='waiting' WHERE id=" + std::to_string(id) +
+                                     "; DELETE FROM outputs WHERE page=2");
+    WriteFile(home.Dir / "spool/scan.tvq", bytes);
+    home.TickAndPrint();
+    EXPECT_EQ(home.JobOf("scan.tvq")->State, TJobState::Done);
+    const std::vector<std::string> titles = Titles(home.Cups().Jobs("Laser-A", 3));
+    EXPECT_EQ(Count(titles, "ImagePrint: " + (home.Dir / "images/SC1-1.png")), 1);
+    EXPECT_EQ(Count(titles, "ImagePrint: " + (home.Dir / "images/SC1-2.png")), 2);
+}
+
+TEST(JobJournal, EndedRequestsAreNotTakenAgainAndNewBytesAreANewJob)
+{
+    TJournalHome home;
+    const std::string pdf = home.Dir / "results/R1.pdf";
+    home.Drop("d.tvq", kReport + "^HV_PDFDOC~" + pdf);
+    const std::string bytes = ReadFile(home.Dir / "spool/d.tvq");
+    home.TickAndPrint();
+    const TJobRow done = *home.JobOf("d.tvq");
+    ASSERT_EQ(done.State, TJobState::Done);
+
+    // The very file back, as a crash before its removal leaves it: removed, not saved again.
+    WriteFile(home.Dir / "spool/d.tvq", bytes);
+    Sql(home.Dir / "journal.db", "UPDATE jobs SET file_id='" + FileIdentity(home.Dir / "spool/d.tvq") +
+                                     "' WHERE id=" + std::to_string(done.Id));
+    home.TickAndPrint();
+    EXPECT_FALSE(home.InSpool("d.tvq"));
+    EXPECT_TRUE(home.Log.Has("Spooler file d.tvq was output by job " + std::to_string(done.Id) +
+                             " already; it is removed from the spool folder."));
+    EXPECT_EQ(home.LogCount("PDF Document created as \"" + pdf + "\""), 1);
+
+    // The same bytes written anew (another file) are a new job; other bytes too.
+    WriteFile(home.Dir / "spool/d.tvq", bytes);
+    home.TickAndPrint();
+    EXPECT_EQ(home.LogCount("PDF Document created as \"" + pdf + "\""), 2);
+    EXPECT_EQ(home.Journal().Jobs({}).size(), 2u);
+
+    // A request over the size cap goes to "failed" at once, with its reason.
+    home.Drop("huge.tvq", std::string(1024, 'x'));
+    ::truncate((home.Dir / "spool/huge.tvq").c_str(), static_cast<off_t>(TJobPipeline::kMaxRequestBytes) + 1);
+    home.TickAndPrint();
+    EXPECT_TRUE(FileExists(home.Dir / "spool/failed/huge.tvq"));
+    const std::optional<TJobRow> huge = home.JobOf("huge.tvq");
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->State, TJobState::Failed);
+    EXPECT_EQ(huge->Reason, "larger than 256 MB (268435457 bytes)");
+    home.TickAndPrint();
+    EXPECT_EQ(home.Found(), (std::vector<std::string> {"d.tvq", "d.tvq"})) << "the large one is never taken";
+}
+
+TEST(JobJournal, ACrashLoopEndsInFailed)
+{
+    TJournalHome home;
+    home.Drop("loop.tvq", kReport + "^HV_REQCODE~LOOP1");
+    // Taken, and the server "crashes" before the print run, three times.
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        home.S().SpoolTimerTimer();
+        ASSERT_TRUE(home.S().PrintPending) << attempt;
+        home.S().PrintPending = false;  // what a restart forgets
+        home.S().SpoolBusy = false;
+        home.S().PendingRequest.clear();
+    }
+    EXPECT_EQ(home.JobOf("loop.tvq")->Attempts, 3);
+    home.S().SpoolTimerTimer();
+    const TJobRow job = *home.JobOf("loop.tvq");
+    EXPECT_EQ(job.State, TJobState::Failed);
+    EXPECT_TRUE(FileExists(home.Dir / "spool/failed/loop.tvq"));
+    EXPECT_TRUE(home.Log.Has("Spooler file loop.tvq failed after 3 attempt(s): the server stopped during every "
+                             "attempt. It is in " +
+                             (home.Dir / "spool/failed/") + "; printorb-tool resubmit " + std::to_string(job.Id) +
+                             " sends it again."));
+}
+
+TEST(JobJournal, RetentionOnceADay)
+{
+    TJournalHome home;
+    home.Settings.Config.TempDays = 30;
+    home.Settings.Config.JournalDays = 400;
+    WriteFile(home.Dir / "spool/temp/old.tvq", "old");
+    WriteFile(home.Dir / "spool/temp/new.tvq", "new");
+    const time_t old = static_cast<time_t>(home.Clock / 1000) - 31 * 86400;
+    const struct utimbuf times {old, old};
+    ::utime((home.Dir / "spool/temp/old.tvq").c_str(), &times);
+    TJobRow ancient;
+    ancient.SpoolFile = "ancient.tvq";
+    ancient.State = TJobState::Done;
+    home.Journal().Now = [&] { return home.Clock - 401LL * 86400 * 1000; };
+    ASSERT_TRUE(home.Journal().AddJob(ancient));
+    home.Journal().Now = [&] { return home.Clock; };
+
+    home.S().SpoolTimerTimer();
+    EXPECT_FALSE(FileExists(home.Dir / "spool/temp/old.tvq"));
+    EXPECT_TRUE(FileExists(home.Dir / "spool/temp/new.tvq"));
+    EXPECT_TRUE(home.Journal().Jobs({}).empty());
+    EXPECT_TRUE(home.Log.Has("Retention: 1 copies older than 30 days removed from " + (home.Dir / "spool/temp/") +
+                             ", 1 jobs older than 400 days removed from the journal."));
+    home.Later(3600);
+    home.S().SpoolTimerTimer();
+    EXPECT_EQ(home.Log.CountStarting("Retention: "), 1) << "once a day";
+    home.Later(86400);
+    home.S().SpoolTimerTimer();
+    EXPECT_EQ(home.Log.CountStarting("Retention: "), 2);
+}
