@@ -3,13 +3,16 @@
 // and composes it, the print run, and the print system's acceptance of the
 // job (a private CUPS scheduler). Three kinds of job: a report printed on a
 // printer (with a Lexmark overlay name in its options), a report saved as
-// PDF, and a report whose HP overlay page becomes a PCL page file. Then the
-// server's memory after 10 jobs and after 1,000.
+// PDF, and a report whose HP overlay page becomes a PCL page file; each kind
+// with the job journal and without it (its cost per job is the difference).
+// Then the server's memory after 10 jobs and after 1,000.
 #include "app/printserver.h"
+#include "journal/journal.h"
 
 #include "measure.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -40,14 +43,21 @@ struct TBench {
     std::string Spool;
     std::string Request;
 
+    double TickMs = 0;   // the spool tick: take, compose
+    double PrintMs = 0;  // the print run: output
     // One job through the loop; false when it did not reach its output.
     bool Job(int n, const std::string& extra)
     {
         const std::string name = "bench" + std::to_string(n) + ".tvq";
         std::ofstream(Spool + name, std::ios::binary) << Request << extra << "\r\n";
+        QElapsedTimer timer;
+        timer.start();
         Server.Pipeline().SpoolTimerTimer();
+        TickMs = timer.nsecsElapsed() / 1e6;
+        timer.restart();
         if (Server.Pipeline().PrintPending)
             Server.Pipeline().printingtimerTimer();
+        PrintMs = timer.nsecsElapsed() / 1e6;
         return !QFileInfo::exists(QString::fromStdString(Spool + name));
     }
 };
@@ -95,19 +105,76 @@ int main(int argc, char** argv)
         {"HP overlay page file", "^HV_PRINTER~2^HV_PMASK~12"},
     };
     int n = 0;
-    std::printf("%-36s %10s %10s\n", "job", "median ms", "max ms");
-    for (const TKind& kind : kinds) {
+    std::printf("%-36s %-8s %10s %10s %10s %10s\n", "job", "journal", "median ms", "max ms", "tick ms", "print ms");
+    std::vector<double> withJournal;
+    for (const bool journal : {true, false}) {
+        if (!journal)
+            server.Pipeline().Journal().Close();  // every record becomes a no-op
+        for (const TKind& kind : kinds) {
+            std::vector<double> ms, tick, print;
+            for (int i = 0; i < 60; ++i) {
+                QElapsedTimer timer;
+                timer.start();
+                if (!bench.Job(++n, kind.Extra)) {
+                    std::fprintf(stderr, "job %d (%s) did not complete\n", n, kind.Name);
+                    return 1;
+                }
+                ms.push_back(timer.nsecsElapsed() / 1e6);
+                tick.push_back(bench.TickMs);
+                print.push_back(bench.PrintMs);
+            }
+            std::printf("%-36s %-8s %10.1f %10.1f %10.1f %10.1f\n", kind.Name, journal ? "with" : "without", Median(ms),
+                        *std::max_element(ms.begin(), ms.end()), Median(tick), Median(print));
+            if (journal)
+                withJournal.push_back(Median(ms));
+            else
+                std::printf("%-36s journal's cost per job %.1f ms\n", kind.Name,
+                            withJournal[static_cast<std::size_t>(&kind - kinds)] - Median(ms));
+        }
+    }
+
+    // The journal's own cost per job: the calls a printed job makes, on a
+    // journal of its own (the loop's own figures above are too noisy for it).
+    {
+        TJournal journal;
+        if (!journal.Open(dir.filePath("bench-journal.db").toStdString())) {
+            std::fprintf(stderr, "the journal did not open\n");
+            return 1;
+        }
         std::vector<double> ms;
-        for (int i = 0; i < 60; ++i) {
+        for (int i = 0; i < 1000; ++i) {
             QElapsedTimer timer;
             timer.start();
-            if (!bench.Job(++n, kind.Extra)) {
-                std::fprintf(stderr, "job %d (%s) did not complete\n", n, kind.Name);
-                return 1;
-            }
+            const std::string name = "bench" + std::to_string(i) + ".tvq";
+            const std::string hash =
+                QCryptographicHash::hash(QByteArray::fromStdString(request), QCryptographicHash::Sha256).toHex().toStdString();
+            static_cast<void>(journal.UnfinishedJob(name));
+            static_cast<void>(journal.FinishedJobOf(name, hash, "1:2:3"));
+            TJobRow job;
+            job.SpoolFile = name;
+            job.Hash = hash;
+            job.Kind = "request";
+            job.Attempts = 1;
+            job.Id = *journal.AddJob(job);
+            static_cast<void>(journal.UpdateJob(job));
+            static_cast<void>(journal.AddEvent(job.Id, "taken"));
+            job.Printer = "ORB-Demo";
+            static_cast<void>(journal.UpdateJob(job));
+            static_cast<void>(journal.AddEvent(job.Id, "composed"));
+            static_cast<void>(journal.OutputOf(job.Id, "", 1, ""));
+            const std::int64_t out =
+                *journal.AddOutput({.JobId = job.Id, .Kind = "cups", .Page = 1, .Title = "R P Page 1", .State = "sending"});
+            static_cast<void>(journal.OutputDone(out, 42));
+            job.State = TJobState::Done;
+            static_cast<void>(journal.UpdateJob(job));
+            static_cast<void>(journal.AddEvent(job.Id, "done"));
+            static_cast<void>(journal.SetMeta("last_tick", std::to_string(i)));
+            static_cast<void>(journal.SetMeta("last_tick", std::to_string(i)));
+            static_cast<void>(journal.Meta("retention_at"));
             ms.push_back(timer.nsecsElapsed() / 1e6);
         }
-        std::printf("%-36s %10.1f %10.1f\n", kind.Name, Median(ms), *std::max_element(ms.begin(), ms.end()));
+        std::printf("the journal's calls for one printed job: median %.3f ms, max %.3f ms\n", Median(ms),
+                    *std::max_element(ms.begin(), ms.end()));
     }
 
     // Memory: the printed kind, after 10 more jobs and after 1,000.

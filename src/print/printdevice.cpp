@@ -17,7 +17,7 @@ TResult<TDeviceReady> TPrinterDevice::SetupPrinterDevice(std::string_view first,
     if (device.empty())
         return Fail("No printer selected.");
     std::string why;
-    const std::unique_ptr<TPrinterHandle> printer = Printing.OpenPrinter(device, why);
+    const std::shared_ptr<TPrinterHandle> printer = Printing.OpenPrinter(device, why);
     if (!printer)
         return Fail("Could not get printer " + device, why);
     TDevMode mode;
@@ -36,8 +36,10 @@ TResult<TDeviceReady> TPrinterDevice::SetupPrinterDevice(std::string_view first,
     }
     printer->MergeDocumentProperties(mode);
     FPrinterDC = printer->CreateDC(mode, why);
-    if (!FPrinterDC)
+    if (!FPrinterDC) {
+        Printing.Forget();
         return Fail("Device Context did not create " + why);
+    }
     return ready;
 }
 
@@ -45,7 +47,7 @@ std::string TPrinterDevice::ListPrinterTrays()
 {
     const std::string device = CurrentDevice();
     std::string why;
-    const std::unique_ptr<TPrinterHandle> printer = device.empty() ? nullptr : Printing.OpenPrinter(device, why);
+    const std::shared_ptr<TPrinterHandle> printer = device.empty() ? nullptr : Printing.OpenPrinter(device, why);
     std::string list;
     if (printer)
         for (const TTray& t : printer->Trays())

@@ -4,33 +4,28 @@
 
 std::string SelectPrinterByNumber(std::string_view number, const TServerConfig& config, TPrintingLayer& printing)
 {
-    const auto installed = printing.ListPrinters();
-    auto indexOf = [&](std::string_view name) -> int {
-        if (installed)
-            for (std::size_t i = 0; i < installed->size(); ++i)
-                if (SameText((*installed)[i], name))
-                    return static_cast<int>(i);
-        return -1;
-    };
-    auto fallback = [&] {
-        const int at = std::max(0, indexOf(Trim(config.DefaultPrinterName())));
-        printing.CurrentPrinter = installed && at < static_cast<int>(installed->size())
-                                      ? (*installed)[static_cast<std::size_t>(at)]
-                                      : std::string();
-        return std::string();
-    };
-    if (!installed)
-        return fallback();
-
     const std::string trimmed = Trim(number);
     const std::string name = trimmed.empty() ? std::string() : config.PrinterName(trimmed);
-    if (const int at = indexOf(name); !name.empty() && at >= 0) {
-        printing.CurrentPrinter = (*installed)[static_cast<std::size_t>(at)];
-        return printing.CurrentPrinter;
+    // A printer found among those the scheduler named a moment ago is taken;
+    // anything else is asked anew, so no job goes to the default printer
+    // for want of a fresh answer.
+    TDestinations said = printing.Destinations(TPrintingLayer::kDestinationsReuseMs);
+    std::string found = name.empty() ? std::string() : said.Find(name);
+    if (found.empty()) {
+        said = printing.Destinations(0);
+        found = name.empty() ? std::string() : said.Find(name);
     }
-    const std::string system = printing.SystemDefaultPrinter();
-    if (system.empty())
-        return fallback();
-    printing.CurrentPrinter = system;
-    return system;
+    if (!found.empty()) {
+        printing.CurrentPrinter = found;
+        return found;
+    }
+    if (said.Answered && !said.Default.empty()) {
+        printing.CurrentPrinter = said.Default;
+        return said.Default;
+    }
+    // No printer could be selected: the one at the default's position (the
+    // first when there is none) is current all the same.
+    const std::string fallback = said.Find(Trim(config.DefaultPrinterName()));
+    printing.CurrentPrinter = !fallback.empty() ? fallback : said.Names.empty() ? std::string() : said.Names.front();
+    return std::string();
 }

@@ -2,6 +2,7 @@
 
 #include "print/printhome.h"
 
+#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
@@ -77,4 +78,17 @@ TEST(PrinterDevice, TheLookupByNumber)
         EXPECT_EQ(SelectPrinterByNumber(c.number, home.Settings.Config, home.Printing), c.name) << c.number;
         EXPECT_EQ(home.Printing.CurrentPrinter, c.name);
     }
+
+    // What the scheduler said is used again for a while, but a printer
+    // installed since then is found at once: its reports do not go to the
+    // default printer meanwhile.
+    ASSERT_TRUE(home.Cups().AddQueue("Laser-Gone"));
+    EXPECT_EQ(SelectPrinterByNumber("6", home.Settings.Config, home.Printing), "Laser-Gone");
+    // One removed since: its job fails, and the next asks anew.
+    std::string why;
+    ASSERT_NE(home.Printing.OpenPrinter("Laser-Gone", why), nullptr);
+    QProcess::execute("lpadmin", {"-h", QString("127.0.0.1:%1").arg(home.Cups().Port()), "-x", "Laser-Gone"});
+    EXPECT_FALSE(home.Printing.PrintPdf("Laser-Gone", "R1 P1 Page 1", "%PDF-1.4\n%%EOF\n"));
+    EXPECT_EQ(SelectPrinterByNumber("6", home.Settings.Config, home.Printing), "Laser-A");
+    EXPECT_EQ(home.Printing.OpenPrinter("Laser-Gone", why), nullptr);
 }

@@ -3,6 +3,7 @@
 #include "util/codepage.h"
 #include "util/textutil.h"
 
+#include <QDateTime>
 #include <QString>
 #include <cups/cups.h>
 #include <cups/ppd.h>
@@ -23,6 +24,25 @@ THttpConnection ConnectScheduler()
     if (http)
         httpSetTimeout(http.get(), TPrintingLayer::kSchedulerTimeoutMs / 1000.0, nullptr, nullptr);
     return http;
+}
+
+int CreateJobOn(http_t* http, const std::string& queue, const std::string& utf8Title)
+{
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
+                     queue.c_str());
+    ipp_t* request = ippNewRequest(IPP_OP_CREATE_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, utf8Title.c_str());
+    const std::string resource = "/printers/" + queue;
+    ipp_t* response = cupsDoRequest(http, request, resource.c_str());  // frees the request
+    int job = 0;
+    if (response && ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING)
+        if (ipp_attribute_t* id = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER))
+            job = ippGetInteger(id, 0);
+    ippDelete(response);
+    return job;
 }
 
 namespace {
@@ -94,16 +114,49 @@ int MatchTray(const std::vector<std::string>& trayNames, std::string_view tray)
     return 0;
 }
 
+std::string TDestinations::Find(std::string_view name) const
+{
+    for (const std::string& installed : Names)
+        if (SameText(installed, name))
+            return installed;
+    return {};
+}
+
+TDestinations TPrintingLayer::Destinations(int maxAgeMs) const
+{
+    const long long now = QDateTime::currentMSecsSinceEpoch();
+    const std::string server = cupsServer();
+    if (maxAgeMs > 0 && FDestinations && FDestinations->Server == server && now - FDestinations->At < maxAgeMs)
+        return FDestinations->Said;
+    TDestinations said;
+    TDestList list;
+    said.Answered = list.Answered;
+    for (int i = 0; i < list.count; ++i) {
+        if (list.dests[i].instance)
+            continue;  // one entry per queue, not per saved option set
+        said.Names.push_back(SystemText(list.dests[i].name));
+        if (list.dests[i].is_default)
+            said.Default = said.Names.back();
+    }
+    if (said.Answered)
+        FDestinations = TKeptDestinations {server, now, said};
+    else
+        FDestinations.reset();
+    return said;
+}
+
+void TPrintingLayer::Forget() const
+{
+    FDestinations.reset();
+    FPrinters.clear();
+}
+
 std::optional<std::vector<std::string>> TPrintingLayer::ListPrinters() const
 {
-    TDestList list;
-    if (!list.Answered)
+    TDestinations said = Destinations(0);
+    if (!said.Answered)
         return std::nullopt;
-    std::vector<std::string> names;
-    for (int i = 0; i < list.count; ++i)
-        if (!list.dests[i].instance)  // one entry per queue, not per saved option set
-            names.push_back(SystemText(list.dests[i].name));
-    return names;
+    return std::move(said.Names);
 }
 
 std::vector<std::string> TPrintingLayer::InstalledPrinters() const
@@ -113,15 +166,18 @@ std::vector<std::string> TPrintingLayer::InstalledPrinters() const
 
 std::string TPrintingLayer::SystemDefaultPrinter() const
 {
-    TDestList list;
-    for (int i = 0; i < list.count; ++i)
-        if (list.dests[i].is_default)
-            return SystemText(list.dests[i].name);
-    return {};
+    return Destinations(0).Default;
 }
 
-std::unique_ptr<TPrinterHandle> TPrintingLayer::OpenPrinter(std::string_view name, std::string& error)
+std::shared_ptr<TPrinterHandle> TPrintingLayer::OpenPrinter(std::string_view name, std::string& error)
 {
+    const long long now = QDateTime::currentMSecsSinceEpoch();
+    const std::string server = cupsServer();
+    const std::string key = LowerCase(name);
+    if (const auto kept = FPrinters.find(key);
+        kept != FPrinters.end() && kept->second.Server == server && now - kept->second.At < kPrinterReuseMs)
+        return kept->second.Handle;
+    FPrinters.erase(key);
     THttpConnection http = ConnectScheduler();
     if (!http) {
         error = "the print scheduler " + std::string(cupsServer()) + " does not answer";
@@ -132,7 +188,9 @@ std::unique_ptr<TPrinterHandle> TPrintingLayer::OpenPrinter(std::string_view nam
         error = "the print scheduler " + std::string(cupsServer()) + " has no printer " + std::string(name);
         return nullptr;
     }
-    return std::unique_ptr<TPrinterHandle>(new TPrinterHandle(*this, std::move(http), dest));
+    std::shared_ptr<TPrinterHandle> handle(new TPrinterHandle(*this, std::move(http), dest));
+    FPrinters[key] = TKeptPrinter {server, now, handle};
+    return handle;
 }
 
 TPrinterHandle::TPrinterHandle(TPrintingLayer& layer, THttpConnection http, cups_dest_t* dest)
@@ -234,36 +292,51 @@ std::unique_ptr<TPrinterDC> TPrinterHandle::CreateDC(const TDevMode& mode, std::
 }
 
 TResult<int> TPrintingLayer::PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf,
-                                      const std::vector<std::pair<std::string, std::string>>& options) const
+                                      const std::vector<std::pair<std::string, std::string>>& options)
 {
     std::string destination = printer.empty() ? CurrentPrinter : printer;
     if (destination.empty())
         destination = SystemDefaultPrinter();
     if (destination.empty())
         return Fail("There is no printer to print on.");
-    const THttpConnection connection = ConnectScheduler();
-    http_t* http = connection.get();
-    if (!http)
-        return Fail("The print scheduler " + std::string(cupsServer()) + " does not answer.");
-    const std::string name = Utf8(destination);
+    std::string why;
+    const std::shared_ptr<TPrinterHandle> handle = OpenPrinter(destination, why);
+    if (!handle)
+        return Fail("The print scheduler " + std::string(cupsServer()) + " does not answer (printer " + destination +
+                    ": " + why + ").");
+    TResult<int> job = handle->SubmitPdf(title, pdf, options);
+    if (!job) {
+        Forget();  // what was kept of the printers may be what failed
+        return Fail(job.Reason() + " (printer " + destination + ")");
+    }
+    return job;
+}
+
+TResult<int> TPrinterHandle::SubmitPdf(const std::string& title, const std::string& pdf,
+                                       const std::vector<std::pair<std::string, std::string>>& options)
+{
+    // Through the printer's own connection and information: a job created by
+    // name would ask the scheduler for both again.
     const std::string jobTitle = Utf8(title);
     int numOptions = 0;
     cups_option_t* cupsOptions = nullptr;
     for (const auto& [key, value] : options)
         numOptions = cupsAddOption(key.c_str(), value.c_str(), numOptions, &cupsOptions);
+    int job = 0;
     std::string error;
-    const int job = cupsCreateJob(http, name.c_str(), jobTitle.c_str(), numOptions, cupsOptions);
-    if (job <= 0) {
+    if (cupsCreateDestJob(FHttp, FDest, FInfo, &job, jobTitle.c_str(), numOptions, cupsOptions) > IPP_STATUS_OK_CONFLICTING ||
+        job <= 0) {
         error = cupsLastErrorString();
-    } else if (cupsStartDocument(http, name.c_str(), job, jobTitle.c_str(), CUPS_FORMAT_PDF, 1) != HTTP_STATUS_CONTINUE ||
-               cupsWriteRequestData(http, pdf.data(), pdf.size()) != HTTP_STATUS_CONTINUE ||
-               cupsFinishDocument(http, name.c_str()) != IPP_STATUS_OK) {
+    } else if (cupsStartDestDocument(FHttp, FDest, FInfo, job, jobTitle.c_str(), CUPS_FORMAT_PDF, 0, nullptr, 1) !=
+                   HTTP_STATUS_CONTINUE ||
+               cupsWriteRequestData(FHttp, pdf.data(), pdf.size()) != HTTP_STATUS_CONTINUE ||
+               cupsFinishDestDocument(FHttp, FDest, FInfo) > IPP_STATUS_OK_CONFLICTING) {
         error = cupsLastErrorString();
-        cupsCancelJob2(http, name.c_str(), job, 0);
+        cupsCancelDestJob(FHttp, FDest, job);
     }
     cupsFreeOptions(numOptions, cupsOptions);
     if (!error.empty())
-        return Fail(FromUnicode(QString::fromUtf8(error.c_str())) + " (printer " + destination + ")");
+        return Fail(FromUnicode(QString::fromUtf8(error.c_str())));
     return job;
 }
 

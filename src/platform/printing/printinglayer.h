@@ -8,6 +8,7 @@
 #include "platform/printing/printerdc.h"
 #include "util/result.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,10 @@ using THttpConnection = std::unique_ptr<http_t, THttpClose>;
 // A connection to the scheduler that CUPS_SERVER names now, with the layer's
 // time-out; null when none answers.
 THttpConnection ConnectScheduler();
+// A job created on the queue of that name (as the scheduler names it), by one
+// request: the job's number, 0 when it was refused. (libcups' own call asks
+// for the printer and all its attributes first.)
+int CreateJobOn(http_t* http, const std::string& queue, const std::string& utf8Title);
 
 // One tray of a printer: the name its driver shows, the keyword a job asks
 // for it with, and the PCL paper source it stands for (0 when unknown).
@@ -53,6 +58,10 @@ public:
     const std::vector<TTray>& Trays() const { return FTrays; }
     // A device context for the device mode; null with the reason.
     std::unique_ptr<TPrinterDC> CreateDC(const TDevMode& mode, std::string& error) const;
+    // A whole PDF document as one job, titled, with job options: the job's
+    // number when the scheduler took it.
+    TResult<int> SubmitPdf(const std::string& title, const std::string& pdf,
+                           const std::vector<std::pair<std::string, std::string>>& options);
 
 private:
     friend class TPrintingLayer;
@@ -69,11 +78,25 @@ private:
     int FDefaultTray = 0;  // 1-based position; 0 for none
 };
 
+// What the scheduler said of its printers at one moment.
+struct TDestinations {
+    bool Answered = false;
+    std::vector<std::string> Names;
+    std::string Default;  // empty when there is none
+    // The installed name that matches (without case); empty when none does.
+    std::string Find(std::string_view name) const;
+};
+
 class TPrintingLayer {
 public:
     // Every call to the scheduler gives up after this long, so an unreachable
     // or silent scheduler never hangs the window.
     static constexpr int kSchedulerTimeoutMs = 5000;
+    // Jobs ask for printers every few seconds; what the scheduler said is
+    // used again for this long (a printer it did not name is always asked
+    // for anew), and an opened printer's settings for this long.
+    static constexpr int kDestinationsReuseMs = 10000;
+    static constexpr int kPrinterReuseMs = 20000;
 
     // Names of the installed printers; empty when no scheduler answers.
     std::vector<std::string> InstalledPrinters() const;
@@ -81,19 +104,24 @@ public:
     std::optional<std::vector<std::string>> ListPrinters() const;
     // Name of the default destination; empty when there is none.
     std::string SystemDefaultPrinter() const;
+    // The scheduler's printers as said at most maxAgeMs ago (0: now).
+    TDestinations Destinations(int maxAgeMs) const;
+    // Drops what was kept, after a failure that may come from it.
+    void Forget() const;
 
     // The printer documents go to; empty means the system default.
     std::string CurrentPrinter;
 
     // Opens a printer by name; null with the reason when there is no such
-    // printer or no scheduler answers.
-    std::unique_ptr<TPrinterHandle> OpenPrinter(std::string_view name, std::string& error);
+    // printer or no scheduler answers. A printer opened within the last
+    // minute is the same handle again.
+    std::shared_ptr<TPrinterHandle> OpenPrinter(std::string_view name, std::string& error);
 
     // Sends a whole PDF document as one job to the printer (the current one
     // when empty), titled with the job name, with job options: the job's
     // number when the scheduler took it.
     TResult<int> PrintPdf(const std::string& printer, const std::string& title, const std::string& pdf,
-                          const std::vector<std::pair<std::string, std::string>>& options = {}) const;
+                          const std::vector<std::pair<std::string, std::string>>& options = {});
 
     // The newest job of this user on the printer with that title, created at
     // or after the time given (seconds since the epoch), not cancelled or
@@ -101,6 +129,20 @@ public:
     // answers. This is how a restart
     // learns whether a page sent just before a crash was taken.
     TResult<int> FindJob(const std::string& printer, const std::string& title, long long createdSince) const;
+
+private:
+    struct TKeptDestinations {
+        std::string Server;
+        long long At = 0;
+        TDestinations Said;
+    };
+    struct TKeptPrinter {
+        std::string Server;
+        long long At = 0;
+        std::shared_ptr<TPrinterHandle> Handle;
+    };
+    mutable std::optional<TKeptDestinations> FDestinations;
+    mutable std::map<std::string, TKeptPrinter> FPrinters;  // by name in lower case
 };
 
 // The 1-based position of the tray whose name matches (ignoring case, not

@@ -38,7 +38,7 @@ bool TRAWPrinter::BeginDoc()
     }
     if (FState == TState::PrinterOpen) {
         const std::string title = ToUnicode(DocumentTitle).toStdString();
-        FJob = cupsCreateJob(FHttp.get(), FDestination.c_str(), title.c_str(), 0, nullptr);
+        FJob = CreateJobOn(FHttp.get(), FDestination, title);
         if (FJob > 0)
             FState = TState::DocumentStarted;
     }
