@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <type_traits>
 
 namespace {
 
@@ -158,46 +159,41 @@ private:
 
 namespace {
 
+// A row's columns, in the order of its SELECT, into the row's members.
+template <typename Statement, typename Row, typename... Members>
+Row ReadRow(const Statement& s, Members Row::*... members)
+{
+    Row row;
+    int column = 0;
+    auto read = [&](auto& field) {
+        using T = std::remove_reference_t<decltype(field)>;
+        if constexpr (std::is_same_v<T, std::string>)
+            field = s.Text(column);
+        else if constexpr (std::is_same_v<T, TJobState>)
+            field = StateNamed(s.Text(column)).value_or(TJobState::Failed);
+        else
+            field = static_cast<T>(s.Int(column));
+        ++column;
+    };
+    (read(row.*members), ...);
+    return row;
+}
+
 TJobRow JobOf(const auto& s)
 {
-    TJobRow row;
-    row.Id = s.Int(0);
-    row.SpoolFile = s.Text(1);
-    row.Size = s.Int(2);
-    row.Hash = s.Text(3);
-    row.FileId = s.Text(4);
-    row.Kind = s.Text(5);
-    row.ReqCode = s.Text(6);
-    row.ProcCode = s.Text(7);
-    row.TakenAt = s.Int(8);
-    row.State = StateNamed(s.Text(9)).value_or(TJobState::Failed);
-    row.Attempts = static_cast<int>(s.Int(10));
-    row.AttemptStartedAt = s.Int(11);
-    row.NextAttemptAt = s.Int(12);
-    row.Reason = s.Text(13);
-    row.Printer = s.Text(14);
-    row.Overlay = s.Text(15);
-    row.OutputKind = s.Text(16);
-    row.UpdatedAt = s.Int(17);
-    return row;
+    return ReadRow<std::remove_cvref_t<decltype(s)>, TJobRow>(
+        s, &TJobRow::Id, &TJobRow::SpoolFile, &TJobRow::Size, &TJobRow::Hash, &TJobRow::FileId, &TJobRow::Kind,
+        &TJobRow::ReqCode, &TJobRow::ProcCode, &TJobRow::TakenAt, &TJobRow::State, &TJobRow::Attempts,
+        &TJobRow::AttemptStartedAt, &TJobRow::NextAttemptAt, &TJobRow::Reason, &TJobRow::Printer, &TJobRow::Overlay,
+        &TJobRow::OutputKind, &TJobRow::UpdatedAt);
 }
 
 TOutputRow OutputOfRow(const auto& s)
 {
-    TOutputRow row;
-    row.Id = s.Int(0);
-    row.JobId = s.Int(1);
-    row.Kind = s.Text(2);
-    row.Page = static_cast<int>(s.Int(3));
-    row.Title = s.Text(4);
-    row.Printer = s.Text(5);
-    row.CupsJob = static_cast<int>(s.Int(6));
-    row.Path = s.Text(7);
-    row.State = s.Text(8);
-    row.Attempt = static_cast<int>(s.Int(9));
-    row.StartedAt = s.Int(10);
-    row.DoneAt = s.Int(11);
-    return row;
+    return ReadRow<std::remove_cvref_t<decltype(s)>, TOutputRow>(
+        s, &TOutputRow::Id, &TOutputRow::JobId, &TOutputRow::Kind, &TOutputRow::Page, &TOutputRow::Title,
+        &TOutputRow::Printer, &TOutputRow::CupsJob, &TOutputRow::Path, &TOutputRow::State, &TOutputRow::Attempt,
+        &TOutputRow::StartedAt, &TOutputRow::DoneAt);
 }
 
 constexpr const char* kOutputColumns =

@@ -150,26 +150,27 @@ TJobPipeline::TAdmission TJobPipeline::AlreadyFinished(const TJobRow& job)
     return TAdmission::Skip;
 }
 
-void TJobPipeline::JobDone(std::string_view event)
+void TJobPipeline::EndJob(TJobState state, const std::string& reason, std::string_view event)
 {
     std::optional<TJobRow>& job = FRecorder.Current();
     if (!job)
         return;
-    job->State = TJobState::Done;
+    job->State = state;
     job->NextAttemptAt = 0;
+    if (!reason.empty())
+        job->Reason = reason;
     FRecorder.Save(event);
     FRecorder.End();
 }
 
+void TJobPipeline::JobDone(std::string_view event)
+{
+    EndJob(TJobState::Done, {}, event);
+}
+
 void TJobPipeline::JobUnprintable(const std::string& reason)
 {
-    std::optional<TJobRow>& job = FRecorder.Current();
-    if (!job)
-        return;
-    job->State = TJobState::Unprintable;
-    job->Reason = reason;
-    FRecorder.Save("unprintable: " + reason);
-    FRecorder.End();
+    EndJob(TJobState::Unprintable, reason, "unprintable: " + reason);
 }
 
 void TJobPipeline::JobFailed(const std::string& reason)

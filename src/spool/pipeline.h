@@ -176,6 +176,7 @@ private:
     void FinishPendingRequest(const TOutcome& output);
     // The current job's ends: done, unprintable, or failed for now (it
     // waits for its next attempt) or for good (its request goes to "failed").
+    void EndJob(TJobState state, const std::string& reason, std::string_view event);
     void JobDone(std::string_view event);
     void JobUnprintable(const std::string& reason);
     void JobFailed(const std::string& reason);

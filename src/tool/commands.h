@@ -13,10 +13,6 @@ int FtpCommand(const TCommandLine& line);
 int OverlayCommand(const TCommandLine& line);
 int MacrosCommand(const TCommandLine& line);
 int PclViewCommand(const TCommandLine& line);
-int JobsCommand(const TCommandLine& line);
-int JobCommand(const TCommandLine& line);
-int ResubmitCommand(const TCommandLine& line);
-int StatusCommand(const TCommandLine& line);
 
 // The engine's format for a file name's extension; 0 when it has none.
 int FormatForFile(const std::string& path);

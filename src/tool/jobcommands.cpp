@@ -3,6 +3,7 @@
 #include "config/serverconfig.h"
 #include "journal/journal.h"
 #include "tool/commands.h"
+#include "tool/jobcommands.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/spoolfiles.h"

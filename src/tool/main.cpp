@@ -1,4 +1,5 @@
 #include "tool/commands.h"
+#include "tool/jobcommands.h"
 #include "util/qtenv.h"
 #include "util/version.h"
 
