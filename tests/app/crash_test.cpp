@@ -62,13 +62,23 @@ TEST(CrashSafety, KilledTwentyTimesWhilePrintingFiftyRequestsItLosesNothingAndPr
     const unsigned seed = given ? static_cast<unsigned>(std::strtoul(given, nullptr, 10)) : std::random_device()();
     std::cout << "kill moments from seed " << seed << '\n';
     std::mt19937 random(seed);
-    // The first tick comes five seconds after a start and the print run 1.5 s
-    // later: kills land while a file is taken, composed, waits, is printed,
-    // recorded or removed.
+    // The first tick comes five seconds after the start-up and the print run
+    // 1.5 s later: kills land while a file is taken, composed, waits, is
+    // printed, recorded or removed.
     std::uniform_int_distribution<int> moment(4800, 7200);
+    auto starts = [&] {
+        const std::string log = ReadFile(home / "spoolerLog.txt");
+        int count = 0;
+        for (auto at = log.find(" started in "); at != std::string::npos; at = log.find(" started in ", at + 1))
+            ++count;
+        return count;
+    };
     for (int kill = 0; kill < kKills; ++kill) {
         QProcess server;
+        const int before = starts();
         ASSERT_TRUE(start(server));
+        // Timed from the end of the start-up, when the spool timer runs.
+        ASSERT_TRUE(WaitFor([&] { return starts() > before; }, 20000));
         const int wait = moment(random);
         EXPECT_FALSE(server.waitForFinished(wait)) << "it ran until killed";
         ::kill(static_cast<pid_t>(server.processId()), SIGKILL);
@@ -88,11 +98,12 @@ TEST(CrashSafety, KilledTwentyTimesWhilePrintingFiftyRequestsItLosesNothingAndPr
     TJournal journal;
     ASSERT_TRUE(journal.OpenReadOnly(home / "journal.db"));
     std::map<std::string, int> jobs;
-    int takenAgain = 0, foundAtScheduler = 0;
+    int takenAgain = 0, interrupted = 0, foundAtScheduler = 0;
     for (const TJobRow& job : journal.Jobs({})) {
         ++jobs[job.SpoolFile];
         EXPECT_EQ(job.State, TJobState::Done) << job.SpoolFile << ": " << job.Reason;
         takenAgain += job.Attempts > 1 ? 1 : 0;
+        interrupted += job.Attempts - 1;
         for (const TEventRow& event : journal.Events(job.Id))
             foundAtScheduler += event.What.find("was found at") != std::string::npos ? 1 : 0;
     }
@@ -100,7 +111,8 @@ TEST(CrashSafety, KilledTwentyTimesWhilePrintingFiftyRequestsItLosesNothingAndPr
     int leftovers = 0;
     for (auto at = log.find("already; it is removed"); at != std::string::npos; at = log.find("already; it is removed", at + 1))
         ++leftovers;
-    std::cout << kKills << " kills: " << takenAgain << " jobs taken up again, " << foundAtScheduler
+    std::cout << kKills << " kills: " << interrupted << " attempts interrupted, in " << takenAgain
+              << " jobs taken up again; " << foundAtScheduler
               << " pages found at the scheduler instead of sent again, " << leftovers
               << " requests removed whose output existed\n";
     EXPECT_EQ(jobs.size(), static_cast<std::size_t>(kRequests));
