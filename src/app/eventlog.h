@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <string_view>
 
 class TEventLog : public TLogger {
 public:
@@ -16,7 +17,17 @@ public:
     void SetFilePath(std::string path) { FFilePath = std::move(path); }
     const std::string& FilePath() const { return FFilePath; }
     // Unattended runs also copy every line to standard error for the journal.
-    void SetMirrorToStderr(bool on) { FMirror = on; }
+    // When standard error is the journal's own stream, the copy takes the
+    // journal's format.
+    void SetMirrorToStderr(bool on)
+    {
+        FMirror = on;
+        FJournal = on && StderrIsJournal();
+    }
+    // The journal's format: each line led by its syslog priority ("<3>"),
+    // without our time stamp, as the journal stamps every line itself.
+    void SetJournalFormat(bool on) { FJournal = on; }
+    bool JournalFormat() const { return FJournal; }
     void SetClock(std::function<QDateTime()> clock) { FClock = std::move(clock); }
     void SetOnChanged(std::function<void()> onChanged) { FOnChanged = std::move(onChanged); }
 
@@ -26,10 +37,27 @@ public:
     const std::deque<std::string>& WindowLines() const { return FLines; }
     static std::string Stamp(const QDateTime& when);
 
+    // syslog priorities, as the journal reads them from a line's "<n>" prefix.
+    enum TPriority { kErr = 3, kWarning = 4, kInfo = 6 };
+    // What the line's words say it is: a failure, something to look at, or news.
+    static TPriority PriorityOf(std::string_view message);
+    // The bytes standard error gets for one message; line is the message as stamped.
+    static std::string MirrorText(std::string_view line, std::string_view message, bool journal);
+    // Whether standard error is the stream JOURNAL_STREAM names (device:inode);
+    // a child that inherited the variable with standard error elsewhere is not.
+    static bool StderrIsJournal();
+
 private:
     std::string FFilePath;
     bool FMirror = false;
+    bool FJournal = false;
     std::function<QDateTime()> FClock;
     std::function<void()> FOnChanged;
     std::deque<std::string> FLines;
 };
+
+// The offscreen platform warns on every start that it cannot pass a
+// window's size hints on; there is no screen, so that is no news.
+inline constexpr const char* kOffscreenSizeHints = "This plugin does not support propagateSizeHints()";
+// Drops that one warning; every other Qt message goes where it went before.
+void InstallQtNoiseFilter();
