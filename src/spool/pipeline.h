@@ -94,6 +94,8 @@ public:
     // The clock of retries and the journal, in milliseconds since the epoch;
     // the real one unless replaced.
     std::function<std::int64_t()> Now;
+    // Called as each spool tick begins, so a watcher sees that ticks go on.
+    std::function<void()> OnTick;
     // The start-up's set-up for jobs: a fresh record, an empty A4 document
     // with the configured margins, the tag list, the journal.
     void PrepareJobs();

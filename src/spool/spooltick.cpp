@@ -65,6 +65,8 @@ void TJobPipeline::Idle()
 
 void TJobPipeline::SpoolTimerTimer()
 {
+    if (OnTick)
+        OnTick();
     FRecorder.Tick();
     FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
     Light(TLight::Printing, PrintPending ? TLightColor::Red : TLightColor::Off);
