@@ -17,8 +17,8 @@ packages=(
   # real peers for the tests and the demo printer
   cups cups-daemon cups-client cups-filters cups-ipp-utils
   socat python3-pyftpdlib poppler-utils qpdf
-  # systemd readiness and watchdog (printorbd)
-  libsystemd-dev
+  # systemd readiness and watchdog (printorbd); Debian's hardening flags
+  libsystemd-dev dpkg-dev
 )
 
 missing=()
