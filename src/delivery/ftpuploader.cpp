@@ -3,7 +3,10 @@
 #include "util/codepage.h"
 #include "util/fileutil.h"
 
+#include <QFileInfo>
+
 #include <fstream>
+#include <stdexcept>
 
 TsbprinterFTP::TsbprinterFTP()
 {
@@ -26,23 +29,30 @@ TFtpResult TsbprinterFTP::Send(const std::string& host, const std::string& file,
     Ftp.RemoteDir = directory;
     Route.clear();
     RoutePort = 0;
-    StatusText = "-1 Data file does not exist.";
-    Detail = file + ": no such file";
-    if (!FileExists(file))
+    // A file that cannot be read is a failure before anything is sent: an
+    // empty transfer would look delivered.
+    if (const TOutcome readable = CheckReadableFile(file); !readable) {
+        StatusText = "-1 Data file does not exist.";
+        Detail = readable.Reason();
         return TFtpResult::NoDataFile;
+    }
     StatusText.clear();
     Detail.clear();
 
     // Raw to port 9100 first; its failure is not reported.
     {
         std::ifstream data(NativePath(file), std::ios::binary);
+        const auto size = static_cast<std::uint64_t>(QFileInfo(QString::fromStdString(file)).size());
         RawClient.Host = host;
         RawClient.Port = RawPort;
         RawClient.UseNagle = false;
         bool sent = false;
         try {
             RawClient.Connect();
-            RawClient.WriteStream(data, true);
+            const std::uint64_t written = RawClient.WriteStream(data, true);
+            if (data.bad() || written != size)
+                throw std::runtime_error("only " + std::to_string(written) + " of " + file + "'s " +
+                                         std::to_string(size) + " bytes could be read");
             RawClient.FinishSending(RawConfirmWaitMs);
             sent = true;
         } catch (const std::exception& e) {

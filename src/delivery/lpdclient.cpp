@@ -100,7 +100,7 @@ bool TsbLPD::SendZero()
     return SendText(std::string(1, '\0'));
 }
 
-bool TsbLPD::SendData(std::istream& data)
+bool TsbLPD::SendData(std::istream& data, std::streamoff size)
 {
     if (!Client.Connected())
         return false;
@@ -115,15 +115,24 @@ bool TsbLPD::SendData(std::istream& data)
         data.clear();
         data.seekg(0);
         char piece[1000];
+        std::streamoff sent = 0;
         for (;;) {
             data.read(piece, sizeof piece);
             const std::streamsize got = data.gcount();
             if (got > 0)
                 Client.Write(piece, static_cast<std::size_t>(got));
+            sent += got;
             Pause(delay);
             if (got < static_cast<std::streamsize>(sizeof piece))
-                return true;
+                break;
         }
+        if (sent != size) {
+            // The printer was told size bytes; fewer would end the job early.
+            Detail = Client.Endpoint() + ": only " + std::to_string(sent) + " of the data file's " +
+                     std::to_string(size) + " bytes could be read";
+            return false;
+        }
+        return true;
     } catch (const std::exception& e) {
         Detail = Client.Endpoint() + ": " + OneLine(e.what());
         return false;
@@ -173,7 +182,9 @@ TsbLPD::TAck TsbLPD::ReadFinalAck()
 {
     // Whether every byte of the job reached the printer's side, asked before
     // reading can notice a close and let the socket go.
-    const bool arrived = Client.WaitAllAcknowledged(FAnswering ? AckWaitMs : FirstAckWaitMs);
+    const bool arrived = Client.WaitAllAcknowledged(Client.TransferTimeoutMs);
+    if (Client.Stalled())
+        return TAck::Stalled;
     const bool broken = Client.Broken();
     const TAck ack = ReadAck(TStep::DataEnd);
     if (ack == TAck::Refused)
@@ -192,6 +203,12 @@ TsbLPD::TAck TsbLPD::ReadFinalAck()
 
 TLpdResult TsbLPD::NotTaken(TAck ack, TLpdResult lostCode)
 {
+    if (ack == TAck::Stalled) {
+        // Still connected, not reading: the data did not all go out.
+        StatusText = "-6 Data file failed to send";
+        Detail = Client.Endpoint() + ": " + Client.StallText(Client.TransferTimeoutMs);
+        return TLpdResult::DataNotSent;
+    }
     if (ack == TAck::Lost) {
         Detail = Client.Endpoint() + ": the printer closed the connection (" + (Client.Broken() ? "reset" : "in order") +
                  ") before its answer";
@@ -260,12 +277,15 @@ TLpdResult TsbLPD::Converse(const std::string& queue, const std::string& hostPar
     data.seekg(0, std::ios::end);
     const std::streamoff size = data.tellg();
     data.seekg(0);
-    if (!SendText("\x03" + std::to_string(size < 0 ? 0 : size) + " dfA" + number + hostPart + "\n"))
+    if (size < 0 || !data)
+        return Failed(TLpdResult::DataCommandNotSent, "-5 Data File header failed to send",
+                      "the data file cannot be read");
+    if (!SendText("\x03" + std::to_string(size) + " dfA" + number + hostPart + "\n"))
         return Failed(TLpdResult::DataCommandNotSent, "-5 Data File header failed to send", kClosed);
     Pause(500);
     if (const TAck ack = ReadAck(TStep::DataHeader); ack != TAck::Taken)
         return NotTaken(ack, TLpdResult::DataCommandRefused);
-    if (!SendData(data)) {
+    if (!SendData(data, size)) {
         StatusText = "-6 Data file failed to send";
         if (Detail.empty())
             Detail = Client.Endpoint() + ": " + kClosed;

@@ -82,12 +82,16 @@ private:
     enum class TStep { ReceiveJob, ControlHeader, ControlFile, DataHeader, DataEnd };
 
     // How a printer answered a step: taken, refused (with the answer byte in
-    // StatusText), or not at all before the connection was lost.
-    enum class TAck { Taken, Refused, Lost };
+    // StatusText),
+    // or not at all before the connection was lost; or the printer stopped
+    // taking the data with the connection left open.
+    enum class TAck { Taken, Refused, Lost, Stalled };
 
     bool SendText(const std::string& text);
     bool SendZero();
-    bool SendData(std::istream& data);
+    // The data file's size bytes; false when they did not all go out (or
+    // could not all be read).
+    bool SendData(std::istream& data, std::streamoff size);
     // Asks for the answer to a step. Answers still owed to earlier steps are
     // read first; a refusal is reported with the step it answers (FRefused).
     TAck ReadAck(TStep step);

@@ -80,6 +80,22 @@ std::string OverlayTail(std::string_view s)
     return at == std::string_view::npos ? std::string(s) : std::string(s.substr(at));
 }
 
+std::string NotAMergeablePage(std::string_view s)
+{
+    if (s.empty() || s[0] != '\x1b')
+        return "it does not start with a PCL escape sequence";
+    auto home = s.find(kCursorHome);
+    if (home == std::string_view::npos)
+        home = s.find(kVerticalHome);
+    if (home == std::string_view::npos)
+        return "it has no cursor home (ESC*p0x0Y or ESC*p0Y)";
+    const auto endA = s.find(kPageEndA, home);
+    const auto endB = s.find(kPageEndB, home);
+    if (endA == std::string_view::npos && endB == std::string_view::npos)
+        return "it has no page end (FF ESC E or FF ESC%-12345X) after its cursor home";
+    return {};
+}
+
 TOutcome MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay)
 {
     const TResult<std::string> j = ReadFileBytes(job, kMaxPrinterFileBytes);

@@ -20,5 +20,10 @@ std::string OverlayHead(std::string_view s);
 std::string PageBody(std::string_view s);
 std::string OverlayTail(std::string_view s);
 
+// Why bytes are not a one-page PCL file a merge can use: empty when they
+// start with an escape sequence and have a cursor home (ESC*p0x0Y or ESC*p0Y)
+// with a page end (FF ESC E or FF ESC%-12345X) after it.
+std::string NotAMergeablePage(std::string_view s);
+
 // On byte strings: the macro call inserted as the file route does it.
 std::string InsertMacroCallBytes(std::string_view source, const std::string& number);

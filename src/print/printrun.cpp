@@ -43,6 +43,12 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
         return TOutcome::Done();
     // The Word and RTF failure lines end in two blanks, as operators know them.
     const std::string tail = kind.Format == DocumentEngine::PdfFormat ? "" : "  ";
+    if (const std::string refused = c.RefuseOutput ? c.RefuseOutput(path) : std::string(); !refused.empty()) {
+        const std::string line = kind.Failed + std::string(1, Q) + path + Q + ": refused for spooler file " +
+                                 c.RequestName + " (" + c.Record.GetReqCode() + "): " + refused;
+        c.Log.loginfo(line);
+        return Fail(line);
+    }
     try {
         if (c.Journal)
             c.Journal->DocumentSaving(path);
@@ -64,10 +70,14 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
     }
 }
 
+}  // namespace
+
 bool IsPageFileOverlay(std::string_view overlay)
 {
     return StartsWith(overlay, "HP OVERLAY") || StartsWith(overlay, "MERGE MACRO");
 }
+
+namespace {
 
 // The pages of a composed report printed one by one, each its own print job
 // (or its own page file when its overlay asks for one); a fax job prints
@@ -258,6 +268,16 @@ std::string PageFileName(std::string_view lprQueueDir, std::string_view outputFi
     const std::string base = file.substr(0, file.size() - ext.size());
     return std::string(lprQueueDir) + TextAfter(overlay, "-") + "_" +
            TextAfter(base + "-" + std::to_string(page) + ext, "_");
+}
+
+std::string SavedDocumentPath(std::string_view name)
+{
+    if (StartsWith(name, kPdf.Prefix))
+        return RestoreSeparators(EscapeFileName(name)).substr(std::string_view(kPdf.Prefix).size());
+    for (const TSaveKind* kind : {&kWord, &kRtf})
+        if (StartsWith(name, kind->Prefix))
+            return RestoreSeparators(name).substr(std::string_view(kind->Prefix).size());
+    return {};
 }
 
 TOutcome PrintReport(TPrintRunContext& c, std::string& OutputFileName)

@@ -47,6 +47,10 @@ struct TPrintRunContext {
     std::function<bool()> DocumentViewShown;  // the operator watches the document view
     std::function<void()> ShowPrintDialog;
     TOutputJournal* Journal = nullptr;
+    // Why a document the request names may not be written there (the
+    // server's own files and folders); empty when it may. Unset: any path.
+    std::function<std::string(const std::string& path)> RefuseOutput = nullptr;
+    std::string RequestName = {};  // the spool file, for the refusal's log line
 };
 
 // Outputs the report. OutputFileName is what the job sequence decided (a
@@ -54,6 +58,12 @@ struct TPrintRunContext {
 // saved, every page's job accepted or page file written; the failure is the
 // log line that said why not.
 TOutcome PrintReport(TPrintRunContext& context, std::string& OutputFileName);
+
+// The path a "pdf_", "msword_" or "rtf_" output name is saved under, as the
+// print run saves it; empty for a report that is printed.
+std::string SavedDocumentPath(std::string_view outputFileName);
+// An overlay text that makes the page a page file for the LPR queue.
+bool IsPageFileOverlay(std::string_view overlay);
 
 // The page file of a page whose overlay text is HP or merge: the overlay
 // part, "_", and the output name's rest with "-" and the page number before

@@ -102,6 +102,12 @@ int ExitFailed(const std::string& message)
     return kExitFailed;
 }
 
+std::string CannotRead(const std::string& path)
+{
+    const TOutcome readable = CheckReadableFile(path);
+    return readable ? std::string() : "cannot read " + readable.Reason();
+}
+
 bool OutputFolderExists(const std::string& path)
 {
     const QFileInfo info(QString::fromStdString(path));

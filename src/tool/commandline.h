@@ -69,5 +69,8 @@ struct TStderrLog : TLogger {
 
 // "printorb-tool: " + message on standard error; returns kExitFailed.
 int ExitFailed(const std::string& message);
+// Empty when the file can be read; else "cannot read PATH: REASON" (no such
+// file, is a directory, permission denied), checked before anything is done.
+std::string CannotRead(const std::string& path);
 // The folder an output file goes into must exist: it is never created.
 bool OutputFolderExists(const std::string& path);

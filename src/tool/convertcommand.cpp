@@ -36,6 +36,31 @@ std::string PageSizeText(int widthTwips, int heightTwips)
     return text;
 }
 
+// Why a file is neither RTF nor text; empty when it is one of them. Text in
+// a Windows code page has high bytes, never NULs or runs of control bytes.
+std::string NotRtfOrText(const std::string& path)
+{
+    const TResult<std::string> bytes = ReadFileBytes(path, 256ull * 1024 * 1024);
+    if (!bytes)
+        return bytes.Reason();
+    const std::string_view head = std::string_view(*bytes).substr(0, 65536);
+    const auto start = head.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
+    if (start != std::string_view::npos && head.substr(start, 5) == "{\\rtf")
+        return {};
+    std::size_t control = 0;
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        const auto b = static_cast<unsigned char>(head[i]);
+        if (b == 0)
+            return "binary data (a NUL byte at offset " + std::to_string(i) + "), neither RTF nor text";
+        if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f') || b == 0x7F)
+            ++control;
+    }
+    if (control * 100 > head.size())
+        return "binary data (" + std::to_string(control) + " control bytes in its first " +
+               std::to_string(head.size()) + "), neither RTF nor text";
+    return {};
+}
+
 }  // namespace
 
 int FormatForFile(const std::string& path)
@@ -57,8 +82,8 @@ int ConvertCommand(const TCommandLine& line)
     const int format = FormatForFile(out);
     if (format == 0)
         throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
-    if (!FileExists(in))
-        return ExitFailed("no file " + in);
+    if (const std::string unreadable = CannotRead(in); !unreadable.empty())
+        return ExitFailed(unreadable);
     if (!OutputFolderExists(out))
         return ExitFailed("the folder of " + out + " does not exist");
     DocumentEngine engine;
@@ -68,6 +93,9 @@ int ConvertCommand(const TCommandLine& line)
     } catch (const EDocumentEngineError& error) {
         return ExitFailed(in + ": " + error.what());
     }
+    // The engine reads any other bytes as text: a page of garbage.
+    if (const std::string why = NotRtfOrText(in); !why.empty())
+        return ExitFailed(in + ": " + why);
     if (!engine.SaveDocument(QString::fromStdString(out), -1, format, false))
         return ExitFailed(out + ": " + engine.LastError().toStdString());
     std::cout << out << ": " << engine.CurrentPages() << " page(s), "

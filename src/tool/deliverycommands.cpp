@@ -58,6 +58,8 @@ int LpdCommand(const TCommandLine& line)
     lpd.Client.ConnectTimeoutMs = line.TimeoutMs("--connect-timeout", lpd.Client.ConnectTimeoutMs);
     lpd.Client.TransferTimeoutMs = line.TimeoutMs("--timeout", lpd.Client.TransferTimeoutMs);
     lpd.AckWaitMs = std::min(lpd.AckWaitMs, lpd.Client.TransferTimeoutMs);
+    if (const std::string unreadable = CannotRead(line.Arg(1)); !unreadable.empty())
+        return ExitFailed(unreadable);
     std::ifstream file(NativePath(line.Arg(1)), std::ios::binary);
     if (!file)
         return ExitFailed("cannot read " + line.Arg(1));
@@ -80,6 +82,8 @@ int FtpCommand(const TCommandLine& line)
     ftp.Ftp.ConnectRetries = 1;
     ftp.RawClient.TransferTimeoutMs = line.TimeoutMs("--timeout", ftp.RawClient.TransferTimeoutMs);
     ftp.Ftp.StallTimeout = ftp.RawClient.TransferTimeoutMs;
+    if (const std::string unreadable = CannotRead(line.Arg(1)); !unreadable.empty())
+        return ExitFailed(unreadable);
     const TFtpResult result = ftp.Send(line.Arg(0), line.Arg(1), "printorb", "", "");
     return Report(Code(result), ftp.StatusText, ftp.Detail);
 }
@@ -92,20 +96,32 @@ int OverlayCommand(const TCommandLine& line)
         throw TUsageError("give either --macro N or --merge OVERLAY");
     const std::string& in = line.Arg(0);
     const std::string& out = line.Arg(1);
-    if (!OutputFolderExists(out))
-        return ExitFailed("the folder of " + out + " does not exist");
     if (line.Has("--macro")) {
         // The queue calls macros by number only; anything else would put a
         // broken command into the printer's data.
         const bool digits = !macro.empty() && macro.size() <= 5 &&
                             macro.find_first_not_of("0123456789") == std::string::npos;
         if (!digits || std::stoi(macro) > 32767)
-            return ExitFailed("--macro wants a macro number from 0 to 32767, not '" + macro + "'");
-        const TResult<std::string> bytes = ReadFileBytes(in, 512ull * 1024 * 1024);
-        if (!bytes)
-            return ExitFailed("cannot read " + bytes.Reason());
-        if (bytes->find(kOverlayInsertionMark) == std::string::npos)
-            return ExitFailed(in + " has no insertion mark (ESC*p6815Y): a macro call would not be placed");
+            throw TUsageError("--macro wants a macro number from 0 to 32767, not '" + macro + "'");
+    }
+    for (const std::string& input : {in, merge})
+        if (!input.empty())
+            if (const std::string unreadable = CannotRead(input); !unreadable.empty())
+                return ExitFailed(unreadable);
+    if (!OutputFolderExists(out))
+        return ExitFailed("the folder of " + out + " does not exist");
+    const TResult<std::string> bytes = ReadFileBytes(in, 512ull * 1024 * 1024);
+    if (!bytes)
+        return ExitFailed("cannot read " + bytes.Reason());
+    if (line.Has("--macro") && bytes->find(kOverlayInsertionMark) == std::string::npos)
+        return ExitFailed(in + " has no insertion mark (ESC*p6815Y): a macro call would not be placed");
+    if (line.Has("--merge")) {
+        const TResult<std::string> overlay = ReadFileBytes(merge, 512ull * 1024 * 1024);
+        if (!overlay)
+            return ExitFailed("cannot read " + overlay.Reason());
+        for (const auto& [path, data] : {std::pair {merge, *overlay}, std::pair {in, *bytes}})
+            if (const std::string why = NotAMergeablePage(data); !why.empty())
+                return ExitFailed(path + " is not a PCL page that can be merged: " + why);
     }
     const TOutcome result = line.Has("--macro") ? InsertMacroCall(in, out, macro) : MergeOverlayFile(in, out, merge);
     if (!result)

@@ -4,6 +4,7 @@
 #include "delivery/overlaylookup.h"
 #include "tool/commands.h"
 #include "util/codepage.h"
+#include "util/textutil.h"
 
 #include <iostream>
 
@@ -18,7 +19,8 @@ int MacrosCommand(const TCommandLine& line)
             std::cerr << ToUnicode(found.Detail()).toStdString() << '\n';
         return kExitFailed;
     }
-    const std::string& list = found->Text;
+    // The driver data keeps CR LF; a shell and its scripts want LF.
+    const std::string list = ReplaceAll(found->Text, "\r\n", "\n");
     if (list.empty())
         std::cerr << printer << " is a Lexmark printer with an empty overlay list\n";
     std::cout << ToUnicode(list).toStdString();

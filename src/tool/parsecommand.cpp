@@ -37,6 +37,8 @@ json ImageJson(const TImageRecord& image)
 
 int ParseCommand(const TCommandLine& line)
 {
+    if (const std::string unreadable = CannotRead(line.Arg(0)); !unreadable.empty())
+        return ExitFailed(unreadable);
     std::string text;
     if (!ReadRequestText(line.Arg(0), text, kMaxRequestBytes))
         return ExitFailed("cannot read the request file " + line.Arg(0));

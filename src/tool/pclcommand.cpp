@@ -13,6 +13,8 @@ int PclViewCommand(const TCommandLine& line)
     const TArgs& args = line.Args();
     if (!OutputFolderExists(args[1]))
         return ExitFailed("the folder of " + args[1] + " does not exist");
+    if (const std::string unreadable = CannotRead(args[0]); !unreadable.empty())
+        return ExitFailed(unreadable);
     const TResult<std::string> bytes = ReadFileBytes(args[0], 256ull * 1024 * 1024);
     if (!bytes)
         return ExitFailed("cannot read " + bytes.Reason());

@@ -49,6 +49,8 @@ int TagsCommand(const TCommandLine& line)
     for (const auto& file : files) {
         if (!FileExists(file.Path))
             return ExitFailed("the " + std::string(file.Role) + " " + file.Path + " does not exist");
+        if (const std::string unreadable = CannotRead(file.Path); !unreadable.empty())
+            return ExitFailed(unreadable);
         DocumentEngine engine;
         try {
             engine.LoadDocument(ToUnicode(file.Path), 0, file.Format, false);

@@ -224,11 +224,41 @@ std::string EscapeFileName(std::string_view text)
     return out;
 }
 
+std::string FileErrorText(int error)
+{
+    switch (error) {
+    case ENOENT: return "no such file";
+    case EISDIR: return "is a directory";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case ENOTDIR: return "a folder on its path is a file";
+    default: return std::strerror(error);
+    }
+}
+
+TOutcome CheckReadableFile(std::string_view path)
+{
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return Fail(std::string(path) + ": " + FileErrorText(errno));
+    struct stat st {};
+    const int rc = ::fstat(fd, &st);
+    const int error = errno;
+    ::close(fd);
+    if (rc != 0)
+        return Fail(std::string(path) + ": " + FileErrorText(error));
+    if (S_ISDIR(st.st_mode))
+        return Fail(std::string(path) + ": " + FileErrorText(EISDIR));
+    if (!S_ISREG(st.st_mode))
+        return Fail(std::string(path) + ": not a regular file");
+    return TOutcome::Done();
+}
+
 TResult<std::string> ReadFileBytes(std::string_view path, std::uint64_t maxBytes)
 {
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return Fail(std::string(path) + ": " + std::strerror(errno));
+        return Fail(std::string(path) + ": " + FileErrorText(errno));
     struct TClose {
         int Fd;
         ~TClose() { ::close(Fd); }
@@ -237,7 +267,7 @@ TResult<std::string> ReadFileBytes(std::string_view path, std::uint64_t maxBytes
     if (::fstat(fd, &st) != 0)
         return Fail(std::string(path) + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
-        return Fail(std::string(path) + ": a folder, not a file");
+        return Fail(std::string(path) + ": " + FileErrorText(EISDIR));
     if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > maxBytes)
         return Fail(std::string(path) + ": larger than " + std::to_string(maxBytes) + " bytes");
     std::string out;

@@ -34,6 +34,12 @@ TOutcome MoveFileTo(std::string_view srcDir, std::string_view srcName, std::stri
 std::string ScanSubPath(std::string_view name, std::string_view mask);
 std::string EscapeFileName(std::string_view text);
 
+// Whether a file can be read before anything is done with it: "PATH: no such
+// file", "PATH: is a directory", "PATH: permission denied" or the system's
+// own reason otherwise.
+TOutcome CheckReadableFile(std::string_view path);
+// The system's reason for errno in words people use ("no such file").
+std::string FileErrorText(int error);
 // Whole-file read with a size bound; fails when missing, unreadable or larger.
 TResult<std::string> ReadFileBytes(std::string_view path, std::uint64_t maxBytes);
 // Written under a temporary name in the same directory, then renamed into

@@ -8,10 +8,12 @@
 #include "util/fileutil.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 
 namespace {
 
@@ -134,6 +136,66 @@ TEST(JobsEndToEnd, HpOverlayPagesAndPrinterFilesReachThePrinterByLpd)
     const auto mergedPages = DecodePclRaster(data);
     ASSERT_EQ(mergedPages.size(), 1u);
     EXPECT_TRUE(QDir(QString::fromStdString(home.Dir / "lpdspooler")).entryList(QDir::Files).isEmpty());
+}
+
+// The template author's preview names exactly what the server then outputs,
+// and changes nothing in the home.
+TEST(JobsEndToEnd, RenderNamesWhatTheServerOutputs)
+{
+    TCupsPeer cups;
+    ASSERT_TRUE(cups.Started() && cups.AddQueue("HP-Laser") && cups.AddQueue("Lexmark-T640") &&
+                cups.SetDefault("HP-Laser"));
+    TJobsHome home;
+    home.WriteSettings(home.Critical() + "PRINTER1=HP-Laser\r\nPRINTER2=Lexmark-T640\r\n");
+    const std::string pdf = home.Dir / "results/R3.pdf";
+    const std::pair<std::string, std::string> requests[] = {
+        {"a.tvq", kRequest + "^HV_PRINTER~2^HV_PMASK~5"},              // Lexmark overlay: printed
+        {"b.tvq", kRequest + "^HV_PRINTER~1^HV_PMASK~12^HV_REQCODE~R2"},  // HP mark: a page file
+        {"c.tvq", kRequest + "^HV_REQCODE~R3^HV_PDFDOC~" + pdf},
+    };
+    ASSERT_TRUE(ForceDir(home.Dir / "results") && ForceDir(home.Dir / "lpdspooler"));
+    const auto listing = [&] {
+        QStringList files;
+        QDirIterator it(QString::fromStdString(home.Dir.Path()), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        files.sort();
+        return files;
+    };
+    TTempDir outside;
+    std::map<std::string, std::string> rendered;
+    const QStringList before = listing();
+    for (const auto& [name, text] : requests) {
+        WriteFile(outside / name, text);
+        const TProgramRun run =
+            RunProgram("printorb-tool", {"render", outside / name, outside / (name + ".pdf"), "--home", home.Dir.Path()});
+        ASSERT_EQ(run.Status, 0) << name << run.Err;
+        rendered[name] = run.Out;
+    }
+    EXPECT_EQ(listing(), before);
+
+    auto server = home.Start("PRINTER1=HP-Laser\r\nPRINTER2=Lexmark-T640\r\n");
+    for (const auto& [name, text] : requests)
+        home.Drop(name, text);
+    TJobsHome::RunTicks(*server, 4);
+    for (const auto& [name, text] : requests) {
+        TJournal& journal = server->Pipeline().Journal();
+        std::optional<TJobRow> job;
+        for (const TJobRow& row : journal.Jobs({}))
+            if (row.SpoolFile == name)
+                job = row;
+        ASSERT_TRUE(job) << name;
+        EXPECT_EQ(job->State, TJobState::Done) << name;
+        std::string outputs;
+        for (const TOutputRow& output : journal.Outputs(job->Id))
+            if (output.Kind == "cups")
+                outputs += "printed on " + output.Printer + " (1 page)\n";
+            else if (output.Kind == "page file" || output.Kind == "document")
+                outputs += output.Path + "\n";
+        EXPECT_EQ(rendered[name], outputs) << name;
+    }
+    EXPECT_EQ(rendered["c.tvq"], pdf + "\n");
+    EXPECT_EQ(rendered["b.tvq"], home.Dir / "lpdspooler/12_1_b.tvq-1.prn\n");
 }
 
 // The unattended program, as the service runs it.

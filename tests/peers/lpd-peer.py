@@ -14,6 +14,8 @@ usage: lpd-peer.py MODE OUTDIR [DELAY_MS]    prints the port it listens on
   drop-data       acknowledge, then close the connection halfway through the data
   reset-data      acknowledge, then reset the connection halfway through the data
   no-read         accept, and never read a byte
+  stall-data      acknowledge, read 64 KB of the data, then stop reading
+                  with the connection left open
 Every answer is sent DELAY_MS after the line or file it answers (default 0),
 as over a network with that much latency. After a refusal the peer reads on
 until the client closes. Each connection's bytes are kept in
@@ -61,7 +63,7 @@ class Conversation:
         self.conn.sendall(byte)
 
     def ack(self):
-        if mode in ("ok", "drop-data", "reset-data", "acked-refuse-data"):
+        if mode in ("ok", "drop-data", "reset-data", "acked-refuse-data", "stall-data"):
             self.answer(b"\0")
 
 
@@ -90,6 +92,10 @@ def serve(conn):
                     talk.answer(b"\x01")
                     break
                 talk.ack()
+                if mode == "stall-data":
+                    talk.read(min(size, 65536))
+                    time.sleep(60)
+                    return talk.data
                 if mode in ("drop-data", "reset-data"):
                     talk.read(size // 2)
                     if mode == "reset-data":

@@ -4,8 +4,10 @@
 usage: raw-listener.py MODE OUTDIR    prints the port it listens on
   keep         read everything until the client closes
   close-early  close the connection after the first piece
+  stall        read 64 KB, then stop reading with the connection left open
 """
 import sys
+import time
 
 from peerlib import serve_connections
 
@@ -21,6 +23,9 @@ def serve(conn):
                 break
             data += chunk
             if mode == "close-early":
+                break
+            if mode == "stall" and len(data) >= 65536:
+                time.sleep(60)
                 break
     except OSError:
         pass

@@ -248,7 +248,8 @@ TEST(JobJournal, EndedRequestsAreNotTakenAgainAndNewBytesAreANewJob)
 
     // A request over the size cap goes to "failed" at once, with its reason.
     home.Drop("huge.tvq", std::string(1024, 'x'));
-    ::truncate((home.Dir / "spool/huge.tvq").c_str(), static_cast<off_t>(TJobPipeline::kMaxRequestBytes) + 1);
+    const int grown = ::truncate((home.Dir / "spool/huge.tvq").c_str(), static_cast<off_t>(TJobPipeline::kMaxRequestBytes) + 1);
+    ASSERT_EQ(grown, 0);
     home.TickAndPrint();
     EXPECT_TRUE(FileExists(home.Dir / "spool/failed/huge.tvq"));
     const std::optional<TJobRow> huge = home.JobOf("huge.tvq");

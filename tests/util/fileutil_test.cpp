@@ -113,8 +113,8 @@ TEST(FileHelpers, AtomicWriteReplacesWholeAndLeavesNoTemporary)
         const char* cause;
     };
     const Case failures[] = {{dir / "out.pdf", 5, "larger than 5 bytes"},
-                             {dir.Path(), 100, "a folder, not a file"},
-                             {dir / "missing", 100, "No such file or directory"}};
+                             {dir.Path(), 100, "is a directory"},
+                             {dir / "missing", 100, "no such file"}};
     for (const Case& c : failures) {
         const TResult<std::string> read = ReadFileBytes(c.path, c.bound);
         EXPECT_FALSE(read) << c.path;

@@ -15,9 +15,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 ESocketError::ESocketError(int number) : ESocketException(SocketErrorMessage(number)), Number(number) {}
+
+ESocketError::ESocketError(int number, const std::string& message) : ESocketException(message), Number(number) {}
 
 std::string SocketErrorMessage(int number)
 {
@@ -95,6 +98,10 @@ void TSocketClient::Connect()
     FSocket = fd;
     FBuffer.clear();
     FBroken = false;
+    FStalled = false;
+    FWritten = 0;
+    FAcked = 0;
+    FLastProgress = std::chrono::steady_clock::now();
 }
 
 void TSocketClient::Disconnect()
@@ -118,6 +125,11 @@ void TSocketClient::Write(const void* buffer, std::size_t count)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // The send time-out: the peer took nothing for that long.
+                FStalled = true;
+                throw ESocketStalled(StallText(TransferTimeoutMs));
+            }
             int number = WsaErrorFromErrno(errno == EAGAIN ? ETIMEDOUT : errno);
             if (number == 10058 || number == 10053 || number == 10054) {
                 Disconnect();
@@ -132,7 +144,41 @@ void TSocketClient::Write(const void* buffer, std::size_t count)
             throw ESocketError(10058);
         }
         sent += static_cast<std::size_t>(n);
+        FWritten += static_cast<std::uint64_t>(n);
     }
+    CheckProgress();
+}
+
+std::uint64_t TSocketClient::Acknowledged()
+{
+    int unacknowledged = 0;
+    if (!Connected() || ::ioctl(FSocket, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged < 0)
+        return FAcked;
+    const std::uint64_t acked = FWritten - std::min<std::uint64_t>(FWritten, static_cast<std::uint64_t>(unacknowledged));
+    if (acked > FAcked || unacknowledged == 0) {
+        FAcked = acked;
+        FLastProgress = std::chrono::steady_clock::now();
+    }
+    return FAcked;
+}
+
+void TSocketClient::CheckProgress()
+{
+    // Kernel buffers take megabytes before a send blocks: a printer that
+    // stopped reading shows first as acknowledgements that stop coming.
+    Acknowledged();
+    if (FAcked < FWritten &&
+        std::chrono::steady_clock::now() - FLastProgress >= std::chrono::milliseconds(TransferTimeoutMs)) {
+        FStalled = true;
+        throw ESocketStalled(StallText(TransferTimeoutMs));
+    }
+}
+
+std::string TSocketClient::StallText(int stallMs) const
+{
+    const int seconds = (stallMs + 999) / 1000;
+    return "no progress for " + std::to_string(seconds) + " s (" + std::to_string(FAcked) + " of " +
+           std::to_string(FWritten) + " bytes taken)";
 }
 
 void TSocketClient::SetCorked(bool corked)
@@ -143,8 +189,9 @@ void TSocketClient::SetCorked(bool corked)
     ::setsockopt(FSocket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
-void TSocketClient::WriteStream(std::istream& stream, bool fromStart)
+std::uint64_t TSocketClient::WriteStream(std::istream& stream, bool fromStart)
 {
+    std::uint64_t total = 0;
     if (fromStart) {
         stream.clear();
         stream.seekg(0);
@@ -155,7 +202,9 @@ void TSocketClient::WriteStream(std::istream& stream, bool fromStart)
         const std::streamsize got = stream.gcount();
         if (got > 0)
             Write(piece, static_cast<std::size_t>(got));
+        total += static_cast<std::uint64_t>(std::max<std::streamsize>(got, 0));
     }
+    return total;
 }
 
 bool TSocketClient::FillBuffer(int waitMs)
@@ -205,11 +254,11 @@ unsigned char TSocketClient::ReadByte()
     return byte;
 }
 
-bool TSocketClient::WaitAllAcknowledged(int waitMs)
+bool TSocketClient::WaitAllAcknowledged(int stallMs)
 {
     if (!Connected())
         return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    FLastProgress = std::chrono::steady_clock::now();
     for (;;) {
         int error = 0;
         socklen_t length = sizeof error;
@@ -218,14 +267,12 @@ bool TSocketClient::WaitAllAcknowledged(int waitMs)
             FBroken = true;
             return false;
         }
-        // Bytes written that the peer has not acknowledged yet.
-        int unacknowledged = 0;
-        if (::ioctl(FSocket, SIOCOUTQ, &unacknowledged) != 0)
-            return false;
-        if (unacknowledged == 0)
+        if (Acknowledged() >= FWritten)
             return true;
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (std::chrono::steady_clock::now() - FLastProgress >= std::chrono::milliseconds(stallMs)) {
+            FStalled = true;
             return false;
+        }
         ::poll(nullptr, 0, 5);
     }
 }
@@ -234,6 +281,13 @@ void TSocketClient::FinishSending(int waitMs)
 {
     if (!Connected())
         throw ESocketError(10057);
+    // Delivered means taken: a peer that stopped reading is a time-out.
+    if (!WaitAllAcknowledged(TransferTimeoutMs)) {
+        if (FStalled)
+            throw ESocketStalled(StallText(TransferTimeoutMs));
+        Disconnect();
+        throw ESocketError(10054);
+    }
     ::shutdown(FSocket, SHUT_WR);
     pollfd p {FSocket, POLLIN, 0};
     for (;;) {

@@ -3,6 +3,8 @@
 // number and text that operators know from the log.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <istream>
 #include <stdexcept>
 #include <string>
@@ -16,6 +18,16 @@ class ESocketError : public ESocketException {
 public:
     explicit ESocketError(int number);
     int Number;
+
+protected:
+    ESocketError(int number, const std::string& message);
+};
+
+// A transfer that stopped moving: nothing written was taken by the peer for
+// the transfer time-out (a time-out, 10060, with what was taken so far).
+class ESocketStalled : public ESocketError {
+public:
+    explicit ESocketStalled(const std::string& message) : ESocketError(10060, message) {}
 };
 
 class ESocketAlreadyConnected : public ESocketException {
@@ -63,20 +75,35 @@ public:
     // While corked, small writes are gathered into full segments; uncorking
     // sends what waits at once.
     void SetCorked(bool corked);
-    void WriteStream(std::istream& stream, bool fromStart);
+    // The bytes written.
+    std::uint64_t WriteStream(std::istream& stream, bool fromStart);
     bool Readable(int waitMs);
     unsigned char ReadByte();
     // Ends the sending side and waits (at most waitMs) for the peer to close
     // its side; raises when the peer broke the connection instead, which
     // shows that not everything written arrived.
     void FinishSending(int waitMs);
-    // Waits (at most waitMs) until the peer's side has acknowledged every
-    // byte written; false when it has not, or the connection broke.
-    bool WaitAllAcknowledged(int waitMs);
+    // Waits until the peer's side has acknowledged every byte written, for
+    // as long as it keeps taking them: false when it took nothing for stallMs
+    // (Stalled() then tells so), or the connection broke.
+    bool WaitAllAcknowledged(int stallMs);
+    // The peer stopped taking what was written (WaitAllAcknowledged gave up).
+    bool Stalled() const { return FStalled; }
+    // "no progress for 5 s (N of M bytes taken)", for messages.
+    std::string StallText(int stallMs) const;
 
 private:
     bool FillBuffer(int waitMs);
+    // Bytes written that the peer's side has acknowledged; notes progress.
+    std::uint64_t Acknowledged();
+    // Raises ESocketStalled when nothing written was taken for the transfer
+    // time-out although bytes wait.
+    void CheckProgress();
     int FSocket = -1;
     std::string FBuffer;
     bool FBroken = false;
+    bool FStalled = false;
+    std::uint64_t FWritten = 0;
+    std::uint64_t FAcked = 0;
+    std::chrono::steady_clock::time_point FLastProgress;
 };
