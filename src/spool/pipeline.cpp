@@ -5,8 +5,10 @@
 #include "print/scanprint.h"
 #include "printers/printerselect.h"
 #include "request/tagfile.h"
+#include "spool/outputguard.h"
 #include "spool/reportjob.h"
 #include "util/fileutil.h"
+#include "util/textutil.h"
 
 TJobPipeline::TJobPipeline(const TServerConfig& config, TLogger& log, TIndicators& indicators)
     : FConfig(config),
@@ -32,7 +34,16 @@ TJobPipeline::TJobPipeline(const TServerConfig& config, TLogger& log, TIndicator
 void TJobPipeline::PrepareJobs()
 {
     FRecord = TReportRecord();
-    FRecord.DrawDynamicRange = DrawDynamicRangeGraph;
+    // The graph's file is named by the request: never one of the server's own.
+    FRecord.DrawDynamicRange = [this](std::string_view value) {
+        const std::string path = NthField(value, ',', 2);
+        if (const std::string refused = TOutputGuard(FConfig).Refusal(path); !refused.empty()) {
+            FLog.loginfo("Dynamic range graph \"" + path + "\" not drawn for spooler file " + FParsing + ": " +
+                         refused);
+            return;
+        }
+        DrawDynamicRangeGraph(value);
+    };
     StartReport(FEngine, FConfig.PageMarginOrDefault());
     LoadTagFile();
     FRecorder.Open();
@@ -173,6 +184,7 @@ void TJobPipeline::RecordDecisions()
 TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
 {
     TReportRecord& r = FRecord;
+    FParsing = std::string(name);
     ParseIntoRecord(r, text);
     if (std::optional<TJobRow>& job = FRecorder.Current()) {
         job->ReqCode = r.GetReqCode();

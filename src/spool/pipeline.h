@@ -188,6 +188,7 @@ private:
     void Repaint();
 
     const TServerConfig& FConfig;
+    std::string FParsing;  // the request being parsed, for the graph's refusal
     TLogger& FLog;
     TIndicators& FIndicators;
     TJobWindow* FWindow = nullptr;

@@ -4,6 +4,7 @@
 
 #include "print/printrun.h"
 #include "request/tagfile.h"
+#include "spool/outputguard.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/spoolfiles.h"
@@ -242,6 +243,9 @@ void TJobPipeline::printingtimerTimer()
                                                            FPrinting.CurrentPrinter);
                           },
                           &FRecorder};
+    // Built per job: the folders are the settings of the moment.
+    run.RefuseOutput = [this](const std::string& path) { return TOutputGuard(FConfig).Refusal(path); };
+    run.RequestName = PendingRequest;
     TOutcome output = TOutcome::Failed("the print run did not end");
     try {
         output = PrintReport(run, OutputFileName);

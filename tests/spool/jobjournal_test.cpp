@@ -9,6 +9,7 @@
 #include <QDir>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 #include <utime.h>
 
 namespace {
@@ -312,4 +313,67 @@ TEST(JobJournal, RetentionOnceADay)
     home.Later(86400);
     home.S().SpoolTimerTimer();
     EXPECT_EQ(home.Log.CountStarting("Retention: "), 2);
+}
+
+// A request that names one of the server's own files, or a place in the
+// folders it works in, as its output: nothing is written there, the log says
+// which request, which path and why, and the job fails as an output would.
+TEST(JobJournal, OutputsOntoTheServersOwnFilesAreRefused)
+{
+    TJournalHome home;
+    ASSERT_TRUE(ForceDir(home.Dir / "spool/unprintable") && ForceDir(home.Dir / "spool/failed") &&
+                ForceDir(home.Dir / "overlays"));
+    WriteFile(home.Dir / "printserver.inf", "[settings]\r\n");
+    // A request that waits in the spool folder for its next attempt.
+    home.Drop("zz-waiting.tvq", kReport + "^HV_REQCODE~WAITING^HV_PDFDOC~" + (home.Dir / "gone/x.pdf"));
+    home.TickAndPrint();
+    ASSERT_EQ(home.JobOf("zz-waiting.tvq")->State, TJobState::Waiting);
+    // A link in the results folder leads into the templates.
+    ASSERT_EQ(::symlink((home.Dir / "templates").c_str(), (home.Dir / "results/link").c_str()), 0);
+    const struct {
+        std::string field;  // the output the request names
+        std::string target;
+        std::string why;
+    } cases[] = {
+        {"HV_PDFDOC~", home.Dir / "tags.txt", "it is the server's own file " + home.Dir / "tags.txt"},
+        {"HV_PDFDOC~", home.Dir / "printserver.inf", "it is the server's own file " + home.Dir / "printserver.inf"},
+        {"HV_SAVEDOC~rtf_", home.Dir / "printerdriverdata.reg",
+         "it is the server's own file " + home.Dir / "printerdriverdata.reg"},
+        {"HV_PDFDOC~", home.Dir / "journal.db", "it is the server's own file " + home.Dir / "journal.db"},
+        {"HV_SAVEDOC~rtf_", home.Dir / "templates/LH.doc", "it lies in the templates folder " + home.Dir / "templates/"},
+        {"HV_PDFDOC~", home.Dir / "results/../templates/P1.tpl", "it lies in the templates folder " + home.Dir / "templates/"},
+        {"HV_PDFDOC~", home.Dir / "results/link/new.pdf", "it lies in the templates folder " + home.Dir / "templates/"},
+        {"HV_PDFDOC~", home.Dir / "spool/zz-waiting.tvq", "it lies in the spool folder " + home.Dir / "spool/"},
+        {"HV_PDFDOC~", home.Dir / "spool/unprintable/x.pdf", "it lies in the unprintable folder " + home.Dir / "spool/unprintable/"},
+        {"HV_PDFDOC~", home.Dir / "spool/failed/x.pdf", "it lies in the failed folder " + home.Dir / "spool/failed/"},
+        {"HV_PDFDOC~", home.Dir / "lpd/x.pdf", "it lies in the LPR queue folder " + home.Dir / "lpd/"},
+        {"HV_PDFDOC~", home.Dir / "overlays/FORM.prn", "it lies in the overlay folder " + home.Dir / "overlays/"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const bool existed = FileExists(c.target);
+        const std::string before = existed ? ReadFile(c.target) : std::string();
+        const std::string name = "a" + std::to_string(++n) + ".tvq";
+        home.Drop(name, kReport + "^" + c.field + c.target);
+        for (int tick = 0; tick < 3 && !home.JobOf(name); ++tick)  // waiting requests are passed over first
+            home.TickAndPrint();
+        EXPECT_EQ(FileExists(c.target), existed);
+        if (existed) {
+            EXPECT_EQ(ReadFile(c.target), before);
+        }
+        const std::string kind = c.field == "HV_PDFDOC~" ? "PDF Document creation FAILED \"" : "RTF Doc creation FAILED \"";
+        const std::string line = kind + c.target + "\": refused for spooler file " + name + " (R1): " + c.why;
+        EXPECT_EQ(home.LogCount(line), 1) << home.Log.Lines.back();
+        const std::optional<TJobRow> job = home.JobOf(name);
+        ASSERT_TRUE(job);
+        EXPECT_EQ(job->State, TJobState::Waiting);
+        EXPECT_EQ(job->Reason, line);
+    }
+    // The folders' own neighbours stay open to the laboratory.
+    home.Drop("b.tvq", kReport + "^HV_REQCODE~R2^HV_PDFDOC~" + (home.Dir / "results/R2.pdf"));
+    for (int tick = 0; tick < 3 && !home.JobOf("b.tvq"); ++tick)
+        home.TickAndPrint();
+    EXPECT_TRUE(FileExists(home.Dir / "results/R2.pdf"));
+    EXPECT_EQ(home.JobOf("b.tvq")->State, TJobState::Done);
 }
