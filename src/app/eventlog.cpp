@@ -68,12 +68,11 @@ void TEventLog::loginfo(std::string_view message)
     FLines.insert(FLines.begin(), parts.begin(), parts.end());
 
     if (!FFilePath.empty()) {
-        // Opened and closed per line, so other programs may read or move it between lines.
-        if (std::FILE* f = std::fopen(NativePath(FFilePath).c_str(), "ab")) {
-            std::fwrite(line.data(), 1, line.size(), f);
-            std::fwrite("\r\n", 1, 2, f);
-            std::fclose(f);
-        }
+        struct stat st {};
+        if (FHold && ::stat(NativePath(FFilePath).c_str(), &st) != 0)
+            FHeld.push_back(line);
+        else
+            AppendToFile(line);
     }
     if (FMirror) {
         const std::string text = MirrorText(line, message, FJournal);
@@ -82,6 +81,25 @@ void TEventLog::loginfo(std::string_view message)
     }
     if (FOnChanged)
         FOnChanged();
+}
+
+void TEventLog::AppendToFile(const std::string& line)
+{
+    // Opened and closed per line, so other programs may read or move it between lines.
+    if (std::FILE* f = std::fopen(NativePath(FFilePath).c_str(), "ab")) {
+        std::fwrite(line.data(), 1, line.size(), f);
+        std::fwrite("\r\n", 1, 2, f);
+        std::fclose(f);
+    }
+}
+
+void TEventLog::ReleaseHeldLines()
+{
+    FHold = false;
+    if (!FFilePath.empty())
+        for (const std::string& line : FHeld)
+            AppendToFile(line);
+    FHeld.clear();
 }
 
 TEventLog::TPriority TEventLog::PriorityOf(std::string_view message)

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TEventLog : public TLogger {
 public:
@@ -16,6 +17,11 @@ public:
 
     void SetFilePath(std::string path) { FFilePath = std::move(path); }
     const std::string& FilePath() const { return FFilePath; }
+    // While held, lines for a log file that does not exist yet wait in
+    // memory: a start-up that is refused leaves no file behind. Releasing
+    // writes what waited and ends the hold.
+    void HoldNewFile(bool on) { FHold = on; }
+    void ReleaseHeldLines();
     // Unattended runs also copy every line to standard error for the journal.
     // When standard error is the journal's own stream, the copy takes the
     // journal's format.
@@ -54,6 +60,9 @@ private:
     std::function<QDateTime()> FClock;
     std::function<void()> FOnChanged;
     std::deque<std::string> FLines;
+    bool FHold = false;
+    std::vector<std::string> FHeld;
+    void AppendToFile(const std::string& line);
 };
 
 // The offscreen platform warns on every start that it cannot pass a

@@ -82,6 +82,7 @@ signals:
 
 private:
     void DeriveTempDir();
+    void MakeTempDir();
     void LoadSettingsFile();
     bool LoadPrinterEntries();  // false when there is no printer entry at all
     void FillSettingsPage();

@@ -25,13 +25,15 @@ void TPrintServer::DeriveTempDir()
     if (temp.empty())
         if (const char* tmpdir = std::getenv("TMPDIR"))
             temp = tmpdir;
-    if (temp.empty()) {
-        temp = FConfig.ProgramDir + "temp";
-        if (!DirExists(temp))
-            if (const TOutcome made = ForceDir(temp); !made)
-                loginfo("Could not create the temporary folder " + made.Reason());
-    }
-    FConfig.TempDir = IncludeTrailingSlash(temp);
+    // The home's own temp folder is made once the start-up succeeded.
+    FConfig.TempDir = IncludeTrailingSlash(temp.empty() ? FConfig.ProgramDir + "temp" : temp);
+}
+
+void TPrintServer::MakeTempDir()
+{
+    if (!DirExists(FConfig.TempDir))
+        if (const TOutcome made = ForceDir(FConfig.TempDir); !made)
+            loginfo("Could not create the temporary folder " + made.Reason());
 }
 
 void TPrintServer::LoadSettingsFile()
@@ -56,10 +58,14 @@ bool TPrintServer::StartUp()
     FPipeline.LprQueue().Ftp.Ftp.OnProgress = [] { QCoreApplication::processEvents(); };
 
     FStartUpFailure.clear();
+    // A refused start-up leaves nothing behind, not even a new log file.
+    FLog.HoldNewFile(true);
     LoadSettingsFile();
     FConfig.SettingsScore = 0;
     if (!setpagevalues())
         return false;
+    FLog.ReleaseHeldLines();
+    MakeTempDir();
 
     FPipeline.PrepareJobs();
 
@@ -90,7 +96,9 @@ bool TPrintServer::setpagevalues()
             names += (names.empty() ? "" : ", ") + name;
         FStartUpFailure = "Not set in " + FConfig.ProgramDir + kSettingsFile + ": " + names;
         loginfo(FStartUpFailure);
-        FPrompts->ShowMessage("", "A critical value was not set.  Tovaspooler will close.", TPrompts::Icon::Error);
+        // The box names the file and the keys too: an operator sees no standard error.
+        FPrompts->ShowMessage("", "A critical value was not set.  Tovaspooler will close.\r\n\r\n" + FStartUpFailure + ".",
+                              TPrompts::Icon::Error);
         return false;
     }
 

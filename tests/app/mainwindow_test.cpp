@@ -285,7 +285,10 @@ TEST(MainWindow, FailedStartUpIsReported)
     auto form = std::make_unique<TPrintServerForm>(home.Dir.Path(), &home.Prompts);
     EXPECT_FALSE(form->StartedUp());
     ASSERT_EQ(home.Prompts.Messages.size(), 1u);
-    EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.");
+    // The box names the file and the keys: an operator at the window sees no standard error.
+    EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.\r\n\r\nNot set in " +
+                                                 home.Dir / "printserver.inf" +
+                                                 ": RESULTS, SPOOLER, TEMPLATES, DEFLETTERHEAD.");
 }
 
 TEST(MainWindow, SaveButtonsWriteTheComposedDocument)

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 std::string TextOf(const TSettings& s)
@@ -24,9 +26,30 @@ TEST(StartUp, MissingSettingsFileEndsTheProgramWithBothMessages)
     EXPECT_FALSE(server->StartUp());
     EXPECT_TRUE(home.LogHas(*server, "Warning. Setup file is missing."));
     ASSERT_EQ(home.Prompts.Messages.size(), 1u);
-    EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.");
+    EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.\r\n\r\nNot set in " +
+                                                 home.Dir / "printserver.inf" +
+                                                 ": RESULTS, SPOOLER, TEMPLATES, DEFLETTERHEAD.");
     EXPECT_EQ(server->Config().SettingsScore, 0);
-    EXPECT_TRUE(FileExists(home.Dir / "spoolerLog.txt"));
+    // Refused: nothing is made in the home, not even the log or the temp folder.
+    EXPECT_FALSE(FileExists(home.Dir / "spoolerLog.txt"));
+    EXPECT_FALSE(DirExists(home.Dir / "temp"));
+}
+
+TEST(StartUp, TheLogFileGetsTheStartUpLinesOnceItSucceeded)
+{
+    TServerHome home;
+    home.WriteSettings(home.Critical() + "PRINTER1=Laser A\r\n");
+    auto server = home.MakeServer();
+    ASSERT_TRUE(server->StartUp());
+    const std::string log = ReadFile(home.Dir / "spoolerLog.txt");
+    EXPECT_NE(log.find(" started in " + home.Dir.Path()), std::string::npos) << log;
+    EXPECT_TRUE(DirExists(home.Dir / "temp") || std::getenv("TEMP") || std::getenv("TMPDIR"));
+    // A log that exists gets a refusal's lines: the operator's own history.
+    TServerHome refused;
+    WriteFile(refused.Dir / "spoolerLog.txt", "earlier\r\n");
+    auto again = refused.MakeServer();
+    EXPECT_FALSE(again->StartUp());
+    EXPECT_NE(ReadFile(refused.Dir / "spoolerLog.txt").find(">Warning. Setup file is missing.\r\n"), std::string::npos);
 }
 
 TEST(StartUp, EachCriticalValueIsRequired)
@@ -40,7 +63,8 @@ TEST(StartUp, EachCriticalValueIsRequired)
         auto server = home.MakeServer();
         EXPECT_FALSE(server->StartUp()) << key;
         ASSERT_EQ(home.Prompts.Messages.size(), 1u) << key;
-        EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.");
+        EXPECT_EQ(home.Prompts.Messages[0].Text, "A critical value was not set.  Tovaspooler will close.\r\n\r\nNot set in " +
+                                                     home.Dir / "printserver.inf" + ": " + key + ".");
     }
 }
 
