@@ -376,4 +376,15 @@ TEST(JobJournal, OutputsOntoTheServersOwnFilesAreRefused)
         home.TickAndPrint();
     EXPECT_TRUE(FileExists(home.Dir / "results/R2.pdf"));
     EXPECT_EQ(home.JobOf("b.tvq")->State, TJobState::Done);
+    // A graph the request draws is an output too.
+    home.Pipeline.PrepareJobs();  // with the pipeline's own graph drawer, which the home turned off
+    const std::string tags = ReadFile(home.Dir / "tags.txt");
+    home.Drop("g.tvq", kReport + "^HV_REQCODE~G1^HV_DYNAMICRANGE~" + (home.Dir / "images/bar.bmp") + "," +
+                           (home.Dir / "tags.txt") + ",50,50");
+    for (int tick = 0; tick < 3 && !home.JobOf("g.tvq"); ++tick)
+        home.TickAndPrint();
+    EXPECT_EQ(ReadFile(home.Dir / "tags.txt"), tags);
+    EXPECT_EQ(home.LogCount("Dynamic range graph \"" + (home.Dir / "tags.txt") +
+                            "\" not drawn for spooler file g.tvq: it is the server's own file " + (home.Dir / "tags.txt")),
+              1);
 }
