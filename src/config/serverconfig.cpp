@@ -35,6 +35,8 @@ void TServerConfig::ReadStore(const TSettings& settings)
     JobRetryDelaySeconds = whole(keys::JobRetryDelay, 60, 0);
     TempDays = whole(keys::TempDays, 30, 1);
     JournalDays = whole(keys::JournalDays, 400, 1);
+    const std::string drain = Trim(settings.Value(keys::DrainBacklog));
+    DrainBacklog = SameText(drain, "Yes") || SettingIsOn(drain);
 }
 
 int TServerConfig::RetryDelaySeconds(int attempt) const

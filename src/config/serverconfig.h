@@ -43,6 +43,9 @@ public:
     // rows are kept: TEMPDAYS, JOURNALDAYS.
     int TempDays = 30;
     int JournalDays = 400;
+    // DRAINBACKLOG=Yes: once a job's output exists the spool tick takes the
+    // next file at once (for a while), and the LPR queue sends every file.
+    bool DrainBacklog = false;
 
     // Derived by the start-up; they change only with a restart.
     std::string ProgramDir;  // the server's home

@@ -23,6 +23,7 @@ inline constexpr const char* JobRetries = "JOBRETRIES";
 inline constexpr const char* JobRetryDelay = "JOBRETRYDELAY";
 inline constexpr const char* TempDays = "TEMPDAYS";
 inline constexpr const char* JournalDays = "JOURNALDAYS";
+inline constexpr const char* DrainBacklog = "DRAINBACKLOG";
 
 // "PRINTER<n>": the printer name of printer number n.
 inline std::string Printer(std::string_view number)

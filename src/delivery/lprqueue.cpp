@@ -53,8 +53,12 @@ void TLprQueue::DispatchLprQueue()
         FIndicators.SetLight(TLight::Convert, TLightColor::Off);
         return;
     }
-    for (int pass = 0; !LprQueueFiles.empty() && pass < kPassesPerTick; ++pass)
+    for (int pass = 0; !LprQueueFiles.empty() && pass < kPassesPerTick;) {
+        const std::size_t before = LprQueueFiles.size();
         Attempt(TextBefore(LprQueueFiles.front(), ";"));
+        if (!SendAll || LprQueueFiles.size() == before)
+            ++pass;
+    }
 }
 
 void TLprQueue::PrepareCopy(const std::string& name, const std::string& overlay)

@@ -57,6 +57,9 @@ public:
     // file then at the head of the queue. A socket error raised by the LPD
     // route or an unreadable prepared copy ends the round (the file stays).
     void DispatchLprQueue();
+    // Every queued file in one round, not only the first few attempts: a
+    // delivered file does not use up the round's passes.
+    bool SendAll = false;
 
     TsbLPD Lpd;
     TsbprinterFTP Ftp;

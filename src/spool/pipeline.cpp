@@ -63,6 +63,7 @@ void TJobPipeline::Repaint()
 void TJobPipeline::DispatchLprQueue()
 {
     try {
+        FLprQueue.SendAll = FConfig.DrainBacklog;
         FLprQueue.DispatchLprQueue();
     } catch (const std::exception& failure) {
         // A socket error or an unreadable prepared copy ends this round; the

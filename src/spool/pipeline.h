@@ -84,6 +84,10 @@ public:
     static constexpr int kSpoolInterval = 5000;
     static constexpr int kPrintingInterval = 1500;
     static constexpr int kWatchdogSeconds = 180;
+    // Backlog mode: how long one tick goes on taking files, and how soon the
+    // next tick comes while files wait (the event loop runs in between).
+    static constexpr int kBurstMs = 2000;
+    static constexpr int kBacklogInterval = 50;
     static constexpr std::uint64_t kMaxRequestBytes = 256ull * 1024 * 1024;
 
     TJobPipeline(const TServerConfig& config, TLogger& log, TIndicators& indicators);
@@ -105,6 +109,9 @@ public:
     // The timers' handlers; tests call them directly.
     void SpoolTimerTimer();
     void printingtimerTimer();
+    // Backlog mode: the files after the tick's first, each once the one
+    // before has its output, until the burst's time is up.
+    void DrainBacklog(std::int64_t tickStartedMs);
 
     TJobEnd RunReportJob(std::string_view text, std::string_view name);
     // The spool file moved into the "unprintable" or "failed" folder; the

@@ -96,13 +96,48 @@ void TJobPipeline::SpoolTimerTimer()
         Light(TLight::Spool, TLightColor::Green);
     else if (spool == TLightColor::Green)
         Light(TLight::Spool, TLightColor::Off);
+    const std::int64_t started = QDateTime::currentMSecsSinceEpoch();
     try {
         Tick();
+        DrainBacklog(started);
     } catch (const std::exception& failure) {
         // The job stays busy; the watchdog frees the server.
         FLog.loginfo(failure.what());
     }
     Light(TLight::Convert, TLightColor::Off);
+}
+
+void TJobPipeline::DrainBacklog(std::int64_t tickStartedMs)
+{
+    if (!FConfig.DrainBacklog) {
+        if (SpoolTimer.interval() != kSpoolInterval)
+            SpoolTimer.setInterval(kSpoolInterval);  // the mode was turned off
+        return;
+    }
+    while (QDateTime::currentMSecsSinceEpoch() - tickStartedMs < kBurstMs) {
+        // The composed report is output now, not after the printing timer's pause.
+        if (PrintPending && SpoolBusy) {
+            printingtimer.stop();
+            printingtimerTimer();
+        }
+        if (SpoolBusy || PrintPending)
+            break;  // its output is not there yet
+        if (WaitingFiles.empty()) {
+            ListSpoolFiles(FConfig.SpoolDir + "*.tvq", WaitingFiles);
+            AppendSpoolFiles(FConfig.SpoolDir + "*.prn", WaitingFiles);
+            if (WaitingFiles.empty())
+                break;
+        }
+        SpoolBusy = true;
+        BusySince = CurrentTime();
+        FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
+        ResetRecord(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
+        TakeSpoolFile();
+    }
+    // While files wait the next tick comes soon; the window and the links
+    // are served in between.
+    const bool more = !WaitingFiles.empty() || SpoolBusy;
+    SpoolTimer.setInterval(more ? kBacklogInterval : kSpoolInterval);
 }
 
 void TJobPipeline::Tick()

@@ -388,3 +388,69 @@ TEST(JobJournal, OutputsOntoTheServersOwnFilesAreRefused)
                             "\" not drawn for spooler file g.tvq: it is the server's own file " + (home.Dir / "tags.txt")),
               1);
 }
+
+// Backlog mode: one tick takes file after file, each once the one before has
+// its output, in the spool folder's order; without it one file per tick.
+TEST(JobJournal, BacklogModeTakesTheNextFileOnlyOnceTheOutputBeforeExists)
+{
+    for (const bool backlog : {false, true}) {
+        SCOPED_TRACE(backlog ? "DRAINBACKLOG=Yes" : "DRAINBACKLOG=No");
+        TJournalHome home;
+        home.Settings.Config.DrainBacklog = backlog;
+        const std::vector<std::string> names = {"a.tvq", "b.tvq", "c.tvq", "d.prn", "e.tvq"};
+        for (std::size_t i = 0; i < names.size(); ++i)
+            home.Drop(names[i], names[i].ends_with(".prn") ? std::string("\x1b" "E printer file")
+                                                           : kReport + "^HV_REQCODE~R" + std::to_string(i + 1));
+        home.S().SpoolTimerTimer();
+        if (!backlog) {
+            EXPECT_EQ(home.Found(), std::vector<std::string> {"a.tvq"});
+            EXPECT_TRUE(home.S().PrintPending) << "printed by the printing timer, later";
+            EXPECT_EQ(home.S().SpoolTimer.interval(), TJobPipeline::kSpoolInterval);
+            continue;
+        }
+        EXPECT_EQ(home.Found(), names);
+        EXPECT_FALSE(home.S().SpoolBusy);
+        // Each file was taken after the output of the one before was there.
+        std::vector<std::size_t> found, printed;
+        for (std::size_t i = 0; i < home.Log.Lines.size(); ++i) {
+            const std::string& line = home.Log.Lines[i];
+            if (line.rfind("Found file ", 0) == 0)
+                found.push_back(i);
+            if (line.rfind("Printed R", 0) == 0)
+                printed.push_back(i);
+        }
+        ASSERT_EQ(found.size(), 5u);
+        ASSERT_EQ(printed.size(), 4u);
+        for (std::size_t i = 0; i + 1 < found.size(); ++i) {
+            const std::size_t request = i < 3 ? i : i - 1;  // d.prn is queued, not printed
+            if (names[i].ends_with(".tvq")) {
+                EXPECT_LT(printed[request], found[i + 1]) << names[i];
+            }
+        }
+        const std::vector<std::string> titles = Titles(home.Cups().Jobs("Laser-A", 4));
+        EXPECT_EQ(titles, (std::vector<std::string> {"R1 P1 Page 1", "R2 P1 Page 1", "R3 P1 Page 1", "R5 P1 Page 1"}));
+        for (const std::string& name : names)
+            EXPECT_FALSE(home.InSpool(name)) << name;
+        // The spool folder is empty: the next tick comes at the usual pace.
+        EXPECT_EQ(home.S().SpoolTimer.interval(), TJobPipeline::kSpoolInterval);
+    }
+}
+
+// Backlog mode: the LPR queue sends every waiting file in its tick, not only
+// the first five attempts' worth.
+TEST(JobJournal, BacklogModeSendsTheWholeLprQueueInOneTick)
+{
+    for (const bool backlog : {false, true}) {
+        SCOPED_TRACE(backlog ? "DRAINBACKLOG=Yes" : "DRAINBACKLOG=No");
+        TJournalHome home;
+        home.Settings.Config.DrainBacklog = backlog;
+        ASSERT_TRUE(ForceDir(home.Dir / "temp"));  // where the LPR queue prepares its copies
+        for (int i = 1; i <= 7; ++i)
+            WriteFile(home.Dir / ("lpd/_1_LAB" + std::to_string(i) + ".prn"), "\x1b" "E file " + std::to_string(i));
+        home.S().DispatchLprQueue();
+        const int left = static_cast<int>(QDir(QString::fromStdString(home.Dir / "lpd")).entryList(QDir::Files).size());
+        EXPECT_EQ(left, backlog ? 0 : 7 - kPassesPerTick);
+        EXPECT_EQ(home.Cups().Jobs("Laser-A", backlog ? 7 : kPassesPerTick).size(),
+                  static_cast<std::size_t>(backlog ? 7 : kPassesPerTick));
+    }
+}
