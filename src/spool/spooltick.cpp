@@ -114,14 +114,17 @@ void TJobPipeline::DrainBacklog(std::int64_t tickStartedMs)
             SpoolTimer.setInterval(kSpoolInterval);  // the mode was turned off
         return;
     }
-    while (QDateTime::currentMSecsSinceEpoch() - tickStartedMs < kBurstMs) {
-        // The composed report is output now, not after the printing timer's pause.
+    for (;;) {
+        // The composed report is output now, not after the printing timer's
+        // pause; a burst never ends between composing and output.
         if (PrintPending && SpoolBusy) {
             printingtimer.stop();
             printingtimerTimer();
         }
         if (SpoolBusy || PrintPending)
             break;  // its output is not there yet
+        if (QDateTime::currentMSecsSinceEpoch() - tickStartedMs >= kBurstMs)
+            break;
         if (WaitingFiles.empty()) {
             ListSpoolFiles(FConfig.SpoolDir + "*.tvq", WaitingFiles);
             AppendSpoolFiles(FConfig.SpoolDir + "*.prn", WaitingFiles);
