@@ -1,5 +1,6 @@
 // printorb: the operator window over the print server. Without a display it
 // runs unattended on the offscreen platform, as printorbd does.
+#include "app/eventlog.h"
 #include "app/mainwindow.h"
 #include "app/programentry.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char* argv[])
     if (const int status = HandleArguments(argc, argv, "printorb", usage); status >= 0)
         return status;
     PrepareServerApplication();
+    InstallQtNoiseFilter();  // offscreen runs: the size-hints warning is no news
     QApplication app(argc, argv);
     NameServerApplication();
     QApplication::setQuitOnLastWindowClosed(true);
