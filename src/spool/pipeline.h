@@ -112,6 +112,9 @@ public:
     // Backlog mode: the files after the tick's first, each once the one
     // before has its output, until the burst's time is up.
     void DrainBacklog(std::int64_t tickStartedMs);
+    // The spool folder's files into WaitingFiles when it is empty; false
+    // when none wait.
+    bool ListWaitingFiles();
 
     TJobEnd RunReportJob(std::string_view text, std::string_view name);
     // The spool file moved into the "unprintable" or "failed" folder; the

@@ -107,6 +107,16 @@ void TJobPipeline::SpoolTimerTimer()
     Light(TLight::Convert, TLightColor::Off);
 }
 
+bool TJobPipeline::ListWaitingFiles()
+{
+    // The listing is taken anew only once the last one is used up.
+    if (WaitingFiles.empty()) {
+        ListSpoolFiles(FConfig.SpoolDir + "*.tvq", WaitingFiles);
+        AppendSpoolFiles(FConfig.SpoolDir + "*.prn", WaitingFiles);
+    }
+    return !WaitingFiles.empty();
+}
+
 void TJobPipeline::DrainBacklog(std::int64_t tickStartedMs)
 {
     if (!FConfig.DrainBacklog) {
@@ -125,12 +135,8 @@ void TJobPipeline::DrainBacklog(std::int64_t tickStartedMs)
             break;  // its output is not there yet
         if (QDateTime::currentMSecsSinceEpoch() - tickStartedMs >= kBurstMs)
             break;
-        if (WaitingFiles.empty()) {
-            ListSpoolFiles(FConfig.SpoolDir + "*.tvq", WaitingFiles);
-            AppendSpoolFiles(FConfig.SpoolDir + "*.prn", WaitingFiles);
-            if (WaitingFiles.empty())
-                break;
-        }
+        if (!ListWaitingFiles())
+            break;
         SpoolBusy = true;
         BusySince = CurrentTime();
         FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
@@ -150,10 +156,7 @@ void TJobPipeline::Tick()
         FLog.loginfo("At least 1 critical value is not set, Check printers and Settings");
         return;
     }
-    if (WaitingFiles.empty()) {
-        ListSpoolFiles(FConfig.SpoolDir + "*.tvq", WaitingFiles);
-        AppendSpoolFiles(FConfig.SpoolDir + "*.prn", WaitingFiles);
-    }
+    ListWaitingFiles();
     FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
     if (WaitingFiles.empty()) {
         Idle();
