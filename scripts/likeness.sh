@@ -13,6 +13,8 @@ corpus="$top/../shared/corpus/rtf"
 likeness="$top/../shared/tools/page-likeness.py"
 [[ -x $tool ]] || { echo "$tool not built: make build" >&2; exit 1; }
 [[ -f $likeness ]] || { echo "$likeness not found" >&2; exit 1; }
+/usr/bin/python3 -c 'import numpy, PIL' 2>/dev/null ||
+  { echo "the scoring needs python3-numpy and python3-pil: apt-get install python3-numpy python3-pil" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 scores="$work/scores"
@@ -29,7 +31,10 @@ for pdf in "$ref"/*.pdf; do
     printf '%-60s failed: %s\n' "$name" "$(cat "$work/err")"
     continue
   fi
-  result=$(/usr/bin/python3 "$likeness" "$work/$name.pdf" "$pdf" 2>/dev/null | tail -1)
+  if ! result=$(/usr/bin/python3 "$likeness" "$work/$name.pdf" "$pdf" 2>"$work/err" | tail -1); then
+    printf '%-60s not scored: %s\n' "$name" "$(tail -1 "$work/err")"
+    continue
+  fi
   printf '%-60s %s\n' "$name" "$result"
   echo "$result" | awk '$1 ~ /^[0-9.]+$/ {print $1}' >>"$scores"
 done
