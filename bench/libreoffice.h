@@ -1,24 +1,82 @@
-// LibreOffice converting an RTF file to PDF in a fresh soffice process, the
-// yardstick the engine's benchmarks are measured against.
+// LibreOffice converting RTF files to PDF, the yardstick the engine's
+// benchmarks are measured against: one file in a fresh soffice process, or
+// many files in one soffice process (a warm word processor).
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
+#include <QStringList>
+
+inline constexpr const char* kNoSoffice = "soffice is not installed (apt-get install libreoffice-writer-nogui)";
+
+inline QString SofficePath()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("soffice"));
+}
+
+// A private profile, so no soffice the user runs takes the conversion over.
+inline QString SofficeProfileArgument(const QString& workDir)
+{
+    return QStringLiteral("-env:UserInstallation=file://") + workDir + QStringLiteral("/lo-profile");
+}
 
 inline void ConvertWithLibreOffice(benchmark::State& state, const QString& rtf, const QString& workDir)
 {
-    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    const QString soffice = SofficePath();
     if (soffice.isEmpty()) {
-        state.SkipWithError("soffice is not installed (apt-get install libreoffice-writer-nogui)");
+        state.SkipWithError(kNoSoffice);
         return;
     }
-    const QString profile = QStringLiteral("-env:UserInstallation=file://") + workDir + QStringLiteral("/lo-profile");
+    const QString profile = SofficeProfileArgument(workDir);
     for (auto _ : state) {
         QProcess process;
         process.start(soffice, {profile, "--headless", "--convert-to", "pdf", "--outdir", workDir + "/lo", rtf});
         process.waitForFinished(120000);
     }
+}
+
+struct SofficeRun {
+    double ms = 0;
+    int pdfs = 0;  // PDFs that exist in the output folder afterwards
+    QString error;
+};
+
+// One soffice process converting every file in rtfs into an emptied outDir,
+// timed from start to exit. Only PDFs that really start as PDFs are counted.
+inline SofficeRun ConvertBatchWithLibreOffice(const QString& soffice, const QString& profileArgument,
+                                              const QStringList& rtfs, const QString& outDir, int timeoutMs)
+{
+    SofficeRun run;
+    QDir(outDir).removeRecursively();
+    QDir().mkpath(outDir);
+    QStringList args{profileArgument, "--headless", "--convert-to", "pdf", "--outdir", outDir};
+    args += rtfs;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer timer;
+    timer.start();
+    process.start(soffice, args);
+    const bool finished = process.waitForFinished(timeoutMs);
+    run.ms = timer.nsecsElapsed() / 1e6;
+    if (!finished) {
+        process.kill();
+        process.waitForFinished(10000);
+        run.error = QStringLiteral("soffice did not finish within %1 s").arg(timeoutMs / 1000);
+    } else if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        run.error = QStringLiteral("soffice exited with %1: %2")
+                        .arg(process.exitCode())
+                        .arg(QString::fromLocal8Bit(process.readAll()).trimmed().left(200));
+    }
+    for (const QString& name : QDir(outDir).entryList({QStringLiteral("*.pdf")}, QDir::Files)) {
+        QFile pdf(QDir(outDir).filePath(name));
+        if (pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-")
+            ++run.pdfs;
+    }
+    return run;
 }
