@@ -122,8 +122,15 @@ bool FitRowHeights(QTextDocument& doc)
                                                                      : 0;
         extras.push_back({cell, f.topPadding() + above, f.bottomPadding() + extra - above});
     }
+    // Without a page size the layout waits: one layout for all the cells
+    // instead of the whole table again after each one.
+    const QSizeF pageSize = doc.pageSize();
+    if (!extras.empty())
+        doc.setPageSize(QSizeF(0, 0));
     for (TExtra& e : extras)
         setPadding(e.Cell, e.Top, e.Bottom);
+    if (!extras.empty())
+        doc.setPageSize(pageSize);
     return true;
 }
 

@@ -38,6 +38,9 @@ void TPictureHandler::drawObject(QPainter* painter, const QRectF& rect, QTextDoc
 void PrepareLayout(QTextDocument& doc)
 {
     static TPictureHandler handler;
+    // No layout before the caller gives the page size: then it is done once,
+    // at the layout device's resolution.
+    doc.setPageSize(QSizeF(0, 0));
     QAbstractTextDocumentLayout* layout = doc.documentLayout();
     layout->setPaintDevice(TEnginePart::LayoutDevice());
     layout->registerHandler(QTextFormat::ImageObject, &handler);
