@@ -8,6 +8,8 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins
+  # the PDF writer: Qt's text internals, HarfBuzz's font subsetter, zlib
+  qt6-base-private-dev libharfbuzz-dev zlib1g-dev
   libcups2-dev libcurl4-openssl-dev nlohmann-json3-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # fonts metric-compatible with Arial, Times New Roman and Courier New

@@ -1,6 +1,7 @@
 #include "platform/docengine/documentengine.h"
 
 #include "platform/docengine/enginepart.h"
+#include "platform/docengine/pdfdevice.h"
 #include "platform/docengine/picturehandler.h"
 #include "platform/docengine/rtfreader.h"
 #include "platform/docengine/rtfwriter.h"
@@ -10,7 +11,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
-#include <QPdfWriter>
 #include <QSaveFile>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
@@ -763,30 +763,22 @@ void DocumentEngine::PrintDocument(const QString& jobName)
 
 QByteArray DocumentEngine::PdfBytes(const QString& title)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
+    // Each page at its section's size.
+    auto sizeOf = [&](int page) {
+        const TPageSetup& s = PageSetupOf(page);
+        return QSizeF(s.PageWidth, s.PageHeight);
+    };
+    TPdfDevice pdf(sizeOf(1));
+    pdf.SetCreator(QStringLiteral("PrintORB"));
+    pdf.SetTitle(title);
     {
-        QPdfWriter writer(&buffer);
-        writer.setResolution(1440);
-        writer.setCreator(QStringLiteral("PrintORB"));
-        writer.setTitle(title);
-        // Each page at its section's size.
-        auto sizeOf = [&](int page) {
-            const TPageSetup& s = PageSetupOf(page);
-            return QPageSize(QSizeF(s.PageWidth / 20.0, s.PageHeight / 20.0), QPageSize::Point);
-        };
-        writer.setPageSize(sizeOf(1));
-        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        QPainter painter(&writer);
+        QPainter painter(&pdf);
         const int pages = CurrentPages();
         for (int page = 1; page <= pages; ++page) {
-            if (page > 1) {
-                writer.setPageSize(sizeOf(page));
-                writer.newPage();
-            }
+            if (page > 1)
+                pdf.NewPage(sizeOf(page));
             DrawPage(painter, page);
         }
     }
-    return bytes;
+    return pdf.Bytes();
 }
