@@ -1,7 +1,7 @@
 #include "platform/docengine/documentengine.h"
 
 #include "platform/docengine/enginepart.h"
-#include "platform/docengine/pdfdevice.h"
+#include "platform/pdf/pdfdevice.h"
 #include "platform/docengine/picturehandler.h"
 #include "platform/docengine/rtfreader.h"
 #include "platform/docengine/rtfwriter.h"

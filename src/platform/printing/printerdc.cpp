@@ -1,5 +1,6 @@
 #include "platform/printing/printerdc.h"
 
+#include "platform/pdf/pdfdevice.h"
 #include "platform/printing/pclraster.h"
 #include "platform/printing/printinglayer.h"
 #include "util/codepage.h"
@@ -89,16 +90,14 @@ bool TPrinterDC::StartDoc(const TDocInfo& info)
     FPcl.clear();
     FLastError.clear();
     if (FDoc.Output.empty()) {
-        FBuffer = std::make_unique<QBuffer>(&FPdf);
-        FBuffer->open(QIODevice::WriteOnly);
-        FWriter = std::make_unique<QPdfWriter>(FBuffer.get());
-        FWriter->setResolution(kDpi);
-        FWriter->setCreator(QStringLiteral("PrintORB"));
-        FWriter->setTitle(ToUnicode(FDoc.DocName));
         // Pages are painted in their own orientation; no rotation is asked of the printer.
-        FWriter->setPageLayout(QPageLayout(PageSizeOf(PaperOf(FMode.PaperSize())),
-                                           Landscape() ? QPageLayout::Landscape : QPageLayout::Portrait,
-                                           QMarginsF(0, 0, 0, 0)));
+        QSizeF points = PageSizeOf(PaperOf(FMode.PaperSize())).size(QPageSize::Point);
+        if (Landscape())
+            points.transpose();
+        FPageSize = points * kDpi / 72.0;
+        FPdfDevice = std::make_unique<TPdfDevice>(FPageSize, kDpi);
+        FPdfDevice->SetCreator(QStringLiteral("PrintORB"));
+        FPdfDevice->SetTitle(ToUnicode(FDoc.DocName));
     }
     FInDoc = true;
     return true;
@@ -110,11 +109,11 @@ bool TPrinterDC::StartPage()
         return Fail("no document is started");
     if (FInPage)
         return Fail("a page is already started");
-    if (FWriter) {
+    if (FPdfDevice) {
         if (FPages == 0)
-            FPainter = std::make_unique<QPainter>(FWriter.get());
-        else if (!FWriter->newPage())
-            return Fail("the PDF writer refused a new page");
+            FPainter = std::make_unique<QPainter>(FPdfDevice.get());
+        else
+            FPdfDevice->NewPage(FPageSize);
         if (!FPainter->isActive())
             return Fail("the PDF writer could not be painted on");
     } else {
@@ -143,7 +142,7 @@ bool TPrinterDC::EndPage()
         return Fail("no page is started");
     FInPage = false;
     ++FPages;
-    if (!FWriter) {
+    if (!FPdfDevice) {
         FPainter->end();
         FPainter.reset();
         TPclPageSetup setup;
@@ -164,12 +163,12 @@ bool TPrinterDC::EndDoc()
     if (FInPage && !EndPage())
         return false;
     FInDoc = false;
-    if (FWriter) {
+    if (FPdfDevice) {
         if (FPainter)
             FPainter->end();
         FPainter.reset();
-        FWriter.reset();
-        FBuffer.reset();
+        FPdf = FPdfDevice->Bytes();
+        FPdfDevice.reset();
         if (FPages == 0)
             return true;  // nothing to print
         const TResult<int> job = FLayer.PrintPdf(FCaps.Destination, FDoc.DocName,
@@ -191,8 +190,7 @@ void TPrinterDC::AbortDoc()
     if (FPainter)
         FPainter->end();
     FPainter.reset();
-    FWriter.reset();
-    FBuffer.reset();
+    FPdfDevice.reset();
     FPdf.clear();
     FPcl.clear();
     FPageImage = QImage();

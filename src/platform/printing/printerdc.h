@@ -8,16 +8,17 @@
 
 #include "platform/printing/devmode.h"
 
-#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
+#include <QSizeF>
 #include <QPainter>
-#include <QPdfWriter>
 
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+class TPdfDevice;
 class TPrintingLayer;
 
 struct TDocInfo {
@@ -79,8 +80,8 @@ private:
     int FPages = 0;
     // PDF job
     QByteArray FPdf;
-    std::unique_ptr<QBuffer> FBuffer;
-    std::unique_ptr<QPdfWriter> FWriter;
+    std::unique_ptr<TPdfDevice> FPdfDevice;
+    QSizeF FPageSize;
     // PCL file
     QImage FPageImage;
     std::string FPcl;

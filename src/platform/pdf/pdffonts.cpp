@@ -1,4 +1,4 @@
-#include "platform/docengine/pdffonts.h"
+#include "platform/pdf/pdffonts.h"
 
 #include <QtGui/private/qfontengine_p.h>
 

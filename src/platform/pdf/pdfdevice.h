@@ -1,5 +1,5 @@
-// A PDF drawn with a QPainter in twips (1440 per inch, y down), written in
-// memory. Text stays text in embedded font subsets (see pdffonts.h);
+// A PDF drawn with a QPainter at a given resolution (1440 dots to the inch:
+// twips), y down, written in memory. Text stays text in embedded font subsets (see pdffonts.h);
 // images are embedded once per document; paths, pens, fills and clips are
 // written as PDF operators.
 #pragma once
@@ -15,13 +15,14 @@ class TPdfEngine;
 
 class TPdfDevice : public QPaintDevice {
 public:
-    explicit TPdfDevice(QSizeF pageTwips);
+    // The first page's size in dots.
+    explicit TPdfDevice(QSizeF pageSize, int dotsPerInch = 1440);
     ~TPdfDevice() override;
 
     void SetTitle(const QString& title);
     void SetCreator(const QString& creator);
     // Starts the next page, while the painter is still active.
-    void NewPage(QSizeF pageTwips);
+    void NewPage(QSizeF pageSize);
     // The whole file, once the painter has ended.
     QByteArray Bytes() const;
 

@@ -1,6 +1,6 @@
-#include "platform/docengine/pdfdevice.h"
+#include "platform/pdf/pdfdevice.h"
 
-#include "platform/docengine/pdffonts.h"
+#include "platform/pdf/pdffonts.h"
 
 #include <QtGui/private/qfontengine_p.h>
 #include <QtGui/private/qtextengine_p.h>
@@ -146,7 +146,7 @@ public:
     QString Title, Creator = QStringLiteral("PrintORB");
     QByteArray Output;
 
-    void StartPage(QSizeF twips);
+    void StartPage(QSizeF size);
 
     bool begin(QPaintDevice*) override;
     bool end() override;
@@ -162,6 +162,7 @@ public:
     void drawTextItem(const QPointF& p, const QTextItem& textItem) override;
 
     QSizeF PageSize;
+    int Dpi = 1440;
 
 private:
     struct TPage {
@@ -246,15 +247,19 @@ bool TPdfEngine::begin(QPaintDevice*)
     return true;
 }
 
-void TPdfEngine::StartPage(QSizeF twips)
+void TPdfEngine::StartPage(QSizeF size)
 {
     FinishPage();
-    FPages.push_back({twips, {}});
+    FPages.push_back({size, {}});
     FOut = &FPages.back().Content;
     FOut->reserve(16384);
-    // Twips from the top-left corner, as the painter draws.
-    FOut->append("0.05 0 0 -0.05 0 ");
-    Num(*FOut, twips.height() / 20.0);
+    // Dots from the top-left corner, as the painter draws.
+    const double scale = 72.0 / Dpi;
+    Num(*FOut, scale);
+    FOut->append("0 0 ");
+    Num(*FOut, -scale);
+    FOut->append("0 ");
+    Num(*FOut, size.height() * scale);
     FOut->append("cm\nq\n");
     FSet = {};
     FClipDirty = FClipEnabled;
@@ -832,8 +837,8 @@ void TPdfEngine::WriteFile()
         pageIds.push_back(id);
         Begin(id);
         QByteArray box;
-        Num(box, page.Size.width() / 20.0);
-        Num(box, page.Size.height() / 20.0);
+        Num(box, page.Size.width() * 72.0 / Dpi);
+        Num(box, page.Size.height() * 72.0 / Dpi);
         Output.append("<< /Type /Page /Parent " + QByteArray::number(pages) + " 0 R /MediaBox [0 0 " + box.trimmed() +
                       "] /Resources " + QByteArray::number(resources) + " 0 R /Contents " +
                       QByteArray::number(content) + " 0 R >>\nendobj\n");
@@ -917,9 +922,10 @@ void TPdfEngine::WriteFile()
 
 // ---- the device --------------------------------------------------------------
 
-TPdfDevice::TPdfDevice(QSizeF pageTwips) : FEngine(std::make_unique<TPdfEngine>())
+TPdfDevice::TPdfDevice(QSizeF pageSize, int dotsPerInch) : FEngine(std::make_unique<TPdfEngine>())
 {
-    FEngine->PageSize = pageTwips;
+    FEngine->PageSize = pageSize;
+    FEngine->Dpi = std::max(1, dotsPerInch);
 }
 
 TPdfDevice::~TPdfDevice() = default;
@@ -934,10 +940,10 @@ void TPdfDevice::SetCreator(const QString& creator)
     FEngine->Creator = creator;
 }
 
-void TPdfDevice::NewPage(QSizeF pageTwips)
+void TPdfDevice::NewPage(QSizeF pageSize)
 {
-    FEngine->PageSize = pageTwips;
-    FEngine->StartPage(pageTwips);
+    FEngine->PageSize = pageSize;
+    FEngine->StartPage(pageSize);
 }
 
 QByteArray TPdfDevice::Bytes() const
@@ -953,14 +959,15 @@ QPaintEngine* TPdfDevice::paintEngine() const
 int TPdfDevice::metric(PaintDeviceMetric metric) const
 {
     const QSizeF size = FEngine->PageSize;
+    const int dpi = FEngine->Dpi;
     switch (metric) {
     case PdmWidth: return qRound(size.width());
     case PdmHeight: return qRound(size.height());
-    case PdmWidthMM: return qRound(size.width() * 25.4 / 1440);
-    case PdmHeightMM: return qRound(size.height() * 25.4 / 1440);
+    case PdmWidthMM: return qRound(size.width() * 25.4 / dpi);
+    case PdmHeightMM: return qRound(size.height() * 25.4 / dpi);
     case PdmNumColors: return INT_MAX;
     case PdmDepth: return 32;
-    case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return 1440;
+    case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return dpi;
     case PdmDevicePixelRatio: return 1;
     case PdmDevicePixelRatioScaled: return qRound(devicePixelRatioFScale());
     default: return 0;

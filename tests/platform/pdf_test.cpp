@@ -4,7 +4,7 @@
 // subset, and what is kept between documents (font subsets, encoded
 // images) must never leak one document's glyphs or pictures into another.
 #include "platform/docengine/documentengine.h"
-#include "platform/docengine/pdfdevice.h"
+#include "platform/pdf/pdfdevice.h"
 
 #include "enginesupport.h"
 #include "support/testsupport.h"
