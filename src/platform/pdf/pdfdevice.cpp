@@ -624,20 +624,20 @@ void TPdfEngine::drawTextItem(const QPointF& p, const QTextItem& textItem)
     if (!SetFill(brush))
         return;
 
-    // What each glyph reads as, for copying and searching.
+    // What each glyph reads as, for copying and searching: taken from the
+    // characters of its cluster the first time the glyph is drawn.
     if (ti.chars && ti.logClusters) {
-        std::vector<QString> texts(static_cast<std::size_t>(ti.glyphs.numGlyphs));
+        QVarLengthArray<signed char, 256> fresh(ti.glyphs.numGlyphs, -1);
         for (int c = 0; c < ti.num_chars; ++c) {
             const int g = ti.logClusters[c];
-            if (g >= 0 && g < ti.glyphs.numGlyphs)
-                texts[static_cast<std::size_t>(g)] += ti.chars[c];
-        }
-        for (int g = 0; g < ti.glyphs.numGlyphs; ++g) {
-            if (texts[static_cast<std::size_t>(g)].isEmpty())
+            if (g < 0 || g >= ti.glyphs.numGlyphs)
                 continue;
-            const unsigned cid = font->Cid(ti.glyphs.glyphs[g]);
-            if (cid != 0 && font->TextOfCid[cid].isEmpty())
-                font->TextOfCid[cid] = texts[static_cast<std::size_t>(g)];
+            if (fresh[g] < 0) {
+                const unsigned cid = font->Cid(ti.glyphs.glyphs[g]);
+                fresh[g] = cid != 0 && font->TextOfCid[cid].isEmpty() ? 1 : 0;
+            }
+            if (fresh[g] > 0)
+                font->TextOfCid[font->Cid(ti.glyphs.glyphs[g])] += ti.chars[c];
         }
     }
 
