@@ -72,7 +72,7 @@ std::shared_ptr<const TEncodedImage> Encode(const QImage& source)
     const QImage image = source.hasAlphaChannel() ? source.convertToFormat(QImage::Format_ARGB32)
                                                   : source.convertToFormat(QImage::Format_RGB32);
     auto out = std::make_shared<TEncodedImage>();
-    out->Source = source;
+    out->Source = source;  // compared on a lookup; shares the caller's pixels
     out->Width = image.width();
     out->Height = image.height();
     out->Gray = image.allGray();
@@ -117,10 +117,15 @@ std::shared_ptr<const TEncodedImage> Encode(const QImage& source)
     return out;
 }
 
+// Only pictures the size of a logo are kept: a scanned page is drawn once,
+// and the cache must not hold a morning's scans.
 std::shared_ptr<const TEncodedImage> EncodedImage(const QImage& image)
 {
     static std::list<std::pair<std::size_t, std::shared_ptr<const TEncodedImage>>> cache;
     constexpr std::size_t kMaxImages = 16;
+    constexpr qsizetype kMaxKeptBytes = 1 << 20;
+    if (image.sizeInBytes() > kMaxKeptBytes)
+        return Encode(image);
     const std::size_t hash = qHashBits(image.constBits(), static_cast<std::size_t>(image.sizeInBytes()),
                                        static_cast<std::size_t>(image.width()) * 31 + image.format());
     for (auto at = cache.begin(); at != cache.end(); ++at)

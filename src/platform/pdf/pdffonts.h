@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include <cstdint>
@@ -15,7 +16,8 @@ class QFontEngine;
 // One face of a font file, as the PDF needs it.
 struct TPdfFontFace {
     QByteArray Key;          // file name and face index
-    QByteArray Data;         // the whole file
+    std::unique_ptr<QFile> File;
+    QByteArray Data;         // the whole file, mapped
     QByteArray PostScriptName;
     int UnitsPerEm = 1000;
     int NumGlyphs = 0;
