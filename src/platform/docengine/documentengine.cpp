@@ -390,9 +390,27 @@ static QTextCharFormat TextFormatAt(const TEnginePart& part, int position, const
     return format;
 }
 
+namespace {
+
+// Cursor moves inside an edit block skip Qt's search for the caret's x
+// position, which shapes the block's text again on every move.
+class TEditBlock {
+public:
+    explicit TEditBlock(QTextDocument* doc) : FCursor(doc) { FCursor.beginEditBlock(); }
+    ~TEditBlock() { FCursor.endEditBlock(); }
+    TEditBlock(const TEditBlock&) = delete;
+    TEditBlock& operator=(const TEditBlock&) = delete;
+
+private:
+    QTextCursor FCursor;
+};
+
+}  // namespace
+
 void DocumentEngine::SetSelStart(int position)
 {
     TEnginePart& part = Active();
+    const TEditBlock block(part.Doc.get());
     const int length = part.Length();
     const int start = std::clamp(position, 0, length);
     // The selection keeps its length where it can.
@@ -411,6 +429,7 @@ int DocumentEngine::SelLength() const
 void DocumentEngine::SetSelLength(int length)
 {
     TEnginePart& part = Active();
+    const TEditBlock block(part.Doc.get());
     const int start = part.Selection.selectionStart();
     const int end = std::clamp(start + std::max(0, length), start, part.Length());
     part.Selection.setPosition(start);
@@ -564,6 +583,7 @@ TEnginePart* DocumentEngine::PartOf(int id) const
 int DocumentEngine::InsertField(const QString& text)
 {
     TEnginePart& part = Active();
+    const TEditBlock block(part.Doc.get());
     int start = part.Selection.selectionStart();
     int end = part.Selection.selectionEnd();
     if (!text.isEmpty()) {
@@ -621,6 +641,7 @@ void DocumentEngine::SetFieldText(const QString& text)
     TEnginePart* part = PartOf(FFieldCurrent);
     if (!part)
         Fail(21, QStringLiteral("There is no current field."));
+    const TEditBlock block(part->Doc.get());
     TEngineField& field = part->Fields[FFieldCurrent];
     const auto [from, to] = part->FieldRange(field);
     QTextCursor cursor(part->Doc.get());
