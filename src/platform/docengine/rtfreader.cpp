@@ -19,6 +19,7 @@
 #include <QTextTable>
 
 #include <algorithm>
+#include <climits>
 
 namespace rtf {
 
@@ -266,8 +267,19 @@ void TRtfReader::TextBytes(QByteArrayView bytes)
         }
         return;
     }
-    for (const char c : bytes)
-        TextByte(static_cast<unsigned char>(c));
+    switch (s.Dest) {
+    case TDest::Text: case TDest::Pict:  // after a Unicode character, its fallback first
+    case TDest::FontTable: case TDest::ColorTable: case TDest::FieldInst: case TDest::FormFieldItem:
+    case TDest::ShapeName: case TDest::ShapeValue: case TDest::OrbImage:
+        for (const char c : bytes)
+            TextByte(static_cast<unsigned char>(c));
+        return;
+    default:
+        // A group read over (a style sheet, theme data, an unknown
+        // destination): its bytes only use up a Unicode fallback.
+        FSkipFallback = std::max(0, FSkipFallback - static_cast<int>(std::min<qsizetype>(bytes.size(), INT_MAX)));
+        return;
+    }
 }
 
 void TRtfReader::TextByte(unsigned char byte)
