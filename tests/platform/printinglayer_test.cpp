@@ -6,6 +6,7 @@
 #include "util/fileutil.h"
 
 #include <QElapsedTimer>
+#include <cups/cups.h>
 #include <algorithm>
 #include <QDateTime>
 #include <gtest/gtest.h>
@@ -65,6 +66,11 @@ TEST(PrintingLayer, PdfJobsReachThePrinterWhole)
     ASSERT_TRUE(WaitFor([&] { return FileExists(cups.OutDir("Laser-B") + "job-2.info"); }, 10000));
     EXPECT_NE(ReadFile(cups.OutDir("Laser-B") + "job-2.info").find("title=Default job"), std::string::npos);
 
+    // A job created whose document never came (the sender was killed between
+    // the two) did not print.
+    const int orphan = cupsCreateJob(CUPS_HTTP_DEFAULT, "Laser-A", "R1 P3", 0, nullptr);
+    ASSERT_GT(orphan, 0) << cupsLastErrorString();
+
     // A job taken is found again by its printer, title and time, completed or not.
     const long long now = QDateTime::currentSecsSinceEpoch();
     const struct {
@@ -75,6 +81,7 @@ TEST(PrintingLayer, PdfJobsReachThePrinterWhole)
     } finds[] = {{"Laser-A", "R1 P1", now - 60, *first},
                  {"Laser-A", "R1 P1", now + 60, 0},   // created before the attempt began
                  {"Laser-A", "R1 P2", now - 60, 0},   // another title
+                 {"Laser-A", "R1 P3", now - 60, 0},   // no document
                  {"Laser-B", "R1 P1", now - 60, 0}};  // another printer
     for (const auto& f : finds) {
         const TResult<int> found = layer.FindJob(f.printer, f.title, f.since);

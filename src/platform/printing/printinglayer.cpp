@@ -355,8 +355,11 @@ TResult<int> TPrintingLayer::FindJob(const std::string& printer, const std::stri
     const std::string wanted = Utf8(title);
     int found = 0;
     for (int i = 0; i < count; ++i) {
-        // A job cancelled or aborted did not print: it does not count.
-        const bool printing = jobs[i].state != IPP_JSTATE_CANCELED && jobs[i].state != IPP_JSTATE_ABORTED;
+        // A job cancelled or aborted did not print, nor did one created but
+        // never given its document (the crash came between the two): CUPS
+        // aborts that one itself. Neither counts.
+        const bool printing = jobs[i].state != IPP_JSTATE_CANCELED && jobs[i].state != IPP_JSTATE_ABORTED &&
+                              jobs[i].size > 0;
         if (printing && jobs[i].title && wanted == jobs[i].title &&
             static_cast<long long>(jobs[i].creation_time) >= createdSince)
             found = std::max(found, jobs[i].id);

@@ -124,9 +124,9 @@ public:
                           const std::vector<std::pair<std::string, std::string>>& options = {});
 
     // The newest job of this user on the printer with that title, created at
-    // or after the time given (seconds since the epoch), not cancelled or
-    // aborted: its number, 0 when there is none; fails when no scheduler
-    // answers. This is how a restart
+    // or after the time given (seconds since the epoch), holding its
+    // document, not cancelled or aborted: its number, 0 when there is none;
+    // fails when no scheduler answers. This is how a restart
     // learns whether a page sent just before a crash was taken.
     TResult<int> FindJob(const std::string& printer, const std::string& title, long long createdSince) const;
 
