@@ -94,10 +94,9 @@ void FillTags(DocumentEngine& e)
     }
 }
 
-// One report, as the job composes it.
-void Compose(DocumentEngine& e, const QString& pdf)
+// The letterhead, with the template in place of its main text.
+void LoadLetterheadAndTemplate(DocumentEngine& e)
 {
-    e.ClearDocument();
     e.LoadDocument(Letterhead(), 0, DocumentEngine::WordFormat, false);
     e.SetPageWidth(e.LoadSaveAttribute(0));
     e.SetPageHeight(e.LoadSaveAttribute(1));
@@ -105,6 +104,13 @@ void Compose(DocumentEngine& e, const QString& pdf)
     e.SetSelStart(0);
     e.SetSelLength(static_cast<int>(e.Text().size()));
     e.LoadDocument(TemplatePath(), 0, DocumentEngine::OwnFormat, true);
+}
+
+// One report, as the job composes it.
+void Compose(DocumentEngine& e, const QString& pdf)
+{
+    e.ClearDocument();
+    LoadLetterheadAndTemplate(e);
     FillTags(e);
     if (!pdf.isEmpty())
         e.SaveDocument(pdf, -1, DocumentEngine::PdfFormat, false);
@@ -299,13 +305,7 @@ void BM_ComposeSteps(benchmark::State& state, bool results)
             }
             e.ActivatePart(DocumentEngine::MainPart);
         } else {
-            e.LoadDocument(Letterhead(), 0, DocumentEngine::WordFormat, false);
-            e.SetPageWidth(e.LoadSaveAttribute(0));
-            e.SetPageHeight(e.LoadSaveAttribute(1));
-            e.ActivatePart(DocumentEngine::MainPart);
-            e.SetSelStart(0);
-            e.SetSelLength(static_cast<int>(e.Text().size()));
-            e.LoadDocument(TemplatePath(), 0, DocumentEngine::OwnFormat, true);
+            LoadLetterheadAndTemplate(e);
             lap(load);
             FillTags(e);
         }

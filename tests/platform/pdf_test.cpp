@@ -172,6 +172,15 @@ void DrawPrimitives(QPainter& p, int)
     ip.fillRect(QRect(0, 0, 30, 40), QColor(0, 128, 0));
     ip.end();
     p.drawImage(QRectF(720, 9000, 3600, 2400), image);
+    // Scan-sized pictures, in colour and in grey, go in as JPEG.
+    QImage scan(900, 600, QImage::Format_RGB32), grey(900, 600, QImage::Format_Grayscale8);
+    for (int y = 0; y < scan.height(); ++y)
+        for (int x = 0; x < scan.width(); ++x) {
+            scan.setPixel(x, y, qRgb(x * 255 / 900, y * 255 / 600, 128));
+            grey.setPixel(x, y, qRgb((x + y) % 256, (x + y) % 256, (x + y) % 256));
+        }
+    p.drawImage(QRectF(720, 12000, 4500, 3000), scan);
+    p.drawImage(QRectF(6000, 12500, 4500, 3000), grey);
     QFont bold(QStringLiteral("Liberation Sans"), 14);
     bold.setBold(true);
     bold.setUnderline(true);

@@ -67,49 +67,70 @@ struct TEncodedImage {
     QByteArray Alpha;  // deflated soft mask, empty when opaque
 };
 
+QByteArray Jpeg(const QImage& image)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(94);
+    return writer.write(image) ? jpeg : QByteArray();
+}
+
 std::shared_ptr<const TEncodedImage> Encode(const QImage& source)
 {
     const QImage image = source.hasAlphaChannel() ? source.convertToFormat(QImage::Format_ARGB32)
                                                   : source.convertToFormat(QImage::Format_RGB32);
     auto out = std::make_shared<TEncodedImage>();
     out->Source = source;  // compared on a lookup; shares the caller's pixels
-    out->Width = image.width();
-    out->Height = image.height();
+    const int w = image.width(), h = image.height();
+    out->Width = w;
+    out->Height = h;
     out->Gray = image.allGray();
-    const int w = image.width();
-    QByteArray pixels, alpha;
-    pixels.reserve(static_cast<qsizetype>(w) * image.height() * (out->Gray ? 1 : 3));
-    bool opaque = true;
-    if (source.hasAlphaChannel())
-        alpha.reserve(static_cast<qsizetype>(w) * image.height());
-    for (int y = 0; y < image.height(); ++y) {
+    QByteArray alpha;
+    if (source.hasAlphaChannel()) {
+        alpha.resize(static_cast<qsizetype>(w) * h);
+        bool opaque = true;
+        char* a = alpha.data();
+        for (int y = 0; y < h; ++y) {
+            const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < w; ++x, ++a) {
+                *a = static_cast<char>(qAlpha(row[x]));
+                opaque = opaque && qAlpha(row[x]) == 255;
+            }
+        }
+        if (!opaque)
+            out->Alpha = pdffonts::Deflate(alpha);
+    }
+    const QImage opaqueImage = out->Gray ? image.convertToFormat(QImage::Format_Grayscale8)
+                                         : image.convertToFormat(QImage::Format_RGB32);
+    // A scan or a photograph is JPEG, as a word processor writes it:
+    // compressing its pixels losslessly as well would take far longer.
+    constexpr qsizetype kLargePixels = 512 * 512;
+    if (static_cast<qsizetype>(w) * h > kLargePixels && out->Alpha.isEmpty()) {
+        out->Data = Jpeg(opaqueImage);
+        if (!out->Data.isEmpty()) {
+            out->Jpeg = true;
+            return out;
+        }
+    }
+    QByteArray pixels(static_cast<qsizetype>(w) * h * (out->Gray ? 1 : 3), Qt::Uninitialized);
+    char* p = pixels.data();
+    for (int y = 0; y < h; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < w; ++x) {
-            const QRgb p = row[x];
-            if (out->Gray)
-                pixels.append(static_cast<char>(qRed(p)));
-            else {
-                const char rgb[3] = {static_cast<char>(qRed(p)), static_cast<char>(qGreen(p)),
-                                     static_cast<char>(qBlue(p))};
-                pixels.append(rgb, 3);
-            }
-            if (source.hasAlphaChannel()) {
-                alpha.append(static_cast<char>(qAlpha(p)));
-                opaque = opaque && qAlpha(p) == 255;
+            *p++ = static_cast<char>(qRed(row[x]));
+            if (!out->Gray) {
+                *p++ = static_cast<char>(qGreen(row[x]));
+                *p++ = static_cast<char>(qBlue(row[x]));
             }
         }
     }
-    if (!opaque)
-        out->Alpha = pdffonts::Deflate(alpha);
     out->Data = pdffonts::Deflate(pixels);
     // A photograph is far smaller as JPEG; a drawing or a logo usually not.
-    if (!out->Gray && w * image.height() >= 256) {
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, "jpeg");
-        writer.setQuality(94);
-        if (writer.write(image.convertToFormat(QImage::Format_RGB32)) && jpeg.size() < out->Data.size()) {
+    if (w * h >= 256) {
+        QByteArray jpeg = Jpeg(opaqueImage);
+        if (!jpeg.isEmpty() && jpeg.size() < out->Data.size()) {
             out->Data = std::move(jpeg);
             out->Jpeg = true;
         }
@@ -194,6 +215,7 @@ private:
     bool SetFill(const QBrush& brush);
     bool SetStroke();
     void SetAlpha(int fill, int stroke);
+    bool StartShape(bool mayFill, bool& fill, bool& stroke);
     void Paint(bool fill, bool stroke, bool oddEven);
     TDocFont* FontFor(QFontEngine* engine);
     void WriteFile();
@@ -384,6 +406,15 @@ void TPdfEngine::SetAlpha(int fill, int stroke)
     FSet.StrokeAlpha = stroke;
 }
 
+// "r g b rg" for fills, "r g b RG" for strokes.
+static void WriteColor(QByteArray& out, const QColor& c, const char* op)
+{
+    Num(out, c.redF());
+    Num(out, c.greenF());
+    Num(out, c.blueF());
+    out.append(op);
+}
+
 static QColor SolidColor(const QBrush& brush)
 {
     if (const QGradient* g = brush.gradient(); g && !g->stops().isEmpty())
@@ -401,10 +432,7 @@ bool TPdfEngine::SetFill(const QBrush& brush)
         return false;
     SetAlpha(alpha, FSet.StrokeAlpha);
     if (c.rgb() != FSet.Fill) {
-        Num(*FOut, c.redF());
-        Num(*FOut, c.greenF());
-        Num(*FOut, c.blueF());
-        FOut->append("rg\n");
+        WriteColor(*FOut, c, "rg\n");
         FSet.Fill = c.rgb();
     }
     return true;
@@ -420,10 +448,7 @@ bool TPdfEngine::SetStroke()
         return false;
     SetAlpha(FSet.FillAlpha, alpha);
     if (c.rgb() != FSet.Stroke) {
-        Num(*FOut, c.redF());
-        Num(*FOut, c.greenF());
-        Num(*FOut, c.blueF());
-        FOut->append("RG\n");
+        WriteColor(*FOut, c, "RG\n");
         FSet.Stroke = c.rgb();
     }
     // Coordinates are written in device space, so the width is scaled here.
@@ -474,14 +499,20 @@ void TPdfEngine::Paint(bool fill, bool stroke, bool oddEven)
         FOut->append("n\n");
 }
 
+// The clip, fill and pen of a shape: whether it is filled, stroked, or
+// (false) neither.
+bool TPdfEngine::StartShape(bool mayFill, bool& fill, bool& stroke)
+{
+    Prepare();
+    fill = mayFill && SetFill(FBrush);
+    stroke = SetStroke();
+    return fill || stroke;
+}
+
 void TPdfEngine::drawPath(const QPainterPath& path)
 {
-    if (!FOut || path.isEmpty())
-        return;
-    Prepare();
-    const bool fill = SetFill(FBrush);
-    const bool stroke = SetStroke();
-    if (!fill && !stroke)
+    bool fill = false, stroke = false;
+    if (!FOut || path.isEmpty() || !StartShape(true, fill, stroke))
         return;
     WritePath(path, FMatrix);
     Paint(fill, stroke, path.fillRule() == Qt::OddEvenFill);
@@ -489,12 +520,8 @@ void TPdfEngine::drawPath(const QPainterPath& path)
 
 void TPdfEngine::drawPolygon(const QPointF* points, int count, PolygonDrawMode mode)
 {
-    if (!FOut || count < 2)
-        return;
-    Prepare();
-    const bool fill = mode != PolylineMode && SetFill(FBrush);
-    const bool stroke = SetStroke();
-    if (!fill && !stroke)
+    bool fill = false, stroke = false;
+    if (!FOut || count < 2 || !StartShape(mode != PolylineMode, fill, stroke))
         return;
     for (int i = 0; i < count; ++i) {
         Point(FMatrix.map(points[i]));
@@ -507,12 +534,8 @@ void TPdfEngine::drawPolygon(const QPointF* points, int count, PolygonDrawMode m
 
 void TPdfEngine::drawRects(const QRectF* rects, int count)
 {
-    if (!FOut || count <= 0)
-        return;
-    Prepare();
-    const bool fill = SetFill(FBrush);
-    const bool stroke = SetStroke();
-    if (!fill && !stroke)
+    bool fill = false, stroke = false;
+    if (!FOut || count <= 0 || !StartShape(true, fill, stroke))
         return;
     for (int i = 0; i < count; ++i) {
         if (FMatrix.type() <= QTransform::TxScale) {
@@ -663,10 +686,7 @@ void TPdfEngine::drawTextItem(const QPointF& p, const QTextItem& textItem)
         out.append("w\n");
         FSet.Width = -1;
         const QColor c = SolidColor(brush);
-        Num(out, c.redF());
-        Num(out, c.greenF());
-        Num(out, c.blueF());
-        out.append("RG\n");
+        WriteColor(out, c, "RG\n");
         FSet.Stroke = c.rgb();
     }
     double runX = 0, runY = 0, pen = 0;
