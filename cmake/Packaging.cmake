@@ -58,10 +58,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Plugins and fonts the programs load at run time, which shlibdeps cannot see;
-# and the exact Qt build, as the PDF writer uses Qt's private text API.
+# Plugins and fonts the programs load at run time, which shlibdeps cannot see.
+# (shlibdeps adds qt6-base-abi itself: the PDF writer uses Qt's private text API.)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-base-abi (= ${Qt6_VERSION}), qt6-qpa-plugins, qt6-image-formats-plugins, fonts-dejavu-core, fonts-liberation, fonts-wqy-zenhei, adduser")
+    "qt6-qpa-plugins, qt6-image-formats-plugins, fonts-dejavu-core, fonts-liberation, fonts-wqy-zenhei, adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups, logrotate")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/prerm ${CMAKE_SOURCE_DIR}/packaging/postrm
