@@ -7,10 +7,9 @@
 //   bench_backlog [JOBS]     JOBS defaults to 2000; PRINTORBD names the
 //                            daemon (default: printorbd beside this program);
 //                            PRINTORB_BENCH_KEEP=1 keeps the temp folder.
-#include <poll.h>
+#include "support/notifysocket.h"
+
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -102,54 +101,6 @@ int CountFiles(const fs::path& folder, const std::string& prefix, const std::str
     ::closedir(dir);
     return count;
 }
-
-// systemd's end of NOTIFY_SOCKET.
-class TNotifySocket {
-public:
-    explicit TNotifySocket(const std::string& path) : FPath(path)
-    {
-        FFd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        if (FFd < 0 || path.size() >= sizeof address.sun_path)
-            return;
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        FBound = ::bind(FFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~TNotifySocket()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-        ::unlink(FPath.c_str());
-    }
-    TNotifySocket(const TNotifySocket&) = delete;
-    TNotifySocket& operator=(const TNotifySocket&) = delete;
-
-    bool Bound() const { return FBound; }
-    // Waits for a message with a line that is exactly field.
-    bool WaitFor(const std::string& field, int timeoutMs)
-    {
-        const auto start = TClock::now();
-        for (;;) {
-            const int left = timeoutMs - static_cast<int>(MsSince(start));
-            if (left <= 0)
-                return false;
-            pollfd fd {FFd, POLLIN, 0};
-            if (::poll(&fd, 1, left) <= 0)
-                continue;
-            char buffer[4096];
-            const ssize_t got = ::recv(FFd, buffer, sizeof buffer, 0);
-            if (got > 0 && ("\n" + std::string(buffer, static_cast<std::size_t>(got)) + "\n").find("\n" + field + "\n") !=
-                               std::string::npos)
-                return true;
-        }
-    }
-
-private:
-    std::string FPath;
-    int FFd = -1;
-    bool FBound = false;
-};
 
 // Polls until done() or the bound; false with a message when it gave up.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs, const std::string& what,

@@ -2,6 +2,7 @@
 // notification socket the test binds as systemd would, the exit status that
 // stops the restarts, and log lines in the journal's format.
 #include "app/serverfixture.h"
+#include "support/notifysocket.h"
 #include "util/fileutil.h"
 
 #include <QElapsedTimer>
@@ -9,86 +10,10 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
-
-// systemd's end of NOTIFY_SOCKET: one datagram per message, each kept with
-// the time it came, in milliseconds since the socket was made.
-class TNotifySocket {
-public:
-    struct TMessage {
-        qint64 At = 0;
-        std::string Text;
-    };
-
-    explicit TNotifySocket(const std::string& path) : FPath(path)
-    {
-        FClock.start();
-        FFd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        if (FFd < 0 || path.size() >= sizeof address.sun_path)
-            return;
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        FBound = ::bind(FFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~TNotifySocket()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-        ::unlink(FPath.c_str());
-    }
-    TNotifySocket(const TNotifySocket&) = delete;
-    TNotifySocket& operator=(const TNotifySocket&) = delete;
-
-    bool Bound() const { return FBound; }
-    const std::string& Path() const { return FPath; }
-    const std::vector<TMessage>& Messages()
-    {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t got = ::recv(FFd, buffer, sizeof buffer, 0);
-            if (got < 0)
-                break;
-            FMessages.push_back({FClock.elapsed(), std::string(buffer, static_cast<std::size_t>(got))});
-        }
-        return FMessages;
-    }
-    // The messages with a line that is exactly field ("READY=1").
-    std::vector<TMessage> With(const std::string& field)
-    {
-        std::vector<TMessage> found;
-        for (const TMessage& message : Messages())
-            if (("\n" + message.Text + "\n").find("\n" + field + "\n") != std::string::npos)
-                found.push_back(message);
-        return found;
-    }
-    // The value of the last KEY= line of any message, or "" when none had one.
-    std::string Last(const std::string& key)
-    {
-        std::string value;
-        for (const TMessage& message : Messages()) {
-            const std::string text = "\n" + message.Text;
-            if (const auto at = text.rfind("\n" + key + "="); at != std::string::npos) {
-                const auto start = at + key.size() + 2;
-                value = text.substr(start, text.find('\n', start) - start);
-            }
-        }
-        return value;
-    }
-
-private:
-    std::string FPath;
-    int FFd = -1;
-    bool FBound = false;
-    QElapsedTimer FClock;
-    std::vector<TMessage> FMessages;
-};
 
 // A home printorbd accepts, and printorbd on it with systemd's variables.
 struct TServiceRun {
