@@ -1,10 +1,10 @@
 #include "platform/docengine/documentengine.h"
 
 #include "platform/docengine/enginepart.h"
-#include "platform/pdf/pdfdevice.h"
 #include "platform/docengine/picturehandler.h"
 #include "platform/docengine/rtfreader.h"
 #include "platform/docengine/rtfwriter.h"
+#include "platform/pdf/pdfdevice.h"
 
 #include <QBuffer>
 #include <QFile>

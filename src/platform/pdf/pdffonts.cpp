@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 
 #include <hb-ot.h>
 #include <hb-subset.h>
@@ -14,7 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <list>
-#include <tuple>
+#include <new>
 
 struct TPdfFontFace::THb {
     hb_blob_t* Blob = nullptr;
@@ -144,7 +143,6 @@ std::unique_ptr<TPdfFontFace> Load(const QByteArray& file, int index, const QByt
 struct TSubsetKey {
     QByteArray Face;
     std::vector<unsigned> Glyphs;
-    bool operator<(const TSubsetKey& o) const { return std::tie(Face, Glyphs) < std::tie(o.Face, o.Glyphs); }
 };
 
 // Least recently used first.
@@ -275,16 +273,26 @@ QByteArray Deflate(const QByteArray& bytes)
     };
     static TDeflater small(12, 5), large(15, 8);
     TDeflater& d = bytes.size() < 4096 ? small : large;
-    if (!d.Ready || deflateReset(&d.Stream) != Z_OK)
-        return {};
-    QByteArray out(static_cast<qsizetype>(deflateBound(&d.Stream, static_cast<uLong>(bytes.size()))), Qt::Uninitialized);
-    d.Stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
-    d.Stream.avail_in = static_cast<uInt>(bytes.size());
-    d.Stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    d.Stream.avail_out = static_cast<uInt>(out.size());
-    if (deflate(&d.Stream, Z_FINISH) != Z_STREAM_END)
-        return {};
-    out.truncate(static_cast<qsizetype>(d.Stream.total_out));
+    if (d.Ready && deflateReset(&d.Stream) == Z_OK) {
+        QByteArray out(static_cast<qsizetype>(deflateBound(&d.Stream, static_cast<uLong>(bytes.size()))),
+                       Qt::Uninitialized);
+        d.Stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+        d.Stream.avail_in = static_cast<uInt>(bytes.size());
+        d.Stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        d.Stream.avail_out = static_cast<uInt>(out.size());
+        if (deflate(&d.Stream, Z_FINISH) == Z_STREAM_END) {
+            out.truncate(static_cast<qsizetype>(d.Stream.total_out));
+            return out;
+        }
+    }
+    // A stream that could not be set up (memory): zlib's one-shot call, and
+    // never an empty stream in a PDF reported as saved.
+    uLongf size = compressBound(static_cast<uLong>(bytes.size()));
+    QByteArray out(static_cast<qsizetype>(size), Qt::Uninitialized);
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(bytes.constData()),
+                  static_cast<uLong>(bytes.size()), kDeflateLevel) != Z_OK)
+        throw std::bad_alloc();
+    out.truncate(static_cast<qsizetype>(size));
     return out;
 }
 
