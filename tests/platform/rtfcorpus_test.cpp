@@ -145,6 +145,77 @@ TEST(RtfCorpus, PicturesAndShapesAreRead)
     EXPECT_TRUE(header.Text().contains("header1"));
 }
 
+// The engine keeps what it read from a file and hands out copies when the
+// same bytes are loaded again (every report's letterhead). A report's
+// edits must never reach the kept reading, into the whole document or into
+// the selection.
+TEST(RtfCorpus, ALetterheadLoadedAgainIsUntouchedByTheReportBefore)
+{
+    TTempDir out;
+    QStringList files;
+    for (const QString& name : QDir(CorpusDir()).entryList({"*.rtf"}, QDir::Files, QDir::Name))
+        files << CorpusDir() + "/" + name;
+    for (const QString& name : QDir(FixtureDir()).entryList({"*.rtf"}, QDir::Files, QDir::Name))
+        files << FixtureDir() + "/" + name;
+    ASSERT_GE(files.size(), 45);
+    const QString saved = QString::fromStdString(out / "saved.rtf");
+    auto savedBytes = [&](DocumentEngine& e) {
+        e.SaveDocument(saved, -1, 9, false);
+        return ReadFile(saved.toStdString());
+    };
+    auto scribble = [](DocumentEngine& e) {
+        for (const int part : {DocumentEngine::HeaderPart, DocumentEngine::FooterPart, DocumentEngine::MainPart}) {
+            e.ActivatePart(part);
+            e.SetSelStart(0);
+            e.SetSelLength(3);
+            e.InsertField(QStringLiteral("<<EDIT>>"));
+            e.SetFieldText(QStringLiteral("edited by the report before"));
+        }
+        e.ActivatePart(DocumentEngine::MainPart);
+    };
+    for (const QString& file : files) {
+        SCOPED_TRACE(file.toStdString());
+        DocumentEngine e;
+        e.LoadDocument(file, 0, 9, false);
+        const std::string first = savedBytes(e);
+        const QString firstText = e.Text();
+        const int notes = e.FootnoteCount();
+        const std::size_t shapes = e.Shapes().size();
+        scribble(e);
+        e.ClearDocument();
+        e.LoadDocument(file, 0, 9, false);
+        EXPECT_EQ(e.Text(), firstText);
+        EXPECT_EQ(savedBytes(e), first);
+
+        // As a template, put into the selection twice, with edits between.
+        DocumentEngine t;
+        for (int round = 0; round < 2; ++round) {
+            t.ClearDocument();
+            t.SetSelText(QStringLiteral("Letterhead\n"));
+            t.LoadDocument(file, 0, 3, true);
+            EXPECT_EQ(t.Text(), "Letterhead\n" + firstText) << round;
+            EXPECT_EQ(t.FootnoteCount(), notes) << round;
+            EXPECT_EQ(t.Shapes().size(), shapes) << round;
+            scribble(t);
+        }
+    }
+}
+
+// Loading the same path after the file changed reads the new file.
+TEST(RtfCorpus, AFileChangedOnDiskIsReadAnew)
+{
+    TTempDir dir;
+    const std::string path = dir / "letterhead.rtf";
+    DocumentEngine e;
+    for (const char* text : {"First version", "Other version", "First version"}) {
+        WriteFile(path, std::string("{\\rtf1\\ansi{\\header Head: ") + text + "\\par}" + text + "\\par}");
+        e.ClearDocument();
+        e.LoadDocument(QString::fromStdString(path), 0, 9, false);
+        EXPECT_EQ(e.Text(), text);
+        EXPECT_EQ(PartText(e, DocumentEngine::HeaderPart), QString("Head: ") + text);
+    }
+}
+
 TEST(RtfCorpus, LibreOfficeLetterheadsMatchLibreOffice)
 {
     TTempDir out;

@@ -1,6 +1,7 @@
 #include "platform/docengine/documentengine.h"
 
 #include "platform/docengine/enginepart.h"
+#include "platform/docengine/loadcache.h"
 #include "platform/docengine/picturehandler.h"
 #include "platform/docengine/rtfreader.h"
 #include "platform/docengine/rtfwriter.h"
@@ -79,7 +80,8 @@ DocumentEngine::DocumentEngine()
       FHeaderFirst(std::make_unique<TEnginePart>()),
       FFooterFirst(std::make_unique<TEnginePart>()),
       FHeaderLeft(std::make_unique<TEnginePart>()),
-      FFooterLeft(std::make_unique<TEnginePart>())
+      FFooterLeft(std::make_unique<TEnginePart>()),
+      FLoadCache(std::make_unique<TLoadCache>())
 {
 }
 
@@ -194,8 +196,7 @@ void DocumentEngine::LoadDocument(const QString& file, int, int format, bool int
     if (!refusal.isEmpty())
         Fail(4, refusal);
 
-    TLoadedDocument loaded;
-    ReadRtf(bytes, loaded);
+    const TLoadedDocument& loaded = FLoadCache->Read(bytes);
     const TPageSetup& s = loaded.Setup;
     const int attributes[6] = {s.PageWidth, s.PageHeight, s.MarginL, s.MarginT, s.MarginR, s.MarginB};
     std::copy(std::begin(attributes), std::end(attributes), FLoadedAttributes);
@@ -206,45 +207,43 @@ void DocumentEngine::LoadDocument(const QString& file, int, int format, bool int
     Changed();
 }
 
-void DocumentEngine::AdoptLoaded(TLoadedDocument& loaded)
+void DocumentEngine::AdoptLoaded(const TLoadedDocument& loaded)
 {
-    *FHeader = std::move(loaded.Header);
-    *FFooter = std::move(loaded.Footer);
-    *FMain = std::move(loaded.Main);
-    *FHeaderFirst = std::move(loaded.HeaderFirst);
-    *FFooterFirst = std::move(loaded.FooterFirst);
-    *FHeaderLeft = std::move(loaded.HeaderLeft);
-    *FFooterLeft = std::move(loaded.FooterLeft);
-    for (TEnginePart* part : {FHeader.get(), FFooter.get(), FMain.get(), FHeaderFirst.get(), FFooterFirst.get(),
-                              FHeaderLeft.get(), FFooterLeft.get()}) {
-        part->Selection = QTextCursor(part->Doc.get());
+    const std::pair<const TEnginePart*, TEnginePart*> parts[] = {
+        {&loaded.Header, FHeader.get()},           {&loaded.Footer, FFooter.get()},
+        {&loaded.Main, FMain.get()},               {&loaded.HeaderFirst, FHeaderFirst.get()},
+        {&loaded.FooterFirst, FFooterFirst.get()}, {&loaded.HeaderLeft, FHeaderLeft.get()},
+        {&loaded.FooterLeft, FFooterLeft.get()},
+    };
+    for (const auto& [from, part] : parts) {
+        CopyPartKeepingIds(*from, *part);
         for (const auto& [id, field] : part->Fields)
             FNextFieldId = std::max(FNextFieldId, id + 1);
     }
     FFootnotes.clear();
-    for (auto& [position, body] : loaded.Footnotes) {
+    for (const auto& [position, body] : loaded.Footnotes) {
         TFootnote note;
         note.Anchor = QTextCursor(FMain->Doc.get());
         note.Anchor.setPosition(std::clamp(position, 0, FMain->Length()));
-        note.Body = std::move(body);
+        note.Body = std::make_unique<TEnginePart>();
+        CopyPartKeepingIds(*body, *note.Body);
         FFootnotes.push_back(std::move(note));
     }
-    FShapes = std::move(loaded.Shapes);
-    FImages = std::move(loaded.Images);
+    FShapes = CopyShapes(loaded.Shapes);
+    FImages = loaded.Images;
     FSections.clear();
     for (const auto& [start, setup] : loaded.Sections) {
         TSection section {QTextCursor(FMain->Doc.get()), setup};
         section.Start.setPosition(std::clamp(start, 0, FMain->Length()));
         FSections.push_back(std::move(section));
     }
-    for (TPositionedImage& image : loaded.OwnImages)
-        FImages.push_back(std::move(image));
+    FImages.insert(FImages.end(), loaded.OwnImages.begin(), loaded.OwnImages.end());
     FSetup = loaded.Setup;
     FActive = MainPart;
     FFieldCurrent = 0;
 }
 
-void DocumentEngine::InsertLoadedIntoSelection(TLoadedDocument& loaded)
+void DocumentEngine::InsertLoadedIntoSelection(const TLoadedDocument& loaded)
 {
     TEnginePart& main = *FMain;
     QTextCursor& cursor = main.Selection;
@@ -272,19 +271,20 @@ void DocumentEngine::InsertLoadedIntoSelection(TLoadedDocument& loaded)
     // the caller; embedded pictures, shapes and footnotes come along, those
     // anchored in the text at their place in it.
     auto moved = [&](int anchor) { return anchor < 0 ? anchor : std::min(start + anchor, start + inserted); };
-    for (TPositionedImage& image : loaded.Images) {
+    for (TPositionedImage image : loaded.Images) {
         image.AnchorPosition = moved(image.AnchorPosition);
         FImages.push_back(std::move(image));
     }
-    for (TPositionedShape& shape : loaded.Shapes) {
+    for (TPositionedShape& shape : CopyShapes(loaded.Shapes)) {
         shape.AnchorPosition = moved(shape.AnchorPosition);
         FShapes.push_back(std::move(shape));
     }
-    for (auto& [position, body] : loaded.Footnotes) {
+    for (const auto& [position, body] : loaded.Footnotes) {
         TFootnote note;
         note.Anchor = QTextCursor(FMain->Doc.get());
         note.Anchor.setPosition(moved(std::clamp(position, 0, inserted)));
-        note.Body = std::move(body);
+        note.Body = std::make_unique<TEnginePart>();
+        CopyPartKeepingIds(*body, *note.Body);
         FFootnotes.push_back(std::move(note));
     }
     // In document order, as they are numbered and drawn.

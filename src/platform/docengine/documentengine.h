@@ -105,6 +105,7 @@ struct TPageGeometry {
 
 class TEnginePart;
 struct TLoadedDocument;
+class TLoadCache;
 
 class DocumentEngine {
 public:
@@ -259,8 +260,8 @@ private:
     TEnginePart* PartOf(int id) const;
     void Fail(int number, const QString& message);
     void Changed();
-    void AdoptLoaded(TLoadedDocument& loaded);
-    void InsertLoadedIntoSelection(TLoadedDocument& loaded);
+    void AdoptLoaded(const TLoadedDocument& loaded);
+    void InsertLoadedIntoSelection(const TLoadedDocument& loaded);
     void ApplyCharFormat(const QTextCharFormat& format);
     void UpdateLayout();
     void Paginate();
@@ -274,6 +275,7 @@ private:
     std::unique_ptr<TEnginePart> FFooterFirst;
     std::unique_ptr<TEnginePart> FHeaderLeft;
     std::unique_ptr<TEnginePart> FFooterLeft;
+    std::unique_ptr<TLoadCache> FLoadCache;
     struct TFootnote;
     std::vector<TFootnote> FFootnotes;
     std::vector<TPositionedShape> FShapes;

@@ -5,6 +5,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QFont>
 #include <QTextBlock>
+#include <QTextDocumentFragment>
 #include <QTextFrame>
 #include <QUrl>
 
@@ -101,6 +102,32 @@ void TEnginePart::Clear()
     Doc->setDocumentMargin(0);
     Selection = QTextCursor(Doc.get());
     InputFormat = DefaultCharFormat();
+}
+
+void TEnginePart::CopyContentFrom(const TEnginePart& from)
+{
+    DetachLayout();
+    Clear();
+    Doc->setDefaultTextOption(from.Doc->defaultTextOption());
+    Doc->setDefaultFont(from.Doc->defaultFont());
+    for (const auto& [name, picture] : from.Pictures) {
+        Doc->addResource(QTextDocument::ImageResource, QUrl(name),
+                         from.Doc->resource(QTextDocument::ImageResource, QUrl(name)));
+        if (picture.Format == "wmf" || picture.Format == "emf")
+            AddMetafileResource(*Doc, name, picture.Encoded);
+        Pictures[name] = picture;
+    }
+    if (from.IsEmpty()) {
+        // A fragment of an empty document carries nothing, not even the
+        // formats of its one paragraph.
+        const QTextCursor source(from.Doc.get());
+        QTextCursor(Doc.get()).setBlockFormat(source.blockFormat());
+        QTextCursor(Doc.get()).setBlockCharFormat(source.blockCharFormat());
+    } else {
+        QTextCursor(Doc.get()).insertFragment(QTextDocumentFragment(from.Doc.get()));
+    }
+    InputFormat = from.InputFormat;
+    Selection = QTextCursor(Doc.get());
 }
 
 void TEnginePart::AddField(int id, int start, int end, bool changeable, int kind)

@@ -43,6 +43,9 @@ public:
     // Inserts at the cursor; empty fields standing there keep their place,
     // so the text comes after them as after any field the caret left.
     void Insert(QTextCursor& cursor, const QString& text, const QTextCharFormat& format);
+    // Makes this part a copy of another: its text, formats, pictures and tab
+    // stops, without its fields.
+    void CopyContentFrom(const TEnginePart& from);
     // Registers a picture with the document and returns its image format.
     QTextImageFormat AddPicture(const QImage& image, const QByteArray& encoded, const QByteArray& format,
                                 double widthTwips, double heightTwips);

@@ -45,6 +45,7 @@ std::unique_ptr<QTextDocument> WithPageValues(const TEnginePart& part, double wi
     std::unique_ptr<QTextDocument> copy(part.Doc->clone());
     copy->setDocumentMargin(0);
     PrepareLayout(*copy);
+    KeepGlyphs(*copy);
     copy->setPageSize(QSizeF(width, kColumnHeight));
     // Fields from the end backwards, so positions stay valid.
     std::vector<std::pair<QTextFragment, int>> fields;
@@ -501,16 +502,19 @@ void DocumentEngine::UpdateLayout()
                      MainPart}) {
         TEnginePart& p = const_cast<TEnginePart&>(PartData(part));
         p.EnsureLayout();
+        KeepGlyphs(*p.Doc);
         p.Doc->setPageSize(QSizeF(width, kColumnHeight));  // one long column; pages are cut below
         FitRowHeights(*p.Doc);
     }
     for (TFootnote& note : FFootnotes) {
         note.Body->EnsureLayout();
+        KeepGlyphs(*note.Body->Doc);
         note.Body->Doc->setPageSize(QSizeF(width, kColumnHeight));
     }
     for (TPositionedShape& shape : FShapes)
         if (shape.Text) {
             PrepareLayout(*shape.Text);
+            KeepGlyphs(*shape.Text);
             shape.Text->setPageSize(QSizeF(std::max(1.0, shape.Box.width()), kColumnHeight));
         }
     Paginate();

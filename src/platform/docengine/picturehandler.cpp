@@ -7,7 +7,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QTextDocument>
+#include <QTextBlock>
 #include <QTextImageFormat>
+#include <QTextLayout>
 #include <QUrl>
 
 QSizeF TPictureHandler::intrinsicSize(QTextDocument* doc, int, const QTextFormat& format)
@@ -44,6 +46,16 @@ void PrepareLayout(QTextDocument& doc)
     QAbstractTextDocumentLayout* layout = doc.documentLayout();
     layout->setPaintDevice(TEnginePart::LayoutDevice());
     layout->registerHandler(QTextFormat::ImageObject, &handler);
+}
+
+void KeepGlyphs(QTextDocument& doc)
+{
+    // A long document's glyphs would stay in memory until the next one.
+    constexpr int kMaxCharacters = 200000;
+    if (doc.characterCount() > kMaxCharacters)
+        return;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())
+        block.layout()->setCacheEnabled(true);
 }
 
 void AddMetafileResource(QTextDocument& doc, const QString& name, const QByteArray& bytes)

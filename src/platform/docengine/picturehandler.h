@@ -22,6 +22,9 @@ public:
 // Lays the document out on the engine's 1440-dpi device with the picture
 // handler; done again whenever the document's layout is made anew.
 void PrepareLayout(QTextDocument& doc);
+// Lets every paragraph keep its shaped glyphs from layout to drawing;
+// without it each line is shaped twice. Call again after edits.
+void KeepGlyphs(QTextDocument& doc);
 
 // A metafile picture's bytes, kept beside its image under the same name.
 void AddMetafileResource(QTextDocument& doc, const QString& name, const QByteArray& bytes);

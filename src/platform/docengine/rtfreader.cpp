@@ -1064,21 +1064,11 @@ void TRtfReader::MoveFields(int from, int to, int offset)
 // A second copy of a header or footer, its fields under new ids.
 void CopyPart(const TEnginePart& from, TEnginePart& into, int& nextFieldId)
 {
-    into.Clear();
-    into.Doc->setDefaultTextOption(from.Doc->defaultTextOption());
-    for (const auto& [name, picture] : from.Pictures) {
-        into.Doc->addResource(QTextDocument::ImageResource, QUrl(name),
-                              from.Doc->resource(QTextDocument::ImageResource, QUrl(name)));
-        if (picture.Format == "wmf" || picture.Format == "emf")
-            AddMetafileResource(*into.Doc, name, picture.Encoded);
-        into.Pictures[name] = picture;
-    }
-    QTextCursor(into.Doc.get()).insertFragment(QTextDocumentFragment(from.Doc.get()));
+    into.CopyContentFrom(from);
     for (const auto& [id, field] : from.Fields) {
         const auto [start, end] = from.FieldRange(field);
         into.AddField(nextFieldId++, start, end, field.Changeable, field.Kind);
     }
-    into.Selection = QTextCursor(into.Doc.get());
 }
 
 void TRtfReader::Finish()

@@ -1,0 +1,32 @@
+// Letterheads and templates are read again for every report. The parts a
+// reading produced are kept, keyed by the file's bytes, and each later load
+// of the same bytes gets a copy: several times cheaper than parsing, and a
+// file changed on disk has other bytes, so it is read anew.
+#pragma once
+
+#include "platform/docengine/enginepart.h"
+
+#include <QByteArray>
+
+#include <list>
+#include <memory>
+
+class TLoadCache {
+public:
+    // The reading of these bytes; made now unless kept. Valid until the next
+    // call.
+    const TLoadedDocument& Read(const QByteArray& bytes);
+
+private:
+    struct TEntry {
+        QByteArray Bytes;
+        std::unique_ptr<TLoadedDocument> Loaded;
+    };
+    std::list<TEntry> FEntries;  // most recently used first
+    std::unique_ptr<TLoadedDocument> FUncached;
+};
+
+// Copies that share nothing with the reading they come from, which stays
+// as it was while they are edited or dropped.
+void CopyPartKeepingIds(const TEnginePart& from, TEnginePart& into);
+std::vector<TPositionedShape> CopyShapes(const std::vector<TPositionedShape>& shapes);
