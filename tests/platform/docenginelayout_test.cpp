@@ -191,6 +191,59 @@ TEST(EngineTables, CellRectanglesBordersMergesAndRowHeights)
     check(again, "after saving and loading");
 }
 
+// Two cells meeting at an edge draw one line there: the wider of the two
+// edges the file gives them, in its colour, whichever cell gives it.
+TEST(EngineTables, ASharedEdgeIsTheWiderOfTheTwoCellsEdges)
+{
+    struct TCase {
+        const char* Left;   // the first cell's right edge
+        const char* Right;  // the second cell's left edge
+        bool (*Colour)(const QColor&);
+        int Pixels;         // at 96 dpi
+    };
+    const TCase cases[] = {
+        {"\\clbrdrr\\brdrs\\brdrw60\\brdrcf1", "\\clbrdrl\\brdrs\\brdrw15", IsRed, 4},
+        {"\\clbrdrr\\brdrs\\brdrw15", "\\clbrdrl\\brdrs\\brdrw60\\brdrcf2", IsBlue, 4},
+        {"", "\\clbrdrl\\brdrs\\brdrw30\\brdrcf1", IsRed, 2},
+        {"\\clbrdrr\\brdrs\\brdrw30\\brdrcf2", "", IsBlue, 2},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Left) + " | " + c.Right);
+        auto e = LoadRtf(Rtf(std::string("\\trowd\\trgaph0\\trleft0\\trrh600") + c.Left + "\\cellx2000" + c.Right +
+                             "\\cellx5000\\pard\\intbl a\\cell b\\cell\\row\\pard after\\par"));
+        const QImage page = RenderPage(*e, 1);
+        const int edge = kLeft + 2000 / 15;
+        const QRect across(edge - 8, kTop + 30, 17, 1);  // below the text of the row
+        const int coloured = CountPixels(page, across, c.Colour);
+        EXPECT_GE(coloured, c.Pixels - 1);
+        EXPECT_LE(coloured, c.Pixels + 1);
+        EXPECT_EQ(CountPixels(page, across, IsDark), 0) << "the narrower edge is not drawn beside it";
+        EXPECT_EQ(CountPixels(page, QRect(kLeft - 8, kTop + 30, 17, 1), [](const QColor& p) {
+                      return p != QColor(Qt::white);
+                  }),
+                  0)
+            << "no edge where the file gives none";
+    }
+}
+
+// A table without a header row, cut between two rows: the part on the next
+// page starts with the line above its first row.
+TEST(EngineTables, ATableContinuedOnTheNextPageStartsWithItsTopLine)
+{
+    const std::string borders = "\\clbrdrt\\brdrs\\brdrw15\\clbrdrl\\brdrs\\brdrw15\\clbrdrb\\brdrs\\brdrw15"
+                                "\\clbrdrr\\brdrs\\brdrw15";
+    std::string rows;
+    for (int i = 0; i < 80; ++i)
+        rows += "\\trowd\\trgaph0\\trleft0" + borders + "\\cellx3000" + borders + "\\cellx6000\\pard\\intbl Row" +
+                std::to_string(i) + "\\cell " + std::to_string(i * 7) + "\\cell\\row";
+    auto e = LoadRtf(Rtf(rows + "\\pard End\\par"));
+    ASSERT_GE(e->CurrentPages(), 2);
+    const QImage second = RenderPage(*e, 2);
+    const std::vector<int> lines = HorizontalLines(second, kLeft + 1500 / 15);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NEAR(lines.front(), kTop, 3) << Join(lines);
+}
+
 TEST(EngineTables, RowsSplitAcrossPagesRepeatTheHeaderRow)
 {
     std::string rows = "\\trowd\\trhdr\\trgaph0\\cellx3000\\cellx6000\\pard\\intbl Test\\cell Result\\cell\\row";

@@ -150,8 +150,15 @@ void TRtfReader::BuildTable(const TTable& table)
     };
 
     const TRowDef& first = table.Rows.front().Def;
+    // Borders as word processors draw them, one line on each edge between
+    // two cells, without Qt's collapsing: that looks at a cell's neighbours
+    // for each of its edges every time the table is laid out or drawn, which
+    // made a 50-row table several times slower than its text. Each cell
+    // draws its top and left edge (the wider of its own and its neighbour's),
+    // and the right and bottom edges where no cell follows. A row that starts
+    // a page so has its top line.
     QTextTableFormat format;
-    format.setBorderCollapse(true);
+    format.setBorderCollapse(false);
     format.setBorder(0);
     format.setCellSpacing(0);
     format.setCellPadding(0);
@@ -187,6 +194,15 @@ void TRtfReader::BuildTable(const TTable& table)
         int Row, Column, Sink;
     };
     std::vector<TPlaced> placed;
+    struct TCellPlan {
+        int Row, Column, LastRow, LastColumn;
+        QTextTableCellFormat Format;
+        TBorder Borders[4];
+    };
+    std::vector<TCellPlan> plans;
+    // The plan that covers each position of the grid; -1 where no cell is.
+    std::vector<int> owner(static_cast<std::size_t>(rowCount * columnCount), -1);
+    auto ownerAt = [&](int r, int c) -> int& { return owner[static_cast<std::size_t>(r * columnCount + c)]; };
     // Where each column's cell of the row above started, for vertical merges.
     std::vector<int> originRow(static_cast<std::size_t>(columnCount), -1);
     for (int r = 0; r < rowCount; ++r) {
@@ -211,12 +227,24 @@ void TRtfReader::BuildTable(const TTable& table)
             if (def.VMerged && r > 0 && originRow[static_cast<std::size_t>(from)] >= 0) {
                 const int top = originRow[static_cast<std::size_t>(from)];
                 built->mergeCells(top, from, r - top + 1, to - from);
+                const int plan = ownerAt(top, from);
+                if (plan >= 0) {
+                    TCellPlan& p = plans[static_cast<std::size_t>(plan)];
+                    p.LastRow = r;
+                    for (int c = p.Column; c <= p.LastColumn; ++c)
+                        ownerAt(r, c) = plan;
+                    // The merged cell's bottom edge is the last row's.
+                    p.Borders[kBottom] = def.Borders[kBottom].Set ? def.Borders[kBottom]
+                                         : r == rowCount - 1      ? row.Def.Borders[kBottom]
+                                                                  : row.Def.Borders[4];
+                }
                 continue;
             }
             originRow[static_cast<std::size_t>(from)] = r;
             if (to - from > 1)
                 built->mergeCells(r, from, 1, to - from);
-            QTextTableCellFormat cf;
+            TCellPlan plan {r, from, r, to - 1, {}, {}};
+            QTextTableCellFormat& cf = plan.Format;
             const int gap = row.Def.Gap;
             const int padding[4] = {def.Padding[kTop] >= 0 ? def.Padding[kTop] : std::max(0, row.Def.Padding[kTop]),
                                     def.Padding[kLeft] >= 0 ? def.Padding[kLeft] : row.Def.Padding[kLeft] >= 0 ? row.Def.Padding[kLeft] : gap,
@@ -239,17 +267,7 @@ void TRtfReader::BuildTable(const TTable& table)
                                          (side == kLeft && from == 0) || (side == kRight && to == columnCount);
                     b = outside ? row.Def.Borders[side] : row.Def.Borders[side == kTop || side == kBottom ? 4 : 5];
                 }
-                if (!b.Set || b.Style == 0)
-                    continue;
-                const double width = std::max(10, b.Width) / 15.0 * (b.Style == 2 ? 3 : 1);
-                const QBrush brush(color(b.Color).value_or(QColor(Qt::black)));
-                const auto style = StyleOf(b.Style);
-                switch (side) {
-                case kTop: cf.setTopBorder(width); cf.setTopBorderBrush(brush); cf.setTopBorderStyle(style); break;
-                case kLeft: cf.setLeftBorder(width); cf.setLeftBorderBrush(brush); cf.setLeftBorderStyle(style); break;
-                case kBottom: cf.setBottomBorder(width); cf.setBottomBorderBrush(brush); cf.setBottomBorderStyle(style); break;
-                case kRight: cf.setRightBorder(width); cf.setRightBorderBrush(brush); cf.setRightBorderStyle(style); break;
-                }
+                plan.Borders[side] = b;
             }
             if (const auto shade = color(def.Shading))
                 cf.setBackground(*shade);
@@ -257,10 +275,47 @@ void TRtfReader::BuildTable(const TTable& table)
                 cf.setVerticalAlignment(QTextCharFormat::AlignMiddle);
             else if (def.VAlign == 2)
                 cf.setVerticalAlignment(QTextCharFormat::AlignBottom);
-            built->cellAt(r, from).setFormat(cf);
+            for (int c = from; c < to; ++c)
+                ownerAt(r, c) = static_cast<int>(plans.size());
+            plans.push_back(std::move(plan));
             if (first < row.Cells.size())
                 placed.push_back({r, from, row.Cells[first]});
         }
+    }
+
+    auto widthOf = [](const TBorder& b) {
+        return !b.Set || b.Style == 0 ? 0.0 : std::max(10, b.Width) / 15.0 * (b.Style == 2 ? 3 : 1);
+    };
+    auto wider = [&](const TBorder& own, int neighbour, int side) {
+        if (neighbour < 0)
+            return own;
+        const TBorder& other = plans[static_cast<std::size_t>(neighbour)].Borders[side];
+        return widthOf(other) > widthOf(own) ? other : own;
+    };
+    for (TCellPlan& p : plans) {
+        TBorder edges[4];
+        edges[kTop] = wider(p.Borders[kTop], p.Row > 0 ? ownerAt(p.Row - 1, p.Column) : -1, kBottom);
+        edges[kLeft] = wider(p.Borders[kLeft], p.Column > 0 ? ownerAt(p.Row, p.Column - 1) : -1, kRight);
+        if (p.LastColumn + 1 >= columnCount || ownerAt(p.Row, p.LastColumn + 1) < 0)
+            edges[kRight] = p.Borders[kRight];
+        if (p.LastRow + 1 >= rowCount || ownerAt(p.LastRow + 1, p.Column) < 0)
+            edges[kBottom] = p.Borders[kBottom];
+        QTextTableCellFormat& cf = p.Format;
+        for (int side = 0; side < 4; ++side) {
+            const TBorder& b = edges[side];
+            const double width = widthOf(b);
+            if (width <= 0)
+                continue;
+            const QBrush brush(color(b.Color).value_or(QColor(Qt::black)));
+            const auto style = StyleOf(b.Style);
+            switch (side) {
+            case kTop: cf.setTopBorder(width); cf.setTopBorderBrush(brush); cf.setTopBorderStyle(style); break;
+            case kLeft: cf.setLeftBorder(width); cf.setLeftBorderBrush(brush); cf.setLeftBorderStyle(style); break;
+            case kBottom: cf.setBottomBorder(width); cf.setBottomBorderBrush(brush); cf.setBottomBorderStyle(style); break;
+            case kRight: cf.setRightBorder(width); cf.setRightBorderBrush(brush); cf.setRightBorderStyle(style); break;
+            }
+        }
+        built->cellAt(p.Row, p.Column).setFormat(cf);
     }
 
     // The cells' text, in document order so that positions already taken
