@@ -2,13 +2,36 @@
 
 #include "platform/docengine/rtfreader.h"
 
+#include <QImage>
+#include <QUrl>
+
 namespace {
 
-// A lab has a few letterheads and a template per kind of report; a large
-// file (a scan in a letterhead) is cheap to parse next to its pictures and
-// would hold much memory.
+// A lab has a few letterheads and a template per kind of report. What is
+// kept is weighed by its file and its decoded pictures: a letterhead with a
+// scan in it is parsed again each time rather than held.
 constexpr std::size_t kMaxEntries = 8;
-constexpr qsizetype kMaxBytesKept = 2 * 1024 * 1024;
+constexpr qint64 kMaxEntryWeight = 8 * 1024 * 1024;
+constexpr qint64 kMaxWeight = 24 * 1024 * 1024;
+
+qint64 WeightOf(const QByteArray& bytes, const TLoadedDocument& loaded)
+{
+    qint64 weight = bytes.size();
+    auto pictures = [&](const TEnginePart& part) {
+        for (const auto& [name, picture] : part.Pictures)
+            weight += part.Doc->resource(QTextDocument::ImageResource, QUrl(name)).value<QImage>().sizeInBytes() +
+                      picture.Encoded.size();
+    };
+    for (const TEnginePart* part : {&loaded.Header, &loaded.Footer, &loaded.Main, &loaded.HeaderFirst,
+                                    &loaded.FooterFirst, &loaded.HeaderLeft, &loaded.FooterLeft})
+        pictures(*part);
+    for (const auto& [position, body] : loaded.Footnotes)
+        pictures(*body);
+    for (const auto* images : {&loaded.Images, &loaded.OwnImages})
+        for (const TPositionedImage& image : *images)
+            weight += image.Image.sizeInBytes() + image.Encoded.size();
+    return weight;
+}
 
 }  // namespace
 
@@ -21,14 +44,18 @@ const TLoadedDocument& TLoadCache::Read(const QByteArray& bytes)
         }
     auto loaded = std::make_unique<TLoadedDocument>();
     ReadRtf(bytes, *loaded);
-    if (bytes.size() > kMaxBytesKept) {
+    const qint64 weight = WeightOf(bytes, *loaded);
+    if (weight > kMaxEntryWeight) {
         FUncached = std::move(loaded);
         return *FUncached;
     }
     FUncached.reset();
-    FEntries.push_front({bytes, std::move(loaded)});
-    if (FEntries.size() > kMaxEntries)
+    FEntries.push_front({bytes, std::move(loaded), weight});
+    FWeight += weight;
+    while (FEntries.size() > kMaxEntries || FWeight > kMaxWeight) {
+        FWeight -= FEntries.back().Weight;
         FEntries.pop_back();
+    }
     return *FEntries.front().Loaded;
 }
 

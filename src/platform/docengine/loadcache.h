@@ -1,7 +1,8 @@
 // Letterheads and templates are read again for every report. The parts a
 // reading produced are kept, keyed by the file's bytes, and each later load
 // of the same bytes gets a copy: several times cheaper than parsing, and a
-// file changed on disk has other bytes, so it is read anew.
+// file changed on disk has other bytes, so it is read anew. At most 8
+// readings and 24 MB (files and decoded pictures) are kept.
 #pragma once
 
 #include "platform/docengine/enginepart.h"
@@ -21,8 +22,10 @@ private:
     struct TEntry {
         QByteArray Bytes;
         std::unique_ptr<TLoadedDocument> Loaded;
+        qint64 Weight = 0;  // bytes of the file and of its decoded pictures
     };
     std::list<TEntry> FEntries;  // most recently used first
+    qint64 FWeight = 0;
     std::unique_ptr<TLoadedDocument> FUncached;
 };
 
