@@ -78,6 +78,18 @@ bool TJobRecorder::PageDone(int page, const std::string& title, const std::strin
         const TResult<int> found = FPrinting.FindJob(row->Printer, title, row->StartedAt / 1000 - 1);
         cupsJob = found.ValueOr(0);
         arrived = cupsJob > 0;
+        if (found && !arrived) {
+            // A job the crash left without its page goes, before the page is
+            // sent again.
+            const auto cancelled = FPrinting.CancelJobsWithoutDocument(row->Printer, title, row->StartedAt / 1000 - 1);
+            if (!cancelled)
+                Check(FJournal.AddEvent(FCurrent->Id, "a job left without its page could not be cancelled: " +
+                                                          cancelled.Reason()));
+            else
+                for (const int job : *cancelled)
+                    Check(FJournal.AddEvent(FCurrent->Id, "job " + std::to_string(job) + " at " + row->Printer +
+                                                              " was left without its page: cancelled"));
+        }
     } else if (row->Kind == "page file") {
         arrived = FileExists(row->Path) ||
                   FJournal.DeliveredSince(row->Path.substr(row->Path.find_last_of('/') + 1), row->StartedAt);

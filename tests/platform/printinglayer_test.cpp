@@ -88,8 +88,28 @@ TEST(PrintingLayer, PdfJobsReachThePrinterWhole)
         ASSERT_TRUE(found) << found.Reason();
         EXPECT_EQ(*found, f.job) << f.printer << " " << f.title << " " << f.since;
     }
+    // Before its page is sent again, the job left without it is cancelled;
+    // a job that holds its page is left alone.
+    const TResult<std::vector<int>> cancelled = layer.CancelJobsWithoutDocument("Laser-A", "R1 P3", now - 60);
+    ASSERT_TRUE(cancelled) << cancelled.Reason();
+    EXPECT_EQ(*cancelled, std::vector<int> {orphan});
+    EXPECT_EQ(layer.CancelJobsWithoutDocument("Laser-A", "R1 P3", now - 60).ValueOr({-1}), std::vector<int> {});
+    EXPECT_EQ(layer.CancelJobsWithoutDocument("Laser-A", "R1 P1", now - 60).ValueOr({-1}), std::vector<int> {});
+    cups_job_t* jobs = nullptr;
+    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, "Laser-A", 0, CUPS_WHICHJOBS_ALL);
+    int orphanState = 0, firstState = 0;
+    for (int i = 0; i < count; ++i) {
+        if (jobs[i].id == orphan)
+            orphanState = jobs[i].state;
+        if (jobs[i].id == *first)
+            firstState = jobs[i].state;
+    }
+    cupsFreeJobs(count, jobs);
+    EXPECT_EQ(orphanState, IPP_JSTATE_CANCELED);
+    EXPECT_NE(firstState, IPP_JSTATE_CANCELED);
     ::setenv("CUPS_SERVER", "127.0.0.1:1", 1);
     EXPECT_FALSE(layer.FindJob("Laser-A", "R1 P1", 0)) << "no scheduler: unknown, not \"none\"";
+    EXPECT_FALSE(layer.CancelJobsWithoutDocument("Laser-A", "R1 P3", 0));
     ::setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(cups.Port())).c_str(), 1);
 }
 

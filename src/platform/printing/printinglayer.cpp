@@ -340,6 +340,40 @@ TResult<int> TPrinterHandle::SubmitPdf(const std::string& title, const std::stri
     return job;
 }
 
+TResult<std::vector<int>> TPrintingLayer::CancelJobsWithoutDocument(const std::string& printer,
+                                                                    const std::string& title,
+                                                                    long long createdSince)
+{
+    const THttpConnection connection = ConnectScheduler();
+    http_t* http = connection.get();
+    if (!http)
+        return Fail("The print scheduler " + std::string(cupsServer()) + " does not answer.");
+    cups_job_t* jobs = nullptr;
+    const std::string name = Utf8(printer);
+    const int count = cupsGetJobs2(http, &jobs, name.c_str(), 1, CUPS_WHICHJOBS_ACTIVE);
+    if (count < 0)
+        return Fail(std::string(cupsLastErrorString()) + " (printer " + printer + ")");
+    const std::string wanted = Utf8(title);
+    std::vector<int> empty;
+    for (int i = 0; i < count; ++i)
+        if ((jobs[i].state == IPP_JSTATE_PENDING || jobs[i].state == IPP_JSTATE_HELD) && jobs[i].size == 0 &&
+            jobs[i].title && wanted == jobs[i].title &&
+            static_cast<long long>(jobs[i].creation_time) >= createdSince)
+            empty.push_back(jobs[i].id);
+    cupsFreeJobs(count, jobs);
+    std::vector<int> cancelled;
+    std::string error;
+    for (const int job : empty) {
+        if (cupsCancelJob2(http, name.c_str(), job, 0) == IPP_STATUS_OK)
+            cancelled.push_back(job);
+        else
+            error = std::string(cupsLastErrorString()) + " (job " + std::to_string(job) + " at " + printer + ")";
+    }
+    if (!error.empty())
+        return Fail(error);
+    return cancelled;
+}
+
 TResult<int> TPrintingLayer::FindJob(const std::string& printer, const std::string& title,
                                      long long createdSince) const
 {

@@ -129,6 +129,13 @@ public:
     // fails when no scheduler answers. This is how a restart
     // learns whether a page sent just before a crash was taken.
     TResult<int> FindJob(const std::string& printer, const std::string& title, long long createdSince) const;
+    // Cancels this user's jobs on the printer with that title, created at or
+    // after that time, that CUPS still holds without a document (the crash
+    // came between creating the job and sending the page): they would
+    // otherwise wait, listed, until the scheduler gives up on them. Returns
+    // their numbers.
+    TResult<std::vector<int>> CancelJobsWithoutDocument(const std::string& printer, const std::string& title,
+                                                       long long createdSince);
 
 private:
     struct TKeptDestinations {
