@@ -821,7 +821,7 @@ void TPdfEngine::WriteFont(TDocFont& font, int id)
         map.append(static_cast<char>(to >> 8));
         map.append(static_cast<char>(to & 0xFF));
     }
-    Stream(cidToGid, {}, pdffonts::Deflate(map));
+    Stream(cidToGid, {}, pdffonts::Deflate(map, pdffonts::TPacking::Fast));
 
     QByteArray cmap =
         "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
@@ -846,7 +846,7 @@ void TPdfEngine::WriteFont(TDocFont& font, int id)
         cmap += "endbfchar\n";
     }
     cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
-    Stream(toUnicode, {}, pdffonts::Deflate(cmap));
+    Stream(toUnicode, {}, pdffonts::Deflate(cmap, pdffonts::TPacking::Fast));
 }
 
 void TPdfEngine::WriteFile()
@@ -867,7 +867,7 @@ void TPdfEngine::WriteFile()
         Output.append("<< /Type /Page /Parent " + QByteArray::number(pages) + " 0 R /MediaBox [0 0 " + box.trimmed() +
                       "] /Resources " + QByteArray::number(resources) + " 0 R /Contents " +
                       QByteArray::number(content) + " 0 R >>\nendobj\n");
-        Stream(content, {}, pdffonts::Deflate(page.Content));
+        Stream(content, {}, pdffonts::Deflate(page.Content, pdffonts::TPacking::Fast));
     }
 
     QByteArray fonts, images;

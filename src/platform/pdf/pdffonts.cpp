@@ -47,7 +47,8 @@ namespace {
 // Bounded: a few fonts per laboratory, but a CJK fallback face is 17 MB.
 constexpr std::size_t kMaxFaces = 12;
 constexpr std::size_t kMaxSubsets = 96;
-constexpr int kDeflateLevel = 6;
+constexpr int kKeptLevel = 6;
+constexpr int kFastLevel = 3;
 
 std::uint16_t U16(const QByteArray& table, int at)
 {
@@ -253,7 +254,7 @@ std::shared_ptr<const TPdfFontSubset> SubsetOf(const TPdfFontFace& face, const s
     return subset;
 }
 
-QByteArray Deflate(const QByteArray& bytes)
+QByteArray Deflate(const QByteArray& bytes, TPacking packing)
 {
     // Two streams kept for the process: setting one up costs more than
     // compressing a font's small tables, and a small window and hash suit
@@ -261,9 +262,9 @@ QByteArray Deflate(const QByteArray& bytes)
     struct TDeflater {
         z_stream Stream {};
         bool Ready = false;
-        TDeflater(int windowBits, int memLevel)
+        TDeflater(int level, int windowBits, int memLevel)
         {
-            Ready = deflateInit2(&Stream, kDeflateLevel, Z_DEFLATED, windowBits, memLevel, Z_DEFAULT_STRATEGY) == Z_OK;
+            Ready = deflateInit2(&Stream, level, Z_DEFLATED, windowBits, memLevel, Z_DEFAULT_STRATEGY) == Z_OK;
         }
         ~TDeflater()
         {
@@ -271,8 +272,10 @@ QByteArray Deflate(const QByteArray& bytes)
                 deflateEnd(&Stream);
         }
     };
-    static TDeflater small(12, 5), large(15, 8);
-    TDeflater& d = bytes.size() < 4096 ? small : large;
+    static TDeflater small(kKeptLevel, 12, 5), large(kKeptLevel, 15, 8);
+    static TDeflater smallFast(kFastLevel, 12, 5), largeFast(kFastLevel, 15, 8);
+    const bool fast = packing == TPacking::Fast;
+    TDeflater& d = bytes.size() < 4096 ? (fast ? smallFast : small) : (fast ? largeFast : large);
     if (d.Ready && deflateReset(&d.Stream) == Z_OK) {
         QByteArray out(static_cast<qsizetype>(deflateBound(&d.Stream, static_cast<uLong>(bytes.size()))),
                        Qt::Uninitialized);
@@ -290,7 +293,7 @@ QByteArray Deflate(const QByteArray& bytes)
     uLongf size = compressBound(static_cast<uLong>(bytes.size()));
     QByteArray out(static_cast<qsizetype>(size), Qt::Uninitialized);
     if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(bytes.constData()),
-                  static_cast<uLong>(bytes.size()), kDeflateLevel) != Z_OK)
+                  static_cast<uLong>(bytes.size()), packing == TPacking::Fast ? kFastLevel : kKeptLevel) != Z_OK)
         throw std::bad_alloc();
     out.truncate(static_cast<qsizetype>(size));
     return out;

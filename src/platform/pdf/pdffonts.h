@@ -54,7 +54,10 @@ std::shared_ptr<const TPdfFontFace> FaceOf(QFontEngine* engine);
 // nullptr if HarfBuzz cannot make it.
 std::shared_ptr<const TPdfFontSubset> SubsetOf(const TPdfFontFace& face, const std::vector<unsigned>& glyphs);
 
-// Deflated as a PDF's FlateDecode filter reads it.
-QByteArray Deflate(const QByteArray& bytes);
+// Deflated as a PDF's FlateDecode filter reads it. What is made once and
+// kept between documents (font subsets, pictures) is packed tighter; what
+// every document makes anew (page contents, maps) is packed fast.
+enum class TPacking { Kept, Fast };
+QByteArray Deflate(const QByteArray& bytes, TPacking packing = TPacking::Kept);
 
 }  // namespace pdffonts
