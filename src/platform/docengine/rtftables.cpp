@@ -250,10 +250,17 @@ void TRtfReader::BuildTable(const TTable& table)
                                     def.Padding[kLeft] >= 0 ? def.Padding[kLeft] : row.Def.Padding[kLeft] >= 0 ? row.Def.Padding[kLeft] : gap,
                                     def.Padding[kBottom] >= 0 ? def.Padding[kBottom] : std::max(0, row.Def.Padding[kBottom]),
                                     def.Padding[kRight] >= 0 ? def.Padding[kRight] : row.Def.Padding[kRight] >= 0 ? row.Def.Padding[kRight] : gap};
-            cf.setTopPadding(padding[kTop] / 15.0);
-            cf.setLeftPadding(padding[kLeft] / 15.0);
-            cf.setBottomPadding(padding[kBottom] / 15.0);
-            cf.setRightPadding(padding[kRight] / 15.0);
+            // The table's own padding is 0: a padding of 0 is left out, and
+            // the cell's format that the layout copies for every edge it
+            // measures stays smaller.
+            if (padding[kTop] > 0)
+                cf.setTopPadding(padding[kTop] / 15.0);
+            if (padding[kLeft] > 0)
+                cf.setLeftPadding(padding[kLeft] / 15.0);
+            if (padding[kBottom] > 0)
+                cf.setBottomPadding(padding[kBottom] / 15.0);
+            if (padding[kRight] > 0)
+                cf.setRightPadding(padding[kRight] / 15.0);
             if (row.Def.Height != 0) {
                 cf.setProperty(kRowHeightProperty, row.Def.Height);
                 cf.setProperty(kCellTopPaddingProperty, padding[kTop] / 15.0);
