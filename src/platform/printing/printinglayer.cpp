@@ -340,34 +340,53 @@ TResult<int> TPrinterHandle::SubmitPdf(const std::string& title, const std::stri
     return job;
 }
 
+namespace {
+
+struct TJobSeen {
+    int Id;
+    ipp_jstate_t State;
+    int Size;  // k-octets of its document; 0 while it has none
+};
+
+// This user's jobs on the printer with that title, created at or after that
+// time (seconds since the epoch).
+TResult<std::vector<TJobSeen>> JobsTitled(http_t* http, const std::string& printer, const std::string& title,
+                                          long long createdSince, int which)
+{
+    if (!http)
+        return Fail("The print scheduler " + std::string(cupsServer()) + " does not answer.");
+    cups_job_t* jobs = nullptr;
+    const int count = cupsGetJobs2(http, &jobs, Utf8(printer).c_str(), 1, which);
+    if (count < 0)
+        return Fail(std::string(cupsLastErrorString()) + " (printer " + printer + ")");
+    const std::string wanted = Utf8(title);
+    std::vector<TJobSeen> seen;
+    for (int i = 0; i < count; ++i)
+        if (jobs[i].title && wanted == jobs[i].title && static_cast<long long>(jobs[i].creation_time) >= createdSince)
+            seen.push_back({jobs[i].id, jobs[i].state, jobs[i].size});
+    cupsFreeJobs(count, jobs);
+    return seen;
+}
+
+}  // namespace
+
 TResult<std::vector<int>> TPrintingLayer::CancelJobsWithoutDocument(const std::string& printer,
                                                                     const std::string& title,
                                                                     long long createdSince)
 {
     const THttpConnection connection = ConnectScheduler();
-    http_t* http = connection.get();
-    if (!http)
-        return Fail("The print scheduler " + std::string(cupsServer()) + " does not answer.");
-    cups_job_t* jobs = nullptr;
-    const std::string name = Utf8(printer);
-    const int count = cupsGetJobs2(http, &jobs, name.c_str(), 1, CUPS_WHICHJOBS_ACTIVE);
-    if (count < 0)
-        return Fail(std::string(cupsLastErrorString()) + " (printer " + printer + ")");
-    const std::string wanted = Utf8(title);
-    std::vector<int> empty;
-    for (int i = 0; i < count; ++i)
-        if ((jobs[i].state == IPP_JSTATE_PENDING || jobs[i].state == IPP_JSTATE_HELD) && jobs[i].size == 0 &&
-            jobs[i].title && wanted == jobs[i].title &&
-            static_cast<long long>(jobs[i].creation_time) >= createdSince)
-            empty.push_back(jobs[i].id);
-    cupsFreeJobs(count, jobs);
+    const auto jobs = JobsTitled(connection.get(), printer, title, createdSince, CUPS_WHICHJOBS_ACTIVE);
+    if (!jobs)
+        return Fail(jobs.Reason());
     std::vector<int> cancelled;
     std::string error;
-    for (const int job : empty) {
-        if (cupsCancelJob2(http, name.c_str(), job, 0) == IPP_STATUS_OK)
-            cancelled.push_back(job);
+    for (const TJobSeen& job : *jobs) {
+        if ((job.State != IPP_JSTATE_PENDING && job.State != IPP_JSTATE_HELD) || job.Size > 0)
+            continue;
+        if (cupsCancelJob2(connection.get(), Utf8(printer).c_str(), job.Id, 0) == IPP_STATUS_OK)
+            cancelled.push_back(job.Id);
         else
-            error = std::string(cupsLastErrorString()) + " (job " + std::to_string(job) + " at " + printer + ")";
+            error = std::string(cupsLastErrorString()) + " (job " + std::to_string(job.Id) + " at " + printer + ")";
     }
     if (!error.empty())
         return Fail(error);
@@ -378,26 +397,16 @@ TResult<int> TPrintingLayer::FindJob(const std::string& printer, const std::stri
                                      long long createdSince) const
 {
     const THttpConnection connection = ConnectScheduler();
-    http_t* http = connection.get();
-    if (!http)
-        return Fail("The print scheduler " + std::string(cupsServer()) + " does not answer.");
-    cups_job_t* jobs = nullptr;
-    const std::string name = Utf8(printer);
-    const int count = cupsGetJobs2(http, &jobs, name.c_str(), 1, CUPS_WHICHJOBS_ALL);
-    if (count < 0)
-        return Fail(std::string(cupsLastErrorString()) + " (printer " + printer + ")");
-    const std::string wanted = Utf8(title);
+    const auto jobs = JobsTitled(connection.get(), printer, title, createdSince, CUPS_WHICHJOBS_ALL);
+    if (!jobs)
+        return Fail(jobs.Reason());
     int found = 0;
-    for (int i = 0; i < count; ++i) {
+    for (const TJobSeen& job : *jobs) {
         // A job cancelled or aborted did not print, nor did one created but
-        // never given its document (the crash came between the two): CUPS
-        // aborts that one itself. Neither counts.
-        const bool printing = jobs[i].state != IPP_JSTATE_CANCELED && jobs[i].state != IPP_JSTATE_ABORTED &&
-                              jobs[i].size > 0;
-        if (printing && jobs[i].title && wanted == jobs[i].title &&
-            static_cast<long long>(jobs[i].creation_time) >= createdSince)
-            found = std::max(found, jobs[i].id);
+        // never given its document (the crash came between the two).
+        // Neither counts.
+        if (job.State != IPP_JSTATE_CANCELED && job.State != IPP_JSTATE_ABORTED && job.Size > 0)
+            found = std::max(found, job.Id);
     }
-    cupsFreeJobs(count, jobs);
     return found;
 }
