@@ -548,6 +548,37 @@ TEST(DocumentEngine, PdfEmbedsItsFontsAndTakesThePageSize)
     EXPECT_FALSE(e.LastError().isEmpty());
 }
 
+// Laid-out lines keep their glyphs until drawn: a field changed after a
+// report was drawn, in the main text and in a header, is drawn with its new
+// text, never the glyphs kept from before.
+TEST(DocumentEngine, AFieldChangedAfterDrawingIsDrawnWithItsNewText)
+{
+    TTempDir dir;
+    DocumentEngine e;
+    int ids[2] = {0, 0};
+    const int parts[2] = {DocumentEngine::HeaderPart, DocumentEngine::MainPart};
+    for (int i = 0; i < 2; ++i) {
+        e.ActivatePart(parts[i]);
+        e.SetSelText("Patient: ");
+        ids[i] = e.InsertField("<<PATSUR>>");
+        e.SetSelText(" end of line");
+    }
+    const std::string pdf = dir / "r.pdf";
+    for (const char* name : {"Abercrombie", "Li", "Zygmunt-Oyelaran"}) {
+        SCOPED_TRACE(name);
+        for (const int id : ids) {
+            e.SetFieldCurrent(id);
+            e.SetFieldText(name);
+        }
+        ASSERT_EQ(e.SaveDocument(QString::fromStdString(pdf), -1, 12, false), 1);
+        const std::string text = PdfText(pdf);
+        const std::string line = std::string("Patient: ") + name + " end of line";
+        const auto first = text.find(line);
+        ASSERT_NE(first, std::string::npos) << text;
+        EXPECT_NE(text.find(line, first + 1), std::string::npos) << "header and main text: " << text;
+    }
+}
+
 TEST(DocumentEngine, PageNumberFieldsShowEachPagesValues)
 {
     TTempDir dir;
