@@ -225,8 +225,7 @@ void DocumentEngine::AdoptLoaded(const TLoadedDocument& loaded)
         TFootnote note;
         note.Anchor = QTextCursor(FMain->Doc.get());
         note.Anchor.setPosition(std::clamp(position, 0, FMain->Length()));
-        note.Body = std::make_unique<TEnginePart>();
-        CopyPartKeepingIds(*body, *note.Body);
+        note.Body = CopyOfPart(*body);
         FFootnotes.push_back(std::move(note));
     }
     FShapes = CopyShapes(loaded.Shapes);
@@ -283,8 +282,7 @@ void DocumentEngine::InsertLoadedIntoSelection(const TLoadedDocument& loaded)
         TFootnote note;
         note.Anchor = QTextCursor(FMain->Doc.get());
         note.Anchor.setPosition(moved(std::clamp(position, 0, inserted)));
-        note.Body = std::make_unique<TEnginePart>();
-        CopyPartKeepingIds(*body, *note.Body);
+        note.Body = CopyOfPart(*body);
         FFootnotes.push_back(std::move(note));
     }
     // In document order, as they are numbered and drawn.

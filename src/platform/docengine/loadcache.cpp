@@ -68,6 +68,13 @@ void CopyPartKeepingIds(const TEnginePart& from, TEnginePart& into)
     }
 }
 
+std::unique_ptr<TEnginePart> CopyOfPart(const TEnginePart& from)
+{
+    auto copy = std::make_unique<TEnginePart>();
+    CopyPartKeepingIds(from, *copy);
+    return copy;
+}
+
 std::vector<TPositionedShape> CopyShapes(const std::vector<TPositionedShape>& shapes)
 {
     std::vector<TPositionedShape> copies = shapes;

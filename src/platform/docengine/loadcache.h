@@ -32,4 +32,5 @@ private:
 // Copies that share nothing with the reading they come from, which stays
 // as it was while they are edited or dropped.
 void CopyPartKeepingIds(const TEnginePart& from, TEnginePart& into);
+std::unique_ptr<TEnginePart> CopyOfPart(const TEnginePart& from);
 std::vector<TPositionedShape> CopyShapes(const std::vector<TPositionedShape>& shapes);

@@ -32,6 +32,14 @@ constexpr double kFootnoteGap = 120;    // above the separator line of the footn
 // inputs (a fuzzed file took minutes), so it gets this one.
 constexpr double kColumnHeight = 1e7;
 
+// Lays a document out as one long column of this width, its lines keeping
+// their glyphs for drawing.
+void LayOutAsColumn(QTextDocument& doc, double width)
+{
+    KeepGlyphs(doc);
+    doc.setPageSize(QSizeF(width, kColumnHeight));
+}
+
 // A copy of a header or footer with its page-number and page-count fields
 // showing this page's values; null when it has none.
 std::unique_ptr<QTextDocument> WithPageValues(const TEnginePart& part, double width, int page, int pages)
@@ -45,8 +53,7 @@ std::unique_ptr<QTextDocument> WithPageValues(const TEnginePart& part, double wi
     std::unique_ptr<QTextDocument> copy(part.Doc->clone());
     copy->setDocumentMargin(0);
     PrepareLayout(*copy);
-    KeepGlyphs(*copy);
-    copy->setPageSize(QSizeF(width, kColumnHeight));
+    LayOutAsColumn(*copy, width);
     // Fields from the end backwards, so positions stay valid.
     std::vector<std::pair<QTextFragment, int>> fields;
     for (QTextBlock block = copy->begin(); block.isValid(); block = block.next())
@@ -502,20 +509,17 @@ void DocumentEngine::UpdateLayout()
                      MainPart}) {
         TEnginePart& p = const_cast<TEnginePart&>(PartData(part));
         p.EnsureLayout();
-        KeepGlyphs(*p.Doc);
-        p.Doc->setPageSize(QSizeF(width, kColumnHeight));  // one long column; pages are cut below
+        LayOutAsColumn(*p.Doc, width);  // pages are cut below
         FitRowHeights(*p.Doc);
     }
     for (TFootnote& note : FFootnotes) {
         note.Body->EnsureLayout();
-        KeepGlyphs(*note.Body->Doc);
-        note.Body->Doc->setPageSize(QSizeF(width, kColumnHeight));
+        LayOutAsColumn(*note.Body->Doc, width);
     }
     for (TPositionedShape& shape : FShapes)
         if (shape.Text) {
             PrepareLayout(*shape.Text);
-            KeepGlyphs(*shape.Text);
-            shape.Text->setPageSize(QSizeF(std::max(1.0, shape.Box.width()), kColumnHeight));
+            LayOutAsColumn(*shape.Text, std::max(1.0, shape.Box.width()));
         }
     Paginate();
     FGeometry = GeometryFor(PageSetupOf(1), 1);

@@ -203,6 +203,14 @@ void TRtfReader::BuildTable(const TTable& table)
     // The plan that covers each position of the grid; -1 where no cell is.
     std::vector<int> owner(static_cast<std::size_t>(rowCount * columnCount), -1);
     auto ownerAt = [&](int r, int c) -> int& { return owner[static_cast<std::size_t>(r * columnCount + c)]; };
+    // A cell's own border, else the row's outside or inside border.
+    auto borderOf = [&](const TRow& row, const TCellDef& def, int side, int r, int from, int to) {
+        if (def.Borders[side].Set)
+            return def.Borders[side];
+        const bool outside = (side == kTop && r == 0) || (side == kBottom && r == rowCount - 1) ||
+                             (side == kLeft && from == 0) || (side == kRight && to == columnCount);
+        return outside ? row.Def.Borders[side] : row.Def.Borders[side == kTop || side == kBottom ? 4 : 5];
+    };
     // Where each column's cell of the row above started, for vertical merges.
     std::vector<int> originRow(static_cast<std::size_t>(columnCount), -1);
     for (int r = 0; r < rowCount; ++r) {
@@ -234,9 +242,7 @@ void TRtfReader::BuildTable(const TTable& table)
                     for (int c = p.Column; c <= p.LastColumn; ++c)
                         ownerAt(r, c) = plan;
                     // The merged cell's bottom edge is the last row's.
-                    p.Borders[kBottom] = def.Borders[kBottom].Set ? def.Borders[kBottom]
-                                         : r == rowCount - 1      ? row.Def.Borders[kBottom]
-                                                                  : row.Def.Borders[4];
+                    p.Borders[kBottom] = borderOf(row, def, kBottom, r, from, to);
                 }
                 continue;
             }
@@ -266,16 +272,8 @@ void TRtfReader::BuildTable(const TTable& table)
                 cf.setProperty(kCellTopPaddingProperty, padding[kTop] / 15.0);
                 cf.setProperty(kCellBottomPaddingProperty, padding[kBottom] / 15.0);
             }
-            // A cell's own border, else the row's outside or inside border.
-            for (int side = 0; side < 4; ++side) {
-                TBorder b = def.Borders[side];
-                if (!b.Set) {
-                    const bool outside = (side == kTop && r == 0) || (side == kBottom && r == rowCount - 1) ||
-                                         (side == kLeft && from == 0) || (side == kRight && to == columnCount);
-                    b = outside ? row.Def.Borders[side] : row.Def.Borders[side == kTop || side == kBottom ? 4 : 5];
-                }
-                plan.Borders[side] = b;
-            }
+            for (int side = 0; side < 4; ++side)
+                plan.Borders[side] = borderOf(row, def, side, r, from, to);
             if (const auto shade = color(def.Shading))
                 cf.setBackground(*shade);
             if (def.VAlign == 1)
