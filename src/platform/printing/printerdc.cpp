@@ -86,7 +86,6 @@ bool TPrinterDC::StartDoc(const TDocInfo& info)
         return Fail("a document is already started on this device");
     FDoc = info;
     FPages = 0;
-    FPdf.clear();
     FPcl.clear();
     FLastError.clear();
     if (FDoc.Output.empty()) {
@@ -167,14 +166,13 @@ bool TPrinterDC::EndDoc()
         if (FPainter)
             FPainter->end();
         FPainter.reset();
-        FPdf = FPdfDevice->Bytes();
+        const QByteArray pdf = FPdfDevice->Bytes();
         FPdfDevice.reset();
         if (FPages == 0)
             return true;  // nothing to print
         const TResult<int> job = FLayer.PrintPdf(FCaps.Destination, FDoc.DocName,
-                                                 std::string(FPdf.constData(), static_cast<std::size_t>(FPdf.size())),
+                                                 std::string(pdf.constData(), static_cast<std::size_t>(pdf.size())),
                                                  JobOptions());
-        FPdf.clear();
         if (!job)
             return Fail(job.Reason());
         FJobId = *job;
@@ -191,7 +189,6 @@ void TPrinterDC::AbortDoc()
         FPainter->end();
     FPainter.reset();
     FPdfDevice.reset();
-    FPdf.clear();
     FPcl.clear();
     FPageImage = QImage();
     FInDoc = false;

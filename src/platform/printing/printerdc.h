@@ -79,7 +79,6 @@ private:
     bool FInPage = false;
     int FPages = 0;
     // PDF job
-    QByteArray FPdf;
     std::unique_ptr<TPdfDevice> FPdfDevice;
     QSizeF FPageSize;
     // PCL file
