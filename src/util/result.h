@@ -10,14 +10,36 @@
 #include <string>
 #include <utility>
 
+// What a failure says about trying again.
+enum class TFailureKind {
+    Fault,   // the job's or output's own: tried again a bounded number of times
+    Outage,  // the print system, a printer or a folder is down or full: the job
+             // waits for it without using up an attempt
+    Final,   // no retry can mend it (a refused output path): set aside at once
+};
+
 struct [[nodiscard]] TFailure {
     std::string Reason;
     std::string Detail;
+    TFailureKind Kind = TFailureKind::Fault;
 };
 
 inline TFailure Fail(std::string reason, std::string detail = {})
 {
     return {std::move(reason), std::move(detail)};
+}
+inline TFailure FailOutage(std::string reason, std::string detail = {})
+{
+    return {std::move(reason), std::move(detail), TFailureKind::Outage};
+}
+inline TFailure FailFinal(std::string reason, std::string detail = {})
+{
+    return {std::move(reason), std::move(detail), TFailureKind::Final};
+}
+// Another reason for the same failure, of the same kind.
+inline TFailure Reworded(const TFailure& failure, std::string reason)
+{
+    return {std::move(reason), failure.Detail, failure.Kind};
 }
 
 template <typename T>
@@ -46,6 +68,7 @@ public:
     // Why it failed; empty when it did not.
     const std::string& Reason() const { return FFailure.Reason; }
     const std::string& Detail() const { return FFailure.Detail; }
+    TFailureKind Kind() const { return FFailure.Kind; }
     // The failure itself, to pass on as another result's.
     const TFailure& Failure() const { return FFailure; }
 
@@ -70,6 +93,7 @@ public:
     explicit operator bool() const { return Ok(); }
     const std::string& Reason() const { return FFailure.Reason; }
     const std::string& Detail() const { return FFailure.Detail; }
+    TFailureKind Kind() const { return FFailure.Kind; }
     const TFailure& Failure() const { return FFailure; }
 
 private:
