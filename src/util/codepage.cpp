@@ -1,6 +1,10 @@
 #include "util/codepage.h"
 
+#include <QByteArrayView>
+
 #include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
@@ -64,16 +68,44 @@ bool IsAscii(std::string_view text)
 
 }  // namespace
 
+bool IsUtf8(std::string_view bytes)
+{
+    return QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())).isValidUtf8();
+}
+
 std::string NativePath(std::string_view systemPath)
 {
     if (IsAscii(systemPath))
         return std::string(systemPath);
-    return ToUnicode(systemPath).toStdString();
+    std::string utf8 = ToUnicode(systemPath).toStdString();
+    // A name written in Windows-1252 bytes (a Windows share writes them so)
+    // is found by those bytes when no file is spelled in UTF-8: the listing
+    // read it as system text, and its bytes are that text.
+    const std::size_t slash = systemPath.find_last_of('/');
+    const std::string_view name = slash == std::string_view::npos ? systemPath : systemPath.substr(slash + 1);
+    if (IsAscii(name) || IsUtf8(name))
+        return utf8;
+    struct stat st {};
+    if (::lstat(utf8.c_str(), &st) == 0 || errno != ENOENT)
+        return utf8;
+    std::string raw = slash == std::string_view::npos ? std::string() : NativePath(systemPath.substr(0, slash + 1));
+    raw += name;
+    return ::lstat(raw.c_str(), &st) == 0 ? raw : utf8;
 }
 
 std::string SystemName(std::string_view nativeName)
 {
     if (IsAscii(nativeName))
         return std::string(nativeName);
+    // Bytes that are not UTF-8 are Windows-1252 already.
+    if (!IsUtf8(nativeName))
+        return std::string(nativeName);
     return FromUnicode(QString::fromUtf8(nativeName.data(), static_cast<qsizetype>(nativeName.size())));
+}
+
+bool ReadableName(std::string_view nativeName)
+{
+    if (IsAscii(nativeName) || !IsUtf8(nativeName))
+        return true;
+    return ToUnicode(SystemName(nativeName)).toStdString() == nativeName;
 }

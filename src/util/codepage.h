@@ -11,6 +11,11 @@ QString ToUnicode(std::string_view text);
 // Characters outside Windows-1252 become "?".
 std::string FromUnicode(const QString& text);
 
-// File names: system text -> the file system's UTF-8 and back.
+// File names: system text -> the file system's UTF-8 and back. A name
+// that is not UTF-8 is read as Windows-1252, and found again by its bytes.
 std::string NativePath(std::string_view systemPath);
 std::string SystemName(std::string_view nativeName);
+// Whether SystemName keeps every character of the name, so that the file
+// can be opened by it: false for UTF-8 names with characters outside
+// Windows-1252.
+bool ReadableName(std::string_view nativeName);

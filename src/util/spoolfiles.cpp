@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 
 // Only plain files: a pipe or device named like a request would block its reader.
-int AppendSpoolFiles(std::string_view mask, std::vector<std::string>& list)
+int AppendSpoolFiles(std::string_view mask, std::vector<std::string>& list, std::vector<std::string>* unreadable)
 {
     const std::string dir = ExtractFileDir(mask);
     const std::string pattern = ExtractFileName(mask);
@@ -19,6 +19,11 @@ int AppendSpoolFiles(std::string_view mask, std::vector<std::string>& list)
             const std::string name = SystemName(e->d_name);
             if (!MatchesMask(name, pattern))
                 continue;
+            if (!ReadableName(e->d_name)) {
+                if (unreadable)
+                    unreadable->push_back(name);
+                continue;
+            }
             struct stat st {};
             if (::stat(NativePath(dir + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
                 continue;
@@ -33,8 +38,8 @@ int AppendSpoolFiles(std::string_view mask, std::vector<std::string>& list)
     return static_cast<int>(list.size());
 }
 
-int ListSpoolFiles(std::string_view mask, std::vector<std::string>& list)
+int ListSpoolFiles(std::string_view mask, std::vector<std::string>& list, std::vector<std::string>* unreadable)
 {
     list.clear();
-    return AppendSpoolFiles(mask, list);
+    return AppendSpoolFiles(mask, list, unreadable);
 }

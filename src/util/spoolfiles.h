@@ -9,5 +9,10 @@
 // At most this many files are listed per call, directories skipped.
 constexpr int kMaxListedFiles = 100;
 
-int AppendSpoolFiles(std::string_view mask, std::vector<std::string>& list);
-int ListSpoolFiles(std::string_view mask, std::vector<std::string>& list);
+// A name that cannot be opened by its system text (UTF-8 with characters
+// outside Windows-1252) is not listed; it goes into unreadable, as far as
+// it can be shown.
+int AppendSpoolFiles(std::string_view mask, std::vector<std::string>& list,
+                     std::vector<std::string>* unreadable = nullptr);
+int ListSpoolFiles(std::string_view mask, std::vector<std::string>& list,
+                   std::vector<std::string>* unreadable = nullptr);
