@@ -76,11 +76,14 @@ CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 
 // Each step from one schema version to the next, in order; the journal's
 // version is SQLite's user_version.
-constexpr std::array<const char*, 1> kMigrations = {kSchema1};
+// 2: what a job waits for when it waits for an outage, not its next attempt.
+constexpr const char* kSchema2 = "ALTER TABLE jobs ADD COLUMN waiting_for TEXT NOT NULL DEFAULT '';";
+
+constexpr std::array<const char*, 2> kMigrations = {kSchema1, kSchema2};
 
 constexpr const char* kJobColumns =
     "id, spool_file, size, hash, file_id, kind, reqcode, proccode, taken_at, state, attempts, attempt_started_at, "
-    "next_attempt_at, reason, printer, overlay, output_kind, updated_at";
+    "next_attempt_at, reason, printer, overlay, output_kind, updated_at, waiting_for";
 
 std::string Stamp()
 {
@@ -126,8 +129,10 @@ public:
     }
     TStatement& Bind(std::string_view text)
     {
+        // An empty view may have no data at all, which SQLite would bind as NULL.
         if (FStmt)
-            sqlite3_bind_text(FStmt, ++FBound, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(FStmt, ++FBound, text.data() ? text.data() : "", static_cast<int>(text.size()),
+                              SQLITE_TRANSIENT);
         return *this;
     }
     // true while there is a row to read.
@@ -185,7 +190,7 @@ TJobRow JobOf(const auto& s)
         s, &TJobRow::Id, &TJobRow::SpoolFile, &TJobRow::Size, &TJobRow::Hash, &TJobRow::FileId, &TJobRow::Kind,
         &TJobRow::ReqCode, &TJobRow::ProcCode, &TJobRow::TakenAt, &TJobRow::State, &TJobRow::Attempts,
         &TJobRow::AttemptStartedAt, &TJobRow::NextAttemptAt, &TJobRow::Reason, &TJobRow::Printer, &TJobRow::Overlay,
-        &TJobRow::OutputKind, &TJobRow::UpdatedAt);
+        &TJobRow::OutputKind, &TJobRow::UpdatedAt, &TJobRow::WaitingFor);
 }
 
 TOutputRow OutputOfRow(const auto& s)
@@ -376,12 +381,12 @@ TResult<std::int64_t> TJournal::AddJob(TJobRow row)
     row.UpdatedAt = Now();
     TStatement s = Prepare(
         "INSERT INTO jobs(spool_file, size, hash, file_id, kind, reqcode, proccode, taken_at, state, attempts, "
-        "attempt_started_at, next_attempt_at, reason, printer, overlay, output_kind, updated_at) "
-        "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        "attempt_started_at, next_attempt_at, reason, printer, overlay, output_kind, updated_at, waiting_for) "
+        "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     s.Bind(row.SpoolFile).Bind(row.Size).Bind(row.Hash).Bind(row.FileId).Bind(row.Kind).Bind(row.ReqCode);
     s.Bind(row.ProcCode).Bind(row.TakenAt).Bind(StateName(row.State)).Bind(row.Attempts).Bind(row.AttemptStartedAt);
     s.Bind(row.NextAttemptAt).Bind(row.Reason).Bind(row.Printer).Bind(row.Overlay).Bind(row.OutputKind);
-    s.Bind(row.UpdatedAt);
+    s.Bind(row.UpdatedAt).Bind(row.WaitingFor);
     if (const TOutcome done = s.Run(); !done)
         return LastFailure("cannot record the job");
     return static_cast<std::int64_t>(sqlite3_last_insert_rowid(FDb));
@@ -391,10 +396,10 @@ TOutcome TJournal::UpdateJob(const TJobRow& row)
 {
     TStatement s = Prepare(
         "UPDATE jobs SET reqcode=?, proccode=?, state=?, attempts=?, attempt_started_at=?, next_attempt_at=?, "
-        "reason=?, printer=?, overlay=?, output_kind=?, updated_at=? WHERE id=?");
+        "reason=?, printer=?, overlay=?, output_kind=?, updated_at=?, waiting_for=? WHERE id=?");
     s.Bind(row.ReqCode).Bind(row.ProcCode).Bind(StateName(row.State)).Bind(row.Attempts).Bind(row.AttemptStartedAt);
     s.Bind(row.NextAttemptAt).Bind(row.Reason).Bind(row.Printer).Bind(row.Overlay).Bind(row.OutputKind);
-    s.Bind(Now()).Bind(row.Id);
+    s.Bind(Now()).Bind(row.WaitingFor).Bind(row.Id);
     if (!s.Run())
         return LastFailure("cannot record the job's state");
     return TOutcome::Done();
@@ -503,13 +508,13 @@ TOutcome TJournal::OutputDone(std::int64_t outputId, int cupsJob)
 }
 
 std::optional<TOutputRow> TJournal::OutputOf(std::int64_t jobId, std::string_view kind, int page,
-                                             std::string_view path)
+                                             std::string_view path, std::string_view title)
 {
     static const std::string sql = std::string("SELECT ") + kOutputColumns +
                                    " FROM outputs WHERE job_id=? AND (?='' OR kind=?) AND page=? AND (?='' OR path=?) "
-                                   "ORDER BY id DESC LIMIT 1";
+                                   "AND (?='' OR title=?) ORDER BY id DESC LIMIT 1";
     TStatement s = Prepare(sql.c_str());
-    s.Bind(jobId).Bind(kind).Bind(kind).Bind(page).Bind(path).Bind(path);
+    s.Bind(jobId).Bind(kind).Bind(kind).Bind(page).Bind(path).Bind(path).Bind(title).Bind(title);
     if (!s.Row())
         return std::nullopt;
     return OutputOfRow(s);
@@ -571,6 +576,20 @@ std::vector<TDeliveryRow> TJournal::Deliveries(std::int64_t jobId)
         rows.push_back({s.Int(0), s.Int(1), s.Text(2), s.Text(3), s.Text(4), s.Text(5), static_cast<int>(s.Int(6)),
                         static_cast<int>(s.Int(7)), s.Text(8), s.Int(9), s.Int(10), s.Int(11)});
     return rows;
+}
+
+TOutcome TJournal::CanWrite()
+{
+    if (!FDb)
+        return Fail("no journal");
+    // A write lock, and a page written into the WAL, without a change kept.
+    if (const TOutcome begun = Execute("BEGIN IMMEDIATE"); !begun)
+        return begun;
+    const TOutcome written =
+        Execute("INSERT INTO meta(key, value) VALUES('write_check', '1') "
+                "ON CONFLICT(key) DO UPDATE SET value=excluded.value");
+    static_cast<void>(Execute("ROLLBACK"));
+    return written;
 }
 
 TOutcome TJournal::SetMeta(std::string_view key, std::string_view value)

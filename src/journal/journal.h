@@ -47,6 +47,9 @@ struct TJobRow {
     std::string Overlay {};
     std::string OutputKind {};          // "printed", "fax", "pdf", "word", "rtf", "page files", "scanned images", "lpr queue"
     std::int64_t UpdatedAt = 0;
+    // While waiting for an outage to end (the key of what is down), not for
+    // its next attempt: the wait costs no attempt.
+    std::string WaitingFor {};
 };
 
 // One output of a job. Kind "cups" (a page or a scanned image printed), "page
@@ -98,7 +101,7 @@ struct TJobFilter {
 
 class TJournal {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     static constexpr const char* kFileName = "journal.db";
 
     TJournal();
@@ -145,9 +148,10 @@ public:
     // Outputs.
     TResult<std::int64_t> AddOutput(TOutputRow row);
     TOutcome OutputDone(std::int64_t outputId, int cupsJob);
-    // The newest output of the job for that page, of that kind and path
-    // when given.
-    std::optional<TOutputRow> OutputOf(std::int64_t jobId, std::string_view kind, int page, std::string_view path);
+    // The newest output of the job for that page, of that kind, path and
+    // title when given.
+    std::optional<TOutputRow> OutputOf(std::int64_t jobId, std::string_view kind, int page, std::string_view path,
+                                       std::string_view title = {});
     std::vector<TOutputRow> Outputs(std::int64_t jobId);
     // The job that wrote or queued a file into the LPR queue.
     std::int64_t JobOfQueuedFile(std::string_view path);
@@ -159,6 +163,11 @@ public:
     std::vector<TDeliveryRow> Deliveries(std::int64_t jobId);
     // A delivery of the file at or after that time.
     bool DeliveredSince(std::string_view file, std::int64_t since);
+
+    // Whether a change could be committed now (nothing is changed): fails
+    // with SQLite's reason when the file is locked by another, read-only or
+    // on a full disk.
+    TOutcome CanWrite();
 
     // Small named values: the last tick, the last retention.
     TOutcome SetMeta(std::string_view key, std::string_view value);
