@@ -15,6 +15,8 @@ namespace {
 
 // sysexits.h's EX_CONFIG: the settings are wrong, a restart would not help.
 constexpr int kExitConfig = 78;
+// EX_TEMPFAIL: another server has the home; the unit tries again later.
+constexpr int kExitHomeTaken = 75;
 
 std::string Usage()
 {
@@ -26,7 +28,8 @@ std::string Usage()
     if (const std::size_t at = usage.find(refused); at != std::string::npos)
         usage.replace(at, refused.size(),
                       "78 (EX_CONFIG) when the start-up refuses to run\n"
-                      "(settings missing or wrong), 1 when it cannot start at all");
+                      "(settings missing or wrong), 75 (EX_TEMPFAIL) when another server runs on\n"
+                      "its home, 1 when it cannot start at all");
     return usage;
 }
 
@@ -49,12 +52,12 @@ int main(int argc, char* argv[])
     TPrintServer server(EnterServerHome());
     server.Log().SetMirrorToStderr(true);
     TJobPipeline& pipeline = server.Pipeline();
-    pipeline.OnTick = [&service] { service.Alive(); };
+    pipeline.OnAlive = [&service] { service.Alive(); };
     pipeline.SpoolTimer.start();  // ticks from the start, as with the window
     if (!server.StartUp()) {
         const std::string why = server.StartUpFailure();
         service.Status("Start-up refused: " + (why.empty() ? std::string("see the log") : why));
-        return kExitConfig;
+        return server.HomeTaken() ? kExitHomeTaken : kExitConfig;
     }
     service.Ready("Spooling from " + server.Config().SpoolDir);
 
@@ -64,7 +67,7 @@ int main(int argc, char* argv[])
     });
     const int status = QCoreApplication::exec();
     pipeline.SpoolTimer.stop();
-    pipeline.OnTick = nullptr;
+    pipeline.OnAlive = nullptr;
     server.SpoolerLink().Close();
     server.loginfo("Print server closed.");
     return status;

@@ -12,6 +12,7 @@
 #include "printers/printertable.h"
 #include "spool/pipeline.h"
 #include "spoolserver/spoolerlink.h"
+#include "util/homelock.h"
 #include "util/indicators.h"
 #include "util/prompts.h"
 #include "util/version.h"
@@ -51,6 +52,8 @@ public:
     bool CheckDirectories();
     int IndexOfPrinterName(std::string_view name) const { return FPrinters.IndexOfPrinterName(name); }
     const std::string& StartUpFailure() const { return FStartUpFailure; }
+    // The start-up refused because another server runs on this home.
+    bool HomeTaken() const { return FHomeTaken; }
 
     // Settings page handlers. They read and write Page(); the window mirrors it.
     void UpdateButtonClick();
@@ -97,6 +100,8 @@ private:
     TSpoolerLink FSpoolerLink {FLog};
     TJobPipeline FPipeline {FConfig, FLog, FIndicators};
     std::string FStartUpFailure;
+    THomeLock FHomeLock;
+    bool FHomeTaken = false;
     std::function<std::vector<std::string>()> FInstalledPrinters;
     THeadlessPrompts FHeadless {FLog};
     TPrompts* FPrompts = &FHeadless;

@@ -64,6 +64,16 @@ bool TPrintServer::StartUp()
     FConfig.SettingsScore = 0;
     if (!setpagevalues())
         return false;
+    // Before anything in the spool folder is looked at: a second server on
+    // the same home would output every report twice.
+    FHomeTaken = false;
+    if (const TOutcome taken = FHomeLock.Acquire(FConfig.ProgramDir); !taken) {
+        FHomeTaken = true;
+        FStartUpFailure = "Not started: " + taken.Reason() + "; two servers would output every report twice";
+        loginfo(FStartUpFailure);
+        FPrompts->ShowMessage("", FStartUpFailure + ".", TPrompts::Icon::Error);
+        return false;
+    }
     FLog.ReleaseHeldLines();
     MakeTempDir();
 

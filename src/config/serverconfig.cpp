@@ -35,6 +35,8 @@ void TServerConfig::ReadStore(const TSettings& settings)
     JobRetryDelaySeconds = whole(keys::JobRetryDelay, 60, 0);
     TempDays = whole(keys::TempDays, 30, 1);
     JournalDays = whole(keys::JournalDays, 400, 1);
+    SettleSeconds = std::min(whole(keys::SettleSeconds, kDefaultSettleSeconds, 0), 3600);
+    QueueHours = whole(keys::QueueHours, 72, 1);
     const std::string drain = Trim(settings.Value(keys::DrainBacklog));
     DrainBacklog = SameText(drain, "Yes") || SettingIsOn(drain);
 }

@@ -43,6 +43,14 @@ public:
     // rows are kept: TEMPDAYS, JOURNALDAYS.
     int TempDays = 30;
     int JournalDays = 400;
+    // A spool file is taken once its size and modification time have stayed
+    // the same this long (a writer on a network share pauses between
+    // blocks): SETTLESECONDS, 0 to 3600.
+    static constexpr int kDefaultSettleSeconds = 10;
+    int SettleSeconds = kDefaultSettleSeconds;
+    // How long a request waits for the print system, a printer or a full
+    // folder before it goes to "failed": QUEUEHOURS.
+    int QueueHours = 72;
     // DRAINBACKLOG=Yes: once a job's output exists the spool tick takes the
     // next file at once (for a while), and the LPR queue sends every file.
     bool DrainBacklog = false;

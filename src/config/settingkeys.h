@@ -24,6 +24,8 @@ inline constexpr const char* JobRetryDelay = "JOBRETRYDELAY";
 inline constexpr const char* TempDays = "TEMPDAYS";
 inline constexpr const char* JournalDays = "JOURNALDAYS";
 inline constexpr const char* DrainBacklog = "DRAINBACKLOG";
+inline constexpr const char* SettleSeconds = "SETTLESECONDS";
+inline constexpr const char* QueueHours = "QUEUEHOURS";
 
 // "PRINTER<n>": the printer name of printer number n.
 inline std::string Printer(std::string_view number)

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -46,33 +47,115 @@ void TLprQueue::DispatchLprQueue()
         ~TLightsOff() { Indicators.SetLight(TLight::LPR, TLightColor::Off); }
     } lightsOff {FIndicators};
     FIndicators.SetLight(TLight::LPR, TLightColor::Green);
-    if (LprQueueFiles.empty())
-        ListSpoolFiles(FConfig.LprQueueDir + "*.prn", LprQueueFiles);
+    // Listed anew each round: a printer that holds its files must not keep
+    // the files that came later for other printers out of sight.
+    ListSpoolFiles(FConfig.LprQueueDir + "*.prn", LprQueueFiles);
     FIndicators.SetLPRQueue(static_cast<unsigned>(LprQueueFiles.size()));
     if (LprQueueFiles.empty()) {
         FIndicators.SetLight(TLight::Convert, TLightColor::Off);
         return;
     }
-    for (int pass = 0; !LprQueueFiles.empty() && pass < kPassesPerTick;) {
-        const std::size_t before = LprQueueFiles.size();
-        Attempt(TextBefore(LprQueueFiles.front(), ";"));
-        if (!SendAll || LprQueueFiles.size() == before)
-            ++pass;
+    // Each printer's files go in their order; a printer whose head file
+    // cannot go holds only its own, until its next try is due.
+    QElapsedTimer round;
+    round.start();
+    std::set<std::string> held;
+    int attempts = 0;
+    const std::vector<std::string> listed = LprQueueFiles;
+    for (const std::string& entry : listed) {
+        const std::string name = TextBefore(entry, ";");
+        const std::string printer = NthField(name, '_', 2);
+        if (held.count(printer) != 0)
+            continue;
+        if (Outages && !Outages->ProbeDue(OutageKey(printer))) {
+            held.insert(printer);
+            continue;
+        }
+        if (attempts >= (SendAll ? kMaxAttemptsPerRound : kPassesPerTick) || round.elapsed() >= kRoundMs)
+            break;
+        if (TextAfter(entry, ";") == "0") {
+            if (FEmpty.insert(name).second)
+                FLog.loginfo("The queued file " + name + " is empty; it is not sent (nothing in it is a page).");
+            continue;
+        }
+        FEmpty.erase(name);
+        const bool delivered = TryFile(name, printer);
+        if (!delivered)
+            held.insert(printer);
+        if (!delivered || !SendAll)
+            ++attempts;
+        if (OnAttempt)
+            OnAttempt();
     }
 }
 
-void TLprQueue::PrepareCopy(const std::string& name, const std::string& overlay)
+std::string TLprQueue::OutageKey(const std::string& printer)
+{
+    return "lpr:" + printer;
+}
+
+bool TLprQueue::TryFile(const std::string& name, const std::string& printer)
+{
+    FNotes.clear();
+    FFailure.clear();
+    bool delivered = false;
+    try {
+        delivered = Attempt(name);
+    } catch (const std::exception& failure) {
+        // A socket error or an unreadable prepared copy: this file stays
+        // queued, the other printers go on.
+        Note(failure.what());
+        FFailure = failure.what();
+    }
+    const std::string key = OutageKey(printer);
+    const TOutage* outage = Outages ? Outages->Find(key) : nullptr;
+    if (delivered || FFailure.empty()) {
+        for (const std::string& line : FNotes)
+            FLog.loginfo(line);
+        if (delivered && Outages)
+            Outages->Up(key);
+        return delivered;
+    }
+    // A failure is logged in full when it begins and when it changes; a
+    // repeat is only counted.
+    if (!outage || outage->Reason != FFailure)
+        for (const std::string& line : FNotes)
+            FLog.loginfo(line);
+    if (!outage && FBeep && Beep)
+        Beep();
+    if (Outages) {
+        std::size_t waiting = 0;
+        for (const std::string& entry : LprQueueFiles)
+            waiting += NthField(TextBefore(entry, ";"), '_', 2) == printer ? 1 : 0;
+        const std::string host = FConfig.HostOf(printer);
+        Outages->Down(key, "printer " + printer + (host.empty() ? "" : " (" + host + ")") + " of the LPR queue",
+                      FFailure,
+                      std::to_string(waiting) + " queued file(s) for it wait, the other printers' files go on",
+                      nullptr);
+    }
+    return false;
+}
+
+void TLprQueue::Note(std::string line)
+{
+    FNotes.push_back(std::move(line));
+}
+
+TOutcome TLprQueue::PrepareCopy(const std::string& name, const std::string& overlay)
 {
     const std::string queued = FConfig.LprQueueDir + name;
     const std::string prepared = FConfig.TempDir + name;
-    // The overlay step's result is deliberately not examined: without the
-    // prepared copy the routes below fail and the file stays queued.
+    // A copy that was not written whole is never sent: it would print a
+    // part of a page, or nothing, and count as delivered.
+    DeleteFileAt(prepared);
+    TOutcome made;
     if (IsWholeNumber(overlay))
-        static_cast<void>(InsertMacroCall(queued, prepared, overlay));
+        made = InsertMacroCall(queued, prepared, overlay);
     else if (!overlay.empty() && FileExists(FConfig.OverlayDir + overlay))
-        static_cast<void>(MergeOverlayFile(queued, prepared, FConfig.OverlayDir + overlay));
+        made = MergeOverlayFile(queued, prepared, FConfig.OverlayDir + overlay);
     else
-        static_cast<void>(InsertMacroCall(queued, prepared, ""));
+        made = InsertMacroCall(queued, prepared, "");
+    return made;
 }
 
 void TLprQueue::Record(TDeliveryAttempt attempt)
@@ -92,27 +175,32 @@ void TLprQueue::Record(TDeliveryAttempt attempt)
     Journal->Attempted(attempt);
 }
 
-void TLprQueue::Attempt(const std::string& name)
+bool TLprQueue::Attempt(const std::string& name)
 {
+    FBeep = false;
     const std::string fileId = FileIdentity(FConfig.LprQueueDir + name);
     if (Journal && !fileId.empty() && Journal->Delivered(name, fileId)) {
-        FLog.loginfo("The queued file " + name + " was delivered before; it is removed without being sent again.");
+        Note("The queued file " + name + " was delivered before; it is removed without being sent again.");
         Delivered(name);
-        return;
+        return true;
     }
-    PrepareCopy(name, TextBefore(name, "_"));
+    if (const TOutcome prepared = PrepareCopy(name, TextBefore(name, "_")); !prepared) {
+        FFailure = "the copy with its overlay could not be made: " + prepared.Reason();
+        Note("The queued file " + name + " stays queued: " + FFailure);
+        return false;
+    }
     if (SendBySpooler(name, fileId)) {
         Delivered(name);
-        return;
+        return true;
     }
 
     const std::string printer = NthField(name, '_', 2);
     const std::string host = FConfig.HostOf(printer);
     if (host.empty()) {
-        FLog.loginfo("NO IP address assigned for Printer " + printer + " with Overlay Request");
-        if (Beep)
-            Beep();
-        return;
+        FFailure = "NO IP address assigned for Printer " + printer + " with Overlay Request";
+        Note(FFailure);
+        FBeep = true;
+        return false;
     }
 
     const std::string prepared = FConfig.TempDir + name;
@@ -127,12 +215,16 @@ void TLprQueue::Attempt(const std::string& name)
         ~TRemoveCopy() { DeleteFileAt(Path); }
     } removeCopy {ftpCopy};
 
-    if (SendOverNetwork(name, fileId, host, *bytes, ftpCopy))
+    const bool delivered = SendOverNetwork(name, fileId, host, *bytes, ftpCopy);
+    if (delivered)
         Delivered(name);
+    else if (FFailure.empty())
+        FFailure = "not delivered";
     if (Pause)
         Pause(500);
     else
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return delivered;
 }
 
 bool TLprQueue::SendBySpooler(const std::string& name, const std::string& fileId)
@@ -149,8 +241,8 @@ bool TLprQueue::SendBySpooler(const std::string& name, const std::string& fileId
     }
     attempt.Bytes = static_cast<std::int64_t>(QFileInfo(QString::fromStdString(prepared)).size());
     Record(std::move(attempt));
-    FLog.loginfo("Sent Job via windows Spooler.");
-    FLog.loginfo(name + " sent raw through CUPS to " + *spooled);
+    Note("Sent Job via windows Spooler.");
+    Note(name + " sent raw through CUPS to " + *spooled);
     return true;
 }
 
@@ -169,7 +261,7 @@ TLpdResult TLprQueue::SendByLpd(const std::string& host, const std::string& byte
         return Lpd.Send(host, "", "printorb", "printorb", kLpdDomain, data);
     } catch (...) {
         if (!Lpd.Detail.empty())
-            FLog.loginfo("LPD to " + Lpd.Detail);
+            Note("LPD to " + Lpd.Detail);
         throw;
     }
 }
@@ -185,13 +277,14 @@ bool TLprQueue::SendOverNetwork(const std::string& name, const std::string& file
             lpd == TLpdResult::Delivered ? std::string() : Lpd.StatusText + "; " + Lpd.Detail,
             lpd == TLpdResult::Delivered ? size : 0, timer.elapsed()});
     if (lpd == TLpdResult::Delivered) {
-        FLog.loginfo("Sent LPD Job " + name + " OK");
-        FLog.loginfo(name + " sent to " + host + ":" + std::to_string(Lpd.Client.Port) + " by LPD");
+        Note("Sent LPD Job " + name + " OK");
+        Note(name + " sent to " + host + ":" + std::to_string(Lpd.Client.Port) + " by LPD");
         return true;
     }
-    FLog.loginfo("LPD Print result was " + std::to_string(Code(lpd)) + " " + Lpd.StatusText);
+    FFailure = "LPD Print result was " + std::to_string(Code(lpd)) + " " + Lpd.StatusText;
+    Note(FFailure);
     // Where and why, for whoever reads the log.
-    FLog.loginfo("LPD to " + Lpd.Detail);
+    Note("LPD to " + Lpd.Detail);
     if (!FailoverApplies(lpd) || !FConfig.FtpFailover())
         return false;
     return SendByFailover(name, fileId, host, lpd, size, ftpCopy);
@@ -201,8 +294,9 @@ bool TLprQueue::SendByFailover(const std::string& name, const std::string& fileI
                                TLpdResult lpd, std::int64_t bytes, const std::string& ftpCopy)
 {
     if (!Ftp.IsFree()) {
-        FLog.loginfo("ERROR: FTP Printer already connected.");
-        FLog.loginfo("FTP Print result was " + std::to_string(Code(lpd)) + " " + Ftp.StatusText);
+        Note("ERROR: FTP Printer already connected.");
+        FFailure = "FTP Print result was " + std::to_string(Code(lpd)) + " " + Ftp.StatusText;
+        Note(FFailure);
         return false;
     }
     QElapsedTimer timer;
@@ -210,23 +304,24 @@ bool TLprQueue::SendByFailover(const std::string& name, const std::string& fileI
     const TFtpResult ftp = Ftp.Send(host, ftpCopy, "printorb", "", "");
     if (ftp == TFtpResult::Delivered) {
         Record({name, fileId, Ftp.Route, host, Ftp.RoutePort, 0, "", bytes, timer.elapsed()});
-        FLog.loginfo("Sent FTP Job " + name + " OK");
-        FLog.loginfo(name + " sent to " + host + ":" + std::to_string(Ftp.RoutePort) +
+        Note("Sent FTP Job " + name + " OK");
+        Note(name + " sent to " + host + ":" + std::to_string(Ftp.RoutePort) +
                      (Ftp.Route == "raw" ? " raw" : " by FTP"));
         return true;
     }
     Record({name, fileId, "ftp", host, Ftp.Ftp.Port, Code(ftp), Ftp.StatusText + "; " + Ftp.Detail, 0,
             timer.elapsed()});
-    FLog.loginfo("FTP Print result was " + std::to_string(Code(ftp)) + " " + Ftp.StatusText);
+    FFailure = "FTP Print result was " + std::to_string(Code(ftp)) + " " + Ftp.StatusText;
+    Note(FFailure);
     if (!Ftp.Detail.empty())
-        FLog.loginfo("FTP failover: " + Ftp.Detail);
+        Note("FTP failover: " + Ftp.Detail);
     return false;
 }
 
 void TLprQueue::Delivered(const std::string& name)
 {
-    LprQueueFiles.erase(LprQueueFiles.begin());
+    std::erase_if(LprQueueFiles, [&](const std::string& entry) { return TextBefore(entry, ";") == name; });
     if (!DeleteFileAt(FConfig.LprQueueDir + name))
-        FLog.loginfo("The delete operation failed on " + name);
+        Note("The delete operation failed on " + name);
     DeleteFileAt(FConfig.TempDir + name);
 }

@@ -12,11 +12,13 @@
 #include "delivery/lpdclient.h"
 #include "util/indicators.h"
 #include "util/logger.h"
+#include "util/outages.h"
 #include "util/result.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,10 @@
 // The fixed domain of the LPD host name: "printorb." followed by it.
 inline constexpr const char* kLpdDomain = "tovaorb.local";
 inline constexpr int kPassesPerTick = 5;
+// A round that sends every file still ends after this many attempts or this
+// long, so that the loop goes on.
+inline constexpr int kMaxAttemptsPerRound = 1000;
+inline constexpr std::int64_t kRoundMs = 10000;
 
 // One attempt on a queued file by one route.
 struct TDeliveryAttempt {
@@ -54,16 +60,19 @@ public:
     TLprQueue(const TServerConfig& config, TLogger& log, TIndicators& indicators);
 
     // One delivery round of a spool tick: at most five attempts, each on the
-    // file then at the head of the queue. A socket error raised by the LPD
-    // route or an unreadable prepared copy ends the round (the file stays).
+    // head file of a printer. A printer whose head file cannot go holds its
+    // own files (tried again when its outage's next try is due); the other
+    // printers' files go on in the same round.
     void DispatchLprQueue();
+    // The outage of a printer's files, by printer number.
+    static std::string OutageKey(const std::string& printer);
     // Every queued file in one round, not only the first few attempts: a
     // delivered file does not use up the round's passes.
     bool SendAll = false;
 
     TsbLPD Lpd;
     TsbprinterFTP Ftp;
-    // "name;size" entries, refilled only when empty.
+    // "name;size" entries, listed anew each round.
     std::vector<std::string> LprQueueFiles;
     // The window's beep for a printer without a host; silent when unset.
     std::function<void()> Beep;
@@ -73,13 +82,22 @@ public:
     // The pause after each network attempt; the real clock unless replaced.
     std::function<void(int ms)> Pause;
     TDeliveryJournal* Journal = nullptr;
+    // Called after each attempt: the loop is alive.
+    std::function<void()> OnAttempt;
+    // Where a printer that cannot be reached is held, logged and tried again
+    // on a growing delay; without it each round tries every printer.
+    TOutageBoard* Outages = nullptr;
 
 private:
-    // One attempt on the head entry.
-    void Attempt(const std::string& name);
+    // One attempt on a printer's head file, its lines logged as the
+    // printer's failures call for; true when delivered.
+    bool TryFile(const std::string& name, const std::string& printer);
+    bool Attempt(const std::string& name);
+    // A line of the attempt, logged once the attempt is judged.
+    void Note(std::string line);
     // The prepared copy in the temporary folder, with the overlay that the
     // name's first field asks for.
-    void PrepareCopy(const std::string& name, const std::string& overlay);
+    TOutcome PrepareCopy(const std::string& name, const std::string& overlay);
     bool SendBySpooler(const std::string& name, const std::string& fileId);
     // LPD to the host, then the failover; true when one route delivered.
     bool SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
@@ -102,4 +120,8 @@ private:
         std::int64_t At = 0;
     };
     std::map<std::string, TLastFailure> FLastFailures;  // by file and route
+    std::vector<std::string> FNotes;  // the lines of the attempt under way
+    std::string FFailure;             // why it did not go, in one line
+    bool FBeep = false;               // the attempt found no host
+    std::set<std::string> FEmpty;     // empty files already reported
 };

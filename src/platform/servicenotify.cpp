@@ -42,6 +42,12 @@ void TServiceNotifier::Stopping()
 
 void TServiceNotifier::Alive()
 {
-    if (WatchdogEnabled())
-        sd_notify(0, "WATCHDOG=1");
+    if (!WatchdogEnabled())
+        return;
+    // Called after every step of a busy tick: one sign a second is plenty.
+    const auto now = std::chrono::steady_clock::now();
+    if (FLastAlive && now - *FLastAlive < std::chrono::seconds(1))
+        return;
+    FLastAlive = now;
+    sd_notify(0, "WATCHDOG=1");
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 class TServiceNotifier {
@@ -23,4 +24,5 @@ public:
 
 private:
     std::chrono::microseconds FWatchdog {0};
+    std::optional<std::chrono::steady_clock::time_point> FLastAlive;
 };

@@ -49,9 +49,9 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
         c.Log.loginfo(line);
         return Fail(line);
     }
+    if (c.Journal && !c.Journal->DocumentSaving(path))
+        return NotRecorded(path);
     try {
-        if (c.Journal)
-            c.Journal->DocumentSaving(path);
         if (c.Engine.SaveDocument(ToUnicode(path), -1, kind.Format, false) != 0) {
             if (c.Journal)
                 c.Journal->DocumentWasSaved(path);
@@ -72,12 +72,23 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
 
 }  // namespace
 
+TFailure NotRecorded(std::string_view what)
+{
+    return FailOutage(std::string(what) + " was not output: the journal cannot record it", "journal");
+}
+
 bool IsPageFileOverlay(std::string_view overlay)
 {
     return StartsWith(overlay, "HP OVERLAY") || StartsWith(overlay, "MERGE MACRO");
 }
 
 namespace {
+
+// A page that did not go out, with its failure's kind.
+struct TPageFailure : std::runtime_error {
+    explicit TPageFailure(TFailure failure) : std::runtime_error(failure.Reason), Failure(std::move(failure)) {}
+    TFailure Failure;
+};
 
 // The pages of a composed report printed one by one, each its own print job
 // (or its own page file when its overlay asks for one); a fax job prints
@@ -109,6 +120,8 @@ public:
             const std::string what = FFax ? "The fax document " : "Page " + std::to_string(FPage) + " of ";
             const std::string line = what + Codes() + " was not printed: " + failure.what();
             C.Log.loginfo(line);
+            if (const auto* page = dynamic_cast<const TPageFailure*>(&failure))
+                return Reworded(page->Failure, line);
             return Fail(line);
         }
         C.Log.loginfo(Summary());
@@ -118,6 +131,8 @@ public:
 private:
     std::string Codes() const { return R.GetReqCode() + " " + R.GetProcCode(); }
     std::string Title(int page) const { return Codes() + " Page " + std::to_string(page); }
+    // A fax is one job; it has a title of its own, so it can be found again.
+    std::string FaxTitle() const { return Codes() + " Fax"; }
 
     // The device for the job's printer with this page's overlays; a failure
     // is logged and the page goes out without its overlay.
@@ -184,8 +199,8 @@ private:
         // Without its overlay (a failed set-up) the page goes to the printer.
         const std::string output = IsPageFileOverlay(FFirst) ? pageFile : std::string();
         TPrinterDC& dc = Context(C.Device);
-        if (C.Journal)
-            C.Journal->PageSending(FPage, title, dc.Caps().Destination, output);
+        if (C.Journal && !C.Journal->PageSending(FPage, title, dc.Caps().Destination, output))
+            throw TPageFailure(NotRecorded("the page"));
         Check(dc.StartDoc({title, output}), dc);
         DrawPage(dc, FPage);
         Check(dc.EndDoc(), dc);
@@ -201,16 +216,17 @@ private:
     // done once and its failure logged for every page.
     void PrintFax()
     {
-        if (C.Journal && C.Journal->PageDone(0, std::string(), std::string())) {
+        const std::string title = FaxTitle();
+        if (C.Journal && C.Journal->PageDone(0, title, std::string())) {
             FDoneBefore = FPages;
             return;
         }
         SetupDevice();
         TPrinterDC* dc = C.Device.PrinterDC();
         if (dc) {
-            if (C.Journal)
-                C.Journal->PageSending(0, std::string(), dc->Caps().Destination, std::string());
-            Check(dc->StartDoc({}), *dc);
+            if (C.Journal && !C.Journal->PageSending(0, title, dc->Caps().Destination, std::string()))
+                throw TPageFailure(NotRecorded("the fax document"));
+            Check(dc->StartDoc({title, {}}), *dc);
         }
         for (FPage = 1; FPage <= FPages; ++FPage) {
             LogSetupFailure();
@@ -224,7 +240,7 @@ private:
         TPrinterDC& doc = Context(C.Device);
         Check(doc.EndDoc(), doc);
         if (C.Journal)
-            C.Journal->PageSent(0, std::string(), doc.JobId(), std::string());
+            C.Journal->PageSent(0, title, doc.JobId(), std::string());
         FPrinter = doc.Caps().Destination;
         C.Device.ReleasePrinterDC();
     }

@@ -25,13 +25,15 @@ public:
     // Page n (a fax's one document is page 0) with that title: sent or
     // written in an earlier attempt.
     virtual bool PageDone(int page, const std::string& title, const std::string& pageFile) = 0;
-    // Recorded before the page goes to the printer or into its page file.
-    virtual void PageSending(int page, const std::string& title, const std::string& printer,
+    // Recorded before the page goes to the printer or into its page file;
+    // false when it could not be: then the page does not go.
+    virtual bool PageSending(int page, const std::string& title, const std::string& printer,
                              const std::string& pageFile) = 0;
     // The print system took it as job cupsJob, or its page file exists.
     virtual void PageSent(int page, const std::string& title, int cupsJob, const std::string& pageFile) = 0;
     virtual bool DocumentSaved(const std::string& path) = 0;
-    virtual void DocumentSaving(const std::string& path) = 0;
+    // Likewise before a document is saved.
+    virtual bool DocumentSaving(const std::string& path) = 0;
     virtual void DocumentWasSaved(const std::string& path) = 0;
 };
 
@@ -58,6 +60,9 @@ struct TPrintRunContext {
 // saved, every page's job accepted or page file written; the failure is the
 // log line that said why not.
 TOutcome PrintReport(TPrintRunContext& context, std::string& OutputFileName);
+
+// Why an output did not go: the journal could not record it first.
+TFailure NotRecorded(std::string_view what);
 
 // The path a "pdf_", "msword_" or "rtf_" output name is saved under, as the
 // print run saves it; empty for a report that is printed.

@@ -78,8 +78,8 @@ TOutcome PrintMissingImagePage(TScanContext& c)
     c.Log.loginfo("Image for " + c.ScanId + " was requested but it was " + "not present");
     if (c.Journal && c.Journal->PageDone(1, c.ScanId, std::string()))
         return TOutcome::Done();
-    if (c.Journal)
-        c.Journal->PageSending(1, c.ScanId, c.Device.Printing.CurrentPrinter, std::string());
+    if (c.Journal && !c.Journal->PageSending(1, c.ScanId, c.Device.Printing.CurrentPrinter, std::string()))
+        return NotRecorded("The Missing Image page for " + c.ScanId);
     try {
             DocumentEngine& e = c.Engine;
             e.ClearDocument();
@@ -130,8 +130,11 @@ TOutcome PrintScanJob(TScanContext& c)
             c.Device.SetupPrinterDevice(first, other, c.PaperTray, setup.PageLandscape, setup.PagePaperSize);
         std::string error = ready ? "there is no printer device to print on" : ready.Reason();
         TPrinterDC* dc = c.Device.PrinterDC();
-        if (dc && c.Journal)
-            c.Journal->PageSending(page, title, dc->Caps().Destination, std::string());
+        if (dc && c.Journal && !c.Journal->PageSending(page, title, dc->Caps().Destination, std::string())) {
+            c.Device.ReleasePrinterDC();
+            printed = NotRecorded("The image " + folder + file);
+            break;
+        }
         if (!dc || !PrintLoadedImage(*dc, c.MultiImage.Picture(), c.MultiImage.ImageName(), error)) {
             const std::string line = "The image " + c.MultiImage.ImageName() + " was not printed: " + error;
             c.Log.loginfo(line);

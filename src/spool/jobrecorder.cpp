@@ -13,8 +13,9 @@ constexpr std::int64_t kDayMs = 24 * kHourMs;
 
 }  // namespace
 
-TJobRecorder::TJobRecorder(const TServerConfig& config, TLogger& log, TPrintingLayer& printing)
-    : FConfig(config), FLog(log), FPrinting(printing)
+TJobRecorder::TJobRecorder(const TServerConfig& config, TLogger& log, TPrintingLayer& printing,
+                           TOutageBoard& outages)
+    : FConfig(config), FLog(log), FPrinting(printing), FOutages(outages)
 {
 }
 
@@ -31,41 +32,70 @@ void TJobRecorder::Open()
     }
     FLog.loginfo("The journal " + path + " cannot be kept (" + opened.Reason() +
                  "); jobs are recorded in memory until the server restarts.");
-    Check(FJournal.OpenInMemory());
+    if (const TOutcome memory = FJournal.OpenInMemory(); !memory)
+        FLog.loginfo("The journal cannot be kept in memory either: " + memory.Reason());
 }
 
-void TJobRecorder::Check(const TOutcome& written)
+void TJobRecorder::Down(const std::string& reason)
 {
+    FDown = true;
+    FOutages.Down(kOutageKey, "the journal " + FJournal.Path(), reason,
+                  "no new file is taken and nothing is output until it records again", [this] { return Replay(); });
+}
+
+void TJobRecorder::Failed(const TOutcome& failure)
+{
+    if (!failure)
+        Down(failure.Reason());
+}
+
+bool TJobRecorder::Write(TWrite write)
+{
+    if (!FJournal.IsOpen())
+        return true;  // no journal at all: nothing to keep for
+    if (!FKept.empty()) {
+        FKept.push_back(std::move(write));
+        return false;
+    }
+    const TOutcome written = write(FJournal);
     if (written)
-        return;
-    const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
-    std::int64_t& last = FReported[written.Reason()];
-    if (last != 0 && now - last < kHourMs)
-        return;
-    last = now;
-    FLog.loginfo("The journal did not record a step: " + written.Reason());
+        return true;
+    FKept.push_back(std::move(write));
+    Down(written.Reason());
+    return false;
 }
 
-TOutcome TJobRecorder::Event(std::int64_t job, std::string_view what)
+TOutcome TJobRecorder::Replay()
 {
-    return FJournal.AddEvent(job, what);
+    const std::size_t kept = FKept.size();
+    while (!FKept.empty()) {
+        if (const TOutcome written = FKept.front()(FJournal); !written)
+            return written;
+        FKept.pop_front();
+    }
+    if (const TOutcome ticked = FJournal.SetMeta("last_tick", std::to_string(FJournal.Now())); !ticked)
+        return ticked;
+    FDown = false;
+    if (kept > 0)
+        FLog.loginfo("The journal has the " + std::to_string(kept) + " step(s) kept while it could not record.");
+    return TOutcome::Done();
 }
 
 void TJobRecorder::Save(std::string_view event)
 {
-    if (!FCurrent || !FJournal.IsOpen())
+    if (!FCurrent)
         return;
-    Check(FJournal.UpdateJob(*FCurrent));
+    Write([row = *FCurrent](TJournal& journal) { return journal.UpdateJob(row); });
     if (!event.empty())
-        Check(FJournal.AddEvent(FCurrent->Id, event));
+        Write([id = FCurrent->Id, what = std::string(event)](TJournal& journal) { return journal.AddEvent(id, what); });
 }
 
 bool TJobRecorder::PageDone(int page, const std::string& title, const std::string& pageFile)
 {
-    static_cast<void>(pageFile);  // the page counts whichever way it went out
     if (!FCurrent || !FJournal.IsOpen())
         return false;
-    const std::optional<TOutputRow> row = FJournal.OutputOf(FCurrent->Id, "", page, "");
+    // The same page: its number and title, and its page file when it has one.
+    const std::optional<TOutputRow> row = FJournal.OutputOf(FCurrent->Id, "", page, pageFile, title);
     if (!row || row->Kind == "document")
         return false;
     if (row->State == "done")
@@ -82,13 +112,16 @@ bool TJobRecorder::PageDone(int page, const std::string& title, const std::strin
             // A job the crash left without its page goes, before the page is
             // sent again.
             const auto cancelled = FPrinting.CancelJobsWithoutDocument(row->Printer, title, row->StartedAt / 1000 - 1);
+            const std::int64_t id = FCurrent->Id;
             if (!cancelled)
-                Check(FJournal.AddEvent(FCurrent->Id, "a job left without its page could not be cancelled: " +
-                                                          cancelled.Reason()));
+                Write([id, what = "a job left without its page could not be cancelled: " + cancelled.Reason()](
+                          TJournal& journal) { return journal.AddEvent(id, what); });
             else
                 for (const int job : *cancelled)
-                    Check(FJournal.AddEvent(FCurrent->Id, "job " + std::to_string(job) + " at " + row->Printer +
-                                                              " was left without its page: cancelled"));
+                    Write([id, what = "job " + std::to_string(job) + " at " + row->Printer +
+                                      " was left without its page: cancelled"](TJournal& journal) {
+                        return journal.AddEvent(id, what);
+                    });
         }
     } else if (row->Kind == "page file") {
         arrived = FileExists(row->Path) ||
@@ -96,38 +129,50 @@ bool TJobRecorder::PageDone(int page, const std::string& title, const std::strin
     }
     if (!arrived)
         return false;
-    Check(FJournal.OutputDone(row->Id, cupsJob));
-    Check(FJournal.AddEvent(FCurrent->Id, row->Kind == "cups"
-                                              ? "\"" + title + "\" was found at " + row->Printer + " as job " +
-                                                    std::to_string(cupsJob) + ": not sent again"
-                                              : row->Path + " was written before: not written again"));
+    Write([id = row->Id, cupsJob](TJournal& journal) { return journal.OutputDone(id, cupsJob); });
+    Write([id = FCurrent->Id, what = row->Kind == "cups" ? "\"" + title + "\" was found at " + row->Printer +
+                                                             " as job " + std::to_string(cupsJob) + ": not sent again"
+                                                       : row->Path + " was written before: not written again"](
+              TJournal& journal) { return journal.AddEvent(id, what); });
     return true;
 }
 
-void TJobRecorder::PageSending(int page, const std::string& title, const std::string& printer,
-                               const std::string& pageFile)
+bool TJobRecorder::AddOutput(TOutputRow row)
 {
     FSending = 0;
     if (!FCurrent || !FJournal.IsOpen())
-        return;
-    const TResult<std::int64_t> added = FJournal.AddOutput({.JobId = FCurrent->Id,
-                                                            .Kind = OutputKind(pageFile),
-                                                            .Page = page,
-                                                            .Title = title,
-                                                            .Printer = pageFile.empty() ? printer : std::string(),
-                                                            .Path = pageFile,
-                                                            .State = "sending",
-                                                            .Attempt = FCurrent->Attempts});
-    if (added)
-        FSending = *added;
-    else
-        Check(added.Failure());
+        return true;
+    // No output goes out without its record: a kept one would not survive a crash.
+    if (!Recording())
+        return false;
+    const TResult<std::int64_t> added = FJournal.AddOutput(std::move(row));
+    if (!added) {
+        Down(added.Reason());
+        return false;
+    }
+    FSending = *added;
+    return true;
+}
+
+bool TJobRecorder::PageSending(int page, const std::string& title, const std::string& printer,
+                               const std::string& pageFile)
+{
+    if (!FCurrent)
+        return true;
+    return AddOutput({.JobId = FCurrent->Id,
+                      .Kind = OutputKind(pageFile),
+                      .Page = page,
+                      .Title = title,
+                      .Printer = pageFile.empty() ? printer : std::string(),
+                      .Path = pageFile,
+                      .State = "sending",
+                      .Attempt = FCurrent->Attempts});
 }
 
 void TJobRecorder::PageSent(int, const std::string&, int cupsJob, const std::string&)
 {
     if (FSending != 0)
-        Check(FJournal.OutputDone(FSending, cupsJob));
+        Write([id = FSending, cupsJob](TJournal& journal) { return journal.OutputDone(id, cupsJob); });
     FSending = 0;
 }
 
@@ -144,39 +189,25 @@ bool TJobRecorder::DocumentSaved(const std::string& path)
     const QFileInfo file(QString::fromStdString(path));
     if (!file.exists() || file.lastModified().toMSecsSinceEpoch() < row->StartedAt - 1000)
         return false;
-    Check(FJournal.OutputDone(row->Id, 0));
-    Check(FJournal.AddEvent(FCurrent->Id, path + " was saved before: not saved again"));
+    Write([id = row->Id](TJournal& journal) { return journal.OutputDone(id, 0); });
+    Write([id = FCurrent->Id, what = path + " was saved before: not saved again"](TJournal& journal) {
+        return journal.AddEvent(id, what);
+    });
     return true;
 }
 
-void TJobRecorder::DocumentSaving(const std::string& path)
+bool TJobRecorder::DocumentSaving(const std::string& path)
 {
-    FSending = 0;
-    if (!FCurrent || !FJournal.IsOpen())
-        return;
-    const TResult<std::int64_t> added = FJournal.AddOutput(
-        {.JobId = FCurrent->Id, .Kind = "document", .Path = path, .State = "sending", .Attempt = FCurrent->Attempts});
-    if (added)
-        FSending = *added;
-    else
-        Check(added.Failure());
+    if (!FCurrent)
+        return true;
+    return AddOutput({.JobId = FCurrent->Id, .Kind = "document", .Path = path, .State = "sending", .Attempt = FCurrent->Attempts});
 }
 
 void TJobRecorder::DocumentWasSaved(const std::string&)
 {
     if (FSending != 0)
-        Check(FJournal.OutputDone(FSending, 0));
+        Write([id = FSending](TJournal& journal) { return journal.OutputDone(id, 0); });
     FSending = 0;
-}
-
-void TJobRecorder::OutputExists(std::string_view kind, const std::string& path)
-{
-    if (!FCurrent || !FJournal.IsOpen())
-        return;
-    const TResult<std::int64_t> added = FJournal.AddOutput(
-        {.JobId = FCurrent->Id, .Kind = std::string(kind), .Path = path, .State = "done", .Attempt = FCurrent->Attempts});
-    if (!added)
-        Check(added.Failure());
 }
 
 bool TJobRecorder::Delivered(const std::string& file, const std::string& fileId)
@@ -188,7 +219,7 @@ void TJobRecorder::Attempted(const TDeliveryAttempt& a)
 {
     if (!FJournal.IsOpen())
         return;
-    Check(FJournal.AddDelivery({.JobId = FJournal.JobOfQueuedFile(FConfig.LprQueueDir + a.File),
+    const TDeliveryRow row {.JobId = FJournal.JobOfQueuedFile(FConfig.LprQueueDir + a.File),
                                 .File = a.File,
                                 .FileId = a.FileId,
                                 .Route = a.Route,
@@ -197,19 +228,26 @@ void TJobRecorder::Attempted(const TDeliveryAttempt& a)
                                 .Code = a.Code,
                                 .Detail = a.Detail,
                                 .Bytes = a.Bytes,
-                                .DurationMs = a.DurationMs}));
+                                .DurationMs = a.DurationMs};
+    Write([row](TJournal& journal) { return journal.AddDelivery(row); });
 }
 
 void TJobRecorder::Tick()
 {
-    if (!FJournal.IsOpen())
-        return;
+    if (!FJournal.IsOpen() || !Recording())
+        return;  // the outage's probe writes the tick meanwhile
     const std::int64_t now = FJournal.Now();
-    Check(FJournal.SetMeta("last_tick", std::to_string(now)));
+    if (const TOutcome ticked = FJournal.SetMeta("last_tick", std::to_string(now)); !ticked) {
+        Down(ticked.Reason());
+        return;
+    }
     const std::optional<std::string> last = FJournal.Meta("retention_at");
     if (last && now - std::stoll(*last) < kDayMs)
         return;
-    Check(FJournal.SetMeta("retention_at", std::to_string(now)));
+    if (const TOutcome noted = FJournal.SetMeta("retention_at", std::to_string(now)); !noted) {
+        Down(noted.Reason());
+        return;
+    }
     Retention();
 }
 
@@ -225,7 +263,7 @@ void TJobRecorder::Retention()
             ++copies;
     const TResult<int> jobs = FJournal.RemoveOlderThan(now - FConfig.JournalDays * kDayMs);
     if (!jobs)
-        Check(jobs.Failure());
+        FLog.loginfo("Retention: the journal's old rows could not be removed: " + jobs.Reason());
     FLog.loginfo("Retention: " + std::to_string(copies) + " copies older than " + std::to_string(FConfig.TempDays) +
                  " days removed from " + temp + ", " + std::to_string(jobs.ValueOr(0)) + " jobs older than " +
                  std::to_string(FConfig.JournalDays) + " days removed from the journal.");

@@ -4,12 +4,19 @@
 #include "spool/pipeline.h"
 
 #include "request/tagfile.h"
+#include "spool/jobrecorder.h"
+#include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,13 +31,32 @@ std::string Sha256(std::string_view bytes)
 // The hash of a file read in blocks: printer files can be large.
 std::optional<std::string> FileSha256(const std::string& path)
 {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
+    char block[65536];
+    bool read = true;
+    for (;;) {
+        const ssize_t got = ::read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            read = false;
+        if (got <= 0)
+            break;
+        hash.addData(QByteArrayView(block, got));
+    }
+    ::close(fd);
+    if (!read)
         return std::nullopt;
     return hash.result().toHex().toStdString();
+}
+
+std::int64_t FileSize(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(NativePath(path).c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
 }
 
 std::string Clock(std::int64_t ms)
@@ -47,7 +73,7 @@ bool TJobPipeline::ReadTaken(const std::string& name)
     FTaken.Name = name;
     FTaken.Request = LowerCase(ExtractFileExt(name)) != ".prn";
     FTaken.FileId = FileIdentity(path);
-    FTaken.Size = static_cast<std::int64_t>(QFile(QString::fromStdString(path)).size());
+    FTaken.Size = FileSize(path);
     if (!FTaken.Request || FTaken.Size > static_cast<std::int64_t>(kMaxRequestBytes)) {
         const std::optional<std::string> hash = FileSha256(path);
         FTaken.Hash = hash.value_or(std::string());
@@ -61,21 +87,46 @@ bool TJobPipeline::ReadTaken(const std::string& name)
     return true;
 }
 
+bool TJobPipeline::StillWaiting(const TJobRow& job)
+{
+    if (job.State != TJobState::Waiting || job.FileId != FileIdentity(FConfig.SpoolDir + job.SpoolFile))
+        return false;
+    if (job.WaitingFor.empty())
+        return job.NextAttemptAt > Now();  // its time has not come; the others go on
+    const std::int64_t lifetime = FConfig.QueueHours * 3600LL * 1000;
+    if (Now() - job.TakenAt >= lifetime) {
+        TJobRow given = job;
+        FRecorder.Begin(given);
+        GiveUp("waited " + std::to_string(FConfig.QueueHours) + " hours for " +
+               (FOutages.Find(job.WaitingFor) ? FOutages.Find(job.WaitingFor)->Subject : job.WaitingFor) + ": " +
+               job.Reason);
+        return true;
+    }
+    return FOutages.IsDown(job.WaitingFor);
+}
+
 TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
 {
     FRecorder.End();
+    TJournal& journal = FRecorder.Journal();
+    std::optional<TJobRow> unfinished = journal.IsOpen() ? journal.UnfinishedJob(name) : std::nullopt;
+    // A waiting job is passed over without reading its file: a thousand
+    // requests waiting for the print system cost a look each, not a read.
+    if (unfinished && StillWaiting(*unfinished))
+        return TAdmission::Skip;
     // An unreadable file is listed again at the next refill, as always.
     if (!ReadTaken(name))
         return TAdmission::Skip;
-    TJournal& journal = FRecorder.Journal();
     if (!journal.IsOpen())
         return TAdmission::Take;
 
-    std::optional<TJobRow> unfinished = journal.UnfinishedJob(name);
     if (unfinished && unfinished->Hash == FTaken.Hash)
         return TakeUp(*unfinished);
     if (const std::optional<TJobRow> finished = journal.FinishedJobOf(name, FTaken.Hash, FTaken.FileId))
         return AlreadyFinished(*finished);
+    // No new job without its record.
+    if (!FRecorder.Recording())
+        return TAdmission::Skip;
 
     TJobRow job;
     job.SpoolFile = name;
@@ -88,8 +139,8 @@ TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
     job.Attempts = 1;
     const TResult<std::int64_t> added = journal.AddJob(job);
     if (!added) {
-        FRecorder.Check(added.Failure());
-        return TAdmission::Take;
+        FRecorder.Failed(TOutcome(added.Failure()));
+        return TAdmission::Skip;
     }
     job.Id = *added;
     FRecorder.Begin(job);
@@ -98,9 +149,10 @@ TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
     if (unfinished) {
         // The request of that name was replaced before its next attempt.
         unfinished->State = TJobState::Failed;
+        unfinished->WaitingFor.clear();
         unfinished->Reason = "its spool file was replaced by other bytes (job " + std::to_string(job.Id) + ")";
-        FRecorder.Check(journal.UpdateJob(*unfinished));
-        FRecorder.Check(journal.AddEvent(unfinished->Id, unfinished->Reason));
+        FRecorder.Write([row = *unfinished](TJournal& j) { return j.UpdateJob(row); });
+        FRecorder.Write([id = unfinished->Id, what = unfinished->Reason](TJournal& j) { return j.AddEvent(id, what); });
     }
     if (FTaken.Request && FTaken.Size > static_cast<std::int64_t>(kMaxRequestBytes)) {
         GiveUp("larger than " + std::to_string(kMaxRequestBytes / (1024 * 1024)) + " MB (" +
@@ -113,12 +165,16 @@ TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
 TJobPipeline::TAdmission TJobPipeline::TakeUp(TJobRow job)
 {
     const std::int64_t now = Now();
-    if (job.State == TJobState::Waiting && job.NextAttemptAt > now)
+    if (job.State == TJobState::Waiting && job.WaitingFor.empty() && job.NextAttemptAt > now)
         return TAdmission::Skip;  // its time has not come; the others go on
+    if (!job.WaitingFor.empty() && FOutages.IsDown(job.WaitingFor))
+        return TAdmission::Skip;
+    const bool afterOutage = !job.WaitingFor.empty();
     job.Attempts += 1;
     job.State = TJobState::Running;
     job.AttemptStartedAt = now;
     job.NextAttemptAt = 0;
+    job.WaitingFor.clear();
     FRecorder.Begin(job);
     if (job.Attempts > FConfig.JobRetries) {
         // Taken that often without an end: the server stopped during each
@@ -128,7 +184,8 @@ TJobPipeline::TAdmission TJobPipeline::TakeUp(TJobRow job)
         GiveUp(job.Reason.empty() ? "the server stopped during every attempt" : job.Reason);
         return TAdmission::Skip;
     }
-    FRecorder.Save("attempt " + std::to_string(job.Attempts) + " of " + std::to_string(FConfig.JobRetries));
+    FRecorder.Save("attempt " + std::to_string(job.Attempts) + " of " + std::to_string(FConfig.JobRetries) +
+                   (afterOutage ? " (what it waited for works again)" : ""));
     return TAdmission::Take;
 }
 
@@ -137,9 +194,13 @@ TJobPipeline::TAdmission TJobPipeline::AlreadyFinished(const TJobRow& job)
     const std::string& name = job.SpoolFile;
     if (job.State == TJobState::Done) {
         // Its output exists; only the request's removal did not happen.
-        DeleteFileAt(FConfig.SpoolDir + name);
-        FLog.loginfo("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
-                     " already; it is removed from the spool folder.");
+        if (DeleteFileAt(FConfig.SpoolDir + name))
+            FLog.loginfo("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
+                         " already; it is removed from the spool folder.");
+        else
+            FLog.loginfo("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
+                         " already, but it could not be removed from the spool folder (" + FileErrorText(errno) +
+                         "); it is not output again.");
         return TAdmission::Skip;
     }
     // Its move did not happen: it is tried again, the file is never printed.
@@ -171,6 +232,48 @@ void TJobPipeline::JobDone(std::string_view event)
 void TJobPipeline::JobUnprintable(const std::string& reason)
 {
     EndJob(TJobState::Unprintable, reason, "unprintable: " + reason);
+}
+
+void TJobPipeline::WaitForOutage(const std::string& key, const std::string& reason)
+{
+    std::optional<TJobRow>& job = FRecorder.Current();
+    if (!job) {
+        FLog.loginfo("Spooler file " + FTaken.Name + " stays in the spool folder until " +
+                     (FOutages.Find(key) ? FOutages.Find(key)->Subject : key) + " works again.");
+        return;
+    }
+    const TOutage* outage = FOutages.Find(key);
+    const std::string subject = outage ? outage->Subject : key;
+    // The attempt it was on does not count: the job itself did not fail.
+    job->Attempts = std::max(0, job->Attempts - 1);
+    job->State = TJobState::Waiting;
+    job->WaitingFor = key;
+    job->NextAttemptAt = 0;
+    job->Reason = reason;
+    FRecorder.Save("waits for " + subject + ": " + reason);
+    FLog.loginfo("Spooler file " + job->SpoolFile + " waits in the spool folder until " + subject + " works again.");
+    FRecorder.End();
+}
+
+void TJobPipeline::OutputFailed(const TFailure& failure, bool usedPrinter)
+{
+    switch (failure.Kind) {
+    case TFailureKind::Final: GiveUp(failure.Reason); return;
+    case TFailureKind::Outage:
+        if (failure.Detail == TJobRecorder::kOutageKey)
+            WaitForOutage(TJobRecorder::kOutageKey, failure.Reason);
+        else
+            WaitForOutage(FolderFull(failure.Detail, failure.Reason), failure.Reason);
+        return;
+    case TFailureKind::Fault: break;
+    }
+    // Asked once: a print system or printer that is down is no fault of the job's.
+    if (usedPrinter)
+        if (const std::string key = PrintSystemOutage(FPrinting.CurrentPrinter); !key.empty()) {
+            WaitForOutage(key, failure.Reason);
+            return;
+        }
+    JobFailed(failure.Reason);
 }
 
 void TJobPipeline::JobFailed(const std::string& reason)

@@ -7,8 +7,33 @@
 #include "request/tagfile.h"
 #include "spool/outputguard.h"
 #include "spool/reportjob.h"
+#include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/textutil.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/statvfs.h>
+
+namespace {
+
+// What a request that prints needs: one key for the scheduler, one for each printer.
+constexpr const char* kPrintSystem = "cups";
+
+std::string PrinterKey(const std::string& printer)
+{
+    return std::string(kPrintSystem) + ":" + printer;
+}
+
+std::string Utf8Of(std::string_view systemText)
+{
+    return ToUnicode(systemText).toStdString();
+}
+
+// A full folder counts as one again once it has this much room.
+constexpr unsigned long long kRoomBytes = 1024 * 1024;
+
+}  // namespace
 
 TJobPipeline::TJobPipeline(const TServerConfig& config, TLogger& log, TIndicators& indicators)
     : FConfig(config),
@@ -27,8 +52,98 @@ TJobPipeline::TJobPipeline(const TServerConfig& config, TLogger& log, TIndicator
             FWindow->Beep();
     };
     FLprQueue.Journal = &FRecorder;
+    FLprQueue.OnAttempt = [this] { Alive(); };
+    FLprQueue.Outages = &FOutages;
     Now = [] { return QDateTime::currentMSecsSinceEpoch(); };
     FRecorder.Journal().Now = [this] { return Now(); };
+    FOutages.Now = [this] { return Now(); };
+    FOutages.OnChanged = [this] { PublishState(); };
+}
+
+void TJobPipeline::PublishState()
+{
+    TJournal& journal = FRecorder.Journal();
+    if (!journal.IsOpen())
+        return;
+    nlohmann::json state = {{"outages", nlohmann::json::array()},
+                            {"unreadable_names", nlohmann::json::array()},
+                            {"not_readable", nlohmann::json::array()}};
+    for (const TOutage& outage : FOutages.All())
+        state["outages"].push_back({{"key", Utf8Of(outage.Key)},
+                                    {"subject", Utf8Of(outage.Subject)},
+                                    {"reason", Utf8Of(outage.Reason)},
+                                    {"since", outage.Since},
+                                    {"failures", outage.Failures}});
+    for (const std::string& name : FUnreadableNames)
+        state["unreadable_names"].push_back(Utf8Of(name));
+    for (const auto& [name, why] : FNotReadable)
+        state["not_readable"].push_back({{"name", Utf8Of(name)}, {"why", Utf8Of(why)}});
+    // A journal that cannot record says so to the status by its own silence.
+    static_cast<void>(journal.SetMeta("state", state.dump()));
+}
+
+void TJobPipeline::PrintSystemDown(const std::string& reason)
+{
+    FOutages.Down(kPrintSystem, "the print system at " + FPrinting.SchedulerName(), reason,
+                  "requests to be printed wait in the spool folder", [this]() -> TOutcome {
+                      if (FPrinting.Destinations(0).Answered)
+                          return TOutcome::Done();
+                      return Fail("it does not answer");
+                  });
+}
+
+namespace {
+
+// Why a printer takes no jobs, in the same words at every look.
+std::string NotTakingJobs(const TDestinationState& state)
+{
+    return std::string(!state.Accepting ? "it is not accepting jobs" : "it is stopped") +
+           (state.Message.empty() ? "" : " (" + state.Message + ")");
+}
+
+}  // namespace
+
+std::string TJobPipeline::PrintSystemOutage(const std::string& printer)
+{
+    if (printer.empty())
+        return {};
+    const TResult<TDestinationState> state = FPrinting.DestinationState(printer);
+    FPrinterAsked[printer] = Now();
+    if (!state) {
+        if (state.Kind() != TFailureKind::Outage)
+            return {};  // a printer it does not know is the job's own fault
+        PrintSystemDown("it does not answer");
+        return kPrintSystem;
+    }
+    if (state->TakesJobs())
+        return {};
+    const std::string key = PrinterKey(printer);
+    FOutages.Down(key, "printer " + printer, NotTakingJobs(*state), "its requests wait in the spool folder",
+                  [this, printer]() -> TOutcome {
+                      const TResult<TDestinationState> now = FPrinting.DestinationState(printer);
+                      if (!now)
+                          return now.Failure();
+                      if (now->TakesJobs())
+                          return TOutcome::Done();
+                      return Fail(NotTakingJobs(*now));
+                  });
+    return key;
+}
+
+std::string TJobPipeline::FolderFull(const std::string& path, const std::string& reason)
+{
+    const std::string folder = path.empty() || path.back() == '/' ? path : ExtractFileDir(path);
+    const std::string key = "folder:" + folder;
+    FOutages.Down(key, "the folder " + folder, reason, "requests whose output goes there wait in the spool folder",
+                  [folder]() -> TOutcome {
+                      struct statvfs fs {};
+                      if (::statvfs(NativePath(folder).c_str(), &fs) != 0)
+                          return Fail("it cannot be examined");
+                      if (static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < kRoomBytes)
+                          return Fail("no space left");
+                      return TOutcome::Done();
+                  });
+    return key;
 }
 
 void TJobPipeline::PrepareJobs()
@@ -119,25 +234,57 @@ TJobEnd TJobPipeline::Reject(std::string_view name, TJobExit exit, std::string r
 std::optional<TJobEnd> TJobPipeline::ChoosePrinter(std::string_view name)
 {
     TReportRecord& r = FRecord;
-    if (!SelectPrinterByNumber(r.PrinterNumber).empty())
-        return std::nullopt;
-    FLog.loginfo("Printer " + r.PrinterNumber + " does not exist, using default (printer " +
-                 FConfig.DefaultPrinterNumber + ").");
-    r.PrinterNumber = FConfig.DefaultPrinterNumber;
-    if (!SelectPrinterByNumber(r.PrinterNumber).empty())
-        return std::nullopt;
     const bool savedOnly = !r.OutputDocument.empty() && r.ScanId.empty();  // needs no printer
-    if (!savedOnly && !FPrinting.ListPrinters()) {
-        // A print system that is down for a while must not send the
-        // laboratory's requests to "unprintable".
-        FLog.loginfo("The print system does not answer; spooler file " + std::string(name) +
-                     " waits in the spool folder.");
+    const auto wait = [&](const std::string& key) {
+        const TOutage* outage = FOutages.Find(key);
         SpoolBusy = false;
-        return TJobEnd {TJobExit::SchedulerDown, "the print system does not answer"};
+        return TJobEnd {TJobExit::SchedulerDown, outage ? outage->Reason : std::string("it is down"),
+                        FailOutage(outage ? outage->Reason : std::string(), key)};
+    };
+    // While the print system is down nobody asks it again; a document to be
+    // saved goes on without a printer.
+    if (FOutages.IsDown(kPrintSystem)) {
+        if (savedOnly)
+            return std::nullopt;
+        return wait(kPrintSystem);
     }
-    FLog.loginfo("No default printer!");
-    if (!savedOnly)
-        return Reject(name, TJobExit::NoPrinter, "no printer could be selected");
+    // Asked first, so that a silent print system is not taken for a printer
+    // that does not exist.
+    if (!savedOnly && !FPrinting.Destinations(TPrintingLayer::kDestinationsReuseMs).Answered) {
+        PrintSystemDown("it does not answer");
+        return wait(kPrintSystem);
+    }
+    if (SelectPrinterByNumber(r.PrinterNumber).empty()) {
+        FLog.loginfo("Printer " + r.PrinterNumber + " does not exist, using default (printer " +
+                     FConfig.DefaultPrinterNumber + ").");
+        r.PrinterNumber = FConfig.DefaultPrinterNumber;
+        if (SelectPrinterByNumber(r.PrinterNumber).empty()) {
+            if (!savedOnly && !FPrinting.ListPrinters()) {
+                // A print system that is down for a while must not send the
+                // laboratory's requests to "unprintable".
+                PrintSystemDown("it does not answer");
+                return wait(kPrintSystem);
+            }
+            FLog.loginfo("No default printer!");
+            if (!savedOnly)
+                return Reject(name, TJobExit::NoPrinter, "no printer could be selected");
+            return std::nullopt;
+        }
+    }
+    if (savedOnly)
+        return std::nullopt;
+    // Asked about once before its jobs: a printer that is stopped or not
+    // accepting keeps its requests here, where they can still go to another
+    // printer, instead of in its queue.
+    const std::string printer = FPrinting.CurrentPrinter;
+    const auto asked = FPrinterAsked.find(printer);
+    if (!FOutages.IsDown(PrinterKey(printer)) &&
+        (asked == FPrinterAsked.end() || Now() - asked->second >= TPrintingLayer::kDestinationsReuseMs))
+        PrintSystemOutage(printer);
+    if (FOutages.IsDown(kPrintSystem))
+        return wait(kPrintSystem);
+    if (FOutages.IsDown(PrinterKey(printer)))
+        return wait(PrinterKey(printer));
     return std::nullopt;
 }
 
@@ -153,7 +300,7 @@ TJobEnd TJobPipeline::PrintScannedImages()
     printingtimer.stop();
     SpoolBusy = false;
     if (!printed)
-        return {TJobExit::ScanNotPrinted, printed.Reason()};
+        return {TJobExit::ScanNotPrinted, printed.Reason(), printed.Failure()};
     return {TJobExit::ScanPrinted, {}};
 }
 

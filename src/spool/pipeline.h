@@ -27,6 +27,7 @@
 #include "spool/jobrecorder.h"
 #include "util/indicators.h"
 #include "util/logger.h"
+#include "util/outages.h"
 #include "util/result.h"
 
 #include <QDateTime>
@@ -34,7 +35,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,7 +65,7 @@ enum class TJobExit {
     ScanNotPrinted,      // some image was not accepted: the request is taken again later
     Unprintable,         // moved to "unprintable"
     NoPrinter,           // no printer at all could be selected
-    SchedulerDown,       // the print system does not answer: the request waits
+    SchedulerDown,       // the print system or the printer is down: the request waits for it
     EmbeddedNotWritten,  // the server stays busy until the watchdog
     DocumentNotLoaded,   // likewise
     EngineFailed,        // likewise
@@ -72,6 +75,9 @@ enum class TJobExit {
 struct TJobEnd {
     TJobExit Exit = TJobExit::Completed;
     std::string Reason;
+    // The failure with its kind; for SchedulerDown its detail is the key of
+    // the outage the request waits for.
+    TFailure Failure {};
     bool operator==(TJobExit exit) const { return Exit == exit; }
 };
 
@@ -98,8 +104,9 @@ public:
     // The clock of retries and the journal, in milliseconds since the epoch;
     // the real one unless replaced.
     std::function<std::int64_t()> Now;
-    // Called as each spool tick begins, so a watcher sees that ticks go on.
-    std::function<void()> OnTick;
+    // Called as each step of a tick ends (a delivery, a page, a job of a
+    // burst) and as each tick begins: the loop is alive.
+    std::function<void()> OnAlive;
     // The start-up's set-up for jobs: a fresh record, an empty A4 document
     // with the configured margins, the tag list, the journal.
     void PrepareJobs();
@@ -138,6 +145,8 @@ public:
     TImageComponent& MultiImage() { return FMultiImage; }
     TLprQueue& LprQueue() { return FLprQueue; }
     TJournal& Journal() { return FRecorder.Journal(); }
+    // What is down now: the print system, printers, full folders, the journal.
+    TOutageBoard& Outages() { return FOutages; }
 
     // The job hand-shake between the two timers, as the window and tests see it.
     QTimer SpoolTimer;
@@ -162,17 +171,33 @@ private:
         std::string FileId;
     };
     enum class TAdmission { Take, Skip };
+    // A file's size and modification time when first seen so, and when.
+    struct TSettling {
+        std::int64_t Size = -1;
+        std::int64_t ModifiedNs = 0;
+        std::int64_t Since = 0;
+    };
 
     void Tick();
+    void Alive();
+    // Whether the listed file has stayed as it is for the settle time; a
+    // file that is gone or still changing is left for a later listing.
+    bool Settled(const std::string& name, std::int64_t listedSize);
     // Drops listed files that are still being written; false when none is left.
     bool FirstCompleteFile(std::string& name);
-    void TakeSpoolFile();
+    // Logged once per file as it is: a file that cannot be opened or read whole.
+    void NotReadable(const std::string& name, const std::string& why);
+    // false when no file was taken.
+    bool TakeSpoolFile();
     // Whether the file is taken now: its bytes read, its job begun or taken
     // up again. Skipped: a job waiting for its next attempt, a file whose
     // job ended already, a request too large to read (sent to "failed").
     TAdmission Admit(const std::string& name);
     bool ReadTaken(const std::string& name);
     TAdmission TakeUp(TJobRow job);
+    // A job that waits (for an outage, or for its next attempt) on the very
+    // file it was taken from: passed over without reading the file.
+    bool StillWaiting(const TJobRow& job);
     TAdmission AlreadyFinished(const TJobRow& job);
     void TakePrinterFile(const std::string& name);
     void TakeRequest(const std::string& name);
@@ -193,6 +218,19 @@ private:
     void JobUnprintable(const std::string& reason);
     void JobFailed(const std::string& reason);
     void GiveUp(const std::string& reason);
+    // An output failed: an outage makes the job wait for it, a fault uses up
+    // an attempt, a final failure sends the request to "failed" at once.
+    void OutputFailed(const TFailure& failure, bool usedPrinter);
+    // The current job waits for what is down, without using up an attempt.
+    void WaitForOutage(const std::string& key, const std::string& reason);
+    // The print system and the printer, asked once: the key of the outage
+    // begun when either is down, empty when both take jobs.
+    std::string PrintSystemOutage(const std::string& printer);
+    void PrintSystemDown(const std::string& reason);
+    // A folder the server writes to is full.
+    std::string FolderFull(const std::string& folder, const std::string& reason);
+    // What is down and what cannot be read, for the status of the home.
+    void PublishState();
     void Idle();  // SpoolBusy cleared, BusySince now
     void Light(TLight light, TLightColor color) { FIndicators.SetLight(light, color); }
     void Repaint();
@@ -202,6 +240,12 @@ private:
     TLogger& FLog;
     TIndicators& FIndicators;
     TJobWindow* FWindow = nullptr;
+    TOutageBoard FOutages {FLog};
+    std::map<std::string, TSettling> FSettling;  // by spool file name
+    std::map<std::string, std::string> FNotReadable;  // name -> why, as logged
+    std::set<std::string> FUnreadableNames;     // names that cannot be opened as listed
+    // What each printer said when last asked before a job, and when.
+    std::map<std::string, std::int64_t> FPrinterAsked;
 
     TPrintingLayer FPrinting;
     TPrinterDevice FDevice {FPrinting};
@@ -212,6 +256,6 @@ private:
     std::vector<std::string> FTagList;
     TOverlayLookup FOverlays;  // over the driver-data file in the server's home
     TLprQueue FLprQueue;
-    TJobRecorder FRecorder {FConfig, FLog, FPrinting};
+    TJobRecorder FRecorder {FConfig, FLog, FPrinting, FOutages};
     TTaken FTaken;
 };

@@ -64,10 +64,15 @@ void TJobPipeline::Idle()
     SpoolBusy = false;
 }
 
+void TJobPipeline::Alive()
+{
+    if (OnAlive)
+        OnAlive();
+}
+
 void TJobPipeline::SpoolTimerTimer()
 {
-    if (OnTick)
-        OnTick();
+    Alive();
     FRecorder.Tick();
     FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
     Light(TLight::Printing, PrintPending ? TLightColor::Red : TLightColor::Off);
@@ -110,9 +115,26 @@ void TJobPipeline::SpoolTimerTimer()
 bool TJobPipeline::ListWaitingFiles()
 {
     // The listing is taken anew only once the last one is used up.
-    if (WaitingFiles.empty()) {
-        ListSpoolFiles(FConfig.SpoolDir + "*.tvq", WaitingFiles);
-        AppendSpoolFiles(FConfig.SpoolDir + "*.prn", WaitingFiles);
+    if (!WaitingFiles.empty())
+        return true;
+    std::vector<std::string> unreadable;
+    ListSpoolFiles(FConfig.SpoolDir + "*.tvq", WaitingFiles, &unreadable);
+    AppendSpoolFiles(FConfig.SpoolDir + "*.prn", WaitingFiles, &unreadable);
+    // What is no longer listed is forgotten: a file of that name later is another.
+    std::set<std::string> listed;
+    for (const std::string& entry : WaitingFiles)
+        listed.insert(Trim(TextBefore(entry, ";")));
+    std::erase_if(FSettling, [&](const auto& kept) { return listed.count(kept.first) == 0; });
+    if (std::erase_if(FNotReadable, [&](const auto& kept) { return listed.count(kept.first) == 0; }) > 0)
+        PublishState();
+    const std::set<std::string> names(unreadable.begin(), unreadable.end());
+    if (names != FUnreadableNames) {
+        for (const std::string& name : names)
+            if (FUnreadableNames.count(name) == 0)
+                FLog.loginfo("Spooler file " + name +
+                             " cannot be taken: its name has characters outside Windows-1252; rename it.");
+        FUnreadableNames = names;
+        PublishState();
     }
     return !WaitingFiles.empty();
 }
@@ -131,17 +153,19 @@ void TJobPipeline::DrainBacklog(std::int64_t tickStartedMs)
             printingtimer.stop();
             printingtimerTimer();
         }
+        Alive();
         if (SpoolBusy || PrintPending)
             break;  // its output is not there yet
         if (QDateTime::currentMSecsSinceEpoch() - tickStartedMs >= kBurstMs)
             break;
-        if (!ListWaitingFiles())
+        if (!FRecorder.Recording() || !ListWaitingFiles())
             break;
         SpoolBusy = true;
         BusySince = CurrentTime();
         FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
         ResetRecord(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
-        TakeSpoolFile();
+        if (!TakeSpoolFile())
+            break;  // none has settled yet
     }
     // While files wait the next tick comes soon; the window and the links
     // are served in between.
@@ -151,7 +175,15 @@ void TJobPipeline::DrainBacklog(std::int64_t tickStartedMs)
 
 void TJobPipeline::Tick()
 {
+    FOutages.ProbeDueOutages();
+    if (!FRecorder.Recording()) {
+        // Nothing is taken or delivered that the journal could not record.
+        Idle();
+        Light(TLight::Spool, TLightColor::Off);
+        return;
+    }
     DispatchLprQueue();
+    Alive();
     if (FConfig.SettingsScore <= 6) {
         FLog.loginfo("At least 1 critical value is not set, Check printers and Settings");
         return;
@@ -168,36 +200,73 @@ void TJobPipeline::Tick()
     TakeSpoolFile();
 }
 
+bool TJobPipeline::Settled(const std::string& name, std::int64_t listedSize)
+{
+    struct stat st {};
+    if (::stat(NativePath(FConfig.SpoolDir + name).c_str(), &st) != 0)
+        return false;
+    const std::int64_t now = Now();
+    const std::int64_t modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    TSettling& seen = FSettling[name];
+    if (seen.Since == 0 || seen.Size != st.st_size || seen.ModifiedNs != modifiedNs)
+        seen = {static_cast<std::int64_t>(st.st_size), modifiedNs, now};
+    if (st.st_size != listedSize)
+        return false;  // still growing: listed again with its new size
+    const std::int64_t settle = FConfig.SettleSeconds * 1000LL;
+    const std::int64_t modifiedMs = modifiedNs / 1000000;
+    // Unchanged for the settle time as seen here, or written that long ago
+    // (a clock ahead on the writer's side is not trusted).
+    return now - seen.Since >= settle || (modifiedMs <= now && now - modifiedMs >= settle);
+}
+
+void TJobPipeline::NotReadable(const std::string& name, const std::string& why)
+{
+    const auto logged = FNotReadable.find(name);
+    if (logged != FNotReadable.end() && logged->second == why)
+        return;
+    FNotReadable[name] = why;
+    FLog.loginfo("Spooler file " + name + " is locked by another process, is faulty or is incompletely written.");
+    FLog.loginfo("Spooler file " + name + ": " + why + "; it is taken once it can be read whole.");
+    PublishState();
+}
+
 bool TJobPipeline::FirstCompleteFile(std::string& name)
 {
-    for (;;) {
+    while (!WaitingFiles.empty()) {
         const std::string& entry = WaitingFiles.front();
         name = Trim(TextBefore(entry, ";"));
         const std::int64_t size = ListedSize(Trim(TextAfter(entry, ";")));
-        if (CountReadableBytes(FConfig.SpoolDir + name, size) == size)
-            return true;
-        FLog.loginfo("Spooler file " + name + " is locked by another process, is faulty or is incompletely written.");
+        if (Settled(name, size)) {
+            const std::int64_t readable = CountReadableBytes(FConfig.SpoolDir + name, size);
+            if (readable == size) {
+                if (FNotReadable.erase(name) > 0)
+                    PublishState();
+                return true;
+            }
+            NotReadable(name, "read " + std::to_string(readable) + " of its " + std::to_string(size) +
+                                  " bytes (it must open for reading and writing)");
+        }
         WaitingFiles.erase(WaitingFiles.begin());
-        if (WaitingFiles.empty())
-            return false;
     }
+    return false;
 }
 
-void TJobPipeline::TakeSpoolFile()
+bool TJobPipeline::TakeSpoolFile()
 {
     std::string name;
     for (;;) {
         if (!FirstCompleteFile(name)) {
             Idle();
-            return;
+            return false;
         }
         WaitingFiles.erase(WaitingFiles.begin());
+        FSettling.erase(name);
         if (Admit(name) == TAdmission::Take)
             break;
         // Not taken: the next listed file, in this tick.
-        if (WaitingFiles.empty()) {
+        if (WaitingFiles.empty() || !FRecorder.Recording()) {
             Idle();
-            return;
+            return false;
         }
     }
     FLog.loginfo("Found file " + name);
@@ -208,20 +277,31 @@ void TJobPipeline::TakeSpoolFile()
         TakeRequest(name);
     else
         TakePrinterFile(name);
+    return true;
 }
 
 void TJobPipeline::TakePrinterFile(const std::string& name)
 {
+    // Nothing for a printer: sending it would report a page that never was.
+    if (FTaken.Size == 0) {
+        GiveUp("the printer file is empty");
+        SpoolBusy = false;
+        return;
+    }
     // Copied in an attempt before a crash: not queued twice.
     const std::string queued = FConfig.LprQueueDir + "_" + name;
     if (!FRecorder.PageDone(0, std::string(), queued)) {
-        FRecorder.PageSending(0, std::string(), std::string(), queued);
+        if (!FRecorder.PageSending(0, std::string(), std::string(), queued)) {
+            WaitForOutage(TJobRecorder::kOutageKey, "the journal cannot record the copy into the LPR queue");
+            SpoolBusy = false;
+            return;
+        }
         // A printer file whose copy failed stays in the spool folder to be
         // taken again; deleting it would lose the job.
         if (const TOutcome copied = CopyFileAtomic(FConfig.SpoolDir + name, queued); !copied) {
             FLog.loginfo("Failed to copy PRN file " + name);
             FLog.loginfo(copied.Reason());
-            JobFailed("Failed to copy PRN file " + name + ": " + copied.Reason());
+            OutputFailed(Reworded(copied.Failure(), "Failed to copy PRN file " + name + ": " + copied.Reason()), false);
             SpoolBusy = false;
             return;
         }
@@ -230,7 +310,10 @@ void TJobPipeline::TakePrinterFile(const std::string& name)
     if (std::optional<TJobRow>& job = FRecorder.Current())
         job->OutputKind = "lpr queue";
     JobDone("queued as " + queued);
-    DeleteFileAt(FConfig.SpoolDir + name);
+    // Left for the journal when it could not record the job as done: the
+    // next look finds the copy and removes the file then.
+    if (FRecorder.Recording() && !DeleteFileAt(FConfig.SpoolDir + name) && FileExists(FConfig.SpoolDir + name))
+        FLog.loginfo("Spooler file " + name + " could not be deleted; it is not queued again.");
     SpoolBusy = false;
 }
 
@@ -243,12 +326,16 @@ void TJobPipeline::TakeRequest(const std::string& name)
         break;
     case TJobExit::ScanPrinted:
         JobDone("scanned images printed");
-        DeleteFileAt(FConfig.SpoolDir + name);
+        if (FRecorder.Recording())
+            DeleteFileAt(FConfig.SpoolDir + name);
         break;
-    case TJobExit::ScanNotPrinted: JobFailed(end.Reason); break;
+    case TJobExit::ScanNotPrinted: OutputFailed(end.Failure, true); break;
     case TJobExit::Unprintable:
     case TJobExit::NoPrinter: JobUnprintable(end.Reason); return;
     case TJobExit::SchedulerDown:
+        WaitForOutage(end.Failure.Detail, end.Reason);
+        SpoolBusy = false;
+        return;
     case TJobExit::EmbeddedNotWritten:
     case TJobExit::DocumentNotLoaded:
     case TJobExit::EngineFailed:
@@ -276,7 +363,10 @@ void TJobPipeline::printingtimerTimer()
                           FConfig.LprQueueDir,
                           [this](std::string_view number) { return SelectPrinterByNumber(number); },
                           [this](std::string& first, std::string& other) { GetMacros(first, other); },
-                          [this] { BusySince = CurrentTime(); },
+                          [this] {
+                              BusySince = CurrentTime();
+                              Alive();
+                          },
                           [this] { return FWindow && FWindow->DocumentViewShown(); },
                           [this] {
                               if (FWindow)
@@ -307,11 +397,13 @@ void TJobPipeline::FinishPendingRequest(const TOutcome& output)
         return;
     const std::string path = FConfig.SpoolDir + PendingRequest;
     if (!output) {
-        JobFailed(output.Reason());
+        OutputFailed(output.Failure(), SavedDocumentPath(OutputFileName).empty());
     } else {
-        // Recorded before the request goes: a crash in between finds it done.
+        // Recorded before the request goes: a crash in between finds it
+        // done. A journal that could not record it keeps the request until
+        // it has; the next look then removes it.
         JobDone("done");
-        if (!DeleteFileAt(path) && FileExists(path))
+        if (FRecorder.Recording() && !DeleteFileAt(path) && FileExists(path))
             FLog.loginfo("Spooler file " + PendingRequest + " could not be deleted; it is not printed again.");
     }
     PendingRequest.clear();

@@ -6,6 +6,7 @@
 #include "tool/jobcommands.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/homelock.h"
 #include "util/spoolfiles.h"
 #include "util/textutil.h"
 
@@ -20,7 +21,9 @@
 #include <algorithm>
 #include <iomanip>
 #include <iostream>
+#include <map>
 #include <sstream>
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -104,6 +107,7 @@ json JobJson(TJournal& journal, const TJobRow& job)
                  {"output_kind", job.OutputKind},
                  {"outputs", OutputsOf(journal, job.Id)},
                  {"reason", Utf8(job.Reason)},
+                 {"waiting_for", job.WaitingFor.empty() ? json(nullptr) : json(Utf8(job.WaitingFor))},
                  {"size", job.Size},
                  {"sha256", job.Hash}};
 }
@@ -322,6 +326,36 @@ int ResubmitCommand(const TCommandLine& line)
     });
 }
 
+namespace {
+
+// A folder counts as full below this much room: no report fits any more.
+constexpr unsigned long long kFullBytes = 1024 * 1024;
+
+// The folders the server writes to that have no room left, with what is left.
+std::vector<std::string> FullFolders(const TServerConfig& config, const std::string& home)
+{
+    std::vector<std::string> full;
+    std::vector<std::pair<std::string, std::string>> folders = {{"the home", IncludeTrailingSlash(home)},
+                                                                {"the spool folder", config.SpoolDir},
+                                                                {"the results folder", config.ResultsDir},
+                                                                {"the LPR queue", IncludeTrailingSlash(home) + "lpdspooler/"}};
+    std::vector<unsigned long> seen;  // one line per file system
+    for (const auto& [role, folder] : folders) {
+        struct statvfs fs {};
+        if (folder.empty() || ::statvfs(NativePath(folder).c_str(), &fs) != 0)
+            continue;
+        if (std::find(seen.begin(), seen.end(), fs.f_fsid) != seen.end())
+            continue;
+        seen.push_back(fs.f_fsid);
+        const unsigned long long room = static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize;
+        if (room < kFullBytes)
+            full.push_back(role + " " + folder + " is full (" + std::to_string(room / 1024) + " KB free)");
+    }
+    return full;
+}
+
+}  // namespace
+
 int StatusCommand(const TCommandLine& line)
 {
     return Run([&]() -> int {
@@ -332,6 +366,7 @@ int StatusCommand(const TCommandLine& line)
         const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
         const std::int64_t lastTick = std::stoll(journal.Meta("last_tick").value_or("0"));
         const std::int64_t today = QDate::currentDate().startOfDay().toMSecsSinceEpoch();
+        const long server = THomeLock::Holder(line.Home());
 
         int done = 0, failedToday = 0;
         std::vector<TJobRow> recentFailures;
@@ -344,6 +379,16 @@ int StatusCommand(const TCommandLine& line)
                 recentFailures.push_back(job);
         }
         const std::vector<TJobRow> waiting = journal.JobsIn(TJobState::Waiting);
+        // What the server said of itself: what is down, what it cannot read.
+        json state = json::object();
+        if (const std::optional<std::string> said = journal.Meta("state"))
+            state = json::parse(*said, nullptr, false);
+        if (!state.is_object())
+            state = json::object();
+        const json outages = state.value("outages", json::array());
+        std::map<std::string, std::string> subjects;
+        for (const json& outage : outages)
+            subjects[outage.value("key", "")] = outage.value("subject", "");
 
         // The files that wait, and the oldest of them.
         std::int64_t oldest = 0;
@@ -360,28 +405,59 @@ int StatusCommand(const TCommandLine& line)
                                  .entryList({QStringLiteral("*.prn")}, QDir::Files)
                                  .size());
 
-        std::string verdict;
+        // Everything that is wrong, the most pressing first.
+        std::vector<std::string> wrong;
         if (lastTick == 0)
-            verdict = "the server has not ticked in " + line.Home();
+            wrong.push_back("the server has not ticked in " + line.Home());
         else if (now - lastTick > 60 * 1000)
-            verdict = "the server has not ticked for " + Ago(now - lastTick) + " (last tick " + When(lastTick) + ")";
-        else if (!recentFailures.empty())
-            verdict = std::to_string(recentFailures.size()) + " job(s) failed in the last 24 hours, the last job " +
-                      std::to_string(recentFailures.front().Id) + " (" + Utf8(recentFailures.front().SpoolFile) +
-                      "): " + Utf8(recentFailures.front().Reason);
-        std::cout << (verdict.empty() ? "ok: the server ticked " + Ago(now - lastTick) +
-                                            " ago and no job failed in the last 24 hours"
-                                      : "not ok: " + verdict)
-                  << '\n'
-                  << "spool folder: " << spooled << " file(s) waiting"
+            wrong.push_back("the server has not ticked for " + Ago(now - lastTick) + " (last tick " + When(lastTick) +
+                            (server != 0 ? "; a server runs on this home" : "; no server runs on this home") + ")");
+        TJournal writer;
+        if (const TOutcome opened = writer.OpenShared(line.Home() + TJournal::kFileName); opened)
+            if (const TOutcome writable = writer.CanWrite(); !writable)
+                wrong.push_back("the journal " + line.Home() + TJournal::kFileName +
+                                " cannot be written: " + writable.Reason());
+        for (const std::string& full : FullFolders(config, line.Home()))
+            wrong.push_back(full);
+        for (const json& outage : outages)
+            wrong.push_back(outage.value("subject", "") + " is down since " + When(outage.value("since", 0LL)) + ": " +
+                            outage.value("reason", ""));
+        for (const json& name : state.value("unreadable_names", json::array()))
+            wrong.push_back("the spool file " + name.get<std::string>() +
+                            " cannot be taken: its name has characters outside Windows-1252");
+        for (const json& file : state.value("not_readable", json::array()))
+            wrong.push_back("the spool file " + file.value("name", "") + " cannot be read: " + file.value("why", ""));
+        if (!recentFailures.empty())
+            wrong.push_back(std::to_string(recentFailures.size()) +
+                            " job(s) failed in the last 24 hours, the last job " +
+                            std::to_string(recentFailures.front().Id) + " (" + Utf8(recentFailures.front().SpoolFile) +
+                            "): " + Utf8(recentFailures.front().Reason));
+
+        std::cout << (wrong.empty() ? "ok: the server ticked " + Ago(now - lastTick) +
+                                          " ago and no job failed in the last 24 hours"
+                                    : "not ok: " + wrong.front())
+                  << '\n';
+        for (std::size_t i = 1; i < wrong.size(); ++i)
+            std::cout << "also: " << wrong[i] << '\n';
+        std::cout << "spool folder: " << spooled << " file(s) waiting"
                   << (oldest > 0 ? ", the oldest for " + Ago(now - oldest) : std::string()) << '\n'
                   << "LPR queue: " << queued << " file(s)\n"
                   << "last tick: " << When(lastTick) << '\n'
                   << "today: " << done << " job(s) done, " << failedToday << " failed\n"
-                  << "waiting for their next attempt: " << waiting.size() << '\n';
-        for (const TJobRow& job : waiting)
-            std::cout << "  job " << job.Id << " " << Utf8(job.SpoolFile) << ": attempt " << job.Attempts + 1
-                      << " at " << When(job.NextAttemptAt) << " (" << Utf8(job.Reason) << ")\n";
-        return verdict.empty() ? kExitOk : kExitFailed;
+                  << "waiting: " << waiting.size() << '\n';
+        for (const TJobRow& job : waiting) {
+            std::cout << "  job " << job.Id << " " << Utf8(job.SpoolFile) << ": ";
+            if (!job.WaitingFor.empty()) {
+                const auto subject = subjects.find(Utf8(job.WaitingFor));
+                std::cout << "waits for "
+                          << (subject != subjects.end() && !subject->second.empty() ? subject->second
+                                                                                    : Utf8(job.WaitingFor))
+                          << " since " << When(job.UpdatedAt) << " (" << Utf8(job.Reason) << ")\n";
+            } else {
+                std::cout << "attempt " << job.Attempts + 1 << " at " << When(job.NextAttemptAt) << " ("
+                          << Utf8(job.Reason) << ")\n";
+            }
+        }
+        return wrong.empty() ? kExitOk : kExitFailed;
     });
 }

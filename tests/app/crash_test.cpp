@@ -40,7 +40,7 @@ TEST(CrashSafety, KilledTwentyTimesWhilePrintingFiftyRequestsItLosesNothingAndPr
     // Every kill may cost an attempt; none is to be given up.
     WriteFile(home / "printserver.inf", "RESULTS=" + (home / "results") + "\r\nSPOOLER=" + (home / "spool") +
                                             "\r\nTEMPLATES=" + (home / "templates") +
-                                            "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Laser-A\r\nJOBRETRIES=100\r\n"
+                                            "\r\nDEFLETTERHEAD=LH\r\nSETTLESECONDS=0\r\nPRINTER1=Laser-A\r\nJOBRETRIES=100\r\n"
                                             "JOBRETRYDELAY=0\r\n");
     for (int n = 1; n <= kRequests; ++n)
         WriteFile(home / ("spool/" + Code(n) + ".tvq"),

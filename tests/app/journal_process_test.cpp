@@ -1,7 +1,7 @@
 // The unattended server and the tool over its journal, as processes: a
 // failed report resubmitted and printed once, the status a monitoring script
 // sees, and a journal that cannot be used moved aside while the server goes on.
-#include "app/serverfixture.h"
+#include "app/daemonhome.h"
 #include "journal/journal.h"
 #include "util/fileutil.h"
 
@@ -12,58 +12,7 @@
 
 namespace {
 
-const std::string kRequest = "HV_TEMPLATE~LH^HV_REQCODE~R1^HV_PROCCODE~P1^HV_PRINTER~1^HV_PATSUR~SMITH";
-
-// A home with a letterhead and a template, run by printorbd.
-struct TDaemonHome : TServerHome {
-    TDaemonHome(const std::string& extra = "")
-    {
-        WriteFile(Dir / "tags.txt", "3|PATSUR\r\n");
-        WriteFile(Dir / "templates/LH.doc", "{\\rtf1 Laboratory\\par}");
-        WriteFile(Dir / "templates/P1.tpl", "{\\rtf1 Result for <<PATSUR>>\\par}");
-        WriteSettings(Critical() + "PRINTER1=Laser-A\r\n" + extra);
-    }
-    ~TDaemonHome() { Stop(); }
-    bool Start()
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.insert("PRINTORB_HOME", QString::fromStdString(Dir.Path()));
-        Server.setProcessEnvironment(env);
-        Server.start(QString::fromStdString(BinaryDir() + "/bin/printorbd"), {});
-        return Server.waitForStarted(5000);
-    }
-    void Stop()
-    {
-        if (Server.state() == QProcess::NotRunning)
-            return;
-        Server.terminate();
-        Server.waitForFinished(10000);
-    }
-    std::string LogText() const { return ReadFile(Dir / "spoolerLog.txt"); }
-    bool WaitForLog(const std::string& text, int timeoutMs = 30000) const
-    {
-        return WaitFor([&] { return LogText().find(text) != std::string::npos; }, timeoutMs);
-    }
-    int LogCount(const std::string& text) const
-    {
-        const std::string log = LogText();
-        int count = 0;
-        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
-            ++count;
-        return count;
-    }
-    void Drop(const std::string& name, const std::string& text) { WriteFile(Dir / ("spool/" + name), text); }
-    TProgramRun Tool(const std::vector<std::string>& args) const
-    {
-        std::vector<std::string> all = args;
-        all.push_back("--home");
-        all.push_back(Dir.Path());
-        return RunProgram("printorb-tool", all);
-    }
-    QProcess Server;
-};
+const std::string kRequest = TDaemonHome::kRequest;
 
 }  // namespace
 
@@ -108,7 +57,10 @@ TEST(JournalProcess, AFailedReportIsResubmittedAndPrintedOnceAndTheStatusSaysSo)
     const TProgramRun done = home.Tool({"jobs", "--state", "done", "--json"});
     EXPECT_NE(done.Out.find("\"id\": 2"), std::string::npos) << done.Out;
     EXPECT_NE(done.Out.find(pdf), std::string::npos) << done.Out;
+    // Counted once the server has had two more ticks to make a second copy.
+    WaitFor([] { return false; }, 11000);
     EXPECT_EQ(home.LogCount("PDF Document created as \"" + pdf + "\""), 1);
+    EXPECT_EQ(home.LogCount("Found file r1.tvq"), 2) << "taken once before and once after the resubmission";
 
     // A job not failed, or unknown, is not resubmitted; neither is one whose
     // request is gone.

@@ -124,7 +124,7 @@ TEST(ServerProcess, TerminationStopsTheServerCleanly)
             QDir().mkpath(QString::fromStdString(home / sub));
         WriteFile(home / "printserver.inf", "RESULTS=" + (home / "results") + "\r\nSPOOLER=" + (home / "spool") +
                                                 "\r\nTEMPLATES=" + (home / "templates") +
-                                                "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Laser A\r\n");
+                                                "\r\nDEFLETTERHEAD=LH\r\nSETTLESECONDS=0\r\nPRINTER1=Laser A\r\n");
         QProcess process;
         process.setProcessEnvironment(HeadlessEnvironment(home.Path()));
         process.start(QString::fromStdString(Program(server)), {});

@@ -20,11 +20,12 @@ public:
         for (const char* sub : {"spool", "results", "templates"})
             QDir().mkpath(QString::fromStdString(Dir / sub));
     }
-    // Settings with the critical values pointing into the home, plus extra lines.
+    // Settings with the critical values pointing into the home, plus extra
+    // lines. Files are written whole before the server looks: no settle time.
     std::string Critical() const
     {
         return "RESULTS=" + (Dir / "results") + "\r\nSPOOLER=" + (Dir / "spool") + "\r\nTEMPLATES=" + (Dir / "templates") +
-               "\r\nDEFLETTERHEAD=LH\r\n";
+               "\r\nDEFLETTERHEAD=LH\r\nSETTLESECONDS=0\r\n";
     }
     void WriteSettings(const std::string& text) { WriteFile(Dir / "printserver.inf", text); }
     std::string Settings() const { return ReadFile(Dir / "printserver.inf"); }

@@ -100,7 +100,7 @@ TEST(StartUp, DefaultPrinterComesFromTheFirstLineSortedAsText)
     // Directory values come back from their fields with the "/" they run with.
     const std::string expectedStart = "; site settings\r\nRESULTS=" + (home.Dir / "results/") + "\r\nSPOOLER=" +
                                       (home.Dir / "spool/") + "\r\nTEMPLATES=" + (home.Dir / "templates/") +
-                                      "\r\nDEFLETTERHEAD=LH\r\n"
+                                      "\r\nDEFLETTERHEAD=LH\r\nSETTLESECONDS=0\r\n"
                                       "PRINTER2=Laser A\r\nprinter5=Laser C\r\nPRINTER10=Laser B\r\nPRINTER=Laser B\r\n";
     EXPECT_EQ(saved.substr(0, expectedStart.size()), expectedStart);
 }

@@ -1,6 +1,7 @@
 #include "delivery/lprqueue.h"
 
 #include "delivery/rawprinter.h"
+#include "util/outages.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 #include "support/recordinglog.h"
@@ -164,10 +165,10 @@ TEST(LprQueue, RepeatedFailuresAreRecordedOnceAnHour)
     home.Lpd.Client.Port = ClosedPort();
     TDeliveryRecords records(home);
     home.Add("_3_A.prn", "x");
-    home.Tick();
-    home.Tick();
-    // Ten attempts on a printer that does not answer: one record per route.
-    EXPECT_EQ(home.Log.Count("LPD Print result was -3 -3 Could not connect to Printer."), 10);
+    for (int round = 0; round < 4; ++round)
+        home.Tick();
+    // One attempt a round on a printer that does not answer: one record per route.
+    EXPECT_EQ(home.Log.Count("LPD Print result was -3 -3 Could not connect to Printer."), 4);
     ASSERT_EQ(records.Attempts.size(), 2u);
     EXPECT_EQ(records.Attempts[0].Route, "spooler");
     EXPECT_EQ(records.Attempts[1].Route, "lpd");
@@ -175,15 +176,71 @@ TEST(LprQueue, RepeatedFailuresAreRecordedOnceAnHour)
     EXPECT_NE(records.Attempts[1].Detail.find("Connection refused"), std::string::npos) << records.Attempts[1].Detail;
 }
 
-TEST(LprQueue, NoHostMeansFivePassesThatKeepTheFile)
+// Printer 3's host refuses; printer 4 takes its files. Printer 3 holds only
+// its own files, in their order; its failure is logged when it begins and
+// when it ends, and counted in between.
+TEST(LprQueue, APrinterThatCannotBeReachedHoldsOnlyItsOwnFiles)
+{
+    TTempDir peerDir;
+    TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
+    TQueueHome home;
+    std::int64_t clock = 1'800'000'000'000;
+    TOutageBoard board(home.Log);
+    board.Now = [&] { return clock; };
+    home.Queue.Outages = &board;
+    // The peer listens on 127.0.0.1 only: 127.0.0.2 refuses on the same port.
+    home.Settings = {{"HOSTIP-3", "127.0.0.2"}, {"HOSTIP-4", "127.0.0.1"}};
+    home.Lpd.Client.Port = peer.Port();
+    home.Add("_3_a.prn", "A");
+    home.Add("_3_b.prn", "B");
+    home.Add("_4_c.prn", "C");
+    home.Add("_4_d.prn", "D");
+    home.Tick();
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 1)), "C");
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 2)), "D");
+    EXPECT_TRUE(FileExists(home.Queued("_3_a.prn")) && FileExists(home.Queued("_3_b.prn")));
+    const std::string failure = "LPD Print result was -3 -3 Could not connect to Printer.";
+    EXPECT_EQ(home.Log.Count(failure), 1);
+    EXPECT_EQ(home.Log.CountStarting("Printer 3 (127.0.0.2) of the LPR queue is down since "), 1);
+    ASSERT_TRUE(board.IsDown(TLprQueue::OutageKey("3")));
+
+    // Not tried before its next try is due; tried then, and only counted.
+    home.Tick();
+    clock += 5000;
+    home.Tick();
+    clock += 10000;
+    home.Tick();
+    EXPECT_EQ(home.Log.Count(failure), 1);
+    EXPECT_EQ(board.Find(TLprQueue::OutageKey("3"))->Failures, 3);
+    EXPECT_FALSE(FileExists(peerDir / "out/conn-3.bin"));
+
+    // Its host back: its files go in their order, and the end is logged.
+    home.Settings.Set("HOSTIP-3", "127.0.0.1");
+    clock += 20000;
+    home.Tick();
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 3)), "A");
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 4)), "B");
+    EXPECT_FALSE(board.IsDown(TLprQueue::OutageKey("3")));
+    EXPECT_EQ(home.Log.CountStarting("Printer 3 (127.0.0.2) of the LPR queue works again after 35 s"), 1);
+    EXPECT_TRUE(home.Queue.LprQueueFiles.empty());
+}
+
+TEST(LprQueue, APrinterWithoutAHostIsReportedAndBeepedOnceWhileItLasts)
 {
     TQueueHome home;
+    std::int64_t clock = 1'800'000'000'000;
+    TOutageBoard board(home.Log);
+    board.Now = [&] { return clock; };
+    home.Queue.Outages = &board;
     home.Add("_3_A.prn", "x");
-    home.Tick();
-    EXPECT_EQ(home.Log.Count("NO IP address assigned for Printer 3 with Overlay Request"), 5);
-    EXPECT_EQ(home.Beeps, 5);
+    for (int round = 0; round < 6; ++round) {
+        home.Tick();
+        clock += 61000;
+    }
+    EXPECT_EQ(home.Log.Count("NO IP address assigned for Printer 3 with Overlay Request"), 1);
+    EXPECT_EQ(home.Beeps, 1);
+    EXPECT_EQ(board.Find(TLprQueue::OutageKey("3"))->Failures, 6);
     EXPECT_TRUE(FileExists(home.Queued("_3_A.prn")));
-    EXPECT_EQ(home.Queue.LprQueueFiles.size(), 1u);
 }
 
 TEST(LprQueue, FailoverOnlyForLpdFailuresBelowMinusThree)
@@ -221,7 +278,7 @@ TEST(LprQueue, FailoverOnlyForLpdFailuresBelowMinusThree)
     EXPECT_EQ(ReadFile(peers / "raw/raw-1.bin"), "PCL");
 }
 
-TEST(LprQueue, SixFilesTakeTwoTicksWithoutARefill)
+TEST(LprQueue, FiveAttemptsATickAndALaterFileJoinsBehindTheOthers)
 {
     TTempDir peerDir;
     TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
@@ -233,14 +290,13 @@ TEST(LprQueue, SixFilesTakeTwoTicksWithoutARefill)
     home.Tick();
     EXPECT_EQ(home.Indicators.LPRQueueText(), "0006");
     EXPECT_EQ(home.Queue.LprQueueFiles.size(), 1u);
-    home.Add("_3_7.prn", "late");  // not seen before the list runs empty
+    EXPECT_FALSE(FileExists(peerDir / "out/conn-6.bin"));
+    home.Add("_3_7.prn", "late");
     home.Tick();
-    EXPECT_TRUE(home.Queue.LprQueueFiles.empty());
-    EXPECT_EQ(home.Indicators.LPRQueueText(), "0001");
-    EXPECT_TRUE(FileExists(home.Queued("_3_7.prn")));
+    EXPECT_EQ(home.Indicators.LPRQueueText(), "0002");
     EXPECT_EQ(DataOf(Peer(peerDir, "out", 6)), "file 6");
-    home.Tick();
-    EXPECT_FALSE(FileExists(home.Queued("_3_7.prn")));
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 7)), "late");
+    EXPECT_TRUE(home.Queue.LprQueueFiles.empty());
 }
 
 TEST(LprQueue, OverlaysReachThePrinter)

@@ -129,7 +129,7 @@ TEST(JobJournal, PagesThePrinterTookAreNotSentAgainWhenAPageFileCannotBeWritten)
     EXPECT_NE(job->Reason.find("Page 2 of PART1 P2 was not printed"), std::string::npos) << job->Reason;
     EXPECT_TRUE(FileExists(home.Dir / "spool/failed/p.tvq"));
     // Three attempts, one print job for page 1.
-    const std::vector<std::string> titles = Titles(home.Cups().Jobs("HP-Laser", 1, 3000));
+    const std::vector<std::string> titles = Titles(home.Cups().JobsWhenQuiet("HP-Laser", 1));
     EXPECT_EQ(Count(titles, "PART1 P2 Page 1"), 1) << titles.size();
     EXPECT_EQ(home.LogCount("Printed PART1 P2: 1 page(s) on HP-Laser"), 0) << "the run failed before its summary";
     EXPECT_EQ(home.Log.CountStarting("Page 2 of PART1 P2 was not printed: cannot write " +
@@ -146,18 +146,27 @@ TEST(JobJournal, AStoppedSchedulerThatComesBackPrintsTheReportOnce)
     std::optional<TJobRow> job = home.JobOf("s.tvq");
     ASSERT_TRUE(job);
     EXPECT_EQ(job->State, TJobState::Waiting);
+    EXPECT_EQ(job->WaitingFor, "cups");
+    EXPECT_EQ(job->Attempts, 0) << "an outage costs the request no attempt";
     EXPECT_TRUE(home.InSpool("s.tvq"));
+    // Far longer than every attempt would last: it still waits.
+    for (int hour = 0; hour < 5; ++hour) {
+        home.Later(3600);
+        home.TickAndPrint();
+    }
+    EXPECT_EQ(home.JobOf("s.tvq")->State, TJobState::Waiting);
+    EXPECT_FALSE(FileExists(home.Dir / "spool/failed/s.tvq"));
 
     ASSERT_TRUE(home.Cups().Resume());
     home.Later(60);
     home.TickAndPrint();
     job = home.JobOf("s.tvq");
     EXPECT_EQ(job->State, TJobState::Done);
-    EXPECT_EQ(job->Attempts, 2);
+    EXPECT_EQ(job->Attempts, 1);
     EXPECT_FALSE(home.InSpool("s.tvq"));
     home.Later(3600);
     home.TickAndPrint();
-    const std::vector<std::string> titles = Titles(home.Cups().Jobs("Laser-A", 1));
+    const std::vector<std::string> titles = Titles(home.Cups().JobsWhenQuiet("Laser-A", 1));
     EXPECT_EQ(Count(titles, "STOP1 P1 Page 1"), 1);
     // Its print job is recorded by the number the scheduler gave it.
     const std::vector<TOutputRow> outputs = home.Journal().Outputs(job->Id);
@@ -189,7 +198,7 @@ TEST(JobJournal, APageSentJustBeforeACrashIsFoundAtTheSchedulerNotSentAgain)
     EXPECT_TRUE(home.Log.Has("Printed CRASH1 P2: 2 page(s) done in an earlier attempt"));
     // The scheduler has each page once; the journal has page 2's job number back.
     home.Later(60);
-    const std::vector<std::string> titles = Titles(home.Cups().Jobs("Laser-A", 3, 2000));
+    const std::vector<std::string> titles = Titles(home.Cups().JobsWhenQuiet("Laser-A", 2));
     EXPECT_EQ(Count(titles, "CRASH1 P2 Page 1"), 1);
     EXPECT_EQ(Count(titles, "CRASH1 P2 Page 2"), 1);
     EXPECT_GT(home.Journal().OutputOf(id, "cups", 2, "")->CupsJob, 0);
@@ -216,7 +225,7 @@ TEST(JobJournal, ScannedImagesPrintedBeforeAreNotPrintedAgain)
     WriteFile(home.Dir / "spool/scan.tvq", bytes);
     home.TickAndPrint();
     EXPECT_EQ(home.JobOf("scan.tvq")->State, TJobState::Done);
-    const std::vector<std::string> titles = Titles(home.Cups().Jobs("Laser-A", 3));
+    const std::vector<std::string> titles = Titles(home.Cups().JobsWhenQuiet("Laser-A", 3));
     EXPECT_EQ(Count(titles, "ImagePrint: " + (home.Dir / "images/SC1-1.png")), 1);
     EXPECT_EQ(Count(titles, "ImagePrint: " + (home.Dir / "images/SC1-2.png")), 2);
 }
@@ -427,7 +436,7 @@ TEST(JobJournal, BacklogModeTakesTheNextFileOnlyOnceTheOutputBeforeExists)
                 EXPECT_LT(printed[request], found[i + 1]) << names[i];
             }
         }
-        const std::vector<std::string> titles = Titles(home.Cups().Jobs("Laser-A", 4));
+        const std::vector<std::string> titles = Titles(home.Cups().JobsWhenQuiet("Laser-A", 4));
         EXPECT_EQ(titles, (std::vector<std::string> {"R1 P1 Page 1", "R2 P1 Page 1", "R3 P1 Page 1", "R5 P1 Page 1"}));
         for (const std::string& name : names)
             EXPECT_FALSE(home.InSpool(name)) << name;
@@ -450,7 +459,7 @@ TEST(JobJournal, BacklogModeSendsTheWholeLprQueueInOneTick)
         home.S().DispatchLprQueue();
         const int left = static_cast<int>(QDir(QString::fromStdString(home.Dir / "lpd")).entryList(QDir::Files).size());
         EXPECT_EQ(left, backlog ? 0 : 7 - kPassesPerTick);
-        EXPECT_EQ(home.Cups().Jobs("Laser-A", backlog ? 7 : kPassesPerTick).size(),
+        EXPECT_EQ(home.Cups().JobsWhenQuiet("Laser-A", backlog ? 7 : kPassesPerTick).size(),
                   static_cast<std::size_t>(backlog ? 7 : kPassesPerTick));
     }
 }

@@ -73,6 +73,7 @@ struct TSpoolHome {
         c.DefaultPrinterNumber = "1";
         c.SettingsScore = 7;
         c.JobRetryDelaySeconds = 0;  // a failed job is due again at once unless a test says otherwise
+        c.SettleSeconds = 0;         // files are written whole before a test ticks, unless it says otherwise
         return true;
     }
     TJobPipeline& S() { return Pipeline; }

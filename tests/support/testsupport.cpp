@@ -238,6 +238,19 @@ std::vector<TCapturedJob> TCupsPeer::Jobs(const std::string& queue, std::size_t 
     return jobs;
 }
 
+std::vector<TCapturedJob> TCupsPeer::JobsWhenQuiet(const std::string& queue, std::size_t count, int timeoutMs,
+                                                   int quietMs) const
+{
+    std::vector<TCapturedJob> jobs = Jobs(queue, count, timeoutMs);
+    // The scheduler has gone quiet once a while passes without a new job.
+    for (;;) {
+        std::vector<TCapturedJob> later = Jobs(queue, jobs.size() + 1, quietMs);
+        if (later.size() == jobs.size())
+            return later;
+        jobs = std::move(later);
+    }
+}
+
 TListener::TListener()
 {
     FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

@@ -125,7 +125,8 @@ std::string TDestinations::Find(std::string_view name) const
 TDestinations TPrintingLayer::Destinations(int maxAgeMs) const
 {
     const long long now = QDateTime::currentMSecsSinceEpoch();
-    const std::string server = cupsServer();
+    // What was said is kept per scheduler, its port included.
+    const std::string server = SchedulerName();
     if (maxAgeMs > 0 && FDestinations && FDestinations->Server == server && now - FDestinations->At < maxAgeMs)
         return FDestinations->Said;
     TDestinations said;
@@ -151,6 +152,47 @@ void TPrintingLayer::Forget() const
     FPrinters.clear();
 }
 
+std::string TPrintingLayer::SchedulerName() const
+{
+    cupsSetServer(nullptr);
+    const std::string server = cupsServer();
+    // A local socket is named by its path; a host by host and port.
+    return !server.empty() && server[0] == '/' ? server : server + ":" + std::to_string(ippPort());
+}
+
+TResult<TDestinationState> TPrintingLayer::DestinationState(const std::string& printer) const
+{
+    const THttpConnection http = ConnectScheduler();
+    if (!http)
+        return FailOutage("the print system at " + SchedulerName() + " does not answer");
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
+                     Utf8(printer).c_str());
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    static const char* const kWanted[] = {"printer-state", "printer-is-accepting-jobs", "printer-state-message"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, kWanted);
+    ipp_t* response = cupsDoRequest(http.get(), request, "/");  // frees the request
+    const ipp_status_t status = response ? ippGetStatusCode(response) : cupsLastError();
+    if (!response || status > IPP_STATUS_OK_CONFLICTING) {
+        ippDelete(response);
+        const std::string why = SystemText(cupsLastErrorString());
+        if (status == IPP_STATUS_ERROR_NOT_FOUND)
+            return Fail("the print system at " + SchedulerName() + " has no printer " + printer);
+        return FailOutage("the print system at " + SchedulerName() + " does not answer for " + printer + ": " + why);
+    }
+    TDestinationState state;
+    if (ipp_attribute_t* attr = ippFindAttribute(response, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN))
+        state.Accepting = ippGetBoolean(attr, 0) != 0;
+    if (ipp_attribute_t* attr = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
+        state.Stopped = ippGetInteger(attr, 0) == IPP_PSTATE_STOPPED;
+    if (ipp_attribute_t* attr = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT))
+        if (const char* text = ippGetString(attr, 0, nullptr))
+            state.Message = SystemText(text);
+    ippDelete(response);
+    return state;
+}
+
 std::optional<std::vector<std::string>> TPrintingLayer::ListPrinters() const
 {
     TDestinations said = Destinations(0);
@@ -172,7 +214,7 @@ std::string TPrintingLayer::SystemDefaultPrinter() const
 std::shared_ptr<TPrinterHandle> TPrintingLayer::OpenPrinter(std::string_view name, std::string& error)
 {
     const long long now = QDateTime::currentMSecsSinceEpoch();
-    const std::string server = cupsServer();
+    const std::string server = SchedulerName();
     const std::string key = LowerCase(name);
     if (const auto kept = FPrinters.find(key);
         kept != FPrinters.end() && kept->second.Server == server && now - kept->second.At < kPrinterReuseMs)

@@ -87,6 +87,14 @@ struct TDestinations {
     std::string Find(std::string_view name) const;
 };
 
+// Whether a printer takes jobs now, as the scheduler says.
+struct TDestinationState {
+    bool Accepting = true;  // not rejecting jobs
+    bool Stopped = false;   // paused, or stopped by its backend
+    std::string Message;    // the scheduler's own words, when it gives any
+    bool TakesJobs() const { return Accepting && !Stopped; }
+};
+
 class TPrintingLayer {
 public:
     // Every call to the scheduler gives up after this long, so an unreachable
@@ -108,6 +116,11 @@ public:
     TDestinations Destinations(int maxAgeMs) const;
     // Drops what was kept, after a failure that may come from it.
     void Forget() const;
+    // The scheduler jobs go to, as people name it ("localhost:631").
+    std::string SchedulerName() const;
+    // One question to the scheduler about one printer; fails as an outage
+    // when the scheduler does not answer, as a fault when it has no such printer.
+    TResult<TDestinationState> DestinationState(const std::string& printer) const;
 
     // The printer documents go to; empty means the system default.
     std::string CurrentPrinter;
