@@ -21,6 +21,20 @@ namespace {
 constexpr std::uint64_t kMaxPrinterFileBytes = 512ull * 1024 * 1024;
 constexpr std::int64_t kRepeatedFailureMs = 3600 * 1000;
 
+// "HOST" or "HOST:PORT" (an LPD service on another port than 515); an
+// IPv6 address without brackets has colons of its own and no port.
+std::pair<std::string, int> LpdHostAndPort(const std::string& value, int defaultPort)
+{
+    const std::size_t colon = value.rfind(':');
+    if (colon == std::string::npos || value.find(':') != colon)
+        return {value, defaultPort};
+    const std::string port = value.substr(colon + 1);
+    const bool digits = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
+        return {value, defaultPort};
+    return {value.substr(0, colon), std::stoi(port)};
+}
+
 bool IsWholeNumber(std::string_view text)
 {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
@@ -257,8 +271,16 @@ TLpdResult TLprQueue::SendByLpd(const std::string& host, const std::string& byte
         ~TLightOff() { Indicators.SetLight(TLight::LPR, TLightColor::Off); }
     } lightOff {FIndicators};
     std::istringstream data(bytes);
+    // A port given with the host is this delivery's only.
+    const auto [name, port] = LpdHostAndPort(host, Lpd.Client.Port);
+    struct TRestorePort {
+        TsbLPD& Lpd;
+        int Port;
+        ~TRestorePort() { Lpd.Client.Port = Port; }
+    } restore {Lpd, Lpd.Client.Port};
+    Lpd.Client.Port = port;
     try {
-        return Lpd.Send(host, "", "printorb", "printorb", kLpdDomain, data);
+        return Lpd.Send(name, "", "printorb", "printorb", kLpdDomain, data);
     } catch (...) {
         if (!Lpd.Detail.empty())
             Note("LPD to " + Lpd.Detail);
@@ -273,12 +295,13 @@ bool TLprQueue::SendOverNetwork(const std::string& name, const std::string& file
     timer.start();
     const TLpdResult lpd = SendByLpd(host, bytes);
     const auto size = static_cast<std::int64_t>(bytes.size());
-    Record({name, fileId, "lpd", host, Lpd.Client.Port, Code(lpd),
+    const auto [lpdHost, lpdPort] = LpdHostAndPort(host, Lpd.Client.Port);
+    Record({name, fileId, "lpd", lpdHost, lpdPort, Code(lpd),
             lpd == TLpdResult::Delivered ? std::string() : Lpd.StatusText + "; " + Lpd.Detail,
             lpd == TLpdResult::Delivered ? size : 0, timer.elapsed()});
     if (lpd == TLpdResult::Delivered) {
         Note("Sent LPD Job " + name + " OK");
-        Note(name + " sent to " + host + ":" + std::to_string(Lpd.Client.Port) + " by LPD");
+        Note(name + " sent to " + lpdHost + ":" + std::to_string(lpdPort) + " by LPD");
         return true;
     }
     FFailure = "LPD Print result was " + std::to_string(Code(lpd)) + " " + Lpd.StatusText;
@@ -287,7 +310,7 @@ bool TLprQueue::SendOverNetwork(const std::string& name, const std::string& file
     Note("LPD to " + Lpd.Detail);
     if (!FailoverApplies(lpd) || !FConfig.FtpFailover())
         return false;
-    return SendByFailover(name, fileId, host, lpd, size, ftpCopy);
+    return SendByFailover(name, fileId, lpdHost, lpd, size, ftpCopy);
 }
 
 bool TLprQueue::SendByFailover(const std::string& name, const std::string& fileId, const std::string& host,

@@ -6,12 +6,14 @@
 // says what is wrong while it is.
 #include "app/daemonhome.h"
 #include "journal/journal.h"
+#include "support/notifysocket.h"
 
 #include <QDir>
 #include <QProcess>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <iostream>
 #include <unistd.h>
 
 namespace {
@@ -274,4 +276,52 @@ TEST(Hostile, AnEmptyPrinterFileIsNotSent)
     const std::vector<TCapturedJob> jobs = cups.JobsWhenQuiet("Laser-A", 1);
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].Data, "\x1b" "E page");
+}
+
+// A printer that answers each step after a second, in backlog mode where one
+// round would send every file: the watchdog is fed as each delivery ends,
+// not only when the next tick begins.
+TEST(Hostile, ASlowPrinterDoesNotStarveTheWatchdog)
+{
+    TTempDir peerDir;
+    TPeerProcess slow("lpd-peer.py", {"ok", peerDir / "out", "1000"});
+    TDaemonHome home("PRINTER1=Not-Installed\r\nHOSTIP-1=127.0.0.1:" + std::to_string(slow.Port()) +
+                     "\r\nDRAINBACKLOG=Yes\r\n");
+    constexpr int kFiles = 5;
+    ASSERT_TRUE(ForceDir(home.Dir / "lpdspooler"));
+    for (int n = 1; n <= kFiles; ++n)
+        WriteFile(home.Dir / ("lpdspooler/_1_SLOW" + std::to_string(n) + ".prn"), "\x1b" "E page " + std::to_string(n));
+    TNotifySocket notify(home.Dir / "notify");
+    ASSERT_TRUE(notify.Bound());
+    // The test's own CUPS_SERVER is a closed port: the spooler route fails at once.
+    ASSERT_TRUE(home.Start({"NOTIFY_SOCKET=" + notify.Path(), "WATCHDOG_USEC=120000000"}));
+    ASSERT_TRUE(notify.WaitFor("READY=1", 10000));
+    const std::string last = "Sent LPD Job _1_SLOW" + std::to_string(kFiles) + ".prn OK";
+    // Read often, so each message is stamped close to its arrival.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            notify.Messages();
+            return home.LogText().find(last) != std::string::npos;
+        },
+        120000))
+        << home.LogText();
+    home.Stop();
+    std::vector<long long> pings;
+    for (const auto& message : notify.With("WATCHDOG=1"))
+        pings.push_back(message.At);
+    long long longest = 0;
+    for (std::size_t i = 1; i < pings.size(); ++i)
+        longest = std::max(longest, pings[i] - pings[i - 1]);
+    std::cout << pings.size() << " watchdog pings while " << kFiles << " files went to a slow printer; the longest gap "
+              << longest << " ms\n";
+    // No gap is much longer than one delivery: a round of several is not one gap.
+    TJournal journal;
+    ASSERT_TRUE(journal.OpenReadOnly(home.Dir / "journal.db"));
+    long long slowest = 0;
+    for (const TDeliveryRow& delivery : journal.Deliveries(0))
+        slowest = std::max<long long>(slowest, delivery.DurationMs);
+    ASSERT_GT(slowest, 3000) << "the printer answered slowly";
+    EXPECT_LT(longest, slowest + 2000) << "the slowest delivery took " << slowest << " ms";
+    for (int n = 1; n <= kFiles; ++n)
+        EXPECT_EQ(home.LogCount("Sent LPD Job _1_SLOW" + std::to_string(n) + ".prn OK"), 1);
 }
