@@ -204,6 +204,45 @@ TEST(JobJournal, APageSentJustBeforeACrashIsFoundAtTheSchedulerNotSentAgain)
     EXPECT_GT(home.Journal().OutputOf(id, "cups", 2, "")->CupsJob, 0);
 }
 
+// A page counts as done for its number and its title: a page of that number
+// with another title recorded before is not this page.
+TEST(JobJournal, APageIsDoneOnlyWithItsOwnTitle)
+{
+    TJournalHome home;
+    home.Drop("t.tvq", kReport + "^HV_REQCODE~TITLE1");
+    const std::string bytes = ReadFile(home.Dir / "spool/t.tvq");
+    home.TickAndPrint();
+    const std::int64_t id = home.JobOf("t.tvq")->Id;
+    ASSERT_EQ(home.JobOf("t.tvq")->State, TJobState::Done);
+    Sql(home.Dir / "journal.db", "UPDATE jobs SET state='running' WHERE id=" + std::to_string(id) +
+                                     "; UPDATE outputs SET title='OTHER P1 Page 1' WHERE job_id=" + std::to_string(id));
+    WriteFile(home.Dir / "spool/t.tvq", bytes);
+    home.TickAndPrint();
+    EXPECT_EQ(home.JobOf("t.tvq")->State, TJobState::Done);
+    EXPECT_EQ(Count(Titles(home.Cups().JobsWhenQuiet("Laser-A", 2)), "TITLE1 P1 Page 1"), 2);
+}
+
+// A fax is one job for all its pages, with a title of its own: a crash just
+// after it was sent finds it at the scheduler.
+TEST(JobJournal, AFaxHasATitleAndIsFoundAgainAfterACrash)
+{
+    TJournalHome home;
+    home.Drop("f.tvq", kReport + "^HV_REQCODE~FAX1^HV_PROCCODE~P2^HV_ISFAX~1");
+    const std::string bytes = ReadFile(home.Dir / "spool/f.tvq");
+    home.TickAndPrint();
+    const std::int64_t id = home.JobOf("f.tvq")->Id;
+    ASSERT_EQ(home.JobOf("f.tvq")->State, TJobState::Done);
+    Sql(home.Dir / "journal.db", "UPDATE jobs SET state='running' WHERE id=" + std::to_string(id) +
+                                     "; UPDATE outputs SET state='sending', cups_job=0 WHERE job_id=" + std::to_string(id));
+    WriteFile(home.Dir / "spool/f.tvq", bytes);
+    home.TickAndPrint();
+    EXPECT_EQ(home.JobOf("f.tvq")->State, TJobState::Done);
+    const std::vector<TCapturedJob> jobs = home.Cups().JobsWhenQuiet("Laser-A", 1);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].Title, "FAX1 P2 Fax");
+    EXPECT_EQ(PdfInfoField(jobs[0].Data, "Pages"), "2");
+}
+
 TEST(JobJournal, ScannedImagesPrintedBeforeAreNotPrintedAgain)
 {
     TJournalHome home;
