@@ -2,6 +2,7 @@
 
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/stoppoint.h"
 #include "util/textutil.h"
 
 #include <stdexcept>
@@ -204,6 +205,8 @@ private:
         Check(dc.StartDoc({title, output}), dc);
         DrawPage(dc, FPage);
         Check(dc.EndDoc(), dc);
+        if (output.empty())
+            StopPoint("page-accepted");  // the scheduler has the page; the journal not yet
         if (C.Journal)
             C.Journal->PageSent(FPage, title, dc.JobId(), output);
         ++(output.empty() ? FPrinted : FPageFiles);

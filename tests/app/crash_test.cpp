@@ -1,7 +1,11 @@
-// The unattended server killed with SIGKILL at random moments while it
-// works through fifty requests, and started again each time: at the end
-// every request is done and every page reached the print system once.
+// The unattended server killed with SIGKILL, and started again: once in each
+// window where a kill could make an output twice or lose it (a page the
+// scheduler took but the journal does not know yet, a document on disk not
+// yet renamed, a page file half written), and at random moments while it
+// works through fifty requests. At the end every request is done and every
+// output exists once.
 #include "journal/journal.h"
+#include "support/regfiles.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 
@@ -25,7 +29,102 @@ std::string Code(int n)
     return "K" + std::string(n < 10 ? "0" : "") + std::to_string(n);
 }
 
+// Whether the process has stopped itself (state T in /proc).
+bool Stopped(qint64 pid)
+{
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
+}
+
 }  // namespace
+
+// Each window is aimed at with PRINTORB_STOP_AT: the server stops itself
+// there, and is killed while it stands. Each window must be hit.
+TEST(CrashSafety, AKillInEachWindowLosesNothingAndOutputsNothingTwice)
+{
+    TCupsPeer cups;
+    ASSERT_TRUE(cups.Started() && cups.AddQueue("Laser-A") && cups.AddQueue("HP-Laser"));
+    const struct {
+        const char* Window;
+        const char* Request;  // after the codes
+    } windows[] = {
+        {"page-accepted", "^HV_PRINTER~1"},
+        {"document-written", "^HV_PRINTER~1^HV_PDFDOC~@results/W.pdf"},
+        {"output-half", "^HV_PRINTER~2^HV_PMASK~12"},
+    };
+    for (const auto& w : windows) {
+        SCOPED_TRACE(w.Window);
+        TTempDir home;
+        for (const char* sub : {"spool", "results", "templates"})
+            ASSERT_TRUE(ForceDir(home / sub));
+        WriteFile(home / "tags.txt", "3|PATSUR\r\n");
+        WriteFile(home / "templates/LH.doc", "{\\rtf1 Laboratory\\par}");
+        WriteFile(home / "templates/P1.tpl", "{\\rtf1 Result for <<PATSUR>>\\par}");
+        WriteFile(home / "printerdriverdata.reg", "REGEDIT4\r\n\r\n" + PrinterKey("HP-Laser") + "\"HPDUMMY\"=\"\"\r\n");
+        WriteFile(home / "printserver.inf", "RESULTS=" + (home / "results") + "\r\nSPOOLER=" + (home / "spool") +
+                                                "\r\nTEMPLATES=" + (home / "templates") +
+                                                "\r\nDEFLETTERHEAD=LH\r\nSETTLESECONDS=0\r\nPRINTER1=Laser-A\r\n"
+                                                "PRINTER2=HP-Laser\r\n");
+        std::string request = "HV_TEMPLATE~LH^HV_REQCODE~WIN^HV_PROCCODE~P1^HV_PATSUR~SMITH" + std::string(w.Request);
+        request.replace(request.find("@") == std::string::npos ? request.size() : request.find("@"),
+                        request.find("@") == std::string::npos ? 0 : 1, home.Path());
+        WriteFile(home / "spool/w.tvq", request);
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("PRINTORB_HOME", QString::fromStdString(home.Path()));
+        QProcess server;
+        env.insert("PRINTORB_STOP_AT", w.Window);
+        server.setProcessEnvironment(env);
+        server.start(QString::fromStdString(BinaryDir() + "/bin/printorbd"), {});
+        ASSERT_TRUE(server.waitForStarted(5000));
+        const bool hit = WaitFor([&] { return Stopped(server.processId()); }, 40000);
+        ::kill(static_cast<pid_t>(server.processId()), SIGKILL);
+        ASSERT_TRUE(server.waitForFinished(5000));
+        ASSERT_TRUE(hit) << "the window was never reached: " << ReadFile(home / "spoolerLog.txt");
+
+        env.remove("PRINTORB_STOP_AT");
+        QProcess again;
+        again.setProcessEnvironment(env);
+        again.start(QString::fromStdString(BinaryDir() + "/bin/printorbd"), {});
+        ASSERT_TRUE(again.waitForStarted(5000));
+        const bool emptied = WaitFor([&] { return !FileExists(home / "spool/w.tvq"); }, 40000);
+        // Quiet: two more ticks in which a second copy would come.
+        WaitFor([] { return false; }, 11000);
+        again.terminate();
+        again.waitForFinished(10000);
+        ASSERT_TRUE(emptied) << ReadFile(home / "spoolerLog.txt");
+
+        TJournal journal;
+        ASSERT_TRUE(journal.OpenReadOnly(home / "journal.db"));
+        ASSERT_EQ(journal.Jobs({}).size(), 1u);
+        const TJobRow job = journal.Jobs({})[0];
+        EXPECT_EQ(job.State, TJobState::Done) << job.Reason;
+        EXPECT_EQ(job.Attempts, 2);
+        const std::string window = w.Window;
+        if (window == "page-accepted") {
+            const std::vector<TCapturedJob> printed = cups.JobsWhenQuiet("Laser-A", 1);
+            ASSERT_EQ(printed.size(), 1u);
+            EXPECT_EQ(printed[0].Title, "WIN P1 Page 1");
+            bool found = false;
+            for (const TEventRow& event : journal.Events(job.Id))
+                found = found || event.What.find("was found at Laser-A") != std::string::npos;
+            EXPECT_TRUE(found) << "the page was found at the scheduler, not sent again";
+        } else if (window == "document-written") {
+            EXPECT_EQ(PdfInfoField(ReadFile(home / "results/W.pdf"), "Pages"), "1");
+            EXPECT_EQ(QDir(QString::fromStdString(home / "results")).entryList(QDir::Files | QDir::Hidden).size(), 1)
+                << "no half-made file left beside it";
+        } else {
+            // The page file went to the printer once, whole: its page end is there.
+            const std::vector<TCapturedJob> sent = cups.JobsWhenQuiet("HP-Laser", 1);
+            ASSERT_EQ(sent.size(), 1u);
+            EXPECT_TRUE(sent[0].Data.ends_with("\x0c\x1b" "E")) << sent[0].Data.size() << " bytes";
+            EXPECT_NE(sent[0].Data.find("\x1b&f12Y"), std::string::npos) << "with its macro call";
+        }
+    }
+}
 
 TEST(CrashSafety, KilledTwentyTimesWhilePrintingFiftyRequestsItLosesNothingAndPrintsNothingTwice)
 {
