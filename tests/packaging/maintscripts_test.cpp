@@ -492,11 +492,13 @@ TEST(MaintainerScripts, RemoveKeepsEverything)
 
     TProgramRun run = root.Run("prerm", {"remove"});
     ASSERT_EQ(run.Status, 0) << run.Err;
-    EXPECT_EQ(root.CallsOf("deb-systemd-invoke"), std::vector<std::string> {"deb-systemd-invoke stop printorb.service"});
+    EXPECT_EQ(root.CallsOf("deb-systemd-invoke"),
+              std::vector<std::string> {"deb-systemd-invoke stop printorb.service"});
     run = root.Run("postrm", {"remove"});
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(Tree(root.Root() / "var/lib"), before);
-    EXPECT_EQ(root.CallsOf("deb-systemd-helper"), std::vector<std::string> {"deb-systemd-helper mask printorb.service"});
+    EXPECT_EQ(root.CallsOf("deb-systemd-helper"),
+              std::vector<std::string> {"deb-systemd-helper mask printorb.service"});
 }
 
 // The service manager's part: an upgrade restarts a running service and
