@@ -293,7 +293,9 @@ int main(int argc, char** argv)
                      ReadText(errPath).c_str());
         return 1;
     }
-    const double readyMs = MsSince(launched);
+    // When READY=1 came, not when this loop got round to reading it.
+    const double readyMs =
+        std::chrono::duration<double, std::milli>(notify.Arrival(notify.With("READY=1").front()) - launched).count();
 
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const long idleKb = RssKbOf(run.Server);

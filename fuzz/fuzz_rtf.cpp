@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include <unistd.h>
+
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     return InitializeOffscreenQt(argc, argv);
@@ -24,8 +26,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!RefuseNonRtf(bytes, QStringLiteral("input")).isEmpty())
         return 0;
     // The engine's whole path: the file read, its pages cut and drawn, the
-    // document written back as RTF.
-    static const QString file = QDir::tempPath() + QStringLiteral("/fuzz_rtf_%1.rtf").arg(getpid());
+    // document written back as RTF; the two files go when the process ends.
+    static const struct TFiles {
+        QString In = QDir::tempPath() + QStringLiteral("/fuzz_rtf_%1.rtf").arg(getpid());
+        QString Out = QDir::tempPath() + QStringLiteral("/fuzz_rtf_%1_out.rtf").arg(getpid());
+        ~TFiles()
+        {
+            QFile::remove(In);
+            QFile::remove(Out);
+        }
+    } files;
+    const QString& file = files.In;
     {
         QFile out(file);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -42,7 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (pages > 1)
         engine.DrawPage(painter, pages);
     painter.end();
-    const QString written = QDir::tempPath() + QStringLiteral("/fuzz_rtf_%1_out.rtf").arg(getpid());
-    engine.SaveDocument(written, -1, DocumentEngine::WordFormat, false);
+    engine.SaveDocument(files.Out, -1, DocumentEngine::WordFormat, false);
     return 0;
 }

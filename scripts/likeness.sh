@@ -12,7 +12,10 @@ ref="$top/tests/platform/data/reference"
 corpus="$top/../shared/corpus/rtf"
 likeness="$top/../shared/tools/page-likeness.py"
 [[ -x $tool ]] || { echo "$tool not built: make build" >&2; exit 1; }
-[[ -f $likeness ]] || { echo "$likeness not found" >&2; exit 1; }
+[[ -f $likeness ]] ||
+  { echo "$likeness is absent (it comes with the shared corpus beside the clone): nothing can be scored" >&2; exit 1; }
+[[ -d $corpus ]] ||
+  echo "The shared RTF corpus $corpus is absent: only the letterheads of tests/platform/data/lo are scored."
 /usr/bin/python3 -c 'import numpy, PIL' 2>/dev/null ||
   { echo "the scoring needs python3-numpy and python3-pil: apt-get install python3-numpy python3-pil" >&2; exit 1; }
 work=$(mktemp -d)
@@ -24,7 +27,7 @@ for pdf in "$ref"/*.pdf; do
   src="$top/tests/platform/data/lo/$name.rtf"
   [[ -f $src ]] || src="$corpus/$name.rtf"
   if [[ ! -f $src ]]; then
-    echo "$name: no source RTF" >&2
+    [[ -d $corpus ]] && echo "$name: no source RTF" >&2
     continue
   fi
   if ! "$tool" convert "$src" "$work/$name.pdf" >/dev/null 2>"$work/err"; then

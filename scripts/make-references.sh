@@ -10,6 +10,10 @@ corpus="$top/../shared/corpus/rtf"
 command -v soffice >/dev/null || { echo "soffice not found: apt-get install libreoffice-writer-nogui" >&2; exit 1; }
 mkdir -p "$out"
 files=("$top"/tests/platform/data/lo/*.rtf)
-[[ -d $corpus ]] && files+=("$corpus"/*.rtf)
+if [[ -d $corpus ]]; then
+  files+=("$corpus"/*.rtf)
+else
+  echo "The shared RTF corpus $corpus is absent: only the letterheads of tests/platform/data/lo get references."
+fi
 soffice --headless --convert-to pdf --outdir "$out" "${files[@]}" >/dev/null
 echo "$(ls "$out"/*.pdf | wc -l) reference PDFs in $out"
