@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -97,7 +98,7 @@ TOutcome TProtectedPlaces::Check(std::string_view path) const
         return FailFinal("it names no file", std::string(path));
     const TFd dir(OpenFolder(NativePath(ExtractFileDir(path))));
     if (dir.Get() < 0)
-        return Fail(FileErrorText(errno), std::string(path));
+        return Fail(std::strerror(errno), std::string(path));
     if (const TOutcome refused = Refusal(dir.Get(), NativePath(ExtractFileName(path))); !refused)
         return TFailure {refused.Reason(), std::string(path), refused.Kind()};
     return TOutcome::Done();
@@ -107,7 +108,7 @@ TOutcome TProtectedPlaces::Refusal(int dirFd, std::string_view name) const
 {
     struct stat here {};
     if (::fstat(dirFd, &here) != 0)
-        return Fail(FileErrorText(errno));
+        return Fail(std::strerror(errno));
     const std::string file(name);
     // The server's own files: by name in their folder (a journal's side file
     // may not exist yet), and by inode (a hard link, or a link to one).
@@ -145,7 +146,7 @@ TOutcome TProtectedPlaces::Refusal(int dirFd, std::string_view name) const
             level.Reset(up);
             struct stat above {};
             if (up < 0 || ::fstat(up, &above) != 0)
-                return Fail("cannot tell where its folder lies: " + FileErrorText(errno));
+                return Fail(std::string("cannot tell where its folder lies: ") + std::strerror(errno));
             if (Same(above, at))
                 break;  // the root
             at = above;
@@ -164,11 +165,13 @@ TOutputFile::~TOutputFile()
         ::close(FDir);
 }
 
+// The system's own words for other errors, as the saved documents' log
+// lines have always shown them ("No such file or directory").
 TFailure TOutputFile::Failed(int error)
 {
     if (error == ENOSPC || error == EDQUOT)
         return FailOutage("no space left in " + FFolder, FPath);
-    return Fail(FileErrorText(error), FPath);
+    return Fail(std::strerror(error), FPath);
 }
 
 void TOutputFile::Discard()
