@@ -35,14 +35,11 @@ void TJobPipeline::PrepareJobs()
 {
     FRecord = TReportRecord();
     // The graph's file is named by the request: never one of the server's own.
+    // Checked and written in the one folder opened, with the folders of the moment.
     FRecord.DrawDynamicRange = [this](std::string_view value) {
-        const std::string path = NthField(value, ',', 2);
-        if (const std::string refused = TOutputGuard(FConfig).Refusal(path); !refused.empty()) {
-            FLog.loginfo("Dynamic range graph \"" + path + "\" not drawn for spooler file " + FParsing + ": " +
-                         refused);
-            return;
-        }
-        DrawDynamicRangeGraph(value);
+        if (const TOutcome drawn = WriteDynamicRangeGraph(value, TOutputGuard(FConfig).Places()); !drawn)
+            FLog.loginfo("Dynamic range graph \"" + NthField(value, ',', 2) + "\" not drawn for spooler file " +
+                         FParsing + ": " + drawn.Reason());
     };
     StartReport(FEngine, FConfig.PageMarginOrDefault());
     LoadTagFile();
