@@ -110,7 +110,8 @@ TOutcome WriteDynamicRangeGraph(std::string_view value, const TProtectedPlaces& 
     if (!percent)
         return TOutcome::Done();
     tDynamicTarget target;
-    return target.AddTarget(NthField(value, ',', 1), NthField(value, ',', 2), *percent, NthField(value, ',', 3), places);
+    return target.AddTarget(NthField(value, ',', 1), NthField(value, ',', 2), *percent, NthField(value, ',', 3),
+                            places);
 }
 
 void DrawDynamicRangeGraph(std::string_view value)

@@ -119,7 +119,8 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
                              " could not be created locally.";
             job.Log.loginfo(result.Failure);
             job.Log.loginfo(result.CurrentDocPath + ": " + written.Reason());
-            result.Cause = Reworded(written.Failure(), result.Failure + " " + result.CurrentDocPath + ": " + written.Reason());
+            result.Cause =
+                Reworded(written.Failure(), result.Failure + " " + result.CurrentDocPath + ": " + written.Reason());
             return TComposeExit::EmbeddedNotWritten;
         }
     } else {

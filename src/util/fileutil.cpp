@@ -305,7 +305,9 @@ TOutcome CopyFileAtomic(std::string_view from, std::string_view to)
         ~TClose() { ::close(Fd); }
     } closer {fd};
     // The side that failed is named first; a full folder names its folder too.
-    const auto named = [&to](const TOutcome& failed) { return Reworded(failed.Failure(), std::string(to) + ": " + failed.Reason()); };
+    const auto named = [&to](const TOutcome& failed) {
+        return Reworded(failed.Failure(), std::string(to) + ": " + failed.Reason());
+    };
     TOutputFile file;
     if (const TOutcome opened = file.Open(to); !opened)
         return named(opened);

@@ -143,10 +143,11 @@ TOutcome TProtectedPlaces::Refusal(int dirFd, std::string_view name) const
             if (level.Get() < 0 || depth == kMaxDepth)
                 return Fail("cannot tell where its folder lies");
             const int up = ::openat(level.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+            const int error = errno;
             level.Reset(up);
             struct stat above {};
             if (up < 0 || ::fstat(up, &above) != 0)
-                return Fail(std::string("cannot tell where its folder lies: ") + std::strerror(errno));
+                return Fail(std::string("cannot tell where its folder lies: ") + std::strerror(up < 0 ? error : errno));
             if (Same(above, at))
                 break;  // the root
             at = above;

@@ -129,14 +129,15 @@ TEST(PrintRun, ARefusedDocumentIsFinalAndTheLogSaysWhy)
         std::string output;
         std::string line;
     } cases[] = {
-        {"pdf_" + d + "results/link/../tags.txt", "PDF Document creation FAILED \"" + d +
-                                                     "results/link/../tags.txt\": refused for spooler file R.tvq (R1): "
-                                                     "it is the server's own file " + d + "tags.txt"},
-        {"rtf_" + d + "results/tags.pdf", "RTF Doc creation FAILED \"" + d + "results/tags.pdf\": refused for spooler "
-                                          "file R.tvq (R1): it is the server's own file " + d + "tags.txt"},
-        {"msword_" + d + "results/link/temp/x.doc", "MS Word Doc creation FAILED \"" + d + "results/link/temp/x.doc\": "
-                                                    "refused for spooler file R.tvq (R1): it lies in the spool folder " +
-                                                    d + "spool/"},
+        {"pdf_" + d + "results/link/../tags.txt",
+         "PDF Document creation FAILED \"" + d + "results/link/../tags.txt\": refused for spooler file R.tvq (R1): "
+         "it is the server's own file " + d + "tags.txt"},
+        {"rtf_" + d + "results/tags.pdf",
+         "RTF Doc creation FAILED \"" + d + "results/tags.pdf\": refused for spooler file R.tvq (R1): "
+         "it is the server's own file " + d + "tags.txt"},
+        {"msword_" + d + "results/link/temp/x.doc",
+         "MS Word Doc creation FAILED \"" + d + "results/link/temp/x.doc\": refused for spooler file R.tvq (R1): "
+         "it lies in the spool folder " + d + "spool/"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.output);
@@ -155,8 +156,8 @@ TEST(PrintRun, ARefusedDocumentIsFinalAndTheLogSaysWhy)
         EXPECT_EQ(ReadFile(d + "tags.txt"), "3|PATSUR\r\n");
     }
     EXPECT_TRUE(QDir(QString::fromStdString(d + "spool/temp")).isEmpty());
-    EXPECT_EQ(QDir(QString::fromStdString(d + "spool")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList {"temp"});
+    const QDir spool(QString::fromStdString(d + "spool"));
+    EXPECT_EQ(spool.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList {"temp"});
 }
 
 TEST(PrintRun, PageFileNames)

@@ -47,9 +47,9 @@ struct TGuardedHome {
 std::vector<std::string> Names(const std::string& dir)
 {
     std::vector<std::string> names;
+    const QDir folder(QString::fromStdString(dir));
     for (const QString& name :
-         QDir(QString::fromStdString(dir)).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                                     QDir::Name))
+         folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name))
         names.push_back(name.toStdString());
     return names;
 }

@@ -303,8 +303,9 @@ int DocumentEngine::SaveDocument(const QString& file, int, int format, bool)
     const QByteArray bytes = DocumentBytes(file, format);
     if (!IsSaveFormat(format))
         return 0;
-    const TOutcome written = WriteOutputFileNative(QFile::encodeName(file).toStdString(),
-                                                   std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    const TOutcome written =
+        WriteOutputFileNative(QFile::encodeName(file).toStdString(),
+                              std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     if (!written) {
         FLastError = QStringLiteral("Could not save %1: %2").arg(file, ToUnicode(written.Reason()));
         return 0;
