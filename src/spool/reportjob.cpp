@@ -96,11 +96,10 @@ TOutcome WriteDecoded(std::string_view base64, const std::string& path, const TP
     if (TOutcome opened = file.Open(path, places); !opened)
         return opened;
     TOutcome written;
-    DecodeBase64Blocks(base64, [&](std::string_view bytes) {
-        written = file.Write(bytes);
-        return written.Ok();
-    });
-    if (!written)
+    if (!DecodeBase64Blocks(base64, [&](std::string_view bytes) {
+            written = file.Write(bytes);
+            return written.Ok();
+        }))
         return written;
     return file.Commit();
 }
