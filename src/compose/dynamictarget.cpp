@@ -4,13 +4,13 @@
 #include "util/codepage.h"
 #include "util/textutil.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -71,41 +71,51 @@ QImage tDynamicTarget::Draw(const QImage& bar, int percent, std::string_view lab
     return result;
 }
 
-bool tDynamicTarget::AddTarget(std::string_view source, std::string_view destination, int percent, std::string_view label)
+TOutcome tDynamicTarget::AddTarget(std::string_view source, std::string_view destination, int percent,
+                                   std::string_view label, const TProtectedPlaces& places)
 {
+    // A refused destination is told as such, whatever the source is.
+    if (!places.Empty())
+        if (const TOutcome refused = places.Check(destination); !refused && refused.Kind() == TFailureKind::Final)
+            return refused;
     QImageReader reader(ToUnicode(source));
     reader.setAllocationLimit(256);  // MB: a corrupt header must not exhaust memory
     const QSize size = reader.size();
     if (size.isValid() && (size.width() > kMaxSide || size.height() > kMaxSide))
-        return false;
+        return Fail("the bar " + std::string(source) + " is larger than a bar can be");
     QImage bar;
     if (!reader.read(&bar) || bar.isNull() || bar.height() > kMaxSide)
-        return false;
+        return Fail("the bar " + std::string(source) + " cannot be read");
     Font = Qt::black;  // a new bitmap's canvas
     Pen = Qt::black;
     const QImage drawn = Draw(bar, percent, label);
 
-    // Written whole under a temporary name, then renamed into place.
-    const QString target = ToUnicode(destination);
-    QByteArray format = QFileInfo(target).suffix().toLower().toLatin1();
+    QByteArray format = QFileInfo(ToUnicode(destination)).suffix().toLower().toLatin1();
     if (!QImageWriter::supportedImageFormats().contains(format))
         format = "bmp";
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QImageWriter writer(&file, format);
-    if (!writer.write(drawn)) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (!writer.write(drawn))
+        return Fail("the graph cannot be encoded as " + format.toStdString() + ": " +
+                    writer.errorString().toStdString());
+    return WriteOutputFile(destination, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                           places);
+}
+
+TOutcome WriteDynamicRangeGraph(std::string_view value, const TProtectedPlaces& places)
+{
+    const auto percent = TryStrToInt(Trim(NthField(value, ',', 4)));
+    if (!percent)
+        return TOutcome::Done();
+    tDynamicTarget target;
+    return target.AddTarget(NthField(value, ',', 1), NthField(value, ',', 2), *percent, NthField(value, ',', 3),
+                            places);
 }
 
 void DrawDynamicRangeGraph(std::string_view value)
 {
-    const auto percent = TryStrToInt(Trim(NthField(value, ',', 4)));
-    if (!percent)
-        return;
-    tDynamicTarget target;
-    target.AddTarget(NthField(value, ',', 1), NthField(value, ',', 2), *percent, NthField(value, ',', 3));
+    // The report goes on without its graph, and says so where it places it.
+    static_cast<void>(WriteDynamicRangeGraph(value, {}));
 }

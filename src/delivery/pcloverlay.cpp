@@ -15,6 +15,25 @@ constexpr std::string_view kPageEndB = "\x0c\x1b%-12345X";
 // Files are read whole, with a bound far above any one-page printer file.
 constexpr std::uint64_t kMaxPrinterFileBytes = 512ull * 1024 * 1024;
 
+// A printer file read whole; an empty one holds no job, and never will.
+TResult<std::string> ReadPrinterFile(const std::string& path)
+{
+    TResult<std::string> bytes = ReadFileBytes(path, kMaxPrinterFileBytes);
+    if (!bytes)
+        return Fail("Cant open file " + path, bytes.Reason());
+    if (bytes->empty())
+        return FailFinal("the printer file " + path + " is empty");
+    return bytes;
+}
+
+// The prepared copy written whole; a full folder stays an outage.
+TOutcome WritePrepared(const std::string& destination, std::string_view bytes)
+{
+    if (const TOutcome written = WriteFileAtomic(destination, bytes); !written)
+        return TFailure {"Cant open new file " + destination, written.Reason(), written.Kind()};
+    return TOutcome::Done();
+}
+
 }  // namespace
 
 std::string InsertMacroCallBytes(std::string_view source, const std::string& number)
@@ -39,13 +58,11 @@ std::string InsertMacroCallBytes(std::string_view source, const std::string& num
 
 TOutcome InsertMacroCall(const std::string& source, const std::string& destination, const std::string& number)
 {
-    const TResult<std::string> bytes = ReadFileBytes(source, kMaxPrinterFileBytes);
+    const TResult<std::string> bytes = ReadPrinterFile(source);
     if (!bytes)
-        return Fail("Cant open file " + source, bytes.Reason());
+        return bytes.Failure();
     // The prepared copy appears whole or not at all, in a folder that exists.
-    if (const TOutcome written = WriteFileAtomic(destination, InsertMacroCallBytes(*bytes, number)); !written)
-        return Fail("Cant open new file " + destination, written.Reason());
-    return TOutcome::Done();
+    return WritePrepared(destination, InsertMacroCallBytes(*bytes, number));
 }
 
 std::string OverlayHead(std::string_view s)
@@ -98,14 +115,11 @@ std::string NotAMergeablePage(std::string_view s)
 
 TOutcome MergeOverlayFile(const std::string& job, const std::string& destination, const std::string& overlay)
 {
-    const TResult<std::string> j = ReadFileBytes(job, kMaxPrinterFileBytes);
+    const TResult<std::string> j = ReadPrinterFile(job);
     if (!j)
-        return Fail("Cant open file " + job, j.Reason());
-    const TResult<std::string> o = ReadFileBytes(overlay, kMaxPrinterFileBytes);
+        return j.Failure();
+    const TResult<std::string> o = ReadPrinterFile(overlay);
     if (!o)
-        return Fail("Cant open file " + overlay, o.Reason());
-    const std::string merged = OverlayHead(*o) + PageBody(*j) + PageBody(*o) + OverlayTail(*o);
-    if (const TOutcome written = WriteFileAtomic(destination, merged); !written)
-        return Fail("Cant open new file " + destination, written.Reason());
-    return TOutcome::Done();
+        return o.Failure();
+    return WritePrepared(destination, OverlayHead(*o) + PageBody(*j) + PageBody(*o) + OverlayTail(*o));
 }

@@ -1,7 +1,9 @@
 // PCL 5 overlays on printer files: a macro call in front of the fixed
 // cursor-positioning mark, or an overlay printer file merged with the job's
-// page. Byte-exact. A failed step says which file it could not open; it
-// is shown as "ERROR: " and the reason.
+// page. Byte-exact. A failed step says which file it could not open or
+// found empty (final: no retry fills it); it is shown as "ERROR: " and the
+// reason. The prepared copy is written whole or not at all (a full folder
+// is an outage).
 #pragma once
 
 #include "util/result.h"

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 TResult<std::string> SendViaSpooler(const std::string& path, const TServerConfig& config)
 {
@@ -16,10 +17,15 @@ TResult<std::string> SendViaSpooler(const std::string& path, const TServerConfig
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> owner(std::fopen(NativePath(path).c_str(), "rb"),
                                                                  &std::fclose);
     std::FILE* file = owner.get();
-    if (!file) {
-        printer.EndDoc();
+    if (!file)
         return Fail("cannot read " + path);
-    }
+    // Known before the scheduler is asked: an empty file is no job, and a
+    // job begun for it would reach the printer's queue.
+    struct stat st {};
+    if (::fstat(::fileno(file), &st) != 0)
+        return Fail("cannot read " + path);
+    if (st.st_size == 0)
+        return FailFinal("the printer file " + path + " is empty");
     printer.DocumentTitle = name;
     if (!printer.BeginDoc()) {
         printer.EndDoc();
@@ -30,7 +36,11 @@ TResult<std::string> SendViaSpooler(const std::string& path, const TServerConfig
     std::size_t got;
     std::size_t total = 0;
     while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
-        printer.Write(block, got);
+        if (printer.Write(block, got) != got) {
+            const std::string destination = printer.Destination();
+            printer.AbortDoc();
+            return Fail(destination + " did not take the job's data");
+        }
         total += got;
     }
     if (std::ferror(file) != 0) {
@@ -38,10 +48,9 @@ TResult<std::string> SendViaSpooler(const std::string& path, const TServerConfig
         return Fail("cannot read " + path);
     }
     if (total == 0) {
-        // The scheduler takes no empty document: there is nothing to print.
-        const std::string destination = printer.Destination();
+        // Emptied since it was looked at: nothing went to the printer.
         printer.AbortDoc();
-        return destination;
+        return FailFinal("the printer file " + path + " is empty");
     }
     const std::string destination = printer.Destination();
     if (!printer.EndDoc())

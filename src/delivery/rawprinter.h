@@ -9,5 +9,7 @@
 
 // The queued file at path to the printer that the settings name for its
 // printer number (the second "_" field of its name), else the default
-// printer: the CUPS printer that took it.
+// printer: the CUPS printer that took it, once it took every byte. An empty
+// file is no job: it fails (final, as no retry fills it) before the
+// scheduler is asked.
 TResult<std::string> SendViaSpooler(const std::string& path, const TServerConfig& config);

@@ -2,6 +2,7 @@
 
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/outputfile.h"
 #include "util/stoppoint.h"
 #include "util/textutil.h"
 
@@ -36,6 +37,19 @@ constexpr TSaveKind kWord {"msword_", DocumentEngine::WordFormat, "MS Word Doc c
 constexpr TSaveKind kRtf {"rtf_", DocumentEngine::WordFormat, "RTF Doc created as ", "RTF Doc creation FAILED ",
                           "RTF create - "};
 
+// Why the path is refused before anything is recorded or written; empty when
+// it is not. The write checks again on the folder it opens.
+std::string RefusalOf(const TPrintRunContext& c, const std::string& path)
+{
+    if (c.RefuseOutput)
+        if (std::string refused = c.RefuseOutput(path); !refused.empty())
+            return refused;
+    if (c.ProtectedPlaces.Empty())
+        return {};
+    const TOutcome checked = c.ProtectedPlaces.Check(path);
+    return !checked && checked.Kind() == TFailureKind::Final ? checked.Reason() : std::string();
+}
+
 TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& name)
 {
     const std::string path = name.substr(std::string_view(kind.Prefix).size());
@@ -44,27 +58,33 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
         return TOutcome::Done();
     // The Word and RTF failure lines end in two blanks, as operators know them.
     const std::string tail = kind.Format == DocumentEngine::PdfFormat ? "" : "  ";
-    if (const std::string refused = c.RefuseOutput ? c.RefuseOutput(path) : std::string(); !refused.empty()) {
+    const auto refuse = [&](const std::string& why) -> TOutcome {
         const std::string line = kind.Failed + std::string(1, Q) + path + Q + ": refused for spooler file " +
-                                 c.RequestName + " (" + c.Record.GetReqCode() + "): " + refused;
+                                 c.RequestName + " (" + c.Record.GetReqCode() + "): " + why;
         c.Log.loginfo(line);
-        return Fail(line);
-    }
+        return FailFinal(line);
+    };
+    if (const std::string refused = RefusalOf(c, path); !refused.empty())
+        return refuse(refused);
     if (c.Journal && !c.Journal->DocumentSaving(path))
         return NotRecorded(path);
     try {
-        if (c.Engine.SaveDocument(ToUnicode(path), -1, kind.Format, false) != 0) {
+        const QByteArray bytes = c.Engine.DocumentBytes(ToUnicode(path), kind.Format);
+        const TOutcome written = WriteOutputFile(
+            path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), c.ProtectedPlaces);
+        if (written) {
             if (c.Journal)
                 c.Journal->DocumentWasSaved(path);
             c.Log.loginfo(kind.Done + std::string(1, Q) + path + Q);
             return TOutcome::Done();
         }
+        if (written.Kind() == TFailureKind::Final)
+            return refuse(written.Reason());
         const std::string failed = kind.Failed + std::string(1, Q) + path + Q;
         c.Log.loginfo(failed + tail);
-        if (c.Engine.LastError().isEmpty())
-            return Fail(failed);
-        c.Log.loginfo(FromUnicode(c.Engine.LastError()));
-        return Fail(failed + ": " + FromUnicode(c.Engine.LastError()));
+        const std::string why = "Could not save " + path + ": " + written.Reason();
+        c.Log.loginfo(why);
+        return Reworded(written.Failure(), failed + ": " + why);
     } catch (const std::exception& failure) {
         c.Log.loginfo(kind.Raised + std::string(failure.what()));
         return Fail(kind.Raised + std::string(failure.what()));
@@ -164,7 +184,7 @@ private:
     static void Check(bool done, TPrinterDC& dc)
     {
         if (!done)
-            throw std::runtime_error(dc.LastError());
+            throw TPageFailure(TFailure {dc.LastError(), {}, dc.LastFailureKind()});
     }
 
     void DrawPage(TPrinterDC& dc, int page)

@@ -9,6 +9,7 @@
 #include "print/printdevice.h"
 #include "request/reportrecord.h"
 #include "util/logger.h"
+#include "util/outputfile.h"
 #include "util/result.h"
 
 #include <functional>
@@ -51,14 +52,20 @@ struct TPrintRunContext {
     TOutputJournal* Journal = nullptr;
     // Why a document the request names may not be written there (the
     // server's own files and folders); empty when it may. Unset: any path.
+    // A check before the write; ProtectedPlaces also holds during it.
     std::function<std::string(const std::string& path)> RefuseOutput = nullptr;
+    // The server's own files and folders, checked on the very folder a saved
+    // document is written into, so that no link changed after a check can
+    // lead the write there. Empty: any path.
+    TProtectedPlaces ProtectedPlaces = {};
     std::string RequestName = {};  // the spool file, for the refusal's log line
 };
 
 // Outputs the report. OutputFileName is what the job sequence decided (a
 // "pdf_" name is escaped here). Done when the whole output exists: the file
-// saved, every page's job accepted or page file written; the failure is the
-// log line that said why not.
+// saved whole on disk, every page's job accepted or page file written; the
+// failure is the log line that said why not, of the kind of what failed (a
+// saved document's full folder an outage, a refused path final).
 TOutcome PrintReport(TPrintRunContext& context, std::string& OutputFileName);
 
 // Why an output did not go: the journal could not record it first.

@@ -15,9 +15,10 @@ constexpr std::array<unsigned char, 256> MakeTable()
 
 constexpr auto kValues = MakeTable();
 
-// Decodes text into out, calling flush when out holds at least a block.
+// Decodes text into out, calling flush when out holds at least a block; a
+// flush that returns false ends the decoding.
 template <typename Flush>
-void Decode(std::string_view text, std::string& out, Flush flush)
+bool Decode(std::string_view text, std::string& out, Flush flush)
 {
     // A group starts wherever its start is before the last character.
     for (std::size_t start = 0; start + 1 < text.size(); start += 4) {
@@ -33,10 +34,10 @@ void Decode(std::string_view text, std::string& out, Flush flush)
         const std::size_t count = firstPad == 4 ? 3 : (firstPad >= 2 ? firstPad - 1 : 0);
         const char bytes[3] = {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8), static_cast<char>(bits)};
         out.append(bytes, count);
-        if (out.size() >= 65536)
-            flush();
+        if (out.size() >= 65536 && !flush())
+            return false;
     }
-    flush();
+    return flush();
 }
 
 }  // namespace
@@ -49,6 +50,7 @@ bool DecodeBase64ToFile(std::string_view text, std::ostream& stream)
     Decode(text, block, [&] {
         stream.write(block.data(), static_cast<std::streamsize>(block.size()));
         block.clear();
+        return true;  // a failed stream is seen below
     });
     stream.flush();
     const bool ok = static_cast<bool>(stream);
@@ -60,6 +62,17 @@ std::string DecodeBase64(std::string_view text)
 {
     std::string out;
     out.reserve(text.size() / 4 * 3 + 3);
-    Decode(text, out, [] {});
+    Decode(text, out, [] { return true; });
     return out;
+}
+
+bool DecodeBase64Blocks(std::string_view text, const std::function<bool(std::string_view bytes)>& write)
+{
+    std::string block;
+    block.reserve(65536 + 3);
+    return Decode(text, block, [&] {
+        const bool written = block.empty() || write(block);
+        block.clear();
+        return written;
+    });
 }

@@ -3,6 +3,7 @@
 // final group of one character is ignored.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -11,3 +12,6 @@
 // position 0; false only when writing failed.
 bool DecodeBase64ToFile(std::string_view text, std::ostream& stream);
 std::string DecodeBase64(std::string_view text);
+// The decoded bytes handed to write block by block (at most about 64 KB
+// held at once); false as soon as write returns false.
+bool DecodeBase64Blocks(std::string_view text, const std::function<bool(std::string_view bytes)>& write);

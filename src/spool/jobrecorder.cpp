@@ -1,6 +1,8 @@
 #include "spool/jobrecorder.h"
 
+#include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/outputfile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -126,6 +128,8 @@ bool TJobRecorder::PageDone(int page, const std::string& title, const std::strin
     } else if (row->Kind == "page file") {
         arrived = FileExists(row->Path) ||
                   FJournal.DeliveredSince(row->Path.substr(row->Path.find_last_of('/') + 1), row->StartedAt);
+        if (!arrived)
+            RemoveStaleTemporaries(row->Path);  // what a crash while writing it left
     }
     if (!arrived)
         return false;
@@ -186,9 +190,12 @@ bool TJobRecorder::DocumentSaved(const std::string& path)
     if (row->State == "done")
         return true;
     // Saved, but the record did not follow: the file says whether it was.
-    const QFileInfo file(QString::fromStdString(path));
-    if (!file.exists() || file.lastModified().toMSecsSinceEpoch() < row->StartedAt - 1000)
+    const QFileInfo file(ToUnicode(path));
+    if (!file.exists() || file.lastModified().toMSecsSinceEpoch() < row->StartedAt - 1000) {
+        // A save cut short by a crash left its temporary file; it goes now.
+        RemoveStaleTemporaries(path);
         return false;
+    }
     Write([id = row->Id](TJournal& journal) { return journal.OutputDone(id, 0); });
     Write([id = FCurrent->Id, what = path + " was saved before: not saved again"](TJournal& journal) {
         return journal.AddEvent(id, what);

@@ -132,7 +132,9 @@ std::string TJobPipeline::PrintSystemOutage(const std::string& printer)
 
 std::string TJobPipeline::FolderFull(const std::string& path, const std::string& reason)
 {
-    const std::string folder = path.empty() || path.back() == '/' ? path : ExtractFileDir(path);
+    std::string folder = path.empty() || path.back() == '/' ? path : ExtractFileDir(path);
+    if (folder.empty() || folder[0] != '/')
+        folder = FConfig.ProgramDir + folder;  // the server works in its home
     const std::string key = "folder:" + folder;
     FOutages.Down(key, "the folder " + folder, reason, "requests whose output goes there wait in the spool folder",
                   [folder]() -> TOutcome {
@@ -150,14 +152,11 @@ void TJobPipeline::PrepareJobs()
 {
     FRecord = TReportRecord();
     // The graph's file is named by the request: never one of the server's own.
+    // Checked and written in the one folder opened, with the folders of the moment.
     FRecord.DrawDynamicRange = [this](std::string_view value) {
-        const std::string path = NthField(value, ',', 2);
-        if (const std::string refused = TOutputGuard(FConfig).Refusal(path); !refused.empty()) {
-            FLog.loginfo("Dynamic range graph \"" + path + "\" not drawn for spooler file " + FParsing + ": " +
-                         refused);
-            return;
-        }
-        DrawDynamicRangeGraph(value);
+        if (const TOutcome drawn = WriteDynamicRangeGraph(value, TOutputGuard(FConfig).Places()); !drawn)
+            FLog.loginfo("Dynamic range graph \"" + NthField(value, ',', 2) + "\" not drawn for spooler file " +
+                         FParsing + ": " + drawn.Reason());
     };
     StartReport(FEngine, FConfig.PageMarginOrDefault());
     LoadTagFile();
@@ -361,14 +360,17 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
                      FConfig.LprQueueDir,
                      FConfig.PageMarginOrDefault(),
                      FImageProbe};
+    job.ProtectedPlaces = TOutputGuard(FConfig).Places();
     const TComposeResult composed = ComposeReport(job, name);
     CurrentDocPath = composed.CurrentDocPath;
     switch (composed.Exit) {
-    case TComposeExit::EmbeddedNotWritten: return {TJobExit::EmbeddedNotWritten, composed.Failure};
-    case TComposeExit::DocumentNotLoaded: return {TJobExit::DocumentNotLoaded, composed.Failure};
+    case TComposeExit::EmbeddedNotWritten:
+        return {TJobExit::EmbeddedNotWritten, composed.Failure, Reworded(composed.Cause, composed.Failure)};
+    case TComposeExit::DocumentNotLoaded:
+        return {TJobExit::DocumentNotLoaded, composed.Failure, Reworded(composed.Cause, composed.Failure)};
     case TComposeExit::EngineFailed:
         FLog.loginfo(composed.Failure);
-        return {TJobExit::EngineFailed, composed.Failure};
+        return {TJobExit::EngineFailed, composed.Failure, Reworded(composed.Cause, composed.Failure)};
     case TComposeExit::Completed: break;
     }
     Light(TLight::Convert, TLightColor::Off);

@@ -6,10 +6,10 @@
 #include "compose/templateimages.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/outputfile.h"
 #include "util/textutil.h"
 
 #include <cmath>
-#include <fstream>
 #include <optional>
 
 namespace {
@@ -89,6 +89,21 @@ void LoadLetterhead(TJobContext& job)
     }
 }
 
+// The request's document decoded into its file, whole or not at all.
+TOutcome WriteDecoded(std::string_view base64, const std::string& path, const TProtectedPlaces& places)
+{
+    TOutputFile file;
+    if (TOutcome opened = file.Open(path, places); !opened)
+        return opened;
+    TOutcome written;
+    if (!DecodeBase64Blocks(base64, [&](std::string_view bytes) {
+            written = file.Write(bytes);
+            return written.Ok();
+        }))
+        return written;
+    return file.Commit();
+}
+
 // The document that gives the report its body: the one decoded from the
 // request (written to the results folder), else the procedure's template.
 // Sets CurrentDocPath; an exit when the job cannot go on.
@@ -97,11 +112,14 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
     TReportRecord& r = job.Record;
     result.CurrentDocPath = job.ResultsDir + EscapeFileName(r.GetReqCode() + "_" + r.GetProcCode() + ".doc");
     if (!r.EmbeddedDocument.empty()) {
-        std::ofstream file(NativePath(result.CurrentDocPath), std::ios::binary | std::ios::trunc);
-        if (!file || !DecodeBase64ToFile(r.EmbeddedDocument, file)) {
+        if (const TOutcome written = WriteDecoded(r.EmbeddedDocument, result.CurrentDocPath, job.ProtectedPlaces);
+            !written) {
             result.Failure = "The File Encoded Halvorin data in file " + std::string(spoolName) +
                              " could not be created locally.";
             job.Log.loginfo(result.Failure);
+            job.Log.loginfo(result.CurrentDocPath + ": " + written.Reason());
+            result.Cause =
+                Reworded(written.Failure(), result.Failure + " " + result.CurrentDocPath + ": " + written.Reason());
             return TComposeExit::EmbeddedNotWritten;
         }
     } else {
@@ -118,6 +136,7 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
             DeleteFileAt(result.CurrentDocPath);
     } catch (const std::exception& failure) {
         result.Failure = " Error loading " + result.CurrentDocPath + " with " + failure.what();
+        result.Cause = Fail(result.Failure);
         job.Log.loginfo(result.Failure);
         return TComposeExit::DocumentNotLoaded;
     }
@@ -246,6 +265,7 @@ TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName)
     } catch (const std::exception& failure) {
         result.Exit = TComposeExit::EngineFailed;
         result.Failure = failure.what();
+        result.Cause = Fail(result.Failure);
         return result;
     }
     result.OutputFileName = OutputFileNameFor(job.Record, job.LprQueueDir, spoolName);

@@ -8,6 +8,8 @@
 #include "print/pagesetup.h"
 #include "request/reportrecord.h"
 #include "util/logger.h"
+#include "util/outputfile.h"
+#include "util/result.h"
 
 #include <string>
 #include <string_view>
@@ -25,6 +27,9 @@ struct TJobContext {
     std::string LprQueueDir;
     std::string PageMargin;  // the pagemargin setting
     TImageComponent& ImageProbe;  // learns the size of request images
+    // The server's own files and folders, which the document a request
+    // carries is never written onto. Empty: any path.
+    TProtectedPlaces ProtectedPlaces = {};
 };
 
 enum class TComposeExit {
@@ -39,6 +44,9 @@ struct TComposeResult {
     std::string OutputFileName;
     std::string CurrentDocPath;
     std::string Failure;  // why it did not complete, as logged (the engine's message for EngineFailed)
+    // The same failure with its kind: a full results folder is an outage, a
+    // refused path final, anything else a fault.
+    TFailure Cause = {};
 };
 
 // A4 portrait with the configured margins (millimetres: left, right, top, bottom).

@@ -339,8 +339,8 @@ void TJobPipeline::TakeRequest(const std::string& name)
     case TJobExit::EmbeddedNotWritten:
     case TJobExit::DocumentNotLoaded:
     case TJobExit::EngineFailed:
-        // Tried again later; meanwhile the other files go on.
-        JobFailed(end.Reason);
+        // Tried again later as its failure says; meanwhile the other files go on.
+        OutputFailed(end.Failure, false);
         SpoolBusy = false;
         return;
     }
@@ -375,7 +375,8 @@ void TJobPipeline::printingtimerTimer()
                           },
                           &FRecorder};
     // Built per job: the folders are the settings of the moment.
-    run.RefuseOutput = [this](const std::string& path) { return TOutputGuard(FConfig).Refusal(path); };
+    // Checked on the folder the write opens, and written in that folder.
+    run.ProtectedPlaces = TOutputGuard(FConfig).Places();
     run.RequestName = PendingRequest;
     TOutcome output = TOutcome::Failed("the print run did not end");
     try {

@@ -1,9 +1,9 @@
 #include "util/fileutil.h"
 
 #include "util/codepage.h"
+#include "util/outputfile.h"
 #include "util/textutil.h"
 
-#include <QSaveFile>
 #include <QString>
 
 #include <algorithm>
@@ -292,17 +292,7 @@ TResult<std::string> ReadFileBytes(std::string_view path, std::uint64_t maxBytes
 
 TOutcome WriteFileAtomic(std::string_view path, std::string_view bytes)
 {
-    QSaveFile file(ToUnicode(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return Fail(file.errorString().toStdString(), std::string(path));
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
-        const std::string error = file.errorString().toStdString();
-        file.cancelWriting();
-        return Fail(error, std::string(path));
-    }
-    if (!file.commit())
-        return Fail(file.errorString().toStdString(), std::string(path));
-    return TOutcome::Done();
+    return WriteOutputFile(path, bytes);
 }
 
 TOutcome CopyFileAtomic(std::string_view from, std::string_view to)
@@ -310,35 +300,31 @@ TOutcome CopyFileAtomic(std::string_view from, std::string_view to)
     const int fd = ::open(NativePath(from).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return Fail(std::string(from) + ": " + std::strerror(errno));
-    QSaveFile file(ToUnicode(to));
-    std::string error;
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = std::string(to) + ": " + file.errorString().toStdString();
-    } else {
-        char buf[65536];
-        for (;;) {
-            const ssize_t got = ::read(fd, buf, sizeof buf);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                error = std::string(from) + ": " + std::strerror(errno);
-                break;
-            }
-            if (got == 0)
-                break;
-            if (file.write(buf, got) != got) {
-                error = std::string(to) + ": " + file.errorString().toStdString();
-                break;
-            }
-        }
-        if (error.empty() && !file.commit())
-            error = std::string(to) + ": " + file.errorString().toStdString();
-        if (!error.empty())
-            file.cancelWriting();
+    struct TClose {
+        int Fd;
+        ~TClose() { ::close(Fd); }
+    } closer {fd};
+    // The side that failed is named first; a full folder names its folder too.
+    const auto named = [&to](const TOutcome& failed) {
+        return Reworded(failed.Failure(), std::string(to) + ": " + failed.Reason());
+    };
+    TOutputFile file;
+    if (const TOutcome opened = file.Open(to); !opened)
+        return named(opened);
+    char buf[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buf, sizeof buf);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Fail(std::string(from) + ": " + std::strerror(errno));
+        if (got == 0)
+            break;
+        if (const TOutcome written = file.Write(std::string_view(buf, static_cast<std::size_t>(got))); !written)
+            return named(written);
     }
-    ::close(fd);
-    if (!error.empty())
-        return Fail(error);
+    if (const TOutcome committed = file.Commit(); !committed)
+        return named(committed);
     return TOutcome::Done();
 }
 

@@ -42,15 +42,18 @@ TOutcome CheckReadableFile(std::string_view path);
 std::string FileErrorText(int error);
 // Whole-file read with a size bound; fails when missing, unreadable or larger.
 TResult<std::string> ReadFileBytes(std::string_view path, std::uint64_t maxBytes);
-// Written under a temporary name in the same directory, then renamed into
-// place: readers see the old file or the whole new one.
+// Written under a temporary name in the same directory, synced, then renamed
+// into place: readers see the old file or the whole new one. A full folder
+// is an outage ("no space left in /srv/results/"); the detail is the path.
+// A link as the last part is followed (util/outputfile.h).
 TOutcome WriteFileAtomic(std::string_view path, std::string_view bytes);
 bool DeleteFileAt(std::string_view path);
 // Which file this is, beyond its name: device, inode and modification time.
 // A file copied or written anew gets another; empty when there is none.
 std::string FileIdentity(std::string_view path);
 // Copies a file, replacing the destination, through a temporary name in its
-// directory; the reason names the side that failed.
+// directory, whole or not at all; the reason names the side that failed, and
+// a full destination folder is an outage as for WriteFileAtomic.
 TOutcome CopyFileAtomic(std::string_view from, std::string_view to);
 
 // Lines of a text (CR LF or LF end a line; the ends are dropped).

@@ -50,7 +50,7 @@ TEST(CrashSafety, AKillInEachWindowLosesNothingAndOutputsNothingTwice)
         const char* Request;  // after the codes
     } windows[] = {
         {"page-accepted", "^HV_PRINTER~1"},
-        {"document-written", "^HV_PRINTER~1^HV_PDFDOC~@results/W.pdf"},
+        {"output-synced", "^HV_PRINTER~1^HV_PDFDOC~@results/W.pdf"},
         {"output-half", "^HV_PRINTER~2^HV_PMASK~12"},
     };
     for (const auto& w : windows) {
@@ -67,8 +67,8 @@ TEST(CrashSafety, AKillInEachWindowLosesNothingAndOutputsNothingTwice)
                                                 "\r\nDEFLETTERHEAD=LH\r\nSETTLESECONDS=0\r\nPRINTER1=Laser-A\r\n"
                                                 "PRINTER2=HP-Laser\r\n");
         std::string request = "HV_TEMPLATE~LH^HV_REQCODE~WIN^HV_PROCCODE~P1^HV_PATSUR~SMITH" + std::string(w.Request);
-        request.replace(request.find("@") == std::string::npos ? request.size() : request.find("@"),
-                        request.find("@") == std::string::npos ? 0 : 1, home.Path());
+        if (const auto at = request.find('@'); at != std::string::npos)
+            request.replace(at, 1, home.Path());
         WriteFile(home / "spool/w.tvq", request);
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -112,7 +112,7 @@ TEST(CrashSafety, AKillInEachWindowLosesNothingAndOutputsNothingTwice)
             for (const TEventRow& event : journal.Events(job.Id))
                 found = found || event.What.find("was found at Laser-A") != std::string::npos;
             EXPECT_TRUE(found) << "the page was found at the scheduler, not sent again";
-        } else if (window == "document-written") {
+        } else if (window == "output-synced") {
             EXPECT_EQ(PdfInfoField(ReadFile(home / "results/W.pdf"), "Pages"), "1");
             EXPECT_EQ(QDir(QString::fromStdString(home / "results")).entryList(QDir::Files | QDir::Hidden).size(), 1)
                 << "no half-made file left beside it";

@@ -1,11 +1,13 @@
 #include "compose/dynamictarget.h"
 #include "request/reportrecord.h"
 
+#include "support/smallfs.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -93,4 +95,59 @@ TEST(DynamicTarget, FailuresSkipTheGraphSilently)
     EXPECT_FALSE(FileExists(dir / "p.bmp"));
     DrawDynamicRangeGraph((dir / "bar.bmp") + "," + (dir / "p.bmp") + ",lbl, 30 ,ignored");
     EXPECT_TRUE(FileExists(dir / "p.bmp"));
+}
+
+// A graph whose folder is full: an outage that says where, nothing left
+// behind, and the graph written whole once there is room.
+TEST(DynamicTarget, AGraphIntoAFullFolderIsAnOutageAndLeavesNothing)
+{
+    PRINTORB_IN_SMALL_FILE_SYSTEMS();
+    TSmallFileSystem disk;
+    ASSERT_TRUE(disk.Mounted());
+    TTempDir dir;
+    MakeBar(dir, 200, 40);
+    const std::string value = (dir / "bar.bmp") + "," + (disk / "graph.bmp") + ",75,50";
+    ASSERT_TRUE(disk.Fill());
+    const TOutcome full = WriteDynamicRangeGraph(value, {});
+    ASSERT_FALSE(full);
+    EXPECT_EQ(full.Kind(), TFailureKind::Outage);
+    EXPECT_EQ(full.Reason(), "no space left in " + disk.Path());
+    EXPECT_TRUE(disk.Names().empty());
+
+    disk.MakeRoom();
+    ASSERT_TRUE(WriteDynamicRangeGraph(value, {}));
+    EXPECT_EQ(QImage(QString::fromStdString(disk / "graph.bmp")).size(), QSize(200, 40));
+    EXPECT_EQ(disk.Names(), (std::vector<std::string> {"graph.bmp"}));
+}
+
+// A graph onto a protected place is refused before the bar is even read,
+// whatever links lead there; the place keeps its bytes.
+TEST(DynamicTarget, AGraphOntoAProtectedPlaceIsRefused)
+{
+    TTempDir dir;
+    MakeBar(dir, 100, 20);
+    ASSERT_TRUE(ForceDir(dir / "templates") && ForceDir(dir / "results"));
+    WriteFile(dir / "tags.txt", "3|PATSUR\r\n");
+    ASSERT_EQ(::symlink((dir / "templates").c_str(), (dir / "results/link").c_str()), 0);
+    TProtectedPlaces places;
+    places.AddFile(dir / "tags.txt");
+    places.AddFolder("the templates folder", dir / "templates/");
+    const struct {
+        std::string destination;
+        std::string source;
+        std::string reason;
+    } cases[] = {
+        {dir / "results/link/../tags.txt", dir / "bar.bmp", "it is the server's own file " + (dir / "tags.txt")},
+        {dir / "results/link/g.bmp", dir / "missing.bmp", "it lies in the templates folder " + (dir / "templates/")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.destination);
+        const TOutcome refused = WriteDynamicRangeGraph(c.source + "," + c.destination + ",75,50", places);
+        EXPECT_EQ(refused.Kind(), TFailureKind::Final);
+        EXPECT_EQ(refused.Reason(), c.reason);
+    }
+    EXPECT_EQ(ReadFile(dir / "tags.txt"), "3|PATSUR\r\n");
+    EXPECT_FALSE(FileExists(dir / "templates/g.bmp"));
+    ASSERT_TRUE(WriteDynamicRangeGraph((dir / "bar.bmp") + "," + (dir / "results/g.bmp") + ",75,50", places));
+    EXPECT_FALSE(QImage(QString::fromStdString(dir / "results/g.bmp")).isNull());
 }

@@ -28,6 +28,8 @@ TEST(PclOverlay, MacroCallBeforeTheFirstMark)
     TTempDir dir;
     for (const auto& c : cases) {
         EXPECT_EQ(InsertMacroCallBytes(c.source, c.number), c.expected);
+        if (c.source.empty())
+            continue;  // no printer file: see below
         WriteFile(dir / "in.prn", c.source);
         EXPECT_TRUE(InsertMacroCall(dir / "in.prn", dir / "out.prn", c.number));
         EXPECT_EQ(ReadFile(dir / "out.prn"), c.expected);
@@ -67,4 +69,30 @@ TEST(PclOverlay, MergeOverlayFileOntoTheJobPage)
     EXPECT_EQ(MergeOverlayFile(dir / "none.prn", dir / "x.prn", dir / "FORM1.prn").Reason(), "Cant open file " + (dir / "none.prn"));
     EXPECT_FALSE(FileExists(dir / "x.prn"));
     EXPECT_EQ(MergeOverlayFile(dir / "job.prn", dir / "x.prn", dir / "none.prn").Reason(), "Cant open file " + (dir / "none.prn"));
+}
+
+// An empty printer file holds no job, and no retry fills it: neither step
+// makes a prepared copy of it, and each says which file was empty.
+TEST(PclOverlay, AnEmptyInputFailsForGoodAndMakesNoCopy)
+{
+    TTempDir dir;
+    WriteFile(dir / "empty.prn", "");
+    WriteFile(dir / "job.prn", ESC + "*p0x0Y" + "PAGE\x0c" + ESC + "E");
+    WriteFile(dir / "FORM1.prn", ESC + "*p0x0Y" + "FORM\x0c" + ESC + "E");
+    const struct {
+        const char* what;
+        TOutcome outcome;
+    } cases[] = {
+        {"macro", InsertMacroCall(dir / "empty.prn", dir / "out.prn", "5")},
+        {"no macro", InsertMacroCall(dir / "empty.prn", dir / "out.prn", "")},
+        {"merged job", MergeOverlayFile(dir / "empty.prn", dir / "out.prn", dir / "FORM1.prn")},
+        {"merged overlay", MergeOverlayFile(dir / "job.prn", dir / "out.prn", dir / "empty.prn")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_FALSE(c.outcome);
+        EXPECT_EQ(c.outcome.Kind(), TFailureKind::Final);
+        EXPECT_EQ(c.outcome.Reason(), "the printer file " + (dir / "empty.prn") + " is empty");
+    }
+    EXPECT_FALSE(FileExists(dir / "out.prn"));
 }

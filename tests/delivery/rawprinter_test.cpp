@@ -55,7 +55,6 @@ TEST(RawSpooler, NoPrinterEntryGoesToTheDefaultAndAnUnknownQueueFails)
     ASSERT_TRUE(s.Ready);
     ASSERT_TRUE(s.Send("_abc.prn", "PCL"));  // the number abc.prn has no entry
     EXPECT_EQ(s.Job("Default-Q", 1, "data"), "PCL");
-    EXPECT_TRUE(s.Send("_9_empty.prn", ""));  // nothing to print: handed over all the same
 
     s.Settings.Set("PRINTER4", "Not-Installed");
     EXPECT_FALSE(s.Send("_4_x.prn", "PCL"));
@@ -73,4 +72,23 @@ TEST(RawSpooler, NoPrinterEntryGoesToTheDefaultAndAnUnknownQueueFails)
     EXPECT_EQ(printer.State(), TRAWPrinter::TState::PageStarted);
     EXPECT_TRUE(printer.AbortDoc());
     EXPECT_EQ(printer.State(), TRAWPrinter::TState::Closed);
+}
+
+// An empty printer file is no job: it fails for good, saying so, and the
+// scheduler never makes a job of it (the next file is its first job).
+TEST(RawSpooler, AnEmptyFileFailsWithoutAJobReachingTheScheduler)
+{
+    TSpoolerSetup s;
+    ASSERT_TRUE(s.Ready);
+    s.Settings.Set("PRINTER3", "Laser-A");
+    WriteFile(s.Dir / "_3_empty.prn", "");
+    const TResult<std::string> sent = SendViaSpooler(s.Dir / "_3_empty.prn", s.Settings.Config);
+    ASSERT_FALSE(sent);
+    EXPECT_EQ(sent.Kind(), TFailureKind::Final);
+    EXPECT_EQ(sent.Reason(), "the printer file " + (s.Dir / "_3_empty.prn") + " is empty");
+    ASSERT_TRUE(s.Send("_3_next.prn", "PCL"));
+    const std::vector<TCapturedJob> jobs = s.Cups.Jobs("Laser-A", 1);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].Id, 1);
+    EXPECT_EQ(jobs[0].Title, "_3_next.prn");
 }

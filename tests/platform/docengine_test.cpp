@@ -1,6 +1,7 @@
 #include "platform/docengine/documentengine.h"
 #include "compose/templateimages.h"
 
+#include "support/smallfs.h"
 #include "support/testsupport.h"
 
 #include <QBuffer>
@@ -546,6 +547,31 @@ TEST(DocumentEngine, PdfEmbedsItsFontsAndTakesThePageSize)
     EXPECT_NE(PdfText(dir / "f.pdf").find("Serif text mono text"), std::string::npos);
     EXPECT_EQ(e.SaveDocument(QString::fromStdString(dir / "none/f.pdf"), -1, 12, false), 0);
     EXPECT_FALSE(e.LastError().isEmpty());
+}
+
+// A saved document is whole on disk or not there: into a full folder the
+// save fails saying where, and leaves nothing; a name beyond the system's
+// code page is saved under that very name.
+TEST(DocumentEngine, ASaveIntoAFullFolderFailsAndLeavesNothing)
+{
+    PRINTORB_IN_SMALL_FILE_SYSTEMS();
+    TSmallFileSystem disk;
+    ASSERT_TRUE(disk.Mounted());
+    DocumentEngine e;
+    e.SetSelText("Report text");
+    const QString name = QString::fromStdString(disk.Path()) + QString::fromUtf8("\u043e\u0442\u0447\u0451\u0442.rtf");
+    for (const int format : {12, 9}) {
+        SCOPED_TRACE(format);
+        ASSERT_TRUE(disk.Fill());
+        EXPECT_EQ(e.SaveDocument(QString::fromStdString(disk / "f.pdf"), -1, format, false), 0);
+        EXPECT_EQ(e.LastError().toStdString(),
+                  "Could not save " + (disk / "f.pdf") + ": no space left in " + disk.Path());
+        EXPECT_TRUE(disk.Names().empty());
+        disk.MakeRoom();
+    }
+    ASSERT_EQ(e.SaveDocument(name, -1, 9, false), 1);
+    EXPECT_EQ(disk.Names(), (std::vector<std::string> {name.mid(name.lastIndexOf('/') + 1).toStdString()}));
+    EXPECT_EQ(ReadFile(name.toStdString()).rfind("{\\rtf", 0), 0u);
 }
 
 // Laid-out lines keep their glyphs until drawn: a field changed after a

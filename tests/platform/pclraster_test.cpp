@@ -2,6 +2,10 @@
 
 #include "delivery/pcloverlay.h"
 #include "platform/printing/devmode.h"
+#include "platform/printing/printerdc.h"
+#include "platform/printing/printinglayer.h"
+#include "support/smallfs.h"
+#include "support/testsupport.h"
 
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -173,4 +177,37 @@ TEST(PclRaster, DecoderTakesAnyBytes)
     std::string error;
     EXPECT_EQ(DecodePclRaster(many, &error).size(), static_cast<std::size_t>(kMaxDecodedPages));
     EXPECT_NE(error, "");
+}
+
+// A page file whose folder is full: the document fails as an outage that
+// says where, no page file (nor a temporary one) is left, and with room the
+// page file is written whole.
+TEST(PclPageFile, AFullFolderIsAnOutageAndLeavesNoPageFile)
+{
+    PRINTORB_IN_SMALL_FILE_SYSTEMS();
+    TSmallFileSystem disk;
+    ASSERT_TRUE(disk.Mounted());
+    TPrintingLayer layer;
+    TDevMode mode;
+    mode.SetPaperSize(9);  // A4
+    TPrinterDC dc(layer, mode, TDeviceCaps {});
+    const std::string pageFile = disk / "8_3_12345.tvq-1.prn";
+    const auto page = [&] {
+        EXPECT_TRUE(dc.StartDoc({"R1 P1 Page 1", pageFile}));
+        EXPECT_TRUE(dc.StartPage());
+        dc.Painter()->fillRect(QRect(300, 300, 600, 100), Qt::black);
+        EXPECT_TRUE(dc.EndPage());
+        return dc.EndDoc();
+    };
+    ASSERT_TRUE(disk.Fill());
+    EXPECT_FALSE(page());
+    EXPECT_EQ(dc.LastFailureKind(), TFailureKind::Outage);
+    EXPECT_EQ(dc.LastError(), "cannot write " + pageFile + ": no space left in " + disk.Path());
+    EXPECT_TRUE(disk.Names().empty());
+
+    disk.MakeRoom();
+    ASSERT_TRUE(page()) << dc.LastError();
+    const std::vector<QImage> pages = DecodePclRaster(ReadFile(pageFile));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(disk.Names(), (std::vector<std::string> {"8_3_12345.tvq-1.prn"}));
 }

@@ -3,8 +3,10 @@
 #include "platform/printing/pclraster.h"
 #include "print/printhome.h"
 #include "support/regfiles.h"
+#include "support/smallfs.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +61,103 @@ TEST(PrintRun, SavedDocuments)
         }
     }
     EXPECT_TRUE(QDir(QString::fromStdString(d)).entryList({"*.tmp", ".*"}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// A saved document whose folder is full: the run fails as an outage, says
+// where there was no room, claims nothing and leaves nothing; once there is
+// room it is saved whole.
+TEST(PrintRun, ASavedDocumentThatDoesNotFitIsAnOutageAndClaimsNothing)
+{
+    PRINTORB_IN_SMALL_FILE_SYSTEMS();
+    TSmallFileSystem disk;
+    ASSERT_TRUE(disk.Mounted());
+    const struct {
+        std::string prefix;
+        std::string failed;
+        std::string tail;  // the first line's, as operators know it
+        std::string done;
+        const char* starts;
+    } cases[] = {
+        {"pdf_", "PDF Document creation FAILED \"" + (disk / "R1.pdf") + "\"", "",
+         "PDF Document created as \"" + (disk / "R1.pdf") + "\"", "%PDF"},
+        {"rtf_", "RTF Doc creation FAILED \"" + (disk / "R1.pdf") + "\"", "  ",
+         "RTF Doc created as \"" + (disk / "R1.pdf") + "\"", "{\\rtf"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.prefix);
+        TPrintHome home;
+        home.Request(kBase);
+        home.Pages(2);
+        ASSERT_TRUE(disk.Fill());
+        std::string output = c.prefix + (disk / "R1.pdf");
+        TPrintRunContext context = home.Context();
+        const TOutcome full = PrintReport(context, output);
+        ASSERT_FALSE(full);
+        EXPECT_EQ(full.Kind(), TFailureKind::Outage);
+        const std::string why = "Could not save " + (disk / "R1.pdf") + ": no space left in " + disk.Path();
+        EXPECT_EQ(home.Log.Lines, (std::vector<std::string> {c.failed + c.tail, why}));
+        EXPECT_EQ(full.Reason(), c.failed + ": " + why);
+        EXPECT_TRUE(disk.Names().empty());
+
+        disk.MakeRoom();
+        home.Log.Lines.clear();
+        output = c.prefix + (disk / "R1.pdf");
+        ASSERT_TRUE(PrintReport(context, output));
+        EXPECT_EQ(home.Log.Lines, (std::vector<std::string> {c.done}));
+        EXPECT_TRUE(StartsWith(ReadFile(disk / "R1.pdf"), c.starts));
+        EXPECT_EQ(disk.Names(), (std::vector<std::string> {"R1.pdf"}));
+        ASSERT_TRUE(DeleteFileAt(disk / "R1.pdf"));
+    }
+}
+
+// A document the request names onto the server's own files or folders is
+// refused on the folder the kernel opens, whatever ".." and links say, with
+// the log line operators know; no retry can mend it.
+TEST(PrintRun, ARefusedDocumentIsFinalAndTheLogSaysWhy)
+{
+    TPrintHome home;
+    const std::string d = home.Dir.Path();
+    ASSERT_TRUE(ForceDir(d + "spool/temp") && ForceDir(d + "results"));
+    WriteFile(d + "tags.txt", "3|PATSUR\r\n");
+    TProtectedPlaces places;
+    places.AddFile(d + "tags.txt");
+    places.AddFolder("the spool folder", d + "spool/");
+    places.AddFolder("the LPR queue folder", d + "lpd/");
+    ASSERT_EQ(::symlink((d + "spool").c_str(), (d + "results/link").c_str()), 0);
+    ASSERT_EQ(::symlink((d + "tags.txt").c_str(), (d + "results/tags.pdf").c_str()), 0);
+    const struct {
+        std::string output;
+        std::string line;
+    } cases[] = {
+        {"pdf_" + d + "results/link/../tags.txt",
+         "PDF Document creation FAILED \"" + d + "results/link/../tags.txt\": refused for spooler file R.tvq (R1): "
+         "it is the server's own file " + d + "tags.txt"},
+        {"rtf_" + d + "results/tags.pdf",
+         "RTF Doc creation FAILED \"" + d + "results/tags.pdf\": refused for spooler file R.tvq (R1): "
+         "it is the server's own file " + d + "tags.txt"},
+        {"msword_" + d + "results/link/temp/x.doc",
+         "MS Word Doc creation FAILED \"" + d + "results/link/temp/x.doc\": refused for spooler file R.tvq (R1): "
+         "it lies in the spool folder " + d + "spool/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        home.Log.Lines.clear();
+        home.Request(kBase);
+        home.Pages(1);
+        std::string output = c.output;
+        TPrintRunContext context = home.Context();
+        context.ProtectedPlaces = places;
+        context.RequestName = "R.tvq";
+        const TOutcome refused = PrintReport(context, output);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.Kind(), TFailureKind::Final);
+        EXPECT_EQ(refused.Reason(), c.line);
+        EXPECT_EQ(home.Log.Lines, (std::vector<std::string> {c.line}));
+        EXPECT_EQ(ReadFile(d + "tags.txt"), "3|PATSUR\r\n");
+    }
+    EXPECT_TRUE(QDir(QString::fromStdString(d + "spool/temp")).isEmpty());
+    const QDir spool(QString::fromStdString(d + "spool"));
+    EXPECT_EQ(spool.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList {"temp"});
 }
 
 TEST(PrintRun, PageFileNames)

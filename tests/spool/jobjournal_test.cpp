@@ -5,6 +5,7 @@
 
 #include "spool/spoolhome.h"
 #include "support/regfiles.h"
+#include "support/smallfs.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -376,8 +377,10 @@ TEST(JobJournal, OutputsOntoTheServersOwnFilesAreRefused)
     home.Drop("zz-waiting.tvq", kReport + "^HV_REQCODE~WAITING^HV_PDFDOC~" + (home.Dir / "gone/x.pdf"));
     home.TickAndPrint();
     ASSERT_EQ(home.JobOf("zz-waiting.tvq")->State, TJobState::Waiting);
-    // A link in the results folder leads into the templates.
+    // A link in the results folder leads into the templates, and a hard link
+    // there is the tag file itself.
     ASSERT_EQ(::symlink((home.Dir / "templates").c_str(), (home.Dir / "results/link").c_str()), 0);
+    ASSERT_EQ(::link((home.Dir / "tags.txt").c_str(), (home.Dir / "results/hard.txt").c_str()), 0);
     const struct {
         std::string field;  // the output the request names
         std::string target;
@@ -391,6 +394,9 @@ TEST(JobJournal, OutputsOntoTheServersOwnFilesAreRefused)
         {"HV_SAVEDOC~rtf_", home.Dir / "templates/LH.doc", "it lies in the templates folder " + home.Dir / "templates/"},
         {"HV_PDFDOC~", home.Dir / "results/../templates/P1.tpl", "it lies in the templates folder " + home.Dir / "templates/"},
         {"HV_PDFDOC~", home.Dir / "results/link/new.pdf", "it lies in the templates folder " + home.Dir / "templates/"},
+        // The kernel takes the link before "..": the home's own tags.txt.
+        {"HV_PDFDOC~", home.Dir / "results/link/../tags.txt", "it is the server's own file " + home.Dir / "tags.txt"},
+        {"HV_PDFDOC~", home.Dir / "results/hard.txt", "it is the server's own file " + home.Dir / "tags.txt"},
         {"HV_PDFDOC~", home.Dir / "spool/zz-waiting.tvq", "it lies in the spool folder " + home.Dir / "spool/"},
         {"HV_PDFDOC~", home.Dir / "spool/unprintable/x.pdf", "it lies in the unprintable folder " + home.Dir / "spool/unprintable/"},
         {"HV_PDFDOC~", home.Dir / "spool/failed/x.pdf", "it lies in the failed folder " + home.Dir / "spool/failed/"},
@@ -435,6 +441,36 @@ TEST(JobJournal, OutputsOntoTheServersOwnFilesAreRefused)
     EXPECT_EQ(home.LogCount("Dynamic range graph \"" + (home.Dir / "tags.txt") +
                             "\" not drawn for spooler file g.tvq: it is the server's own file " + (home.Dir / "tags.txt")),
               1);
+}
+
+// A request whose PDF folder is full: its job waits, its request stays and
+// nothing claims the PDF; once there is room the next attempt saves it.
+TEST(JobJournal, APdfIntoAFullFolderWaitsAndClaimsNothing)
+{
+    PRINTORB_IN_SMALL_FILE_SYSTEMS();
+    TSmallFileSystem disk;
+    ASSERT_TRUE(disk.Mounted());
+    TSpoolHome home;  // no scheduler: a saved document needs none
+    const std::string pdf = disk / "R1.pdf";
+    home.Drop("a.tvq", kReport + "^HV_PDFDOC~" + pdf);
+    ASSERT_TRUE(disk.Fill());
+    home.TickAndPrint();
+    const std::optional<TJobRow> job = home.JobOf("a.tvq");
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->State, TJobState::Waiting);
+    EXPECT_EQ(job->Reason, "PDF Document creation FAILED \"" + pdf + "\": Could not save " + pdf +
+                               ": no space left in " + disk.Path());
+    EXPECT_TRUE(home.InSpool("a.tvq"));
+    EXPECT_EQ(home.Log.CountStarting("PDF Document created as"), 0);
+    EXPECT_TRUE(disk.Names().empty());
+
+    disk.MakeRoom();
+    for (int tick = 0; tick < 3 && home.InSpool("a.tvq"); ++tick)
+        home.TickAndPrint();
+    EXPECT_EQ(home.JobOf("a.tvq")->State, TJobState::Done);
+    EXPECT_FALSE(home.InSpool("a.tvq"));
+    EXPECT_EQ(ReadFile(pdf).rfind("%PDF", 0), 0u);
+    EXPECT_EQ(home.Log.Count("PDF Document created as \"" + pdf + "\""), 1);
 }
 
 // Backlog mode: one tick takes file after file, each once the one before has

@@ -2,12 +2,15 @@
 
 #include "request/base64.h"
 #include "request/tagfile.h"
+#include "support/smallfs.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 #include "support/recordinglog.h"
 
+#include <QDir>
 #include <QImage>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,6 +23,8 @@ struct TJobHome {
     TRecordingLog Log;
     TJobPageSetup Setup;
     TImageComponent Probe;
+    std::string ResultsDir = Dir / "results/";
+    TProtectedPlaces Places;
 
     TJobHome()
     {
@@ -37,8 +42,9 @@ struct TJobHome {
         Record.LoadTags(Tags);
         Record.ResetFields();
         ParseIntoRecord(Record, request);
-        TJobContext job {Engine, Record, Tags, Log, Setup, Dir / "templates/", Dir / "results/", Dir / "lpdspooler/",
+        TJobContext job {Engine, Record, Tags, Log, Setup, Dir / "templates/", ResultsDir, Dir / "lpdspooler/",
                          margins, Probe};
+        job.ProtectedPlaces = Places;
         StartReport(Engine, margins);
         return ComposeReport(job, name);
     }
@@ -129,6 +135,56 @@ TEST(ReportJob, EmbeddedDocumentIsDecodedLoadedAndDeleted)
     EXPECT_EQ(refused.Exit, TComposeExit::DocumentNotLoaded);
     ASSERT_FALSE(notRtf.Log.Lines.empty());
     EXPECT_EQ(notRtf.Log.Lines.back().rfind(" Error loading " + (notRtf.Dir / "results/R1_P1.doc") + " with ", 0), 0u);
+}
+
+// The document a request carries goes whole into the results folder, or
+// not at all: a full folder is an outage that says where, and the report
+// waits; with room again it is decoded, loaded and deleted.
+TEST(ReportJob, AnEmbeddedDocumentIntoAFullFolderIsAnOutage)
+{
+    PRINTORB_IN_SMALL_FILE_SYSTEMS();
+    TSmallFileSystem disk;
+    ASSERT_TRUE(disk.Mounted());
+    TJobHome home;
+    home.ResultsDir = disk.Path();
+    const std::string rtf = "{\\rtf1 Embedded <<PATSUR>>\\par}";
+    const std::string b64 = QByteArray::fromStdString(rtf).toBase64().toStdString();
+    ASSERT_TRUE(disk.Fill());
+    const TComposeResult full = home.Compose(kBase + "^HV_B64DATA~" + b64);
+    EXPECT_EQ(full.Exit, TComposeExit::EmbeddedNotWritten);
+    EXPECT_EQ(full.Cause.Kind, TFailureKind::Outage);
+    const std::string line = "The File Encoded Halvorin data in file 123.tvq could not be created locally.";
+    const std::string why = (disk / "R1_P1.doc") + ": no space left in " + disk.Path();
+    EXPECT_EQ(full.Failure, line);
+    EXPECT_EQ(full.Cause.Reason, line + " " + why);
+    EXPECT_EQ(home.Log.Lines, (std::vector<std::string> {line, why}));
+    EXPECT_TRUE(disk.Names().empty());
+
+    disk.MakeRoom();
+    const TComposeResult composed = home.Compose(kBase + "^HV_B64DATA~" + b64);
+    ASSERT_EQ(composed.Exit, TComposeExit::Completed);
+    EXPECT_EQ(home.Engine.Text(), "Embedded SMITH");
+    EXPECT_TRUE(disk.Names().empty());  // loaded, then deleted
+}
+
+// A results folder that leads into the spool folder: the carried document
+// is refused there (final), and nothing is written into it.
+TEST(ReportJob, AnEmbeddedDocumentIsNeverWrittenIntoTheServersFolders)
+{
+    TJobHome home;
+    ASSERT_TRUE(ForceDir(home.Dir / "spool"));
+    home.Places.AddFolder("the spool folder", home.Dir / "spool/");
+    ASSERT_EQ(::symlink((home.Dir / "spool").c_str(), (home.Dir / "linked").c_str()), 0);
+    home.ResultsDir = home.Dir / "linked/";
+    const std::string b64 = QByteArray("{\\rtf1 Embedded\\par}").toBase64().toStdString();
+    const TComposeResult refused = home.Compose(kBase + "^HV_B64DATA~" + b64);
+    EXPECT_EQ(refused.Exit, TComposeExit::EmbeddedNotWritten);
+    EXPECT_EQ(refused.Cause.Kind, TFailureKind::Final);
+    EXPECT_EQ(home.Log.Lines,
+              (std::vector<std::string> {"The File Encoded Halvorin data in file 123.tvq could not be created locally.",
+                                         (home.Dir / "linked/R1_P1.doc") + ": it lies in the spool folder " +
+                                             (home.Dir / "spool/")}));
+    EXPECT_TRUE(QDir(QString::fromStdString(home.Dir / "spool")).isEmpty());
 }
 
 TEST(ReportJob, OutputNames)

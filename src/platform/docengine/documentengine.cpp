@@ -6,13 +6,14 @@
 #include "platform/docengine/rtfreader.h"
 #include "platform/docengine/rtfwriter.h"
 #include "platform/pdf/pdfdevice.h"
+#include "util/codepage.h"
+#include "util/outputfile.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
-#include <QSaveFile>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
 
@@ -40,19 +41,10 @@ int ToColorRef(const QColor& color)
     return color.red() | (color.green() << 8) | (color.blue() << 16);
 }
 
-bool WriteWhole(const QString& file, const QByteArray& bytes, QString& error)
+bool IsSaveFormat(int format)
 {
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) {
-        error = out.errorString();
-        out.cancelWriting();
-        return false;
-    }
-    if (!out.commit()) {
-        error = out.errorString();
-        return false;
-    }
-    return true;
+    return format == DocumentEngine::PdfFormat || format == DocumentEngine::WordFormat ||
+           format == DocumentEngine::OwnFormat;
 }
 
 }  // namespace
@@ -296,20 +288,26 @@ int DocumentEngine::LoadSaveAttribute(int index) const
     return index >= 0 && index < 6 ? FLoadedAttributes[index] : 0;
 }
 
+QByteArray DocumentEngine::DocumentBytes(const QString& file, int format)
+{
+    if (format == PdfFormat)
+        return PdfBytes(QFileInfo(file).completeBaseName());
+    if (format == WordFormat || format == OwnFormat)
+        return WriteRtf(*this, format == OwnFormat);
+    FLastError = QStringLiteral("Unknown document format %1").arg(format);
+    return {};
+}
+
 int DocumentEngine::SaveDocument(const QString& file, int, int format, bool)
 {
-    QByteArray bytes;
-    if (format == PdfFormat)
-        bytes = PdfBytes(QFileInfo(file).completeBaseName());
-    else if (format == WordFormat || format == OwnFormat)
-        bytes = WriteRtf(*this, format == OwnFormat);
-    else {
-        FLastError = QStringLiteral("Unknown document format %1").arg(format);
+    const QByteArray bytes = DocumentBytes(file, format);
+    if (!IsSaveFormat(format))
         return 0;
-    }
-    QString error;
-    if (!WriteWhole(file, bytes, error)) {
-        FLastError = QStringLiteral("Could not save %1: %2").arg(file, error);
+    const TOutcome written =
+        WriteOutputFileNative(QFile::encodeName(file).toStdString(),
+                              std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (!written) {
+        FLastError = QStringLiteral("Could not save %1: %2").arg(file, ToUnicode(written.Reason()));
         return 0;
     }
     return 1;

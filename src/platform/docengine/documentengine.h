@@ -134,6 +134,10 @@ public:
     int LoadSaveAttribute(int index) const;
     // Non-zero when saved; the file appears whole or not at all.
     int SaveDocument(const QString& file, int position, int format, bool selectionOnly);
+    // The bytes SaveDocument writes to file (a PDF is titled with its base
+    // name), for a caller that writes them itself; empty, with LastError,
+    // for a format that cannot be saved.
+    QByteArray DocumentBytes(const QString& file, int format);
     QString LastError() const { return FLastError; }
 
     // The header or footer parts some page shows: the plain one, then the

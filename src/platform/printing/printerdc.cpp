@@ -59,9 +59,10 @@ int TPrinterDC::PhysicalHeight() const
     return Dots(Landscape() ? paper.WidthTenthMm : paper.HeightTenthMm);
 }
 
-bool TPrinterDC::Fail(std::string why)
+bool TPrinterDC::Fail(std::string why, TFailureKind kind)
 {
     FLastError = std::move(why);
+    FLastKind = kind;
     return false;
 }
 
@@ -174,13 +175,13 @@ bool TPrinterDC::EndDoc()
                                                  std::string(pdf.constData(), static_cast<std::size_t>(pdf.size())),
                                                  JobOptions());
         if (!job)
-            return Fail(job.Reason());
+            return Fail(job.Reason(), job.Kind());
         FJobId = *job;
         return true;
     }
     const TOutcome written = WriteFileAtomic(FDoc.Output, FPcl);
     FPcl.clear();
-    return written ? true : Fail("cannot write " + FDoc.Output + ": " + written.Reason());
+    return written ? true : Fail("cannot write " + FDoc.Output + ": " + written.Reason(), written.Kind());
 }
 
 void TPrinterDC::AbortDoc()

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/printing/devmode.h"
+#include "util/result.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -61,6 +62,9 @@ public:
     bool EndDoc();
     void AbortDoc();
     const std::string& LastError() const { return FLastError; }
+    // What the last failure means for trying again: a page file's full
+    // folder is an outage; everything else here a fault.
+    TFailureKind LastFailureKind() const { return FLastKind; }
     // The print system's number of the job the last EndDoc handed over; 0
     // for a printer file or an empty document.
     int JobId() const { return FJobId; }
@@ -69,7 +73,7 @@ public:
     std::vector<std::pair<std::string, std::string>> JobOptions() const;
 
 private:
-    bool Fail(std::string why);
+    bool Fail(std::string why, TFailureKind kind = TFailureKind::Fault);
 
     TPrintingLayer& FLayer;
     TDevMode FMode;
@@ -86,5 +90,6 @@ private:
     std::string FPcl;
     std::unique_ptr<QPainter> FPainter;
     std::string FLastError;
+    TFailureKind FLastKind = TFailureKind::Fault;
     int FJobId = 0;
 };
