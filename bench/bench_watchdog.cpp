@@ -182,7 +182,7 @@ int main(int argc, char** argv)
             return 1;
         }
         const std::string done = slow ? "Sent LPD Job _1_F" + std::to_string(files) + ".prn OK"
-                                      : "LPD Print result was -6";
+                                      : "LPD Print result was ";
         const TFigures f = Scenario(daemon, run, port, slow ? files : 1, slow, done, slow ? 60 + files * 10 : 240);
         Stop(peer);
         std::printf("%-8s %3d file(s) %s: %s in %.0f s, %d watchdog pings, the longest gap %.1f s (WatchdogSec 120 s)\n",

@@ -7,6 +7,7 @@
 #include "app/daemonhome.h"
 #include "journal/journal.h"
 #include "support/notifysocket.h"
+#include "support/smallfs.h"
 
 #include <QDir>
 #include <QProcess>
@@ -324,4 +325,39 @@ TEST(Hostile, ASlowPrinterDoesNotStarveTheWatchdog)
     EXPECT_LT(longest, slowest + 2000) << "the slowest delivery took " << slowest << " ms";
     for (int n = 1; n <= kFiles; ++n)
         EXPECT_EQ(home.LogCount("Sent LPD Job _1_SLOW" + std::to_string(n) + ".prn OK"), 1);
+}
+
+// The folder a request's PDF goes to is full: the request waits (a fault
+// would have used its only attempt), nothing claims a PDF, and once there is
+// room again each PDF comes out whole, once.
+TEST(Hostile, AFullResultsFolderHoldsItsReportsUntilThereIsRoom)
+{
+    PRINTORB_IN_SMALL_FILE_SYSTEMS();
+    TSmallFileSystem disk(2 * 1024 * 1024);
+    ASSERT_TRUE(disk.Mounted());
+    ASSERT_TRUE(disk.Fill());
+    TDaemonHome home("JOBRETRIES=1\r\n");
+    home.Drop("f1.tvq", Request("FULL1", "^HV_PDFDOC~" + (disk / "full1.pdf")));
+    home.Drop("f2.tvq", Request("FULL2", "^HV_PDFDOC~" + (disk / "full2.pdf")));
+    ASSERT_TRUE(home.Start());
+    ASSERT_TRUE(home.WaitForLog("The folder " + disk.Path() + " is down since ")) << home.LogText();
+    ASSERT_TRUE(home.WaitForLog("Spooler file f2.tvq waits in the spool folder until the folder " + disk.Path()))
+        << home.LogText();
+    EXPECT_EQ(home.LogCount("PDF Document created as"), 0);
+    EXPECT_EQ(disk.Names(), std::vector<std::string>()) << "nothing half-made left in the full folder";
+    EXPECT_TRUE(home.InSpool("f1.tvq") && home.InSpool("f2.tvq"));
+    EXPECT_FALSE(QDir(QString::fromStdString(home.Dir / "spool/failed")).exists());
+    const TProgramRun during = home.Tool({"status"});
+    EXPECT_EQ(during.Status, 1);
+    EXPECT_NE(during.Out.find("the folder " + disk.Path() + " is down since "), std::string::npos) << during.Out;
+
+    disk.MakeRoom();
+    ASSERT_TRUE(home.WaitForLog("PDF Document created as \"" + (disk / "full2.pdf") + "\"", 90000)) << home.LogText();
+    ASSERT_TRUE(WaitFor([&] { return !home.InSpool("f1.tvq") && !home.InSpool("f2.tvq"); }, 10000));
+    home.Stop();
+    for (const char* pdf : {"full1.pdf", "full2.pdf"})
+        EXPECT_EQ(PdfInfoField(ReadFile(disk / pdf), "Pages"), "1") << pdf;
+    EXPECT_EQ(disk.Names(), (std::vector<std::string> {"full1.pdf", "full2.pdf"}));
+    EXPECT_EQ(home.LogCount("PDF Document created as"), 2);
+    EXPECT_TRUE(home.WaitForLog("The folder " + disk.Path() + " works again after ", 0));
 }

@@ -202,6 +202,9 @@ TEST(PrintersPage, SetAsDefaultShowsTheBareNameUntilARestart)
     EXPECT_EQ(home.Server->Config().DefaultPrinterNumber, numberBefore);
     EXPECT_NE(home.Settings().find("PRINTER=Laser B\r\n"), std::string::npos) << "saved at once";
 
+    home.Actions.reset();
+    home.Overlays.reset();
+    home.Server.reset();  // a restart: the first server has let go of the home
     auto again = home.MakeServer();
     ASSERT_TRUE(again->StartUp());
     EXPECT_EQ(again->Printers().DefaultLabel, "Default is :Laser B");

@@ -419,10 +419,13 @@ TEST(JobJournal, OutputsOntoTheServersOwnFilesAreRefused)
         const std::string kind = c.field == "HV_PDFDOC~" ? "PDF Document creation FAILED \"" : "RTF Doc creation FAILED \"";
         const std::string line = kind + c.target + "\": refused for spooler file " + name + " (R1): " + c.why;
         EXPECT_EQ(home.LogCount(line), 1) << home.Log.Lines.back();
+        // No retry mends a refused path: set aside at once.
         const std::optional<TJobRow> job = home.JobOf(name);
         ASSERT_TRUE(job);
-        EXPECT_EQ(job->State, TJobState::Waiting);
+        EXPECT_EQ(job->State, TJobState::Failed);
+        EXPECT_EQ(job->Attempts, 1);
         EXPECT_EQ(job->Reason, line);
+        EXPECT_TRUE(FileExists(home.Dir / ("spool/failed/" + name)));
     }
     // The folders' own neighbours stay open to the laboratory.
     home.Drop("b.tvq", kReport + "^HV_REQCODE~R2^HV_PDFDOC~" + (home.Dir / "results/R2.pdf"));
@@ -448,7 +451,7 @@ TEST(JobJournal, OutputsOntoTheServersOwnFilesAreRefused)
 TEST(JobJournal, APdfIntoAFullFolderWaitsAndClaimsNothing)
 {
     PRINTORB_IN_SMALL_FILE_SYSTEMS();
-    TSmallFileSystem disk;
+    TSmallFileSystem disk(2 * 1024 * 1024);  // a folder counts as full below 1 MB free
     ASSERT_TRUE(disk.Mounted());
     TSpoolHome home;  // no scheduler: a saved document needs none
     const std::string pdf = disk / "R1.pdf";
@@ -458,15 +461,23 @@ TEST(JobJournal, APdfIntoAFullFolderWaitsAndClaimsNothing)
     const std::optional<TJobRow> job = home.JobOf("a.tvq");
     ASSERT_TRUE(job);
     EXPECT_EQ(job->State, TJobState::Waiting);
+    EXPECT_EQ(job->WaitingFor, "folder:" + disk.Path());
+    EXPECT_EQ(job->Attempts, 0) << "a full folder costs no attempt";
     EXPECT_EQ(job->Reason, "PDF Document creation FAILED \"" + pdf + "\": Could not save " + pdf +
                                ": no space left in " + disk.Path());
     EXPECT_TRUE(home.InSpool("a.tvq"));
     EXPECT_EQ(home.Log.CountStarting("PDF Document created as"), 0);
     EXPECT_TRUE(disk.Names().empty());
 
+    // Still full when asked again: it waits on, and its request is not read.
+    home.Clock += 6000;
+    home.TickAndPrint();
+    EXPECT_EQ(home.JobOf("a.tvq")->State, TJobState::Waiting);
     disk.MakeRoom();
-    for (int tick = 0; tick < 3 && home.InSpool("a.tvq"); ++tick)
+    for (int tick = 0; tick < 3 && home.InSpool("a.tvq"); ++tick) {
+        home.Clock += 11000;  // the next look at the folder is due
         home.TickAndPrint();
+    }
     EXPECT_EQ(home.JobOf("a.tvq")->State, TJobState::Done);
     EXPECT_FALSE(home.InSpool("a.tvq"));
     EXPECT_EQ(ReadFile(pdf).rfind("%PDF", 0), 0u);
