@@ -176,6 +176,28 @@ TEST(JobJournal, AStoppedSchedulerThatComesBackPrintsTheReportOnce)
     EXPECT_EQ(outputs[0].CupsJob, home.Cups().Jobs("Laser-A", 1)[0].Id);
 }
 
+// An outage costs no attempt, but a request does not wait for ever: after
+// QUEUEHOURS it is set aside with what it waited for.
+TEST(JobJournal, ARequestWaitsForAnOutageAtMostItsQueueLifetime)
+{
+    TJournalHome home;
+    home.Settings.Config.QueueHours = 72;
+    ASSERT_TRUE(home.Cups().Stop());
+    home.Drop("l.tvq", kReport + "^HV_REQCODE~LIFE1");
+    home.TickAndPrint();
+    ASSERT_EQ(home.JobOf("l.tvq")->State, TJobState::Waiting);
+    home.Later(71 * 3600);
+    home.TickAndPrint();
+    EXPECT_EQ(home.JobOf("l.tvq")->State, TJobState::Waiting);
+    home.Later(3600);
+    home.TickAndPrint();
+    const std::optional<TJobRow> job = home.JobOf("l.tvq");
+    EXPECT_EQ(job->State, TJobState::Failed);
+    EXPECT_EQ(job->Reason.rfind("waited 72 hours for the print system at ", 0), 0u) << job->Reason;
+    EXPECT_TRUE(FileExists(home.Dir / "spool/failed/l.tvq"));
+    ASSERT_TRUE(home.Cups().Resume());
+}
+
 TEST(JobJournal, APageSentJustBeforeACrashIsFoundAtTheSchedulerNotSentAgain)
 {
     TJournalHome home;
