@@ -10,6 +10,7 @@
 #include <QDir>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <cstdlib>
 #include <unistd.h>
 #include <utime.h>
 
@@ -264,6 +265,51 @@ TEST(JobJournal, AFaxHasATitleAndIsFoundAgainAfterACrash)
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].Title, "FAX1 P2 Fax");
     EXPECT_EQ(PdfInfoField(jobs[0].Data, "Pages"), "2");
+}
+
+// The journal's files made immutable between composing and printing: no page
+// goes out without its record, no file is taken; once they can be written
+// again the kept steps are written first and each page prints once.
+TEST(JobJournal, AJournalThatCannotWriteStopsOutputsAndKeepsItsSteps)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "chattr +i needs root (a journal locked by another process is tried by "
+                        "Hostile.AJournalLockedByAnotherProcessStopsTheIntakeNotTheRecords)";
+    TJournalHome home;
+    home.Drop("j.tvq", kReport + "^HV_REQCODE~JRO1");
+    home.S().SpoolTimerTimer();
+    ASSERT_TRUE(home.S().PrintPending);
+    const std::string files = "'" + home.Dir / "journal.db" + "' '" + home.Dir / "journal.db-wal" + "'";
+    if (std::system(("chattr +i " + files + " 2>/dev/null").c_str()) != 0) {
+        const int undone = std::system(("chattr -i " + files + " 2>/dev/null").c_str());
+        GTEST_SKIP() << "(chattr -i: " << undone << ") " << "this file system has no immutable files";
+    }
+    home.S().printingtimerTimer();
+    home.Drop("k.tvq", kReport + "^HV_REQCODE~JRO2");
+    home.Later(1);
+    home.TickAndPrint();
+    EXPECT_EQ(std::system(("chattr -i " + files).c_str()), 0);
+    EXPECT_EQ(home.Log.CountStarting("The journal " + home.Dir / "journal.db" + " is down since "), 1);
+    EXPECT_EQ(home.Found(), (std::vector<std::string> {"j.tvq"})) << "nothing taken while it cannot record";
+    EXPECT_TRUE(home.InSpool("j.tvq"));
+    EXPECT_TRUE(home.Cups().Jobs("Laser-A", 1, 2000).empty()) << "no page without its record";
+
+    for (int tick = 0; tick < 6 && (home.InSpool("j.tvq") || home.InSpool("k.tvq")); ++tick) {
+        home.Later(11);
+        home.TickAndPrint();
+    }
+    EXPECT_EQ(home.Log.CountStarting("The journal " + home.Dir / "journal.db" + " works again after "), 1);
+    EXPECT_TRUE(home.Log.Has("The journal has the 2 step(s) kept while it could not record."))
+        << home.Log.Lines.back();
+    const std::vector<std::string> titles = Titles(home.Cups().JobsWhenQuiet("Laser-A", 2));
+    EXPECT_EQ(Count(titles, "JRO1 P1 Page 1"), 1);
+    EXPECT_EQ(Count(titles, "JRO2 P1 Page 1"), 1);
+    for (const char* name : {"j.tvq", "k.tvq"}) {
+        const std::optional<TJobRow> job = home.JobOf(name);
+        ASSERT_TRUE(job) << name;
+        EXPECT_EQ(job->State, TJobState::Done) << name;
+        EXPECT_EQ(job->Attempts, 1) << name << ": the journal's outage cost no attempt";
+    }
 }
 
 TEST(JobJournal, ScannedImagesPrintedBeforeAreNotPrintedAgain)
