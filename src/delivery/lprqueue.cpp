@@ -65,6 +65,15 @@ void TLprQueue::DispatchLprQueue()
     // the files that came later for other printers out of sight.
     ListSpoolFiles(FConfig.LprQueueDir + "*.prn", LprQueueFiles);
     FIndicators.SetLPRQueue(static_cast<unsigned>(LprQueueFiles.size()));
+    // A printer whose files were all taken away by hand is no longer waited for.
+    if (Outages && LprQueueFiles.size() < static_cast<std::size_t>(kMaxListedFiles)) {
+        std::set<std::string> queued;
+        for (const std::string& entry : LprQueueFiles)
+            queued.insert(OutageKey(NthField(TextBefore(entry, ";"), '_', 2)));
+        for (const TOutage& outage : Outages->All())
+            if (outage.Key.starts_with("lpr:") && queued.count(outage.Key) == 0)
+                Outages->Forget(outage.Key, "no file waits for it in the LPR queue");
+    }
     if (LprQueueFiles.empty()) {
         FIndicators.SetLight(TLight::Convert, TLightColor::Off);
         return;

@@ -244,7 +244,7 @@ private:
     std::map<std::string, TSettling> FSettling;  // by spool file name
     std::map<std::string, std::string> FNotReadable;  // name -> why, as logged
     std::set<std::string> FUnreadableNames;     // names that cannot be opened as listed
-    // What each printer said when last asked before a job, and when.
+    // When each printer was last asked whether it takes jobs.
     std::map<std::string, std::int64_t> FPrinterAsked;
 
     TPrintingLayer FPrinting;

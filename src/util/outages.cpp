@@ -94,6 +94,18 @@ void TOutageBoard::Up(const std::string& key)
     Changed();
 }
 
+void TOutageBoard::Forget(const std::string& key, const std::string& why)
+{
+    const auto found = FOutages.find(key);
+    if (found == FOutages.end())
+        return;
+    const TOutage outage = found->second.Outage;
+    FOutages.erase(found);
+    FLog.loginfo(Sentence(outage.Subject) + " is not watched any more (down since " +
+                 OutageClock(outage.Since, Clock()) + "): " + why + ".");
+    Changed();
+}
+
 bool TOutageBoard::ProbeDue(const std::string& key) const
 {
     const TOutage* outage = Find(key);

@@ -47,6 +47,8 @@ public:
               const std::string& waits, TProbe probe);
     // It works again: logged with how long it was down. Nothing when it was not down.
     void Up(const std::string& key);
+    // Nothing needs it any more, whether it works or not: logged with why.
+    void Forget(const std::string& key, const std::string& why);
     bool IsDown(const std::string& key) const { return FOutages.count(key) != 0; }
     const TOutage* Find(const std::string& key) const;
     // Whether the outage's next probe is due (also when it is not down).

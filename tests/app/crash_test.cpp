@@ -29,6 +29,20 @@ std::string Code(int n)
     return "K" + std::string(n < 10 ? "0" : "") + std::to_string(n);
 }
 
+// A home with a letterhead, a template and the tags, and its settings after
+// the critical ones (files are dropped whole: no settle time).
+void MakeHome(const TTempDir& home, const std::string& settings)
+{
+    for (const char* sub : {"spool", "results", "templates"})
+        ASSERT_TRUE(ForceDir(home / sub));
+    WriteFile(home / "tags.txt", "3|PATSUR\r\n");
+    WriteFile(home / "templates/LH.doc", "{\\rtf1 Laboratory\\par}");
+    WriteFile(home / "templates/P1.tpl", "{\\rtf1 Result for <<PATSUR>>\\par}");
+    WriteFile(home / "printserver.inf", "RESULTS=" + (home / "results") + "\r\nSPOOLER=" + (home / "spool") +
+                                            "\r\nTEMPLATES=" + (home / "templates") +
+                                            "\r\nDEFLETTERHEAD=LH\r\nSETTLESECONDS=0\r\n" + settings);
+}
+
 // Whether the process has stopped itself (state T in /proc).
 bool Stopped(qint64 pid)
 {
@@ -57,16 +71,8 @@ TEST(CrashSafety, AKillInEachWindowLosesNothingAndOutputsNothingTwice)
     const auto aim = [&](const auto& w) {
         SCOPED_TRACE(w.Window);
         TTempDir home;
-        for (const char* sub : {"spool", "results", "templates"})
-            ASSERT_TRUE(ForceDir(home / sub));
-        WriteFile(home / "tags.txt", "3|PATSUR\r\n");
-        WriteFile(home / "templates/LH.doc", "{\\rtf1 Laboratory\\par}");
-        WriteFile(home / "templates/P1.tpl", "{\\rtf1 Result for <<PATSUR>>\\par}");
+        MakeHome(home, "PRINTER1=Laser-A\r\nPRINTER2=HP-Laser\r\n");
         WriteFile(home / "printerdriverdata.reg", "REGEDIT4\r\n\r\n" + PrinterKey("HP-Laser") + "\"HPDUMMY\"=\"\"\r\n");
-        WriteFile(home / "printserver.inf", "RESULTS=" + (home / "results") + "\r\nSPOOLER=" + (home / "spool") +
-                                                "\r\nTEMPLATES=" + (home / "templates") +
-                                                "\r\nDEFLETTERHEAD=LH\r\nSETTLESECONDS=0\r\nPRINTER1=Laser-A\r\n"
-                                                "PRINTER2=HP-Laser\r\n");
         std::string request = "HV_TEMPLATE~LH^HV_REQCODE~WIN^HV_PROCCODE~P1^HV_PATSUR~SMITH" + std::string(w.Request);
         if (const auto at = request.find('@'); at != std::string::npos)
             request.replace(at, 1, home.Path());
@@ -134,16 +140,9 @@ TEST(CrashSafety, KilledTwentyTimesWhilePrintingFiftyRequestsItLosesNothingAndPr
     TCupsPeer cups;
     ASSERT_TRUE(cups.Started() && cups.AddQueue("Laser-A") && cups.SetDefault("Laser-A"));
     TTempDir home;
-    for (const char* sub : {"spool/temp", "results", "templates"})
-        ASSERT_TRUE(ForceDir(home / sub));
-    WriteFile(home / "tags.txt", "3|PATSUR\r\n");
-    WriteFile(home / "templates/LH.doc", "{\\rtf1 Laboratory\\par}");
-    WriteFile(home / "templates/P1.tpl", "{\\rtf1 Result for <<PATSUR>>\\par}");
     // Every kill may cost an attempt; none is to be given up.
-    WriteFile(home / "printserver.inf", "RESULTS=" + (home / "results") + "\r\nSPOOLER=" + (home / "spool") +
-                                            "\r\nTEMPLATES=" + (home / "templates") +
-                                            "\r\nDEFLETTERHEAD=LH\r\nSETTLESECONDS=0\r\nPRINTER1=Laser-A\r\nJOBRETRIES=100\r\n"
-                                            "JOBRETRYDELAY=0\r\n");
+    MakeHome(home, "PRINTER1=Laser-A\r\nJOBRETRIES=100\r\nJOBRETRYDELAY=0\r\n");
+    ASSERT_TRUE(ForceDir(home / "spool/temp"));
     for (int n = 1; n <= kRequests; ++n)
         WriteFile(home / ("spool/" + Code(n) + ".tvq"),
                   "HV_TEMPLATE~LH^HV_REQCODE~" + Code(n) + "^HV_PROCCODE~P1^HV_PRINTER~1^HV_PATSUR~SMITH");

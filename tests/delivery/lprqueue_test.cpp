@@ -241,6 +241,12 @@ TEST(LprQueue, APrinterWithoutAHostIsReportedAndBeepedOnceWhileItLasts)
     EXPECT_EQ(home.Beeps, 1);
     EXPECT_EQ(board.Find(TLprQueue::OutageKey("3"))->Failures, 6);
     EXPECT_TRUE(FileExists(home.Queued("_3_A.prn")));
+
+    // Its file taken away by hand: nothing waits for the printer any more.
+    ASSERT_TRUE(DeleteFileAt(home.Queued("_3_A.prn")));
+    home.Tick();
+    EXPECT_FALSE(board.IsDown(TLprQueue::OutageKey("3")));
+    EXPECT_EQ(home.Log.CountStarting("Printer 3 of the LPR queue is not watched any more"), 1) << home.Log.Lines.back();
 }
 
 TEST(LprQueue, FailoverOnlyForLpdFailuresBelowMinusThree)
