@@ -67,6 +67,11 @@ bool TJobRecorder::Write(TWrite write)
     return false;
 }
 
+void TJobRecorder::AddEvent(std::int64_t job, std::string what)
+{
+    Write([job, what = std::move(what)](TJournal& journal) { return journal.AddEvent(job, what); });
+}
+
 TOutcome TJobRecorder::Replay()
 {
     const std::size_t kept = FKept.size();
@@ -89,7 +94,7 @@ void TJobRecorder::Save(std::string_view event)
         return;
     Write([row = *FCurrent](TJournal& journal) { return journal.UpdateJob(row); });
     if (!event.empty())
-        Write([id = FCurrent->Id, what = std::string(event)](TJournal& journal) { return journal.AddEvent(id, what); });
+        AddEvent(FCurrent->Id, std::string(event));
 }
 
 bool TJobRecorder::PageDone(int page, const std::string& title, const std::string& pageFile)
@@ -116,14 +121,11 @@ bool TJobRecorder::PageDone(int page, const std::string& title, const std::strin
             const auto cancelled = FPrinting.CancelJobsWithoutDocument(row->Printer, title, row->StartedAt / 1000 - 1);
             const std::int64_t id = FCurrent->Id;
             if (!cancelled)
-                Write([id, what = "a job left without its page could not be cancelled: " + cancelled.Reason()](
-                          TJournal& journal) { return journal.AddEvent(id, what); });
+                AddEvent(id, "a job left without its page could not be cancelled: " + cancelled.Reason());
             else
                 for (const int job : *cancelled)
-                    Write([id, what = "job " + std::to_string(job) + " at " + row->Printer +
-                                      " was left without its page: cancelled"](TJournal& journal) {
-                        return journal.AddEvent(id, what);
-                    });
+                    AddEvent(id, "job " + std::to_string(job) + " at " + row->Printer +
+                                     " was left without its page: cancelled");
         }
     } else if (row->Kind == "page file") {
         arrived = FileExists(row->Path) ||
@@ -134,10 +136,9 @@ bool TJobRecorder::PageDone(int page, const std::string& title, const std::strin
     if (!arrived)
         return false;
     Write([id = row->Id, cupsJob](TJournal& journal) { return journal.OutputDone(id, cupsJob); });
-    Write([id = FCurrent->Id, what = row->Kind == "cups" ? "\"" + title + "\" was found at " + row->Printer +
-                                                             " as job " + std::to_string(cupsJob) + ": not sent again"
-                                                       : row->Path + " was written before: not written again"](
-              TJournal& journal) { return journal.AddEvent(id, what); });
+    AddEvent(FCurrent->Id, row->Kind == "cups" ? "\"" + title + "\" was found at " + row->Printer + " as job " +
+                                                     std::to_string(cupsJob) + ": not sent again"
+                                               : row->Path + " was written before: not written again");
     return true;
 }
 
@@ -197,9 +198,7 @@ bool TJobRecorder::DocumentSaved(const std::string& path)
         return false;
     }
     Write([id = row->Id](TJournal& journal) { return journal.OutputDone(id, 0); });
-    Write([id = FCurrent->Id, what = path + " was saved before: not saved again"](TJournal& journal) {
-        return journal.AddEvent(id, what);
-    });
+    AddEvent(FCurrent->Id, path + " was saved before: not saved again");
     return true;
 }
 

@@ -43,6 +43,8 @@ public:
     // again (then false). Kept steps are written in the order they came.
     using TWrite = std::function<TOutcome(TJournal&)>;
     bool Write(TWrite write);
+    // An event of a job's story, written or kept as Write does.
+    void AddEvent(std::int64_t job, std::string what);
     // Whether the journal records now: nothing is kept.
     bool Recording() const { return FKept.empty() && !FDown; }
     // A write that failed with nothing kept (a new job, the last tick): the

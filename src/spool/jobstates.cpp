@@ -152,7 +152,7 @@ TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
         unfinished->WaitingFor.clear();
         unfinished->Reason = "its spool file was replaced by other bytes (job " + std::to_string(job.Id) + ")";
         FRecorder.Write([row = *unfinished](TJournal& j) { return j.UpdateJob(row); });
-        FRecorder.Write([id = unfinished->Id, what = unfinished->Reason](TJournal& j) { return j.AddEvent(id, what); });
+        FRecorder.AddEvent(unfinished->Id, unfinished->Reason);
     }
     if (FTaken.Request && FTaken.Size > static_cast<std::int64_t>(kMaxRequestBytes)) {
         GiveUp("larger than " + std::to_string(kMaxRequestBytes / (1024 * 1024)) + " MB (" +
