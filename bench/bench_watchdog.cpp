@@ -94,8 +94,8 @@ void Stop(pid_t pid)
 int StartPeer(const fs::path& dir, const std::string& mode, const std::string& delayMs, pid_t& pid)
 {
     const fs::path out = dir / ("peer-" + mode + ".txt");
-    pid = Spawn({"/usr/bin/python3", kTop + "/tests/peers/lpd-peer.py", mode, (dir / ("out-" + mode)).string(), delayMs},
-                {}, out);
+    const std::string peerOut = (dir / ("out-" + mode)).string();
+    pid = Spawn({"/usr/bin/python3", kTop + "/tests/peers/lpd-peer.py", mode, peerOut, delayMs}, {}, out);
     for (int i = 0; i < 100; ++i) {
         const std::string text = ReadText(out);
         if (text.find('\n') != std::string::npos)
@@ -118,10 +118,11 @@ TFigures Scenario(const std::string& daemon, const fs::path& dir, int port, int 
     const fs::path home = dir / "home";
     for (const char* sub : {"spool", "results", "templates", "lpdspooler"})
         fs::create_directories(home / sub);
-    WriteText(home / "printserver.inf", "RESULTS=" + (home / "results").string() + "\r\nSPOOLER=" +
-                                            (home / "spool").string() + "\r\nTEMPLATES=" + (home / "templates").string() +
-                                            "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Not-Installed\r\nHOSTIP-1=127.0.0.1:" +
-                                            std::to_string(port) + (backlog ? "\r\nDRAINBACKLOG=Yes\r\n" : "\r\n"));
+    WriteText(home / "printserver.inf",
+              "RESULTS=" + (home / "results").string() + "\r\nSPOOLER=" + (home / "spool").string() +
+                  "\r\nTEMPLATES=" + (home / "templates").string() +
+                  "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Not-Installed\r\nHOSTIP-1=127.0.0.1:" + std::to_string(port) +
+                  (backlog ? "\r\nDRAINBACKLOG=Yes\r\n" : "\r\n"));
     for (int n = 1; n <= files; ++n)
         WriteText(home / ("lpdspooler/_1_F" + std::to_string(n) + ".prn"),
                   "\x1b" "E" + std::string(backlog ? 2000 : 4 << 20, 'x') + "\f\x1b" "E");
@@ -185,7 +186,8 @@ int main(int argc, char** argv)
                                       : "LPD Print result was ";
         const TFigures f = Scenario(daemon, run, port, slow ? files : 1, slow, done, slow ? 60 + files * 10 : 240);
         Stop(peer);
-        std::printf("%-8s %3d file(s) %s: %s in %.0f s, %d watchdog pings, the longest gap %.1f s (WatchdogSec 120 s)\n",
+        std::printf("%-8s %3d file(s) %s: %s in %.0f s, %d watchdog pings, the longest gap %.1f s "
+                    "(WatchdogSec 120 s)\n",
                     slow ? "slow" : "stalled", slow ? files : 1,
                     slow ? "to an LPD answering each step after 1 s, backlog mode"
                          : "to a printer that stops reading after 64 KB, default mode",

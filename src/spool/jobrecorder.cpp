@@ -206,7 +206,8 @@ bool TJobRecorder::DocumentSaving(const std::string& path)
 {
     if (!FCurrent)
         return true;
-    return AddOutput({.JobId = FCurrent->Id, .Kind = "document", .Path = path, .State = "sending", .Attempt = FCurrent->Attempts});
+    return AddOutput(
+        {.JobId = FCurrent->Id, .Kind = "document", .Path = path, .State = "sending", .Attempt = FCurrent->Attempts});
 }
 
 void TJobRecorder::DocumentWasSaved(const std::string&)

@@ -335,10 +335,11 @@ constexpr unsigned long long kFullBytes = 1024 * 1024;
 std::vector<std::string> FullFolders(const TServerConfig& config, const std::string& home)
 {
     std::vector<std::string> full;
-    std::vector<std::pair<std::string, std::string>> folders = {{"the home", IncludeTrailingSlash(home)},
-                                                                {"the spool folder", config.SpoolDir},
-                                                                {"the results folder", config.ResultsDir},
-                                                                {"the LPR queue", IncludeTrailingSlash(home) + "lpdspooler/"}};
+    const std::vector<std::pair<std::string, std::string>> folders = {
+        {"the home", IncludeTrailingSlash(home)},
+        {"the spool folder", config.SpoolDir},
+        {"the results folder", config.ResultsDir},
+        {"the LPR queue", IncludeTrailingSlash(home) + "lpdspooler/"}};
     std::vector<unsigned long> seen;  // one line per file system
     for (const auto& [role, folder] : folders) {
         struct statvfs fs {};

@@ -75,8 +75,8 @@ void TOutageBoard::Down(const std::string& key, const std::string& subject, cons
         found->second.Probe = std::move(probe);
     if (outage.Reason != reason) {
         outage.Reason = reason;
-        FLog.loginfo(Sentence(outage.Subject) + " is still down (since " + OutageClock(outage.Since, now) + "), now: " + reason +
-                     ".");
+        FLog.loginfo(Sentence(outage.Subject) + " is still down (since " + OutageClock(outage.Since, now) +
+                     "), now: " + reason + ".");
         Changed();
     }
 }

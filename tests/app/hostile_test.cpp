@@ -56,7 +56,8 @@ TEST(Hostile, ASecondServerOnTheSameHomeRefusesAndTouchesNothing)
     // By hand beside the service, and the window beside it (offscreen).
     for (const char* program : {"printorbd", "printorb"}) {
         SCOPED_TRACE(program);
-        const TProgramRun second = RunProgram(program, {}, {"PRINTORB_HOME=" + home.Dir.Path(), "DISPLAY=", "WAYLAND_DISPLAY="}, 30000);
+        const TProgramRun second =
+            RunProgram(program, {}, {"PRINTORB_HOME=" + home.Dir.Path(), "DISPLAY=", "WAYLAND_DISPLAY="}, 30000);
         EXPECT_EQ(second.Status, std::string(program) == "printorbd" ? 75 : 1) << second.Err;
         EXPECT_NE(second.Err.find("Not started: another server (process " + std::to_string(home.Server.processId()) +
                                   ") runs on the home " + home.Dir.Path()),
@@ -99,8 +100,8 @@ TEST(Hostile, APrintSystemOutageWaitsAndEverythingPrintsOnceAfterIt)
     EXPECT_FALSE(QDir(QString::fromStdString(home.Dir / "spool/failed")).exists()) << home.LogText();
     const TProgramRun during = home.Tool({"status"});
     EXPECT_EQ(during.Status, 1);
-    EXPECT_EQ(during.Out.rfind("not ok: the print system at 127.0.0.1:" + std::to_string(cups.Port()) + " is down since ", 0),
-              0u)
+    const std::string down = "the print system at 127.0.0.1:" + std::to_string(cups.Port()) + " is down since ";
+    EXPECT_EQ(during.Out.rfind("not ok: " + down, 0), 0u)
         << during.Out;
     for (const char* code : {"OUT1", "OUT2", "OUT3"})
         EXPECT_NE(during.Out.find(std::string(code) + ".tvq: waits for the print system"), std::string::npos)
@@ -110,8 +111,8 @@ TEST(Hostile, APrintSystemOutageWaitsAndEverythingPrintsOnceAfterIt)
     ASSERT_TRUE(home.WaitForLog("The print system at 127.0.0.1:" + std::to_string(cups.Port()) + " works again after ",
                                 90000))
         << home.LogText();
-    ASSERT_TRUE(WaitFor([&] { return !home.InSpool("OUT1.tvq") && !home.InSpool("OUT2.tvq") && !home.InSpool("OUT3.tvq"); },
-                        30000))
+    ASSERT_TRUE(WaitFor(
+        [&] { return !home.InSpool("OUT1.tvq") && !home.InSpool("OUT2.tvq") && !home.InSpool("OUT3.tvq"); }, 30000))
         << home.LogText();
     home.Stop();
     EXPECT_EQ(Titles(cups.JobsWhenQuiet("Laser-A", 3)),

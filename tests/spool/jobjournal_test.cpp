@@ -256,8 +256,9 @@ TEST(JobJournal, AFaxHasATitleAndIsFoundAgainAfterACrash)
     home.TickAndPrint();
     const std::int64_t id = home.JobOf("f.tvq")->Id;
     ASSERT_EQ(home.JobOf("f.tvq")->State, TJobState::Done);
-    Sql(home.Dir / "journal.db", "UPDATE jobs SET state='running' WHERE id=" + std::to_string(id) +
-                                     "; UPDATE outputs SET state='sending', cups_job=0 WHERE job_id=" + std::to_string(id));
+    const std::string job = std::to_string(id);
+    Sql(home.Dir / "journal.db", "UPDATE jobs SET state='running' WHERE id=" + job +
+                                     "; UPDATE outputs SET state='sending', cups_job=0 WHERE job_id=" + job);
     WriteFile(home.Dir / "spool/f.tvq", bytes);
     home.TickAndPrint();
     EXPECT_EQ(home.JobOf("f.tvq")->State, TJobState::Done);

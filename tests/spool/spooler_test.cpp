@@ -85,7 +85,8 @@ TEST(SpoolTick, AFileThatCannotBeOpenedIsReportedOnceAndNotTaken)
     if (root) {
         EXPECT_EQ(std::system(("chattr -i '" + path + "'").c_str()), 0);
     }
-    EXPECT_EQ(home.Log.Count("Spooler file r.tvq is locked by another process, is faulty or is incompletely written."), 1);
+    EXPECT_EQ(home.Log.Count("Spooler file r.tvq is locked by another process, is faulty or is incompletely written."),
+              1);
     EXPECT_TRUE(home.InSpool("r.tvq"));
     EXPECT_TRUE(home.Found().empty());
 }

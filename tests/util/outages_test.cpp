@@ -96,8 +96,9 @@ TEST(OutageBoard, SpansAndClocksReadAsPeopleSayThem)
     const struct {
         std::int64_t Ms;
         const char* Text;
-    } cases[] = {{0, "0 s"},          {59'999, "59 s"},       {60'000, "1 min"},        {3'599'000, "59 min"},
-                 {3'600'000, "1 h"}, {3'660'000, "1 h 1 min"}, {86'400'000, "1 day"}, {3 * 86'400'000LL + 7'200'000, "3 days 2 h"}};
+    } cases[] = {{0, "0 s"},          {59'999, "59 s"},          {60'000, "1 min"},
+                 {3'599'000, "59 min"},  {3'600'000, "1 h"},        {3'660'000, "1 h 1 min"},
+                 {86'400'000, "1 day"},  {3 * 86'400'000LL + 7'200'000, "3 days 2 h"}};
     for (const auto& c : cases)
         EXPECT_EQ(OutageSpan(c.Ms), c.Text) << c.Ms;
     const std::int64_t now = 1'765'000'000'000;
