@@ -362,3 +362,30 @@ TEST(Hostile, AFullResultsFolderHoldsItsReportsUntilThereIsRoom)
     EXPECT_EQ(home.LogCount("PDF Document created as"), 2);
     EXPECT_TRUE(home.WaitForLog("The folder " + disk.Path() + " works again after ", 0));
 }
+
+// Printer 1's LPD refuses every connection; printer 2's files behind its
+// files go out all the same, and printer 1's failure is said once.
+TEST(Hostile, ADeadPrinterHoldsOnlyItsOwnQueuedFiles)
+{
+    TTempDir peerDir;
+    TPeerProcess lpd("lpd-peer.py", {"ok", peerDir / "out"});
+    const std::string port = std::to_string(lpd.Port());
+    // The peer listens on 127.0.0.1 only: 127.0.0.2 refuses on the same port.
+    TDaemonHome home("PRINTER1=Not-Installed\r\nHOSTIP-1=127.0.0.2:" + port +
+                     "\r\nPRINTER2=Not-Installed\r\nHOSTIP-2=127.0.0.1:" + port + "\r\n");
+    ASSERT_TRUE(ForceDir(home.Dir / "lpdspooler"));
+    for (const char* name : {"_1_a.prn", "_1_b.prn", "_2_c.prn", "_2_d.prn"})
+        WriteFile(home.Dir / ("lpdspooler/" + std::string(name)), "\x1b" "E " + std::string(name));
+    ASSERT_TRUE(home.Start());
+    ASSERT_TRUE(home.WaitForLog("Sent LPD Job _2_d.prn OK", 30000)) << home.LogText();
+    ASSERT_TRUE(home.WaitForLog("Printer 1 (127.0.0.2:" + port + ") of the LPR queue is down since "));
+    WaitFor([] { return false; }, 20000);  // several more ticks
+    EXPECT_EQ(home.LogCount(">LPD Print result was -3"), 1) << home.LogText();  // a line of its own once
+    EXPECT_TRUE(FileExists(home.Dir / "lpdspooler/_1_a.prn") && FileExists(home.Dir / "lpdspooler/_1_b.prn"));
+    const TProgramRun status = home.Tool({"status"});
+    EXPECT_EQ(status.Status, 1);
+    EXPECT_NE(status.Out.find("printer 1 (127.0.0.2:" + port + ") of the LPR queue is down since "), std::string::npos)
+        << status.Out;
+    EXPECT_NE(status.Out.find("LPR queue: 2 file(s)"), std::string::npos) << status.Out;
+    home.Stop();
+}
