@@ -83,7 +83,7 @@ bool TPrintServer::StartUp()
         if (const TOutcome made = ForceDir(FConfig.LprQueueDir); !made)
             loginfo("Could not create the LPR queue folder " + made.Reason());
     CheckDirectories();
-    loginfo(std::string(kCaption) + " started in " + FConfig.ProgramDir + ", spool directory " + FConfig.SpoolDir +
+    loginfo(std::string("PrintORB ") + kProgramVersion + " started in " + FConfig.ProgramDir + ", spool directory " + FConfig.SpoolDir +
             ", " + std::to_string(FPrinters.Printerlist().size()) + " printer entries");
     return true;
 }

@@ -7,6 +7,7 @@
 #include "spool/jobrecorder.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/packagehome.h"
 #include "util/textutil.h"
 
 #include <QCryptographicHash>
@@ -314,6 +315,7 @@ void TJobPipeline::GiveUp(const std::string& reason)
     FLog.loginfo("Spooler file " + job->SpoolFile + " failed after " + std::to_string(job->Attempts) +
                  " attempt(s): " + reason + ". " +
                  (moved ? "It is in " + where : "It stays in the spool folder (" + moved.Reason() + ")") +
-                 "; printorb-tool resubmit " + std::to_string(job->Id) + " sends it again.");
+                 "; printorb-tool resubmit " + std::to_string(job->Id) + ToolHomeOption(FConfig.ProgramDir) +
+                 " sends it again.");
     FRecorder.End();
 }

@@ -82,8 +82,12 @@ struct TJobEnd {
 };
 
 // The bytes of a file that can be read, counted in blocks of 1000 and never
-// much more than expected; 0 when it cannot be opened for reading and writing.
-std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected);
+// much more than expected; 0 when it cannot be opened for reading and writing,
+// and then openError is why (errno).
+std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected, int* openError = nullptr);
+// Why a spool file cannot be opened, for the people who can change it: the
+// reason, the file's owner and mode, and who the server runs as.
+std::string CannotOpenReason(const std::string& path, int error);
 
 class TJobPipeline {
 public:

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,13 +33,16 @@ QDateTime CurrentTime()
 
 }  // namespace
 
-std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected)
+std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected, int* openError)
 {
     // Opened for reading and writing: a file that its writer still holds
     // read-only, or that is read-only, counts as not complete.
     const int fd = ::open(NativePath(path).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+        if (openError)
+            *openError = errno;
         return 0;
+    }
     std::int64_t total = 0;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
@@ -56,6 +60,16 @@ std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected)
     }
     ::close(fd);
     return total;
+}
+
+std::string CannotOpenReason(const std::string& path, int error)
+{
+    std::string why = std::string("it cannot be opened for reading and writing: ") + std::strerror(error);
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) == 0)
+        why += " (the file is " + UserAndGroup(st.st_uid, st.st_gid) + " " + OctalMode(st.st_mode) +
+               ", the server runs as " + UserAndGroup(::geteuid(), ::getegid()) + ")";
+    return why;
 }
 
 void TJobPipeline::Idle()
@@ -225,7 +239,9 @@ void TJobPipeline::NotReadable(const std::string& name, const std::string& why)
     if (logged != FNotReadable.end() && logged->second == why)
         return;
     FNotReadable[name] = why;
-    FLog.loginfo("Spooler file " + name + " is locked by another process, is faulty or is incompletely written.");
+    // A file that cannot be opened at all is not a file still being written: its own reason only.
+    if (!why.starts_with("it cannot be opened"))
+        FLog.loginfo("Spooler file " + name + " is locked by another process, is faulty or is incompletely written.");
     FLog.loginfo("Spooler file " + name + ": " + why + "; it is taken once it can be read whole.");
     PublishState();
 }
@@ -237,14 +253,19 @@ bool TJobPipeline::FirstCompleteFile(std::string& name)
         name = Trim(TextBefore(entry, ";"));
         const std::int64_t size = ListedSize(Trim(TextAfter(entry, ";")));
         if (Settled(name, size)) {
-            const std::int64_t readable = CountReadableBytes(FConfig.SpoolDir + name, size);
+            int openError = 0;
+            const std::int64_t readable = CountReadableBytes(FConfig.SpoolDir + name, size, &openError);
             if (readable == size) {
                 if (FNotReadable.erase(name) > 0)
                     PublishState();
                 return true;
             }
-            NotReadable(name, "read " + std::to_string(readable) + " of its " + std::to_string(size) +
-                                  " bytes (it must open for reading and writing)");
+            // A lock or a writer holding it is waited out; a permission is for people to change.
+            if (openError == EACCES || openError == EPERM || openError == EROFS)
+                NotReadable(name, CannotOpenReason(FConfig.SpoolDir + name, openError));
+            else
+                NotReadable(name, "read " + std::to_string(readable) + " of its " + std::to_string(size) +
+                                      " bytes (it must open for reading and writing)");
         }
         WaitingFiles.erase(WaitingFiles.begin());
     }

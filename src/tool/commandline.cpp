@@ -2,6 +2,7 @@
 
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/packagehome.h"
 #include "util/textutil.h"
 
 #include <QCoreApplication>
@@ -76,8 +77,11 @@ std::string TCommandLine::Home() const
     if (home.empty())
         if (const char* env = std::getenv("PRINTORB_HOME"))
             home = env;
-    if (home.empty())
-        home = QCoreApplication::applicationDirPath().toStdString();
+    if (home.empty()) {
+        // A home beside the tool (a build, the demo), else the package's.
+        const std::string beside = IncludeTrailingSlash(QCoreApplication::applicationDirPath().toStdString());
+        home = FileExists(beside + kSettingsFileName) ? beside : PackageHome();
+    }
     return IncludeTrailingSlash(home);
 }
 

@@ -2,11 +2,14 @@
 // home, read beside the running server.
 #include "config/serverconfig.h"
 #include "journal/journal.h"
+#include "spool/pipeline.h"
 #include "tool/commands.h"
 #include "tool/jobcommands.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/homelock.h"
+#include "util/outputfile.h"
+#include "util/packagehome.h"
 #include "util/spoolfiles.h"
 #include "util/textutil.h"
 
@@ -19,7 +22,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <iomanip>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -90,6 +92,54 @@ std::vector<std::string> OutputsOf(TJournal& journal, std::int64_t job)
     return outputs;
 }
 
+// One output as what it was: a page printed, a page file written, a
+// document saved, a printer file queued; one not known to exist as what it
+// was to be.
+std::string Described(const TOutputRow& o)
+{
+    const std::string page = o.Page > 0 ? "page " + std::to_string(o.Page) + " " : "";
+    const std::string title = o.Title.empty() ? "" : " \"" + Utf8(o.Title) + "\"";
+    const std::string be = o.State == "done" ? "" : "to be ";
+    if (o.Kind == "cups")
+        return page + be + "printed" + title + " on " +
+               (o.Printer.empty() ? "the default printer" : Utf8(o.Printer)) +
+               (o.CupsJob > 0 ? " as CUPS job " + std::to_string(o.CupsJob) : "");
+    if (o.Kind == "page file")
+        return page + be + "written to " + Utf8(o.Path);
+    if (o.Kind == "document")
+        return be + "saved as " + Utf8(o.Path);
+    if (o.Kind == "queued")
+        return be + "queued as " + Utf8(o.Path);
+    return o.Kind + title + (o.Path.empty() ? "" : " " + Utf8(o.Path));
+}
+
+// What the job put out, from its outputs that exist; what it is to put out
+// while it has none and may still make them.
+std::string OutputSummary(const TJobRow& job, const std::vector<TOutputRow>& outputs)
+{
+    std::vector<std::string> made;
+    for (const TOutputRow& o : outputs)
+        if (o.State == "done")
+            made.push_back(Described(o));
+    if (!made.empty()) {
+        std::string text = "output: " + made.front();
+        for (std::size_t i = 1; i < made.size(); ++i)
+            text += "; " + made[i];
+        return text + (job.Overlay.empty() ? "" : " (overlay " + Utf8(job.Overlay) + ")");
+    }
+    const bool open = job.State == TJobState::Running || job.State == TJobState::Waiting;
+    if (!open || job.OutputKind.empty())
+        return "output: none";
+    const std::string on = job.Printer.empty() ? "" : " on " + Utf8(job.Printer);
+    const std::map<std::string, std::string> planned = {
+        {"printed", "printed" + on},       {"fax", "faxed" + on},
+        {"pdf", "saved as PDF"},           {"word", "saved as Word"},
+        {"rtf", "saved as RTF"},           {"page files", "written as page files" + on},
+        {"scanned images", "printed as scanned images" + on}, {"lpr queue", "queued in the LPR queue"}};
+    const auto plan = planned.find(job.OutputKind);
+    return "output: none yet (to be " + (plan != planned.end() ? plan->second : job.OutputKind) + ")";
+}
+
 json JobJson(TJournal& journal, const TJobRow& job)
 {
     return json {{"id", job.Id},
@@ -139,13 +189,56 @@ std::string HashOf(const std::string& path)
 
 TServerConfig HomeConfig(const TCommandLine& line, TSettings& settings)
 {
-    const std::string path = line.Home() + "printserver.inf";
+    const std::string path = line.Home() + kSettingsFileName;
     if (const TOutcome loaded = settings.LoadFromFile(path); !loaded)
         throw std::runtime_error("no settings: " + loaded.Reason() + " (use --home DIR or PRINTORB_HOME)");
     TServerConfig config = TServerConfig::Read(settings);
     if (config.SpoolDir.empty())
         throw std::runtime_error("SPOOLER is not set in " + path);
     return config;
+}
+
+// A kept request copied whole into the spool folder as its owner's: the
+// server opens it for reading and writing, whoever runs the tool.
+TOutcome HandOver(const std::string& source, const std::string& target)
+{
+    const TResult<std::string> bytes = ReadFileBytes(source, TJobPipeline::kMaxRequestBytes);
+    if (!bytes)
+        return bytes.Failure();
+    TOutputFile file;
+    TOutcome step = file.Open(target);
+    if (step)
+        step = file.Write(*bytes);
+    if (step)
+        step = file.LikeItsFolder();
+    if (step)
+        step = file.Commit();
+    return step;
+}
+
+// Rows as columns two spaces apart, each as wide as its widest cell (in
+// characters, not bytes); the columns named by number are right-aligned.
+void PrintColumns(const std::vector<std::vector<std::string>>& rows, const std::vector<std::size_t>& rightAligned)
+{
+    const auto width = [](const std::string& cell) {
+        return static_cast<std::size_t>(QString::fromStdString(cell).size());
+    };
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            widths.resize(std::max(widths.size(), row.size()), 0);
+            widths[c] = std::max(widths[c], width(row[c]));
+        }
+    for (const auto& row : rows) {
+        std::string text;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            const std::string pad(widths[c] - width(row[c]), ' ');
+            const bool right = std::find(rightAligned.begin(), rightAligned.end(), c) != rightAligned.end();
+            const bool last = c + 1 == row.size();
+            text += (c > 0 ? "  " : "") + (right ? pad + row[c] : row[c] + (last ? "" : pad));
+        }
+        std::cout << text << '\n';
+    }
 }
 
 int Run(const std::function<int()>& command)
@@ -184,6 +277,8 @@ int JobsCommand(const TCommandLine& line)
             std::cout << all.dump(2) << '\n';
             return kExitOk;
         }
+        std::vector<std::vector<std::string>> rows = {
+            {"TAKEN", "JOB", "FILE", "REQUEST", "STATE", "TRIES", "PRINTER", "OUTPUT"}};
         for (const TJobRow& job : jobs) {
             std::string outputs;
             for (const std::string& o : OutputsOf(journal, job.Id))
@@ -191,12 +286,14 @@ int JobsCommand(const TCommandLine& line)
             // A printer file or page file: where the LPR queue delivered it.
             for (const TDeliveryRow& d : journal.Deliveries(job.Id))
                 if (d.Code == 0)
-                    outputs += " (" + d.Route + " to " + Utf8(d.Host) + (d.Port > 0 ? ":" + std::to_string(d.Port) : "") + ")";
-            std::cout << When(job.TakenAt) << "  " << std::setw(6) << job.Id << "  " << Utf8(job.SpoolFile) << "  "
-                      << (job.ReqCode.empty() ? "-" : Utf8(job.ReqCode)) << "  " << StateName(job.State) << "  "
-                      << job.Attempts << "  " << (job.Printer.empty() ? "-" : Utf8(job.Printer)) << "  "
-                      << (outputs.empty() ? "-" : outputs) << '\n';
+                    outputs += " (" + d.Route + " to " + Utf8(d.Host) +
+                               (d.Port > 0 ? ":" + std::to_string(d.Port) : "") + ")";
+            rows.push_back({When(job.TakenAt), std::to_string(job.Id), Utf8(job.SpoolFile),
+                            job.ReqCode.empty() ? "-" : Utf8(job.ReqCode), StateName(job.State),
+                            std::to_string(job.Attempts), job.Printer.empty() ? "-" : Utf8(job.Printer),
+                            outputs.empty() ? "-" : outputs});
         }
+        PrintColumns(rows, {1, 5});
         return kExitOk;
     });
 }
@@ -244,22 +341,14 @@ int JobCommand(const TCommandLine& line)
         std::cout << '\n';
         if (!job->Reason.empty())
             std::cout << "  last reason: " << Utf8(job->Reason) << '\n';
-        if (!job->OutputKind.empty())
-            std::cout << "  output: " << job->OutputKind << (job->Printer.empty() ? "" : " on " + Utf8(job->Printer))
-                      << (job->Overlay.empty() ? "" : ", overlay " + Utf8(job->Overlay)) << '\n';
+        std::cout << "  " << OutputSummary(*job, outputs) << '\n';
         // The story in the order it happened: steps, outputs and deliveries.
         std::vector<std::pair<std::int64_t, std::string>> story;
         for (const TEventRow& e : events)
             story.emplace_back(e.At, Utf8(e.What));
-        for (const TOutputRow& o : outputs) {
-            std::ostringstream line;
-            line << o.Kind << (o.Page > 0 ? " page " + std::to_string(o.Page) : "")
-                 << (o.Title.empty() ? "" : " \"" + Utf8(o.Title) + "\"")
-                 << (o.Printer.empty() ? "" : " on " + Utf8(o.Printer))
-                 << (o.CupsJob > 0 ? " as CUPS job " + std::to_string(o.CupsJob) : "")
-                 << (o.Path.empty() ? "" : " " + Utf8(o.Path)) << ": " << o.State << " (attempt " << o.Attempt << ")";
-            story.emplace_back(o.StartedAt, line.str());
-        }
+        for (const TOutputRow& o : outputs)
+            story.emplace_back(o.StartedAt, Described(o) + " (attempt " + std::to_string(o.Attempt) + ")" +
+                                                 (o.State == "done" ? "" : ": not known to have been made"));
         for (const TDeliveryRow& d : deliveries) {
             std::ostringstream line;
             line << "delivery of " << Utf8(d.File) << " by " << d.Route << " to " << Utf8(d.Host)
@@ -314,7 +403,7 @@ int ResubmitCommand(const TCommandLine& line)
                               "failed/ nor " + copy + " holds its bytes");
         // Copied whole under a temporary name, so the server sees it only
         // whole; a new file, so it is a new job.
-        if (const TOutcome copied = CopyFileAtomic(source, target); !copied)
+        if (const TOutcome copied = HandOver(source, target); !copied)
             return ExitFailed("cannot put " + source + " back: " + copied.Reason());
         if (source != copy)
             QFile::remove(QString::fromStdString(source));
@@ -357,108 +446,161 @@ std::vector<std::string> FullFolders(const TServerConfig& config, const std::str
 
 }  // namespace
 
+namespace {
+
+
+// When a file came into its folder: a copy may keep an old modification time,
+// but its change time is when it arrived.
+std::int64_t ArrivedAt(const QFileInfo& file)
+{
+    return std::max(file.lastModified().toMSecsSinceEpoch(), file.metadataChangeTime().toMSecsSinceEpoch());
+}
+
+// The files of a folder matching the masks: how many, and the oldest.
+struct TWaitingFiles {
+    int Count = 0;
+    std::int64_t Oldest = 0;
+    std::string OldestName;
+};
+
+TWaitingFiles Waiting(const std::string& folder, const QStringList& masks)
+{
+    TWaitingFiles files;
+    for (const QFileInfo& file : QDir(QString::fromStdString(folder)).entryInfoList(masks, QDir::Files)) {
+        ++files.Count;
+        const std::int64_t arrived = ArrivedAt(file);
+        if (files.Oldest == 0 || arrived < files.Oldest) {
+            files.Oldest = arrived;
+            files.OldestName = file.fileName().toStdString();
+        }
+    }
+    return files;
+}
+
+int Status(const TCommandLine& line)
+{
+    TSettings settings;
+    const TServerConfig config = HomeConfig(line, settings);
+    TJournal journal;
+    OpenJournal(line, journal);
+    const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+    const std::int64_t lastTick = std::stoll(journal.Meta("last_tick").value_or("0"));
+    const std::int64_t today = QDate::currentDate().startOfDay().toMSecsSinceEpoch();
+    const long server = THomeLock::Holder(line.Home());
+
+    // A failed request that was sent again and printed no longer counts.
+    const std::vector<TJobRow> recent = journal.Jobs({.Since = now - 30 * kDayMs});
+    std::map<std::string, std::int64_t> doneLater;  // hash -> when its newest done job was taken
+    for (const TJobRow& job : recent)
+        if (job.State == TJobState::Done && !job.Hash.empty())
+            doneLater[job.Hash] = std::max(doneLater[job.Hash], job.TakenAt);
+    const auto redone = [&](const TJobRow& job) {
+        const auto later = doneLater.find(job.Hash);
+        return later != doneLater.end() && later->second > job.TakenAt;
+    };
+    int done = 0, failedToday = 0;
+    std::vector<TJobRow> recentFailures;
+    for (const TJobRow& job : recent) {
+        if (job.UpdatedAt >= today && job.State == TJobState::Done)
+            ++done;
+        if (job.UpdatedAt >= today && job.State == TJobState::Failed)
+            ++failedToday;
+        if (job.UpdatedAt >= now - kDayMs && job.State == TJobState::Failed && !redone(job))
+            recentFailures.push_back(job);
+    }
+    const std::vector<TJobRow> waiting = journal.JobsIn(TJobState::Waiting);
+    // What the server said of itself: what is down, what it cannot read.
+    json state = json::object();
+    if (const std::optional<std::string> said = journal.Meta("state"))
+        state = json::parse(*said, nullptr, false);
+    if (!state.is_object())
+        state = json::object();
+    const json outages = state.value("outages", json::array());
+    std::map<std::string, std::string> subjects;
+    for (const json& outage : outages)
+        subjects[outage.value("key", "")] = outage.value("subject", "");
+
+    // A file that waits longer means reports are late: a request takes
+    // seconds, its retries at most a quarter of an hour with the defaults.
+    const std::int64_t lateMs = line.Number("--late-after", 15, 0, 7 * 24 * 60) * 60 * 1000LL;
+    const TWaitingFiles spooled = Waiting(config.SpoolDir, {QStringLiteral("*.tvq"), QStringLiteral("*.prn")});
+    const std::string queueDir = IncludeTrailingSlash(line.Home()) + "lpdspooler/";
+    const TWaitingFiles queued = Waiting(queueDir, {QStringLiteral("*.prn")});
+
+    // Everything that is wrong, the most pressing first.
+    std::vector<std::string> wrong;
+    if (lastTick == 0)
+        wrong.push_back("the server has not ticked in " + line.Home());
+    else if (now - lastTick > 60 * 1000)
+        wrong.push_back("the server has not ticked for " + Ago(now - lastTick) + " (last tick " + When(lastTick) +
+                        (server != 0 ? "; a server runs on this home" : "; no server runs on this home") + ")");
+    TPrintingLayer printing;
+    if (!printing.ListPrinters())
+        wrong.push_back("the print system at " + printing.SchedulerName() + " does not answer");
+    TJournal writer;
+    if (const TOutcome opened = writer.OpenShared(line.Home() + TJournal::kFileName); opened)
+        if (const TOutcome writable = writer.CanWrite(); !writable)
+            wrong.push_back("the journal " + line.Home() + TJournal::kFileName +
+                            " cannot be written: " + writable.Reason());
+    for (const std::string& full : FullFolders(config, line.Home()))
+        wrong.push_back(full);
+    for (const json& outage : outages)
+        wrong.push_back(outage.value("subject", "") + " is down since " + When(outage.value("since", 0LL)) + ": " +
+                        outage.value("reason", ""));
+    for (const json& name : state.value("unreadable_names", json::array()))
+        wrong.push_back("the spool file " + name.get<std::string>() +
+                        " cannot be taken: its name has characters outside Windows-1252");
+    for (const json& file : state.value("not_readable", json::array()))
+        wrong.push_back("the spool file " + file.value("name", "") + " cannot be read: " + file.value("why", ""));
+    if (queued.Oldest > 0 && now - queued.Oldest > lateMs)
+        wrong.push_back("the printer file " + queued.OldestName + " has waited " + Ago(now - queued.Oldest) +
+                        " in the LPR queue " + queueDir);
+    if (spooled.Oldest > 0 && now - spooled.Oldest > lateMs)
+        wrong.push_back("the spool file " + spooled.OldestName + " has waited " + Ago(now - spooled.Oldest) +
+                        " in " + config.SpoolDir);
+    if (!recentFailures.empty())
+        wrong.push_back(std::to_string(recentFailures.size()) + " job(s) failed in the last 24 hours, the last job " +
+                        std::to_string(recentFailures.front().Id) + " (" + Utf8(recentFailures.front().SpoolFile) +
+                        "): " + Utf8(recentFailures.front().Reason));
+
+    std::cout << (wrong.empty() ? "ok: the server ticked " + Ago(now - lastTick) +
+                                      " ago and no job failed in the last 24 hours"
+                                : "not ok: " + wrong.front())
+              << '\n';
+    for (std::size_t i = 1; i < wrong.size(); ++i)
+        std::cout << "also: " << wrong[i] << '\n';
+    std::cout << "spool folder: " << spooled.Count << " file(s) waiting"
+              << (spooled.Oldest > 0 ? ", the oldest for " + Ago(now - spooled.Oldest) : std::string()) << '\n'
+              << "LPR queue: " << queued.Count << " file(s)"
+              << (queued.Oldest > 0 ? ", the oldest for " + Ago(now - queued.Oldest) : std::string()) << '\n'
+              << "last tick: " << When(lastTick) << '\n'
+              << "today: " << done << " job(s) done, " << failedToday << " failed\n"
+              << "waiting: " << waiting.size() << '\n';
+    for (const TJobRow& job : waiting) {
+        std::cout << "  job " << job.Id << " " << Utf8(job.SpoolFile) << ": ";
+        if (!job.WaitingFor.empty()) {
+            const auto subject = subjects.find(Utf8(job.WaitingFor));
+            std::cout << "waits for "
+                      << (subject != subjects.end() && !subject->second.empty() ? subject->second
+                                                                                : Utf8(job.WaitingFor))
+                      << " since " << When(job.UpdatedAt) << " (" << Utf8(job.Reason) << ")\n";
+        } else {
+            std::cout << "attempt " << job.Attempts + 1 << " at " << When(job.NextAttemptAt) << " ("
+                      << Utf8(job.Reason) << ")\n";
+        }
+    }
+    return wrong.empty() ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
 int StatusCommand(const TCommandLine& line)
 {
-    return Run([&]() -> int {
-        TSettings settings;
-        const TServerConfig config = HomeConfig(line, settings);
-        TJournal journal;
-        OpenJournal(line, journal);
-        const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
-        const std::int64_t lastTick = std::stoll(journal.Meta("last_tick").value_or("0"));
-        const std::int64_t today = QDate::currentDate().startOfDay().toMSecsSinceEpoch();
-        const long server = THomeLock::Holder(line.Home());
-
-        int done = 0, failedToday = 0;
-        std::vector<TJobRow> recentFailures;
-        for (const TJobRow& job : journal.Jobs({.Since = now - 30 * kDayMs})) {
-            if (job.UpdatedAt >= today && job.State == TJobState::Done)
-                ++done;
-            if (job.UpdatedAt >= today && job.State == TJobState::Failed)
-                ++failedToday;
-            if (job.UpdatedAt >= now - kDayMs && job.State == TJobState::Failed)
-                recentFailures.push_back(job);
-        }
-        const std::vector<TJobRow> waiting = journal.JobsIn(TJobState::Waiting);
-        // What the server said of itself: what is down, what it cannot read.
-        json state = json::object();
-        if (const std::optional<std::string> said = journal.Meta("state"))
-            state = json::parse(*said, nullptr, false);
-        if (!state.is_object())
-            state = json::object();
-        const json outages = state.value("outages", json::array());
-        std::map<std::string, std::string> subjects;
-        for (const json& outage : outages)
-            subjects[outage.value("key", "")] = outage.value("subject", "");
-
-        // The files that wait, and the oldest of them.
-        std::int64_t oldest = 0;
-        int spooled = 0;
-        for (const char* mask : {"*.tvq", "*.prn"})
-            for (const QFileInfo& file :
-                 QDir(QString::fromStdString(config.SpoolDir)).entryInfoList({QString::fromLatin1(mask)}, QDir::Files)) {
-                ++spooled;
-                const std::int64_t changed = file.lastModified().toMSecsSinceEpoch();
-                oldest = oldest == 0 ? changed : std::min(oldest, changed);
-            }
-        const int queued =
-            static_cast<int>(QDir(QString::fromStdString(IncludeTrailingSlash(line.Home()) + "lpdspooler/"))
-                                 .entryList({QStringLiteral("*.prn")}, QDir::Files)
-                                 .size());
-
-        // Everything that is wrong, the most pressing first.
-        std::vector<std::string> wrong;
-        if (lastTick == 0)
-            wrong.push_back("the server has not ticked in " + line.Home());
-        else if (now - lastTick > 60 * 1000)
-            wrong.push_back("the server has not ticked for " + Ago(now - lastTick) + " (last tick " + When(lastTick) +
-                            (server != 0 ? "; a server runs on this home" : "; no server runs on this home") + ")");
-        TJournal writer;
-        if (const TOutcome opened = writer.OpenShared(line.Home() + TJournal::kFileName); opened)
-            if (const TOutcome writable = writer.CanWrite(); !writable)
-                wrong.push_back("the journal " + line.Home() + TJournal::kFileName +
-                                " cannot be written: " + writable.Reason());
-        for (const std::string& full : FullFolders(config, line.Home()))
-            wrong.push_back(full);
-        for (const json& outage : outages)
-            wrong.push_back(outage.value("subject", "") + " is down since " + When(outage.value("since", 0LL)) + ": " +
-                            outage.value("reason", ""));
-        for (const json& name : state.value("unreadable_names", json::array()))
-            wrong.push_back("the spool file " + name.get<std::string>() +
-                            " cannot be taken: its name has characters outside Windows-1252");
-        for (const json& file : state.value("not_readable", json::array()))
-            wrong.push_back("the spool file " + file.value("name", "") + " cannot be read: " + file.value("why", ""));
-        if (!recentFailures.empty())
-            wrong.push_back(std::to_string(recentFailures.size()) +
-                            " job(s) failed in the last 24 hours, the last job " +
-                            std::to_string(recentFailures.front().Id) + " (" + Utf8(recentFailures.front().SpoolFile) +
-                            "): " + Utf8(recentFailures.front().Reason));
-
-        std::cout << (wrong.empty() ? "ok: the server ticked " + Ago(now - lastTick) +
-                                          " ago and no job failed in the last 24 hours"
-                                    : "not ok: " + wrong.front())
-                  << '\n';
-        for (std::size_t i = 1; i < wrong.size(); ++i)
-            std::cout << "also: " << wrong[i] << '\n';
-        std::cout << "spool folder: " << spooled << " file(s) waiting"
-                  << (oldest > 0 ? ", the oldest for " + Ago(now - oldest) : std::string()) << '\n'
-                  << "LPR queue: " << queued << " file(s)\n"
-                  << "last tick: " << When(lastTick) << '\n'
-                  << "today: " << done << " job(s) done, " << failedToday << " failed\n"
-                  << "waiting: " << waiting.size() << '\n';
-        for (const TJobRow& job : waiting) {
-            std::cout << "  job " << job.Id << " " << Utf8(job.SpoolFile) << ": ";
-            if (!job.WaitingFor.empty()) {
-                const auto subject = subjects.find(Utf8(job.WaitingFor));
-                std::cout << "waits for "
-                          << (subject != subjects.end() && !subject->second.empty() ? subject->second
-                                                                                    : Utf8(job.WaitingFor))
-                          << " since " << When(job.UpdatedAt) << " (" << Utf8(job.Reason) << ")\n";
-            } else {
-                std::cout << "attempt " << job.Attempts + 1 << " at " << When(job.NextAttemptAt) << " ("
-                          << Utf8(job.Reason) << ")\n";
-            }
-        }
-        return wrong.empty() ? kExitOk : kExitFailed;
-    });
+    // A monitor reads the first line: it is there whatever went wrong.
+    try {
+        return Status(line);
+    } catch (const std::exception& failure) {
+        std::cout << "not ok: " << failure.what() << '\n';
+        return kExitFailed;
+    }
 }

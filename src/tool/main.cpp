@@ -59,11 +59,15 @@ const std::vector<TCommand>& Commands()
          "The request comes from the spool folder's \"failed\" folder, else from its copy in \"temp\" when\n"
          "that copy still holds the job's bytes; it is written whole and becomes a new job.",
          {"--home"}, {}, 1, 1, ResubmitCommand},
-        {"status", "[--home DIR]", "the server's health, for monitoring",
-         "Files waiting, the last tick, jobs done and failed today, jobs waiting for their next attempt.\n"
-         "Exit 0 when the server ticked within the last minute and no job failed in the last 24 hours;\n"
-         "1 otherwise, the reason on the first line.",
-         {"--home"}, {}, 0, 0, StatusCommand},
+        {"status", "[--home DIR] [--late-after MINUTES]", "the server's health, for monitoring",
+         "The first line is \"ok: ...\" or \"not ok: REASON\" (the most pressing), then \"also:\" lines for the\n"
+         "rest, the files waiting, the last tick, jobs done and failed today, jobs waiting for their next\n"
+         "attempt. Not ok: no settings or journal, no tick within the last minute, the print system does not\n"
+         "answer, the journal cannot be written, a folder is full, something is down, a spool file cannot be\n"
+         "read, a spool file or a printer file in the LPR queue has waited longer than --late-after minutes\n"
+         "(default 15), or a job failed in the last 24 hours and was not resubmitted and done since.\n"
+         "Exit 0 when ok, 1 when not.",
+         {"--home", "--late-after"}, {}, 0, 0, StatusCommand},
     };
     return commands;
 }
@@ -78,7 +82,8 @@ std::string Usage()
         text += name + c.Summary + "\n";
     }
     text += "\nThe server home (printserver.inf, tags.txt, printerdriverdata.reg, journal.db) is --home DIR, else\n"
-            "$PRINTORB_HOME, else the tool's folder. Exit status: 0 done, 1 failed, 2 wrong command line.\n";
+            "$PRINTORB_HOME, else the tool's folder when it holds printserver.inf, else /var/lib/printorb.\n"
+            "Exit status: 0 done, 1 failed, 2 wrong command line.\n";
     return text;
 }
 

@@ -18,6 +18,7 @@
 #include "tool/commands.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/packagehome.h"
 #include "util/textutil.h"
 
 #include <QTemporaryDir>
@@ -131,7 +132,7 @@ int RenderCommand(const TCommandLine& line)
         return ExitFailed("the folder of " + out + " does not exist");
     TStderrLog log;
     TSettings settings;
-    if (!settings.LoadFromFile(home + "printserver.inf"))
+    if (!settings.LoadFromFile(home + kSettingsFileName))
         return ExitFailed("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
     if (const std::string unreadable = CannotRead(request); !unreadable.empty())
         return ExitFailed(unreadable);

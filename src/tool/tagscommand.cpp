@@ -9,6 +9,7 @@
 #include "tool/commands.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/packagehome.h"
 
 #include <iostream>
 
@@ -28,7 +29,7 @@ int TagsCommand(const TCommandLine& line)
 {
     const std::string home = line.Home();
     TSettings settings;
-    if (!settings.LoadFromFile(home + "printserver.inf"))
+    if (!settings.LoadFromFile(home + kSettingsFileName))
         return ExitFailed("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
     const std::string tagsPath = home + "tags.txt";
     const TResult<std::vector<std::string>> tagList = ReadTextLines(tagsPath, 4 * 1024 * 1024);

@@ -14,6 +14,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -293,6 +295,21 @@ TResult<std::string> ReadFileBytes(std::string_view path, std::uint64_t maxBytes
 TOutcome WriteFileAtomic(std::string_view path, std::string_view bytes)
 {
     return WriteOutputFile(path, bytes);
+}
+
+std::string UserAndGroup(unsigned uid, unsigned gid)
+{
+    const struct passwd* user = ::getpwuid(uid);
+    std::string text = user ? user->pw_name : std::to_string(uid);
+    const struct group* group = ::getgrgid(gid);
+    return text + ":" + (group ? group->gr_name : std::to_string(gid));
+}
+
+std::string OctalMode(unsigned mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", mode & 07777);
+    return text;
 }
 
 TOutcome CopyFileAtomic(std::string_view from, std::string_view to)

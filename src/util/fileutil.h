@@ -11,6 +11,9 @@
 
 bool DirExists(std::string_view path);
 bool FileExists(std::string_view path);  // a file that is not a directory
+// "printorb:printorb" (numbers for ids without a name), and "0640".
+std::string UserAndGroup(unsigned uid, unsigned gid);
+std::string OctalMode(unsigned mode);
 // The folder and its missing parents; the reason names the folder.
 TOutcome ForceDir(std::string_view path);
 std::string IncludeTrailingSlash(std::string_view dir);  // empty stays empty

@@ -327,6 +327,32 @@ TOutcome TOutputFile::Write(std::string_view bytes)
     return TOutcome::Done();
 }
 
+TOutcome TOutputFile::LikeItsFolder()
+{
+    if (FFd < 0)
+        return Fail("the file is not open", FPath);
+    struct stat folder {};
+    if (::fstat(FDir, &folder) != 0)
+        return Failed(errno);
+    const mode_t mode = folder.st_mode & 0666;
+    if (::fchmod(FFd, mode) != 0)
+        return Failed(errno);
+    // Only root may give a file away; a member of the folder's group can still hand it over by group.
+    if (::fchown(FFd, folder.st_uid, folder.st_gid) != 0)
+        [[maybe_unused]] const int byGroup = ::fchown(FFd, static_cast<uid_t>(-1), folder.st_gid);
+    struct stat file {};
+    if (::fstat(FFd, &file) != 0)
+        return Failed(errno);
+    const bool owner = file.st_uid == folder.st_uid && (file.st_mode & 0600) == 0600;
+    const bool group = file.st_gid == folder.st_gid && (file.st_mode & 0060) == 0060;
+    if (owner || group)
+        return TOutcome::Done();
+    return FailFinal("it would belong to " + UserAndGroup(file.st_uid, file.st_gid) + ", mode " +
+                         OctalMode(file.st_mode) + ", which the folder's owner " +
+                         UserAndGroup(folder.st_uid, folder.st_gid) + " cannot write (run as root or as that user)",
+                     FPath);
+}
+
 TOutcome TOutputFile::Commit()
 {
     if (FFd < 0)

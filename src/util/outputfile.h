@@ -67,6 +67,11 @@ public:
     TOutcome OpenNative(std::string_view nativePath);
     // Every byte written, or the failure (the file is then discarded).
     TOutcome Write(std::string_view bytes);
+    // The folder's owner, group and mode (less the execute bits) for the
+    // file, as one user hands a file to the folder's owner: fails, with who
+    // owns what, when neither the owner nor the folder's group could be
+    // given read and write access.
+    TOutcome LikeItsFolder();
     // Synced, closed, renamed into place and the folder synced.
     TOutcome Commit();
 

@@ -1,6 +1,7 @@
-// The program's version, as the window's caption and both programs'
-// --version show it.
+// The program's version: the package's (the project's version in CMake), as
+// --version of each program and the log's start-up line show it. The window
+// keeps the caption of the system it replaces.
 #pragma once
 
-inline constexpr const char* kProgramVersion = "4.4.3 - 2206 Beta";
+extern const char* const kProgramVersion;
 inline constexpr const char* kProgramCaption = "TovaORB Print Server 4.4.3 - 2206 Beta";

@@ -38,7 +38,15 @@ struct TDaemonHome : TServerHome {
         }
         Server.setProcessEnvironment(env);
         Server.setStandardErrorFile(QString::fromStdString(Dir / "stderr.txt"), QIODevice::Append);
-        Server.start(QString::fromStdString(BinaryDir() + "/bin/printorbd"), {});
+        const QString server = QString::fromStdString(BinaryDir() + "/bin/printorbd");
+        if (RunAs.empty()) {
+            Server.start(server, {});
+        } else {
+            QStringList args;
+            for (std::size_t i = 1; i < RunAs.size(); ++i)
+                args << QString::fromStdString(RunAs[i]);
+            Server.start(QString::fromStdString(RunAs[0]), args << server);
+        }
         return Server.waitForStarted(5000);
     }
     void Stop()
@@ -74,4 +82,6 @@ struct TDaemonHome : TServerHome {
         return RunProgram("printorb-tool", all);
     }
     QProcess Server;
+    // A command that runs the server as another user (setpriv ... --), when not empty.
+    std::vector<std::string> RunAs;
 };

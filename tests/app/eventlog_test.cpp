@@ -212,7 +212,7 @@ TEST(EventLog, PriorityComesFromTheWordsOfTheSystemsLines)
         {"Found file 12345.tvq", P::kInfo},
         {"Sent LPD Job _1_A.prn OK", P::kInfo},
         {"PDF Document created as \"/srv/results/x.pdf\"", P::kInfo},
-        {"TovaORB Print Server 4.4.3 - 2206 Beta started in /var/lib/printorb/, spool directory /s/, 1 printer entries",
+        {"PrintORB 4.4.4 started in /var/lib/printorb/, spool directory /s/, 1 printer entries",
          P::kInfo},
         {"Retention: 0 copies older than 30 days removed from /s/temp/, 0 jobs older than 400 days removed from the journal.",
          P::kInfo},

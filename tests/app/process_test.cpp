@@ -91,7 +91,7 @@ TEST(ServerProcess, HelpAndVersionPrintWithoutStarting)
         EXPECT_EQ(help.Out.rfind("usage: " + server + " [--help | --version]\n", 0), 0u) << help.Out;
         const TProgramRun version = RunProgram(server, {"--version"}, env);
         EXPECT_EQ(version.Status, 0);
-        EXPECT_EQ(version.Out, server + " 4.4.3 - 2206 Beta\n");
+        EXPECT_EQ(version.Out, server + " " PACKAGE_VERSION "\n");
         const TProgramRun wrong = RunProgram(server, {"--start"}, env);
         EXPECT_EQ(wrong.Status, 2);
         EXPECT_EQ(wrong.Err.rfind(server + ": unknown argument '--start'\n", 0), 0u) << wrong.Err;
@@ -102,7 +102,7 @@ TEST(ServerProcess, HelpAndVersionPrintWithoutStarting)
     EXPECT_EQ(toolHelp.Status, 0);
     EXPECT_NE(toolHelp.Out.find("\n  tags     list the tags of a template"), std::string::npos) << toolHelp.Out;
     EXPECT_EQ(toolHelp.Err, "");
-    EXPECT_EQ(RunProgram("printorb-tool", {"--version"}).Out, "printorb-tool 4.4.3 - 2206 Beta\n");
+    EXPECT_EQ(RunProgram("printorb-tool", {"--version"}).Out, "printorb-tool " PACKAGE_VERSION "\n");
     const TProgramRun unknown = RunProgram("printorb-tool", {"prnt"});
     EXPECT_EQ(unknown.Status, 2);
     EXPECT_EQ(unknown.Err.rfind("printorb-tool: unknown command 'prnt'\nusage: printorb-tool COMMAND", 0), 0u)

@@ -105,7 +105,7 @@ TEST(JobJournal, AMissingPdfFolderIsTriedAfterGrowingPausesThenGivenUp)
     EXPECT_EQ(ReadFile(home.Dir / "spool/failed/a.tvq"), kReport + "^HV_PDFDOC~" + pdf);
     EXPECT_TRUE(home.Log.Has("Spooler file a.tvq failed after 3 attempt(s): " + reason + ". It is in " +
                              (home.Dir / "spool/failed/") + "; printorb-tool resubmit " + std::to_string(job->Id) +
-                             " sends it again."));
+                             " --home " + IncludeTrailingSlash(home.Dir.Path()) + " sends it again."));
 
     // Nothing more happens to it.
     home.Later(3600);
@@ -399,7 +399,7 @@ TEST(JobJournal, ACrashLoopEndsInFailed)
     EXPECT_TRUE(home.Log.Has("Spooler file loop.tvq failed after 3 attempt(s): the server stopped during every "
                              "attempt. It is in " +
                              (home.Dir / "spool/failed/") + "; printorb-tool resubmit " + std::to_string(job.Id) +
-                             " sends it again."));
+                             " --home " + IncludeTrailingSlash(home.Dir.Path()) + " sends it again."));
 }
 
 TEST(JobJournal, RetentionOnceADay)

@@ -1,0 +1,3 @@
+#include "util/version.h"
+
+const char* const kProgramVersion = PRINTORB_VERSION;
