@@ -482,6 +482,13 @@ TEST(MaintainerScripts, PurgeNeverFollowsALinkOutOfTheHome)
              fs::create_symlink(r.Outside(), r.Home());
          },
          {"."}},
+        {"the note of an earlier purge is a link",
+         [](TPackageRoot& r) {
+             WriteFile(r.Home() / "printserver.inf", "edited\r\n");  // so that the home stays
+             WriteFile(r.Outside() / "passwd", "root:x:0:0::/root:/bin/sh\n");
+             fs::create_symlink(r.Outside() / "passwd", r.Home() / ".removed-by-purge");
+         },
+         {"printserver.inf"}},
         {"records name paths outside",
          [](TPackageRoot& r) {
              fs::create_directories(r.Outside() / "data");
