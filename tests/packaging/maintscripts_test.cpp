@@ -809,3 +809,32 @@ TEST(MaintainerScripts, TheLastLineSaysHowToStartTheService)
         EXPECT_EQ(LastLine(run.Out), "printorb: " + verb + root.Home().string() + c.Last + start) << run.Out;
     }
 }
+
+// The unit keeps the home private when systemd sets up its state folder, and
+// names only manual pages the package installs.
+TEST(MaintainerScripts, TheUnitKeepsTheHomePrivateAndNamesShippedManualPages)
+{
+    const std::vector<std::string> unit = Lines(ReadFile(SourceDir() + "/packaging/printorb.service"));
+    EXPECT_NE(std::find(unit.begin(), unit.end(), "StateDirectory=printorb"), unit.end());
+    EXPECT_NE(std::find(unit.begin(), unit.end(), "StateDirectoryMode=0750"), unit.end());
+    const std::string packaging = ReadFile(SourceDir() + "/cmake/Packaging.cmake");
+    std::set<std::string> named;
+    for (const std::string& line : unit) {
+        if (line.rfind("Documentation=", 0) != 0)
+            continue;
+        for (std::size_t at = 0; (at = line.find("man:", at)) != std::string::npos; at += 4) {
+            const std::string page = line.substr(at + 4, line.find(')', at) - at - 3);  // "name(5)"
+            const std::string name = page.substr(0, page.find('('));
+            const std::string section = page.substr(page.find('(') + 1, 1);
+            const std::string source = "man/" + name + "." + section;
+            named.insert(source);
+            EXPECT_TRUE(fs::is_regular_file(SourceDir() + "/packaging/" + source)) << source;
+            EXPECT_NE(packaging.find(source), std::string::npos) << source << " is not installed";
+            EXPECT_NE(packaging.find("man" + section), std::string::npos) << source;
+        }
+    }
+    std::set<std::string> shipped;
+    for (const auto& entry : fs::directory_iterator(SourceDir() + "/packaging/man"))
+        shipped.insert("man/" + entry.path().filename().string());
+    EXPECT_EQ(named, shipped);
+}
