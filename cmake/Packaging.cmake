@@ -1,8 +1,8 @@
 # make package: a Debian package with the three programs (the operator
 # window printorb, the unattended server printorbd that the systemd unit
-# runs, and printorb-tool), their manual pages, the service user, the
-# logrotate rule, and the demo as the example home the installation copies
-# when there is no home. packaging/ holds the files; docs/packaging.md says
+# runs, and printorb-tool), their manual pages and printserver.inf's, the
+# service user, the logrotate rule, and the demo as the example home the
+# installation copies when there is no home. packaging/ holds the files; docs/packaging.md says
 # what the maintainer scripts do.
 include(GNUInstallDirs)
 
@@ -12,7 +12,7 @@ set(PRINTORB_MAINTAINER "PrintORB maintainers <printorb@pathology-lab.example>")
 # the same from one build to the next (gzip -n: no name, no time).
 set(packaging_out ${CMAKE_BINARY_DIR}/packaging)
 set(compressed "")
-foreach(source changelog man/printorbd.8 man/printorb.1 man/printorb-tool.1)
+foreach(source changelog man/printorbd.8 man/printorb.1 man/printorb-tool.1 man/printserver.inf.5)
   get_filename_component(name ${source} NAME)
   set(out ${packaging_out}/${name}.gz)
   add_custom_command(OUTPUT ${out}
@@ -36,6 +36,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/packaging/copyri
               ${packaging_out}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${packaging_out}/printorbd.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${packaging_out}/printserver.inf.5.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 install(FILES ${packaging_out}/printorb.1.gz ${packaging_out}/printorb-tool.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # Not under /usr/share/doc, which minimal systems leave out.

@@ -170,6 +170,33 @@ std::set<std::string> ExampleEntries(const TPackageRoot& root, bool folders)
     return entries;
 }
 
+// The lines of the note a purge leaves in a home it keeps, without its comments.
+const char* const kNote = ".removed-by-purge";
+
+std::set<std::string> NoteEntries(const TPackageRoot& root)
+{
+    std::set<std::string> entries;
+    for (const std::string& line : Lines(ReadFile(root.Home() / kNote)))
+        if (!line.empty() && line[0] != '#')
+            entries.insert(line);
+    return entries;
+}
+
+// The paths of the stand-in chown's calls, each after "chown printorb:printorb ".
+std::set<std::string> Chowned(const TPackageRoot& root)
+{
+    std::set<std::string> paths;
+    for (const std::string& call : root.CallsOf("chown "))
+        paths.insert(call.substr(call.find(' ', 6) + 1));
+    return paths;
+}
+
+std::string LastLine(const std::string& text)
+{
+    const std::vector<std::string> lines = Lines(text);
+    return lines.empty() ? std::string() : lines.back();
+}
+
 void Install(TPackageRoot& root)
 {
     const TProgramRun run = root.Run("postinst", {"configure"});
@@ -371,8 +398,19 @@ TEST(MaintainerScripts, PurgeRemovesOnlyUnchangedExampleFilesAndEmptyFoldersItMa
             listed.insert(line.substr(2));
     std::set<std::string> top;
     for (const auto& entry : fs::directory_iterator(root.Home()))
-        top.insert(entry.path().filename().string());
+        if (entry.path().filename() != kNote)
+            top.insert(entry.path().filename().string());
     EXPECT_EQ(listed, top) << run.Out;
+    // The note names exactly what the purge removed of what the installation
+    // made; the server's own folders it makes again itself.
+    std::set<std::string> removed;
+    for (const auto& [path, what] : before)
+        if (!Exists(root.Home() / path) && path != "temp" && path != "spool/unprintable")
+            removed.insert((what.rfind("folder", 0) == 0 ? "dir " : "file ") + path);
+    EXPECT_EQ(NoteEntries(root), removed);
+    EXPECT_NE(run.Out.find((root.Home() / kNote).string() + " lists the example files and folders removed"),
+              std::string::npos)
+        << run.Out;
     EXPECT_NE(run.Out.find("purge kept " + root.Home().string()), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("rm -r " + root.Home().string()), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("the system user printorb stays"), std::string::npos) << run.Out;
@@ -444,6 +482,13 @@ TEST(MaintainerScripts, PurgeNeverFollowsALinkOutOfTheHome)
              fs::create_symlink(r.Outside(), r.Home());
          },
          {"."}},
+        {"the note of an earlier purge is a link",
+         [](TPackageRoot& r) {
+             WriteFile(r.Home() / "printserver.inf", "edited\r\n");  // so that the home stays
+             WriteFile(r.Outside() / "passwd", "root:x:0:0::/root:/bin/sh\n");
+             fs::create_symlink(r.Outside() / "passwd", r.Home() / ".removed-by-purge");
+         },
+         {"printserver.inf"}},
         {"records name paths outside",
          [](TPackageRoot& r) {
              fs::create_directories(r.Outside() / "data");
@@ -548,4 +593,248 @@ TEST(MaintainerScripts, TheServiceIsRestartedOnlyOnAnUpgradeAndItsAbsenceFailsNo
     ASSERT_EQ(old.CallsOf("adduser").size(), 1u);
     EXPECT_NE(old.CallsOf("adduser")[0].find("--system --group"), std::string::npos);
     EXPECT_NE(old.CallsOf("adduser")[0].find("--no-create-home"), std::string::npos);
+}
+
+// Reinstalling after a purge that kept an edited home: what the purge removed
+// comes back as the installation first made it, recorded again, so that the
+// next purge can tell it from the laboratory's files. Nothing present is
+// written over or changes owner, and what the laboratory deleted before the
+// purge stays away.
+TEST(MaintainerScripts, ReinstallAfterPurgePutsBackWhatThePurgeRemovedAndNothingElse)
+{
+    struct TCase {
+        const char* Name;
+        std::function<void(TPackageRoot&)> Between;  // the laboratory, after the purge
+        std::vector<std::string> Laboratory;         // paths it made in between
+    };
+    const TCase cases[] = {
+        {"nothing added in between", [](TPackageRoot&) {}, {}},
+        {"the laboratory put its own tags.txt and overlays folder in between",
+         [](TPackageRoot& r) {
+             WriteFile(r.Home() / "tags.txt", "1|OURTAG|\r\n");
+             fs::permissions(r.Home() / "tags.txt", fs::perms::owner_read | fs::perms::owner_write);
+             fs::create_directory(r.Home() / "overlays");
+             fs::permissions(r.Home() / "overlays", fs::perms::owner_all);
+         },
+         {"tags.txt", "overlays"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPackageRoot root;
+        Install(root);
+        WriteFile(root.Home() / "printserver.inf",
+                  ReadFile(root.Home() / "printserver.inf") + "PRINTER3=Ward\r\nHOSTIP-3=10.1.2.3\r\n");
+        WriteFile(root.Home() / "results/26-0001.pdf", "%PDF the laboratory's");
+        fs::remove(root.Home() / "templates/FBE.tpl");  // deleted by the laboratory: stays deleted
+        const auto edited = Tree(root.Home());
+
+        TProgramRun run = root.Run("postrm", {"purge"});
+        ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+        ASSERT_FALSE(Exists(root.Home() / "tags.txt")) << run.Out;
+        ASSERT_FALSE(Exists(root.State()));
+        const std::set<std::string> noted = NoteEntries(root);
+        c.Between(root);
+        auto between = Tree(root.Home());
+
+        // After a purge dpkg passes an empty version.
+        run = root.Run("postinst", {"configure", ""});
+        ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+        auto expected = edited;
+        for (const std::string& path : c.Laboratory)
+            expected[path] = between.at(path);
+        EXPECT_EQ(Tree(root.Home()), expected) << run.Out;
+
+        // Only what was put back changes owner, and only it is recorded.
+        std::set<std::string> putBack;
+        std::set<std::string> putBackFiles;
+        std::set<std::string> putBackDirs;
+        for (const auto& [path, what] : edited) {
+            if (between.count(path))
+                continue;
+            putBack.insert((root.Home() / path).string());
+            const bool folder = what.rfind("folder", 0) == 0;
+            if (folder)
+                putBackDirs.insert(path);
+            else
+                putBackFiles.insert(Sha256(ReadFile(root.Home() / path)) + "  " + path);
+            EXPECT_NE(run.Out.find("\n  " + path + (folder ? "/\n" : "\n")), std::string::npos) << path << run.Out;
+        }
+        ASSERT_TRUE(putBack.count((root.Home() / "tags.txt").string()) || !c.Laboratory.empty());
+        EXPECT_EQ(Chowned(root), putBack);
+        const std::vector<std::string> files = Lines(ReadFile(root.State() / "created-files"));
+        EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), putBackFiles);
+        const std::vector<std::string> dirs = Lines(ReadFile(root.State() / "created-dirs"));
+        EXPECT_EQ(std::set<std::string>(dirs.begin(), dirs.end()), putBackDirs);
+        for (const std::string& path : c.Laboratory)
+            EXPECT_NE(run.Out.find("  " + path + ": present, kept as it is"), std::string::npos) << run.Out;
+        EXPECT_NE(run.Out.find("putting back into " + root.Home().string()), std::string::npos) << run.Out;
+        EXPECT_EQ(LastLine(run.Out), "printorb: check " + (root.Home() / "printserver.inf").string() +
+                                         ", then start the service: sudo systemctl enable --now printorb");
+
+        // The next purge removes what was put back, and only that, again.
+        run = root.Run("postrm", {"purge"});
+        ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+        auto after = Tree(root.Home());
+        after.erase(kNote);
+        between.erase(kNote);
+        EXPECT_EQ(after, between);
+        std::set<std::string> notedAgain = noted;
+        for (const std::string& path : c.Laboratory)
+            notedAgain.erase(notedAgain.count("dir " + path) ? "dir " + path : "file " + path);
+        EXPECT_EQ(NoteEntries(root), notedAgain);
+    }
+}
+
+// The note lies in a folder the service user can write: it is only a list
+// of names to look up in the example. A name that leaves the home, passes
+// through a link, or is not in the example makes nothing; an upgrade does
+// not read the note at all.
+TEST(MaintainerScripts, TheNoteOfAPurgeNeverLeadsOutOfTheHomeOrOverAFile)
+{
+    struct TCase {
+        const char* Name;
+        std::function<std::string(TPackageRoot&)> Arrange;  // returns the note's lines
+        std::vector<std::string> Args;
+    };
+    const TCase cases[] = {
+        {"names outside the home",
+         [](TPackageRoot& r) {
+             const std::string up = fs::relative(r.Outside(), r.Home()).string();
+             return "file " + up + "/tags.txt\nfile " + (r.Outside() / "tags.txt").string() +
+                    "\nfile templates/../" + up + "/tags.txt\ndir " + up + "/templates\nfile ./tags.txt\n";
+         },
+         {"configure", ""}},
+        {"a folder on the way is a link",
+         [](TPackageRoot& r) {
+             fs::remove_all(r.Home() / "templates");
+             fs::create_symlink(r.Outside(), r.Home() / "templates");
+             return std::string("file templates/HISTO.tpl\ndir templates/sub\n");
+         },
+         {"configure", ""}},
+        {"names not in the example",
+         [](TPackageRoot& r) {
+             fs::remove(r.Home() / "tags.txt");
+             return std::string("file results/26-0001.pdf\nfile tags.txt/x\ndir archive\nfile templates\n");
+         },
+         {"configure", ""}},
+        {"an upgrade",
+         [](TPackageRoot& r) {
+             fs::remove(r.Home() / "tags.txt");
+             return std::string("file tags.txt\n");
+         },
+         {"configure", "4.4.3"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPackageRoot root;
+        Install(root);
+        fs::remove_all(root.State());
+        fs::create_directories(root.Outside());
+        WriteFile(root.Home() / kNote, c.Arrange(root));
+        const auto outside = Tree(root.Outside());
+        auto home = Tree(root.Home());
+        const TProgramRun run = root.Run("postinst", c.Args);
+        ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+        EXPECT_EQ(Tree(root.Outside()), outside);
+        EXPECT_TRUE(root.CallsOf("chown").empty()) << run.Out;
+        if (c.Args[1].empty())
+            home.erase(kNote);  // read once
+        EXPECT_EQ(Tree(root.Home()), home) << run.Out;
+    }
+
+    // A note that is a link is not read, and what it leads to stays.
+    TPackageRoot root;
+    Install(root);
+    fs::create_directories(root.Outside());
+    WriteFile(root.Outside() / "list", "file tags.txt\n");
+    fs::remove(root.Home() / "tags.txt");
+    fs::create_symlink(root.Outside() / "list", root.Home() / kNote);
+    const auto before = Tree(root.Root());
+    ASSERT_EQ(root.Run("postinst", {"configure", ""}).Status, 0);
+    EXPECT_EQ(Tree(root.Root()), before);
+}
+
+// The installation ends with what to do next, for each kind of home; an
+// upgrade of a home with settings says nothing (the service was running).
+TEST(MaintainerScripts, TheLastLineSaysHowToStartTheService)
+{
+    const std::string start = ", then start the service: sudo systemctl enable --now printorb";
+    struct TCase {
+        const char* Name;
+        std::function<void(TPackageRoot&)> Arrange;
+        std::vector<std::string> Args;
+        std::string Last;  // after the home's path
+    };
+    const TCase cases[] = {
+        {"no home", [](TPackageRoot&) {}, {"configure"}, "/printserver.inf (printers, folders)"},
+        {"an empty home", [](TPackageRoot& r) { fs::create_directories(r.Home()); }, {"configure"},
+         "/printserver.inf (printers, folders)"},
+        {"a home with settings",
+         [](TPackageRoot& r) {
+             fs::create_directories(r.Home());
+             WriteFile(r.Home() / "printserver.inf", "SPOOLER=/srv/spool/\r\n");
+         },
+         {"configure"}, "/printserver.inf"},
+        {"a home without settings",
+         [](TPackageRoot& r) {
+             fs::create_directories(r.Home() / "results");
+         },
+         {"configure"}, "/printserver.inf"},
+        {"an upgrade of a home without settings",
+         [](TPackageRoot& r) {
+             fs::create_directories(r.Home() / "results");
+         },
+         {"configure", "4.4.3"}, "/printserver.inf"},
+        {"an upgrade",
+         [](TPackageRoot& r) {
+             fs::create_directories(r.Home());
+             WriteFile(r.Home() / "printserver.inf", "SPOOLER=/srv/spool/\r\n");
+         },
+         {"configure", "4.4.3"}, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPackageRoot root;
+        root.SystemdRuns();
+        c.Arrange(root);
+        const TProgramRun run = root.Run("postinst", c.Args);
+        ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+        if (c.Last.empty()) {
+            EXPECT_EQ(run.Out.find("systemctl"), std::string::npos) << run.Out;
+            continue;
+        }
+        const std::string verb = std::string(c.Name).find("without") != std::string::npos ? "write "
+                                 : c.Last.find("(printers") != std::string::npos          ? "edit "
+                                                                                           : "check ";
+        EXPECT_EQ(LastLine(run.Out), "printorb: " + verb + root.Home().string() + c.Last + start) << run.Out;
+    }
+}
+
+// The unit keeps the home private when systemd sets up its state folder, and
+// names only manual pages the package installs.
+TEST(MaintainerScripts, TheUnitKeepsTheHomePrivateAndNamesShippedManualPages)
+{
+    const std::vector<std::string> unit = Lines(ReadFile(SourceDir() + "/packaging/printorb.service"));
+    EXPECT_NE(std::find(unit.begin(), unit.end(), "StateDirectory=printorb"), unit.end());
+    EXPECT_NE(std::find(unit.begin(), unit.end(), "StateDirectoryMode=0750"), unit.end());
+    const std::string packaging = ReadFile(SourceDir() + "/cmake/Packaging.cmake");
+    std::set<std::string> named;
+    for (const std::string& line : unit) {
+        if (line.rfind("Documentation=", 0) != 0)
+            continue;
+        for (std::size_t at = 0; (at = line.find("man:", at)) != std::string::npos; at += 4) {
+            const std::string page = line.substr(at + 4, line.find(')', at) - at - 3);  // "name(5)"
+            const std::string name = page.substr(0, page.find('('));
+            const std::string section = page.substr(page.find('(') + 1, 1);
+            const std::string source = "man/" + name + "." + section;
+            named.insert(source);
+            EXPECT_TRUE(fs::is_regular_file(SourceDir() + "/packaging/" + source)) << source;
+            EXPECT_NE(packaging.find(source), std::string::npos) << source << " is not installed";
+            EXPECT_NE(packaging.find("man" + section), std::string::npos) << source;
+        }
+    }
+    std::set<std::string> shipped;
+    for (const auto& entry : fs::directory_iterator(SourceDir() + "/packaging/man"))
+        shipped.insert("man/" + entry.path().filename().string());
+    EXPECT_EQ(named, shipped);
 }
