@@ -1,11 +1,18 @@
 #include "journal/journal.h"
 
+#include "util/fileutil.h"
+
 #include <QDateTime>
 #include <QFile>
+#include <QUrl>
 
 #include <sqlite3.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <type_traits>
 
 namespace {
@@ -339,12 +346,35 @@ TOutcome TJournal::OpenInMemory()
 
 TOutcome TJournal::OpenExisting(const std::string& path, bool readOnly)
 {
-    if (!QFile::exists(QString::fromStdString(path)))
-        return Fail(path + " does not exist");
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return Fail(path +
+                    (errno == ENOENT ? std::string(" does not exist") : ": " + std::string(std::strerror(errno))));
+    if (::access(path.c_str(), readOnly ? R_OK : R_OK | W_OK) != 0)
+        return Fail(path + ": " + std::strerror(errno) + " (it is " + UserAndGroup(st.st_uid, st.st_gid) + " " +
+                    OctalMode(st.st_mode) + ")");
     FPath = path;
+    TOutcome opened = OpenVersioned(path, readOnly, false);
+    // A reader who may not write beside the journal cannot make its shared
+    // memory file: with no server writing (no write-ahead log) the file
+    // alone is the whole journal.
+    const bool noLog = ::access((path + "-wal").c_str(), F_OK) != 0 && errno == ENOENT;
+    if (!opened && readOnly && noLog && ::access(ExtractFileDir(path).c_str(), W_OK) != 0)
+        opened = OpenVersioned(path, readOnly, true);
+    return opened;
+}
+
+TOutcome TJournal::OpenVersioned(const std::string& path, bool readOnly, bool immutable)
+{
     Close();
-    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
+    int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    std::string name = path;
+    if (immutable) {
+        flags |= SQLITE_OPEN_URI;
+        name = QUrl::fromLocalFile(QString::fromStdString(path)).toString(QUrl::FullyEncoded).toStdString() +
+               "?immutable=1";
+    }
+    if (sqlite3_open_v2(name.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
         const TFailure failure = LastFailure("cannot open");
         Close();
         return failure;
@@ -357,9 +387,10 @@ TOutcome TJournal::OpenExisting(const std::string& path, bool readOnly)
             version = read.Int(0);
     }
     if (version != kSchemaVersion) {
+        const std::string why = FDb ? sqlite3_errmsg(FDb) : "";
         Close();
         if (version < 0)
-            return Fail(path + " is not a journal");
+            return Fail(path + " is not a journal" + (why.empty() || why == "not an error" ? "" : " (" + why + ")"));
         return Fail(path + ": journal schema version " + std::to_string(version) + ", this program reads " +
                     std::to_string(kSchemaVersion));
     }

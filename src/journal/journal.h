@@ -183,6 +183,7 @@ private:
     TOutcome CreateOrMigrate();
     TOutcome OpenFile(const std::string& path, bool readOnly);
     TOutcome OpenExisting(const std::string& path, bool readOnly);
+    TOutcome OpenVersioned(const std::string& path, bool readOnly, bool immutable);
     TStatement Prepare(const char* sql);
     TFailure LastFailure(std::string_view what) const;
 

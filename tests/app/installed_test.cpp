@@ -181,6 +181,20 @@ TEST(InstalledHome, ARequestPutBackByRootBelongsToTheServerAndAnUnopenableOneIsR
               0u)
         << status.Out;
     home.Stop();
+
+    // With the server stopped, a member of its group still reads the
+    // journal; anyone else is told why not.
+    ASSERT_EQ(::chmod(home.Dir.Path().c_str(), 0750), 0);
+    ASSERT_EQ(::chmod((home.Dir / "journal.db").c_str(), 0640), 0);
+    const std::string tool = BinaryDir() + "/bin/printorb-tool";
+    const TProgramRun member = RunProgram(
+        "/usr/bin/setpriv", {"--reuid=2", "--regid=2", "--groups=1", "--", tool, "jobs", "--home", home.Dir.Path()});
+    EXPECT_EQ(member.Status, 0) << member.Err;
+    EXPECT_NE(member.Out.find("r1.tvq"), std::string::npos) << member.Out;
+    const TProgramRun stranger = RunProgram(
+        "/usr/bin/setpriv", {"--reuid=2", "--regid=2", "--clear-groups", "--", tool, "jobs", "--home", home.Dir.Path()});
+    EXPECT_EQ(stranger.Status, 1);
+    EXPECT_NE(stranger.Err.find("journal.db: Permission denied"), std::string::npos) << stranger.Err;
 }
 
 TEST(InstalledHome, StatusPutsItsVerdictFirstInEveryCase)
