@@ -534,8 +534,12 @@ int Status(const TCommandLine& line)
     else if (now - lastTick > 60 * 1000)
         wrong.push_back("the server has not ticked for " + Ago(now - lastTick) + " (last tick " + When(lastTick) +
                         (server != 0 ? "; a server runs on this home" : "; no server runs on this home") + ")");
+    // Asked here too: an idle server learns of it only when a report comes.
     TPrintingLayer printing;
-    if (!printing.ListPrinters())
+    const bool serverSaysDown = std::any_of(outages.begin(), outages.end(), [](const json& outage) {
+        return outage.value("subject", "").starts_with("the print system");
+    });
+    if (!serverSaysDown && !printing.ListPrinters())
         wrong.push_back("the print system at " + printing.SchedulerName() + " does not answer");
     TJournal writer;
     if (const TOutcome opened = writer.OpenShared(line.Home() + TJournal::kFileName); opened)

@@ -88,7 +88,7 @@ TEST(JournalProcess, AHealthyServerIsOkAndOneThatStoppedTickingIsNot)
     EXPECT_EQ(healthy.Out.rfind("ok: the server ticked ", 0), 0u) << healthy.Out;
     EXPECT_NE(healthy.Out.find("today: 1 job(s) done, 0 failed"), std::string::npos) << healthy.Out;
     const TProgramRun listed = home.Tool({"jobs"});
-    EXPECT_NE(listed.Out.find("r1.tvq  R1  done  1  Laser-A  cups:1"), std::string::npos) << listed.Out;
+    EXPECT_NE(listed.Out.find("r1.tvq  R1       done       1  Laser-A  cups:1"), std::string::npos) << listed.Out;
     home.Stop();
 
     // A server that has not ticked for two minutes.

@@ -66,8 +66,8 @@ TEST(SpoolTick, AFileThatChangedSinceListingWaitsForTheNextRefill)
 }
 
 // A file that cannot be opened for reading and writing (read-only, or
-// immutable, which holds even for root) counts as held by its writer: never
-// taken, and said once, not at every look.
+// immutable, which holds even for root) is never taken, and said once with
+// its reason, not at every look: nobody is still writing it.
 TEST(SpoolTick, AFileThatCannotBeOpenedIsReportedOnceAndNotTaken)
 {
     TSpoolHome home;
@@ -85,8 +85,12 @@ TEST(SpoolTick, AFileThatCannotBeOpenedIsReportedOnceAndNotTaken)
     if (root) {
         EXPECT_EQ(std::system(("chattr -i '" + path + "'").c_str()), 0);
     }
-    EXPECT_EQ(home.Log.Count("Spooler file r.tvq is locked by another process, is faulty or is incompletely written."),
+    EXPECT_EQ(home.Log.CountStarting("Spooler file r.tvq: it cannot be opened for reading and writing: " +
+                                     std::string(root ? "Operation not permitted" : "Permission denied") +
+                                     " (the file is "),
               1);
+    EXPECT_EQ(home.Log.Count("Spooler file r.tvq is locked by another process, is faulty or is incompletely written."),
+              0);
     EXPECT_TRUE(home.InSpool("r.tvq"));
     EXPECT_TRUE(home.Found().empty());
 }
