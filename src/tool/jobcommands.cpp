@@ -108,8 +108,17 @@ json JobJson(TJournal& journal, const TJobRow& job)
                  {"outputs", OutputsOf(journal, job.Id)},
                  {"reason", Utf8(job.Reason)},
                  {"waiting_for", job.WaitingFor.empty() ? json(nullptr) : json(Utf8(job.WaitingFor))},
+                 {"warnings", job.Warnings},
                  {"size", job.Size},
                  {"sha256", job.Hash}};
+}
+
+// "(2 warnings)" after a job's line; nothing for a job without any.
+std::string WarningsMark(int warnings)
+{
+    if (warnings <= 0)
+        return {};
+    return "  (" + std::to_string(warnings) + (warnings == 1 ? " warning)" : " warnings)");
 }
 
 std::int64_t DayStart(const std::string& text)
@@ -195,7 +204,7 @@ int JobsCommand(const TCommandLine& line)
             std::cout << When(job.TakenAt) << "  " << std::setw(6) << job.Id << "  " << Utf8(job.SpoolFile) << "  "
                       << (job.ReqCode.empty() ? "-" : Utf8(job.ReqCode)) << "  " << StateName(job.State) << "  "
                       << job.Attempts << "  " << (job.Printer.empty() ? "-" : Utf8(job.Printer)) << "  "
-                      << (outputs.empty() ? "-" : outputs) << '\n';
+                      << (outputs.empty() ? "-" : outputs) << WarningsMark(job.Warnings) << '\n';
         }
         return kExitOk;
     });
@@ -218,6 +227,9 @@ int JobCommand(const TCommandLine& line)
             story["events"] = json::array();
             for (const TEventRow& e : events)
                 story["events"].push_back({{"at", Iso(e.At)}, {"what", Utf8(e.What)}});
+            story["warning_list"] = json::array();
+            for (const TEventRow& w : journal.Warnings(id))
+                story["warning_list"].push_back({{"at", Iso(w.At)}, {"what", Utf8(w.What)}});
             story["output_records"] = json::array();
             for (const TOutputRow& o : outputs)
                 story["output_records"].push_back({{"kind", o.Kind},       {"page", o.Page},
@@ -241,6 +253,8 @@ int JobCommand(const TCommandLine& line)
                   << "  state " << StateName(job->State) << " after " << job->Attempts << " attempt(s)";
         if (job->State == TJobState::Waiting)
             std::cout << ", next attempt " << When(job->NextAttemptAt);
+        if (job->Warnings > 0)
+            std::cout << ", " << job->Warnings << " warning(s) in its story";
         std::cout << '\n';
         if (!job->Reason.empty())
             std::cout << "  last reason: " << Utf8(job->Reason) << '\n';
@@ -369,13 +383,15 @@ int StatusCommand(const TCommandLine& line)
         const std::int64_t today = QDate::currentDate().startOfDay().toMSecsSinceEpoch();
         const long server = THomeLock::Holder(line.Home());
 
-        int done = 0, failedToday = 0;
+        int done = 0, failedToday = 0, warnedToday = 0;
         std::vector<TJobRow> recentFailures;
         for (const TJobRow& job : journal.Jobs({.Since = now - 30 * kDayMs})) {
             if (job.UpdatedAt >= today && job.State == TJobState::Done)
                 ++done;
             if (job.UpdatedAt >= today && job.State == TJobState::Failed)
                 ++failedToday;
+            if (job.UpdatedAt >= today && job.Warnings > 0)
+                ++warnedToday;
             if (job.UpdatedAt >= now - kDayMs && job.State == TJobState::Failed)
                 recentFailures.push_back(job);
         }
@@ -445,6 +461,7 @@ int StatusCommand(const TCommandLine& line)
                   << "LPR queue: " << queued << " file(s)\n"
                   << "last tick: " << When(lastTick) << '\n'
                   << "today: " << done << " job(s) done, " << failedToday << " failed\n"
+                  << "warnings: " << warnedToday << " job(s) of today with warnings\n"
                   << "waiting: " << waiting.size() << '\n';
         for (const TJobRow& job : waiting) {
             std::cout << "  job " << job.Id << " " << Utf8(job.SpoolFile) << ": ";
