@@ -116,7 +116,7 @@ TEST(WarningsProcess, EveryReportComposedWithoutTheTagFileSaysSo)
     // per look, the job once in its story.
     home.Drop("t2.tvq", std::string(TDaemonHome::kRequest) + "^HV_REQCODE~T2");
     ASSERT_TRUE(WaitFor([&] { return Ended(home, "T2"); }, 30000)) << home.LogText();
-    for (const std::string& reqCode : {"T1", "T2"}) {
+    for (const std::string reqCode : {"T1", "T2"}) {
         const QJsonObject job = ListedJob(home, reqCode);
         EXPECT_EQ(job["state"].toString().toStdString(), "done") << reqCode;
         EXPECT_EQ(job["warnings"].toInt(), 1) << reqCode;
