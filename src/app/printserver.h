@@ -88,6 +88,9 @@ private:
     void MakeTempDir();
     void LoadSettingsFile();
     bool LoadPrinterEntries();  // false when there is no printer entry at all
+    // Each PRINTER and PRINTER<n> name the print system does not know is
+    // logged: its reports would go to the default printer.
+    void CheckPrinterEntries();
     void FillSettingsPage();
     void BoundDataDelay();  // the Settings page's delay field into the running delay
 

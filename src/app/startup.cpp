@@ -78,6 +78,7 @@ bool TPrintServer::StartUp()
     MakeTempDir();
 
     FPipeline.PrepareJobs();
+    CheckPrinterEntries();
 
     if (!DirExists(FConfig.LprQueueDir))
         if (const TOutcome made = ForceDir(FConfig.LprQueueDir); !made)
@@ -185,6 +186,27 @@ bool TPrintServer::LoadPrinterEntries()
     FPrinters.Select(index);
     FPrinters.updatePrinterNumList();
     return true;
+}
+
+void TPrintServer::CheckPrinterEntries()
+{
+    std::vector<std::pair<std::string, std::string>> entries;  // key, printer name
+    for (const std::string& line : FPrinters.Printerlist())
+        entries.emplace_back(std::string(keys::DefaultPrinter) + TPrinterTable::NumberOf(line),
+                             TPrinterTable::PrinterNameOf(line));
+    entries.emplace_back(keys::DefaultPrinter, Trim(TextBefore(FConfig.DefaultPrinterName() + "|", "|")));
+    // Asked once, within the scheduler's time-out: a silent one delays the
+    // start by that much at most.
+    const TDestinations said = FPipeline.Printing().Destinations(0);
+    if (!said.Answered) {
+        loginfo("The printer entries could not be checked: the print system at " +
+                FPipeline.Printing().SchedulerName() + " does not answer.");
+        return;
+    }
+    for (const auto& [key, name] : entries)
+        if (!name.empty() && said.Find(name).empty())
+            loginfo("The print system does not know the printer \"" + name + "\" of " + key + " in " +
+                    kSettingsFile + ".");
 }
 
 bool TPrintServer::CheckDirectories()

@@ -127,14 +127,14 @@ void TOverlayLookup::GetMacros(const TOverlayRequest& request, std::string_view 
         if (FileExists(std::string(overlayDir) + request.PrnFileName))
             first = "MERGE MACRO-" + request.PrnFileName;
         else
-            log.loginfo("ERROR: Request for OVERLAY failed " + request.PrnFileName + " does not exist.");
+            log.logwarning("ERROR: Request for OVERLAY failed " + request.PrnFileName + " does not exist.");
     }
     if (!request.PrintMask.empty() && first.empty()) {
         const TResult<std::string> found = FirstPageOverlay(request.PrintMask, printer);
         if (found)
             first = *found;
         else
-            log.loginfo("Request for Printer Mask (Page 1) failed " + ErrorText(found.Failure()));
+            log.logwarning("Request for Printer Mask (Page 1) failed " + ErrorText(found.Failure()));
     }
 
     if (LowerCase(request.PrintMask2) == "blank")
@@ -147,7 +147,7 @@ void TOverlayLookup::GetMacros(const TOverlayRequest& request, std::string_view 
         if (FileExists(std::string(overlayDir) + request.PrnOtherFileName))
             other = "MERGE MACRO-" + request.PrnOtherFileName;
         else
-            log.loginfo("Request for OVERLAY (other Pages) failed " + request.PrnOtherFileName + " does not exist.");
+            log.logwarning("Request for OVERLAY (other Pages) failed " + request.PrnOtherFileName + " does not exist.");
     }
     if (other.empty())
         if (const auto number = TryStrToInt(request.PrintMask2)) {
@@ -155,6 +155,6 @@ void TOverlayLookup::GetMacros(const TOverlayRequest& request, std::string_view 
             if (found)
                 other = found->Text;
             else
-                log.loginfo("Request for Printer Mask (Other pages) failed " + ErrorText(found.Failure()));
+                log.logwarning("Request for Printer Mask (Other pages) failed " + ErrorText(found.Failure()));
         }
 }

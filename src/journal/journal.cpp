@@ -86,11 +86,14 @@ CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 // 2: what a job waits for when it waits for an outage, not its next attempt.
 constexpr const char* kSchema2 = "ALTER TABLE jobs ADD COLUMN waiting_for TEXT NOT NULL DEFAULT '';";
 
-constexpr std::array<const char*, 2> kMigrations = {kSchema1, kSchema2};
+// 3: a count of each job's warnings, kept beside the events that tell them.
+constexpr const char* kSchema3 = "ALTER TABLE jobs ADD COLUMN warnings INTEGER NOT NULL DEFAULT 0;";
+
+constexpr std::array<const char*, 3> kMigrations = {kSchema1, kSchema2, kSchema3};
 
 constexpr const char* kJobColumns =
     "id, spool_file, size, hash, file_id, kind, reqcode, proccode, taken_at, state, attempts, attempt_started_at, "
-    "next_attempt_at, reason, printer, overlay, output_kind, updated_at, waiting_for";
+    "next_attempt_at, reason, printer, overlay, output_kind, updated_at, waiting_for, warnings";
 
 std::string Stamp()
 {
@@ -197,7 +200,7 @@ TJobRow JobOf(const auto& s)
         s, &TJobRow::Id, &TJobRow::SpoolFile, &TJobRow::Size, &TJobRow::Hash, &TJobRow::FileId, &TJobRow::Kind,
         &TJobRow::ReqCode, &TJobRow::ProcCode, &TJobRow::TakenAt, &TJobRow::State, &TJobRow::Attempts,
         &TJobRow::AttemptStartedAt, &TJobRow::NextAttemptAt, &TJobRow::Reason, &TJobRow::Printer, &TJobRow::Overlay,
-        &TJobRow::OutputKind, &TJobRow::UpdatedAt, &TJobRow::WaitingFor);
+        &TJobRow::OutputKind, &TJobRow::UpdatedAt, &TJobRow::WaitingFor, &TJobRow::Warnings);
 }
 
 TOutputRow OutputOfRow(const auto& s)
@@ -412,12 +415,13 @@ TResult<std::int64_t> TJournal::AddJob(TJobRow row)
     row.UpdatedAt = Now();
     TStatement s = Prepare(
         "INSERT INTO jobs(spool_file, size, hash, file_id, kind, reqcode, proccode, taken_at, state, attempts, "
-        "attempt_started_at, next_attempt_at, reason, printer, overlay, output_kind, updated_at, waiting_for) "
-        "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        "attempt_started_at, next_attempt_at, reason, printer, overlay, output_kind, updated_at, waiting_for, "
+        "warnings) "
+        "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     s.Bind(row.SpoolFile).Bind(row.Size).Bind(row.Hash).Bind(row.FileId).Bind(row.Kind).Bind(row.ReqCode);
     s.Bind(row.ProcCode).Bind(row.TakenAt).Bind(StateName(row.State)).Bind(row.Attempts).Bind(row.AttemptStartedAt);
     s.Bind(row.NextAttemptAt).Bind(row.Reason).Bind(row.Printer).Bind(row.Overlay).Bind(row.OutputKind);
-    s.Bind(row.UpdatedAt).Bind(row.WaitingFor);
+    s.Bind(row.UpdatedAt).Bind(row.WaitingFor).Bind(row.Warnings);
     if (const TOutcome done = s.Run(); !done)
         return LastFailure("cannot record the job");
     return static_cast<std::int64_t>(sqlite3_last_insert_rowid(FDb));
@@ -514,6 +518,38 @@ std::vector<TEventRow> TJournal::Events(std::int64_t jobId)
     while (s.Row())
         rows.push_back({s.Int(0), s.Text(1)});
     return rows;
+}
+
+TOutcome TJournal::AddWarning(std::int64_t jobId, std::string_view what)
+{
+    const std::string event = std::string(kWarningPrefix) + std::string(what);
+    if (const TOutcome begun = Execute("BEGIN IMMEDIATE"); !begun)
+        return begun;
+    TStatement add = Prepare(
+        "INSERT INTO events(job_id, at, what) SELECT ?,?,? "
+        "WHERE NOT EXISTS(SELECT 1 FROM events WHERE job_id=? AND what=?)");
+    add.Bind(jobId).Bind(Now()).Bind(event).Bind(jobId).Bind(event);
+    TOutcome done = add.Run();
+    if (done && sqlite3_changes(FDb) > 0) {
+        TStatement count = Prepare("UPDATE jobs SET warnings=warnings+1 WHERE id=?");
+        count.Bind(jobId);
+        done = count.Run();
+    }
+    if (!done) {
+        const TFailure failure = LastFailure("cannot record the warning");
+        static_cast<void>(Execute("ROLLBACK"));
+        return failure;
+    }
+    return Execute("COMMIT");
+}
+
+std::vector<TEventRow> TJournal::Warnings(std::int64_t jobId)
+{
+    std::vector<TEventRow> warnings;
+    for (TEventRow& e : Events(jobId))
+        if (e.What.starts_with(kWarningPrefix))
+            warnings.push_back({e.At, e.What.substr(kWarningPrefix.size())});
+    return warnings;
 }
 
 TResult<std::int64_t> TJournal::AddOutput(TOutputRow row)

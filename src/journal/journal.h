@@ -50,6 +50,8 @@ struct TJobRow {
     // While waiting for an outage to end (the key of what is down), not for
     // its next attempt: the wait costs no attempt.
     std::string WaitingFor {};
+    // How many warnings its story has (AddWarning), so lists need not read it.
+    int Warnings = 0;
 };
 
 // One output of a job. Kind "cups" (a page or a scanned image printed), "page
@@ -101,8 +103,10 @@ struct TJobFilter {
 
 class TJournal {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr const char* kFileName = "journal.db";
+    // How a warning's event begins in a job's story.
+    static constexpr std::string_view kWarningPrefix = "warning: ";
 
     TJournal();
     ~TJournal();
@@ -144,6 +148,11 @@ public:
     std::vector<TJobRow> JobsIn(TJobState state);
     TOutcome AddEvent(std::int64_t jobId, std::string_view what);
     std::vector<TEventRow> Events(std::int64_t jobId);
+    // A warning in the job's story, counted with the job; the same text again
+    // (a later attempt, another page) is neither added nor counted twice.
+    TOutcome AddWarning(std::int64_t jobId, std::string_view what);
+    // The job's warnings in order, without the prefix.
+    std::vector<TEventRow> Warnings(std::int64_t jobId);
 
     // Outputs.
     TResult<std::int64_t> AddOutput(TOutputRow row);

@@ -2,7 +2,8 @@
 
 #include "util/textutil.h"
 
-std::string SelectPrinterByNumber(std::string_view number, const TServerConfig& config, TPrintingLayer& printing)
+std::string SelectPrinterByNumber(std::string_view number, const TServerConfig& config, TPrintingLayer& printing,
+                                  std::string* fellBack)
 {
     const std::string trimmed = Trim(number);
     const std::string name = trimmed.empty() ? std::string() : config.PrinterName(trimmed);
@@ -20,6 +21,9 @@ std::string SelectPrinterByNumber(std::string_view number, const TServerConfig& 
         return found;
     }
     if (said.Answered && !said.Default.empty()) {
+        if (fellBack && !trimmed.empty())
+            *fellBack = name.empty() ? "is not in the printer table"
+                                     : "(" + name + ") is not known to the print system";
         printing.CurrentPrinter = said.Default;
         return said.Default;
     }

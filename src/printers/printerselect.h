@@ -11,5 +11,8 @@
 // Makes the printer of PRINTER<number> current and returns its name; a number
 // without an entry, or a printer no longer installed, gives the system
 // default printer. Empty when no printer could be selected (no scheduler, no
-// default); the printer at the default's position is then current.
-std::string SelectPrinterByNumber(std::string_view number, const TServerConfig& config, TPrintingLayer& printing);
+// default); the printer at the default's position is then current. When
+// the default printer was taken for a number that was given, fellBack says
+// why the number's own printer was not.
+std::string SelectPrinterByNumber(std::string_view number, const TServerConfig& config, TPrintingLayer& printing,
+                                  std::string* fellBack = nullptr);

@@ -36,7 +36,7 @@ bool LoadTagFile(const std::string& path, std::vector<std::string>& tagList, TRe
 {
     TResult<std::vector<std::string>> lines = ReadTextLines(path, kMaxTagFileBytes);
     if (!lines) {
-        log.loginfo("Warning!! The \"TAG\" file is missing.");
+        log.logwarning(kTagFileMissing);
         return false;
     }
     tagList = std::move(lines).Value();
@@ -45,10 +45,11 @@ bool LoadTagFile(const std::string& path, std::vector<std::string>& tagList, TRe
     return true;
 }
 
-void ResetRecord(const std::string& tagsPath, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log)
+bool ResetRecord(const std::string& tagsPath, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log)
 {
-    LoadTagFile(tagsPath, tagList, record, log);
+    const bool loaded = LoadTagFile(tagsPath, tagList, record, log);
     record.ResetFields();
+    return loaded;
 }
 
 void ParseIntoRecord(TReportRecord& record, std::string_view text)

@@ -9,13 +9,17 @@
 #include <string>
 #include <vector>
 
+// The warning of a tag file that cannot be read.
+inline constexpr const char* kTagFileMissing = "Warning!! The \"TAG\" file is missing.";
+
 // Reads the tag file into tagList, empties the record's values and loads the
 // tags. When the file cannot be read, logs the warning and changes nothing.
 bool LoadTagFile(const std::string& path, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log);
 
 // The record made ready for the next request: the tag file read anew (a
-// missing one is logged and the last list kept), every field reset.
-void ResetRecord(const std::string& tagsPath, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log);
+// missing one is logged and the last list kept), every field reset; false
+// when the tag file could not be read.
+bool ResetRecord(const std::string& tagsPath, std::vector<std::string>& tagList, TReportRecord& record, TLogger& log);
 // A request's text parsed into the record, and the job's slots filled.
 void ParseIntoRecord(TReportRecord& record, std::string_view text);
 

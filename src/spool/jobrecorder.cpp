@@ -72,6 +72,19 @@ void TJobRecorder::AddEvent(std::int64_t job, std::string what)
     Write([job, what = std::move(what)](TJournal& journal) { return journal.AddEvent(job, what); });
 }
 
+void TJobRecorder::Warning(std::string_view what)
+{
+    if (!FCurrent)
+        return;
+    Write([id = FCurrent->Id, what = std::string(what)](TJournal& journal) { return journal.AddWarning(id, what); });
+}
+
+void TJobLog::logwarning(std::string_view message)
+{
+    FLog.logwarning(message);
+    FRecorder.Warning(message);
+}
+
 TOutcome TJobRecorder::Replay()
 {
     const std::size_t kept = FKept.size();

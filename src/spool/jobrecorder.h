@@ -21,6 +21,21 @@
 #include <optional>
 #include <string>
 
+class TJobRecorder;
+
+// The log as jobs write to it: every line goes to the server's log, and a
+// warning is kept with the current job as well.
+class TJobLog : public TLogger {
+public:
+    TJobLog(TLogger& log, TJobRecorder& recorder) : FLog(log), FRecorder(recorder) {}
+    void loginfo(std::string_view message) override { FLog.loginfo(message); }
+    void logwarning(std::string_view message) override;
+
+private:
+    TLogger& FLog;
+    TJobRecorder& FRecorder;
+};
+
 class TJobRecorder : public TOutputJournal, public TDeliveryJournal {
 public:
     static constexpr const char* kOutageKey = "journal";
@@ -45,6 +60,8 @@ public:
     bool Write(TWrite write);
     // An event of a job's story, written or kept as Write does.
     void AddEvent(std::int64_t job, std::string what);
+    // A warning of the current job, counted with it; none between jobs.
+    void Warning(std::string_view what);
     // Whether the journal records now: nothing is kept.
     bool Recording() const { return FKept.empty() && !FDown; }
     // A write that failed with nothing kept (a new job, the last tick): the

@@ -37,7 +37,7 @@ constexpr unsigned long long kRoomBytes = 1024 * 1024;
 
 TJobPipeline::TJobPipeline(const TServerConfig& config, TLogger& log, TIndicators& indicators)
     : FConfig(config),
-      FLog(log),
+      FOuterLog(log),
       FIndicators(indicators),
       FOverlays(config.ProgramDir + kDriverDataFileName),
       FLprQueue(config, log, indicators)
@@ -165,7 +165,12 @@ void TJobPipeline::PrepareJobs()
 
 void TJobPipeline::LoadTagFile()
 {
-    ::LoadTagFile(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
+    FTagsMissing = !::LoadTagFile(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
+}
+
+void TJobPipeline::ResetRecord()
+{
+    FTagsMissing = !::ResetRecord(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
 }
 
 void TJobPipeline::Repaint()
@@ -253,9 +258,15 @@ std::optional<TJobEnd> TJobPipeline::ChoosePrinter(std::string_view name)
         PrintSystemDown("it does not answer");
         return wait(kPrintSystem);
     }
-    if (SelectPrinterByNumber(r.PrinterNumber).empty()) {
-        FLog.loginfo("Printer " + r.PrinterNumber + " does not exist, using default (printer " +
-                     FConfig.DefaultPrinterNumber + ").");
+    std::string fellBack;
+    const std::string selected = ::SelectPrinterByNumber(r.PrinterNumber, FConfig, FPrinting, &fellBack);
+    // A document only saved has no use for its printer.
+    if (!selected.empty() && !fellBack.empty() && !savedOnly)
+        FLog.logwarning("Printer " + Trim(r.PrinterNumber) + " " + fellBack + ", using the default printer " +
+                        selected + ".");
+    if (selected.empty()) {
+        FLog.logwarning("Printer " + r.PrinterNumber + " does not exist, using default (printer " +
+                        FConfig.DefaultPrinterNumber + ").");
         r.PrinterNumber = FConfig.DefaultPrinterNumber;
         if (SelectPrinterByNumber(r.PrinterNumber).empty()) {
             if (!savedOnly && !FPrinting.ListPrinters()) {
@@ -368,6 +379,9 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
                      FConfig.PageMarginOrDefault(),
                      FImageProbe};
     job.ProtectedPlaces = TOutputGuard(FConfig).Places();
+    // Logged when the tags were read; the job's own output lacks them.
+    if (FTagsMissing)
+        FRecorder.Warning(kTagFileMissing);
     const TComposeResult composed = ComposeReport(job, name);
     CurrentDocPath = composed.CurrentDocPath;
     switch (composed.Exit) {

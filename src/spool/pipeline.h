@@ -116,6 +116,8 @@ public:
     void PrepareJobs();
     // tags.txt into the tag list and the record; the warning when missing.
     void LoadTagFile();
+    // The record made ready for the next request, the tag file read anew.
+    void ResetRecord();
 
     // The timers' handlers; tests call them directly.
     void SpoolTimerTimer();
@@ -241,7 +243,11 @@ private:
 
     const TServerConfig& FConfig;
     std::string FParsing;  // the request being parsed, for the graph's refusal
-    TLogger& FLog;
+    // Everything the pipeline's parts log goes through it, so that a job's
+    // warnings stay with the job; the recorder is made further down.
+    TLogger& FOuterLog;
+    TJobLog FJobLog {FOuterLog, FRecorder};
+    TLogger& FLog = FJobLog;
     TIndicators& FIndicators;
     TJobWindow* FWindow = nullptr;
     TOutageBoard FOutages {FLog};
@@ -262,4 +268,7 @@ private:
     TLprQueue FLprQueue;
     TJobRecorder FRecorder {FConfig, FLog, FPrinting, FOutages};
     TTaken FTaken;
+    // The tag file could not be read at the last look: every job composed
+    // meanwhile lacks the tag values.
+    bool FTagsMissing = false;
 };

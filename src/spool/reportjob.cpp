@@ -34,7 +34,7 @@ void ScaleToTarget(TJobContext& job, TImageRecord& image, const std::string& doc
     job.ImageProbe.SetImageName(image.FileName);
     const QImage& picture = job.ImageProbe.Picture();
     if (!job.ImageProbe.LastError().empty() || picture.isNull()) {
-        job.Log.loginfo("The image " + image.FileName + " is missing for Document " + document);
+        job.Log.logwarning("The image " + image.FileName + " is missing for Document " + document);
         return;
     }
     if (image.TargetWidth != 0)
@@ -46,13 +46,13 @@ void ScaleToTarget(TJobContext& job, TImageRecord& image, const std::string& doc
 void PlaceImage(TJobContext& job, TImageRecord& image, const std::string& document)
 {
     if (!FileExists(image.FileName)) {
-        job.Log.loginfo("The image " + image.FileName + " was not present for Document " + document);
+        job.Log.logwarning("The image " + image.FileName + " was not present for Document " + document);
         return;
     }
     if (image.FromRequest)
         ScaleToTarget(job, image, document);
     if (!job.Engine.InsertImage(ToUnicode(image.FileName), image))
-        job.Log.loginfo("The image " + image.FileName + " Failed to load for Document " + document);
+        job.Log.logwarning("The image " + image.FileName + " Failed to load for Document " + document);
 }
 
 // Every image of the record; one that fails is logged and the others still go in.
@@ -85,7 +85,7 @@ void LoadLetterhead(TJobContext& job)
         FillPageSetup(job.PageSetup, e.PageWidth(), e.PageHeight(), r.GetValue("ORIENTATION"), r.GetValue("PAPERSIZE"),
                       job.Log);
     } catch (const std::exception&) {
-        job.Log.loginfo("Could not load a Letterhead for this template " + r.TemplateName);
+        job.Log.logwarning("Could not load a Letterhead for this template " + r.TemplateName);
     }
 }
 
@@ -125,7 +125,7 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
     } else {
         result.CurrentDocPath = job.TemplatesDir + EscapeFileName(r.GetProcCode()) + ".tpl";
         if (!FileExists(result.CurrentDocPath))
-            job.Log.loginfo("No template exists for " + r.GetProcCode() + " in a Letterhead print request.");
+            job.Log.logwarning("No template exists for " + r.GetProcCode() + " in a Letterhead print request.");
     }
     if (!FileExists(result.CurrentDocPath))
         return std::nullopt;

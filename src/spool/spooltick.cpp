@@ -177,7 +177,7 @@ void TJobPipeline::DrainBacklog(std::int64_t tickStartedMs)
         SpoolBusy = true;
         BusySince = CurrentTime();
         FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
-        ResetRecord(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
+        ResetRecord();
         if (!TakeSpoolFile())
             break;  // none has settled yet
     }
@@ -209,7 +209,7 @@ void TJobPipeline::Tick()
         Light(TLight::Spool, TLightColor::Off);
         return;
     }
-    ResetRecord(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
+    ResetRecord();
     Repaint();
     TakeSpoolFile();
 }

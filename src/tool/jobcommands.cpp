@@ -158,8 +158,17 @@ json JobJson(TJournal& journal, const TJobRow& job)
                  {"outputs", OutputsOf(journal, job.Id)},
                  {"reason", Utf8(job.Reason)},
                  {"waiting_for", job.WaitingFor.empty() ? json(nullptr) : json(Utf8(job.WaitingFor))},
+                 {"warnings", job.Warnings},
                  {"size", job.Size},
                  {"sha256", job.Hash}};
+}
+
+// "(2 warnings)" after a job's line; nothing for a job without any.
+std::string WarningsMark(int warnings)
+{
+    if (warnings <= 0)
+        return {};
+    return "  (" + std::to_string(warnings) + (warnings == 1 ? " warning)" : " warnings)");
 }
 
 std::int64_t DayStart(const std::string& text)
@@ -291,7 +300,7 @@ int JobsCommand(const TCommandLine& line)
             rows.push_back({When(job.TakenAt), std::to_string(job.Id), Utf8(job.SpoolFile),
                             job.ReqCode.empty() ? "-" : Utf8(job.ReqCode), StateName(job.State),
                             std::to_string(job.Attempts), job.Printer.empty() ? "-" : Utf8(job.Printer),
-                            outputs.empty() ? "-" : outputs});
+                            (outputs.empty() ? "-" : outputs) + WarningsMark(job.Warnings)});
         }
         PrintColumns(rows, {1, 5});
         return kExitOk;
@@ -315,6 +324,9 @@ int JobCommand(const TCommandLine& line)
             story["events"] = json::array();
             for (const TEventRow& e : events)
                 story["events"].push_back({{"at", Iso(e.At)}, {"what", Utf8(e.What)}});
+            story["warning_list"] = json::array();
+            for (const TEventRow& w : journal.Warnings(id))
+                story["warning_list"].push_back({{"at", Iso(w.At)}, {"what", Utf8(w.What)}});
             story["output_records"] = json::array();
             for (const TOutputRow& o : outputs)
                 story["output_records"].push_back({{"kind", o.Kind},       {"page", o.Page},
@@ -338,6 +350,8 @@ int JobCommand(const TCommandLine& line)
                   << "  state " << StateName(job->State) << " after " << job->Attempts << " attempt(s)";
         if (job->State == TJobState::Waiting)
             std::cout << ", next attempt " << When(job->NextAttemptAt);
+        if (job->Warnings > 0)
+            std::cout << ", " << job->Warnings << " warning(s) in its story";
         std::cout << '\n';
         if (!job->Reason.empty())
             std::cout << "  last reason: " << Utf8(job->Reason) << '\n';
@@ -498,13 +512,15 @@ int Status(const TCommandLine& line)
         const auto later = doneLater.find(job.Hash);
         return later != doneLater.end() && later->second > job.TakenAt;
     };
-    int done = 0, failedToday = 0;
+    int done = 0, failedToday = 0, warnedToday = 0;
     std::vector<TJobRow> recentFailures;
     for (const TJobRow& job : recent) {
         if (job.UpdatedAt >= today && job.State == TJobState::Done)
             ++done;
         if (job.UpdatedAt >= today && job.State == TJobState::Failed)
             ++failedToday;
+        if (job.UpdatedAt >= today && job.Warnings > 0)
+            ++warnedToday;
         if (job.UpdatedAt >= now - kDayMs && job.State == TJobState::Failed && !redone(job))
             recentFailures.push_back(job);
     }
@@ -579,6 +595,7 @@ int Status(const TCommandLine& line)
               << (queued.Oldest > 0 ? ", the oldest for " + Ago(now - queued.Oldest) : std::string()) << '\n'
               << "last tick: " << When(lastTick) << '\n'
               << "today: " << done << " job(s) done, " << failedToday << " failed\n"
+              << "warnings: " << warnedToday << " job(s) of today with warnings\n"
               << "waiting: " << waiting.size() << '\n';
     for (const TJobRow& job : waiting) {
         std::cout << "  job " << job.Id << " " << Utf8(job.SpoolFile) << ": ";

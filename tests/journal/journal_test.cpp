@@ -232,3 +232,97 @@ TEST(Journal, AReaderBesideTheServerSeesWhatItCommitted)
     EXPECT_EQ(missing.Reason(), dir / "nothing.db" + " does not exist");
     EXPECT_FALSE(FileExists(dir / "nothing.db")) << "a reader makes nothing";
 }
+
+namespace {
+
+void Sql(const std::string& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+}  // namespace
+
+TEST(Journal, AnOlderJournalIsMigratedWithItsJobsKept)
+{
+    // Journals as the earlier servers left them: the later columns taken away.
+    const struct {
+        int version;
+        const char* undo;
+    } cases[] = {
+        {2, "ALTER TABLE jobs DROP COLUMN warnings; PRAGMA user_version=2;"},
+        {1, "ALTER TABLE jobs DROP COLUMN warnings; ALTER TABLE jobs DROP COLUMN waiting_for; PRAGMA user_version=1;"},
+    };
+    for (const auto& c : cases) {
+        TTempDir dir;
+        {
+            TJournal journal;
+            ASSERT_TRUE(journal.Open(dir / "journal.db"));
+            ASSERT_TRUE(journal.AddJob(Request("old.tvq")));
+            ASSERT_TRUE(journal.AddEvent(1, "taken"));
+        }
+        Sql(dir / "journal.db", c.undo);
+        ASSERT_EQ(UserVersion(dir / "journal.db"), c.version);
+        TJournal reader;
+        EXPECT_FALSE(reader.OpenReadOnly(dir / "journal.db")) << c.version << ": a reader never migrates";
+
+        TJournal journal;
+        const TResult<std::string> opened = journal.Open(dir / "journal.db");
+        ASSERT_TRUE(opened) << c.version << ": " << opened.Reason();
+        EXPECT_EQ(*opened, "") << c.version << ": migrated in place, nothing moved aside";
+        EXPECT_EQ(UserVersion(dir / "journal.db"), TJournal::kSchemaVersion);
+        const std::optional<TJobRow> job = journal.Job(1);
+        ASSERT_TRUE(job) << c.version;
+        EXPECT_EQ(job->SpoolFile, "old.tvq");
+        EXPECT_EQ(job->Warnings, 0);
+        EXPECT_EQ(journal.Events(1).size(), 1u);
+        ASSERT_TRUE(journal.AddWarning(1, "No template exists for P1 in a Letterhead print request."));
+        EXPECT_EQ(journal.Job(1)->Warnings, 1) << c.version;
+    }
+}
+
+TEST(Journal, WarningsAreEventsOfTheStoryCountedOncePerText)
+{
+    TTempDir dir;
+    TJournal journal;
+    ASSERT_TRUE(journal.Open(dir / "journal.db"));
+    const std::int64_t a = *journal.AddJob(Request("a.tvq"));
+    const std::int64_t b = *journal.AddJob(Request("b.tvq"));
+    const struct {
+        std::int64_t job;
+        const char* what;
+        int count;  // the job's warnings after it
+    } steps[] = {
+        {a, "Could not load a Letterhead for this template NOLH", 1},
+        {a, "Could not load a Letterhead for this template NOLH", 1},  // the next attempt says it again
+        {b, "Could not load a Letterhead for this template NOLH", 1},  // another job's own
+        {a, "Printer 7 is not in the printer table, using the default printer Laser-A.", 2},
+    };
+    for (const auto& s : steps) {
+        ASSERT_TRUE(journal.AddWarning(s.job, s.what)) << s.what;
+        EXPECT_EQ(journal.Job(s.job)->Warnings, s.count) << s.job << " " << s.what;
+    }
+    ASSERT_TRUE(journal.AddEvent(a, "composed: printed on Laser-A"));
+    TJobRow row = *journal.Job(a);
+    row.State = TJobState::Done;
+    ASSERT_TRUE(journal.UpdateJob(row));
+    EXPECT_EQ(journal.Job(a)->Warnings, 2) << "a job's state written again keeps its count";
+    EXPECT_EQ(journal.Jobs({}).back().Warnings, 2) << "the list has it without the story";
+
+    const std::vector<TEventRow> events = journal.Events(a);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].What, "warning: Could not load a Letterhead for this template NOLH");
+    EXPECT_EQ(events[2].What, "composed: printed on Laser-A");
+    const std::vector<TEventRow> warnings = journal.Warnings(a);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[1].What, "Printer 7 is not in the printer table, using the default printer Laser-A.");
+
+    TJournal reader;
+    ASSERT_TRUE(reader.OpenReadOnly(dir / "journal.db"));
+    EXPECT_FALSE(reader.AddWarning(b, "something")) << "read only";
+    EXPECT_EQ(reader.Job(b)->Warnings, 1);
+}

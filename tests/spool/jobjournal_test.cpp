@@ -618,3 +618,40 @@ TEST(JobJournal, BacklogModeSendsTheWholeLprQueueInOneTick)
                   static_cast<std::size_t>(backlog ? 7 : kPassesPerTick));
     }
 }
+
+// A warning that comes while the journal cannot record is kept with the
+// other steps and written, once, when it records again.
+TEST(JobJournal, AWarningWhileTheJournalIsLockedIsKeptAndWrittenLater)
+{
+    TJournalHome home;
+    const std::string warning = "ERROR: Request for OVERLAY failed GONE.prn does not exist.";
+    home.Drop("w.tvq", kReport + "^HV_REQCODE~WARN1^HV_PRNFILENAME~GONE.prn");
+    home.S().SpoolTimerTimer();
+    ASSERT_TRUE(home.S().PrintPending);
+    // Another writer holds the journal while the print run looks for the overlay.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((home.Dir / "journal.db").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    home.S().printingtimerTimer();
+    EXPECT_EQ(home.Log.Count(warning), 1) << "logged as ever";
+    EXPECT_EQ(home.Log.CountStarting("The journal " + home.Dir / "journal.db" + " is down since "), 1);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    std::optional<TJobRow> job = home.JobOf("w.tvq");
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->Warnings, 0) << "not written while locked";
+
+    for (int tick = 0; tick < 6 && home.InSpool("w.tvq"); ++tick) {
+        home.Later(11);
+        home.TickAndPrint();
+    }
+    EXPECT_FALSE(home.InSpool("w.tvq"));
+    EXPECT_EQ(home.Log.CountStarting("The journal has the "), 1);
+    job = home.JobOf("w.tvq");
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->State, TJobState::Done);
+    EXPECT_EQ(job->Warnings, 1) << "the attempt after the outage found it again: counted once";
+    const std::vector<TEventRow> warnings = home.Journal().Warnings(job->Id);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].What, warning);
+}
