@@ -265,8 +265,12 @@ std::optional<TJobEnd> TJobPipeline::ChoosePrinter(std::string_view name)
         FLog.logwarning("Printer " + Trim(r.PrinterNumber) + " " + fellBack + ", using the default printer " +
                         selected + ".");
     if (selected.empty()) {
-        FLog.logwarning("Printer " + r.PrinterNumber + " does not exist, using default (printer " +
-                        FConfig.DefaultPrinterNumber + ").");
+        const std::string fallback = "Printer " + r.PrinterNumber + " does not exist, using default (printer " +
+                                     FConfig.DefaultPrinterNumber + ").";
+        if (savedOnly)
+            FLog.loginfo(fallback);
+        else
+            FLog.logwarning(fallback);
         r.PrinterNumber = FConfig.DefaultPrinterNumber;
         if (SelectPrinterByNumber(r.PrinterNumber).empty()) {
             if (!savedOnly && !FPrinting.ListPrinters()) {

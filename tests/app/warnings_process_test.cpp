@@ -55,6 +55,9 @@ TEST(WarningsProcess, EachWarningIsKeptWithItsJobWhichIsStillDone)
     for (const auto& c : cases)
         home.Drop(c.reqCode + ".tvq", base + "^HV_REQCODE~" + c.reqCode + c.fields);
     home.Drop("clean.tvq", base + "^HV_REQCODE~W0");
+    // A document only saved needs no printer: naming none is no warning.
+    home.Drop("saved.tvq", "HV_TEMPLATE~LH^HV_PROCCODE~P1^HV_PATSUR~SMITH^HV_REQCODE~S0^HV_PDFDOC~" +
+                               (home.Dir / "results/S0.pdf"));
     ASSERT_TRUE(home.Start());
     ASSERT_TRUE(home.WaitForLog("The print system does not know the printer \"Ghost\" of PRINTER2 in printserver.inf."))
         << home.LogText();
@@ -87,6 +90,9 @@ TEST(WarningsProcess, EachWarningIsKeptWithItsJobWhichIsStillDone)
     const QJsonObject clean = ListedJob(home, "W0");
     EXPECT_EQ(clean["state"].toString().toStdString(), "done");
     EXPECT_EQ(clean["warnings"].toInt(), 0) << "another job's warnings are not its own";
+    ASSERT_TRUE(WaitFor([&] { return Ended(home, "S0"); }, 60000)) << home.LogText();
+    EXPECT_EQ(ListedJob(home, "S0")["state"].toString().toStdString(), "done");
+    EXPECT_EQ(ListedJob(home, "S0")["warnings"].toInt(), 0) << home.LogText();
 
     // The list marks them; the status counts them and stays ok.
     const TProgramRun listed = home.Tool({"jobs"});
