@@ -55,9 +55,6 @@ TEST(WarningsProcess, EachWarningIsKeptWithItsJobWhichIsStillDone)
     for (const auto& c : cases)
         home.Drop(c.reqCode + ".tvq", base + "^HV_REQCODE~" + c.reqCode + c.fields);
     home.Drop("clean.tvq", base + "^HV_REQCODE~W0");
-    // A document only saved needs no printer: naming none is no warning.
-    home.Drop("saved.tvq", "HV_TEMPLATE~LH^HV_PROCCODE~P1^HV_PATSUR~SMITH^HV_REQCODE~S0^HV_PDFDOC~" +
-                               (home.Dir / "results/S0.pdf"));
     ASSERT_TRUE(home.Start());
     ASSERT_TRUE(home.WaitForLog("The print system does not know the printer \"Ghost\" of PRINTER2 in printserver.inf."))
         << home.LogText();
@@ -90,9 +87,6 @@ TEST(WarningsProcess, EachWarningIsKeptWithItsJobWhichIsStillDone)
     const QJsonObject clean = ListedJob(home, "W0");
     EXPECT_EQ(clean["state"].toString().toStdString(), "done");
     EXPECT_EQ(clean["warnings"].toInt(), 0) << "another job's warnings are not its own";
-    ASSERT_TRUE(WaitFor([&] { return Ended(home, "S0"); }, 60000)) << home.LogText();
-    EXPECT_EQ(ListedJob(home, "S0")["state"].toString().toStdString(), "done");
-    EXPECT_EQ(ListedJob(home, "S0")["warnings"].toInt(), 0) << home.LogText();
 
     // The list marks them; the status counts them and stays ok.
     const TProgramRun listed = home.Tool({"jobs"});
@@ -133,4 +127,25 @@ TEST(WarningsProcess, EveryReportComposedWithoutTheTagFileSaysSo)
         EXPECT_NE(story.Out.find("warning: Warning!! The \"TAG\" file is missing."), std::string::npos) << story.Out;
     }
     home.Stop();
+}
+
+// A scheduler without a default printer: a request that names no printer
+// falls back to the first printer entry. A report to be printed records
+// that; a document only saved needs no printer, and its job no warning.
+TEST(WarningsProcess, NamingNoPrinterIsAWarningOnlyForAReportToBePrinted)
+{
+    TCupsPeer cups;
+    ASSERT_TRUE(cups.Started() && cups.AddQueue("Laser-A"));
+    TDaemonHome home;
+    const std::string base = "HV_TEMPLATE~LH^HV_PROCCODE~P1^HV_PATSUR~SMITH";
+    home.Drop("printed.tvq", base + "^HV_REQCODE~N1");
+    home.Drop("saved.tvq", base + "^HV_REQCODE~N2^HV_PDFDOC~" + (home.Dir / "results/N2.pdf"));
+    ASSERT_TRUE(home.Start());
+    for (const auto& [reqCode, warnings] : {std::pair {"N1", 1}, std::pair {"N2", 0}}) {
+        ASSERT_TRUE(WaitFor([&] { return Ended(home, reqCode); }, 60000)) << reqCode << "\n" << home.LogText();
+        const QJsonObject job = ListedJob(home, reqCode);
+        EXPECT_EQ(job["state"].toString().toStdString(), "done") << reqCode << "\n" << home.LogText();
+        EXPECT_EQ(job["warnings"].toInt(), warnings) << reqCode << "\n" << home.LogText();
+    }
+    EXPECT_EQ(home.LogCount("Printer  does not exist, using default (printer 1)."), 2) << home.LogText();
 }
