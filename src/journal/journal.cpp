@@ -102,6 +102,28 @@ std::string Stamp()
 
 }  // namespace
 
+std::string PlannedOutput(std::string_view kind, std::string_view printer)
+{
+    const std::string on = printer.empty() ? "" : " on " + std::string(printer);
+    if (kind == "printed")
+        return "printed" + on;
+    if (kind == "fax")
+        return "faxed" + on;
+    if (kind == "pdf")
+        return "saved as PDF";
+    if (kind == "word")
+        return "saved as Word";
+    if (kind == "rtf")
+        return "saved as RTF";
+    if (kind == "page files")
+        return "written as page files" + on;
+    if (kind == "scanned images")
+        return "printed as scanned images" + on;
+    if (kind == "lpr queue")
+        return "queued in the LPR queue";
+    return std::string(kind);
+}
+
 const char* StateName(TJobState state)
 {
     return kStateNames[static_cast<std::size_t>(state)];

@@ -24,6 +24,9 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 enum class TJobState { Running, Waiting, Done, Failed, Unprintable };
+// What a job of that output kind is to put out, in words: "printed on Lab",
+// "saved as PDF"; a saved document names no printer.
+std::string PlannedOutput(std::string_view kind, std::string_view printer);
 const char* StateName(TJobState state);
 std::optional<TJobState> StateNamed(std::string_view name);
 

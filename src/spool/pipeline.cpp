@@ -339,15 +339,8 @@ void TJobPipeline::RecordDecisions()
                       : out.starts_with("rtf_")    ? "rtf"
                       : r.IsFax                    ? "fax"
                                                    : "printed";
-    // The plan in words: a saved document names no printer, it goes to none.
-    const std::string on = job->Printer.empty() ? "" : " on " + job->Printer;
-    const std::string plan = job->OutputKind == "pdf"    ? "to be saved as PDF"
-                             : job->OutputKind == "word" ? "to be saved as Word"
-                             : job->OutputKind == "rtf"  ? "to be saved as RTF"
-                             : job->OutputKind == "fax"  ? "to be faxed" + on
-                             : job->OutputKind == "scanned images" ? "scanned images to be printed" + on
-                                                                   : "to be printed" + on;
-    FRecorder.Save("composed: " + plan + (overlay.empty() ? "" : ", overlay " + overlay));
+    FRecorder.Save("composed: to be " + PlannedOutput(job->OutputKind, job->Printer) +
+                   (overlay.empty() ? "" : ", overlay " + overlay));
 }
 
 TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)

@@ -130,14 +130,7 @@ std::string OutputSummary(const TJobRow& job, const std::vector<TOutputRow>& out
     const bool open = job.State == TJobState::Running || job.State == TJobState::Waiting;
     if (!open || job.OutputKind.empty())
         return "output: none";
-    const std::string on = job.Printer.empty() ? "" : " on " + Utf8(job.Printer);
-    const std::map<std::string, std::string> planned = {
-        {"printed", "printed" + on},       {"fax", "faxed" + on},
-        {"pdf", "saved as PDF"},           {"word", "saved as Word"},
-        {"rtf", "saved as RTF"},           {"page files", "written as page files" + on},
-        {"scanned images", "printed as scanned images" + on}, {"lpr queue", "queued in the LPR queue"}};
-    const auto plan = planned.find(job.OutputKind);
-    return "output: none yet (to be " + (plan != planned.end() ? plan->second : job.OutputKind) + ")";
+    return "output: none yet (to be " + PlannedOutput(job.OutputKind, Utf8(job.Printer)) + ")";
 }
 
 json JobJson(TJournal& journal, const TJobRow& job)
