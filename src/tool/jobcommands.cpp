@@ -201,14 +201,17 @@ TServerConfig HomeConfig(const TCommandLine& line, TSettings& settings)
 }
 
 // A kept request copied whole into the spool folder as its owner's: the
-// server opens it for reading and writing, whoever runs the tool.
-TOutcome HandOver(const std::string& source, const std::string& target)
+// server opens it for reading and writing, whoever runs the tool. Never
+// through a link: root must not write where the service's user points it.
+TOutcome HandOver(const std::string& source, const std::string& target, const std::string& home)
 {
     const TResult<std::string> bytes = ReadFileBytes(source, TJobPipeline::kMaxRequestBytes);
     if (!bytes)
         return bytes.Failure();
+    TProtectedPlaces places;
+    places.AddFile(home + kSettingsFileName);
     TOutputFile file;
-    TOutcome step = file.Open(target);
+    TOutcome step = file.Open(target, places);
     if (step)
         step = file.Write(*bytes);
     if (step)
@@ -410,7 +413,7 @@ int ResubmitCommand(const TCommandLine& line)
                               "failed/ nor " + copy + " holds its bytes");
         // Copied whole under a temporary name, so the server sees it only
         // whole; a new file, so it is a new job.
-        if (const TOutcome copied = HandOver(source, target); !copied)
+        if (const TOutcome copied = HandOver(source, target, line.Home()); !copied)
             return ExitFailed("cannot put " + source + " back: " + copied.Reason());
         if (source != copy)
             QFile::remove(QString::fromStdString(source));

@@ -154,6 +154,15 @@ TEST(InstalledHome, ARequestPutBackByRootBelongsToTheServerAndAnUnopenableOneIsR
     // root puts it back: the file is the server's, and it prints.
     ASSERT_TRUE(ForceDir(home.Dir / "out"));
     ASSERT_EQ(::chown((home.Dir / "out").c_str(), 1, 1), 0);
+    // Not through a link the service's user left in its place.
+    fs::create_symlink(home.Dir / "elsewhere.tvq", home.Dir / "spool/r1.tvq");
+    const TProgramRun linked = home.Tool({"resubmit", "1"});
+    EXPECT_EQ(linked.Status, 1) << linked.Out;
+    EXPECT_NE(linked.Err.find("symbolic link"), std::string::npos) << linked.Err;
+    EXPECT_FALSE(fs::exists(home.Dir / "elsewhere.tvq"));
+    EXPECT_TRUE(FileExists(home.Dir / "spool/failed/r1.tvq")) << "the kept request stays";
+    fs::remove(home.Dir / "spool/r1.tvq");
+
     const TProgramRun resubmitted = home.Tool({"resubmit", "1"});
     ASSERT_EQ(resubmitted.Status, 0) << resubmitted.Err;
     const TOwner given = OwnerOf(home.Dir / "spool/r1.tvq");
