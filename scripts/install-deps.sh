@@ -11,6 +11,9 @@ packages=(
   # the PDF writer: Qt's text internals, HarfBuzz's font subsetter, zlib
   qt6-base-private-dev libharfbuzz-dev zlib1g-dev
   libcups2-dev libcurl4-openssl-dev nlohmann-json3-dev libsqlite3-dev
+  # the status page: Qt HttpServer (whose CMake files need Qt WebSockets'),
+  # libsodium's Argon2id for its password
+  qt6-httpserver-dev qt6-websockets-dev libsodium-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # fonts metric-compatible with Arial, Times New Roman and Courier New
   fonts-liberation fonts-dejavu-core
@@ -19,6 +22,8 @@ packages=(
   # real peers for the tests and the demo printer
   cups cups-daemon cups-client cups-filters cups-ipp-utils
   socat python3-pyftpdlib poppler-utils qpdf
+  # the status page in a real browser; promtool checks the metrics
+  chromium prometheus
   # systemd readiness and watchdog (printorbd); Debian's hardening flags
   libsystemd-dev dpkg-dev
 )

@@ -59,7 +59,20 @@ std::string TEventLog::Stamp(const QDateTime& when)
 
 void TEventLog::loginfo(std::string_view message)
 {
+    Log(message, PriorityOf(message));
+}
+
+void TEventLog::logwarning(std::string_view message)
+{
+    Log(message, std::min<int>(PriorityOf(message), kWarning));
+}
+
+void TEventLog::Log(std::string_view message, int priority)
+{
     const std::string line = Stamp(FClock ? FClock() : QDateTime::currentDateTime()) + std::string(message);
+    FEntries.push_back({++FSeq, line, priority});
+    while (FEntries.size() > kKeptEntries)
+        FEntries.pop_front();
 
     while (FLines.size() > kWindowLines)
         FLines.pop_back();

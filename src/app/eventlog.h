@@ -5,6 +5,7 @@
 #include "util/logger.h"
 
 #include <QDateTime>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
@@ -38,6 +39,17 @@ public:
     void SetOnChanged(std::function<void()> onChanged) { FOnChanged = std::move(onChanged); }
 
     void loginfo(std::string_view message) override;
+    void logwarning(std::string_view message) override;
+
+    // The last lines as the status page reads them: numbered from 1 on, with
+    // what they are; at most kKeptEntries.
+    static constexpr std::size_t kKeptEntries = 1000;
+    struct TEntry {
+        std::uint64_t Seq = 0;
+        std::string Line;  // stamped, as the file has it
+        int Priority = 6;  // TPriority
+    };
+    const std::deque<TEntry>& Entries() const { return FEntries; }
 
     // The window's lines, newest first.
     const std::deque<std::string>& WindowLines() const { return FLines; }
@@ -60,6 +72,9 @@ private:
     std::function<QDateTime()> FClock;
     std::function<void()> FOnChanged;
     std::deque<std::string> FLines;
+    std::deque<TEntry> FEntries;
+    std::uint64_t FSeq = 0;
+    void Log(std::string_view message, int priority);
     bool FHold = false;
     std::vector<std::string> FHeld;
     void AppendToFile(const std::string& line);

@@ -7,6 +7,7 @@
 
 #include "app/eventlog.h"
 #include "app/headlessprompts.h"
+#include "app/webstatus.h"
 #include "config/serverconfig.h"
 #include "config/settingsstore.h"
 #include "printers/printertable.h"
@@ -19,6 +20,7 @@
 
 #include <QObject>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,8 @@ public:
     TPrinterTable& Printers() { return FPrinters; }
     TSettingsPage& Page() { return FPage; }
     TJobPipeline& Pipeline() { return FPipeline; }
+    // The status page, when WEBSTATUS names where it listens; null otherwise.
+    TWebServer* WebServer() { return FWeb.get(); }
 
 signals:
     void SettingsPageChanged();
@@ -93,6 +97,10 @@ private:
     void CheckPrinterEntries();
     void FillSettingsPage();
     void BoundDataDelay();  // the Settings page's delay field into the running delay
+    // WEBSTATUS and WEBPASSWORD as the page may be served; false refuses the start-up.
+    bool CheckWebStatus();
+    // Listens; a port it cannot have is logged, the server prints all the same.
+    void StartWebStatus();
 
     TEventLog FLog;
     TIndicators FIndicators;
@@ -108,4 +116,6 @@ private:
     std::function<std::vector<std::string>()> FInstalledPrinters;
     THeadlessPrompts FHeadless {FLog};
     TPrompts* FPrompts = &FHeadless;
+    TServerWebSource FWebSource {*this};
+    std::unique_ptr<TWebServer> FWeb;
 };

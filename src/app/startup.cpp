@@ -62,7 +62,7 @@ bool TPrintServer::StartUp()
     FLog.HoldNewFile(true);
     LoadSettingsFile();
     FConfig.SettingsScore = 0;
-    if (!setpagevalues())
+    if (!setpagevalues() || !CheckWebStatus())
         return false;
     // Before anything in the spool folder is looked at: a second server on
     // the same home would output every report twice.
@@ -86,7 +86,49 @@ bool TPrintServer::StartUp()
     CheckDirectories();
     loginfo(std::string("PrintORB ") + kProgramVersion + " started in " + FConfig.ProgramDir + ", spool directory " + FConfig.SpoolDir +
             ", " + std::to_string(FPrinters.Printerlist().size()) + " printer entries");
+    StartWebStatus();
     return true;
+}
+
+bool TPrintServer::CheckWebStatus()
+{
+    if (FConfig.WebStatus.empty())
+        return true;
+    const TResult<TWebAddress> where = ParseWebAddress(FConfig.WebStatus);
+    std::string wrong;
+    if (!where)
+        wrong = "WEBSTATUS in " + FConfig.ProgramDir + kSettingsFile + ": " + where.Reason();
+    else if (!FConfig.WebPasswordHash.empty() && !FConfig.WebPasswordHash.starts_with("$argon2"))
+        wrong = "WEBPASSWORD in " + FConfig.ProgramDir + kSettingsFile +
+                " is not a password hash; printorb-tool web-password sets one";
+    else if (!where->Loopback() && FConfig.WebPasswordHash.empty())
+        wrong = "WEBSTATUS names " + where->Text() + ", which is not a loopback address, and no WEBPASSWORD is set "
+                "in " + FConfig.ProgramDir + kSettingsFile + ": anyone on the network would read the patients' "
+                "jobs. printorb-tool web-password sets one";
+    if (wrong.empty())
+        return true;
+    FStartUpFailure = "Not started: " + wrong;
+    loginfo(FStartUpFailure);
+    FPrompts->ShowMessage("", FStartUpFailure + ".", TPrompts::Icon::Error);
+    return false;
+}
+
+void TPrintServer::StartWebStatus()
+{
+    FWeb.reset();
+    if (FConfig.WebStatus.empty())
+        return;
+    const TResult<TWebAddress> where = ParseWebAddress(FConfig.WebStatus);
+    if (!where)
+        return;
+    auto web = std::make_unique<TWebServer>(FWebSource, FConfig.WebPasswordHash);
+    if (const TOutcome listening = web->Listen(*where); !listening) {
+        loginfo("The status page is not served: " + listening.Reason() + ".");
+        return;
+    }
+    FWeb = std::move(web);
+    loginfo("The status page is served at http://" + where->Text() + "/" +
+            (FConfig.WebPasswordHash.empty() ? "" : " (with a password)") + ".");
 }
 
 bool TPrintServer::setpagevalues()

@@ -39,6 +39,8 @@ void TServerConfig::ReadStore(const TSettings& settings)
     QueueHours = whole(keys::QueueHours, 72, 1);
     const std::string drain = Trim(settings.Value(keys::DrainBacklog));
     DrainBacklog = SameText(drain, "Yes") || SettingIsOn(drain);
+    WebStatus = Trim(settings.Value(keys::WebStatus));
+    WebPasswordHash = Trim(settings.Value(keys::WebPassword));
 }
 
 int TServerConfig::RetryDelaySeconds(int attempt) const

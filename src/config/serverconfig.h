@@ -54,6 +54,10 @@ public:
     // DRAINBACKLOG=Yes: once a job's output exists the spool tick takes the
     // next file at once (for a while), and the LPR queue sends every file.
     bool DrainBacklog = false;
+    // Where the status page listens ("ADDRESS:PORT"; empty: nowhere), and
+    // the hash of its password (empty: none).
+    std::string WebStatus;
+    std::string WebPasswordHash;
 
     // Derived by the start-up; they change only with a restart.
     std::string ProgramDir;  // the server's home

@@ -26,6 +26,8 @@ inline constexpr const char* JournalDays = "JOURNALDAYS";
 inline constexpr const char* DrainBacklog = "DRAINBACKLOG";
 inline constexpr const char* SettleSeconds = "SETTLESECONDS";
 inline constexpr const char* QueueHours = "QUEUEHOURS";
+inline constexpr const char* WebStatus = "WEBSTATUS";      // ADDRESS:PORT of the status page
+inline constexpr const char* WebPassword = "WEBPASSWORD";  // its password's salted hash
 
 // "PRINTER<n>": the printer name of printer number n.
 inline std::string Printer(std::string_view number)

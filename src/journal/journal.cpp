@@ -500,12 +500,13 @@ std::optional<TJobRow> TJournal::FinishedJobOf(std::string_view spoolFile, std::
 std::vector<TJobRow> TJournal::Jobs(const TJobFilter& filter)
 {
     static const std::string sql = std::string("SELECT ") + kJobColumns +
-                                   " FROM jobs WHERE taken_at>=? AND (?='' OR reqcode=?) AND (?='' OR state=?) "
-                                   "ORDER BY taken_at DESC, id DESC LIMIT ?";
+                                   " FROM jobs WHERE taken_at>=? AND (?=0 OR taken_at<?) AND (?='' OR reqcode=?) "
+                                   "AND (?='' OR state=?) ORDER BY taken_at DESC, id DESC LIMIT ? OFFSET ?";
     TStatement s = Prepare(sql.c_str());
     const std::string state = filter.State ? StateName(*filter.State) : "";
-    s.Bind(filter.Since).Bind(filter.ReqCode).Bind(filter.ReqCode).Bind(state).Bind(state);
-    s.Bind(filter.Limit > 0 ? filter.Limit : -1);
+    s.Bind(filter.Since).Bind(filter.Before).Bind(filter.Before);
+    s.Bind(filter.ReqCode).Bind(filter.ReqCode).Bind(state).Bind(state);
+    s.Bind(filter.Limit > 0 ? filter.Limit : -1).Bind(std::max(0, filter.Offset));
     std::vector<TJobRow> rows;
     while (s.Row())
         rows.push_back(JobOf(s));

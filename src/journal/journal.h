@@ -98,10 +98,12 @@ struct TEventRow {
 };
 
 struct TJobFilter {
-    std::int64_t Since = 0;  // taken at or after
+    std::int64_t Since = 0;   // taken at or after
+    std::int64_t Before = 0;  // taken before; 0: no end
     std::string ReqCode {};
     std::optional<TJobState> State {};
     int Limit = 0;  // 0: all
+    int Offset = 0; // newest first, after skipping this many
 };
 
 class TJournal {

@@ -3,15 +3,21 @@
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
+std::vector<std::pair<std::string, std::string>> OverlayRows(const TResult<TMacroAnswer>& found)
+{
+    const std::string text = found ? ReplaceAll(found->Text, "\t", "=") : std::string();
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const std::string& line : SplitLines(text))
+        if (!line.empty())
+            rows.emplace_back(TextBefore(line + "=", "="), TextAfter(line, "="));
+    return rows;
+}
+
 void TOverlayList::ShowOverlayList(std::string_view printer)
 {
     const TResult<TMacroAnswer> found = FLookup.MacroLookup(0, printer);
-    const std::string text = found ? ReplaceAll(found->Text, "\t", "=") : std::string();
-    Rows.clear();
-    for (const std::string& line : SplitLines(text))
-        if (!line.empty())
-            Rows.emplace_back(TextBefore(line + "=", "="), TextAfter(line, "="));
-    CopyEnabled = found && !found->Hp && !text.empty();
+    Rows = OverlayRows(found);
+    CopyEnabled = found && !found->Hp && !Rows.empty();
 }
 
 void TOverlayList::CopyOverlayButtonClick(std::string_view printer)

@@ -11,6 +11,10 @@
 #include <utility>
 #include <vector>
 
+// The rows of a printer's overlay list as the lookup found it: overlay
+// number, description; none when it found nothing.
+std::vector<std::pair<std::string, std::string>> OverlayRows(const TResult<TMacroAnswer>& found);
+
 class TOverlayList {
 public:
     TOverlayList(TOverlayLookup& lookup, std::function<TPrompts&()> prompts)

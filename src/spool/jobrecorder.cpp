@@ -105,6 +105,10 @@ void TJobRecorder::Save(std::string_view event)
 {
     if (!FCurrent)
         return;
+    // Counted once for each state a job comes to, whether or not the journal records it now.
+    if (FCurrent->State != FSavedState && FCurrent->State != TJobState::Running)
+        ++FTally.JobsEnded[StateName(FCurrent->State)];
+    FSavedState = FCurrent->State;
     Write([row = *FCurrent](TJournal& journal) { return journal.UpdateJob(row); });
     if (!event.empty())
         AddEvent(FCurrent->Id, std::string(event));
@@ -187,8 +191,10 @@ bool TJobRecorder::PageSending(int page, const std::string& title, const std::st
                       .Attempt = FCurrent->Attempts});
 }
 
-void TJobRecorder::PageSent(int, const std::string&, int cupsJob, const std::string&)
+void TJobRecorder::PageSent(int page, const std::string&, int cupsJob, const std::string& pageFile)
 {
+    if (pageFile.empty() && page > 0)
+        ++FTally.PagesPrinted;
     if (FSending != 0)
         Write([id = FSending, cupsJob](TJournal& journal) { return journal.OutputDone(id, cupsJob); });
     FSending = 0;
@@ -237,6 +243,7 @@ bool TJobRecorder::Delivered(const std::string& file, const std::string& fileId)
 
 void TJobRecorder::Attempted(const TDeliveryAttempt& a)
 {
+    ++FTally.Deliveries[{a.Route, a.Code == 0 ? "ok" : "failed"}];
     if (!FJournal.IsOpen())
         return;
     const TDeliveryRow row {.JobId = FJournal.JobOfQueuedFile(FConfig.LprQueueDir + a.File),

@@ -14,6 +14,7 @@
 #include "print/printrun.h"
 #include "util/logger.h"
 #include "util/outages.h"
+#include "util/tally.h"
 
 #include <cstdint>
 #include <deque>
@@ -49,7 +50,11 @@ public:
 
     // The job being worked on; none between jobs.
     std::optional<TJobRow>& Current() { return FCurrent; }
-    void Begin(TJobRow row) { FCurrent = std::move(row); }
+    void Begin(TJobRow row)
+    {
+        FSavedState = row.State;
+        FCurrent = std::move(row);
+    }
     void End() { FCurrent.reset(); }
     // Writes the current job's row and an event of its story.
     void Save(std::string_view event = {});
@@ -67,6 +72,10 @@ public:
     // A write that failed with nothing kept (a new job, the last tick): the
     // journal is down all the same.
     void Failed(const TOutcome& failure);
+
+    // What was done since the start, for the metrics.
+    TServerTally& Tally() { return FTally; }
+    const TServerTally& Tally() const { return FTally; }
 
     // The last tick, and the retention once a day.
     void Tick();
@@ -99,6 +108,8 @@ private:
     TOutageBoard& FOutages;
     TJournal FJournal;
     std::optional<TJobRow> FCurrent;
+    TJobState FSavedState = TJobState::Running;
+    TServerTally FTally;
     std::int64_t FSending = 0;  // the output being sent
     std::deque<TWrite> FKept;
     bool FDown = false;

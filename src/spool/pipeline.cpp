@@ -11,6 +11,8 @@
 #include "util/fileutil.h"
 #include "util/textutil.h"
 
+#include <QElapsedTimer>
+
 #include <nlohmann/json.hpp>
 
 #include <sys/statvfs.h>
@@ -379,7 +381,10 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
     // Logged when the tags were read; the job's own output lacks them.
     if (FTagsMissing)
         FRecorder.Warning(kTagFileMissing);
+    QElapsedTimer composing;
+    composing.start();
     const TComposeResult composed = ComposeReport(job, name);
+    FRecorder.Tally().Compose.Observe(static_cast<double>(composing.nsecsElapsed()) / 1e9);
     CurrentDocPath = composed.CurrentDocPath;
     switch (composed.Exit) {
     case TComposeExit::EmbeddedNotWritten:

@@ -25,6 +25,7 @@
 #include "print/printdevice.h"
 #include "request/reportrecord.h"
 #include "spool/jobrecorder.h"
+#include "util/spoolfiles.h"
 #include "util/indicators.h"
 #include "util/logger.h"
 #include "util/outages.h"
@@ -98,7 +99,7 @@ public:
     // next tick comes while files wait (the event loop runs in between).
     static constexpr int kBurstMs = 2000;
     static constexpr int kBacklogInterval = 50;
-    static constexpr std::uint64_t kMaxRequestBytes = 256ull * 1024 * 1024;
+    static constexpr std::uint64_t kMaxRequestBytes = ::kMaxRequestBytes;
 
     TJobPipeline(const TServerConfig& config, TLogger& log, TIndicators& indicators);
     TJobPipeline(const TJobPipeline&) = delete;
@@ -151,6 +152,7 @@ public:
     TImageComponent& MultiImage() { return FMultiImage; }
     TLprQueue& LprQueue() { return FLprQueue; }
     TJournal& Journal() { return FRecorder.Journal(); }
+    const TServerTally& Tally() const { return FRecorder.Tally(); }
     // What is down now: the print system, printers, full folders, the journal.
     TOutageBoard& Outages() { return FOutages; }
 

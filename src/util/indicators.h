@@ -18,6 +18,8 @@ public:
 
     void SetPrintQueue(unsigned count);
     void SetLPRQueue(unsigned count);
+    unsigned PrintQueue() const { return FPrintQueue; }
+    unsigned LPRQueue() const { return FLPRQueue; }
     std::string PrintQueueText() const;
     std::string LPRQueueText() const;
 

@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+// A request larger than this is not a request: it is never read whole.
+constexpr unsigned long long kMaxRequestBytes = 256ull * 1024 * 1024;
+
 // At most this many files are listed per call, directories skipped.
 constexpr int kMaxListedFiles = 100;
 

@@ -184,8 +184,10 @@ TResult<TDestinationState> TPrintingLayer::DestinationState(const std::string& p
     TDestinationState state;
     if (ipp_attribute_t* attr = ippFindAttribute(response, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN))
         state.Accepting = ippGetBoolean(attr, 0) != 0;
-    if (ipp_attribute_t* attr = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
+    if (ipp_attribute_t* attr = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM)) {
         state.Stopped = ippGetInteger(attr, 0) == IPP_PSTATE_STOPPED;
+        state.Processing = ippGetInteger(attr, 0) == IPP_PSTATE_PROCESSING;
+    }
     if (ipp_attribute_t* attr = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT))
         if (const char* text = ippGetString(attr, 0, nullptr))
             state.Message = SystemText(text);

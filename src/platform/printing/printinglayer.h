@@ -91,6 +91,7 @@ struct TDestinations {
 struct TDestinationState {
     bool Accepting = true;  // not rejecting jobs
     bool Stopped = false;   // paused, or stopped by its backend
+    bool Processing = false;  // printing a job now
     std::string Message;    // the scheduler's own words, when it gives any
     bool TakesJobs() const { return Accepting && !Stopped; }
 };

@@ -1,0 +1,248 @@
+#include "status/serverstatus.h"
+
+#include "util/codepage.h"
+#include "util/fileutil.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <map>
+#include <sys/statvfs.h>
+
+namespace {
+
+constexpr std::int64_t kDayMs = 24 * 3600 * 1000;
+// A folder counts as full below this much room: no report fits any more.
+constexpr unsigned long long kFullBytes = 1024 * 1024;
+
+// The folders the server writes to that have no room left, with what is left.
+std::vector<std::string> FullFolders(const TStatusQuery& query)
+{
+    std::vector<std::string> full;
+    const std::vector<std::pair<std::string, std::string>> folders = {
+        {"the home", query.Home},
+        {"the spool folder", query.SpoolDir},
+        {"the results folder", query.ResultsDir},
+        {"the LPR queue", query.Home + "lpdspooler/"}};
+    std::vector<unsigned long> seen;  // one line per file system
+    for (const auto& [role, folder] : folders) {
+        struct statvfs fs {};
+        if (folder.empty() || ::statvfs(NativePath(folder).c_str(), &fs) != 0)
+            continue;
+        if (std::find(seen.begin(), seen.end(), fs.f_fsid) != seen.end())
+            continue;
+        seen.push_back(fs.f_fsid);
+        const unsigned long long room = static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize;
+        if (room < kFullBytes)
+            full.push_back(role + " " + folder + " is full (" + std::to_string(room / 1024) + " KB free)");
+    }
+    return full;
+}
+
+// When a file came into its folder: a copy may keep an old modification time,
+// but its change time is when it arrived.
+std::int64_t ArrivedAt(const QFileInfo& file)
+{
+    return std::max(file.lastModified().toMSecsSinceEpoch(), file.metadataChangeTime().toMSecsSinceEpoch());
+}
+
+}  // namespace
+
+TWaitingFiles WaitingIn(const std::string& folder, const std::vector<std::string>& masks)
+{
+    QStringList filters;
+    for (const std::string& mask : masks)
+        filters << QString::fromStdString(mask);
+    TWaitingFiles files;
+    if (folder.empty())
+        return files;
+    for (const QFileInfo& file : QDir(QString::fromStdString(folder)).entryInfoList(filters, QDir::Files)) {
+        ++files.Count;
+        const std::int64_t arrived = ArrivedAt(file);
+        if (files.Oldest == 0 || arrived < files.Oldest) {
+            files.Oldest = arrived;
+            files.OldestName = file.fileName().toStdString();
+        }
+    }
+    return files;
+}
+
+std::string TServerStatus::Headline() const
+{
+    if (!Wrong.empty())
+        return "not ok: " + Wrong.front();
+    return "ok: the server ticked " + Ago(Now - LastTick) + " ago and no job failed in the last 24 hours";
+}
+
+TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
+{
+    TServerStatus status;
+    const std::int64_t now = query.Now;
+    status.Now = now;
+    status.LastTick = std::stoll(journal.Meta("last_tick").value_or("0"));
+    const std::int64_t today = QDateTime::fromMSecsSinceEpoch(now).date().startOfDay().toMSecsSinceEpoch();
+
+    // A failed request that was sent again and printed no longer counts.
+    const std::vector<TJobRow> recent = journal.Jobs({.Since = now - 30 * kDayMs});
+    std::map<std::string, std::int64_t> doneLater;  // hash -> when its newest done job was taken
+    for (const TJobRow& job : recent)
+        if (job.State == TJobState::Done && !job.Hash.empty())
+            doneLater[job.Hash] = std::max(doneLater[job.Hash], job.TakenAt);
+    const auto redone = [&](const TJobRow& job) {
+        const auto later = doneLater.find(job.Hash);
+        return later != doneLater.end() && later->second > job.TakenAt;
+    };
+    std::vector<TJobRow> recentFailures;
+    for (const TJobRow& job : recent) {
+        if (job.UpdatedAt >= today && job.State == TJobState::Done)
+            ++status.DoneToday;
+        if (job.UpdatedAt >= today && job.State == TJobState::Failed)
+            ++status.FailedToday;
+        if (job.UpdatedAt >= today && job.Warnings > 0)
+            ++status.WarnedToday;
+        if (job.UpdatedAt >= now - kDayMs && job.State == TJobState::Failed && !redone(job))
+            recentFailures.push_back(job);
+    }
+    if (query.LastJobs > 0)
+        status.LastJobs.assign(recent.begin(), recent.begin() + std::min<std::ptrdiff_t>(
+                                                                    query.LastJobs, std::ssize(recent)));
+    status.Waiting = journal.JobsIn(TJobState::Waiting);
+
+    // What the server said of itself: what is down, what it cannot read.
+    TJson state = TJson::object();
+    if (const std::optional<std::string> said = journal.Meta("state"))
+        state = TJson::parse(*said, nullptr, false);
+    if (!state.is_object())
+        state = TJson::object();
+    std::map<std::string, std::string> subjects;
+    for (const TJson& outage : state.value("outages", TJson::array())) {
+        if (!outage.is_object())
+            continue;
+        status.Outages.push_back({outage.value("key", ""), outage.value("subject", ""), outage.value("reason", ""),
+                                  outage.value("since", std::int64_t {0})});
+        subjects[status.Outages.back().Key] = status.Outages.back().Subject;
+    }
+    for (const TJobRow& job : status.Waiting) {
+        const auto subject = subjects.find(Utf8(job.WaitingFor));
+        status.WaitingFor.push_back(job.WaitingFor.empty()                                      ? std::string()
+                                    : subject != subjects.end() && !subject->second.empty() ? subject->second
+                                                                                            : Utf8(job.WaitingFor));
+    }
+
+    const TWaitingFiles spooled = WaitingIn(query.SpoolDir, {"*.tvq", "*.prn"});
+    const std::string queueDir = query.Home + "lpdspooler/";
+    const TWaitingFiles queued = WaitingIn(queueDir, {"*.prn"});
+    status.Spooled = spooled;
+    status.Queued = queued;
+    status.FailedFiles = query.SpoolDir.empty() ? 0 : WaitingIn(query.SpoolDir + "failed/", {"*"}).Count;
+
+    std::vector<std::string>& wrong = status.Wrong;
+    const std::int64_t lastTick = status.LastTick;
+    if (lastTick == 0)
+        wrong.push_back("the server has not ticked in " + query.Home);
+    else if (now - lastTick > 60 * 1000)
+        wrong.push_back("the server has not ticked for " + Ago(now - lastTick) + " (last tick " + When(lastTick) +
+                        (query.ServerPid != 0 ? "; a server runs on this home" : "; no server runs on this home") +
+                        ")");
+    const bool serverSaysDown = std::any_of(status.Outages.begin(), status.Outages.end(), [](const TOutageSaid& o) {
+        return o.Subject.starts_with("the print system");
+    });
+    status.PrintSystemUp = !serverSaysDown;
+    if (!serverSaysDown && query.PrintSystemAnswers && !query.PrintSystemAnswers()) {
+        status.PrintSystemUp = false;
+        wrong.push_back("the print system at " + query.SchedulerName + " does not answer");
+    }
+    if (query.JournalWritable)
+        if (const TOutcome writable = query.JournalWritable(); !writable)
+            wrong.push_back("the journal " + query.Home + TJournal::kFileName +
+                            " cannot be written: " + writable.Reason());
+    for (const std::string& full : FullFolders(query))
+        wrong.push_back(full);
+    for (const TOutageSaid& outage : status.Outages)
+        wrong.push_back(outage.Subject + " is down since " + When(outage.Since) + ": " + outage.Reason);
+    for (const TJson& name : state.value("unreadable_names", TJson::array()))
+        if (name.is_string())
+            wrong.push_back("the spool file " + name.get<std::string>() +
+                            " cannot be taken: its name has characters outside Windows-1252");
+    for (const TJson& file : state.value("not_readable", TJson::array()))
+        if (file.is_object())
+            wrong.push_back("the spool file " + file.value("name", "") + " cannot be read: " + file.value("why", ""));
+    if (queued.Oldest > 0 && now - queued.Oldest > query.LateAfterMs)
+        wrong.push_back("the printer file " + queued.OldestName + " has waited " + Ago(now - queued.Oldest) +
+                        " in the LPR queue " + queueDir);
+    if (spooled.Oldest > 0 && now - spooled.Oldest > query.LateAfterMs)
+        wrong.push_back("the spool file " + spooled.OldestName + " has waited " + Ago(now - spooled.Oldest) +
+                        " in " + query.SpoolDir);
+    if (!recentFailures.empty())
+        wrong.push_back(std::to_string(recentFailures.size()) + " job(s) failed in the last 24 hours, the last job " +
+                        std::to_string(recentFailures.front().Id) + " (" + Utf8(recentFailures.front().SpoolFile) +
+                        "): " + Utf8(recentFailures.front().Reason));
+    return status;
+}
+
+std::vector<std::string> StatusDetails(const TServerStatus& s)
+{
+    const std::int64_t now = s.Now;
+    std::vector<std::string> lines;
+    for (std::size_t i = 1; i < s.Wrong.size(); ++i)
+        lines.push_back("also: " + s.Wrong[i]);
+    lines.push_back("spool folder: " + std::to_string(s.Spooled.Count) + " file(s) waiting" +
+                    (s.Spooled.Oldest > 0 ? ", the oldest for " + Ago(now - s.Spooled.Oldest) : std::string()));
+    lines.push_back("LPR queue: " + std::to_string(s.Queued.Count) + " file(s)" +
+                    (s.Queued.Oldest > 0 ? ", the oldest for " + Ago(now - s.Queued.Oldest) : std::string()));
+    lines.push_back("last tick: " + When(s.LastTick));
+    lines.push_back("today: " + std::to_string(s.DoneToday) + " job(s) done, " + std::to_string(s.FailedToday) +
+                    " failed");
+    lines.push_back("warnings: " + std::to_string(s.WarnedToday) + " job(s) of today with warnings");
+    lines.push_back("waiting: " + std::to_string(s.Waiting.size()));
+    for (std::size_t i = 0; i < s.Waiting.size(); ++i) {
+        const TJobRow& job = s.Waiting[i];
+        std::string line = "  job " + std::to_string(job.Id) + " " + Utf8(job.SpoolFile) + ": ";
+        if (!s.WaitingFor[i].empty())
+            line += "waits for " + s.WaitingFor[i] + " since " + When(job.UpdatedAt) + " (" + Utf8(job.Reason) + ")";
+        else
+            line += "attempt " + std::to_string(job.Attempts + 1) + " at " + When(job.NextAttemptAt) + " (" +
+                    Utf8(job.Reason) + ")";
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TJson StatusJson(TJournal& journal, const TServerStatus& s)
+{
+    TJson wrong = TJson::array();
+    for (const std::string& w : s.Wrong)
+        wrong.push_back(w);
+    TJson waiting = TJson::array();
+    for (std::size_t i = 0; i < s.Waiting.size(); ++i) {
+        TJson job = JobJson(journal, s.Waiting[i]);
+        job["waits_for_subject"] = s.WaitingFor[i].empty() ? TJson(nullptr) : TJson(s.WaitingFor[i]);
+        waiting.push_back(std::move(job));
+    }
+    TJson last = TJson::array();
+    for (const TJobRow& job : s.LastJobs)
+        last.push_back(JobJson(journal, job));
+    const auto files = [&](const TWaitingFiles& f) {
+        return TJson {{"count", f.Count},
+                      {"oldest", f.Oldest > 0 ? TJson(Utf8(f.OldestName)) : TJson(nullptr)},
+                      {"oldest_age_seconds", f.Oldest > 0 ? TJson((s.Now - f.Oldest) / 1000) : TJson(nullptr)}};
+    };
+    TJson outages = TJson::array();
+    for (const TOutageSaid& o : s.Outages)
+        outages.push_back({{"subject", o.Subject}, {"reason", o.Reason}, {"since", Iso(o.Since)}});
+    return TJson {{"ok", s.Ok()},
+                  {"headline", s.Headline()},
+                  {"wrong", wrong},
+                  {"now", Iso(s.Now)},
+                  {"last_tick", s.LastTick > 0 ? TJson(Iso(s.LastTick)) : TJson(nullptr)},
+                  {"print_system_up", s.PrintSystemUp},
+                  {"spool_folder", files(s.Spooled)},
+                  {"lpr_queue", files(s.Queued)},
+                  {"failed_files", s.FailedFiles},
+                  {"today", {{"done", s.DoneToday}, {"failed", s.FailedToday}, {"with_warnings", s.WarnedToday}}},
+                  {"outages", outages},
+                  {"waiting", waiting},
+                  {"last_jobs", last}};
+}
