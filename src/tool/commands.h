@@ -13,6 +13,7 @@ int FtpCommand(const TCommandLine& line);
 int OverlayCommand(const TCommandLine& line);
 int MacrosCommand(const TCommandLine& line);
 int PclViewCommand(const TCommandLine& line);
+int WebPasswordCommand(const TCommandLine& line);
 
 // The engine's format for a file name's extension; 0 when it has none.
 int FormatForFile(const std::string& path);

@@ -68,6 +68,11 @@ const std::vector<TCommand>& Commands()
          "(default 15), or a job failed in the last 24 hours and was not resubmitted and done since.\n"
          "Exit 0 when ok, 1 when not.",
          {"--home", "--late-after"}, {}, 0, 0, StatusCommand},
+        {"web-password", "[--home DIR] [--remove]", "set the status page's password (WEBPASSWORD)",
+         "Reads the password from standard input (twice, without echo, at a terminal), at least 8\n"
+         "characters, and keeps only its salted Argon2id hash in printserver.inf. --remove takes it out.\n"
+         "The server reads it when it starts. WEBSTATUS on an address other than loopback needs one.",
+         {"--home"}, {"--remove"}, 0, 0, WebPasswordCommand},
     };
     return commands;
 }
