@@ -359,7 +359,10 @@ TReply TWebServer::Login(const TAsked& asked, const QHttpServerRequest& request)
         reply.Headers.emplace_back("Retry-After", QByteArray::number((wait + 999) / 1000));
         return reply;
     }
-    const QUrlQuery form(QString::fromUtf8(request.body()));
+    // A form sends a space as '+' and a '+' as %2B.
+    QByteArray body = request.body();
+    body.replace('+', ' ');
+    const QUrlQuery form(QString::fromUtf8(body));
     const std::string password = form.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded).toStdString();
     if (!WebPasswordMatches(FPasswordHash, password)) {
         FBackoff.Failed(asked.Remote, now);
