@@ -44,8 +44,13 @@ TServerStatus TServerWebSource::Status(int lastJobs)
         .ResultsDir = config.ResultsDir,
         .Now = QDateTime::currentMSecsSinceEpoch(),
         .LateAfterMs = 15 * 60 * 1000,
-        .PrintSystemAnswers = [&printing] {
-            return printing.Destinations(TPrintingLayer::kDestinationsReuseMs).Answered;
+        .PrintSystemAnswers = [this, &printing] {
+            const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+            if (FPrintSystemAt == 0 || now - FPrintSystemAt >= kPrintSystemReuseMs || now < FPrintSystemAt) {
+                FPrintSystemUp = printing.Destinations(TPrintingLayer::kDestinationsReuseMs).Answered;
+                FPrintSystemAt = now;
+            }
+            return FPrintSystemUp;
         },
         .SchedulerName = printing.SchedulerName(),
         .JournalWritable = {},  // the server's own journal outage is among its outages
@@ -92,7 +97,10 @@ std::vector<TPrinterState> TServerWebSource::Printers()
     TJobPipeline& pipeline = FServer.Pipeline();
     const TServerConfig& config = FServer.Config();
     TPrintingLayer& printing = pipeline.Printing();
-    const TDestinations said = printing.Destinations(TPrintingLayer::kDestinationsReuseMs);
+    // Not asked again while the print system is known not to answer.
+    const TDestinations said = FPrintSystemAt != 0 && !FPrintSystemUp
+                                   ? TDestinations {}
+                                   : printing.Destinations(TPrintingLayer::kDestinationsReuseMs);
     const auto stateOf = [&](TPrinterState& p) {
         const std::string installed = said.Answered ? said.Find(p.Name) : std::string();
         p.Known = !installed.empty();

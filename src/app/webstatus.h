@@ -14,6 +14,9 @@ class TServerWebSource : public TWebSource {
 public:
     // The print system is asked about the printers at most this often.
     static constexpr std::int64_t kPrintersReuseMs = 10000;
+    // Whether the print system answers, asked at most this often: a silent
+    // scheduler costs its time-out, and pollers ask every second.
+    static constexpr std::int64_t kPrintSystemReuseMs = 30000;
 
     explicit TServerWebSource(TPrintServer& server) : FServer(server) {}
 
@@ -29,4 +32,6 @@ private:
     TPrintServer& FServer;
     std::vector<TPrinterState> FPrinters;
     std::int64_t FPrintersAt = 0;
+    bool FPrintSystemUp = true;
+    std::int64_t FPrintSystemAt = 0;
 };
