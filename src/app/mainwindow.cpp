@@ -361,13 +361,16 @@ void TPrintServerForm::FitQueuePanel()
 
 void TPrintServerForm::FormResize()
 {
-    // The queue panel keeps the bottom of the left panel; the picture is
-    // centred in the room above it and shrinks to fit when that is short.
+    // The picture and the queue panel under it stay together at the top of
+    // the left panel, so a tall window does not part them; the picture
+    // shrinks to fit when the panel is short.
     const int width = ImagePanel->width();
     const int queueHeight = QueuePanel->sizeHint().height();
-    QueuePanel->setGeometry(0, std::max(0, ImagePanel->height() - queueHeight), width, queueHeight);
-    const int room = std::max(0, ImagePanel->height() - queueHeight);
     const QPixmap& picture = FPicture;
+    const int fitHeight =
+        picture.size().scaled(std::min(width, picture.width()), picture.height(), Qt::KeepAspectRatio).height();
+    const int room = std::max(0, std::min(ImagePanel->height() - queueHeight, fitHeight));
+    QueuePanel->setGeometry(0, room, width, queueHeight);
     const QSize size = picture.size().scaled(QSize(std::min(width, picture.width()), std::min(room, picture.height())),
                                              Qt::KeepAspectRatio);
     PrintingImage->setPixmap(picture.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));

@@ -8,11 +8,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace {
+
+// Room between the fields and "Update Now" once the page has it to spare.
+constexpr int kButtonGap = 16;
 
 QLineEdit* NewField(QFormLayout* form, const char* label, std::string TSettingsPage::*field, TPrintServer& server)
 {
@@ -58,10 +62,19 @@ TSettingsTab::TSettingsTab(TPrintServer& server, QWidget* parent) : QWidget(pare
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(UpdateButton);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
+    // The button stays close under the fields, and the fields no wider than
+    // a long path needs, however large the window.
+    auto* column = new QWidget;
+    auto* columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->addLayout(form);
+    columnLayout->addItem(new QSpacerItem(0, kButtonGap, QSizePolicy::Minimum, QSizePolicy::Maximum));
+    columnLayout->addLayout(buttons);
+    columnLayout->addStretch();
+    column->setMaximumWidth(96 * fontMetrics().averageCharWidth());
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(column, 1);
     layout->addStretch();
-    layout->addLayout(buttons);
 
     connect(OverlayEdit, &QLineEdit::textEdited, this, [this] {
         FServer.OverlayEditChange();

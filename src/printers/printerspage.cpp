@@ -15,8 +15,11 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -86,15 +89,22 @@ void TPrintersPage::LayOut()
     buttons->addWidget(NewButton);
     buttons->addWidget(printerupdate);
     buttons->addWidget(ChangePrinterButton);
-    auto* editing = new QVBoxLayout;
+    // In a box of its own, so that a wide window does not stretch the
+    // fields and buttons across it.
+    auto* editingBox = new QWidget;
+    auto* editing = new QVBoxLayout(editingBox);
+    editing->setContentsMargins(0, 0, 0, 0);
+    editing->setSpacing(4);  // as the page's own layout, which it no longer inherits
     editing->addLayout(fields);
     editing->addLayout(buttons);
     editing->addWidget(DefaultLabel);
     editing->addStretch();
 
+    editingBox->setMaximumWidth(64 * fontMetrics().averageCharWidth());
     auto* top = new QHBoxLayout;
     top->addWidget(Printerlist, 2);
-    top->addLayout(editing, 3);
+    top->addWidget(editingBox, 3);
+    top->addStretch();
 
     auto* overlayButtons = new QHBoxLayout;
     overlayButtons->addWidget(CopyOverlayButton);
@@ -112,7 +122,9 @@ void TPrintersPage::LayOut()
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(4);
-    layout->addLayout(top, 1);
+    // Most printers have no overlays: a tall window gives the printer list
+    // the larger share.
+    layout->addLayout(top, 2);
     layout->addWidget(MacroValueList, 1);
     layout->addLayout(overlayButtons);
 
@@ -199,6 +211,12 @@ void TPrintersPage::Refresh()
             Printerlist->item(Printerlist->count() - 1)->setToolTip(ToUnicode(line));
         }
         Printerlist->setCurrentRow(FTable.Selected());
+        // A wide window gives the list its longest line, within bounds, and
+        // not a share of the window: its lines are a number and a name.
+        const int charWidth = fontMetrics().averageCharWidth();
+        const int lines = Printerlist->sizeHintForColumn(0) + 2 * Printerlist->frameWidth() +
+                          style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Printerlist);
+        Printerlist->setMaximumWidth(std::clamp(lines, 24 * charWidth, 48 * charWidth));
     }
     Fill(printernumberedit, FTable.NumberBox(), FTable.NumberBoxText());
     Fill(PrinterNameCombo, FTable.PrinterNameCombo, FTable.PrinterNameText);

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
 namespace {
@@ -106,6 +107,13 @@ void TTestingPage::BuildForm()
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(6, 1);
+    // Boxes and buttons grow up to a sensible width; an empty last column
+    // takes what a wide window has beyond that.
+    const int widest = 40 * fontMetrics().averageCharWidth();
+    for (QWidget* widget : std::initializer_list<QWidget*> {TestlhEdit, TestProcEdit, TestPrintNum, OverlayCombo,
+                                                            PaperTrayCombo, TestInfo, TestPrint, ShowTXBtn})
+        widget->setMaximumWidth(widest);
+    grid->addItem(new QSpacerItem(0, 0, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 3);
 
     setTabOrder(TestlhEdit, TestProcEdit);
     setTabOrder(TestProcEdit, TestPrintNum);

@@ -195,9 +195,125 @@ TEST(MainWindow, PictureTopIsHalfThePanelLessHalfThePicture)
     QCoreApplication::processEvents();
     const QRect picture = form->PrintingImage->geometry();
     const QRect queue = form->QueuePanel->geometry();
-    EXPECT_LE(picture.bottom(), queue.top());
-    EXPECT_EQ(queue.bottom(), form->ImagePanel->height() - 1);
+    // Room to spare: the whole picture, and the queue panel right under it.
+    EXPECT_EQ(picture.height(), 168);
+    EXPECT_EQ(queue.top(), picture.bottom() + 1);
+    EXPECT_LT(queue.bottom(), form->ImagePanel->height() - 1);
     EXPECT_EQ(picture.top(), TPrintServerForm::PrintingImageTop(queue.top(), picture.height()));
+}
+
+namespace {
+
+QRect InPanel(const TPrintServerForm& form, const QWidget* widget)
+{
+    return QRect(widget->mapTo(form.ImagePanel, QPoint(0, 0)), widget->size());
+}
+
+// The counters, their captions' row and the four lights, as one block.
+QRect CountersAndLights(const TPrintServerForm& form)
+{
+    QRect block;
+    for (const QWidget* part : std::initializer_list<const QWidget*> {
+             form.PrintQueue, form.LPRQueue, form.SpoolLight, form.ConvertLight, form.PrintingLight, form.LPRLight})
+        block |= InPanel(form, part);
+    return block;
+}
+
+void ResizeTo(TPrintServerForm& form, int width, int height)
+{
+    form.resize(width, height);
+    QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+TEST(MainWindow, ALargeWindowKeepsTheLeftPanelsControlsTogetherAtTheTop)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    const int panelWidth = form->ImagePanel->width();
+    const QRect small = CountersAndLights(*form);
+    const QRect smallButtons = InPanel(*form, form->Startstopbutton) | InPanel(*form, form->Button2);
+    ResizeTo(*form, 1300, 850);
+    ASSERT_EQ(form->ImagePanel->height(), 850);
+
+    EXPECT_EQ(form->ImagePanel->width(), panelWidth) << "the extra width goes to the pages";
+    const QRect large = CountersAndLights(*form);
+    EXPECT_LT(large.bottom(), form->ImagePanel->height() / 2) << "counters and lights drifted down";
+    EXPECT_EQ(large.height(), small.height()) << "counters and lights drifted apart";
+    // The picture shows whole and the controls follow right under it.
+    const QRect picture = form->PrintingImage->geometry();
+    EXPECT_EQ(picture.height(), 168);
+    EXPECT_EQ(form->QueuePanel->geometry().top(), picture.bottom() + 1);
+    const QRect buttons = InPanel(*form, form->Startstopbutton) | InPanel(*form, form->Button2);
+    EXPECT_EQ(buttons.height(), smallButtons.height());
+}
+
+TEST(MainWindow, ALargeWindowGivesTheLogItsRoom)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    form->OptionPages->setCurrentWidget(form->LogPage);
+    QCoreApplication::processEvents();
+    const QSize small = form->logmemo->size();
+    ResizeTo(*form, 1300, 850);
+    const QSize large = form->logmemo->size();
+    EXPECT_GE(large.height() - small.height(), 0.95 * (850 - 326));
+    EXPECT_GE(large.width() - small.width(), 0.95 * (1300 - 578));
+}
+
+TEST(MainWindow, ALargeWindowGrowsThePrinterListsButNotTheirNames)
+{
+    TWindowHome home;
+    auto form = home.MakeForm("PRINTER2=Laser A\r\nPRINTER10=Histology Lexmark T654 Level 2\r\n");
+    TPrintersPage& page = *form->PrinterPage;
+    const QSize smallList = page.Printerlist->size();
+    const QSize smallGrid = page.MacroValueList->size();
+    const int smallHost = page.IPEdit->width();
+    ResizeTo(*form, 1300, 850);
+
+    EXPECT_LE(page.Printerlist->width(), 260) << "a list of short lines stretched across the window";
+    EXPECT_GE(page.Printerlist->width(), smallList.width());
+    // Its longest line still shows whole.
+    EXPECT_LE(page.Printerlist->sizeHintForColumn(0), page.Printerlist->viewport()->width());
+    // The editing fields grow a little, not across the window.
+    EXPECT_GE(page.IPEdit->width(), smallHost);
+    EXPECT_LE(page.IPEdit->width(), 400);
+    // The list and the overlay grid take the added height between them, the
+    // grid all the added width.
+    const int addedHeight =
+        page.Printerlist->height() - smallList.height() + page.MacroValueList->height() - smallGrid.height();
+    EXPECT_GE(addedHeight, 0.95 * (850 - 326));
+    EXPECT_GT(page.Printerlist->height() - smallList.height(), page.MacroValueList->height() - smallGrid.height());
+    EXPECT_GE(page.MacroValueList->width() - smallGrid.width(), 0.95 * (1300 - 578));
+}
+
+TEST(MainWindow, ALargeWindowKeepsTheSettingsAndTestingControlsTogether)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    TSettingsTab& settings = *form->FilePage;
+    TTestingPage& testing = *form->testingtab;
+    form->OptionPages->setCurrentWidget(&settings);
+    ResizeTo(*form, 1300, 850);
+
+    // "Update Now" right under the fields it saves, at their right edge.
+    const QRect check =
+        QRect(settings.FTPFailOVerCheck->mapTo(&settings, QPoint(0, 0)), settings.FTPFailOVerCheck->size());
+    const QRect update = QRect(settings.UpdateButton->mapTo(&settings, QPoint(0, 0)), settings.UpdateButton->size());
+    const QRect field = QRect(settings.SpoolerEdit->mapTo(&settings, QPoint(0, 0)), settings.SpoolerEdit->size());
+    EXPECT_LE(update.top() - check.bottom(), 2 * update.height()) << "the button drifted away from its fields";
+    EXPECT_EQ(update.right(), field.right());
+    EXPECT_LE(field.width(), 800);
+    EXPECT_GE(field.width(), 400) << "a path field too narrow for a long path";
+
+    form->OptionPages->setCurrentWidget(&testing);
+    QCoreApplication::processEvents();
+    for (QWidget* widget : std::initializer_list<QWidget*> {
+             testing.TestlhEdit, testing.TestPrintNum, testing.PaperTrayCombo, testing.TestPrint, testing.ShowTXBtn})
+        EXPECT_LE(widget->width(), 320) << widget->metaObject()->className() << " stretched across the window";
+    EXPECT_LE(testing.ShowTXBtn->geometry().top() - testing.TestPrint->geometry().bottom(),
+              testing.TestPrint->height());
 }
 
 TEST(MainWindow, LogPageShowsNewestFirst)
