@@ -84,3 +84,13 @@ function(printorb_expose_headers target scope)
   endforeach()
   target_include_directories(${target} ${scope} ${root})
 endfunction()
+
+# A relative include is refused at build time, before anything compiles.
+file(GLOB_RECURSE PRINTORB_ALL_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/src/*.cpp ${CMAKE_SOURCE_DIR}/src/*.h)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/no-relative-includes.stamp
+  COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_SOURCE_DIR}/src -DSTAMP=${CMAKE_BINARY_DIR}/no-relative-includes.stamp
+          -P ${CMAKE_SOURCE_DIR}/cmake/NoRelativeIncludes.cmake
+  DEPENDS ${PRINTORB_ALL_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/NoRelativeIncludes.cmake
+  COMMENT "No relative includes under src/")
+add_custom_target(printorb_no_relative_includes ALL DEPENDS ${CMAKE_BINARY_DIR}/no-relative-includes.stamp)

@@ -1,0 +1,20 @@
+# Fails when a source names a header by a relative path ("../app/x.h"): such
+# an include walks around the layers, which only the include folders enforce.
+# Run as: cmake -DROOT=<folder> [-DSTAMP=<file>] -P NoRelativeIncludes.cmake
+file(GLOB_RECURSE sources "${ROOT}/*.cpp" "${ROOT}/*.h")
+set(found "")
+foreach(source IN LISTS sources)
+  file(STRINGS ${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]\\.\\.?/")
+  foreach(line IN LISTS lines)
+    file(RELATIVE_PATH name ${ROOT} ${source})
+    string(STRIP "${line}" line)
+    list(APPEND found "  ${name}: ${line}")
+  endforeach()
+endforeach()
+if(found)
+  list(JOIN found "\n" text)
+  message(FATAL_ERROR "Headers are named by their path under src/, never relatively:\n${text}")
+endif()
+if(STAMP)
+  file(TOUCH ${STAMP})
+endif()
