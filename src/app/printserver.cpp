@@ -2,6 +2,7 @@
 #include "app/printserver.h"
 
 #include "util/fileutil.h"
+#include "util/serverhome.h"
 
 namespace {
 
@@ -9,7 +10,7 @@ TServerConfig HomeConfig(const std::string& programDir)
 {
     TServerConfig config;
     config.ProgramDir = IncludeTrailingSlash(programDir);
-    config.LprQueueDir = config.ProgramDir + "lpdspooler/";
+    config.LprQueueDir = TServerHome(programDir).LprQueue();
     return config;
 }
 
@@ -18,7 +19,7 @@ TServerConfig HomeConfig(const std::string& programDir)
 TPrintServer::TPrintServer(std::string programDir, QObject* parent)
     : QObject(parent), FConfig(HomeConfig(programDir))
 {
-    FLog.SetFilePath(FConfig.ProgramDir + "spoolerLog.txt");
+    FLog.SetFilePath(TServerHome(FConfig.ProgramDir).Log());
     FInstalledPrinters = [this] { return FPipeline.Printing().InstalledPrinters(); };
 }
 

@@ -42,7 +42,7 @@ class TPrintServer : public QObject {
     Q_OBJECT
 public:
     static constexpr const char* kCaption = kProgramCaption;
-    static constexpr const char* kSettingsFile = "printserver.inf";
+    static constexpr const char* kSettingsFile = TServerHome::kSettings;
 
     // programDir ends in "/"; the log file lives there from the first line on.
     // Until SetPrompts, nothing blocks: boxes go to the log, questions are No.

@@ -10,6 +10,7 @@
 
 #include "util/logger.h"
 #include "util/result.h"
+#include "util/serverhome.h"
 
 #include <cstdint>
 #include <functional>
@@ -109,7 +110,7 @@ struct TJobFilter {
 class TJournal {
 public:
     static constexpr int kSchemaVersion = 3;
-    static constexpr const char* kFileName = "journal.db";
+    static constexpr const char* kFileName = TServerHome::kJournal;
     // How a warning's event begins in a job's story.
     static constexpr std::string_view kWarningPrefix = "warning: ";
 

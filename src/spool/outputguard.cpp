@@ -2,15 +2,15 @@
 
 #include "journal/journal.h"
 #include "util/fileutil.h"
+#include "util/serverhome.h"
 
 TOutputGuard::TOutputGuard(const TServerConfig& config)
 {
-    const std::string home = IncludeTrailingSlash(config.ProgramDir);
-    const std::string journal = TJournal::kFileName;
-    for (const std::string& name : {std::string("printserver.inf"), std::string("tags.txt"),
-                                    std::string("printerdriverdata.reg"), std::string("spoolerLog.txt"), journal,
+    const TServerHome home(config.ProgramDir);
+    const std::string journal = home.Journal();
+    for (const std::string& path : {home.Settings(), home.Tags(), home.DriverData(), home.Log(), journal,
                                     journal + "-wal", journal + "-shm", journal + "-journal"})
-        FPlaces.AddFile(home + name);
+        FPlaces.AddFile(path);
     const std::string spool = IncludeTrailingSlash(config.SpoolDir);
     if (!spool.empty()) {
         // Its temp/ is the spool folder's; the other two have their own words.

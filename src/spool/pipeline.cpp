@@ -10,6 +10,7 @@
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/textutil.h"
+#include "util/serverhome.h"
 
 #include <QElapsedTimer>
 
@@ -167,12 +168,12 @@ void TJobPipeline::PrepareJobs()
 
 void TJobPipeline::LoadTagFile()
 {
-    FTagsMissing = !::LoadTagFile(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
+    FTagsMissing = !::LoadTagFile(TServerHome(FConfig.ProgramDir).Tags(), FTagList, FRecord, FLog);
 }
 
 void TJobPipeline::ResetRecord()
 {
-    FTagsMissing = !::ResetRecord(FConfig.ProgramDir + "tags.txt", FTagList, FRecord, FLog);
+    FTagsMissing = !::ResetRecord(TServerHome(FConfig.ProgramDir).Tags(), FTagList, FRecord, FLog);
 }
 
 void TJobPipeline::Repaint()

@@ -2,6 +2,7 @@
 
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/serverhome.h"
 
 #include <QDate>
 #include <QDir>
@@ -25,7 +26,7 @@ std::vector<std::string> FullFolders(const TStatusQuery& query)
         {"the home", query.Home},
         {"the spool folder", query.SpoolDir},
         {"the results folder", query.ResultsDir},
-        {"the LPR queue", query.Home + "lpdspooler/"}};
+        {"the LPR queue", TServerHome(query.Home).LprQueue()}};
     std::vector<unsigned long> seen;  // one line per file system
     for (const auto& [role, folder] : folders) {
         struct statvfs fs {};
@@ -132,7 +133,7 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
     }
 
     const TWaitingFiles spooled = WaitingIn(query.SpoolDir, {"*.tvq", "*.prn"});
-    const std::string queueDir = query.Home + "lpdspooler/";
+    const std::string queueDir = TServerHome(query.Home).LprQueue();
     const TWaitingFiles queued = WaitingIn(queueDir, {"*.prn"});
     status.Spooled = spooled;
     status.Queued = queued;

@@ -5,6 +5,7 @@
 #include "tool/commands.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
+#include "util/serverhome.h"
 
 #include <nlohmann/json.hpp>
 
@@ -42,7 +43,7 @@ int ParseCommand(const TCommandLine& line)
     std::string text;
     if (!ReadRequestText(line.Arg(0), text, kMaxRequestBytes))
         return ExitFailed("cannot read the request file " + line.Arg(0));
-    const std::string tagsPath = line.Value("--tags", line.Home() + "tags.txt");
+    const std::string tagsPath = line.Value("--tags", TServerHome(line.Home()).Tags());
     // Without the tag file the values have no names: the record would mislead.
     if (!FileExists(tagsPath))
         return ExitFailed("no tag file at " + tagsPath + " (use --tags FILE or --home DIR)");

@@ -20,6 +20,7 @@
 #include "util/fileutil.h"
 #include "util/packagehome.h"
 #include "util/textutil.h"
+#include "util/serverhome.h"
 
 #include <QTemporaryDir>
 
@@ -148,7 +149,7 @@ int RenderCommand(const TCommandLine& line)
     TReportRecord record;
     record.DrawDynamicRange = [&graphs](std::string_view value) { graphs.Draw(value); };
     std::vector<std::string> tagList;
-    ResetRecord(home + "tags.txt", tagList, record, log);
+    ResetRecord(TServerHome(home).Tags(), tagList, record, log);
     ParseIntoRecord(record, text);
     graphs.Redirect(record);
     const std::string name = ExtractFileName(request);
@@ -162,7 +163,7 @@ int RenderCommand(const TCommandLine& line)
     // The server carries on without them; a preview without them misleads.
     TServerConfig config = TServerConfig::Read(settings);
     config.ProgramDir = home;
-    config.LprQueueDir = home + "lpdspooler/";  // where the server puts page files
+    config.LprQueueDir = TServerHome(home).LprQueue();  // where the server puts page files
     const std::string& templates = config.TemplatesDir;
     const std::string letterhead = templates + record.TemplateName + ".doc";
     if (!FileExists(letterhead))

@@ -10,6 +10,7 @@
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/packagehome.h"
+#include "util/serverhome.h"
 
 #include <iostream>
 
@@ -31,7 +32,7 @@ int TagsCommand(const TCommandLine& line)
     TSettings settings;
     if (!settings.LoadFromFile(home + kSettingsFileName))
         return ExitFailed("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
-    const std::string tagsPath = home + "tags.txt";
+    const std::string tagsPath = TServerHome(home).Tags();
     const TResult<std::vector<std::string>> tagList = ReadTextLines(tagsPath, 4 * 1024 * 1024);
     if (!tagList)
         return ExitFailed("no tag file at " + tagsPath);

@@ -2,10 +2,10 @@
 // is written so that it finds the home it is meant for.
 #pragma once
 
+#include "util/serverhome.h"
+
 #include <string>
 
-// The settings file of a home.
-inline constexpr const char* kSettingsFileName = "printserver.inf";
 
 // /var/lib/printorb/, with a trailing slash. PRINTORB_PKG_ROOT, for tests
 // only, stands for / (as it does for the maintainer scripts).

@@ -7,12 +7,13 @@
 
 #include "platform/driverdata/regfile.h"
 #include "util/result.h"
+#include "util/serverhome.h"
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-inline constexpr const char* kDriverDataFileName = "printerdriverdata.reg";
+inline constexpr const char* kDriverDataFileName = TServerHome::kDriverData;
 
 class TDriverData {
 public:
