@@ -359,7 +359,8 @@ TReply TWebServer::Login(const TAsked& asked, const QHttpServerRequest& request)
         reply.Headers.emplace_back("Retry-After", QByteArray::number((wait + 999) / 1000));
         return reply;
     }
-    const QUrlQuery form(QString::fromUtf8(request.body()));
+    // A form's body says a space as '+' (and '+' as %2B), which QUrlQuery leaves as it is.
+    const QUrlQuery form(QString::fromUtf8(QByteArray(request.body()).replace('+', ' ')));
     const std::string password = form.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded).toStdString();
     if (!WebPasswordMatches(FPasswordHash, password)) {
         FBackoff.Failed(asked.Remote, now);
