@@ -142,7 +142,8 @@ function job() {
     }
     setText('title', `Job ${j.id}: ${j.request}`);
     document.title = `Job ${j.id} - PrintORB`;
-    byId('facts').replaceChildren(
+    // replaceChildren writes a null as the text "null": the facts a job lacks are left out first.
+    byId('facts').replaceChildren(...[
       fact('State', badge(j.state)),
       fact('Request code', j.reqcode || '–'), fact('Procedure', j.proccode || '–'),
       fact('Kind', j.kind), fact('Attempts', j.attempts),
@@ -152,7 +153,7 @@ function job() {
       fact('Printer', j.printer || '–'), j.overlay ? fact('Overlay', j.overlay) : null,
       fact('Output', j.summary.replace(/^output: /, '')),
       j.reason ? fact('Reason', j.reason) : null,
-      fact('Size', `${j.size} bytes`));
+      fact('Size', `${j.size} bytes`)].filter((f) => f !== null));
     byId('story').replaceChildren(...j.story.map((s) => el('li', {}, el('time', {datetime: s.at}, when(s.at)), el('span', {}, s.what))));
     byId('warn-box').hidden = j.warning_list.length === 0;
     byId('warnings').replaceChildren(...j.warning_list.map((w) => el('li', {}, w.what)));
