@@ -155,8 +155,20 @@ const TServerTally& TServerWebSource::Tally()
 TResult<std::string> TServerWebSource::Resubmit(std::int64_t id, const std::string& by)
 {
     const TServerConfig& config = FServer.Config();
-    const TResult<TResubmitted> sent = ::Resubmit(FServer.Pipeline().Journal(), config.ProgramDir, config.SpoolDir,
-                                                  id, by);
+    TJournal& journal = FServer.Pipeline().Journal();
+    // The page sends again only a request that did not print, and only
+    // once: the copy in temp/ would print a done report a second time.
+    // Reprinting one is the tool's, in its operator's hands.
+    if (const std::optional<TJobRow> job = journal.Job(id)) {
+        if (job->State == TJobState::Done)
+            return Fail("job " + std::to_string(id) + " is done: the page sends again only a job that did not print");
+        if (job->State == TJobState::Failed || job->State == TJobState::Unprintable)
+            for (const TJobRow& later : journal.Jobs({.Since = job->TakenAt}))
+                if (later.Id > id && later.Hash == job->Hash)
+                    return Fail("job " + std::to_string(id) + "'s request was taken again as job " +
+                                std::to_string(later.Id));
+    }
+    const TResult<TResubmitted> sent = ::Resubmit(journal, config.ProgramDir, config.SpoolDir, id, by);
     if (!sent)
         return sent.Failure();
     FServer.loginfo("Job " + std::to_string(id) + " was sent again by " + by + ".");
