@@ -10,7 +10,7 @@
 
 #include <csignal>
 
-struct TDaemonHome : TServerHome {
+struct TDaemonHome : TTestHome {
     static constexpr const char* kRequest = "HV_TEMPLATE~LH^HV_REQCODE~R1^HV_PROCCODE~P1^HV_PRINTER~1^HV_PATSUR~SMITH";
 
     // settings: the lines after the critical ones; without PRINTER1 the

@@ -20,7 +20,7 @@ namespace {
 const std::string kRequest =
     "HV_TEMPLATE~LH^HV_REQCODE~R1^HV_PROCCODE~P1^HV_PATSUR~SMITH^HV_PATGIVEN~JANE^HV_VALIDATED~DR WHO";
 
-struct TJobsHome : TServerHome {
+struct TJobsHome : TTestHome {
     TJobsHome()
     {
         WriteFile(Dir / "tags.txt", "3|PATSUR\r\n4|PATGIVEN\r\n");

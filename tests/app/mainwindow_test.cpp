@@ -27,7 +27,7 @@
 
 namespace {
 
-struct TWindowHome : TServerHome {
+struct TWindowHome : TTestHome {
     std::unique_ptr<TPrintServerForm> MakeForm(const std::string& extra = "PRINTER2=Laser A\r\nPRINTER10=Laser B\r\n")
     {
         WriteSettings(Critical() + extra);

@@ -45,7 +45,7 @@ TCupsCommand RunCups(const std::string& program, const QStringList& args)
 
 // A ward's server home: its own templates, so that each printed page shows
 // which server composed it, and printer 1 is the class.
-struct TWardHome : TServerHome {
+struct TWardHome : TTestHome {
     explicit TWardHome(const std::string& ward)
         : Ward(ward)
     {

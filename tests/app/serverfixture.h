@@ -9,9 +9,9 @@
 #include <QDir>
 #include <memory>
 
-class TServerHome {
+class TTestHome {
 public:
-    TServerHome()
+    TTestHome()
     {
         ForceDirs();
     }

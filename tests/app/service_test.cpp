@@ -57,7 +57,7 @@ struct TServiceRun {
         return Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
     }
 
-    TServerHome Home;
+    TTestHome Home;
     QProcess Process;
 };
 
@@ -206,7 +206,7 @@ TEST(Service, TheUsageNamesTheStatusThatStopsTheRestarts)
 
 TEST(Service, EverySpoolTickCallsTheAliveHook)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() + "PRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());

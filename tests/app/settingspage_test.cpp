@@ -7,7 +7,7 @@
 
 namespace {
 
-std::unique_ptr<TPrintServer> Started(TServerHome& home, const std::string& extra = "PRINTER1=Laser A\r\n")
+std::unique_ptr<TPrintServer> Started(TTestHome& home, const std::string& extra = "PRINTER1=Laser A\r\n")
 {
     home.WriteSettings(home.Critical() + extra);
     auto server = home.MakeServer();
@@ -19,7 +19,7 @@ std::unique_ptr<TPrintServer> Started(TServerHome& home, const std::string& extr
 
 TEST(SettingsPage, UpdateNowStoresFieldsAsTypedAndWritesInOrder)
 {
-    TServerHome home;
+    TTestHome home;
     auto server = Started(home, "OVERLAY=/ov/\r\nPRINTER1=Laser A\r\n");
     server->Page().SpoolerDirectory = home.Dir / "spool";  // typed without "/"
     server->Page().PageMargins = "10,10,8,5";
@@ -48,7 +48,7 @@ TEST(SettingsPage, UpdateNowBoundsTheDelay)
     const Case cases[] = {{"5000", 1000, "1000"}, {"0", 1, "1"},   {"-4", 1, "1"},
                           {"250", 250, "250"},    {"abc", 50, "50"}, {"12 ", 50, "50"}};
     for (const Case& c : cases) {
-        TServerHome home;
+        TTestHome home;
         auto server = Started(home);
         server->Page().LpdDelay = c.field;
         server->UpdateButtonClick();
@@ -57,7 +57,7 @@ TEST(SettingsPage, UpdateNowBoundsTheDelay)
         EXPECT_EQ(server->Settings().Value("LPDDATADELAY"), std::to_string(c.delay)) << c.field;
     }
     // An empty field keeps the running delay, bounded all the same.
-    TServerHome home;
+    TTestHome home;
     auto server = Started(home, "LPDDATADELAY=5000\r\nPRINTER1=Laser A\r\n");
     server->Page().LpdDelay = "";
     server->UpdateButtonClick();
@@ -75,7 +75,7 @@ TEST(SettingsPage, LeavingTheDelayField)
     const Case cases[] = {{" 5000 ", 1000, "1000", "1000"}, {"0", 1, "1", "1"},
                           {" 20", 20, " 20", "20"},         {"x", 1, "1", "7"}};
     for (const Case& c : cases) {
-        TServerHome home;
+        TTestHome home;
         auto server = Started(home, "LPDDATADELAY=7\r\nPRINTER1=Laser A\r\n");
         server->Page().LpdDelay = c.field;
         server->LPDDataDelayExit();
@@ -87,7 +87,7 @@ TEST(SettingsPage, LeavingTheDelayField)
 
 TEST(SettingsPage, OverlayFieldGetsItsSlashAndReachesTheStore)
 {
-    TServerHome home;
+    TTestHome home;
     auto server = Started(home);
     server->Page().OverlayDirectory = "/srv/ov";
     server->OverlayEditChange();
@@ -102,7 +102,7 @@ TEST(SettingsPage, OverlayFieldGetsItsSlashAndReachesTheStore)
 
 TEST(SettingsPage, FailoverBoxIsStoredAtOnce)
 {
-    TServerHome home;
+    TTestHome home;
     auto server = Started(home, "FTPFAILOVER=1\r\nPRINTER1=Laser A\r\n");
     server->Page().FtpFailover = true;
     server->FTPFailOVerCheckClick();
@@ -114,7 +114,7 @@ TEST(SettingsPage, FailoverBoxIsStoredAtOnce)
 
 TEST(SettingsPage, AFailedSaveIsShownAndTheNewValuesStayInForce)
 {
-    TServerHome home;
+    TTestHome home;
     auto server = Started(home);
     // A directory in place of the file: the save cannot replace it.
     ASSERT_TRUE(DeleteFileAt(home.Dir / "printserver.inf"));
@@ -130,7 +130,7 @@ TEST(SettingsPage, AFailedSaveIsShownAndTheNewValuesStayInForce)
 TEST(SettingsPage, SpoolerServerAddressOpensTheLinkAfterSaving)
 {
     TListener listener;
-    TServerHome home;
+    TTestHome home;
     auto server = Started(home);
     const std::string address = "127.0.0.1:" + std::to_string(listener.Port());
     server->Page().SpoolServer = "127.0.0.1";
@@ -157,7 +157,7 @@ TEST(SettingsPage, TheLprQueueDeliversThroughTheServersSettings)
 {
     TTempDir peerDir;
     TPeerProcess peer("lpd-peer.py", {"ok", peerDir / "out"});
-    TServerHome home;
+    TTestHome home;
     auto server = Started(home, "LPDDATADELAY=40\r\nPRINTER1=Not-Installed\r\nHOSTIP-1=127.0.0.1\r\n");
     EXPECT_EQ(server->Config().DataDelay, 40);
     // The field's bounded delay is the one the next delivery uses.

@@ -21,7 +21,7 @@ std::string TextOf(const TSettings& s)
 
 TEST(StartUp, MissingSettingsFileEndsTheProgramWithBothMessages)
 {
-    TServerHome home;
+    TTestHome home;
     auto server = home.MakeServer();
     EXPECT_FALSE(server->StartUp());
     EXPECT_TRUE(home.LogHas(*server, "Warning. Setup file is missing."));
@@ -37,7 +37,7 @@ TEST(StartUp, MissingSettingsFileEndsTheProgramWithBothMessages)
 
 TEST(StartUp, TheLogFileGetsTheStartUpLinesOnceItSucceeded)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() + "PRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
@@ -45,7 +45,7 @@ TEST(StartUp, TheLogFileGetsTheStartUpLinesOnceItSucceeded)
     EXPECT_NE(log.find(" started in " + home.Dir.Path()), std::string::npos) << log;
     EXPECT_TRUE(DirExists(home.Dir / "temp") || std::getenv("TEMP") || std::getenv("TMPDIR"));
     // A log that exists gets a refusal's lines: the operator's own history.
-    TServerHome refused;
+    TTestHome refused;
     WriteFile(refused.Dir / "spoolerLog.txt", "earlier\r\n");
     auto again = refused.MakeServer();
     EXPECT_FALSE(again->StartUp());
@@ -55,7 +55,7 @@ TEST(StartUp, TheLogFileGetsTheStartUpLinesOnceItSucceeded)
 TEST(StartUp, EachCriticalValueIsRequired)
 {
     for (const char* key : {"RESULTS", "SPOOLER", "TEMPLATES", "DEFLETTERHEAD"}) {
-        TServerHome home;
+        TTestHome home;
         TSettings s;
         s.SetLines({"RESULTS=/r", "SPOOLER=/s", "TEMPLATES=/t", "DEFLETTERHEAD=LH", "PRINTER1=Laser A"});
         s.SetValue(key, "");
@@ -70,7 +70,7 @@ TEST(StartUp, EachCriticalValueIsRequired)
 
 TEST(StartUp, NoPrinterEntriesEndTheProgramWithoutABox)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() + "printer5=Laser C\r\nHOSTIP-5=10.0.0.5\r\n");
     auto server = home.MakeServer();
     EXPECT_FALSE(server->StartUp());
@@ -81,7 +81,7 @@ TEST(StartUp, NoPrinterEntriesEndTheProgramWithoutABox)
 
 TEST(StartUp, DefaultPrinterComesFromTheFirstLineSortedAsText)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings("; site settings\r\n" + home.Critical() + "PRINTER2=Laser A\r\nprinter5=Laser C\r\nPRINTER10=Laser B\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
@@ -107,7 +107,7 @@ TEST(StartUp, DefaultPrinterComesFromTheFirstLineSortedAsText)
 
 TEST(StartUp, ExplicitDefaultAndItsNumber)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() + "PRINTER3=Laser C|spare\r\nPRINTER=laser c\r\nPRINTER7=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
@@ -120,7 +120,7 @@ TEST(StartUp, ExplicitDefaultAndItsNumber)
 
 TEST(StartUp, DefaultWithoutNumberedPrintersStillStarts)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() + "PRINTER=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
@@ -130,7 +130,7 @@ TEST(StartUp, DefaultWithoutNumberedPrintersStillStarts)
 
 TEST(StartUp, DirectoriesGetTheirTrailingSlash)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings("RESULTS=" + (home.Dir / "results") + "\r\nSPOOLER=" + (home.Dir / "spool") + "\r\nTEMPLATES=" +
                        (home.Dir / "templates") + "\r\nDEFLETTERHEAD=LH\r\nOVERLAY=\r\nPRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
@@ -149,7 +149,7 @@ TEST(StartUp, DirectoriesGetTheirTrailingSlash)
 
 TEST(StartUp, DelayFailoverImagesAndMask)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() +
                        "LPDDATADELAY=5000\r\nFTPFAILOVER= yes\r\nIMAGES=/scan/\r\nimages3=/f/\r\nIMAGES2=/scan2/\r\n"
                        "AUTOSCANSUBDIR=--**\r\nPRINTER1=Laser A\r\n");
@@ -168,7 +168,7 @@ TEST(StartUp, FailoverValues)
     const std::pair<const char*, bool> cases[] = {{"yes", true}, {"T", true}, {"true", true}, {" Y", true},
                                                   {"1", false},  {"no", false}, {"", false}, {"FALSE", false}};
     for (const auto& [value, on] : cases) {
-        TServerHome home;
+        TTestHome home;
         home.WriteSettings(home.Critical() + "FTPFAILOVER=" + value + "\r\nPRINTER1=Laser A\r\n");
         auto server = home.MakeServer();
         ASSERT_TRUE(server->StartUp());
@@ -180,7 +180,7 @@ TEST(StartUp, FailoverValues)
 
 TEST(StartUp, NonNumericDelayRunsWithOne)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() + "LPDDATADELAY=fast\r\nPRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
@@ -189,7 +189,7 @@ TEST(StartUp, NonNumericDelayRunsWithOne)
 
 TEST(StartUp, MissingSpoolDirectoryDeclinedStopsTheChecksButNotTheServer)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings("RESULTS=" + (home.Dir / "nores") + "\r\nSPOOLER=" + (home.Dir / "nospool") +
                        "\r\nTEMPLATES=" + (home.Dir / "notpl") + "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
@@ -206,7 +206,7 @@ TEST(StartUp, MissingSpoolDirectoryDeclinedStopsTheChecksButNotTheServer)
 
 TEST(StartUp, MissingDirectoriesAcceptedAreCreated)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings("RESULTS=" + (home.Dir / "a/res") + "\r\nSPOOLER=" + (home.Dir / "a/spool") + "\r\nTEMPLATES=" +
                        (home.Dir / "templates") + "\r\nDEFLETTERHEAD=LH\r\nPRINTER1=Laser A\r\n");
     home.Prompts.Answers = {true, false};
@@ -223,7 +223,7 @@ TEST(StartUp, MissingDirectoriesAcceptedAreCreated)
 
 TEST(StartUp, InstalledPrintersFillThePrinterNameBox)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() + "PRINTER1=Laser A\r\n");
     auto server = home.MakeServer({"Office", "Laser A"});
     ASSERT_TRUE(server->StartUp());
@@ -232,7 +232,7 @@ TEST(StartUp, InstalledPrintersFillThePrinterNameBox)
 
 TEST(StartUp, LoadsTheTagFileOrWarns)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() + "PRINTER1=Laser A\r\n");
     WriteFile(home.Dir / "tags.txt", "12|PATSUR|Patient surname\r\n13|REQCODE\r\n");
     auto server = home.MakeServer();
@@ -241,7 +241,7 @@ TEST(StartUp, LoadsTheTagFileOrWarns)
     EXPECT_EQ(server->Pipeline().Record().IndexOfKey("12"), 0);
     EXPECT_FALSE(home.LogHas(*server, "Warning!! The \"TAG\" file is missing."));
 
-    TServerHome bare;
+    TTestHome bare;
     bare.WriteSettings(bare.Critical() + "PRINTER1=Laser A\r\n");
     auto other = bare.MakeServer();
     ASSERT_TRUE(other->StartUp());
@@ -251,7 +251,7 @@ TEST(StartUp, LoadsTheTagFileOrWarns)
 
 TEST(StartUp, DocumentStartsEmptyOnA4WithTheConfiguredMargins)
 {
-    TServerHome home;
+    TTestHome home;
     home.WriteSettings(home.Critical() + "pagemargin=20,15,12,10\r\nPRINTER1=Laser A\r\n");
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());

@@ -23,7 +23,7 @@ std::string DriverData()
            PrinterKey("HP-Laser") + "\"HPDUMMY\"=\"\"\r\n";
 }
 
-struct TPrintersHome : TServerHome {
+struct TPrintersHome : TTestHome {
     explicit TPrintersHome(const std::string& printers,
                            std::vector<std::string> installed = {"Laser A", "Laser B", "Laser C", "Lexmark-A",
                                                                  "Lexmark-B", "Lexmark-Empty", "HP-Laser"})

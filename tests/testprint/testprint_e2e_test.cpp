@@ -20,7 +20,7 @@ TEST(TestPrintEndToEnd, TheTestButtonsRequestsArePrintedOnTheChosenPrinter)
     ASSERT_TRUE(cups.AddQueue("Lab-Laser", "-m drv:///sample.drv/generpcl.ppd"));
     ASSERT_TRUE(cups.AddQueue("Lab-Plain"));  // keeps the PDF, so its text can be read
     ASSERT_TRUE(cups.SetDefault("Lab-Laser"));
-    TServerHome home;
+    TTestHome home;
     WriteFile(home.Dir / "templates/LH.doc", "{\\rtf1{\\header Pathology Laboratory\\par} x\\par}");
     WriteFile(home.Dir / "templates/P1.tpl", "{\\rtf1 Template test for <<PATSUR>>\\par}");
     WriteFile(home.Dir / "tags.txt", "3|PATSUR\r\n");

@@ -32,8 +32,8 @@ const std::string kTail =
     "underlined_~This {line is bold{~This |line is italics|~This [[line has small fonts]]~This ]]]]]line has large "
     "font[[[[[~T h i s  l i n e  is  u s i n g  d o u b l e  s p a c e s~~End Test Result. ";
 
-struct TTestHome : TServerHome {
-    explicit TTestHome(const std::string& printers = "PRINTER12=Laser\r\nPRINTER3=Lexmark-A\r\nPRINTER4=HP-Laser\r\n")
+struct TTestingHome : TTestHome {
+    explicit TTestingHome(const std::string& printers = "PRINTER12=Laser\r\nPRINTER3=Lexmark-A\r\nPRINTER4=HP-Laser\r\n")
     {
         WriteFile(Dir / "printerdriverdata.reg",
                   "REGEDIT4\r\n\r\n" + PrinterKey("Lexmark-A") + "\"MANUFACTURER\"=\"Lexmark\"\r\n\"Macro\"=hex:" +
@@ -78,7 +78,7 @@ TEST(TestPrint, TheSampleRequestIsTheLaboratorysLine)
 
 TEST(TestPrint, EnteringThePageFillsTheNameListsAndPrinterNumbers)
 {
-    TTestHome home;
+    TTestingHome home;
     ASSERT_TRUE(home.Started);
     home.Template("LH.doc");
     home.Test->testingtabEnter();
@@ -114,7 +114,7 @@ TEST(TestPrint, EnteringThePageFillsTheNameListsAndPrinterNumbers)
 
 TEST(TestPrint, ThePrinterNumberBringsItsOverlays)
 {
-    TTestHome home;
+    TTestingHome home;
     ASSERT_TRUE(home.Started);
     const struct {
         const char* entry;
@@ -165,7 +165,7 @@ TEST(TestPrint, ThePrinterNumberBringsItsOverlays)
 
 TEST(TestPrint, TheTestWritesBothRequestsByteForByte)
 {
-    TTestHome home;
+    TTestingHome home;
     ASSERT_TRUE(home.Started);
     home.Template("LH.doc");
     home.Template("P1.tpl");
@@ -206,7 +206,7 @@ TEST(TestPrint, TheTestWritesBothRequestsByteForByte)
 
 TEST(TestPrint, MissingInputsLetterheadsAndTemplates)
 {
-    TTestHome home;
+    TTestingHome home;
     ASSERT_TRUE(home.Started);
     home.Template("Default.doc");
     home.Template("P1.tpl");
@@ -273,7 +273,7 @@ TEST(TestPrint, MissingInputsLetterheadsAndTemplates)
 
 TEST(TestPrint, AFileThatCannotBeWrittenIsReportedAndNothingAnnounced)
 {
-    TTestHome home;
+    TTestingHome home;
     ASSERT_TRUE(home.Started);
     home.Template("LH.doc");
     home.Template("P1.tpl");
