@@ -73,6 +73,8 @@ int main(int argc, char** argv)
     const QString home = dir.filePath("home");
     const QString cupsDir = dir.filePath("cups");
     QProcess::execute(kTop + "/scripts/prepare-demo-home.sh", {home});
+    // A request is taken at once, not after the settle time a writer may need.
+    std::ofstream(home.toStdString() + "/printserver.inf", std::ios::app) << "\r\nSETTLESECONDS=0\r\n";
     QProcess cups;
     cups.start(kTop + "/tests/peers/cups-private.sh", {"start", cupsDir});
     cups.waitForFinished(30000);

@@ -219,7 +219,11 @@ bool TWebServer::Guard(QTcpSocket* socket)
     connect(socket, &QTcpSocket::bytesWritten, idle, [idle] { idle->start(); });
     connect(idle, &QTimer::timeout, socket, &QTcpSocket::abort);
     idle->start();
-    QTimer::singleShot(kLifetimeMs, socket, &QTcpSocket::abort);
+    // A child of the socket, not QTimer::singleShot: that one outlives a closed socket until it fires.
+    auto* lifetime = new QTimer(socket);
+    lifetime->setSingleShot(true);
+    connect(lifetime, &QTimer::timeout, socket, &QTcpSocket::abort);
+    lifetime->start(kLifetimeMs);
     return true;
 }
 
