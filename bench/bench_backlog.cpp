@@ -239,7 +239,7 @@ int main(int argc, char** argv)
     const std::string home = run.Home.string() + "/";
     WriteText(run.Home / "printserver.inf", "RESULTS=" + run.Results.string() + "\r\nSPOOLER=" + run.Spool.string() +
                                                 "\r\nTEMPLATES=" + home + "templates\r\nDEFLETTERHEAD=LH\r\n" +
-                                                "PRINTER1=" + kQueue + "\r\nDRAINBACKLOG=Yes\r\n");
+                                                "PRINTER1=" + kQueue + "\r\nDRAINBACKLOG=Yes\r\nSETTLESECONDS=0\r\n");
     WriteText(run.Home / "tags.txt", "3|PATSUR\r\n4|PATGIVEN\r\n");
     WriteText(run.Home / "templates/LH.doc",
               "{\\rtf1{\\header Pathology Laboratory <<PATSUR>>\\par}\\paperw11906\\paperh16838 x\\par}");

@@ -332,6 +332,9 @@ TOutcome TJournal::CreateOrMigrate()
             return migrated;
         }
     }
+    // For the status read every second: today's jobs without reading a month of them.
+    if (const TOutcome indexed = Execute("CREATE INDEX IF NOT EXISTS jobs_by_update ON jobs(updated_at)"); !indexed)
+        return indexed;
     return TOutcome::Done();
 }
 
@@ -511,6 +514,42 @@ std::vector<TJobRow> TJournal::Jobs(const TJobFilter& filter)
     while (s.Row())
         rows.push_back(JobOf(s));
     return rows;
+}
+
+TDayCounts TJournal::CountUpdatedSince(std::int64_t since)
+{
+    TStatement s = Prepare("SELECT state, COUNT(*), SUM(warnings > 0) FROM jobs WHERE updated_at>=? GROUP BY state");
+    s.Bind(since);
+    TDayCounts counts;
+    while (s.Row()) {
+        const std::string state = s.Text(0);
+        const int jobs = static_cast<int>(s.Int(1));
+        if (state == StateName(TJobState::Done))
+            counts.Done = jobs;
+        else if (state == StateName(TJobState::Failed))
+            counts.Failed = jobs;
+        counts.WithWarnings += static_cast<int>(s.Int(2));
+    }
+    return counts;
+}
+
+std::vector<TJobRow> TJournal::JobsUpdatedSince(TJobState state, std::int64_t since)
+{
+    static const std::string sql = std::string("SELECT ") + kJobColumns +
+                                   " FROM jobs WHERE updated_at>=? AND state=? ORDER BY taken_at DESC, id DESC";
+    TStatement s = Prepare(sql.c_str());
+    s.Bind(since).Bind(StateName(state));
+    std::vector<TJobRow> rows;
+    while (s.Row())
+        rows.push_back(JobOf(s));
+    return rows;
+}
+
+bool TJournal::DoneLater(std::string_view hash, std::int64_t takenAfter)
+{
+    TStatement s = Prepare("SELECT 1 FROM jobs WHERE taken_at>? AND hash=? AND state=? LIMIT 1");
+    s.Bind(takenAfter).Bind(hash).Bind(StateName(TJobState::Done));
+    return s.Row();
 }
 
 std::vector<TJobRow> TJournal::JobsIn(TJobState state)

@@ -98,6 +98,13 @@ struct TEventRow {
     std::string What {};
 };
 
+// Jobs that changed since a time, by how they stand.
+struct TDayCounts {
+    int Done = 0;
+    int Failed = 0;
+    int WithWarnings = 0;
+};
+
 struct TJobFilter {
     std::int64_t Since = 0;   // taken at or after
     std::int64_t Before = 0;  // taken before; 0: no end
@@ -152,6 +159,12 @@ public:
     std::optional<TJobRow> FinishedJobOf(std::string_view spoolFile, std::string_view hash, std::string_view fileId);
     std::vector<TJobRow> Jobs(const TJobFilter& filter);
     std::vector<TJobRow> JobsIn(TJobState state);
+    // Counted in the database: the status asks every second.
+    TDayCounts CountUpdatedSince(std::int64_t since);
+    // The jobs in that state that changed since the time, newest first.
+    std::vector<TJobRow> JobsUpdatedSince(TJobState state, std::int64_t since);
+    // Whether the same bytes were done by a job taken after that time.
+    bool DoneLater(std::string_view hash, std::int64_t takenAfter);
     TOutcome AddEvent(std::int64_t jobId, std::string_view what);
     std::vector<TEventRow> Events(std::int64_t jobId);
     // A warning in the job's story, counted with the job; the same text again

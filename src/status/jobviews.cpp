@@ -141,9 +141,10 @@ TJson JobStoryJson(TJournal& journal, const TJobRow& job)
                                            {"started", Iso(o.StartedAt)}});
     story["deliveries"] = TJson::array();
     for (const TDeliveryRow& d : journal.Deliveries(job.Id))
-        story["deliveries"].push_back({{"at", Iso(d.At)},          {"file", Utf8(d.File)}, {"route", d.Route},
-                                       {"host", Utf8(d.Host)},     {"port", d.Port},       {"code", d.Code},
-                                       {"detail", Utf8(d.Detail)}, {"bytes", d.Bytes},     {"duration_ms", d.DurationMs}});
+        story["deliveries"].push_back({{"at", Iso(d.At)}, {"file", Utf8(d.File)}, {"route", d.Route},
+                                       {"host", Utf8(d.Host)}, {"port", d.Port}, {"code", d.Code},
+                                       {"detail", Utf8(d.Detail)}, {"bytes", d.Bytes},
+                                       {"duration_ms", d.DurationMs}});
     story["summary"] = OutputSummary(job, outputs);
     story["story"] = TJson::array();
     for (const auto& [at, what] : JobStory(journal, job.Id))

@@ -85,30 +85,17 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
     status.LastTick = std::stoll(journal.Meta("last_tick").value_or("0"));
     const std::int64_t today = QDateTime::fromMSecsSinceEpoch(now).date().startOfDay().toMSecsSinceEpoch();
 
+    const TDayCounts counts = journal.CountUpdatedSince(today);
+    status.DoneToday = counts.Done;
+    status.FailedToday = counts.Failed;
+    status.WarnedToday = counts.WithWarnings;
     // A failed request that was sent again and printed no longer counts.
-    const std::vector<TJobRow> recent = journal.Jobs({.Since = now - 30 * kDayMs});
-    std::map<std::string, std::int64_t> doneLater;  // hash -> when its newest done job was taken
-    for (const TJobRow& job : recent)
-        if (job.State == TJobState::Done && !job.Hash.empty())
-            doneLater[job.Hash] = std::max(doneLater[job.Hash], job.TakenAt);
-    const auto redone = [&](const TJobRow& job) {
-        const auto later = doneLater.find(job.Hash);
-        return later != doneLater.end() && later->second > job.TakenAt;
-    };
     std::vector<TJobRow> recentFailures;
-    for (const TJobRow& job : recent) {
-        if (job.UpdatedAt >= today && job.State == TJobState::Done)
-            ++status.DoneToday;
-        if (job.UpdatedAt >= today && job.State == TJobState::Failed)
-            ++status.FailedToday;
-        if (job.UpdatedAt >= today && job.Warnings > 0)
-            ++status.WarnedToday;
-        if (job.UpdatedAt >= now - kDayMs && job.State == TJobState::Failed && !redone(job))
+    for (const TJobRow& job : journal.JobsUpdatedSince(TJobState::Failed, now - kDayMs))
+        if (job.Hash.empty() || !journal.DoneLater(job.Hash, job.TakenAt))
             recentFailures.push_back(job);
-    }
     if (query.LastJobs > 0)
-        status.LastJobs.assign(recent.begin(), recent.begin() + std::min<std::ptrdiff_t>(
-                                                                    query.LastJobs, std::ssize(recent)));
+        status.LastJobs = journal.Jobs({.Limit = query.LastJobs});
     status.Waiting = journal.JobsIn(TJobState::Waiting);
 
     // What the server said of itself: what is down, what it cannot read.

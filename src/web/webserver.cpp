@@ -331,7 +331,7 @@ TReply TWebServer::Page(const TAsked& asked, const std::string& page, const std:
     std::string csrf;
     if (asked.Session) {
         csrf = asked.Session->Csrf;
-    } else {
+    } else if (page == "job") {
         // Read freely on loopback; the session gives the page its right to act.
         const std::string token = FSessions.Open(Now());
         csrf = FSessions.Find(token, Now())->Csrf;
@@ -356,10 +356,8 @@ TReply TWebServer::Login(const TAsked& asked, const QHttpServerRequest& request)
     if (FPasswordHash.empty())
         return Redirect("/");
     if (const std::int64_t wait = FBackoff.WaitMs(asked.Remote, now); wait > 0) {
-        TReply reply = Text(429, LoginHtml("Too many wrong passwords. Try again in " + std::to_string((wait + 999) / 1000) +
-                                               " s.",
-                                           kProgramVersion),
-                            "text/html; charset=utf-8");
+        const std::string again = "Too many wrong passwords. Try again in " + std::to_string((wait + 999) / 1000) + " s.";
+        TReply reply = Text(429, LoginHtml(again, kProgramVersion), "text/html; charset=utf-8");
         reply.Headers.emplace_back("Retry-After", QByteArray::number((wait + 999) / 1000));
         return reply;
     }
@@ -398,6 +396,12 @@ TReply TWebServer::Api(const TAsked& asked, const QHttpServerRequest& request)
         return Error(401, "log in first");
     TJournal& journal = FSource.Journal();
     if (path == "/api/status") {
+        // Many pollers, one answer a second.
+        if (FStatusReplyAt == FStatusAt && FStatusAt != 0 && !FStatusReply.Body.isEmpty()) {
+            CachedStatus();
+            if (FStatusReplyAt == FStatusAt)
+                return FStatusReply;
+        }
         const TServerStatus& status = CachedStatus();
         TJson json = StatusJson(journal, status);
         const TLiveState live = FSource.Live();
@@ -411,7 +415,9 @@ TReply TWebServer::Api(const TAsked& asked, const QHttpServerRequest& request)
                             {"convert", live.Lights[1]},
                             {"print", live.Lights[2]},
                             {"lpr", live.Lights[3]}}}};
-        return Json(json);
+        FStatusReply = Json(json);
+        FStatusReplyAt = FStatusAt;
+        return FStatusReply;
     }
     if (path == "/api/jobs") {
         const QUrlQuery query(request.url());

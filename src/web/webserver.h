@@ -78,7 +78,7 @@ public:
 
 class TWebServer : public QAbstractHttpServer {
 public:
-    static constexpr int kMaxConnections = 32;
+    static constexpr int kMaxConnections = 128;
     static constexpr qint64 kMaxConnectionBytes = 256 * 1024;  // what one connection may send in all
     static constexpr int kIdleMs = 15 * 1000;                  // silence before a connection is closed
     static constexpr int kLifetimeMs = 120 * 1000;             // the longest a connection is kept
@@ -125,5 +125,7 @@ private:
     TLoginBackoff FBackoff;
     TServerStatus FStatus;
     std::int64_t FStatusAt = 0;
+    TReply FStatusReply;
+    std::int64_t FStatusReplyAt = 0;
     int FOpen = 0;
 };
