@@ -635,6 +635,8 @@ int main(int argc, char** argv)
             job.Hash = std::to_string(i);
             job.TakenAt = now - static_cast<std::int64_t>(kMonth - i) * 30 * 24 * 3600 * 1000LL / kMonth;
             job.State = TJobState::Done;
+            // Stamped when it was taken, as the server's jobs are: a month of days, not one.
+            journal.Now = [taken = job.TakenAt] { return taken; };
             static_cast<void>(journal.AddJob(job));
         }
         TStatusQuery month;
