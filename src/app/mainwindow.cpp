@@ -96,9 +96,7 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
                        [this]() -> TPrompts& { return FServer->Prompts(); },
                        [this] { return FServer->InstalledPrinters(); }, [this] { FServer->UpdateButtonClick(); }}),
       FTestPrint({FServer->Pipeline(), FServer->Config(), FServer->Printers(),
-                  [this]() -> TPrompts& { return FServer->Prompts(); }, FServer->Log()}),
-      SpoolTimer(FServer->Pipeline().SpoolTimer),
-      printingtimer(FServer->Pipeline().printingtimer)
+                  [this]() -> TPrompts& { return FServer->Prompts(); }, FServer->Log()})
 {
     setWindowTitle(QStringLiteral("TovaORB Print Server"));
     FServer->Log().SetMirrorToStderr(!HasDisplay());
@@ -144,7 +142,7 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
     connect(Button2, &QPushButton::clicked, this, &TPrintServerForm::Button2Click);
     FServer->Pipeline().SetWindow(this);
 
-    SpoolTimer.start();  // ticks from the moment the window exists
+    FServer->Pipeline().Start();  // ticks from the moment the window exists
 
     setWindowTitle(QString::fromLatin1(TPrintServer::kCaption));
     FStartedUp = FServer->StartUp();
@@ -160,7 +158,7 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
         PrinterPage->Refresh();
     }
     else
-        SpoolTimer.stop();
+        FServer->Pipeline().Stop();
 }
 
 TPrintServerForm::~TPrintServerForm()
@@ -322,12 +320,13 @@ void TPrintServerForm::OptionPagesChange(int index)
 
 void TPrintServerForm::StartstopbuttonClick()
 {
-    FServer->Pipeline().SpoolBusy = false;
-    if (SpoolTimer.isActive()) {
-        SpoolTimer.stop();
+    TJobPipeline& pipeline = FServer->Pipeline();
+    pipeline.ReleaseSpool();
+    if (pipeline.Ticking()) {
+        pipeline.Stop();
         Startstopbutton->setText(QStringLiteral("Start"));
     } else {
-        SpoolTimer.start();
+        pipeline.Start();
         Startstopbutton->setText(QStringLiteral("Stop"));
     }
 }

@@ -65,10 +65,6 @@ public:
     // Top of the picture for a panel of that height (each half rounded toward zero).
     static int PrintingImageTop(int panelHeight, int pictureHeight) { return panelHeight / 2 - pictureHeight / 2; }
 
-    // The server's timers, shown here because the Start/Stop button drives one.
-    QTimer& SpoolTimer;
-    QTimer& printingtimer;
-
     QWidget* ImagePanel;
     QLabel* PrintingImage;
     QWidget* QueuePanel;

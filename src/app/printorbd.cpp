@@ -52,8 +52,8 @@ int main(int argc, char* argv[])
     TPrintServer server(EnterServerHome());
     server.Log().SetMirrorToStderr(true);
     TJobPipeline& pipeline = server.Pipeline();
-    pipeline.OnAlive = [&service] { service.Alive(); };
-    pipeline.SpoolTimer.start();  // ticks from the start, as with the window
+    pipeline.SetAliveHook([&service] { service.Alive(); });
+    pipeline.Start();  // ticks from the start, as with the window
     if (!server.StartUp()) {
         const std::string why = server.StartUpFailure();
         service.Status("Start-up refused: " + (why.empty() ? std::string("see the log") : why));
@@ -66,8 +66,8 @@ int main(int argc, char* argv[])
         QCoreApplication::quit();
     });
     const int status = QCoreApplication::exec();
-    pipeline.SpoolTimer.stop();
-    pipeline.OnAlive = nullptr;
+    pipeline.Stop();
+    pipeline.SetAliveHook(nullptr);
     server.SpoolerLink().Close();
     server.loginfo("Print server closed.");
     return status;

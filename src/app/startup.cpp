@@ -49,10 +49,8 @@ void TPrintServer::LoadSettingsFile()
 
 bool TPrintServer::StartUp()
 {
-    FPipeline.SpoolBusy = false;
-    FPipeline.PrintPending = false;
+    FPipeline.Forget();
     DeriveTempDir();
-    FPipeline.BusySince = QDateTime::currentDateTime();
     FConfig.DataDelay = 1;
     // The FTP uploader keeps the window responsive while it transfers.
     FPipeline.LprQueue().Ftp.Ftp.OnProgress = [] { QCoreApplication::processEvents(); };

@@ -45,10 +45,10 @@ TJobPipeline::TJobPipeline(const TServerConfig& config, TLogger& log, TIndicator
       FOverlays(config.ProgramDir + kDriverDataFileName),
       FLprQueue(config, log, indicators)
 {
-    SpoolTimer.setInterval(kSpoolInterval);
-    printingtimer.setInterval(kPrintingInterval);
-    QObject::connect(&SpoolTimer, &QTimer::timeout, &SpoolTimer, [this] { SpoolTimerTimer(); });
-    QObject::connect(&printingtimer, &QTimer::timeout, &printingtimer, [this] { printingtimerTimer(); });
+    FSpoolTimer.setInterval(kSpoolInterval);
+    FPrintingTimer.setInterval(kPrintingInterval);
+    QObject::connect(&FSpoolTimer, &QTimer::timeout, &FSpoolTimer, [this] { SpoolTimerTimer(); });
+    QObject::connect(&FPrintingTimer, &QTimer::timeout, &FPrintingTimer, [this] { printingtimerTimer(); });
     PrintWholeDocuments(FEngine, FPrinting, FLog);
     FLprQueue.Beep = [this] {
         if (FWindow)
@@ -234,7 +234,7 @@ TJobEnd TJobPipeline::Reject(std::string_view name, TJobExit exit, std::string r
 {
     if (const TOutcome moved = MoveToUnprintable(name); !moved)
         FLog.loginfo(moved.Reason());
-    SpoolBusy = false;
+    FSpoolBusy = false;
     return {exit, std::move(reason)};
 }
 
@@ -244,7 +244,7 @@ std::optional<TJobEnd> TJobPipeline::ChoosePrinter(std::string_view name)
     const bool savedOnly = !r.OutputDocument.empty() && r.ScanId.empty();  // needs no printer
     const auto wait = [&](const std::string& key) {
         const TOutage* outage = FOutages.Find(key);
-        SpoolBusy = false;
+        FSpoolBusy = false;
         return TJobEnd {TJobExit::SchedulerDown, outage ? outage->Reason : std::string("it is down"),
                         FailOutage(outage ? outage->Reason : std::string(), key)};
     };
@@ -313,9 +313,9 @@ TJobEnd TJobPipeline::PrintScannedImages()
                        [this](std::string& first, std::string& other) { GetMacros(first, other); }, &FRecorder};
     const TOutcome printed = PrintScanJob(scan);
     FMultiImage.SetImageName("");
-    PrintPending = false;
-    printingtimer.stop();
-    SpoolBusy = false;
+    FPrintPending = false;
+    FPrintingTimer.stop();
+    FSpoolBusy = false;
     if (!printed)
         return {TJobExit::ScanNotPrinted, printed.Reason(), printed.Failure()};
     return {TJobExit::ScanPrinted, {}};
@@ -335,7 +335,7 @@ void TJobPipeline::RecordDecisions()
         if (!value.empty())
             overlay += (overlay.empty() ? "" : ", ") + std::string(field) + value;
     job->Overlay = overlay;
-    const std::string_view out = OutputFileName;
+    const std::string_view out = FOutputFileName;
     job->OutputKind = !r.ScanId.empty()            ? "scanned images"
                       : out.starts_with("pdf_")    ? "pdf"
                       : out.starts_with("msword_") ? "word"
@@ -386,7 +386,7 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
     composing.start();
     const TComposeResult composed = ComposeReport(job, name);
     FRecorder.Tally().Compose.Observe(static_cast<double>(composing.nsecsElapsed()) / 1e9);
-    CurrentDocPath = composed.CurrentDocPath;
+    FCurrentDocPath = composed.CurrentDocPath;
     switch (composed.Exit) {
     case TComposeExit::EmbeddedNotWritten:
         return {TJobExit::EmbeddedNotWritten, composed.Failure, Reworded(composed.Cause, composed.Failure)};
@@ -398,11 +398,11 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
     case TComposeExit::Completed: break;
     }
     Light(TLight::Convert, TLightColor::Off);
-    OutputFileName = composed.OutputFileName;
+    FOutputFileName = composed.OutputFileName;
     RecordDecisions();
-    PrintPending = true;
+    FPrintPending = true;
     Light(TLight::Printing, TLightColor::Green);
-    printingtimer.setInterval(kPrintingInterval);
-    printingtimer.start();
+    FPrintingTimer.setInterval(kPrintingInterval);
+    FPrintingTimer.start();
     return {TJobExit::Completed, {}};
 }

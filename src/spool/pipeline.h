@@ -106,12 +106,8 @@ public:
     TJobPipeline& operator=(const TJobPipeline&) = delete;
 
     void SetWindow(TJobWindow* window) { FWindow = window; }
-    // The clock of retries and the journal, in milliseconds since the epoch;
-    // the real one unless replaced.
-    std::function<std::int64_t()> Now;
-    // Called as each step of a tick ends (a delivery, a page, a job of a
-    // burst) and as each tick begins: the loop is alive.
-    std::function<void()> OnAlive;
+    // The clock of retries and the journal; the real one unless replaced.
+    void SetClock(std::function<std::int64_t()> clock) { Now = std::move(clock); }
     // The start-up's set-up for jobs: a fresh record, an empty A4 document
     // with the configured margins, the tag list, the journal.
     void PrepareJobs();
@@ -156,19 +152,46 @@ public:
     // What is down now: the print system, printers, full folders, the journal.
     TOutageBoard& Outages() { return FOutages; }
 
-    // The job hand-shake between the two timers, as the window and tests see it.
-    QTimer SpoolTimer;
-    QTimer printingtimer;
-    std::vector<std::string> WaitingFiles;  // "name;size", sorted without case
-    bool SpoolBusy = false;
-    bool PrintPending = false;
-    QDateTime BusySince = QDateTime::currentDateTime();
-    std::string OutputFileName;
-    std::string CurrentDocPath;
-    // The request whose output the print run is to produce.
-    std::string PendingRequest;
+    // The spool tick: started and stopped by the window's button and the
+    // unattended program; a print run that is due runs all the same.
+    void Start() { FSpoolTimer.start(); }
+    void Stop() { FSpoolTimer.stop(); }
+    bool Ticking() const { return FSpoolTimer.isActive(); }
+    int TickInterval() const { return FSpoolTimer.interval(); }
+    // The print run of the composed report follows on its own timer.
+    bool PrintRunDue() const { return FPrintingTimer.isActive(); }
+    int PrintRunInterval() const { return FPrintingTimer.interval(); }
+    // While the spool is held, a tick takes no file: a job is in hand, or
+    // the Testing page prints. The window's Start/Stop releases it.
+    bool SpoolHeld() const { return FSpoolBusy; }
+    void HoldSpool() { FSpoolBusy = true; }
+    void ReleaseSpool() { FSpoolBusy = false; }
+    // A composed report waits for its print run.
+    bool PrintPending() const { return FPrintPending; }
+    bool Busy() const { return FSpoolBusy || FPrintPending; }
+    // The spool folder's files listed and not yet taken.
+    std::size_t Listed() const { return FWaitingFiles.size(); }
+    // Nothing in hand, as after a restart: no job held, no print run due.
+    void Forget();
+    // Called as each step of a tick ends (a delivery, a page, a job of a
+    // burst) and as each tick begins: the loop is alive.
+    void SetAliveHook(std::function<void()> alive) { FOnAlive = std::move(alive); }
 
 private:
+    // Tests stage what only a hung print run or a crash leaves behind.
+    friend class TJobPipelineTestAccess;
+    QTimer FSpoolTimer;
+    QTimer FPrintingTimer;
+    std::vector<std::string> FWaitingFiles;  // "name;size", sorted without case
+    bool FSpoolBusy = false;
+    bool FPrintPending = false;
+    QDateTime FBusySince = QDateTime::currentDateTime();
+    std::string FOutputFileName;
+    std::string FCurrentDocPath;
+    // The request whose output the print run is to produce.
+    std::string FPendingRequest;
+    std::function<void()> FOnAlive;
+
     // A spool file as it was read when taken.
     struct TTaken {
         std::string Name;
@@ -186,6 +209,8 @@ private:
         std::int64_t Since = 0;
     };
 
+    // Milliseconds since the epoch.
+    std::function<std::int64_t()> Now;
     void Tick();
     void Alive();
     // Whether the listed file has stayed as it is for the settle time; a

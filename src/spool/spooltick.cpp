@@ -74,32 +74,40 @@ std::string CannotOpenReason(const std::string& path, int error)
 
 void TJobPipeline::Idle()
 {
-    BusySince = CurrentTime();
-    SpoolBusy = false;
+    FBusySince = CurrentTime();
+    FSpoolBusy = false;
+}
+
+void TJobPipeline::Forget()
+{
+    FPrintingTimer.stop();
+    FPrintPending = false;
+    FPendingRequest.clear();
+    Idle();
 }
 
 void TJobPipeline::Alive()
 {
-    if (OnAlive)
-        OnAlive();
+    if (FOnAlive)
+        FOnAlive();
 }
 
 void TJobPipeline::SpoolTimerTimer()
 {
     Alive();
     FRecorder.Tick();
-    FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
-    Light(TLight::Printing, PrintPending ? TLightColor::Red : TLightColor::Off);
-    if (SpoolBusy) {
+    FIndicators.SetPrintQueue(static_cast<unsigned>(FWaitingFiles.size()));
+    Light(TLight::Printing, FPrintPending ? TLightColor::Red : TLightColor::Off);
+    if (FSpoolBusy) {
         Light(TLight::Spool, TLightColor::Red);
-        if (BusySince.msecsTo(CurrentTime()) > kWatchdogSeconds * 1000LL) {
+        if (FBusySince.msecsTo(CurrentTime()) > kWatchdogSeconds * 1000LL) {
             FLog.loginfo("The Print Spooler has been busy for too long:\r\n             Forcing Reset..");
-            SpoolBusy = false;
-            PrintPending = false;
+            FSpoolBusy = false;
+            FPrintPending = false;
             Light(TLight::Printing, TLightColor::Off);
             Light(TLight::Spool, TLightColor::Off);
-            printingtimer.stop();
-            BusySince = CurrentTime();
+            FPrintingTimer.stop();
+            FBusySince = CurrentTime();
             try {
                 FLprQueue.Ftp.Abort();
             } catch (...) {
@@ -108,8 +116,8 @@ void TJobPipeline::SpoolTimerTimer()
         }
         return;
     }
-    SpoolBusy = true;
-    BusySince = CurrentTime();
+    FSpoolBusy = true;
+    FBusySince = CurrentTime();
     const TLightColor spool = FIndicators.Light(TLight::Spool);
     if (spool == TLightColor::Off)
         Light(TLight::Spool, TLightColor::Green);
@@ -129,14 +137,14 @@ void TJobPipeline::SpoolTimerTimer()
 bool TJobPipeline::ListWaitingFiles()
 {
     // The listing is taken anew only once the last one is used up.
-    if (!WaitingFiles.empty())
+    if (!FWaitingFiles.empty())
         return true;
     std::vector<std::string> unreadable;
-    ListSpoolFiles(FConfig.SpoolDir + "*.tvq", WaitingFiles, &unreadable);
-    AppendSpoolFiles(FConfig.SpoolDir + "*.prn", WaitingFiles, &unreadable);
+    ListSpoolFiles(FConfig.SpoolDir + "*.tvq", FWaitingFiles, &unreadable);
+    AppendSpoolFiles(FConfig.SpoolDir + "*.prn", FWaitingFiles, &unreadable);
     // What is no longer listed is forgotten: a file of that name later is another.
     std::set<std::string> listed;
-    for (const std::string& entry : WaitingFiles)
+    for (const std::string& entry : FWaitingFiles)
         listed.insert(Trim(TextBefore(entry, ";")));
     std::erase_if(FSettling, [&](const auto& kept) { return listed.count(kept.first) == 0; });
     if (std::erase_if(FNotReadable, [&](const auto& kept) { return listed.count(kept.first) == 0; }) > 0)
@@ -150,41 +158,41 @@ bool TJobPipeline::ListWaitingFiles()
         FUnreadableNames = names;
         PublishState();
     }
-    return !WaitingFiles.empty();
+    return !FWaitingFiles.empty();
 }
 
 void TJobPipeline::DrainBacklog(std::int64_t tickStartedMs)
 {
     if (!FConfig.DrainBacklog) {
-        if (SpoolTimer.interval() != kSpoolInterval)
-            SpoolTimer.setInterval(kSpoolInterval);  // the mode was turned off
+        if (FSpoolTimer.interval() != kSpoolInterval)
+            FSpoolTimer.setInterval(kSpoolInterval);  // the mode was turned off
         return;
     }
     for (;;) {
         // The composed report is output now, not after the printing timer's
         // pause; a burst never ends between composing and output.
-        if (PrintPending && SpoolBusy) {
-            printingtimer.stop();
+        if (FPrintPending && FSpoolBusy) {
+            FPrintingTimer.stop();
             printingtimerTimer();
         }
         Alive();
-        if (SpoolBusy || PrintPending)
+        if (FSpoolBusy || FPrintPending)
             break;  // its output is not there yet
         if (QDateTime::currentMSecsSinceEpoch() - tickStartedMs >= kBurstMs)
             break;
         if (!FRecorder.Recording() || !ListWaitingFiles())
             break;
-        SpoolBusy = true;
-        BusySince = CurrentTime();
-        FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
+        FSpoolBusy = true;
+        FBusySince = CurrentTime();
+        FIndicators.SetPrintQueue(static_cast<unsigned>(FWaitingFiles.size()));
         ResetRecord();
         if (!TakeSpoolFile())
             break;  // none has settled yet
     }
     // While files wait the next tick comes soon; the window and the links
     // are served in between.
-    const bool more = !WaitingFiles.empty() || SpoolBusy;
-    SpoolTimer.setInterval(more ? kBacklogInterval : kSpoolInterval);
+    const bool more = !FWaitingFiles.empty() || FSpoolBusy;
+    FSpoolTimer.setInterval(more ? kBacklogInterval : kSpoolInterval);
 }
 
 void TJobPipeline::Tick()
@@ -203,8 +211,8 @@ void TJobPipeline::Tick()
         return;
     }
     ListWaitingFiles();
-    FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
-    if (WaitingFiles.empty()) {
+    FIndicators.SetPrintQueue(static_cast<unsigned>(FWaitingFiles.size()));
+    if (FWaitingFiles.empty()) {
         Idle();
         Light(TLight::Spool, TLightColor::Off);
         return;
@@ -248,8 +256,8 @@ void TJobPipeline::NotReadable(const std::string& name, const std::string& why)
 
 bool TJobPipeline::FirstCompleteFile(std::string& name)
 {
-    while (!WaitingFiles.empty()) {
-        const std::string& entry = WaitingFiles.front();
+    while (!FWaitingFiles.empty()) {
+        const std::string& entry = FWaitingFiles.front();
         name = Trim(TextBefore(entry, ";"));
         const std::int64_t size = ListedSize(Trim(TextAfter(entry, ";")));
         if (Settled(name, size)) {
@@ -267,7 +275,7 @@ bool TJobPipeline::FirstCompleteFile(std::string& name)
                 NotReadable(name, "read " + std::to_string(readable) + " of its " + std::to_string(size) +
                                       " bytes (it must open for reading and writing)");
         }
-        WaitingFiles.erase(WaitingFiles.begin());
+        FWaitingFiles.erase(FWaitingFiles.begin());
     }
     return false;
 }
@@ -280,12 +288,12 @@ bool TJobPipeline::TakeSpoolFile()
             Idle();
             return false;
         }
-        WaitingFiles.erase(WaitingFiles.begin());
+        FWaitingFiles.erase(FWaitingFiles.begin());
         FSettling.erase(name);
         if (Admit(name) == TAdmission::Take)
             break;
         // Not taken: the next listed file, in this tick.
-        if (WaitingFiles.empty() || !FRecorder.Recording()) {
+        if (FWaitingFiles.empty() || !FRecorder.Recording()) {
             Idle();
             return false;
         }
@@ -306,7 +314,7 @@ void TJobPipeline::TakePrinterFile(const std::string& name)
     // Nothing for a printer: sending it would report a page that never was.
     if (FTaken.Size == 0) {
         GiveUp("the printer file is empty");
-        SpoolBusy = false;
+        FSpoolBusy = false;
         return;
     }
     // Copied in an attempt before a crash: not queued twice.
@@ -314,7 +322,7 @@ void TJobPipeline::TakePrinterFile(const std::string& name)
     if (!FRecorder.PageDone(0, std::string(), queued)) {
         if (!FRecorder.PageSending(0, std::string(), std::string(), queued)) {
             WaitForOutage(TJobRecorder::kOutageKey, "the journal cannot record the copy into the LPR queue");
-            SpoolBusy = false;
+            FSpoolBusy = false;
             return;
         }
         // A printer file whose copy failed stays in the spool folder to be
@@ -323,7 +331,7 @@ void TJobPipeline::TakePrinterFile(const std::string& name)
             FLog.loginfo("Failed to copy PRN file " + name);
             FLog.loginfo(copied.Reason());
             OutputFailed(Reworded(copied.Failure(), "Failed to copy PRN file " + name + ": " + copied.Reason()), false);
-            SpoolBusy = false;
+            FSpoolBusy = false;
             return;
         }
         FRecorder.PageSent(0, std::string(), 0, queued);
@@ -335,7 +343,7 @@ void TJobPipeline::TakePrinterFile(const std::string& name)
     // next look finds the copy and removes the file then.
     if (FRecorder.Recording() && !DeleteFileAt(FConfig.SpoolDir + name) && FileExists(FConfig.SpoolDir + name))
         FLog.loginfo("Spooler file " + name + " could not be deleted; it is not queued again.");
-    SpoolBusy = false;
+    FSpoolBusy = false;
 }
 
 void TJobPipeline::TakeRequest(const std::string& name)
@@ -343,7 +351,7 @@ void TJobPipeline::TakeRequest(const std::string& name)
     const TJobEnd end = RunReportJob(FTaken.Text, name);
     switch (end.Exit) {
     case TJobExit::Completed:
-        PendingRequest = name;  // deleted once the print run has produced its output
+        FPendingRequest = name;  // deleted once the print run has produced its output
         break;
     case TJobExit::ScanPrinted:
         JobDone("scanned images printed");
@@ -355,28 +363,28 @@ void TJobPipeline::TakeRequest(const std::string& name)
     case TJobExit::NoPrinter: JobUnprintable(end.Reason); return;
     case TJobExit::SchedulerDown:
         WaitForOutage(end.Failure.Detail, end.Reason);
-        SpoolBusy = false;
+        FSpoolBusy = false;
         return;
     case TJobExit::EmbeddedNotWritten:
     case TJobExit::DocumentNotLoaded:
     case TJobExit::EngineFailed:
         // Tried again later as its failure says; meanwhile the other files go on.
         OutputFailed(end.Failure, false);
-        SpoolBusy = false;
+        FSpoolBusy = false;
         return;
     }
-    FIndicators.SetPrintQueue(static_cast<unsigned>(WaitingFiles.size()));
+    FIndicators.SetPrintQueue(static_cast<unsigned>(FWaitingFiles.size()));
     FEngine.Refresh();
     Repaint();
 }
 
 void TJobPipeline::printingtimerTimer()
 {
-    Light(TLight::Printing, PrintPending ? TLightColor::Red : TLightColor::Off);
-    if (!SpoolBusy || !PrintPending)
+    Light(TLight::Printing, FPrintPending ? TLightColor::Red : TLightColor::Off);
+    if (!FSpoolBusy || !FPrintPending)
         return;
-    printingtimer.stop();
-    BusySince = CurrentTime();
+    FPrintingTimer.stop();
+    FBusySince = CurrentTime();
     TPrintRunContext run {FEngine,
                           FRecord,
                           FDevice,
@@ -385,7 +393,7 @@ void TJobPipeline::printingtimerTimer()
                           [this](std::string_view number) { return SelectPrinterByNumber(number); },
                           [this](std::string& first, std::string& other) { GetMacros(first, other); },
                           [this] {
-                              BusySince = CurrentTime();
+                              FBusySince = CurrentTime();
                               Alive();
                           },
                           [this] { return FWindow && FWindow->DocumentViewShown(); },
@@ -398,35 +406,35 @@ void TJobPipeline::printingtimerTimer()
     // Built per job: the folders are the settings of the moment.
     // Checked on the folder the write opens, and written in that folder.
     run.ProtectedPlaces = TOutputGuard(FConfig).Places();
-    run.RequestName = PendingRequest;
+    run.RequestName = FPendingRequest;
     TOutcome output = TOutcome::Failed("the print run did not end");
     try {
-        output = PrintReport(run, OutputFileName);
+        output = PrintReport(run, FOutputFileName);
     } catch (const std::exception& failure) {
         FLog.loginfo(failure.what());
         output = Fail(failure.what());
     }
     FinishPendingRequest(output);
-    PrintPending = false;
-    SpoolBusy = false;
+    FPrintPending = false;
+    FSpoolBusy = false;
     Light(TLight::Printing, TLightColor::Off);
     Light(TLight::Spool, TLightColor::Off);
 }
 
 void TJobPipeline::FinishPendingRequest(const TOutcome& output)
 {
-    if (PendingRequest.empty())
+    if (FPendingRequest.empty())
         return;
-    const std::string path = FConfig.SpoolDir + PendingRequest;
+    const std::string path = FConfig.SpoolDir + FPendingRequest;
     if (!output) {
-        OutputFailed(output.Failure(), SavedDocumentPath(OutputFileName).empty());
+        OutputFailed(output.Failure(), SavedDocumentPath(FOutputFileName).empty());
     } else {
         // Recorded before the request goes: a crash in between finds it
         // done. A journal that could not record it keeps the request until
         // it has; the next look then removes it.
         JobDone("done");
         if (FRecorder.Recording() && !DeleteFileAt(path) && FileExists(path))
-            FLog.loginfo("Spooler file " + PendingRequest + " could not be deleted; it is not printed again.");
+            FLog.loginfo("Spooler file " + FPendingRequest + " could not be deleted; it is not printed again.");
     }
-    PendingRequest.clear();
+    FPendingRequest.clear();
 }

@@ -8,6 +8,7 @@
 #include "util/fileutil.h"
 #include "printers/printerspage.h"
 #include "testprint/testingpage.h"
+#include "support/pipelineaccess.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -54,10 +55,11 @@ TEST(MainWindow, StartsOnThePrintersPageWithItsLayout)
     EXPECT_EQ(form->LPRQueue->text(), "0000");
     EXPECT_EQ(form->Startstopbutton->text(), "Stop");
     EXPECT_FALSE(form->HideScribButton->isVisible());
-    EXPECT_TRUE(form->SpoolTimer.isActive());
-    EXPECT_EQ(form->SpoolTimer.interval(), 5000);
-    EXPECT_FALSE(form->printingtimer.isActive());
-    EXPECT_EQ(form->printingtimer.interval(), 1500);
+    const TJobPipeline& pipeline = form->Server().Pipeline();
+    EXPECT_TRUE(pipeline.Ticking());
+    EXPECT_EQ(pipeline.TickInterval(), 5000);
+    EXPECT_FALSE(pipeline.PrintRunDue());
+    EXPECT_EQ(pipeline.PrintRunInterval(), 1500);
     EXPECT_EQ(form->width(), 578);
     EXPECT_EQ(form->minimumHeight(), 266);
 
@@ -99,19 +101,20 @@ TEST(MainWindow, StartStopSwitchesTheSpoolTimerOnly)
 {
     TWindowHome home;
     auto form = home.MakeForm();
-    form->Server().Pipeline().SpoolBusy = true;
-    form->printingtimer.start();
+    TJobPipeline& pipeline = form->Server().Pipeline();
+    pipeline.HoldSpool();
+    TJobPipelineTestAccess::DuePrintRun(pipeline);
     form->StartstopbuttonClick();
-    EXPECT_FALSE(form->SpoolTimer.isActive());
+    EXPECT_FALSE(pipeline.Ticking());
     EXPECT_EQ(form->Startstopbutton->text(), "Start");
-    EXPECT_FALSE(form->Server().Pipeline().SpoolBusy);
-    EXPECT_TRUE(form->printingtimer.isActive());
+    EXPECT_FALSE(pipeline.SpoolHeld());
+    EXPECT_TRUE(pipeline.PrintRunDue());
 
-    form->Server().Pipeline().SpoolBusy = true;
+    pipeline.HoldSpool();
     QTest::mouseClick(form->Startstopbutton, Qt::LeftButton);
-    EXPECT_TRUE(form->SpoolTimer.isActive());
+    EXPECT_TRUE(pipeline.Ticking());
     EXPECT_EQ(form->Startstopbutton->text(), "Stop");
-    EXPECT_FALSE(form->Server().Pipeline().SpoolBusy);
+    EXPECT_FALSE(pipeline.SpoolHeld());
 }
 
 TEST(MainWindow, ShowAndHideScrib)

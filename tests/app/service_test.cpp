@@ -211,11 +211,11 @@ TEST(Service, EverySpoolTickCallsTheAliveHook)
     auto server = home.MakeServer();
     ASSERT_TRUE(server->StartUp());
     int alive = 0;
-    server->Pipeline().OnAlive = [&] { ++alive; };
+    server->Pipeline().SetAliveHook([&] { ++alive; });
     server->Pipeline().SpoolTimerTimer();
     const int idle = alive;
     EXPECT_GE(idle, 1);
-    server->Pipeline().SpoolBusy = true;  // a busy tick is a tick all the same
+    server->Pipeline().HoldSpool();  // a busy tick is a tick all the same
     server->Pipeline().SpoolTimerTimer();
     EXPECT_EQ(alive, idle + 1);
 }

@@ -50,7 +50,7 @@ struct TSpoolHome {
                   "{\\rtf1{\\header Lab <<PATSUR>>\\par}\\paperw11906\\paperh16838 letterhead body\\par}");
         WriteFile(Dir / "templates/P1.tpl", "{\\rtf1 Template for <<PATSUR>>\\par}");
         Pipeline.SetWindow(&Window);
-        Pipeline.Now = [this] { return Clock; };
+        Pipeline.SetClock([this] { return Clock; });
         Pipeline.PrepareJobs();
         Record.DrawDynamicRange = nullptr;
         Pipeline.LprQueue().Pause = [](int) {};
@@ -107,7 +107,7 @@ struct TSpoolHome {
     void TickAndPrint()
     {
         S().SpoolTimerTimer();
-        if (S().PrintPending)
+        if (S().PrintPending())
             S().printingtimerTimer();
     }
 

@@ -27,7 +27,7 @@ TEST(TestPrintEndToEnd, TheTestButtonsRequestsArePrintedOnTheChosenPrinter)
     home.WriteSettings(home.Critical() + "PRINTER1=Lab-Laser\r\nPRINTER2=Lab-Plain\r\n");
     TPrintServerForm form(home.Dir.Path(), &home.Prompts);
     ASSERT_TRUE(form.StartedUp());
-    form.SpoolTimer.stop();  // the test runs the ticks itself
+    form.Server().Pipeline().Stop();  // the test runs the ticks itself
     form.show();
 
     form.OptionPages->setCurrentWidget(form.testingtab);
@@ -57,7 +57,7 @@ TEST(TestPrintEndToEnd, TheTestButtonsRequestsArePrintedOnTheChosenPrinter)
     TPrintServer& server = form.Server();
     for (int tick = 0; tick < 3; ++tick) {
         server.Pipeline().SpoolTimerTimer();
-        if (server.Pipeline().PrintPending)
+        if (server.Pipeline().PrintPending())
             server.Pipeline().printingtimerTimer();
     }
     const auto jobs = cups.Jobs("Lab-Plain", 2);

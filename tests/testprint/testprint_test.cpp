@@ -136,11 +136,11 @@ TEST(TestPrint, ThePrinterNumberBringsItsOverlays)
     }
 
     // While a job runs the box changes nothing.
-    home.Server->Pipeline().SpoolBusy = true;
+    home.Server->Pipeline().HoldSpool();
     home.Test->PrinterNumberText = "3 - Lexmark-A";
     home.Test->PrinterNumberExit();
     EXPECT_TRUE(home.Test->Overlays.empty());
-    home.Server->Pipeline().SpoolBusy = false;
+    home.Server->Pipeline().ReleaseSpool();
 
     // An overlay chosen for one printer does not stay in the box for another;
     // leaving the box on the same printer keeps it.
