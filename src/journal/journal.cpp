@@ -512,6 +512,11 @@ std::vector<TJobRow> TJournal::Jobs(const TJobFilter& filter)
     s.Bind(filter.Since).Bind(filter.Before).Bind(filter.Before);
     s.Bind(filter.ReqCode).Bind(filter.ReqCode).Bind(state).Bind(state);
     s.Bind(filter.Limit > 0 ? filter.Limit : -1).Bind(std::max(0, filter.Offset));
+    return JobRows(s);
+}
+
+std::vector<TJobRow> TJournal::JobRows(TStatement& s)
+{
     std::vector<TJobRow> rows;
     while (s.Row())
         rows.push_back(JobOf(s));
@@ -542,10 +547,7 @@ std::vector<TJobRow> TJournal::JobsUpdatedSince(TJobState state, std::int64_t si
                                    " FROM jobs WHERE updated_at>=? AND state=? ORDER BY taken_at DESC, id DESC";
     TStatement s = Prepare(sql.c_str());
     s.Bind(since).Bind(StateName(state));
-    std::vector<TJobRow> rows;
-    while (s.Row())
-        rows.push_back(JobOf(s));
-    return rows;
+    return JobRows(s);
 }
 
 bool TJournal::DoneLater(std::string_view hash, std::int64_t takenAfter)
@@ -560,10 +562,7 @@ std::vector<TJobRow> TJournal::JobsIn(TJobState state)
     static const std::string sql = std::string("SELECT ") + kJobColumns + " FROM jobs WHERE state=? ORDER BY id";
     TStatement s = Prepare(sql.c_str());
     s.Bind(StateName(state));
-    std::vector<TJobRow> rows;
-    while (s.Row())
-        rows.push_back(JobOf(s));
-    return rows;
+    return JobRows(s);
 }
 
 TOutcome TJournal::AddEvent(std::int64_t jobId, std::string_view what)

@@ -213,6 +213,7 @@ private:
     TOutcome OpenExisting(const std::string& path, bool readOnly);
     TOutcome OpenVersioned(const std::string& path, bool readOnly, bool immutable);
     TStatement Prepare(const char* sql);
+    std::vector<TJobRow> JobRows(TStatement& s);
     TFailure LastFailure(std::string_view what) const;
 
     sqlite3* FDb = nullptr;
