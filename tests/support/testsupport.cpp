@@ -111,7 +111,7 @@ int ClosedPort()
 }
 
 TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                       const std::vector<std::string>& environment, int timeoutMs)
+                       const std::vector<std::string>& environment, int timeoutMs, const std::string& input)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -127,6 +127,10 @@ TProgramRun RunProgram(const std::string& program, const std::vector<std::string
     const std::string path = program.rfind('/', 0) == 0 ? program : BinaryDir() + "/bin/" + program;
     process.start(QString::fromStdString(path), arguments);
     TProgramRun run;
+    if (process.waitForStarted(5000)) {
+        process.write(QByteArray::fromStdString(input));
+        process.closeWriteChannel();
+    }
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();

@@ -40,9 +40,11 @@ struct TProgramRun {
     std::string Out;
     std::string Err;
 };
-// program: one of the build's programs by name, or an absolute path.
+// program: one of the build's programs by name, or an absolute path; input
+// is its whole standard input.
 TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                       const std::vector<std::string>& environment = {}, int timeoutMs = 60000);
+                       const std::vector<std::string>& environment = {}, int timeoutMs = 60000,
+                       const std::string& input = {});
 
 // A job as a queue of the private scheduler received it.
 struct TCapturedJob {

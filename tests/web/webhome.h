@@ -250,27 +250,8 @@ struct TWebHome : TDaemonHome {
 };
 
 // printorb-tool with the given lines on its standard input.
-inline TProgramRun ToolWithInput(const TDaemonHome& home, const std::vector<std::string>& args,
-                                 const std::string& input)
+inline TProgramRun ToolWithInput(const TDaemonHome& home, std::vector<std::string> args, const std::string& input)
 {
-    QProcess process;
-    QStringList arguments;
-    for (const std::string& arg : args)
-        arguments << QString::fromStdString(arg);
-    arguments << "--home" << QString::fromStdString(home.Dir.Path());
-    process.start(QString::fromStdString(BinaryDir() + "/bin/printorb-tool"), arguments);
-    TProgramRun run;
-    if (!process.waitForStarted(5000))
-        return run;
-    process.write(QByteArray::fromStdString(input));
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.Status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = process.readAllStandardOutput().toStdString();
-    run.Err = process.readAllStandardError().toStdString();
-    return run;
+    args.insert(args.end(), {"--home", home.Dir.Path()});
+    return RunProgram("printorb-tool", args, {}, 30000, input);
 }
