@@ -144,10 +144,9 @@ std::string TEventLog::MirrorText(std::string_view line, std::string_view messag
     return text.empty() ? prefix + '\n' : text;
 }
 
-bool TEventLog::StderrIsJournal()
+bool TEventLog::StderrIsJournal(std::string_view stream)
 {
-    const char* stream = std::getenv("JOURNAL_STREAM");
-    if (!stream || !*stream)
+    if (stream.empty())
         return false;
     struct stat st {};
     if (::fstat(STDERR_FILENO, &st) != 0)

@@ -25,11 +25,11 @@ public:
     void ReleaseHeldLines();
     // Unattended runs also copy every line to standard error for the journal.
     // When standard error is the journal's own stream, the copy takes the
-    // journal's format.
-    void SetMirrorToStderr(bool on)
+    // journal's format. journalStream is JOURNAL_STREAM as the program found it.
+    void SetMirrorToStderr(bool on, std::string_view journalStream = {})
     {
         FMirror = on;
-        FJournal = on && StderrIsJournal();
+        FJournal = on && StderrIsJournal(journalStream);
     }
     // The journal's format: each line led by its syslog priority ("<3>"),
     // without our time stamp, as the journal stamps every line itself.
@@ -63,7 +63,7 @@ public:
     static std::string MirrorText(std::string_view line, std::string_view message, bool journal);
     // Whether standard error is the stream JOURNAL_STREAM names (device:inode);
     // a child that inherited the variable with standard error elsewhere is not.
-    static bool StderrIsJournal();
+    static bool StderrIsJournal(std::string_view stream);
 
 private:
     std::string FFilePath;

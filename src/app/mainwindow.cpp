@@ -88,9 +88,10 @@ bool TPrintServerForm::HasDisplay()
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
-TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prompts, QWidget* parent)
+TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prompts, const TProgramEnvironment& env,
+                                   QWidget* parent)
     : QWidget(parent),
-      FServer(std::make_unique<TPrintServer>(programDir)),
+      FServer(std::make_unique<TPrintServer>(programDir, env)),
       FOverlayList(FServer->Pipeline().Overlays(), [this]() -> TPrompts& { return FServer->Prompts(); }),
       FPrinterActions({FServer->Printers(), FServer->Settings(), FOverlayList,
                        [this]() -> TPrompts& { return FServer->Prompts(); },
@@ -99,7 +100,7 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
                   [this]() -> TPrompts& { return FServer->Prompts(); }, FServer->Log()})
 {
     setWindowTitle(QStringLiteral("TovaORB Print Server"));
-    FServer->Log().SetMirrorToStderr(!HasDisplay());
+    FServer->MirrorLogToStderr(!HasDisplay());
     if (prompts) {
         FServer->SetPrompts(*prompts);
     } else if (HasDisplay()) {
@@ -322,7 +323,7 @@ void TPrintServerForm::StartstopbuttonClick()
 {
     TJobPipeline& pipeline = FServer->Pipeline();
     pipeline.ReleaseSpool();
-    if (pipeline.Ticking()) {
+    if (pipeline.State().Ticking) {
         pipeline.Stop();
         Startstopbutton->setText(QStringLiteral("Start"));
     } else {

@@ -8,25 +8,12 @@
 
 #include <QCoreApplication>
 
-#include <cstdlib>
-#include <cstring>
-
-extern char** environ;
-
 void TPrintServer::DeriveTempDir()
 {
-    // TEMP by any letter case, as on the original platform, then TMPDIR.
-    std::string temp;
-    for (char** env = environ; env && *env && temp.empty(); ++env) {
-        const char* eq = std::strchr(*env, '=');
-        if (eq && SameText(std::string_view(*env, static_cast<std::size_t>(eq - *env)), "TEMP"))
-            temp = eq + 1;
-    }
-    if (temp.empty())
-        if (const char* tmpdir = std::getenv("TMPDIR"))
-            temp = tmpdir;
     // The home's own temp folder is made once the start-up succeeded.
-    FConfig.TempDir = IncludeTrailingSlash(temp.empty() ? FConfig.ProgramDir + "temp" : temp);
+    ChangeStart([this](TServerStart& start) {
+        start.TempDir = IncludeTrailingSlash(FEnv.Temp.empty() ? start.ProgramDir + "temp" : FEnv.Temp);
+    });
 }
 
 void TPrintServer::MakeTempDir()
@@ -39,7 +26,7 @@ void TPrintServer::MakeTempDir()
 void TPrintServer::LoadSettingsFile()
 {
     const std::string path = FConfig.ProgramDir + kSettingsFile;
-    if (FSettings.LoadFromFile(path))
+    if (FSettings.Load(path))
         return;
     FSettings.Clear();
     loginfo("Warning. Setup file is missing.");
@@ -51,7 +38,7 @@ bool TPrintServer::StartUp()
 {
     FPipeline.Forget();
     DeriveTempDir();
-    FConfig.DataDelay = 1;
+    ChangeStart([](TServerStart& start) { start.DataDelay = 1; });
     // The FTP uploader keeps the window responsive while it transfers.
     FPipeline.LprQueue().Ftp.Ftp.OnProgress = [] { QCoreApplication::processEvents(); };
 
@@ -59,7 +46,7 @@ bool TPrintServer::StartUp()
     // A refused start-up leaves nothing behind, not even a new log file.
     FLog.HoldNewFile(true);
     LoadSettingsFile();
-    FConfig.SettingsScore = 0;
+    ChangeStart([](TServerStart& start) { start.SettingsScore = 0; });
     if (!setpagevalues() || !CheckWebStatus())
         return false;
     // Before anything in the spool folder is looked at: a second server on
@@ -131,9 +118,9 @@ void TPrintServer::StartWebStatus()
 
 bool TPrintServer::setpagevalues()
 {
-    FConfig.ReadStore(FSettings);
+    ReadConfig();
     if (FConfig.LpdDataDelay)
-        FConfig.DataDelay = *FConfig.LpdDataDelay;
+        ChangeStart([this](TServerStart& start) { start.DataDelay = *FConfig.LpdDataDelay; });
 
     if (FConfig.FtpFailover()) {
         // Ticking the box runs its handler, so an on value is then held as TRUE.
@@ -155,10 +142,9 @@ bool TPrintServer::setpagevalues()
 
     FillSettingsPage();
 
-    if (!FConfig.ResultsDir.empty())
-        FConfig.SettingsScore += 2;
-    if (!FConfig.SpoolDir.empty())
-        FConfig.SettingsScore += 4;
+    ChangeStart([this](TServerStart& start) {
+        start.SettingsScore += (FConfig.ResultsDir.empty() ? 0 : 2) + (FConfig.SpoolDir.empty() ? 0 : 4);
+    });
     FPage.UpdateEnabled = true;
 
     const bool havePrinters = LoadPrinterEntries();
@@ -171,7 +157,7 @@ bool TPrintServer::setpagevalues()
         return false;
     }
 
-    FConfig.SettingsScore += 1;
+    ChangeStart([](TServerStart& start) { start.SettingsScore += 1; });
     return true;
 }
 
@@ -195,22 +181,13 @@ bool TPrintServer::LoadPrinterEntries()
     FPrinters.PrinterNameCombo = FInstalledPrinters ? FInstalledPrinters() : std::vector<std::string>();
     FPrinters.Clear();
 
-    std::string defaultName;
-    bool haveDefault = false;
-    for (const std::string& line : FSettings.Lines()) {
-        if (line.compare(0, 7, keys::DefaultPrinter) != 0 || line.find('=') == std::string::npos)
-            continue;
-        const std::string number = TextBefore(std::string_view(line).substr(7), "=");
-        if (!number.empty()) {
-            FPrinters.AddLine(line.substr(7));
-        } else {
-            defaultName = TextAfter(line, "=");
-            haveDefault = true;
-            FPrinters.DefaultLabel = "Default is :" + defaultName;
-        }
-    }
-
-    if (!haveDefault) {
+    const TPrinterLines lines = ReadPrinterLines(FSettings.Store());
+    for (const std::string& line : lines.Numbered)
+        FPrinters.AddLine(line);
+    std::string defaultName = lines.Default.value_or("");
+    if (lines.Default) {
+        FPrinters.DefaultLabel = "Default is :" + defaultName;
+    } else {
         if (FPrinters.Printerlist().empty()) {
             FPrinters.DefaultLabel = "NO PRINTERS SET.";
             return false;
@@ -221,8 +198,10 @@ bool TPrintServer::LoadPrinterEntries()
     }
 
     const int index = IndexOfPrinterName(defaultName);
-    FConfig.DefaultPrinterNumber =
-        index < 0 ? std::string() : TPrinterTable::NumberOf(FPrinters.Printerlist()[static_cast<std::size_t>(index)]);
+    ChangeStart([&](TServerStart& start) {
+        start.DefaultPrinterNumber =
+            index < 0 ? std::string() : TPrinterTable::NumberOf(FPrinters.Printerlist()[static_cast<std::size_t>(index)]);
+    });
     FPrinters.Select(index);
     FPrinters.updatePrinterNumList();
     return true;

@@ -67,7 +67,7 @@ TLiveState TServerWebSource::Live()
         live.Lights[static_cast<std::size_t>(light)] = ColorName(lights.Light(light));
     live.Spooled = lights.PrintQueue();
     live.LprQueue = lights.LPRQueue();
-    live.Busy = FServer.Pipeline().Busy();
+    live.Busy = FServer.Pipeline().State().Busy();
     live.Caption = TPrintServer::kCaption;
     live.Version = kProgramVersion;
     return live;

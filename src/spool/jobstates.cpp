@@ -315,7 +315,7 @@ void TJobPipeline::GiveUp(const std::string& reason)
     FLog.loginfo("Spooler file " + job->SpoolFile + " failed after " + std::to_string(job->Attempts) +
                  " attempt(s): " + reason + ". " +
                  (moved ? "It is in " + where : "It stays in the spool folder (" + moved.Reason() + ")") +
-                 "; printorb-tool resubmit " + std::to_string(job->Id) + ToolHomeOption(FConfig.ProgramDir) +
+                 "; printorb-tool resubmit " + std::to_string(job->Id) + ToolHomeOption(FConfig.ProgramDir, FConfig.PackageHomeDir) +
                  " sends it again.");
     FRecorder.End();
 }

@@ -22,7 +22,7 @@ bool Contains(const std::vector<std::string>& list, const std::string& item)
 
 }  // namespace
 
-TCommandLine::TCommandLine(const TCommand& command, const TArgs& args)
+TCommandLine::TCommandLine(const TCommand& command, const TArgs& args, TProgramEnvironment env) : FEnv(std::move(env))
 {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -75,14 +75,22 @@ std::string TCommandLine::Home() const
 {
     std::string home = Value("--home");
     if (home.empty())
-        if (const char* env = std::getenv("PRINTORB_HOME"))
-            home = env;
+        home = FEnv.Home;
     if (home.empty()) {
         // A home beside the tool (a build, the demo), else the package's.
         const std::string beside = IncludeTrailingSlash(QCoreApplication::applicationDirPath().toStdString());
-        home = FileExists(beside + kSettingsFileName) ? beside : PackageHome();
+        home = FileExists(beside + kSettingsFileName) ? beside : PackageHome(FEnv.PackageRoot);
     }
     return IncludeTrailingSlash(home);
+}
+
+TResult<TServerConfig> TCommandLine::HomeConfig() const
+{
+    const TServerHome home(Home());
+    TSettings settings;
+    if (const TOutcome loaded = settings.LoadFromFile(home.Settings()); !loaded)
+        return Fail("no settings: " + loaded.Reason() + " (use --home DIR or PRINTORB_HOME)");
+    return TServerConfig::Read(settings, HomeStart(home.Folder(), PackageHome(FEnv.PackageRoot)));
 }
 
 int ParsePort(const std::string& text, const std::string& what)

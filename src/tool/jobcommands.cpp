@@ -66,15 +66,14 @@ std::int64_t JobId(const std::string& text)
     return std::stoll(text);
 }
 
-TServerConfig HomeConfig(const TCommandLine& line, TSettings& settings)
+TServerConfig HomeConfig(const TCommandLine& line)
 {
-    const std::string path = line.Home() + kSettingsFileName;
-    if (const TOutcome loaded = settings.LoadFromFile(path); !loaded)
-        throw std::runtime_error("no settings: " + loaded.Reason() + " (use --home DIR or PRINTORB_HOME)");
-    TServerConfig config = TServerConfig::Read(settings);
-    if (config.SpoolDir.empty())
-        throw std::runtime_error("SPOOLER is not set in " + path);
-    return config;
+    TResult<TServerConfig> config = line.HomeConfig();
+    if (!config)
+        throw std::runtime_error(config.Reason());
+    if (config->SpoolDir.empty())
+        throw std::runtime_error(std::string("SPOOLER is not set in ") + TServerHome(line.Home()).Settings());
+    return std::move(config).Value();
 }
 
 // Rows as columns two spaces apart, each as wide as its widest cell (in
@@ -189,8 +188,7 @@ int ResubmitCommand(const TCommandLine& line)
 {
     const std::int64_t id = JobId(line.Arg(0));
     return Run([&]() -> int {
-        TSettings settings;
-        const TServerConfig config = HomeConfig(line, settings);
+        const TServerConfig config = HomeConfig(line);
         TJournal journal;
         OpenJournal(line, journal, true);
         const TResult<TResubmitted> sent = Resubmit(journal, line.Home(), config.SpoolDir, id, "printorb-tool");
@@ -205,8 +203,7 @@ namespace {
 
 int Status(const TCommandLine& line)
 {
-    TSettings settings;
-    const TServerConfig config = HomeConfig(line, settings);
+    const TServerConfig config = HomeConfig(line);
     TJournal journal;
     OpenJournal(line, journal);
     TPrintingLayer printing;

@@ -152,30 +152,6 @@ private:
     int FSaved = -1;
 };
 
-// JOURNAL_STREAM set for one test, put back as it was afterwards.
-class TJournalStream {
-public:
-    explicit TJournalStream(const std::string& value)
-    {
-        if (const char* old = std::getenv("JOURNAL_STREAM"))
-            FOld = old;
-        if (value.empty())
-            ::unsetenv("JOURNAL_STREAM");
-        else
-            ::setenv("JOURNAL_STREAM", value.c_str(), 1);
-    }
-    ~TJournalStream()
-    {
-        if (FOld)
-            ::setenv("JOURNAL_STREAM", FOld->c_str(), 1);
-        else
-            ::unsetenv("JOURNAL_STREAM");
-    }
-
-private:
-    std::optional<std::string> FOld;
-};
-
 std::vector<std::string> gQtMessages;
 
 void CaptureQtMessage(QtMsgType, const QMessageLogContext&, const QString& message)
@@ -242,11 +218,10 @@ TEST(EventLog, StandardErrorTakesTheJournalsFormatOnlyWhenItIsTheJournalsStream)
     TTempDir dir;
     const auto run = [&](const std::string& name, bool matching, const char* other) {
         TCapturedStderr captured(dir / name);
-        TJournalStream stream(matching ? captured.Stream() : other);
         TEventLog log;
         log.SetFilePath(dir / "spoolerLog.txt");
         log.SetClock([] { return At(3, 7, 14, 5, 9); });
-        log.SetMirrorToStderr(true);
+        log.SetMirrorToStderr(true, matching ? captured.Stream() : std::string(other ? other : ""));
         log.loginfo("Warning!! The \"TAG\" file is missing.");
         log.loginfo("Found file a.tvq");
         return std::make_pair(log.JournalFormat(), captured.Text());

@@ -46,7 +46,7 @@ struct TJobsHome : TTestHome {
     {
         for (int i = 0; i < ticks; ++i) {
             server.Pipeline().SpoolTimerTimer();
-            if (server.Pipeline().PrintPending())
+            if (server.Pipeline().State().PrintPending)
                 server.Pipeline().printingtimerTimer();
         }
     }

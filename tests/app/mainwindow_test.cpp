@@ -56,10 +56,10 @@ TEST(MainWindow, StartsOnThePrintersPageWithItsLayout)
     EXPECT_EQ(form->Startstopbutton->text(), "Stop");
     EXPECT_FALSE(form->HideScribButton->isVisible());
     const TJobPipeline& pipeline = form->Server().Pipeline();
-    EXPECT_TRUE(pipeline.Ticking());
-    EXPECT_EQ(pipeline.TickInterval(), 5000);
-    EXPECT_FALSE(pipeline.PrintRunDue());
-    EXPECT_EQ(pipeline.PrintRunInterval(), 1500);
+    EXPECT_TRUE(pipeline.State().Ticking);
+    EXPECT_EQ(pipeline.State().TickInterval, 5000);
+    EXPECT_FALSE(pipeline.State().PrintRunDue);
+    EXPECT_EQ(pipeline.State().PrintRunInterval, 1500);
     EXPECT_EQ(form->width(), 578);
     EXPECT_EQ(form->minimumHeight(), 266);
 
@@ -105,16 +105,16 @@ TEST(MainWindow, StartStopSwitchesTheSpoolTimerOnly)
     pipeline.HoldSpool();
     TJobPipelineTestAccess::DuePrintRun(pipeline);
     form->StartstopbuttonClick();
-    EXPECT_FALSE(pipeline.Ticking());
+    EXPECT_FALSE(pipeline.State().Ticking);
     EXPECT_EQ(form->Startstopbutton->text(), "Start");
-    EXPECT_FALSE(pipeline.SpoolHeld());
-    EXPECT_TRUE(pipeline.PrintRunDue());
+    EXPECT_FALSE(pipeline.State().SpoolHeld);
+    EXPECT_TRUE(pipeline.State().PrintRunDue);
 
     pipeline.HoldSpool();
     QTest::mouseClick(form->Startstopbutton, Qt::LeftButton);
-    EXPECT_TRUE(pipeline.Ticking());
+    EXPECT_TRUE(pipeline.State().Ticking);
     EXPECT_EQ(form->Startstopbutton->text(), "Stop");
-    EXPECT_FALSE(pipeline.SpoolHeld());
+    EXPECT_FALSE(pipeline.State().SpoolHeld);
 }
 
 TEST(MainWindow, ShowAndHideScrib)

@@ -279,7 +279,7 @@ TEST(JobJournal, AJournalThatCannotWriteStopsOutputsAndKeepsItsSteps)
     TJournalHome home;
     home.Drop("j.tvq", kReport + "^HV_REQCODE~JRO1");
     home.S().SpoolTimerTimer();
-    ASSERT_TRUE(home.S().PrintPending());
+    ASSERT_TRUE(home.S().State().PrintPending);
     const std::string files = "'" + home.Dir / "journal.db" + "' '" + home.Dir / "journal.db-wal" + "'";
     if (std::system(("chattr +i " + files + " 2>/dev/null").c_str()) != 0) {
         const int undone = std::system(("chattr -i " + files + " 2>/dev/null").c_str());
@@ -386,7 +386,7 @@ TEST(JobJournal, ACrashLoopEndsInFailed)
     // Taken, and the server "crashes" before the print run, three times.
     for (int attempt = 1; attempt <= 3; ++attempt) {
         home.S().SpoolTimerTimer();
-        ASSERT_TRUE(home.S().PrintPending()) << attempt;
+        ASSERT_TRUE(home.S().State().PrintPending) << attempt;
         home.S().Forget();  // what a restart forgets
     }
     EXPECT_EQ(home.JobOf("loop.tvq")->Attempts, 3);
@@ -566,12 +566,12 @@ TEST(JobJournal, BacklogModeTakesTheNextFileOnlyOnceTheOutputBeforeExists)
         home.S().SpoolTimerTimer();
         if (!backlog) {
             EXPECT_EQ(home.Found(), std::vector<std::string> {"a.tvq"});
-            EXPECT_TRUE(home.S().PrintPending()) << "printed by the printing timer, later";
-            EXPECT_EQ(home.S().TickInterval(), TJobPipeline::kSpoolInterval);
+            EXPECT_TRUE(home.S().State().PrintPending) << "printed by the printing timer, later";
+            EXPECT_EQ(home.S().State().TickInterval, TJobPipeline::kSpoolInterval);
             continue;
         }
         EXPECT_EQ(home.Found(), names);
-        EXPECT_FALSE(home.S().SpoolHeld());
+        EXPECT_FALSE(home.S().State().SpoolHeld);
         // Each file was taken after the output of the one before was there.
         std::vector<std::size_t> found, printed;
         for (std::size_t i = 0; i < home.Log.Lines.size(); ++i) {
@@ -594,7 +594,7 @@ TEST(JobJournal, BacklogModeTakesTheNextFileOnlyOnceTheOutputBeforeExists)
         for (const std::string& name : names)
             EXPECT_FALSE(home.InSpool(name)) << name;
         // The spool folder is empty: the next tick comes at the usual pace.
-        EXPECT_EQ(home.S().TickInterval(), TJobPipeline::kSpoolInterval);
+        EXPECT_EQ(home.S().State().TickInterval, TJobPipeline::kSpoolInterval);
     }
 }
 
@@ -625,7 +625,7 @@ TEST(JobJournal, AWarningWhileTheJournalIsLockedIsKeptAndWrittenLater)
     const std::string warning = "ERROR: Request for OVERLAY failed GONE.prn does not exist.";
     home.Drop("w.tvq", kReport + "^HV_REQCODE~WARN1^HV_PRNFILENAME~GONE.prn");
     home.S().SpoolTimerTimer();
-    ASSERT_TRUE(home.S().PrintPending());
+    ASSERT_TRUE(home.S().State().PrintPending);
     // Another writer holds the journal while the print run looks for the overlay.
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open((home.Dir / "journal.db").c_str(), &other), SQLITE_OK);
