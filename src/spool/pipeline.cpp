@@ -282,9 +282,11 @@ std::optional<TJobEnd> TJobPipeline::ChoosePrinter(std::string_view name)
                 PrintSystemDown("it does not answer");
                 return wait(kPrintSystem);
             }
-            FLog.logerror("No default printer!");
-            if (!savedOnly)
+            if (!savedOnly) {
+                FLog.logerror("No default printer!");
                 return Reject(name, TJobExit::NoPrinter, "no printer could be selected");
+            }
+            FLog.loginfo("No default printer!");
             return std::nullopt;
         }
     }
