@@ -1,4 +1,5 @@
 #include "app/eventlog.h"
+#include "app/headlessprompts.h"
 
 #include "support/testsupport.h"
 
@@ -236,6 +237,29 @@ TEST(EventLog, PriorityIsTheLevelTheLineWasLoggedWith)
     // The line itself is kept as it was given, in the file too.
     EXPECT_EQ(FileLines(dir / "spoolerLog.txt").front(),
               "07-03 14:05:09>PDF Document creation FAILED /srv/results/x.pdf");
+}
+
+// Unattended, a box's text goes to the log at the level its icon says; an
+// unanswered question asks for a look.
+TEST(EventLog, HeadlessPromptsLogABoxAtItsIconsLevel)
+{
+    using I = TPrompts::Icon;
+    TEventLog log;
+    THeadlessPrompts prompts(log);
+    const std::pair<I, TEventLog::TPriority> rows[] = {{I::Error, TEventLog::kErr},
+                                                       {I::Warning, TEventLog::kWarning},
+                                                       {I::Information, TEventLog::kInfo},
+                                                       {I::Question, TEventLog::kInfo},
+                                                       {I::None, TEventLog::kInfo}};
+    for (const auto& [icon, priority] : rows) {
+        prompts.ShowMessage("", "Directory was not created.", icon);
+        EXPECT_EQ(log.Entries().back().Priority, priority) << static_cast<int>(icon);
+    }
+    std::string answer;
+    EXPECT_FALSE(prompts.AskYesNo("", "The Print Spooler directory /s/ does not exist."));
+    EXPECT_EQ(log.Entries().back().Priority, TEventLog::kWarning);
+    EXPECT_FALSE(prompts.InputQuery("", "Add a Halvorin Printer", answer));
+    EXPECT_EQ(log.Entries().back().Priority, TEventLog::kWarning);
 }
 
 TEST(EventLog, TheJournalGetsPriorityPrefixesAndNoStampOfOurs)
