@@ -69,6 +69,8 @@ public:
     bool SpoolServerEditExit();
 
     void loginfo(std::string_view message) { FLog.loginfo(message); }
+    void logwarning(std::string_view message) { FLog.logwarning(message); }
+    void logerror(std::string_view message) { FLog.logerror(message); }
     void SetPrompts(TPrompts& prompts) { FPrompts = &prompts; }
     TPrompts& Prompts() { return *FPrompts; }
     // Where the installed printer names come from: the printing layer unless replaced.

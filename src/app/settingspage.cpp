@@ -52,7 +52,7 @@ void TPrintServer::UpdateButtonClick()
         // The running values and the store keep the new values; the operator
         // learns that the file did not.
         const std::string text = "The settings could not be saved to " + path + ".\r\n" + saved.Reason();
-        loginfo(text);
+        logerror(text);
         FPrompts->ShowMessage("Update Now", text, TPrompts::Icon::Error);
         return;
     }

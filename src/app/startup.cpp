@@ -20,7 +20,7 @@ void TPrintServer::MakeTempDir()
 {
     if (!DirExists(FConfig.TempDir))
         if (const TOutcome made = ForceDir(FConfig.TempDir); !made)
-            loginfo("Could not create the temporary folder " + made.Reason());
+            logerror("Could not create the temporary folder " + made.Reason());
 }
 
 void TPrintServer::LoadSettingsFile()
@@ -29,9 +29,10 @@ void TPrintServer::LoadSettingsFile()
     if (FSettings.Load(path))
         return;
     FSettings.Clear();
-    loginfo("Warning. Setup file is missing.");
-    loginfo("No settings read from " + path +
-            (FileExists(path) ? ": unreadable or larger than 4 MB" : ": no such file (PRINTORB_HOME names the home)"));
+    logwarning("Warning. Setup file is missing.");
+    logwarning("No settings read from " + path +
+               (FileExists(path) ? ": unreadable or larger than 4 MB"
+                                 : ": no such file (PRINTORB_HOME names the home)"));
 }
 
 bool TPrintServer::StartUp()
@@ -55,7 +56,7 @@ bool TPrintServer::StartUp()
     if (const TOutcome taken = FHomeLock.Acquire(FConfig.ProgramDir); !taken) {
         FHomeTaken = true;
         FStartUpFailure = "Not started: " + taken.Reason() + "; two servers would output every report twice";
-        loginfo(FStartUpFailure);
+        logerror(FStartUpFailure);
         FPrompts->ShowMessage("", FStartUpFailure + ".", TPrompts::Icon::Error);
         return false;
     }
@@ -67,7 +68,7 @@ bool TPrintServer::StartUp()
 
     if (!DirExists(FConfig.LprQueueDir))
         if (const TOutcome made = ForceDir(FConfig.LprQueueDir); !made)
-            loginfo("Could not create the LPR queue folder " + made.Reason());
+            logerror("Could not create the LPR queue folder " + made.Reason());
     CheckDirectories();
     loginfo(std::string("PrintORB ") + kProgramVersion + " started in " + FConfig.ProgramDir + ", spool directory " + FConfig.SpoolDir +
             ", " + std::to_string(FPrinters.Printerlist().size()) + " printer entries");
@@ -93,7 +94,7 @@ bool TPrintServer::CheckWebStatus()
     if (wrong.empty())
         return true;
     FStartUpFailure = "Not started: " + wrong;
-    loginfo(FStartUpFailure);
+    logerror(FStartUpFailure);
     FPrompts->ShowMessage("", FStartUpFailure + ".", TPrompts::Icon::Error);
     return false;
 }
@@ -108,7 +109,7 @@ void TPrintServer::StartWebStatus()
         return;
     auto web = std::make_unique<TWebServer>(FWebSource, FConfig.WebPasswordHash);
     if (const TOutcome listening = web->Listen(*where); !listening) {
-        loginfo("The status page is not served: " + listening.Reason() + ".");
+        logerror("The status page is not served: " + listening.Reason() + ".");
         return;
     }
     FWeb = std::move(web);
@@ -133,7 +134,7 @@ bool TPrintServer::setpagevalues()
         for (const std::string& name : missing)
             names += (names.empty() ? "" : ", ") + name;
         FStartUpFailure = "Not set in " + FConfig.ProgramDir + kSettingsFile + ": " + names;
-        loginfo(FStartUpFailure);
+        logerror(FStartUpFailure);
         // The box names the file and the keys too: an operator sees no standard error.
         FPrompts->ShowMessage("", "A critical value was not set.  Tovaspooler will close.\r\n\r\n" + FStartUpFailure + ".",
                               TPrompts::Icon::Error);
@@ -153,7 +154,7 @@ bool TPrintServer::setpagevalues()
     if (!havePrinters) {
         FStartUpFailure = "No printer entries in " + FConfig.ProgramDir + kSettingsFile +
                           ": the server needs at least one PRINTER<n>=<printer name> line";
-        loginfo(FStartUpFailure);
+        logerror(FStartUpFailure);
         return false;
     }
 
@@ -218,14 +219,14 @@ void TPrintServer::CheckPrinterEntries()
     // start by that much at most.
     const TDestinations said = FPipeline.Printing().Destinations(0);
     if (!said.Answered) {
-        loginfo("The printer entries could not be checked: the print system at " +
-                FPipeline.Printing().SchedulerName() + " does not answer.");
+        logwarning("The printer entries could not be checked: the print system at " +
+                   FPipeline.Printing().SchedulerName() + " does not answer.");
         return;
     }
     for (const auto& [key, name] : entries)
         if (!name.empty() && said.Find(name).empty())
-            loginfo("The print system does not know the printer \"" + name + "\" of " + key + " in " +
-                    kSettingsFile + ".");
+            logwarning("The print system does not know the printer \"" + name + "\" of " + key + " in " +
+                       kSettingsFile + ".");
 }
 
 bool TPrintServer::CheckDirectories()

@@ -94,7 +94,7 @@ private:
     bool TryFile(const std::string& name, const std::string& printer);
     bool Attempt(const std::string& name);
     // A line of the attempt, logged once the attempt is judged.
-    void Note(std::string line);
+    void Note(TSeverity severity, std::string line);
     // The prepared copy in the temporary folder, with the overlay that the
     // name's first field asks for.
     TOutcome PrepareCopy(const std::string& name, const std::string& overlay);
@@ -120,7 +120,11 @@ private:
         std::int64_t At = 0;
     };
     std::map<std::string, TLastFailure> FLastFailures;  // by file and route
-    std::vector<std::string> FNotes;  // the lines of the attempt under way
+    struct TNote {
+        TSeverity Severity;
+        std::string Line;
+    };
+    std::vector<TNote> FNotes;        // the lines of the attempt under way
     std::string FFailure;             // why it did not go, in one line
     bool FBeep = false;               // the attempt found no host
     std::set<std::string> FEmpty;     // empty files already reported

@@ -60,7 +60,7 @@ void PrintWholeDocuments(DocumentEngine& engine, TPrintingLayer& printing, TLogg
     engine.PrintHandler = [&printing, &log](DocumentEngine& document, const QString& jobName) {
         const TResult<int> job = printing.PrintPdf({}, FromUnicode(jobName), document.PdfBytes(jobName).toStdString());
         if (!job)
-            log.loginfo(job.Reason());
+            log.logerror(job.Reason());
         return job.Ok();
     };
 }

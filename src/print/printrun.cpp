@@ -61,7 +61,7 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
     const auto refuse = [&](const std::string& why) -> TOutcome {
         const std::string line = kind.Failed + std::string(1, Q) + path + Q + ": refused for spooler file " +
                                  c.RequestName + " (" + c.Record.GetReqCode() + "): " + why;
-        c.Log.loginfo(line);
+        c.Log.logerror(line);
         return FailFinal(line);
     };
     if (const std::string refused = RefusalOf(c, path); !refused.empty())
@@ -81,12 +81,12 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
         if (written.Kind() == TFailureKind::Final)
             return refuse(written.Reason());
         const std::string failed = kind.Failed + std::string(1, Q) + path + Q;
-        c.Log.loginfo(failed + tail);
+        c.Log.logerror(failed + tail);
         const std::string why = "Could not save " + path + ": " + written.Reason();
-        c.Log.loginfo(why);
+        c.Log.logerror(why);
         return Reworded(written.Failure(), failed + ": " + why);
     } catch (const std::exception& failure) {
-        c.Log.loginfo(kind.Raised + std::string(failure.what()));
+        c.Log.logerror(kind.Raised + std::string(failure.what()));
         return Fail(kind.Raised + std::string(failure.what()));
     }
 }
@@ -140,7 +140,7 @@ public:
             C.Device.ReleasePrinterDC();
             const std::string what = FFax ? "The fax document " : "Page " + std::to_string(FPage) + " of ";
             const std::string line = what + Codes() + " was not printed: " + failure.what();
-            C.Log.loginfo(line);
+            C.Log.logerror(line);
             if (const auto* page = dynamic_cast<const TPageFailure*>(&failure))
                 return Reworded(page->Failure, line);
             return Fail(line);
@@ -171,7 +171,7 @@ private:
     {
         if (FSetup)
             return;
-        C.Log.loginfo("Failed to set printer information ERROR: " + FSetup.Reason());
+        C.Log.logerror("Failed to set printer information ERROR: " + FSetup.Reason());
         FFirst.clear();
     }
 

@@ -75,7 +75,7 @@ std::vector<std::string> ScanFiles(const TScanContext& c, std::string& folder)
 // The notice page for a scan id without images, printed once.
 TOutcome PrintMissingImagePage(TScanContext& c)
 {
-    c.Log.loginfo("Image for " + c.ScanId + " was requested but it was " + "not present");
+    c.Log.logerror("Image for " + c.ScanId + " was requested but it was " + "not present");
     if (c.Journal && c.Journal->PageDone(1, c.ScanId, std::string()))
         return TOutcome::Done();
     if (c.Journal && !c.Journal->PageSending(1, c.ScanId, c.Device.Printing.CurrentPrinter, std::string()))
@@ -91,7 +91,7 @@ TOutcome PrintMissingImagePage(TScanContext& c)
             e.PrintDocument(ToUnicode(c.ScanId));
     } catch (const std::exception& failure) {
         const std::string line = "The Missing Image page for " + c.ScanId + " was not printed: " + failure.what();
-        c.Log.loginfo(line);
+        c.Log.logerror(line);
         return Fail(line);
     }
     if (c.Journal)
@@ -119,8 +119,8 @@ TOutcome PrintScanJob(TScanContext& c)
         // A picture that does not decode is skipped: printing the one decoded
         // before it in its place would put the wrong scan on paper.
         if (!c.MultiImage.LastError().empty() || c.MultiImage.Picture().isNull()) {
-            c.Log.loginfo("The image " + folder + file + " could not be read: " +
-                          (c.MultiImage.LastError().empty() ? std::string("no picture") : c.MultiImage.LastError()));
+            c.Log.logerror("The image " + folder + file + " could not be read: " +
+                           (c.MultiImage.LastError().empty() ? std::string("no picture") : c.MultiImage.LastError()));
             continue;
         }
         std::string first, other;
@@ -137,7 +137,7 @@ TOutcome PrintScanJob(TScanContext& c)
         }
         if (!dc || !PrintLoadedImage(*dc, c.MultiImage.Picture(), c.MultiImage.ImageName(), error)) {
             const std::string line = "The image " + c.MultiImage.ImageName() + " was not printed: " + error;
-            c.Log.loginfo(line);
+            c.Log.logerror(line);
             if (printed)
                 printed = Fail(line);
         } else if (c.Journal) {

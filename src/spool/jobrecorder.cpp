@@ -28,14 +28,14 @@ void TJobRecorder::Open()
     if (opened && opened->empty())
         return;
     if (opened) {
-        FLog.loginfo("The journal " + path + " could not be used; it is kept as " + *opened +
-                     ", and a new journal was started.");
+        FLog.logerror("The journal " + path + " could not be used; it is kept as " + *opened +
+                      ", and a new journal was started.");
         return;
     }
-    FLog.loginfo("The journal " + path + " cannot be kept (" + opened.Reason() +
-                 "); jobs are recorded in memory until the server restarts.");
+    FLog.logerror("The journal " + path + " cannot be kept (" + opened.Reason() +
+                  "); jobs are recorded in memory until the server restarts.");
     if (const TOutcome memory = FJournal.OpenInMemory(); !memory)
-        FLog.loginfo("The journal cannot be kept in memory either: " + memory.Reason());
+        FLog.logerror("The journal cannot be kept in memory either: " + memory.Reason());
 }
 
 void TJobRecorder::Down(const std::string& reason)
@@ -79,10 +79,11 @@ void TJobRecorder::Warning(std::string_view what)
     Write([id = FCurrent->Id, what = std::string(what)](TJournal& journal) { return journal.AddWarning(id, what); });
 }
 
-void TJobLog::logwarning(std::string_view message)
+void TJobLog::logline(TSeverity severity, std::string_view message)
 {
-    FLog.logwarning(message);
-    FRecorder.Warning(message);
+    FLog.logline(severity, message);
+    if (severity == TSeverity::Warning)
+        FRecorder.Warning(message);
 }
 
 TOutcome TJobRecorder::Replay()
@@ -290,7 +291,7 @@ void TJobRecorder::Retention()
             ++copies;
     const TResult<int> jobs = FJournal.RemoveOlderThan(now - FConfig.JournalDays * kDayMs);
     if (!jobs)
-        FLog.loginfo("Retention: the journal's old rows could not be removed: " + jobs.Reason());
+        FLog.logerror("Retention: the journal's old rows could not be removed: " + jobs.Reason());
     FLog.loginfo("Retention: " + std::to_string(copies) + " copies older than " + std::to_string(FConfig.TempDays) +
                  " days removed from " + temp + ", " + std::to_string(jobs.ValueOr(0)) + " jobs older than " +
                  std::to_string(FConfig.JournalDays) + " days removed from the journal.");

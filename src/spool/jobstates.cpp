@@ -199,16 +199,16 @@ TJobPipeline::TAdmission TJobPipeline::AlreadyFinished(const TJobRow& job)
             FLog.loginfo("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
                          " already; it is removed from the spool folder.");
         else
-            FLog.loginfo("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
-                         " already, but it could not be removed from the spool folder (" + FileErrorText(errno) +
-                         "); it is not output again.");
+            FLog.logerror("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
+                          " already, but it could not be removed from the spool folder (" + FileErrorText(errno) +
+                          "); it is not output again.");
         return TAdmission::Skip;
     }
     // Its move did not happen: it is tried again, the file is never printed.
     const TOutcome moved = job.State == TJobState::Failed ? MoveToFailed(name) : MoveToUnprintable(name);
     if (!moved)
-        FLog.loginfo("Spooler file " + name + " of job " + std::to_string(job.Id) + " (" + StateName(job.State) +
-                     ") stays in the spool folder: " + moved.Reason());
+        FLog.logerror("Spooler file " + name + " of job " + std::to_string(job.Id) + " (" + StateName(job.State) +
+                      ") stays in the spool folder: " + moved.Reason());
     return TAdmission::Skip;
 }
 
@@ -312,10 +312,10 @@ void TJobPipeline::GiveUp(const std::string& reason)
     FRecorder.Save("given up after " + std::to_string(job->Attempts) + " attempt(s): " + reason);
     const std::string where = FConfig.SpoolDir + "failed/";
     const TOutcome moved = MoveToFailed(job->SpoolFile);
-    FLog.loginfo("Spooler file " + job->SpoolFile + " failed after " + std::to_string(job->Attempts) +
-                 " attempt(s): " + reason + ". " +
-                 (moved ? "It is in " + where : "It stays in the spool folder (" + moved.Reason() + ")") +
-                 "; printorb-tool resubmit " + std::to_string(job->Id) + ToolHomeOption(FConfig.ProgramDir, FConfig.PackageHomeDir) +
-                 " sends it again.");
+    FLog.logerror("Spooler file " + job->SpoolFile + " failed after " + std::to_string(job->Attempts) +
+                  " attempt(s): " + reason + ". " +
+                  (moved ? "It is in " + where : "It stays in the spool folder (" + moved.Reason() + ")") +
+                  "; printorb-tool resubmit " + std::to_string(job->Id) + ToolHomeOption(FConfig.ProgramDir, FConfig.PackageHomeDir) +
+                  " sends it again.");
     FRecorder.End();
 }

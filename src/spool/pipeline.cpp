@@ -158,8 +158,8 @@ void TJobPipeline::PrepareJobs()
     // Checked and written in the one folder opened, with the folders of the moment.
     FRecord.DrawDynamicRange = [this](std::string_view value) {
         if (const TOutcome drawn = WriteDynamicRangeGraph(value, TOutputGuard(FConfig).Places()); !drawn)
-            FLog.loginfo("Dynamic range graph \"" + NthField(value, ',', 2) + "\" not drawn for spooler file " +
-                         FParsing + ": " + drawn.Reason());
+            FLog.logerror("Dynamic range graph \"" + NthField(value, ',', 2) + "\" not drawn for spooler file " +
+                          FParsing + ": " + drawn.Reason());
     };
     StartReport(FEngine, FConfig.PageMarginOrDefault());
     LoadTagFile();
@@ -190,7 +190,7 @@ void TJobPipeline::DispatchLprQueue()
     } catch (const std::exception& failure) {
         // A socket error or an unreadable prepared copy ends this round; the
         // file stays queued for the next tick.
-        FLog.loginfo(failure.what());
+        FLog.logerror(failure.what());
     }
 }
 
@@ -233,7 +233,7 @@ void TJobPipeline::GetMacros(std::string& first, std::string& other)
 TJobEnd TJobPipeline::Reject(std::string_view name, TJobExit exit, std::string reason)
 {
     if (const TOutcome moved = MoveToUnprintable(name); !moved)
-        FLog.loginfo(moved.Reason());
+        FLog.logerror(moved.Reason());
     FSpoolBusy = false;
     return {exit, std::move(reason)};
 }
@@ -282,9 +282,11 @@ std::optional<TJobEnd> TJobPipeline::ChoosePrinter(std::string_view name)
                 PrintSystemDown("it does not answer");
                 return wait(kPrintSystem);
             }
-            FLog.loginfo("No default printer!");
-            if (!savedOnly)
+            if (!savedOnly) {
+                FLog.logerror("No default printer!");
                 return Reject(name, TJobExit::NoPrinter, "no printer could be selected");
+            }
+            FLog.loginfo("No default printer!");
             return std::nullopt;
         }
     }
@@ -356,7 +358,7 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
         job->ProcCode = r.GetProcCode();
     }
     if (IsUnprintable(r)) {
-        FLog.loginfo(UnprintableMessage(name));
+        FLog.logerror(UnprintableMessage(name));
         return Reject(name, TJobExit::Unprintable, "neither a request and procedure code nor a scan id");
     }
     if (std::optional<TJobEnd> exit = ChoosePrinter(name))
@@ -393,7 +395,7 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
     case TComposeExit::DocumentNotLoaded:
         return {TJobExit::DocumentNotLoaded, composed.Failure, Reworded(composed.Cause, composed.Failure)};
     case TComposeExit::EngineFailed:
-        FLog.loginfo(composed.Failure);
+        FLog.logerror(composed.Failure);
         return {TJobExit::EngineFailed, composed.Failure, Reworded(composed.Cause, composed.Failure)};
     case TComposeExit::Completed: break;
     }

@@ -63,7 +63,7 @@ void PlaceImages(TJobContext& job)
         try {
             PlaceImage(job, image, document);
         } catch (const std::exception& failure) {
-            job.Log.loginfo(failure.what());
+            job.Log.logerror(failure.what());
         }
     }
 }
@@ -116,8 +116,8 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
             !written) {
             result.Failure = "The File Encoded Halvorin data in file " + std::string(spoolName) +
                              " could not be created locally.";
-            job.Log.loginfo(result.Failure);
-            job.Log.loginfo(result.CurrentDocPath + ": " + written.Reason());
+            job.Log.logerror(result.Failure);
+            job.Log.logerror(result.CurrentDocPath + ": " + written.Reason());
             result.Cause =
                 Reworded(written.Failure(), result.Failure + " " + result.CurrentDocPath + ": " + written.Reason());
             return TComposeExit::EmbeddedNotWritten;
@@ -137,7 +137,7 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
     } catch (const std::exception& failure) {
         result.Failure = " Error loading " + result.CurrentDocPath + " with " + failure.what();
         result.Cause = Fail(result.Failure);
-        job.Log.loginfo(result.Failure);
+        job.Log.logerror(result.Failure);
         return TComposeExit::DocumentNotLoaded;
     }
     return std::nullopt;
@@ -156,7 +156,7 @@ void RemoveFirstMarker(TJobContext& job)
             e.SetSelLength(0);
         }
     } catch (const std::exception& failure) {
-        job.Log.loginfo(failure.what());
+        job.Log.logerror(failure.what());
     }
 }
 

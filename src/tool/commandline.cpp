@@ -103,7 +103,7 @@ int ParsePort(const std::string& text, const std::string& what)
     return port;
 }
 
-void TStderrLog::loginfo(std::string_view message)
+void TStderrLog::logline(TSeverity, std::string_view message)
 {
     std::cerr << ToUnicode(message).toStdString() << '\n';
 }

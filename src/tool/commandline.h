@@ -68,9 +68,9 @@ private:
 // A TCP port 1 to 65535 written in decimal; TUsageError naming what for.
 int ParsePort(const std::string& text, const std::string& what);
 
-// Log lines of the server's code, on standard error.
+// Log lines of the server's code, on standard error, whatever their severity.
 struct TStderrLog : TLogger {
-    void loginfo(std::string_view message) override;
+    void logline(TSeverity severity, std::string_view message) override;
 };
 
 // "printorb-tool: " + message on standard error; returns kExitFailed.

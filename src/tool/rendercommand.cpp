@@ -154,7 +154,7 @@ int RenderCommand(const TCommandLine& line)
     graphs.Redirect(record);
     const std::string name = ExtractFileName(request);
     if (IsUnprintable(record)) {
-        log.loginfo(UnprintableMessage(name));
+        log.logerror(UnprintableMessage(name));
         return kExitFailed;
     }
     if (!record.ScanId.empty())

@@ -41,8 +41,8 @@ public:
 
     bool LogHas(TPrintServer& server, const std::string& text) const
     {
-        for (const std::string& line : server.Log().WindowLines())
-            if (line.find(text) != std::string::npos)
+        for (const TEventLog::TWindowLine& line : server.Log().WindowLines())
+            if (line.Text.find(text) != std::string::npos)
                 return true;
         return false;
     }

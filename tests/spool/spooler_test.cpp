@@ -248,6 +248,7 @@ TEST(SpoolTick, RequestsStayUntilTheirOutputExists)
     EXPECT_EQ(home.Indicators.Light(TLight::Printing), TLightColor::Green);
     home.S().printingtimerTimer();
     EXPECT_TRUE(home.Log.Has("PDF Document created as \"" + (home.Dir / "results/R1.pdf") + "\""));
+    EXPECT_EQ(home.Log.SeverityOf("PDF Document created as "), TSeverity::Info);
     EXPECT_NE(TextOfPdf(ReadFile(home.Dir / "results/R1.pdf")).find("Template for SMITH"), std::string::npos);
     EXPECT_FALSE(home.InSpool("saved.tvq"));
     EXPECT_FALSE(home.S().State().SpoolHeld);
@@ -256,8 +257,11 @@ TEST(SpoolTick, RequestsStayUntilTheirOutputExists)
 
     home.TickAndPrint();
     EXPECT_TRUE(home.Log.Has("PDF Document creation FAILED \"" + (home.Dir / "gone/R1.pdf") + "\""));
+    EXPECT_EQ(home.Log.SeverityOf("PDF Document creation FAILED "), TSeverity::Error);
+    EXPECT_EQ(home.Log.SeverityOf("Could not save " + (home.Dir / "gone/R1.pdf") + ": "), TSeverity::Error);
     EXPECT_EQ(home.Log.Lines.back().rfind("Spooler file unsaved.tvq stays in the spool folder; attempt 2 of 5 at ", 0), 0u)
         << home.Log.Lines.back();
+    EXPECT_EQ(home.Log.Severities.back(), TSeverity::Info);
     EXPECT_TRUE(home.InSpool("unsaved.tvq"));
     EXPECT_TRUE(ForceDir(home.Dir / "gone"));
     home.TickAndPrint();  // the next refill takes it again
