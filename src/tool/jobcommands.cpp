@@ -158,7 +158,10 @@ int JobCommand(const TCommandLine& line)
     return Run([&]() -> int {
         TJournal journal;
         OpenJournal(line, journal);
-        const std::optional<TJobRow> job = journal.Job(id);
+        const TResult<std::optional<TJobRow>> read = journal.Job(id);
+        if (!read)
+            return ExitFailed("the journal " + journal.Path() + " could not be read: " + read.Reason());
+        const std::optional<TJobRow>& job = *read;
         if (!job)
             return ExitFailed("no job " + std::to_string(id) + " in " + journal.Path());
         if (line.Has("--json")) {
