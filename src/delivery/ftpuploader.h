@@ -43,4 +43,8 @@ public:
     // After a delivery: "raw" (port 9100) or "ftp", and the port it went to.
     std::string Route;
     int RoutePort = 0;
+
+private:
+    // The file raw to the printer's port 9100, taken whole.
+    TOutcome SendRaw(const std::string& file);
 };
