@@ -56,24 +56,14 @@ TFtpResult TsbprinterFTP::Send(const std::string& host, const std::string& file,
     Detail = "raw " + RawClient.Endpoint() + ": " + reason;
     const std::string ftpWhere = "; FTP " + host + ":" + std::to_string(Ftp.Port) + ": ";
 
-    try {
-        // Deliberately not examined: a connect that fails makes the upload fail below.
-        static_cast<void>(Ftp.Connect());
-    } catch (const std::exception& e) {
-        StatusText = Ftp.LastResponseInfo();
-        Detail += ftpWhere + e.what();
-        return TFtpResult::ConnectFailed;
-    }
+    // A connect that fails makes the upload fail with its reason.
+    TOutcome put = Ftp.Connect();
+    if (put)
+        put = Ftp.PutFile(file);
     TFtpResult result = TFtpResult::Delivered;
-    try {
-        if (!Ftp.PutFile(file)) {
-            StatusText = Ftp.LastResponseInfo();
-            Detail += ftpWhere + (Ftp.LastError().empty() ? std::string("not connected") : Ftp.LastError());
-            result = TFtpResult::UploadFailed;
-        }
-    } catch (const std::exception& e) {
+    if (!put) {
         StatusText = Ftp.LastResponseInfo();
-        Detail += ftpWhere + e.what();
+        Detail += ftpWhere + put.Reason();
         result = TFtpResult::UploadFailed;
     }
     if (result == TFtpResult::Delivered) {

@@ -14,7 +14,7 @@
 enum class TFtpResult : int {
     Delivered = 0,      // by port 9100 or by FTP
     NoDataFile = -1,    // the copy to send is not there
-    ConnectFailed = -3, // the FTP connect raised an error
+    ConnectFailed = -3, // not returned: a connect that fails is reported as the upload failing
     UploadFailed = -6,
 };
 
