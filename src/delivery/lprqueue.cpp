@@ -13,7 +13,6 @@
 #include <chrono>
 #include <set>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -121,15 +120,7 @@ bool TLprQueue::TryFile(const std::string& name, const std::string& printer)
 {
     FNotes.clear();
     FFailure.clear();
-    bool delivered = false;
-    try {
-        delivered = Attempt(name);
-    } catch (const std::exception& failure) {
-        // A socket error or an unreadable prepared copy: this file stays
-        // queued, the other printers go on.
-        Note(TSeverity::Error, failure.what());
-        FFailure = failure.what();
-    }
+    const bool delivered = Attempt(name);
     const std::string key = OutageKey(printer);
     const TOutage* outage = Outages ? Outages->Find(key) : nullptr;
     if (delivered || FFailure.empty()) {
@@ -229,8 +220,12 @@ bool TLprQueue::Attempt(const std::string& name)
 
     const std::string prepared = FConfig.TempDir + name;
     const TResult<std::string> bytes = ReadFileBytes(prepared, kMaxPrinterFileBytes);
-    if (!bytes)
-        throw std::runtime_error("Cannot open " + prepared);
+    if (!bytes) {
+        // This file stays queued, the other printers go on.
+        FFailure = "Cannot open " + prepared;
+        Note(TSeverity::Error, FFailure);
+        return false;
+    }
     const std::string ftpCopy = FtpCopyName(FConfig.TempDir);
     // Not examined: a missing copy makes the FTP route report "-1 Data file does not exist.".
     static_cast<void>(WriteFileAtomic(ftpCopy, *bytes));
@@ -239,7 +234,14 @@ bool TLprQueue::Attempt(const std::string& name)
         ~TRemoveCopy() { DeleteFileAt(Path); }
     } removeCopy {ftpCopy};
 
-    const bool delivered = SendOverNetwork(name, fileId, host, *bytes, ftpCopy);
+    const TResult<bool> sent = SendOverNetwork(name, fileId, host, *bytes, ftpCopy);
+    if (!sent) {
+        // This file stays queued, the other printers go on.
+        FFailure = sent.Reason();
+        Note(TSeverity::Error, FFailure);
+        return false;
+    }
+    const bool delivered = *sent;
     if (delivered)
         Delivered(name);
     else if (FFailure.empty())
@@ -270,7 +272,7 @@ bool TLprQueue::SendBySpooler(const std::string& name, const std::string& fileId
     return true;
 }
 
-TLpdResult TLprQueue::SendByLpd(const std::string& host, const std::string& bytes)
+TResult<TLpdResult> TLprQueue::SendByLpd(const std::string& host, const std::string& bytes)
 {
     Lpd.NextJob();
     Lpd.StatusText.clear();
@@ -289,21 +291,21 @@ TLpdResult TLprQueue::SendByLpd(const std::string& host, const std::string& byte
         ~TRestorePort() { Lpd.Client.Port = Port; }
     } restore {Lpd, Lpd.Client.Port};
     Lpd.Client.Port = port;
-    try {
-        return Lpd.Send(name, "", "printorb", "printorb", kLpdDomain, data);
-    } catch (...) {
-        if (!Lpd.Detail.empty())
-            Note(TSeverity::Error, "LPD to " + Lpd.Detail);
-        throw;
-    }
+    TResult<TLpdResult> sent = Lpd.Send(name, "", "printorb", "printorb", kLpdDomain, data);
+    if (!sent && !Lpd.Detail.empty())
+        Note(TSeverity::Error, "LPD to " + Lpd.Detail);
+    return sent;
 }
 
-bool TLprQueue::SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
-                                const std::string& bytes, const std::string& ftpCopy)
+TResult<bool> TLprQueue::SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
+                                         const std::string& bytes, const std::string& ftpCopy)
 {
     QElapsedTimer timer;
     timer.start();
-    const TLpdResult lpd = SendByLpd(host, bytes);
+    const TResult<TLpdResult> sent = SendByLpd(host, bytes);
+    if (!sent)
+        return sent.Failure();
+    const TLpdResult lpd = *sent;
     const auto size = static_cast<std::int64_t>(bytes.size());
     const auto [lpdHost, lpdPort] = LpdHostAndPort(host, Lpd.Client.Port);
     Record({name, fileId, "lpd", lpdHost, lpdPort, Code(lpd),

@@ -100,9 +100,10 @@ private:
     TOutcome PrepareCopy(const std::string& name, const std::string& overlay);
     bool SendBySpooler(const std::string& name, const std::string& fileId);
     // LPD to the host, then the failover; true when one route delivered.
-    bool SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
-                         const std::string& bytes, const std::string& ftpCopy);
-    TLpdResult SendByLpd(const std::string& host, const std::string& bytes);
+    // Fails when a socket error broke off the LPD exchange: no route follows.
+    TResult<bool> SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
+                                  const std::string& bytes, const std::string& ftpCopy);
+    TResult<TLpdResult> SendByLpd(const std::string& host, const std::string& bytes);
     bool SendByFailover(const std::string& name, const std::string& fileId, const std::string& host,
                         TLpdResult lpd, std::int64_t bytes, const std::string& ftpCopy);
     // The journal's record of an attempt. A failure like the last one on

@@ -37,19 +37,21 @@ void StretchImageToPrinter(TPrinterDC& dc, const QImage& picture, int x, int y, 
     painter->restore();
 }
 
-bool PrintLoadedImage(TPrinterDC& dc, const QImage& picture, const std::string& name, std::string& error)
+TOutcome PrintLoadedImage(TPrinterDC& dc, const QImage& picture, const std::string& name)
 {
     const QSize size = FitToPrintable(dc.PhysicalWidth() - 2 * dc.PhysicalOffsetX(),
                                       dc.PhysicalHeight() - 2 * dc.PhysicalOffsetY(), picture.width(), picture.height());
-    bool done = dc.StartDoc({"ImagePrint: " + name, ""}) && dc.StartPage();
+    TOutcome done = dc.StartDoc({"ImagePrint: " + name, ""});
+    if (done)
+        done = dc.StartPage();
     if (done) {
         StretchImageToPrinter(dc, picture, 0, 0, size.width(), size.height());
-        done = dc.EndPage() && dc.EndDoc();
+        done = dc.EndPage();
     }
-    if (!done) {
-        error = dc.LastError();
+    if (done)
+        done = dc.EndDoc();
+    if (!done)
         dc.AbortDoc();
-    }
     return done;
 }
 
@@ -128,15 +130,17 @@ TOutcome PrintScanJob(TScanContext& c)
         const TJobPageSetup& setup = c.Device.PageSetup;
         const TResult<TDeviceReady> ready =
             c.Device.SetupPrinterDevice(first, other, c.PaperTray, setup.PageLandscape, setup.PagePaperSize);
-        std::string error = ready ? "there is no printer device to print on" : ready.Reason();
         TPrinterDC* dc = c.Device.PrinterDC();
         if (dc && c.Journal && !c.Journal->PageSending(page, title, dc->Caps().Destination, std::string())) {
             c.Device.ReleasePrinterDC();
             printed = NotRecorded("The image " + folder + file);
             break;
         }
-        if (!dc || !PrintLoadedImage(*dc, c.MultiImage.Picture(), c.MultiImage.ImageName(), error)) {
-            const std::string line = "The image " + c.MultiImage.ImageName() + " was not printed: " + error;
+        TOutcome done = ready ? Fail("there is no printer device to print on") : ready.Failure();
+        if (dc)
+            done = PrintLoadedImage(*dc, c.MultiImage.Picture(), c.MultiImage.ImageName());
+        if (!done) {
+            const std::string line = "The image " + c.MultiImage.ImageName() + " was not printed: " + done.Reason();
             c.Log.logerror(line);
             if (printed)
                 printed = Fail(line);

@@ -120,7 +120,13 @@ bool TJobRecorder::PageDone(int page, const std::string& title, const std::strin
     if (!FCurrent || !FJournal.IsOpen())
         return false;
     // The same page: its number and title, and its page file when it has one.
-    const std::optional<TOutputRow> row = FJournal.OutputOf(FCurrent->Id, "", page, pageFile, title);
+    const TResult<std::optional<TOutputRow>> read = FJournal.OutputOf(FCurrent->Id, "", page, pageFile, title);
+    if (!read) {
+        // Not known to be done; the journal is down, so the page is not sent either.
+        Down(read.Reason());
+        return false;
+    }
+    const std::optional<TOutputRow>& row = *read;
     if (!row || row->Kind == "document")
         return false;
     if (row->State == "done")
@@ -205,7 +211,12 @@ bool TJobRecorder::DocumentSaved(const std::string& path)
 {
     if (!FCurrent || !FJournal.IsOpen())
         return false;
-    const std::optional<TOutputRow> row = FJournal.OutputOf(FCurrent->Id, "document", 0, path);
+    const TResult<std::optional<TOutputRow>> read = FJournal.OutputOf(FCurrent->Id, "document", 0, path);
+    if (!read) {
+        Down(read.Reason());
+        return false;
+    }
+    const std::optional<TOutputRow>& row = *read;
     if (!row)
         return false;
     if (row->State == "done")
@@ -269,8 +280,12 @@ void TJobRecorder::Tick()
         Down(ticked.Reason());
         return;
     }
-    const std::optional<std::string> last = FJournal.Meta("retention_at");
-    if (last && now - std::stoll(*last) < kDayMs)
+    const TResult<std::optional<std::string>> last = FJournal.Meta("retention_at");
+    if (!last) {
+        Down(last.Reason());
+        return;
+    }
+    if (*last && now - std::stoll(**last) < kDayMs)
         return;
     if (const TOutcome noted = FJournal.SetMeta("retention_at", std::to_string(now)); !noted) {
         Down(noted.Reason());

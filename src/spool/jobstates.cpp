@@ -110,7 +110,17 @@ TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
 {
     FRecorder.End();
     TJournal& journal = FRecorder.Journal();
-    std::optional<TJobRow> unfinished = journal.IsOpen() ? journal.UnfinishedJob(name) : std::nullopt;
+    std::optional<TJobRow> unfinished;
+    if (journal.IsOpen()) {
+        // A journal that cannot say what became of the file is down: taken
+        // as new, the file might be output a second time.
+        TResult<std::optional<TJobRow>> read = journal.UnfinishedJob(name);
+        if (!read) {
+            FRecorder.Failed(TOutcome(read.Failure()));
+            return TAdmission::Skip;
+        }
+        unfinished = std::move(read).Value();
+    }
     // A waiting job is passed over without reading its file: a thousand
     // requests waiting for the print system cost a look each, not a read.
     if (unfinished && StillWaiting(*unfinished))
@@ -123,8 +133,13 @@ TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
 
     if (unfinished && unfinished->Hash == FTaken.Hash)
         return TakeUp(*unfinished);
-    if (const std::optional<TJobRow> finished = journal.FinishedJobOf(name, FTaken.Hash, FTaken.FileId))
-        return AlreadyFinished(*finished);
+    const TResult<std::optional<TJobRow>> finished = journal.FinishedJobOf(name, FTaken.Hash, FTaken.FileId);
+    if (!finished) {
+        FRecorder.Failed(TOutcome(finished.Failure()));
+        return TAdmission::Skip;
+    }
+    if (*finished)
+        return AlreadyFinished(**finished);
     // No new job without its record.
     if (!FRecorder.Recording())
         return TAdmission::Skip;

@@ -82,7 +82,12 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
     TServerStatus status;
     const std::int64_t now = query.Now;
     status.Now = now;
-    status.LastTick = std::stoll(journal.Meta("last_tick").value_or("0"));
+    // What the journal could not tell is said as such, not taken for "nothing".
+    std::string unread;
+    const TResult<std::optional<std::string>> tick = journal.Meta("last_tick");
+    if (!tick)
+        unread = tick.Reason();
+    status.LastTick = tick ? std::stoll(tick->value_or("0")) : 0;
     const std::int64_t today = QDateTime::fromMSecsSinceEpoch(now).date().startOfDay().toMSecsSinceEpoch();
 
     const TDayCounts counts = journal.CountUpdatedSince(today);
@@ -100,8 +105,12 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
 
     // What the server said of itself: what is down, what it cannot read.
     TJson state = TJson::object();
-    if (const std::optional<std::string> said = journal.Meta("state"))
-        state = TJson::parse(*said, nullptr, false);
+    if (const TResult<std::optional<std::string>> said = journal.Meta("state"); !said) {
+        if (unread.empty())
+            unread = said.Reason();
+    } else if (*said) {
+        state = TJson::parse(**said, nullptr, false);
+    }
     if (!state.is_object())
         state = TJson::object();
     std::map<std::string, std::string> subjects;
@@ -128,9 +137,12 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
 
     std::vector<std::string>& wrong = status.Wrong;
     const std::int64_t lastTick = status.LastTick;
-    if (lastTick == 0)
+    if (!unread.empty())
+        wrong.push_back("the journal " + query.Home + TJournal::kFileName + " cannot be read: " + unread);
+    // When it last ticked is not known from a journal that cannot be read.
+    if (tick && lastTick == 0)
         wrong.push_back("the server has not ticked in " + query.Home);
-    else if (now - lastTick > 60 * 1000)
+    else if (tick && now - lastTick > 60 * 1000)
         wrong.push_back("the server has not ticked for " + Ago(now - lastTick) + " (last tick " + When(lastTick) +
                         (query.ServerPid != 0 ? "; a server runs on this home" : "; no server runs on this home") +
                         ")");

@@ -448,7 +448,10 @@ TReply TWebServer::Api(const TAsked& asked, const QHttpServerRequest& request)
         const auto id = Id(QString::fromStdString(path.substr(10)));
         if (!id)
             return Error(404, "a job is named by its number");
-        const std::optional<TJobRow> job = journal.Job(*id);
+        const TResult<std::optional<TJobRow>> read = journal.Job(*id);
+        if (!read)
+            return Error(500, "the journal could not be read: " + read.Reason());
+        const std::optional<TJobRow>& job = *read;
         if (!job)
             return Error(404, "no job " + std::to_string(*id));
         return Json(JobStoryJson(journal, *job));

@@ -347,11 +347,7 @@ TEST(LprQueue, AJobThatDidNotArriveWholeStaysQueued)
         home.Lpd.Client.TransferTimeoutMs = 300;  // five attempts per tick
         home.Lpd.FirstAckWaitMs = 100;
         home.Add("_3_big.prn", std::string(std::string(mode) == "no-read" ? 16 << 20 : 3000000, 'z'));
-        try {
-            home.Tick();
-        } catch (const ESocketError&) {
-            // raised while an answer was read: the server logs it and the round ends
-        }
+        home.Tick();
         EXPECT_TRUE(FileExists(home.Queued("_3_big.prn")));
         EXPECT_EQ(home.Queue.LprQueueFiles.size(), 1u);
         EXPECT_EQ(home.Log.Count("Sent LPD Job _3_big.prn OK"), 0);

@@ -225,7 +225,7 @@ TEST(JobJournal, APageSentJustBeforeACrashIsFoundAtTheSchedulerNotSentAgain)
     const std::vector<std::string> titles = Titles(home.Cups().JobsWhenQuiet("Laser-A", 2));
     EXPECT_EQ(Count(titles, "CRASH1 P2 Page 1"), 1);
     EXPECT_EQ(Count(titles, "CRASH1 P2 Page 2"), 1);
-    EXPECT_GT(home.Journal().OutputOf(id, "cups", 2, "")->CupsJob, 0);
+    EXPECT_GT(home.Journal().OutputOf(id, "cups", 2, "").Value()->CupsJob, 0);
 }
 
 // A page counts as done for its number and its title: a page of that number
