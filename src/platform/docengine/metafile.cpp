@@ -669,16 +669,24 @@ QString Text1252(const QByteArray& bytes)
     return ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-TObject WmfFont(const TWmfRecord& r)
+// A font as both kinds of metafile describe it (LOGFONT): height,
+// escapement and weight, then italic, underline and strike-out bytes.
+TObject FontObject(int height, int escapement, int weight, const TBytes& b, qsizetype flags)
 {
     TObject o;
     o.Kind = TObject::kFont;
-    o.Height = r.W(0);
-    o.Escapement = r.W(2);
-    o.Weight = r.W(4);
-    o.Italic = r.B.U8(r.P + 10) != 0;
-    o.Underline = r.B.U8(r.P + 11) != 0;
-    o.Strike = r.B.U8(r.P + 12) != 0;
+    o.Height = height;
+    o.Escapement = escapement;
+    o.Weight = weight;
+    o.Italic = b.U8(flags) != 0;
+    o.Underline = b.U8(flags + 1) != 0;
+    o.Strike = b.U8(flags + 2) != 0;
+    return o;
+}
+
+TObject WmfFont(const TWmfRecord& r)
+{
+    TObject o = FontObject(r.W(0), r.W(2), r.W(4), r.B, r.P + 10);
     o.Charset = r.B.U8(r.P + 13);
     QByteArray face = r.B.Slice(r.P + 18, std::min<qsizetype>(32, r.End - (r.P + 18)));
     face.truncate(face.indexOf('\0') < 0 ? face.size() : face.indexOf('\0'));
@@ -854,14 +862,7 @@ void TPlayer::WmfDibBlt(const TWmfRecord& r)
 
 TObject EmfFont(const TEmfRecord& r)
 {
-    TObject o;
-    o.Kind = TObject::kFont;
-    o.Height = r.I32(12);
-    o.Escapement = r.I32(20);
-    o.Weight = r.I32(28);
-    o.Italic = r.B.U8(r.R + 32) != 0;
-    o.Underline = r.B.U8(r.R + 33) != 0;
-    o.Strike = r.B.U8(r.R + 34) != 0;
+    TObject o = FontObject(r.I32(12), r.I32(20), r.I32(28), r.B, r.R + 32);
     QString face;
     for (int i = 0; i < 32; ++i) {
         const quint16 c = r.B.U16(r.R + 40 + 2 * i);
