@@ -236,7 +236,8 @@ private:
     void Restore(int which);
     TObject Stock(quint32 index) const;
 
-    // One function a record kind; false at the end of the file.
+    // A function for each kind of record; WmfRecord and EmfRecord give false
+    // at the end of the file.
     bool WmfRecord(const TWmfRecord& r);
     void WmfPolygon(const TWmfRecord& r);
     void WmfPolyPolygon(const TWmfRecord& r);
