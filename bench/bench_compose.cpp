@@ -47,7 +47,7 @@ void ComposeDemo(const QString& out, int format)
                      gDir->path().toStdString() + "/lpdspooler/", "10,10,8,10", probe};
     StartReport(engine, job.PageMargin);
     ComposeReport(job, "histo_validated.tvq");
-    engine.SaveDocument(out, -1, format, false);
+    static_cast<void>(engine.SaveDocument(out, format));
 }
 
 void BM_ComposeTemplateRequestToPdf(benchmark::State& state)

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.write(bytes);
     }
     DocumentEngine engine;
-    engine.LoadDocument(file, 0, DocumentEngine::WordFormat, false);
+    if (!engine.LoadDocument(file))
+        return 0;  // refused before reading: nothing of the engine ran
     const int pages = engine.CurrentPages();
     QImage page(80, 100, QImage::Format_RGB32);
     page.fill(Qt::white);
@@ -53,6 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (pages > 1)
         engine.DrawPage(painter, pages);
     painter.end();
-    engine.SaveDocument(files.Out, -1, DocumentEngine::WordFormat, false);
+    static_cast<void>(engine.SaveDocument(files.Out, DocumentEngine::WordFormat));
     return 0;
 }

@@ -395,7 +395,7 @@ void TPrintServerForm::Button1Click()
 {
     const std::string path = FServer->Config().TempDir + "scrib.pdf";
     DeleteFileAt(path);
-    if (!FServer->Pipeline().Engine().SaveDocument(ToUnicode(path), -1, DocumentEngine::PdfFormat, false))
+    if (!FServer->Pipeline().Engine().SaveDocument(ToUnicode(path), DocumentEngine::PdfFormat))
         FServer->Prompts().ShowMessage("", "Could not save temp file.", TPrompts::Icon::Error);
 }
 
@@ -403,7 +403,7 @@ void TPrintServerForm::Button2Click()
 {
     const std::string path = FServer->Config().TempDir + "scrib.txw";
     DeleteFileAt(path);
-    if (!FServer->Pipeline().Engine().SaveDocument(ToUnicode(path), -1, DocumentEngine::OwnFormat, false))
+    if (!FServer->Pipeline().Engine().SaveDocument(ToUnicode(path), DocumentEngine::OwnFormat))
         FServer->Prompts().ShowMessage("", "Could not save temp file.", TPrompts::Icon::Error);
 }
 

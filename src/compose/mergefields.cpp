@@ -82,15 +82,12 @@ void FillMainTextField(DocumentEngine& engine, const TReportRecord& record, cons
     case TTagKind::Empty: text = " "; break;
     case TTagKind::User:
         text = OrBlank(inner.substr(1));
-        engine.SetFieldKind(engine.FieldCurrent(), 20);
+        static_cast<void>(engine.SetFieldKind(engine.FieldCurrent(), 20));  // the field was just made
         break;
     case TTagKind::Named: text = OrBlank(record.GetValue(inner)); break;
     }
-    try {
-        engine.SetFieldText(ToUnicode(text));
-        engine.SetFieldChangeable(changeable);
-    } catch (const EDocumentEngineError&) {
-    }
+    if (engine.SetFieldText(ToUnicode(text)))
+        static_cast<void>(engine.SetFieldChangeable(changeable));
 }
 
 // A tag of the header or footer: locked values; any failure leaves the tag
@@ -99,23 +96,20 @@ void FillHeaderFooterField(DocumentEngine& engine, const TReportRecord& record,
                            const std::vector<std::string>& tagList, const TTag& tag, const std::string& inner)
 {
     const int count = static_cast<int>(tagList.size());
+    const auto fill = [&](const QString& text, bool changeable) {
+        if (engine.SetFieldText(text))
+            static_cast<void>(engine.SetFieldChangeable(changeable));
+    };
     try {
         switch (tag.Kind) {
         case TTagKind::Numbered:
-            if (tag.Number < 0 || tag.Number >= count) {
-                engine.SetFieldText(QStringLiteral("???"));
-                engine.SetFieldChangeable(true);
-            } else {
-                const int key = LineKey(tagList[static_cast<std::size_t>(tag.Number)]);
-                engine.SetFieldText(ToUnicode(TagValue(record, key)));
-                engine.SetFieldChangeable(false);
-            }
+            if (tag.Number < 0 || tag.Number >= count)
+                fill(QStringLiteral("???"), true);
+            else
+                fill(ToUnicode(TagValue(record, LineKey(tagList[static_cast<std::size_t>(tag.Number)]))), false);
             break;
         case TTagKind::Named:
-        case TTagKind::User:
-            engine.SetFieldText(ToUnicode(OrBlank(record.GetValue(inner))));
-            engine.SetFieldChangeable(false);
-            break;
+        case TTagKind::User: fill(ToUnicode(OrBlank(record.GetValue(inner))), false); break;
         case TTagKind::Empty: break;
         }
     } catch (const std::exception&) {
@@ -145,13 +139,8 @@ void MergeFields(DocumentEngine& engine, const TReportRecord& record, const std:
                 break;
             engine.SetSelLength(close + 2 - open);
             if (engine.SelLength() != 0) {
-                int id = 0;
-                try {
-                    engine.InsertField(QString());
-                    id = engine.FieldCurrent();
-                } catch (const EDocumentEngineError&) {
-                    id = 0;  // no field: the tag stays text, and the pass stops on it
-                }
+                // No field: the tag stays text, and the pass stops on it.
+                const int id = engine.InsertField(QString()).ValueOr(0);
                 pos = open;
                 const std::string inner = FromUnicode(engine.Text().mid(open + 2, close - open - 2));
                 const TTag tag = Classify(inner);

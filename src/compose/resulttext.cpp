@@ -47,11 +47,8 @@ std::optional<std::int64_t> ReadNumber(std::string_view text)
 
 void SetSizeSafely(DocumentEngine& engine, int size)
 {
-    try {
-        engine.SetFontSize(size);
-    } catch (const EDocumentEngineError&) {
-        // a size the engine cannot take leaves the size in force
-    }
+    // A size the engine cannot take leaves the size in force.
+    static_cast<void>(engine.SetFontSize(size));
 }
 
 // The markup's running state, applied before each run of text.
@@ -87,10 +84,8 @@ public:
             FEngine.SetSelText(ToUnicode(run));
         } while (!rest.empty());
 
-        if (FFirstField != 0) {
-            FEngine.SetFieldCurrent(FFirstField);
+        if (FFirstField != 0 && FEngine.SetFieldCurrent(FFirstField))
             FEngine.SetSelStart(FEngine.FieldStart());
-        }
         return true;
     }
 
@@ -156,15 +151,14 @@ private:
     {
         FEngine.SetSelText(ToUnicode(run));
         FEngine.SetSelLength(0);
-        try {
-            FEngine.InsertField(QStringLiteral(" "));
-        } catch (const EDocumentEngineError&) {
+        const TResult<int> field = FEngine.InsertField(QStringLiteral(" "));
+        if (!field)
             return false;
-        }
         if (FFirstField == 0)
-            FFirstField = FEngine.FieldCurrent();
-        FEngine.SetFieldKind(FEngine.FieldCurrent(), 20);
-        FEngine.SetFieldChangeable(true);
+            FFirstField = *field;
+        // The field was just made and is the current one.
+        static_cast<void>(FEngine.SetFieldKind(*field, 20));
+        static_cast<void>(FEngine.SetFieldChangeable(true));
         FEngine.SetSelLength(0);
         if (rest.empty())
             FEngine.SetSelText(QStringLiteral(" "));

@@ -68,27 +68,26 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
         return refuse(refused);
     if (c.Journal && !c.Journal->DocumentSaving(path))
         return NotRecorded(path);
-    try {
-        const QByteArray bytes = c.Engine.DocumentBytes(ToUnicode(path), kind.Format);
-        const TOutcome written = WriteOutputFile(
-            path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), c.ProtectedPlaces);
-        if (written) {
-            if (c.Journal)
-                c.Journal->DocumentWasSaved(path);
-            c.Log.loginfo(kind.Done + std::string(1, Q) + path + Q);
-            return TOutcome::Done();
-        }
-        if (written.Kind() == TFailureKind::Final)
-            return refuse(written.Reason());
-        const std::string failed = kind.Failed + std::string(1, Q) + path + Q;
-        c.Log.logerror(failed + tail);
-        const std::string why = "Could not save " + path + ": " + written.Reason();
-        c.Log.logerror(why);
-        return Reworded(written.Failure(), failed + ": " + why);
-    } catch (const std::exception& failure) {
-        c.Log.logerror(kind.Raised + std::string(failure.what()));
-        return Fail(kind.Raised + std::string(failure.what()));
+    const TResult<QByteArray> bytes = c.Engine.DocumentBytes(ToUnicode(path), kind.Format);
+    if (!bytes) {
+        c.Log.logerror(kind.Raised + bytes.Reason());
+        return Fail(kind.Raised + bytes.Reason());
     }
+    const TOutcome written = WriteOutputFile(
+        path, std::string_view(bytes->constData(), static_cast<std::size_t>(bytes->size())), c.ProtectedPlaces);
+    if (written) {
+        if (c.Journal)
+            c.Journal->DocumentWasSaved(path);
+        c.Log.loginfo(kind.Done + std::string(1, Q) + path + Q);
+        return TOutcome::Done();
+    }
+    if (written.Kind() == TFailureKind::Final)
+        return refuse(written.Reason());
+    const std::string failed = kind.Failed + std::string(1, Q) + path + Q;
+    c.Log.logerror(failed + tail);
+    const std::string why = "Could not save " + path + ": " + written.Reason();
+    c.Log.logerror(why);
+    return Reworded(written.Failure(), failed + ": " + why);
 }
 
 }  // namespace
@@ -124,13 +123,7 @@ public:
         }
         C.GetMacros(FFirst, FOther);
         FPages = C.Engine.CurrentPages();
-        TOutcome printed;
-        try {
-            printed = FFax ? PrintFax() : PrintPages();
-        } catch (const std::exception& failure) {
-            // What the document engine raised while it painted a page.
-            printed = Fail(failure.what());
-        }
+        const TOutcome printed = FFax ? PrintFax() : PrintPages();
         if (!printed) {
             C.Device.ReleasePrinterDC();
             const std::string what = FFax ? "The fax document " : "Page " + std::to_string(FPage) + " of ";
@@ -184,7 +177,8 @@ private:
             DocumentEngine& Engine;
             ~TClearDevice() { Engine.SetPrintDevice(nullptr); }
         } clear {C.Engine};
-        C.Engine.PrintPage(page);
+        if (const TOutcome drawn = C.Engine.PrintPage(page); !drawn)
+            return drawn;
         return dc.EndPage();
     }
 

@@ -82,17 +82,16 @@ TOutcome PrintMissingImagePage(TScanContext& c)
         return TOutcome::Done();
     if (c.Journal && !c.Journal->PageSending(1, c.ScanId, c.Device.Printing.CurrentPrinter, std::string()))
         return NotRecorded("The Missing Image page for " + c.ScanId);
-    try {
-            DocumentEngine& e = c.Engine;
-            e.ClearDocument();
-            e.SetFontSize(16);
-            e.SetFontBold(1);
-            e.SetAlignment(2);
-            e.SetSelStart(1);
-            e.SetSelText(ToUnicode("\r\n\r\n\r\n" + c.ScanId + "\r\n" + "Missing Image"));
-            e.PrintDocument(ToUnicode(c.ScanId));
-    } catch (const std::exception& failure) {
-        const std::string line = "The Missing Image page for " + c.ScanId + " was not printed: " + failure.what();
+    DocumentEngine& e = c.Engine;
+    e.ClearDocument();
+    // A size and an alignment the engine always takes.
+    static_cast<void>(e.SetFontSize(16));
+    e.SetFontBold(1);
+    static_cast<void>(e.SetAlignment(2));
+    e.SetSelStart(1);
+    e.SetSelText(ToUnicode("\r\n\r\n\r\n" + c.ScanId + "\r\n" + "Missing Image"));
+    if (const TOutcome printed = e.PrintDocument(ToUnicode(c.ScanId)); !printed) {
+        const std::string line = "The Missing Image page for " + c.ScanId + " was not printed: " + printed.Reason();
         c.Log.logerror(line);
         return Fail(line);
     }

@@ -18,15 +18,6 @@ constexpr double kPixelsPerMm = 3.7795;
 constexpr int kTwipsPerPixel = 15;
 constexpr double kTwipsPerMm = kPixelsPerMm * kTwipsPerPixel;
 
-// Each assignment on its own: one the engine refuses is skipped.
-template <typename Setter>
-void TrySet(Setter set)
-{
-    try {
-        set();
-    } catch (const EDocumentEngineError&) {
-    }
-}
 
 // The picture's size fits the request's target width and height, when it gives them.
 void ScaleToTarget(TJobContext& job, TImageRecord& image, const std::string& document)
@@ -74,19 +65,17 @@ void LoadLetterhead(TJobContext& job)
 {
     DocumentEngine& e = job.Engine;
     TReportRecord& r = job.Record;
-    try {
-        e.LoadDocument(ToUnicode(job.TemplatesDir + r.TemplateName + ".doc"), 0, DocumentEngine::WordFormat, false);
-        e.SetPageWidth(e.LoadSaveAttribute(0));
-        e.SetPageHeight(e.LoadSaveAttribute(1));
-        e.SetPageMarginL(e.LoadSaveAttribute(2));
-        e.SetPageMarginR(e.LoadSaveAttribute(4));
-        e.SetPageMarginT(e.LoadSaveAttribute(3));
-        e.SetPageMarginB(e.LoadSaveAttribute(5));
-        FillPageSetup(job.PageSetup, e.PageWidth(), e.PageHeight(), r.GetValue("ORIENTATION"), r.GetValue("PAPERSIZE"),
-                      job.Log);
-    } catch (const std::exception&) {
+    // A page size or margin the engine refuses counts as no letterhead.
+    const bool loaded = e.LoadDocument(ToUnicode(job.TemplatesDir + r.TemplateName + ".doc")) &&
+                        e.SetPageWidth(e.LoadSaveAttribute(0)) && e.SetPageHeight(e.LoadSaveAttribute(1)) &&
+                        e.SetPageMarginL(e.LoadSaveAttribute(2)) && e.SetPageMarginR(e.LoadSaveAttribute(4)) &&
+                        e.SetPageMarginT(e.LoadSaveAttribute(3)) && e.SetPageMarginB(e.LoadSaveAttribute(5));
+    if (!loaded) {
         job.Log.logwarning("Could not load a Letterhead for this template " + r.TemplateName);
+        return;
     }
+    FillPageSetup(job.PageSetup, e.PageWidth(), e.PageHeight(), r.GetValue("ORIENTATION"), r.GetValue("PAPERSIZE"),
+                  job.Log);
 }
 
 // The request's document decoded into its file, whole or not at all.
@@ -129,17 +118,17 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
     }
     if (!FileExists(result.CurrentDocPath))
         return std::nullopt;
-    try {
-        job.Engine.LoadDocument(ToUnicode(result.CurrentDocPath), 0, DocumentEngine::OwnFormat, true);
-        ScanTemplateImages(result.CurrentDocPath, r.Images);
-        if (LowerCase(ExtractFileExt(result.CurrentDocPath)) != ".tpl")
-            DeleteFileAt(result.CurrentDocPath);
-    } catch (const std::exception& failure) {
-        result.Failure = " Error loading " + result.CurrentDocPath + " with " + failure.what();
+    DocumentEngine& e = job.Engine;
+    if (const TOutcome loaded = e.InsertDocument(ToUnicode(result.CurrentDocPath), e.SelStart(), e.SelLength());
+        !loaded) {
+        result.Failure = " Error loading " + result.CurrentDocPath + " with " + loaded.Reason();
         result.Cause = Fail(result.Failure);
         job.Log.logerror(result.Failure);
         return TComposeExit::DocumentNotLoaded;
     }
+    ScanTemplateImages(result.CurrentDocPath, r.Images);
+    if (LowerCase(ExtractFileExt(result.CurrentDocPath)) != ".tpl")
+        DeleteFileAt(result.CurrentDocPath);
     return std::nullopt;
 }
 
@@ -197,12 +186,13 @@ void ResetPageSetup(DocumentEngine& engine, std::string_view pageMargin)
     const int height = static_cast<int>(std::trunc(kPixelsPerMm * 297));
     auto twips = [](int mm) { return static_cast<int>(std::trunc(mm * kTwipsPerMm)); };
     engine.SetFormatSelection(false);
-    TrySet([&] { engine.SetPageHeight(height * kTwipsPerPixel); });
-    TrySet([&] { engine.SetPageMarginT(twips(margins[2])); });
-    TrySet([&] { engine.SetPageMarginB(twips(margins[3])); });
-    TrySet([&] { engine.SetPageWidth(width * kTwipsPerPixel); });
-    TrySet([&] { engine.SetPageMarginL(twips(margins[0])); });
-    TrySet([&] { engine.SetPageMarginR(twips(margins[1])); });
+    // Each on its own: a size or margin the engine refuses leaves the one before.
+    static_cast<void>(engine.SetPageHeight(height * kTwipsPerPixel));
+    static_cast<void>(engine.SetPageMarginT(twips(margins[2])));
+    static_cast<void>(engine.SetPageMarginB(twips(margins[3])));
+    static_cast<void>(engine.SetPageWidth(width * kTwipsPerPixel));
+    static_cast<void>(engine.SetPageMarginL(twips(margins[0])));
+    static_cast<void>(engine.SetPageMarginR(twips(margins[1])));
     engine.SetFormatSelection(true);
     engine.SetHeaderFooter(5);
     engine.SetHeaderFooterStyle(2);

@@ -87,17 +87,13 @@ int ConvertCommand(const TCommandLine& line)
     if (!OutputFolderExists(out))
         return ExitFailed("the folder of " + out + " does not exist");
     DocumentEngine engine;
-    try {
-        engine.LoadDocument(QString::fromStdString(in), 0, FormatForFile(in) == DocumentEngine::OwnFormat ? 3 : 9,
-                            false);
-    } catch (const EDocumentEngineError& error) {
-        return ExitFailed(in + ": " + error.what());
-    }
+    if (const TOutcome loaded = engine.LoadDocument(QString::fromStdString(in)); !loaded)
+        return ExitFailed(in + ": " + loaded.Reason());
     // The engine reads any other bytes as text: a page of garbage.
     if (const std::string why = NotRtfOrText(in); !why.empty())
         return ExitFailed(in + ": " + why);
-    if (!engine.SaveDocument(QString::fromStdString(out), -1, format, false))
-        return ExitFailed(out + ": " + engine.LastError().toStdString());
+    if (const TOutcome saved = engine.SaveDocument(QString::fromStdString(out), format); !saved)
+        return ExitFailed(out + ": " + saved.Reason());
     std::cout << out << ": " << engine.CurrentPages() << " page(s), "
               << PageSizeText(engine.PageWidth(), engine.PageHeight()) << " (" << engine.PageWidth() << " x "
               << engine.PageHeight() << " twips)\n";

@@ -33,16 +33,13 @@ constexpr std::uint64_t kMaxRequestBytes = 256ull * 1024 * 1024;
 
 // The tags of a file that would print blank for want of a value: neither
 // tags.txt nor the request names them. "<<TAG>> in FILE" each.
-std::vector<std::string> UnknownTags(const std::string& path, int format, const std::vector<std::string>& tagList,
+std::vector<std::string> UnknownTags(const std::string& path, const std::vector<std::string>& tagList,
                                      const TReportRecord& record)
 {
     std::vector<std::string> unknown;
     DocumentEngine engine;
-    try {
-        engine.LoadDocument(ToUnicode(path), 0, format, false);
-    } catch (const std::exception&) {
+    if (!engine.LoadDocument(ToUnicode(path)))
         return unknown;  // the composition reports what it cannot load
-    }
     for (const std::string& tag : DocumentTags(engine))
         if (!TagFileKnows(tag, tagList) && record.IndexOfName(tag) < 0)
             unknown.push_back("<<" + tag + ">> in " + path);
@@ -173,9 +170,9 @@ int RenderCommand(const TCommandLine& line)
     if (usesTemplate && !FileExists(templ))
         return ExitFailed("the template " + templ + " does not exist");
     if (line.Has("--strict")) {
-        std::vector<std::string> unknown = UnknownTags(letterhead, DocumentEngine::WordFormat, tagList, record);
+        std::vector<std::string> unknown = UnknownTags(letterhead, tagList, record);
         if (usesTemplate)
-            for (std::string& tag : UnknownTags(templ, DocumentEngine::OwnFormat, tagList, record))
+            for (std::string& tag : UnknownTags(templ, tagList, record))
                 unknown.push_back(std::move(tag));
         for (const std::string& tag : unknown)
             std::cerr << "printorb-tool: " << ToUnicode(tag).toStdString() << " has no value: neither " << home
@@ -201,8 +198,8 @@ int RenderCommand(const TCommandLine& line)
     const TComposeResult result = ComposeReport(job, name);
     if (result.Exit != TComposeExit::Completed)
         return ExitFailed("the report was not composed" + (result.Failure.empty() ? "" : ": " + result.Failure));
-    if (!engine.SaveDocument(QString::fromStdString(out), -1, format, false))
-        return ExitFailed(out + ": " + engine.LastError().toStdString());
+    if (const TOutcome saved = engine.SaveDocument(QString::fromStdString(out), format); !saved)
+        return ExitFailed(out + ": " + saved.Reason());
     for (const std::string& output : ServerOutputs(record, result.OutputFileName, config, home, engine.CurrentPages(), log))
         std::cout << ToUnicode(output).toStdString() << '\n';
     return kExitOk;

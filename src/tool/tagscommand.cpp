@@ -44,20 +44,15 @@ int TagsCommand(const TCommandLine& line)
     const struct {
         const char* Role;
         const std::string& Path;
-        int Format;
-    } files[] = {{"letterhead", letterhead, DocumentEngine::WordFormat},
-                 {"template", templ, DocumentEngine::OwnFormat}};
+    } files[] = {{"letterhead", letterhead}, {"template", templ}};
     for (const auto& file : files) {
         if (!FileExists(file.Path))
             return ExitFailed("the " + std::string(file.Role) + " " + file.Path + " does not exist");
         if (const std::string unreadable = CannotRead(file.Path); !unreadable.empty())
             return ExitFailed(unreadable);
         DocumentEngine engine;
-        try {
-            engine.LoadDocument(ToUnicode(file.Path), 0, file.Format, false);
-        } catch (const std::exception& error) {
-            return ExitFailed(file.Path + ": " + error.what());
-        }
+        if (const TOutcome loaded = engine.LoadDocument(ToUnicode(file.Path)); !loaded)
+            return ExitFailed(file.Path + ": " + loaded.Reason());
         std::cout << file.Role << " " << file.Path << '\n';
         for (const std::string& tag : DocumentTags(engine)) {
             const bool known = TagFileKnows(tag, *tagList);

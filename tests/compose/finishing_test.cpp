@@ -103,7 +103,7 @@ TEST(FinishReport, EveryHeaderAndFooterVariantIsFinished)
               "Body\\page More\\page End\\par}");
     TReportRecord r = Record("HV_VALIDATED~DR X^HV_PATSUR~SMITH");
     DocumentEngine e;
-    e.LoadDocument(QString::fromStdString(dir / "letterhead.rtf"), 0, 9, false);
+    ASSERT_TRUE(e.LoadDocument(QString::fromStdString(dir / "letterhead.rtf")));
     ASSERT_EQ(e.CurrentPages(), 3);
     ASSERT_TRUE(FinishReport(e, r, {}));
     EXPECT_EQ(PartText(e, DocumentEngine::HeaderFirstPart), "First SMITH");

@@ -57,7 +57,7 @@ TEST(MergeFields, TagKindsInTheMainText)
         EXPECT_EQ(e.Text().toStdString(), std::string("[") + c.text + "]") << c.tag;
         const auto ids = e.FieldIds(DocumentEngine::MainPart);
         ASSERT_EQ(ids.size(), 1u) << c.tag;
-        e.SetFieldCurrent(ids[0]);
+        ASSERT_TRUE(e.SetFieldCurrent(ids[0]));
         EXPECT_EQ(e.FieldChangeable(), c.changeable) << c.tag;
         EXPECT_EQ(e.FieldKind(ids[0]), c.kind) << c.tag;
     }
@@ -73,7 +73,7 @@ TEST(MergeFields, HeaderTagsAreLocked)
     ASSERT_EQ(ids.size(), 4u);
     const bool changeable[] = {false, false, false, true};
     for (std::size_t i = 0; i < ids.size(); ++i) {
-        e.SetFieldCurrent(ids[i]);
+        ASSERT_TRUE(e.SetFieldCurrent(ids[i]));
         EXPECT_EQ(e.FieldChangeable(), changeable[i]) << i;
         EXPECT_EQ(e.FieldKind(ids[i]), 0) << i;
     }
@@ -146,7 +146,7 @@ TEST(MergeFields, TagsInTableCellsStayInTheirCells)
               "\\trowd\\cellx2000\\cellx5000\\cellx8000\\pard\\intbl Hb\\cell 135\\cell g/L\\cell\\row\\pard End\\par}");
     const TReportRecord r = Record("HV_PATSUR~SMITH^HV_DOCSUR~JONES", kTags);
     DocumentEngine e;
-    e.LoadDocument(QString::fromStdString(dir / "table.rtf"), 0, DocumentEngine::WordFormat, false);
+    ASSERT_TRUE(e.LoadDocument(QString::fromStdString(dir / "table.rtf")));
     MergeFields(e, r, kTags, false);
     QTextTable* table = nullptr;
     for (auto it = e.PartDocument(DocumentEngine::MainPart)->rootFrame()->begin(); !it.atEnd() && !table; ++it)

@@ -178,9 +178,9 @@ TEST(EngineTables, CellRectanglesBordersMergesAndRowHeights)
 
     // Written back as a table and read again: the same grid.
     TTempDir dir;
-    ASSERT_EQ(e->SaveDocument(QString::fromStdString(dir / "again.rtf"), -1, DocumentEngine::WordFormat, false), 1);
+    ASSERT_TRUE(e->SaveDocument(QString::fromStdString(dir / "again.rtf"), DocumentEngine::WordFormat));
     DocumentEngine again;
-    again.LoadDocument(QString::fromStdString(dir / "again.rtf"), 0, DocumentEngine::WordFormat, false);
+    ASSERT_TRUE(again.LoadDocument(QString::fromStdString(dir / "again.rtf")));
     QTextTable* table = FirstTable(again.PartDocument(DocumentEngine::MainPart));
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->rows(), 3);
@@ -368,9 +368,9 @@ TEST(EngineBreaks, SectionsHaveTheirOwnPages)
     TTempDir dir;
     WriteFile(dir / "s.pdf", e->PdfBytes("s").toStdString());
     EXPECT_NE(PdfInfoField(ReadFile(dir / "s.pdf"), "Page size").find("612 x 792"), std::string::npos);
-    ASSERT_EQ(e->SaveDocument(QString::fromStdString(dir / "s.rtf"), -1, DocumentEngine::WordFormat, false), 1);
+    ASSERT_TRUE(e->SaveDocument(QString::fromStdString(dir / "s.rtf"), DocumentEngine::WordFormat));
     DocumentEngine again;
-    again.LoadDocument(QString::fromStdString(dir / "s.rtf"), 0, DocumentEngine::WordFormat, false);
+    ASSERT_TRUE(again.LoadDocument(QString::fromStdString(dir / "s.rtf")));
     ASSERT_EQ(again.CurrentPages(), 2);
     EXPECT_EQ(again.PageSetupOf(2).PageWidth, 15840);
     EXPECT_EQ(again.PageSetupOf(2).MarginL, 2880);

@@ -5,13 +5,14 @@
 #include <QBuffer>
 #include <QPainter>
 #include <QProcess>
+#include <gtest/gtest.h>
 
 std::unique_ptr<DocumentEngine> LoadRtf(const std::string& rtf)
 {
     TTempDir dir;
     WriteFile(dir / "test.rtf", rtf);
     auto engine = std::make_unique<DocumentEngine>();
-    engine->LoadDocument(QString::fromStdString(dir / "test.rtf"), 0, DocumentEngine::WordFormat, false);
+    EXPECT_TRUE(engine->LoadDocument(QString::fromStdString(dir / "test.rtf")));
     return engine;
 }
 

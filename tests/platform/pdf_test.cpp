@@ -214,7 +214,7 @@ void LooksAsQtsOwnPdfWriterDrawsIt(const TLookCase& c)
     std::function<void(QPainter&, int)> draw = DrawPrimitives;
     if (!c.File.isEmpty()) {
         ASSERT_TRUE(QFile::exists(c.File)) << c.File.toStdString();
-        e.LoadDocument(c.File, 0, DocumentEngine::WordFormat, false);
+        ASSERT_TRUE(e.LoadDocument(c.File));
         sizes = PageSizes(e);
         draw = [&](QPainter& p, int page) { e.DrawPage(p, page); };
     }

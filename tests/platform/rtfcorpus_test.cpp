@@ -107,23 +107,21 @@ void LoadsSavesAndReadsBack(const QString& file, const TTempDir& out)
     SCOPED_TRACE(file.toStdString());
     const QString name = QFileInfo(file).fileName();
     DocumentEngine e;
-    try {
-        e.LoadDocument(file, 0, 9, false);
-    } catch (const EDocumentEngineError& error) {
-        ADD_FAILURE() << "refused: " << error.what();
+    if (const TOutcome loaded = e.LoadDocument(file); !loaded) {
+        ADD_FAILURE() << "refused: " << loaded.Reason();
         return;
     }
     EXPECT_GE(e.CurrentPages(), 1);
     const QString pdf = QString::fromStdString(out.Path()) + name + ".pdf";
-    ASSERT_EQ(e.SaveDocument(pdf, -1, 12, false), 1);
+    ASSERT_TRUE(e.SaveDocument(pdf, 12));
     QProcess qpdf;
     qpdf.start("qpdf", {"--check", pdf});
     qpdf.waitForFinished(60000);
     EXPECT_EQ(qpdf.exitCode(), 0) << qpdf.readAllStandardOutput().toStdString();
     const QString rtf = QString::fromStdString(out.Path()) + name + ".rtf";
-    ASSERT_EQ(e.SaveDocument(rtf, -1, 9, false), 1);
+    ASSERT_TRUE(e.SaveDocument(rtf, 9));
     DocumentEngine again;
-    again.LoadDocument(rtf, 0, 9, false);
+    ASSERT_TRUE(again.LoadDocument(rtf));
     EXPECT_EQ(again.Text(), e.Text());
     EXPECT_EQ(PartText(again, DocumentEngine::HeaderPart), PartText(e, DocumentEngine::HeaderPart));
     EXPECT_EQ(again.PageWidth(), e.PageWidth());
@@ -188,12 +186,12 @@ TEST(RtfCorpus, DamagedFilesGiveTheTextTheyHold)
     };
     for (const Case& c : cases) {
         DocumentEngine e;
-        e.LoadDocument(CorpusDir() + "/" + c.file, 0, 9, false);
+        ASSERT_TRUE(e.LoadDocument(CorpusDir() + "/" + c.file));
         EXPECT_TRUE(e.Text().contains(QString::fromUtf8(c.text))) << c.file << ": " << e.Text().toStdString();
     }
     // Not RTF at all: shown as the text it is.
     DocumentEngine control;
-    control.LoadDocument(CorpusDir() + "/rtfpipe_fail_6_control_word_only.rtf", 0, 9, false);
+    ASSERT_TRUE(control.LoadDocument(CorpusDir() + "/rtfpipe_fail_6_control_word_only.rtf"));
     EXPECT_EQ(control.Text(), "\\foobar");
 }
 
@@ -242,7 +240,7 @@ TEST(RtfFixtures, DamagedFilesGiveTheTextTheyHold)
         SCOPED_TRACE(c.what);
         WriteFile(dir / "damaged.rtf", c.bytes);
         DocumentEngine e;
-        e.LoadDocument(QString::fromStdString(dir / "damaged.rtf"), 0, 9, false);
+        ASSERT_TRUE(e.LoadDocument(QString::fromStdString(dir / "damaged.rtf")));
         const QString text = QString::fromUtf8(c.text);
         if (c.whole)
             EXPECT_EQ(e.Text().toStdString(), text.toStdString());
@@ -257,16 +255,16 @@ TEST(RtfCorpus, PicturesAndShapesAreRead)
     SKIP_WITHOUT_CORPUS("an inline PNG, a GIF labelled as PNG floating behind the text and a picture in a header "
                         "table cell (RtfFixtures.PicturesAndShapesAreRead does so with files of its own)");
     DocumentEngine inline_;
-    inline_.LoadDocument(CorpusDir() + "/rtfjs_simplepng.rtf", 0, 9, false);
+    ASSERT_TRUE(inline_.LoadDocument(CorpusDir() + "/rtfjs_simplepng.rtf"));
     EXPECT_TRUE(inline_.Text().contains(QChar::ObjectReplacementCharacter));
 
     DocumentEngine behind;  // a GIF labelled as PNG, floating behind the text
-    behind.LoadDocument(CorpusDir() + "/lo-qa_behind-doc.rtf", 0, 9, false);
+    ASSERT_TRUE(behind.LoadDocument(CorpusDir() + "/lo-qa_behind-doc.rtf"));
     ASSERT_EQ(behind.Images().size(), 1u);
     EXPECT_FALSE(behind.Images()[0].Image.isNull());
 
     DocumentEngine header;  // a picture in a header table cell
-    header.LoadDocument(CorpusDir() + "/lo-qa_fdo49659.rtf", 0, 9, false);
+    ASSERT_TRUE(header.LoadDocument(CorpusDir() + "/lo-qa_fdo49659.rtf"));
     header.ActivatePart(DocumentEngine::HeaderPart);
     EXPECT_TRUE(header.Text().contains(QChar::ObjectReplacementCharacter));
     EXPECT_TRUE(header.Text().contains("header1"));
@@ -293,7 +291,7 @@ std::vector<QSizeF> InlinePictures(const DocumentEngine& e, int part)
 TEST(RtfFixtures, PicturesAndShapesAreRead)
 {
     DocumentEngine pictures;
-    pictures.LoadDocument(HandDir() + "/hand_pictures.rtf", 0, 9, false);
+    ASSERT_TRUE(pictures.LoadDocument(HandDir() + "/hand_pictures.rtf"));
     EXPECT_EQ(pictures.Text().count(QChar::ObjectReplacementCharacter), 7) << pictures.Text().toStdString();
     const std::vector<QSizeF> sizes = InlinePictures(pictures, DocumentEngine::MainPart);
     ASSERT_EQ(sizes.size(), 7u);
@@ -316,7 +314,7 @@ TEST(RtfFixtures, PicturesAndShapesAreRead)
     }
 
     DocumentEngine shapes;
-    shapes.LoadDocument(HandDir() + "/hand_shapes.rtf", 0, 9, false);
+    ASSERT_TRUE(shapes.LoadDocument(HandDir() + "/hand_shapes.rtf"));
     // The watermark in the header and the GIF labelled as PNG behind the text.
     ASSERT_EQ(shapes.Images().size(), 2u);
     for (const TPositionedImage& image : shapes.Images()) {
@@ -363,7 +361,7 @@ void UntouchedByTheReportBefore(const QStringList& files)
     TTempDir out;
     const QString saved = QString::fromStdString(out / "saved.rtf");
     auto savedBytes = [&](DocumentEngine& e) {
-        e.SaveDocument(saved, -1, 9, false);
+        EXPECT_TRUE(e.SaveDocument(saved, 9));
         return ReadFile(saved.toStdString());
     };
     auto scribble = [](DocumentEngine& e) {
@@ -371,22 +369,22 @@ void UntouchedByTheReportBefore(const QStringList& files)
             e.ActivatePart(part);
             e.SetSelStart(0);
             e.SetSelLength(3);
-            e.InsertField(QStringLiteral("<<EDIT>>"));
-            e.SetFieldText(QStringLiteral("edited by the report before"));
+            ASSERT_TRUE(e.InsertField(QStringLiteral("<<EDIT>>")));
+            ASSERT_TRUE(e.SetFieldText(QStringLiteral("edited by the report before")));
         }
         e.ActivatePart(DocumentEngine::MainPart);
     };
     for (const QString& file : files) {
         SCOPED_TRACE(file.toStdString());
         DocumentEngine e;
-        e.LoadDocument(file, 0, 9, false);
+        ASSERT_TRUE(e.LoadDocument(file));
         const std::string first = savedBytes(e);
         const QString firstText = e.Text();
         const int notes = e.FootnoteCount();
         const std::size_t shapes = e.Shapes().size();
         scribble(e);
         e.ClearDocument();
-        e.LoadDocument(file, 0, 9, false);
+        ASSERT_TRUE(e.LoadDocument(file));
         EXPECT_EQ(e.Text(), firstText);
         EXPECT_EQ(savedBytes(e), first);
 
@@ -395,7 +393,7 @@ void UntouchedByTheReportBefore(const QStringList& files)
         for (int round = 0; round < 2; ++round) {
             t.ClearDocument();
             t.SetSelText(QStringLiteral("Letterhead\n"));
-            t.LoadDocument(file, 0, 3, true);
+            ASSERT_TRUE(t.InsertDocument(file, t.SelStart(), t.SelLength()));
             EXPECT_EQ(t.Text(), "Letterhead\n" + firstText) << round;
             EXPECT_EQ(t.FootnoteCount(), notes) << round;
             EXPECT_EQ(t.Shapes().size(), shapes) << round;
@@ -429,11 +427,11 @@ TEST(RtfFixtures, ATableRunsOntoTheNextPageWithItsHeaderRow)
 {
     TTempDir out;
     DocumentEngine e;
-    e.LoadDocument(HandDir() + "/hand_tables.rtf", 0, 9, false);
+    ASSERT_TRUE(e.LoadDocument(HandDir() + "/hand_tables.rtf"));
     // 61 rows of exactly 400 twips: more than one page's 14,570, less than two.
     ASSERT_EQ(e.CurrentPages(), 2);
     const QString pdf = QString::fromStdString(out / "tables.pdf");
-    ASSERT_EQ(e.SaveDocument(pdf, -1, 12, false), 1);
+    ASSERT_TRUE(e.SaveDocument(pdf, 12));
     for (int page = 1; page <= 2; ++page) {
         const QString text = Words(PdfText(pdf, page)).join(' ');
         EXPECT_TRUE(text.contains("Test Result Units")) << page << ": " << text.toStdString();
@@ -482,7 +480,7 @@ TEST(RtfFixtures, SectionsHeadersFootersAndFieldsAreOnTheirPages)
 {
     TTempDir out;
     DocumentEngine e;
-    e.LoadDocument(HandDir() + "/hand_sections.rtf", 0, 9, false);
+    ASSERT_TRUE(e.LoadDocument(HandDir() + "/hand_sections.rtf"));
     EXPECT_TRUE(e.TitlePage());
     EXPECT_TRUE(e.FacingPages());
     ASSERT_EQ(e.CurrentPages(), 4);
@@ -499,7 +497,7 @@ TEST(RtfFixtures, SectionsHeadersFootersAndFieldsAreOnTheirPages)
         {12240, 15840, "Left page header", "Left footer, page 4 of 4", "Section three, Letter, page four."},
     };
     const QString pdf = QString::fromStdString(out / "sections.pdf");
-    ASSERT_EQ(e.SaveDocument(pdf, -1, 12, false), 1);
+    ASSERT_TRUE(e.SaveDocument(pdf, 12));
     for (int page = 1; page <= 4; ++page) {
         const TPage& p = pages[page - 1];
         SCOPED_TRACE(page);
@@ -538,7 +536,7 @@ TEST(RtfFixtures, ListsAndCodePagesGiveTheirCharacters)
 {
     TTempDir out;
     DocumentEngine e;
-    e.LoadDocument(HandDir() + "/hand_lists_codepages.rtf", 0, 9, false);
+    ASSERT_TRUE(e.LoadDocument(HandDir() + "/hand_lists_codepages.rtf"));
     const QString text = e.Text();
     const char* const expected[] = {
         "Central European (1250): \u0104\u0105\u0160\u0161\u010C\u010D.",
@@ -555,7 +553,7 @@ TEST(RtfFixtures, ListsAndCodePagesGiveTheirCharacters)
         EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << "\nin: " << text.toStdString();
     // The list marks are drawn: numbers, letters and bullets on the page.
     const QString pdf = QString::fromStdString(out / "lists.pdf");
-    ASSERT_EQ(e.SaveDocument(pdf, -1, 12, false), 1);
+    ASSERT_TRUE(e.SaveDocument(pdf, 12));
     const QString page = Words(PdfText(pdf)).join(' ');
     for (const char* line : {"1. Haemoglobin", "2. Platelets", "3. White cells", "\u2022 Sodium", "\u2022 Potassium",
                              "a) First lettered", "b) Second lettered", "\u2022 Old-style bullet"})
@@ -572,7 +570,7 @@ TEST(RtfCorpus, AFileChangedOnDiskIsReadAnew)
     for (const char* text : {"First version", "Other version", "First version"}) {
         WriteFile(path, std::string("{\\rtf1\\ansi{\\header Head: ") + text + "\\par}" + text + "\\par}");
         e.ClearDocument();
-        e.LoadDocument(QString::fromStdString(path), 0, 9, false);
+        ASSERT_TRUE(e.LoadDocument(QString::fromStdString(path)));
         EXPECT_EQ(e.Text(), text);
         EXPECT_EQ(PartText(e, DocumentEngine::HeaderPart), QString("Head: ") + text);
     }
@@ -584,7 +582,7 @@ TEST(RtfCorpus, LibreOfficeLetterheadsMatchLibreOffice)
     for (const char* name : {"lo_letterhead_a4", "lo_report_letter_2pages", "lo_letterhead_wide_margins"}) {
         SCOPED_TRACE(name);
         DocumentEngine e;
-        e.LoadDocument(FixtureDir() + "/" + name + ".rtf", 0, 9, false);
+        ASSERT_TRUE(e.LoadDocument(FixtureDir() + "/" + name + ".rtf"));
         const QString header = PartText(e, DocumentEngine::HeaderPart);
         const QString footer = PartText(e, DocumentEngine::FooterPart);
         ASSERT_FALSE(header.trimmed().isEmpty());
@@ -611,7 +609,7 @@ TEST(RtfCorpus, LibreOfficeLetterheadsMatchLibreOffice)
 
         // Header and footer on every page of our PDF.
         const QString pdf = QString::fromStdString(out.Path()) + name + ".pdf";
-        ASSERT_EQ(e.SaveDocument(pdf, -1, 12, false), 1);
+        ASSERT_TRUE(e.SaveDocument(pdf, 12));
         for (int page = 1; page <= e.CurrentPages(); ++page) {
             const QString text = Words(PdfText(pdf, page)).join(' ');
             EXPECT_TRUE(text.contains(Words(header).join(' '))) << page;
@@ -632,11 +630,11 @@ TEST(RtfCorpus, OwnLetterheadsMatchLibreOfficePageByPage)
     for (const QString name : {"lo_results_report", "lo_letterhead_wmf", "lo_logo_nogoal"}) {
         SCOPED_TRACE(name.toStdString());
         DocumentEngine e;
-        e.LoadDocument(FixtureDir() + "/" + name + ".rtf", 0, 9, false);
+        ASSERT_TRUE(e.LoadDocument(FixtureDir() + "/" + name + ".rtf"));
         const QString reference = QString::fromStdString(SourceDir()) + "/tests/platform/data/reference/" + name + ".pdf";
         ASSERT_TRUE(QFile::exists(reference));
         const QString pdf = QString::fromStdString(out.Path()) + name + ".pdf";
-        ASSERT_EQ(e.SaveDocument(pdf, -1, 12, false), 1);
+        ASSERT_TRUE(e.SaveDocument(pdf, 12));
         const int pages = Words(PdfText(reference)).isEmpty() ? 0 : PdfText(reference).count(QChar('\f'));
         EXPECT_EQ(e.CurrentPages(), pages);
         for (int page = 1; page <= std::min(pages, e.CurrentPages()); ++page) {
@@ -650,7 +648,7 @@ TEST(RtfCorpus, OwnLetterheadsMatchLibreOfficePageByPage)
     // The logo without a goal size takes its size from its pixels and
     // resolution: 120 x 60 pixels at 150 dots to the inch.
     DocumentEngine natural;
-    natural.LoadDocument(FixtureDir() + "/lo_logo_nogoal.rtf", 0, 9, false);
+    ASSERT_TRUE(natural.LoadDocument(FixtureDir() + "/lo_logo_nogoal.rtf"));
     QSizeF logo;
     const QTextDocument* header = natural.PartDocument(DocumentEngine::HeaderFirstPart);
     for (QTextBlock block = header->begin(); block.isValid(); block = block.next())
@@ -669,8 +667,8 @@ TEST(RtfCorpus, FuzzFindingsLoadAndLayOut)
     const QString dir = QString::fromStdString(SourceDir() + "/tests/platform/data/fuzz");
     for (const QString& name : QDir(dir).entryList({"*.rtf"}, QDir::Files)) {
         DocumentEngine e;
-        e.LoadDocument(dir + "/" + name, 0, 9, false);
+        ASSERT_TRUE(e.LoadDocument(dir + "/" + name));
         EXPECT_GE(e.CurrentPages(), 1) << name.toStdString();
-        EXPECT_EQ(e.SaveDocument(QString::fromStdString(out / "f.pdf"), -1, 12, false), 1) << name.toStdString();
+        EXPECT_TRUE(e.SaveDocument(QString::fromStdString(out / "f.pdf"), 12)) << name.toStdString();
     }
 }

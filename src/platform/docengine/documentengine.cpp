@@ -41,12 +41,6 @@ int ToColorRef(const QColor& color)
     return color.red() | (color.green() << 8) | (color.blue() << 16);
 }
 
-bool IsSaveFormat(int format)
-{
-    return format == DocumentEngine::PdfFormat || format == DocumentEngine::WordFormat ||
-           format == DocumentEngine::OwnFormat;
-}
-
 }  // namespace
 
 int TPositionedImage::WidthTwips() const
@@ -138,15 +132,14 @@ QTextDocument* DocumentEngine::FootnoteDocument(int index) const
                                                  : nullptr;
 }
 
-void DocumentEngine::Fail(int number, const QString& message)
+TFailure DocumentEngine::Fail(int number, const QString& message)
 {
-    FLastError = message;
     TEngineErrorEvent event;
     event.Number = number;
     event.Description = message;
     if (OnError)
         OnError(event);
-    throw EDocumentEngineError(number, message.toStdString());
+    return ::Fail(message.toStdString());
 }
 
 void DocumentEngine::Changed()
@@ -174,29 +167,49 @@ void DocumentEngine::ClearDocument()
 
 // ---- documents and files -------------------------------------------------
 
-void DocumentEngine::LoadDocument(const QString& file, int, int format, bool intoSelection)
+TResult<const TLoadedDocument*> DocumentEngine::ReadDocument(const QString& file)
 {
     QFile in(file);
     if (!in.exists())
-        Fail(1, QStringLiteral("The file %1 does not exist.").arg(file));
+        return Fail(1, QStringLiteral("The file %1 does not exist.").arg(file));
     if (in.size() > kMaxDocumentBytes)
-        Fail(2, QStringLiteral("The file %1 is too large to be a letterhead or template.").arg(file));
+        return Fail(2, QStringLiteral("The file %1 is too large to be a letterhead or template.").arg(file));
     if (!in.open(QIODevice::ReadOnly))
-        Fail(3, QStringLiteral("The file %1 cannot be read: %2").arg(file, in.errorString()));
+        return Fail(3, QStringLiteral("The file %1 cannot be read: %2").arg(file, in.errorString()));
     const QByteArray bytes = in.readAll();
     const QString refusal = RefuseNonRtf(bytes, file);
     if (!refusal.isEmpty())
-        Fail(4, refusal);
+        return Fail(4, refusal);
 
     const TLoadedDocument& loaded = FLoadCache->Read(bytes);
     const TPageSetup& s = loaded.Setup;
     const int attributes[6] = {s.PageWidth, s.PageHeight, s.MarginL, s.MarginT, s.MarginR, s.MarginB};
     std::copy(std::begin(attributes), std::end(attributes), FLoadedAttributes);
-    if (intoSelection && format == OwnFormat)
-        InsertLoadedIntoSelection(loaded);
-    else
-        AdoptLoaded(loaded);
+    return &loaded;
+}
+
+TOutcome DocumentEngine::LoadDocument(const QString& file)
+{
+    const TResult<const TLoadedDocument*> loaded = ReadDocument(file);
+    if (!loaded)
+        return loaded.Failure();
+    AdoptLoaded(**loaded);
     Changed();
+    return TOutcome::Done();
+}
+
+TOutcome DocumentEngine::InsertDocument(const QString& file, int start, int length)
+{
+    const TResult<const TLoadedDocument*> loaded = ReadDocument(file);
+    if (!loaded)
+        return loaded.Failure();
+    QTextCursor& selection = FMain->Selection;
+    const int from = std::clamp(start, 0, FMain->Length());
+    selection.setPosition(from);
+    selection.setPosition(std::clamp(from + std::max(0, length), from, FMain->Length()), QTextCursor::KeepAnchor);
+    InsertLoadedIntoSelection(**loaded);
+    Changed();
+    return TOutcome::Done();
 }
 
 void DocumentEngine::AdoptLoaded(const TLoadedDocument& loaded)
@@ -288,29 +301,27 @@ int DocumentEngine::LoadSaveAttribute(int index) const
     return index >= 0 && index < 6 ? FLoadedAttributes[index] : 0;
 }
 
-QByteArray DocumentEngine::DocumentBytes(const QString& file, int format)
+TResult<QByteArray> DocumentEngine::DocumentBytes(const QString& file, int format)
 {
     if (format == PdfFormat)
         return PdfBytes(QFileInfo(file).completeBaseName());
     if (format == WordFormat || format == OwnFormat)
         return WriteRtf(*this, format == OwnFormat);
-    FLastError = QStringLiteral("Unknown document format %1").arg(format);
-    return {};
+    return ::Fail(QStringLiteral("Unknown document format %1").arg(format).toStdString());
 }
 
-int DocumentEngine::SaveDocument(const QString& file, int, int format, bool)
+TOutcome DocumentEngine::SaveDocument(const QString& file, int format)
 {
-    const QByteArray bytes = DocumentBytes(file, format);
-    if (!IsSaveFormat(format))
-        return 0;
+    const TResult<QByteArray> bytes = DocumentBytes(file, format);
+    if (!bytes)
+        return bytes.Failure();
     const TOutcome written =
         WriteOutputFileNative(QFile::encodeName(file).toStdString(),
-                              std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    if (!written) {
-        FLastError = QStringLiteral("Could not save %1: %2").arg(file, ToUnicode(written.Reason()));
-        return 0;
-    }
-    return 1;
+                              std::string_view(bytes->constData(), static_cast<std::size_t>(bytes->size())));
+    if (!written)
+        return Reworded(written.Failure(),
+                        QStringLiteral("Could not save %1: %2").arg(file, ToUnicode(written.Reason())).toStdString());
+    return TOutcome::Done();
 }
 
 // ---- text and selection --------------------------------------------------
@@ -483,13 +494,14 @@ int DocumentEngine::FontSize() const
     return size > 0 ? qRound(size) : 10;
 }
 
-void DocumentEngine::SetFontSize(int points)
+TOutcome DocumentEngine::SetFontSize(int points)
 {
     if (points <= 0 || points > 1638)
-        Fail(10, QStringLiteral("Font size %1 is out of range.").arg(points));
+        return Fail(10, QStringLiteral("Font size %1 is out of range.").arg(points));
     QTextCharFormat f;
     f.setFontPointSize(points);
     ApplyCharFormat(f);
+    return TOutcome::Done();
 }
 
 int DocumentEngine::FontBold() const
@@ -553,16 +565,17 @@ int DocumentEngine::Alignment() const
     return 0;
 }
 
-void DocumentEngine::SetAlignment(int alignment)
+TOutcome DocumentEngine::SetAlignment(int alignment)
 {
     static const Qt::Alignment kAlign[] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter, Qt::AlignJustify};
     if (alignment < 0 || alignment > 3)
-        Fail(11, QStringLiteral("Alignment %1 is out of range.").arg(alignment));
+        return Fail(11, QStringLiteral("Alignment %1 is out of range.").arg(alignment));
     QTextBlockFormat f;
     f.setAlignment(kAlign[alignment] | Qt::AlignAbsolute);
     Active().DetachLayout();
     Active().Selection.mergeBlockFormat(f);
     Changed();
+    return TOutcome::Done();
 }
 
 // ---- fields ----------------------------------------------------------------
@@ -576,7 +589,7 @@ TEnginePart* DocumentEngine::PartOf(int id) const
     return nullptr;
 }
 
-int DocumentEngine::InsertField(const QString& text)
+TResult<int> DocumentEngine::InsertField(const QString& text)
 {
     TEnginePart& part = Active();
     const TEditBlock block(part.Doc.get());
@@ -593,7 +606,7 @@ int DocumentEngine::InsertField(const QString& text)
     for (const auto& [id, field] : part.Fields) {
         const auto [from, to] = part.FieldRange(field);
         if (start < to && end > from && !(start <= from && end >= to && from == to))
-            Fail(20, QStringLiteral("A field cannot be made inside another field."));
+            return Fail(20, QStringLiteral("A field cannot be made inside another field."));
     }
     const int id = FNextFieldId++;
     part.AddField(id, start, end, true, 0);
@@ -602,12 +615,13 @@ int DocumentEngine::InsertField(const QString& text)
     return id;
 }
 
-void DocumentEngine::SetFieldKind(int id, int kind)
+TOutcome DocumentEngine::SetFieldKind(int id, int kind)
 {
     TEnginePart* part = PartOf(id);
     if (!part)
-        Fail(21, QStringLiteral("There is no field %1.").arg(id));
+        return Fail(21, QStringLiteral("There is no field %1.").arg(id));
     part->Fields[id].Kind = kind;
+    return TOutcome::Done();
 }
 
 int DocumentEngine::FieldKind(int id) const
@@ -616,11 +630,12 @@ int DocumentEngine::FieldKind(int id) const
     return part ? part->Fields.at(id).Kind : 0;
 }
 
-void DocumentEngine::SetFieldCurrent(int id)
+TOutcome DocumentEngine::SetFieldCurrent(int id)
 {
     if (!PartOf(id))
-        Fail(21, QStringLiteral("There is no field %1.").arg(id));
+        return Fail(21, QStringLiteral("There is no field %1.").arg(id));
     FFieldCurrent = id;
+    return TOutcome::Done();
 }
 
 QString DocumentEngine::FieldText() const
@@ -632,11 +647,11 @@ QString DocumentEngine::FieldText() const
     return part->Text().mid(from, to - from);
 }
 
-void DocumentEngine::SetFieldText(const QString& text)
+TOutcome DocumentEngine::SetFieldText(const QString& text)
 {
     TEnginePart* part = PartOf(FFieldCurrent);
     if (!part)
-        Fail(21, QStringLiteral("There is no current field."));
+        return Fail(21, QStringLiteral("There is no current field."));
     const TEditBlock block(part->Doc.get());
     TEngineField& field = part->Fields[FFieldCurrent];
     const auto [from, to] = part->FieldRange(field);
@@ -650,6 +665,7 @@ void DocumentEngine::SetFieldText(const QString& text)
     field.Start.setPosition(from);
     field.End.setPosition(from + static_cast<int>(inserted.size()));
     Changed();
+    return TOutcome::Done();
 }
 
 bool DocumentEngine::FieldChangeable() const
@@ -658,12 +674,13 @@ bool DocumentEngine::FieldChangeable() const
     return part ? part->Fields.at(FFieldCurrent).Changeable : false;
 }
 
-void DocumentEngine::SetFieldChangeable(bool changeable)
+TOutcome DocumentEngine::SetFieldChangeable(bool changeable)
 {
     TEnginePart* part = PartOf(FFieldCurrent);
     if (!part)
-        Fail(21, QStringLiteral("There is no current field."));
+        return Fail(21, QStringLiteral("There is no current field."));
     part->Fields[FFieldCurrent].Changeable = changeable;
+    return TOutcome::Done();
 }
 
 bool DocumentEngine::FieldChangeableOf(int id) const
@@ -698,11 +715,11 @@ const std::map<int, std::pair<int, int>> DocumentEngine::FieldRanges(int part) c
 
 // ---- images --------------------------------------------------------------
 
-bool DocumentEngine::InsertImage(const QString& file, const TImagePlacement& placement)
+TOutcome DocumentEngine::InsertImage(const QString& file, const TImagePlacement& placement)
 {
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly) || in.size() > kMaxDocumentBytes)
-        return false;
+        return ::Fail(QStringLiteral("The image %1 cannot be read.").arg(file).toStdString());
     QByteArray bytes = in.readAll();
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -710,7 +727,8 @@ bool DocumentEngine::InsertImage(const QString& file, const TImagePlacement& pla
     reader.setAllocationLimit(512);
     TPositionedImage image;
     if (!reader.read(&image.Image) || image.Image.isNull())
-        return false;
+        return ::Fail(
+            QStringLiteral("The image %1 cannot be decoded: %2").arg(file, reader.errorString()).toStdString());
     const QByteArray format = reader.format().toLower();
     if (format == "png" || format == "jpeg" || format == "jpg") {
         image.Encoded = bytes;
@@ -722,34 +740,37 @@ bool DocumentEngine::InsertImage(const QString& file, const TImagePlacement& pla
     image.ScaleY = placement.ScaleY == 0 ? 100 : placement.ScaleY;
     FImages.push_back(std::move(image));
     Changed();
-    return true;
+    return TOutcome::Done();
 }
 
 // ---- pages -----------------------------------------------------------------
 
-void DocumentEngine::SetPageWidth(int twips)
+TOutcome DocumentEngine::SetPageWidth(int twips)
 {
     if (twips < 1440 || twips > 31680)
-        Fail(30, QStringLiteral("Page width %1 is out of range.").arg(twips));
+        return Fail(30, QStringLiteral("Page width %1 is out of range.").arg(twips));
     FSetup.PageWidth = twips;
     Changed();
+    return TOutcome::Done();
 }
 
-void DocumentEngine::SetPageHeight(int twips)
+TOutcome DocumentEngine::SetPageHeight(int twips)
 {
     if (twips < 1440 || twips > 31680)
-        Fail(30, QStringLiteral("Page height %1 is out of range.").arg(twips));
+        return Fail(30, QStringLiteral("Page height %1 is out of range.").arg(twips));
     FSetup.PageHeight = twips;
     Changed();
+    return TOutcome::Done();
 }
 
-#define ORB_MARGIN_SETTER(NAME, FIELD)                                                  \
-    void DocumentEngine::NAME(int twips)                                               \
-    {                                                                                  \
-        if (twips < 0 || twips > 15840)                                                \
-            Fail(31, QStringLiteral("Page margin %1 is out of range.").arg(twips));    \
-        FSetup.FIELD = twips;                                                          \
-        Changed();                                                                     \
+#define ORB_MARGIN_SETTER(NAME, FIELD)                                                     \
+    TOutcome DocumentEngine::NAME(int twips)                                              \
+    {                                                                                     \
+        if (twips < 0 || twips > 15840)                                                   \
+            return Fail(31, QStringLiteral("Page margin %1 is out of range.").arg(twips)); \
+        FSetup.FIELD = twips;                                                             \
+        Changed();                                                                        \
+        return TOutcome::Done();                                                          \
     }
 ORB_MARGIN_SETTER(SetPageMarginL, MarginL)
 ORB_MARGIN_SETTER(SetPageMarginT, MarginT)
@@ -763,19 +784,21 @@ void DocumentEngine::Refresh()
         OnChanged();
 }
 
-void DocumentEngine::PrintPage(int page)
+TOutcome DocumentEngine::PrintPage(int page)
 {
     if (!FPrintDevice)
-        Fail(40, QStringLiteral("There is no print device."));
+        return Fail(40, QStringLiteral("There is no print device."));
     DrawPage(*FPrintDevice, page);
+    return TOutcome::Done();
 }
 
-void DocumentEngine::PrintDocument(const QString& jobName)
+TOutcome DocumentEngine::PrintDocument(const QString& jobName)
 {
     if (!PrintHandler)
-        Fail(41, QStringLiteral("No printer is set up for printing %1.").arg(jobName));
+        return Fail(41, QStringLiteral("No printer is set up for printing %1.").arg(jobName));
     if (!PrintHandler(*this, jobName))
-        Fail(42, QStringLiteral("%1 could not be printed.").arg(jobName));
+        return Fail(42, QStringLiteral("%1 could not be printed.").arg(jobName));
+    return TOutcome::Done();
 }
 
 QByteArray DocumentEngine::PdfBytes(const QString& title)

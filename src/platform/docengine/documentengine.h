@@ -6,6 +6,7 @@
 #pragma once
 
 #include "util/imageplacement.h"
+#include "util/result.h"
 
 #include <QColor>
 #include <QImage>
@@ -14,24 +15,15 @@
 #include <QTextCursor>
 
 #include <functional>
-#include <memory>
 #include <map>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 class QPainter;
 class QTextDocument;
 
-// Engine failures that the caller's guarded step reports.
-class EDocumentEngineError : public std::runtime_error {
-public:
-    EDocumentEngineError(int number, const std::string& message) : std::runtime_error(message), Number(number) {}
-    int Number;
-};
-
-// The engine's error event: a handler sets CancelDisplay so that the engine
-// shows nothing itself.
+// The engine's error event, raised as a failure is returned: a handler sets
+// CancelDisplay so that the engine shows nothing itself.
 struct TEngineErrorEvent {
     int Number = 0;
     QString Description;
@@ -126,19 +118,21 @@ public:
     DocumentEngine(const DocumentEngine&) = delete;
     DocumentEngine& operator=(const DocumentEngine&) = delete;
 
-    // Documents and files.
+    // Documents and files. A failure's reason is the engine's message.
     void ClearDocument();
-    // Format 9 (whole document: parts, page layout, images) or format 3 into
-    // the selection of the main text. Throws EDocumentEngineError.
-    void LoadDocument(const QString& file, int position, int format, bool intoSelection);
+    // The whole document of an RTF file: its parts, page layout and images.
+    TOutcome LoadDocument(const QString& file);
+    // The main text of an RTF file (the engine's own attributes read too) in
+    // place of [start, start + length) of the main text, with its fields,
+    // pictures, shapes and footnotes; its page layout is not taken.
+    TOutcome InsertDocument(const QString& file, int start, int length);
+    // The page size and margins the last loaded file gave, as its own attributes number them.
     int LoadSaveAttribute(int index) const;
-    // Non-zero when saved; the file appears whole or not at all.
-    int SaveDocument(const QString& file, int position, int format, bool selectionOnly);
+    // The file appears whole or not at all.
+    TOutcome SaveDocument(const QString& file, int format);
     // The bytes SaveDocument writes to file (a PDF is titled with its base
-    // name), for a caller that writes them itself; empty, with LastError,
-    // for a format that cannot be saved.
-    QByteArray DocumentBytes(const QString& file, int format);
-    QString LastError() const { return FLastError; }
+    // name), for a caller that writes them itself.
+    TResult<QByteArray> DocumentBytes(const QString& file, int format);
 
     // The header or footer parts some page shows: the plain one, then the
     // first page's and the left pages' when the document has them.
@@ -166,7 +160,7 @@ public:
     QString FontName() const;
     void SetFontName(const QString& name);
     int FontSize() const;
-    void SetFontSize(int points);
+    TOutcome SetFontSize(int points);
     int FontBold() const;
     void SetFontBold(int on);
     int FontItalic() const;
@@ -176,23 +170,24 @@ public:
     int ForeColor() const;  // 0x00BBGGRR
     void SetForeColor(int color);
     int Alignment() const;  // 0 left, 1 right, 2 centre, 3 justified
-    void SetAlignment(int alignment);
+    TOutcome SetAlignment(int alignment);
 
     // Fields: ranges with an id, a text, a changeable flag and a kind.
-    int InsertField(const QString& text);
-    void SetFieldKind(int id, int kind);
+    // The new field's id; it becomes the current field.
+    TResult<int> InsertField(const QString& text);
+    TOutcome SetFieldKind(int id, int kind);
     int FieldKind(int id) const;
     int FieldCurrent() const { return FFieldCurrent; }
-    void SetFieldCurrent(int id);
+    TOutcome SetFieldCurrent(int id);
     QString FieldText() const;
-    void SetFieldText(const QString& text);
+    TOutcome SetFieldText(const QString& text);
     bool FieldChangeable() const;
-    void SetFieldChangeable(bool changeable);
+    TOutcome SetFieldChangeable(bool changeable);
     int FieldStart() const;
     std::vector<int> FieldIds(int part) const;
 
-    // Positioned images; false when the file cannot be loaded.
-    bool InsertImage(const QString& file, const TImagePlacement& placement);
+    // Positioned images; fails when the file cannot be loaded.
+    TOutcome InsertImage(const QString& file, const TImagePlacement& placement);
     const std::vector<TPositionedImage>& Images() const { return FImages; }
     const std::vector<TPositionedShape>& Shapes() const { return FShapes; }
     // Footnotes: the main-text position of each reference mark and its text.
@@ -203,17 +198,17 @@ public:
     // Pages.
     int CurrentPages();
     int PageWidth() const { return FSetup.PageWidth; }
-    void SetPageWidth(int twips);
+    TOutcome SetPageWidth(int twips);
     int PageHeight() const { return FSetup.PageHeight; }
-    void SetPageHeight(int twips);
+    TOutcome SetPageHeight(int twips);
     int PageMarginL() const { return FSetup.MarginL; }
-    void SetPageMarginL(int twips);
+    TOutcome SetPageMarginL(int twips);
     int PageMarginT() const { return FSetup.MarginT; }
-    void SetPageMarginT(int twips);
+    TOutcome SetPageMarginT(int twips);
     int PageMarginR() const { return FSetup.MarginR; }
-    void SetPageMarginR(int twips);
+    TOutcome SetPageMarginR(int twips);
     int PageMarginB() const { return FSetup.MarginB; }
-    void SetPageMarginB(int twips);
+    TOutcome SetPageMarginB(int twips);
     const TPageSetup& PageSetup() const { return FSetup; }
     // Sections after the first with a page of their own (size, orientation,
     // margins): where each starts in the main text and its page. A page
@@ -229,10 +224,10 @@ public:
     // Drawing: page n (from 1) on the painter in PrintDevice, or any painter.
     QPainter* PrintDevice() const { return FPrintDevice; }
     void SetPrintDevice(QPainter* painter) { FPrintDevice = painter; }
-    void PrintPage(int page);
+    TOutcome PrintPage(int page);
     void DrawPage(QPainter& painter, int page);
     // Prints every page through the handler the printing layer installs.
-    void PrintDocument(const QString& jobName);
+    TOutcome PrintDocument(const QString& jobName);
     std::function<bool(DocumentEngine&, const QString& jobName)> PrintHandler;
     // The whole document as PDF bytes.
     QByteArray PdfBytes(const QString& title);
@@ -262,8 +257,11 @@ private:
     friend struct TLoadedDocument;
     TEnginePart& Active() const;
     TEnginePart* PartOf(int id) const;
-    void Fail(int number, const QString& message);
+    // The failure, told to OnError first.
+    TFailure Fail(int number, const QString& message);
     void Changed();
+    // A file checked and read (through the cache), its page attributes kept.
+    TResult<const TLoadedDocument*> ReadDocument(const QString& file);
     void AdoptLoaded(const TLoadedDocument& loaded);
     void InsertLoadedIntoSelection(const TLoadedDocument& loaded);
     void ApplyCharFormat(const QTextCharFormat& format);
@@ -313,5 +311,4 @@ private:
     bool FFormatSelection = true;
     bool FLayoutDirty = true;
     TPageGeometry FGeometry;
-    QString FLastError;
 };
