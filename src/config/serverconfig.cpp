@@ -52,19 +52,13 @@ TServerConfig TServerConfig::WithEntries(const TSettings& settings) const
 TServerConfig TServerConfig::WithStart(const TServerStart& start) const
 {
     TServerConfig c = *this;
-    c.ProgramDir = start.ProgramDir;
-    c.TempDir = start.TempDir;
-    c.LprQueueDir = start.LprQueueDir;
-    c.DefaultPrinterNumber = start.DefaultPrinterNumber;
-    c.SettingsScore = start.SettingsScore;
-    c.DataDelay = start.DataDelay;
-    c.PackageHomeDir = start.PackageHomeDir;
+    static_cast<TServerStart&>(c) = start;
     return c;
 }
 
 TServerStart TServerConfig::Start() const
 {
-    return {ProgramDir, TempDir, LprQueueDir, DefaultPrinterNumber, SettingsScore, DataDelay, PackageHomeDir};
+    return *this;
 }
 
 TServerStart HomeStart(const std::string& home, std::string packageHome)

@@ -21,14 +21,14 @@ struct TServerStart {
     std::string LprQueueDir;
     std::string DefaultPrinterNumber;
     int SettingsScore = 0;
-    int DataDelay = 1;
+    int DataDelay = 1;  // the LPD client's pause per 1000 data bytes; the Settings page bounds it
     std::string PackageHomeDir;  // where the package keeps a home: the tool finds that one unaided
 };
 
 // The start-up's values known before it runs: the home and its LPR queue.
 TServerStart HomeStart(const std::string& home, std::string packageHome);
 
-class TServerConfig {
+class TServerConfig : public TServerStart {
 public:
     // Everything the store holds, with the start-up's values.
     static TServerConfig Read(const TSettings& settings, const TServerStart& start = {});
@@ -75,15 +75,6 @@ public:
     std::string WebStatus;
     std::string WebPasswordHash;
 
-    // Derived by the start-up; they change only with a restart.
-    std::string ProgramDir;  // the server's home
-    std::string TempDir;
-    std::string LprQueueDir;
-    std::string DefaultPrinterNumber;
-    int SettingsScore = 0;
-    // The LPD client's pause per 1000 data bytes; the Settings page bounds it.
-    int DataDelay = 1;
-    std::string PackageHomeDir;
 
     // The printer entries as the snapshot's store holds them.
     // PRINTER<n> up to any "|", trimmed: the print system's name of printer n.
