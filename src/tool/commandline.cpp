@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -84,12 +86,31 @@ std::string TCommandLine::Home() const
     return IncludeTrailingSlash(home);
 }
 
+namespace {
+
+// A home the caller may not read is the usual case of a user outside the
+// server's group: say whose it is rather than suggest another home.
+std::string WhyNotReadable(const TServerHome& home)
+{
+    struct stat st {};
+    if (::access(home.Settings().c_str(), R_OK) == 0 || errno != EACCES)
+        return " (use --home DIR or PRINTORB_HOME)";
+    const bool folder = ::access(home.Folder().c_str(), X_OK) != 0;
+    const std::string what = folder ? home.Folder() : home.Settings();
+    if (::stat(what.c_str(), &st) != 0)
+        return " (use --home DIR or PRINTORB_HOME)";
+    return " (" + what + " is " + UserAndGroup(st.st_uid, st.st_gid) + " " + OctalMode(st.st_mode) +
+           "; run printorb-tool as root, as its owner or as a member of its group)";
+}
+
+}  // namespace
+
 TResult<TServerConfig> TCommandLine::HomeConfig() const
 {
     const TServerHome home(Home());
     TSettings settings;
     if (const TOutcome loaded = settings.LoadFromFile(home.Settings()); !loaded)
-        return Fail("no settings: " + loaded.Reason() + " (use --home DIR or PRINTORB_HOME)");
+        return Fail("no settings: " + loaded.Reason() + WhyNotReadable(home));
     return TServerConfig::Read(settings, HomeStart(home.Folder(), PackageHome(FEnv.PackageRoot)));
 }
 

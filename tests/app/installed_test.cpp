@@ -204,6 +204,15 @@ TEST(InstalledHome, ARequestPutBackByRootBelongsToTheServerAndAnUnopenableOneIsR
         "/usr/bin/setpriv", {"--reuid=2", "--regid=2", "--clear-groups", "--", tool, "jobs", "--home", home.Dir.Path()});
     EXPECT_EQ(stranger.Status, 1);
     EXPECT_NE(stranger.Err.find("journal.db: Permission denied"), std::string::npos) << stranger.Err;
+    // One who may not enter the home is told whose it is, not to look elsewhere.
+    ASSERT_EQ(::chmod(home.Dir.Path().c_str(), 0700), 0);
+    const TProgramRun outsider = RunProgram(
+        "/usr/bin/setpriv", {"--reuid=2", "--regid=2", "--clear-groups", "--", tool, "status", "--home", home.Dir.Path()});
+    EXPECT_EQ(outsider.Status, 1);
+    EXPECT_EQ(outsider.Out.rfind("not ok: no settings: ", 0), 0u) << outsider.Out;
+    EXPECT_NE(outsider.Out.find(" 0700; run printorb-tool as root, as its owner or as a member of its group)"),
+              std::string::npos)
+        << outsider.Out;
 }
 
 TEST(InstalledHome, StatusPutsItsVerdictFirstInEveryCase)
