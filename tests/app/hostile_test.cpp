@@ -243,11 +243,12 @@ TEST(Hostile, ANameInWindows1252IsTakenAndOneThatCannotBeOpenedIsReported)
     home.Drop("caf\xE9.tvq", Request("CP1252"));
     home.Drop("\xC5\x81\xC3\xB3""d\xC5\xBA.tvq", Request("LODZ"));
     ASSERT_TRUE(home.Start());
-    ASSERT_TRUE(home.WaitForLog("Printed CP1252 P1: 1 page(s) on Laser-A")) << home.LogText();
+    ASSERT_TRUE(home.WaitForLog("Printed CP1252 P1: 1 page(s) on Laser-A", 60000)) << home.LogText();
     EXPECT_FALSE(FileExists(home.Dir / "spool/caf\xE9.tvq"));
     // The log is in the system's code page, as every line is.
     EXPECT_EQ(home.LogCount("Found file caf\xE9.tvq"), 1);
-    ASSERT_TRUE(home.WaitForLog("?\xF3""d?.tvq cannot be taken: its name has characters outside Windows-1252"));
+    ASSERT_TRUE(home.WaitForLog("?\xF3""d?.tvq cannot be taken: its name has characters outside Windows-1252", 60000))
+        << home.LogText();
     const TProgramRun status = home.Tool({"status"});
     EXPECT_EQ(status.Status, 1);
     EXPECT_NE(status.Out.find("the spool file ?\xC3\xB3""d?.tvq cannot be taken"), std::string::npos) << status.Out;

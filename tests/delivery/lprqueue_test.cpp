@@ -286,7 +286,9 @@ TEST(LprQueue, FailoverOnlyForLpdFailuresBelowMinusThree)
         for (const std::string& name : home.TempFiles())
             EXPECT_EQ(name.find("ftpprnfile"), std::string::npos) << name;
     }
-    EXPECT_EQ(ReadFile(peers / "raw/raw-1.bin"), "PCL");
+    // The listener writes what it got once the connection ends, in its own time.
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(peers / "raw/raw-1.bin") == "PCL"; }, 10000))
+        << ReadFile(peers / "raw/raw-1.bin");
 }
 
 TEST(LprQueue, FiveAttemptsATickAndALaterFileJoinsBehindTheOthers)
