@@ -193,11 +193,20 @@ bool TLprQueue::Attempt(const std::string& name)
 {
     FBeep = false;
     const std::string fileId = FileIdentity(FConfig.LprQueueDir + name);
-    if (Journal && !fileId.empty() && Journal->Delivered(name, fileId)) {
-        Note(TSeverity::Info,
-             "The queued file " + name + " was delivered before; it is removed without being sent again.");
-        Delivered(name);
-        return true;
+    if (Journal && !fileId.empty()) {
+        const TResult<bool> before = Journal->Delivered(name, fileId);
+        if (!before) {
+            // It may have gone out before a crash: sent again only once that is known.
+            FFailure = "the journal cannot say whether it was delivered before: " + before.Reason();
+            Note(TSeverity::Error, "The queued file " + name + " stays queued: " + FFailure);
+            return false;
+        }
+        if (*before) {
+            Note(TSeverity::Info,
+                 "The queued file " + name + " was delivered before; it is removed without being sent again.");
+            Delivered(name);
+            return true;
+        }
     }
     if (const TOutcome prepared = PrepareCopy(name, TextBefore(name, "_")); !prepared) {
         FFailure = "the copy with its overlay could not be made: " + prepared.Reason();

@@ -49,8 +49,8 @@ class TDeliveryJournal {
 public:
     virtual ~TDeliveryJournal() = default;
     // This very file was delivered already: a crash came between the
-    // delivery and the file's removal.
-    virtual bool Delivered(const std::string& file, const std::string& fileId) = 0;
+    // delivery and the file's removal. Not known is a failure, not a "no".
+    virtual TResult<bool> Delivered(const std::string& file, const std::string& fileId) = 0;
     // Called for each attempt; a delivery before its file is removed.
     virtual void Attempted(const TDeliveryAttempt& attempt) = 0;
 };

@@ -689,18 +689,27 @@ TOutcome TJournal::AddDelivery(TDeliveryRow row)
     return TOutcome::Done();
 }
 
-bool TJournal::WasDelivered(std::string_view file, std::string_view fileId)
+TResult<bool> TJournal::AnyRow(TStatement& s, std::string_view what)
+{
+    if (s.Row())
+        return true;
+    if (s.Failed())
+        return LastFailure("cannot read " + std::string(what));
+    return false;
+}
+
+TResult<bool> TJournal::WasDelivered(std::string_view file, std::string_view fileId)
 {
     TStatement s = Prepare("SELECT 1 FROM deliveries WHERE file=? AND file_id=? AND code=0 LIMIT 1");
     s.Bind(file).Bind(fileId);
-    return s.Row();
+    return AnyRow(s, "the deliveries of " + std::string(file));
 }
 
-bool TJournal::DeliveredSince(std::string_view file, std::int64_t since)
+TResult<bool> TJournal::DeliveredSince(std::string_view file, std::int64_t since)
 {
     TStatement s = Prepare("SELECT 1 FROM deliveries WHERE file=? AND code=0 AND at>=? LIMIT 1");
     s.Bind(file).Bind(since);
-    return s.Row();
+    return AnyRow(s, "the deliveries of " + std::string(file));
 }
 
 std::vector<TDeliveryRow> TJournal::Deliveries(std::int64_t jobId)

@@ -189,11 +189,11 @@ public:
 
     // LPR queue deliveries.
     TOutcome AddDelivery(TDeliveryRow row);
-    // Whether this very queued file was delivered.
-    bool WasDelivered(std::string_view file, std::string_view fileId);
+    // Whether this very queued file was delivered; a read that fails is no "no".
+    TResult<bool> WasDelivered(std::string_view file, std::string_view fileId);
     std::vector<TDeliveryRow> Deliveries(std::int64_t jobId);
     // A delivery of the file at or after that time.
-    bool DeliveredSince(std::string_view file, std::int64_t since);
+    TResult<bool> DeliveredSince(std::string_view file, std::int64_t since);
 
     // Whether a change could be committed now (nothing is changed): fails
     // with SQLite's reason when the file is locked by another, read-only or
@@ -218,6 +218,7 @@ private:
     TStatement Prepare(const char* sql);
     std::vector<TJobRow> JobRows(TStatement& s);
     TResult<std::optional<TJobRow>> FirstJob(TStatement& s, std::string_view what);
+    TResult<bool> AnyRow(TStatement& s, std::string_view what);
     TFailure LastFailure(std::string_view what) const;
 
     sqlite3* FDb = nullptr;

@@ -152,8 +152,16 @@ bool TJobRecorder::PageDone(int page, const std::string& title, const std::strin
                                      " was left without its page: cancelled");
         }
     } else if (row->Kind == "page file") {
-        arrived = FileExists(row->Path) ||
-                  FJournal.DeliveredSince(row->Path.substr(row->Path.find_last_of('/') + 1), row->StartedAt);
+        const TResult<bool> delivered =
+            FileExists(row->Path) ? TResult<bool>(true)
+                                  : FJournal.DeliveredSince(row->Path.substr(row->Path.find_last_of('/') + 1),
+                                                            row->StartedAt);
+        if (!delivered) {
+            // Written again only once the journal says it was not delivered.
+            Down(delivered.Reason());
+            return false;
+        }
+        arrived = *delivered;
         if (!arrived)
             RemoveStaleTemporaries(row->Path);  // what a crash while writing it left
     }
@@ -248,9 +256,14 @@ void TJobRecorder::DocumentWasSaved(const std::string&)
     FSending = 0;
 }
 
-bool TJobRecorder::Delivered(const std::string& file, const std::string& fileId)
+TResult<bool> TJobRecorder::Delivered(const std::string& file, const std::string& fileId)
 {
-    return FJournal.IsOpen() && FJournal.WasDelivered(file, fileId);
+    if (!FJournal.IsOpen())
+        return false;
+    TResult<bool> delivered = FJournal.WasDelivered(file, fileId);
+    if (!delivered)
+        Down(delivered.Reason());
+    return delivered;
 }
 
 void TJobRecorder::Attempted(const TDeliveryAttempt& a)

@@ -89,7 +89,7 @@ public:
     void DocumentWasSaved(const std::string& path) override;
 
     // TDeliveryJournal: the LPR queue's attempts.
-    bool Delivered(const std::string& file, const std::string& fileId) override;
+    TResult<bool> Delivered(const std::string& file, const std::string& fileId) override;
     void Attempted(const TDeliveryAttempt& attempt) override;
 
 private:

@@ -53,8 +53,10 @@ struct TQueueHome {
 // queued when the delivery was recorded.
 struct TDeliveryRecords : TDeliveryJournal {
     explicit TDeliveryRecords(TQueueHome& home) : Home(home) { home.Queue.Journal = this; }
-    bool Delivered(const std::string& file, const std::string& fileId) override
+    TResult<bool> Delivered(const std::string& file, const std::string& fileId) override
     {
+        if (!ReadFailure.empty())
+            return FailOutage(ReadFailure);
         return std::find(DeliveredBefore.begin(), DeliveredBefore.end(), file + "|" + fileId) != DeliveredBefore.end();
     }
     void Attempted(const TDeliveryAttempt& attempt) override
@@ -67,6 +69,7 @@ struct TDeliveryRecords : TDeliveryJournal {
     std::vector<TDeliveryAttempt> Attempts;
     std::vector<bool> QueuedWhenDelivered;
     std::vector<std::string> DeliveredBefore;
+    std::string ReadFailure;  // the journal cannot be read
 };
 
 std::string Peer(const TTempDir& dir, const std::string& out, int n)
@@ -157,6 +160,18 @@ TEST(LprQueue, AFileDeliveredBeforeACrashIsNotSentAgain)
     EXPECT_TRUE(home.Log.Has("Sent LPD Job _3_B.prn OK"));
     EXPECT_EQ(DataOf(Peer(peerDir, "out", 1)), "a file of the same name, anew");
     EXPECT_FALSE(FileExists(peerDir / "out/conn-2.bin")) << "one LPD job only";
+
+    // A journal that cannot say is no "not delivered": the file waits.
+    records.ReadFailure = "database is locked";
+    home.Add("_3_C.prn", "perhaps sent before the crash");
+    home.Tick();
+    EXPECT_TRUE(home.Log.Has("The queued file _3_C.prn stays queued: the journal cannot say whether it was "
+                             "delivered before: database is locked"));
+    EXPECT_TRUE(FileExists(home.Queued("_3_C.prn")));
+    records.ReadFailure.clear();
+    home.Tick();
+    EXPECT_EQ(DataOf(Peer(peerDir, "out", 2)), "perhaps sent before the crash");
+    EXPECT_FALSE(FileExists(home.Queued("_3_C.prn")));
 }
 
 TEST(LprQueue, RepeatedFailuresAreRecordedOnceAnHour)

@@ -173,15 +173,26 @@ TEST(Journal, OutputsAndDeliveries)
 
     ASSERT_TRUE(journal.AddDelivery({.JobId = job, .File = "12_1_a.tvq-2.prn", .FileId = "7:8:9", .Route = "lpd",
                                      .Host = "10.1.2.3", .Port = 515, .Code = -105, .Detail = "refused"}));
-    EXPECT_FALSE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:9"));
+    EXPECT_FALSE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:9").ValueOr(true));
     ASSERT_TRUE(journal.AddDelivery({.JobId = job, .File = "12_1_a.tvq-2.prn", .FileId = "7:8:9", .Route = "lpd",
                                      .Host = "10.1.2.3", .Port = 515, .Code = 0, .Bytes = 2048}));
-    EXPECT_TRUE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:9"));
-    EXPECT_FALSE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:10")) << "a new file of the same name";
+    EXPECT_TRUE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:9").ValueOr(false));
+    EXPECT_FALSE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:10").ValueOr(true)) << "a new file of the same name";
     const std::vector<TDeliveryRow> deliveries = journal.Deliveries(job);
     ASSERT_EQ(deliveries.size(), 2u);
     EXPECT_EQ(deliveries[0].Code, -105);
     EXPECT_EQ(deliveries[1].Bytes, 2048);
+
+    // A read that fails says so: a "no" would send a delivered file again.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "journal.db").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "DROP TABLE deliveries", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    const TResult<bool> unreadable = journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:9");
+    EXPECT_FALSE(unreadable);
+    EXPECT_NE(unreadable.Reason().find("cannot read the deliveries of 12_1_a.tvq-2.prn"), std::string::npos)
+        << unreadable.Reason();
+    EXPECT_FALSE(journal.DeliveredSince("12_1_a.tvq-2.prn", 0));
 }
 
 TEST(Journal, RetentionRemovesOnlyEndedJobsAndOldDeliveries)
@@ -210,7 +221,7 @@ TEST(Journal, RetentionRemovesOnlyEndedJobsAndOldDeliveries)
     EXPECT_TRUE(journal.Events(oldId).empty());
     EXPECT_TRUE(journal.Outputs(oldId).empty());
     EXPECT_TRUE(journal.Job(stuckId).Value()) << "a waiting job keeps its story";
-    EXPECT_FALSE(journal.WasDelivered("_1_x.prn", "1"));
+    EXPECT_FALSE(journal.WasDelivered("_1_x.prn", "1").ValueOr(true));
     EXPECT_EQ(journal.Jobs({}).size(), 2u);
 }
 
