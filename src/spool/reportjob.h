@@ -36,14 +36,14 @@ enum class TComposeExit {
     Completed,           // the report waits for the print run
     EmbeddedNotWritten,  // the decoded document could not be written
     DocumentNotLoaded,   // the template or decoded document could not be loaded
-    EngineFailed,        // the engine failed outside a guarded step
+    EngineFailed,        // the merge failed (a tags.txt key that is no number), or composing threw
 };
 
 struct TComposeResult {
     TComposeExit Exit = TComposeExit::Completed;
     std::string OutputFileName;
     std::string CurrentDocPath;
-    std::string Failure;  // why it did not complete, as logged (the engine's message for EngineFailed)
+    std::string Failure;  // why it did not complete, as logged (the merge's reason for EngineFailed)
     // The same failure with its kind: a full results folder is an outage, a
     // refused path final, anything else a fault.
     TFailure Cause = {};
