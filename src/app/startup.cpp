@@ -195,20 +195,11 @@ bool TPrintServer::LoadPrinterEntries()
     FPrinters.PrinterNameCombo = FInstalledPrinters ? FInstalledPrinters() : std::vector<std::string>();
     FPrinters.Clear();
 
-    std::string defaultName;
-    bool haveDefault = false;
-    for (const std::string& line : FSettings.Lines()) {
-        if (line.compare(0, 7, keys::DefaultPrinter) != 0 || line.find('=') == std::string::npos)
-            continue;
-        const std::string number = TextBefore(std::string_view(line).substr(7), "=");
-        if (!number.empty()) {
-            FPrinters.AddLine(line.substr(7));
-        } else {
-            defaultName = TextAfter(line, "=");
-            haveDefault = true;
-            FPrinters.DefaultLabel = "Default is :" + defaultName;
-        }
-    }
+    const std::optional<std::string> named = AddPrinterEntries(FPrinters, FSettings.Lines());
+    std::string defaultName = named.value_or(std::string());
+    const bool haveDefault = named.has_value();
+    if (haveDefault)
+        FPrinters.DefaultLabel = "Default is :" + defaultName;
 
     if (!haveDefault) {
         if (FPrinters.Printerlist().empty()) {
@@ -220,10 +211,8 @@ bool TPrintServer::LoadPrinterEntries()
         FPrinters.DefaultLabel = "Default is :" + defaultName;
     }
 
-    const int index = IndexOfPrinterName(defaultName);
-    FConfig.DefaultPrinterNumber =
-        index < 0 ? std::string() : TPrinterTable::NumberOf(FPrinters.Printerlist()[static_cast<std::size_t>(index)]);
-    FPrinters.Select(index);
+    FConfig.DefaultPrinterNumber = DefaultPrinterNumber(FSettings.Lines());
+    FPrinters.Select(IndexOfPrinterName(defaultName));
     FPrinters.updatePrinterNumList();
     return true;
 }

@@ -1,5 +1,6 @@
 #include "printers/printertable.h"
 
+#include "config/settingkeys.h"
 #include "util/textutil.h"
 
 #include <algorithm>
@@ -46,6 +47,32 @@ int TPrinterTable::IndexOfPrinterName(std::string_view name) const
             return static_cast<int>(i);
     }
     return -1;
+}
+
+std::optional<std::string> AddPrinterEntries(TPrinterTable& table, const std::vector<std::string>& settingsLines)
+{
+    std::optional<std::string> defaultName;
+    for (const std::string& line : settingsLines) {
+        if (line.compare(0, 7, keys::DefaultPrinter) != 0 || line.find('=') == std::string::npos)
+            continue;
+        if (!TextBefore(std::string_view(line).substr(7), "=").empty())
+            table.AddLine(line.substr(7));
+        else
+            defaultName = TextAfter(line, "=");
+    }
+    return defaultName;
+}
+
+std::string DefaultPrinterNumber(const std::vector<std::string>& settingsLines)
+{
+    TPrinterTable table;
+    const std::optional<std::string> named = AddPrinterEntries(table, settingsLines);
+    const std::vector<std::string>& entries = table.Printerlist();
+    std::string name = named.value_or(std::string());
+    if (!named && !entries.empty())
+        name = TPrinterTable::PrinterNameOf(entries[0]);
+    const int index = table.IndexOfPrinterName(name);
+    return index < 0 ? std::string() : TPrinterTable::NumberOf(entries[static_cast<std::size_t>(index)]);
 }
 
 void TPrinterTable::updatePrinterNumList()
