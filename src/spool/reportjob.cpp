@@ -234,17 +234,15 @@ std::string OutputFileNameFor(const TReportRecord& record, std::string_view lprQ
 TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName)
 {
     TComposeResult result;
+    // What else goes wrong (the window's view hook, memory) fails the job
+    // the same way, to be tried again.
     try {
-        if (const std::optional<TComposeExit> exit = Compose(job, spoolName, result)) {
+        if (const std::optional<TComposeExit> exit = Compose(job, spoolName, result))
             result.Exit = *exit;
-            return result;
-        }
     } catch (const std::exception& failure) {
         result.Exit = TComposeExit::EngineFailed;
         result.Failure = failure.what();
         result.Cause = Fail(result.Failure);
-        return result;
     }
-    result.OutputFileName = OutputFileNameFor(job.Record, job.LprQueueDir, spoolName);
     return result;
 }
