@@ -27,7 +27,7 @@ const std::string kDemo = PRINTORB_SOURCE_DIR "/demo/";
 QTemporaryDir* gDir = nullptr;
 
 struct TSilentLog : TLogger {
-    void loginfo(std::string_view) override {}
+    void logline(TSeverity, std::string_view) override {}
 };
 
 // One request as the server composes it, saved as the given format.

@@ -55,7 +55,7 @@ struct TBench {
         Server.Pipeline().SpoolTimerTimer();
         TickMs = timer.nsecsElapsed() / 1e6;
         timer.restart();
-        if (Server.Pipeline().PrintPending())
+        if (Server.Pipeline().State().PrintPending)
             Server.Pipeline().printingtimerTimer();
         PrintMs = timer.nsecsElapsed() / 1e6;
         return !QFileInfo::exists(QString::fromStdString(Spool + name));

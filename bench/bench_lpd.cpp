@@ -72,10 +72,12 @@ int main(int argc, char** argv)
             lpd.NextJob();
             QElapsedTimer timer;
             timer.start();
-            const int code = Code(lpd.Send("127.0.0.1", "Bench", "printorb", "printorb", "bench", stream));
+            const TResult<TLpdResult> sent = lpd.Send("127.0.0.1", "Bench", "printorb", "printorb", "bench", stream);
             ours.push_back(timer.nsecsElapsed() / 1e9);
-            if (code != 0)
-                std::fprintf(stderr, "our send failed: %d\n", code);
+            if (!sent)
+                std::fprintf(stderr, "our send broke off: %s\n", sent.Reason().c_str());
+            else if (*sent != TLpdResult::Delivered)
+                std::fprintf(stderr, "our send failed: %d\n", Code(*sent));
 
             QProcess backend;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

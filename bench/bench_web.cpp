@@ -379,7 +379,7 @@ struct TBench {
         const std::string name = "bench" + std::to_string(n) + ".tvq";
         std::ofstream(Spool + name, std::ios::binary) << Request << extra << "\r\n";
         Server.Pipeline().SpoolTimerTimer();
-        if (Server.Pipeline().PrintPending())
+        if (Server.Pipeline().State().PrintPending)
             Server.Pipeline().printingtimerTimer();
         // The second pass sends what the first one answered.
         QCoreApplication::processEvents();

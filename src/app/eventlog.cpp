@@ -5,8 +5,6 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -15,24 +13,6 @@
 #include <vector>
 
 namespace {
-
-// Words of the system's failure lines ("PDF Document creation FAILED", "ERROR: ...",
-// "Could not create ...", "Spooler Socket error :10061").
-constexpr std::string_view kErrorWords[] = {
-    "error", "failed", "failure", "fails", "cannot", "can't", "could not", "refused", "refuses",
-    "not set", "will close", "no printer entries", "no settings read", "unpritable", "unprintable",
-    "forcing reset", "create - "};
-// Lines that ask for a look but where the server goes on.
-constexpr std::string_view kWarningWords[] = {
-    "warning", "does not exist", "not present", "is missing", "not known", "locked",
-    "does not answer", "stays in the spool folder", "waits in the spool folder", "no operator to answer",
-    "did not", "no default printer", "no ip address", "not printed again"};
-
-bool HasAny(std::string_view lower, const auto& words)
-{
-    return std::any_of(std::begin(words), std::end(words),
-                       [lower](std::string_view word) { return lower.find(word) != std::string_view::npos; });
-}
 
 // A message's lines, without their breaks (CR LF, LF or CR).
 std::vector<std::string> SplitLines(std::string_view text)
@@ -57,19 +37,10 @@ std::string TEventLog::Stamp(const QDateTime& when)
     return when.toString(QStringLiteral("dd-MM hh:mm:ss")).toStdString() + ">";
 }
 
-void TEventLog::loginfo(std::string_view message)
-{
-    Log(message, PriorityOf(message));
-}
-
-void TEventLog::logwarning(std::string_view message)
-{
-    Log(message, std::min<int>(PriorityOf(message), kWarning));
-}
-
-void TEventLog::Log(std::string_view message, int priority)
+void TEventLog::logline(TSeverity severity, std::string_view message)
 {
     const std::string line = Stamp(FClock ? FClock() : QDateTime::currentDateTime()) + std::string(message);
+    const TPriority priority = PriorityOf(severity);
     FEntries.push_back({++FSeq, line, priority});
     while (FEntries.size() > kKeptEntries)
         FEntries.pop_front();
@@ -78,7 +49,8 @@ void TEventLog::Log(std::string_view message, int priority)
         FLines.pop_back();
     // A message with line breaks fills several lines of the list, first line on top.
     const std::vector<std::string> parts = SplitLines(line);
-    FLines.insert(FLines.begin(), parts.begin(), parts.end());
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part)
+        FLines.push_front({*part, severity});
 
     if (!FFilePath.empty()) {
         struct stat st {};
@@ -88,7 +60,7 @@ void TEventLog::Log(std::string_view message, int priority)
             AppendToFile(line);
     }
     if (FMirror) {
-        const std::string text = MirrorText(line, message, FJournal);
+        const std::string text = MirrorText(line, message, priority, FJournal);
         std::fwrite(text.data(), 1, text.size(), stderr);
         std::fflush(stderr);
     }
@@ -115,26 +87,24 @@ void TEventLog::ReleaseHeldLines()
     FHeld.clear();
 }
 
-TEventLog::TPriority TEventLog::PriorityOf(std::string_view message)
+TEventLog::TPriority TEventLog::PriorityOf(TSeverity severity)
 {
-    std::string lower(message);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (HasAny(lower, kErrorWords))
-        return kErr;
-    if (HasAny(lower, kWarningWords))
-        return kWarning;
+    switch (severity) {
+    case TSeverity::Error: return kErr;
+    case TSeverity::Warning: return kWarning;
+    case TSeverity::Info: break;
+    }
     return kInfo;
 }
 
-std::string TEventLog::MirrorText(std::string_view line, std::string_view message, bool journal)
+std::string TEventLog::MirrorText(std::string_view line, std::string_view message, TPriority priority, bool journal)
 {
     if (!journal) {
         const QByteArray utf8 = ToUnicode(line).toUtf8();
         return utf8.toStdString() + '\n';
     }
     // Every line of the message carries the priority: the journal reads each on its own.
-    const std::string prefix = "<" + std::to_string(PriorityOf(message)) + ">";
+    const std::string prefix = "<" + std::to_string(priority) + ">";
     std::string text;
     for (const std::string& part : SplitLines(message)) {
         if (part.empty())
@@ -144,10 +114,9 @@ std::string TEventLog::MirrorText(std::string_view line, std::string_view messag
     return text.empty() ? prefix + '\n' : text;
 }
 
-bool TEventLog::StderrIsJournal()
+bool TEventLog::StderrIsJournal(std::string_view stream)
 {
-    const char* stream = std::getenv("JOURNAL_STREAM");
-    if (!stream || !*stream)
+    if (stream.empty())
         return false;
     struct stat st {};
     if (::fstat(STDERR_FILENO, &st) != 0)

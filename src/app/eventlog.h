@@ -25,11 +25,11 @@ public:
     void ReleaseHeldLines();
     // Unattended runs also copy every line to standard error for the journal.
     // When standard error is the journal's own stream, the copy takes the
-    // journal's format.
-    void SetMirrorToStderr(bool on)
+    // journal's format. journalStream is JOURNAL_STREAM as the program found it.
+    void SetMirrorToStderr(bool on, std::string_view journalStream = {})
     {
         FMirror = on;
-        FJournal = on && StderrIsJournal();
+        FJournal = on && StderrIsJournal(journalStream);
     }
     // The journal's format: each line led by its syslog priority ("<3>"),
     // without our time stamp, as the journal stamps every line itself.
@@ -38,8 +38,7 @@ public:
     void SetClock(std::function<QDateTime()> clock) { FClock = std::move(clock); }
     void SetOnChanged(std::function<void()> onChanged) { FOnChanged = std::move(onChanged); }
 
-    void loginfo(std::string_view message) override;
-    void logwarning(std::string_view message) override;
+    void logline(TSeverity severity, std::string_view message) override;
 
     // The last lines as the status page reads them: numbered from 1 on, with
     // what they are; at most kKeptEntries.
@@ -47,23 +46,26 @@ public:
     struct TEntry {
         std::uint64_t Seq = 0;
         std::string Line;  // stamped, as the file has it
-        int Priority = 6;  // TPriority
+        int Priority = 6;  // TPriority, from the severity it was logged with
     };
     const std::deque<TEntry>& Entries() const { return FEntries; }
 
-    // The window's lines, newest first.
-    const std::deque<std::string>& WindowLines() const { return FLines; }
+    // The window's lines, newest first; each line of a message has the message's severity.
+    struct TWindowLine {
+        std::string Text;
+        TSeverity Severity = TSeverity::Info;
+    };
+    const std::deque<TWindowLine>& WindowLines() const { return FLines; }
     static std::string Stamp(const QDateTime& when);
 
     // syslog priorities, as the journal reads them from a line's "<n>" prefix.
     enum TPriority { kErr = 3, kWarning = 4, kInfo = 6 };
-    // What the line's words say it is: a failure, something to look at, or news.
-    static TPriority PriorityOf(std::string_view message);
+    static TPriority PriorityOf(TSeverity severity);
     // The bytes standard error gets for one message; line is the message as stamped.
-    static std::string MirrorText(std::string_view line, std::string_view message, bool journal);
+    static std::string MirrorText(std::string_view line, std::string_view message, TPriority priority, bool journal);
     // Whether standard error is the stream JOURNAL_STREAM names (device:inode);
     // a child that inherited the variable with standard error elsewhere is not.
-    static bool StderrIsJournal();
+    static bool StderrIsJournal(std::string_view stream);
 
 private:
     std::string FFilePath;
@@ -71,10 +73,9 @@ private:
     bool FJournal = false;
     std::function<QDateTime()> FClock;
     std::function<void()> FOnChanged;
-    std::deque<std::string> FLines;
+    std::deque<TWindowLine> FLines;
     std::deque<TEntry> FEntries;
     std::uint64_t FSeq = 0;
-    void Log(std::string_view message, int priority);
     bool FHold = false;
     std::vector<std::string> FHeld;
     void AppendToFile(const std::string& line);

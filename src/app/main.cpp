@@ -18,7 +18,8 @@ int main(int argc, char* argv[])
         "when closed (or on SIGTERM/SIGINT)");
     if (const int status = HandleArguments(argc, argv, "printorb", usage); status >= 0)
         return status;
-    PrepareServerApplication();
+    const TProgramEnvironment env = TProgramEnvironment::Read();
+    PrepareServerApplication(env);
     InstallQtNoiseFilter();  // offscreen runs: the size-hints warning is no news
     QApplication app(argc, argv);
     NameServerApplication();
@@ -27,8 +28,8 @@ int main(int argc, char* argv[])
     TTerminationSignals terminate;
     if (!terminate.Installed())
         return 1;
-    const std::string home = EnterServerHome();
-    TPrintServerForm form(home);
+    const std::string home = EnterServerHome(env);
+    TPrintServerForm form(home, nullptr, env);
     if (!form.StartedUp()) {
         // Unattended, the log already went to standard error.
         if (TPrintServerForm::HasDisplay())

@@ -20,6 +20,8 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QTextCharFormat>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace {
@@ -88,9 +90,10 @@ bool TPrintServerForm::HasDisplay()
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
-TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prompts, QWidget* parent)
+TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prompts, const TProgramEnvironment& env,
+                                   QWidget* parent)
     : QWidget(parent),
-      FServer(std::make_unique<TPrintServer>(programDir)),
+      FServer(std::make_unique<TPrintServer>(programDir, env)),
       FOverlayList(FServer->Pipeline().Overlays(), [this]() -> TPrompts& { return FServer->Prompts(); }),
       FPrinterActions({FServer->Printers(), FServer->Settings(), FOverlayList,
                        [this]() -> TPrompts& { return FServer->Prompts(); },
@@ -99,7 +102,7 @@ TPrintServerForm::TPrintServerForm(const std::string& programDir, TPrompts* prom
                   [this]() -> TPrompts& { return FServer->Prompts(); }, FServer->Log()})
 {
     setWindowTitle(QStringLiteral("TovaORB Print Server"));
-    FServer->Log().SetMirrorToStderr(!HasDisplay());
+    FServer->MirrorLogToStderr(!HasDisplay());
     if (prompts) {
         FServer->SetPrompts(*prompts);
     } else if (HasDisplay()) {
@@ -249,6 +252,7 @@ void TPrintServerForm::BuildResultPanel()
     LogPage = new QWidget;
     logmemo = new QPlainTextEdit;
     logmemo->setReadOnly(true);
+    logmemo->setUndoRedoEnabled(false);
     logmemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     auto* logLayout = new QVBoxLayout(LogPage);
     logLayout->setContentsMargins(0, 0, 0, 0);
@@ -296,13 +300,23 @@ void TPrintServerForm::ShowCounters()
 
 void TPrintServerForm::ShowLog()
 {
-    QString text;
-    for (const std::string& line : FServer->Log().WindowLines()) {
-        if (!text.isEmpty())
-            text += QLatin1Char('\n');
-        text += ToUnicode(line);
+    // Errors and warnings in the colours the status page's log gives them.
+    QTextCharFormat info, warning, error;
+    warning.setForeground(QColor(0x7a, 0x4b, 0x00));
+    error.setForeground(QColor(0xa1, 0x1d, 0x1d));
+    logmemo->clear();
+    QTextCursor cursor(logmemo->document());
+    bool first = true;
+    for (const TEventLog::TWindowLine& line : FServer->Log().WindowLines()) {
+        if (!first)
+            cursor.insertBlock();
+        first = false;
+        const QTextCharFormat& format = line.Severity == TSeverity::Error     ? error
+                                        : line.Severity == TSeverity::Warning ? warning
+                                                                              : info;
+        cursor.insertText(ToUnicode(line.Text), format);
     }
-    logmemo->setPlainText(text);
+    logmemo->moveCursor(QTextCursor::Start);  // the newest line in view
 }
 
 void TPrintServerForm::OptionPagesChange(int index)
@@ -322,7 +336,7 @@ void TPrintServerForm::StartstopbuttonClick()
 {
     TJobPipeline& pipeline = FServer->Pipeline();
     pipeline.ReleaseSpool();
-    if (pipeline.Ticking()) {
+    if (pipeline.State().Ticking) {
         pipeline.Stop();
         Startstopbutton->setText(QStringLiteral("Start"));
     } else {

@@ -38,7 +38,8 @@ class TPrintServerForm : public QWidget, private TJobWindow {
 public:
     // programDir ends in "/". Without prompts, the window's own boxes are used
     // with a display and the unattended ones without.
-    explicit TPrintServerForm(const std::string& programDir, TPrompts* prompts = nullptr, QWidget* parent = nullptr);
+    explicit TPrintServerForm(const std::string& programDir, TPrompts* prompts = nullptr,
+                              const TProgramEnvironment& env = {}, QWidget* parent = nullptr);
     ~TPrintServerForm() override;
 
     // false when the start-up ended the program (its message is in the log).

@@ -39,18 +39,20 @@ int main(int argc, char* argv[])
 {
     if (const int status = HandleArguments(argc, argv, "printorbd", Usage()); status >= 0)
         return status;
+    TProgramEnvironment env = TProgramEnvironment::Read();
     // Never a window: fonts and drawing need only the offscreen platform.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    env.QtPlatform = true;
     InstallQtNoiseFilter();
-    PrepareServerApplication();
+    PrepareServerApplication(env);
     QGuiApplication app(argc, argv);
     NameServerApplication();
     TServiceNotifier service;
     TTerminationSignals terminate;
     if (!terminate.Installed())
         return 1;
-    TPrintServer server(EnterServerHome());
-    server.Log().SetMirrorToStderr(true);
+    TPrintServer server(EnterServerHome(env), env);
+    server.MirrorLogToStderr(true);
     TJobPipeline& pipeline = server.Pipeline();
     pipeline.SetAliveHook([&service] { service.Alive(); });
     pipeline.Start();  // ticks from the start, as with the window

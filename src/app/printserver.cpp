@@ -2,23 +2,15 @@
 #include "app/printserver.h"
 
 #include "util/fileutil.h"
+#include "util/packagehome.h"
 #include "util/serverhome.h"
 
-namespace {
-
-TServerConfig HomeConfig(const std::string& programDir)
+TPrintServer::TPrintServer(std::string programDir, TProgramEnvironment env)
+    : FEnv(std::move(env)),
+      FConfig(TServerConfig().WithStart(HomeStart(programDir, PackageHome(FEnv.PackageRoot))))
 {
-    TServerConfig config;
-    config.ProgramDir = IncludeTrailingSlash(programDir);
-    config.LprQueueDir = TServerHome(programDir).LprQueue();
-    return config;
-}
-
-}  // namespace
-
-TPrintServer::TPrintServer(std::string programDir, QObject* parent)
-    : QObject(parent), FConfig(HomeConfig(programDir))
-{
+    // The printer entries and the failover switch count at once.
+    FSettings.SetChangedHook([this] { FConfig = FConfig.WithEntries(FSettings.Store()); });
     FLog.SetFilePath(TServerHome(FConfig.ProgramDir).Log());
     FInstalledPrinters = [this] { return FPipeline.Printing().InstalledPrinters(); };
 }

@@ -9,10 +9,11 @@
 #include "app/headlessprompts.h"
 #include "app/webstatus.h"
 #include "config/serverconfig.h"
-#include "config/settingsstore.h"
+#include "config/settingseditor.h"
 #include "printers/printertable.h"
 #include "spool/pipeline.h"
 #include "spoolserver/spoolerlink.h"
+#include "util/environment.h"
 #include "util/homelock.h"
 #include "util/indicators.h"
 #include "util/prompts.h"
@@ -46,7 +47,9 @@ public:
 
     // programDir ends in "/"; the log file lives there from the first line on.
     // Until SetPrompts, nothing blocks: boxes go to the log, questions are No.
-    explicit TPrintServer(std::string programDir, QObject* parent = nullptr);
+    // env is what the program took from its environment (TEMP, the package's
+    // root, the journal's stream).
+    explicit TPrintServer(std::string programDir, TProgramEnvironment env = {});
 
     // The whole start-up; false when the program must end (StartUpFailure says why).
     bool StartUp();
@@ -66,6 +69,8 @@ public:
     bool SpoolServerEditExit();
 
     void loginfo(std::string_view message) { FLog.loginfo(message); }
+    void logwarning(std::string_view message) { FLog.logwarning(message); }
+    void logerror(std::string_view message) { FLog.logerror(message); }
     void SetPrompts(TPrompts& prompts) { FPrompts = &prompts; }
     TPrompts& Prompts() { return *FPrompts; }
     // Where the installed printer names come from: the printing layer unless replaced.
@@ -73,9 +78,13 @@ public:
     std::vector<std::string> InstalledPrinters() const { return FInstalledPrinters(); }
 
     TEventLog& Log() { return FLog; }
+    // Unattended: every line to standard error too, in the journal's format
+    // when standard error is the journal's stream.
+    void MirrorLogToStderr(bool on) { FLog.SetMirrorToStderr(on, FEnv.JournalStream); }
     TIndicators& Indicators() { return FIndicators; }
     TSpoolerLink& SpoolerLink() { return FSpoolerLink; }
-    TSettings& Settings() { return FSettings; }
+    // The only writer of the settings; each change makes the next Config().
+    TSettingsEditor& Settings() { return FSettings; }
     const TServerConfig& Config() const { return FConfig; }
     TPrinterTable& Printers() { return FPrinters; }
     TSettingsPage& Page() { return FPage; }
@@ -88,6 +97,16 @@ signals:
     void PrintersChanged();
 
 private:
+    // A new configuration with the start-up's values changed by change.
+    template <typename F>
+    void ChangeStart(F change)
+    {
+        TServerStart start = FConfig.Start();
+        change(start);
+        FConfig = FConfig.WithStart(start);
+    }
+    // Everything read again from the store ("Update Now", the start-up).
+    void ReadConfig() { FConfig = TServerConfig::Read(FSettings.Store(), FConfig.Start()); }
     void DeriveTempDir();
     void MakeTempDir();
     void LoadSettingsFile();
@@ -102,9 +121,10 @@ private:
     // Listens; a port it cannot have is logged, the server prints all the same.
     void StartWebStatus();
 
+    TProgramEnvironment FEnv;
     TEventLog FLog;
     TIndicators FIndicators;
-    TSettings FSettings;
+    TSettingsEditor FSettings;
     TServerConfig FConfig;
     TPrinterTable FPrinters;
     TSettingsPage FPage;

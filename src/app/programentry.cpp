@@ -1,6 +1,7 @@
 #include "app/programentry.h"
 
 #include "util/qtenv.h"
+#include "util/stoppoint.h"
 #include "util/version.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,6 @@
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <cstdlib>
 #include <iostream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -57,17 +57,17 @@ int HandleArguments(int argc, char* argv[], const char* program, const std::stri
     return 2;
 }
 
-std::string EnterServerHome()
+std::string EnterServerHome(const TProgramEnvironment& env)
 {
-    const char* named = std::getenv("PRINTORB_HOME");
-    const std::string home = named && *named ? named : QCoreApplication::applicationDirPath().toStdString();
+    const std::string home = !env.Home.empty() ? env.Home : QCoreApplication::applicationDirPath().toStdString();
     QDir::setCurrent(QString::fromStdString(home));
     return home;
 }
 
-void PrepareServerApplication()
+void PrepareServerApplication(const TProgramEnvironment& env)
 {
-    PrepareQtEnvironment();
+    ArmStopPoint(env.StopAt);
+    PrepareQtEnvironment(env);
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
 }
 

@@ -3,6 +3,8 @@
 // settings both need, and SIGTERM/SIGINT turned into an orderly stop.
 #pragma once
 
+#include "util/environment.h"
+
 #include <QObject>
 
 #include <functional>
@@ -22,11 +24,11 @@ int HandleArguments(int argc, char* argv[], const char* program, const std::stri
 // exists), made the working folder: relative names in requests (a PDFDOC
 // without a folder) land in the server's home, as when the program ran
 // from its own folder.
-std::string EnterServerHome();
+std::string EnterServerHome(const TProgramEnvironment& env);
 
 // The application-wide settings of both programs, before the application
-// object is made: 96 dots per inch, the runtime folder.
-void PrepareServerApplication();
+// object is made: 96 dots per inch, the runtime folder, the stop point.
+void PrepareServerApplication(const TProgramEnvironment& env);
 // After it is made: the name and the window font the system's pages use.
 void NameServerApplication();
 

@@ -7,21 +7,23 @@
 
 void TPrintServer::BoundDataDelay()
 {
+    int delay = FConfig.DataDelay;
     if (!FPage.LpdDelay.empty()) {
         if (const auto value = TryStrToInt(FPage.LpdDelay)) {
-            FConfig.DataDelay = *value;
+            delay = *value;
         } else {
-            FConfig.DataDelay = 50;
+            delay = 50;
             FPage.LpdDelay = "50";
         }
     }
-    if (FConfig.DataDelay > 1000) {
-        FConfig.DataDelay = 1000;
+    if (delay > 1000) {
+        delay = 1000;
         FPage.LpdDelay = "1000";
-    } else if (FConfig.DataDelay <= 0) {
-        FConfig.DataDelay = 1;
+    } else if (delay <= 0) {
+        delay = 1;
         FPage.LpdDelay = "1";
     }
+    ChangeStart([delay](TServerStart& start) { start.DataDelay = delay; });
 }
 
 void TPrintServer::UpdateButtonClick()
@@ -42,15 +44,15 @@ void TPrintServer::UpdateButtonClick()
     FSettings.SetValue(keys::PageMargin, FPage.PageMargins);
     FSettings.SetValue(keys::LpdDataDelay, std::to_string(FConfig.DataDelay));
     FSettings.SetValue(keys::FtpFailover, SettingText(FPage.FtpFailover));
-    FConfig.ReadChangeable(FSettings);
+    ReadConfig();
     emit SettingsPageChanged();
 
     const std::string path = FConfig.ProgramDir + kSettingsFile;
-    if (const TOutcome saved = FSettings.SaveToFile(path); !saved) {
+    if (const TOutcome saved = FSettings.Save(path); !saved) {
         // The running values and the store keep the new values; the operator
         // learns that the file did not.
         const std::string text = "The settings could not be saved to " + path + ".\r\n" + saved.Reason();
-        loginfo(text);
+        logerror(text);
         FPrompts->ShowMessage("Update Now", text, TPrompts::Icon::Error);
         return;
     }
@@ -65,7 +67,7 @@ void TPrintServer::LPDDataDelayExit()
     const auto value = TryStrToInt(text);
     if (!value) {
         FPage.LpdDelay = "1";
-        FConfig.DataDelay = 1;
+        ChangeStart([](TServerStart& start) { start.DataDelay = 1; });
         emit SettingsPageChanged();
         return;
     }
@@ -78,7 +80,7 @@ void TPrintServer::LPDDataDelayExit()
         FPage.LpdDelay = "1000";
     }
     FSettings.SetValue(keys::LpdDataDelay, Trim(FPage.LpdDelay));
-    FConfig.DataDelay = delay;
+    ChangeStart([delay](TServerStart& start) { start.DataDelay = delay; });
     emit SettingsPageChanged();
 }
 

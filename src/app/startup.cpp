@@ -8,50 +8,38 @@
 
 #include <QCoreApplication>
 
-#include <cstdlib>
-#include <cstring>
-
-extern char** environ;
-
 void TPrintServer::DeriveTempDir()
 {
-    // TEMP by any letter case, as on the original platform, then TMPDIR.
-    std::string temp;
-    for (char** env = environ; env && *env && temp.empty(); ++env) {
-        const char* eq = std::strchr(*env, '=');
-        if (eq && SameText(std::string_view(*env, static_cast<std::size_t>(eq - *env)), "TEMP"))
-            temp = eq + 1;
-    }
-    if (temp.empty())
-        if (const char* tmpdir = std::getenv("TMPDIR"))
-            temp = tmpdir;
     // The home's own temp folder is made once the start-up succeeded.
-    FConfig.TempDir = IncludeTrailingSlash(temp.empty() ? FConfig.ProgramDir + "temp" : temp);
+    ChangeStart([this](TServerStart& start) {
+        start.TempDir = IncludeTrailingSlash(FEnv.Temp.empty() ? start.ProgramDir + "temp" : FEnv.Temp);
+    });
 }
 
 void TPrintServer::MakeTempDir()
 {
     if (!DirExists(FConfig.TempDir))
         if (const TOutcome made = ForceDir(FConfig.TempDir); !made)
-            loginfo("Could not create the temporary folder " + made.Reason());
+            logerror("Could not create the temporary folder " + made.Reason());
 }
 
 void TPrintServer::LoadSettingsFile()
 {
     const std::string path = FConfig.ProgramDir + kSettingsFile;
-    if (FSettings.LoadFromFile(path))
+    if (FSettings.Load(path))
         return;
     FSettings.Clear();
-    loginfo("Warning. Setup file is missing.");
-    loginfo("No settings read from " + path +
-            (FileExists(path) ? ": unreadable or larger than 4 MB" : ": no such file (PRINTORB_HOME names the home)"));
+    logwarning("Warning. Setup file is missing.");
+    logwarning("No settings read from " + path +
+               (FileExists(path) ? ": unreadable or larger than 4 MB"
+                                 : ": no such file (PRINTORB_HOME names the home)"));
 }
 
 bool TPrintServer::StartUp()
 {
     FPipeline.Forget();
     DeriveTempDir();
-    FConfig.DataDelay = 1;
+    ChangeStart([](TServerStart& start) { start.DataDelay = 1; });
     // The FTP uploader keeps the window responsive while it transfers.
     FPipeline.LprQueue().Ftp.Ftp.OnProgress = [] { QCoreApplication::processEvents(); };
 
@@ -59,7 +47,7 @@ bool TPrintServer::StartUp()
     // A refused start-up leaves nothing behind, not even a new log file.
     FLog.HoldNewFile(true);
     LoadSettingsFile();
-    FConfig.SettingsScore = 0;
+    ChangeStart([](TServerStart& start) { start.SettingsScore = 0; });
     if (!setpagevalues() || !CheckWebStatus())
         return false;
     // Before anything in the spool folder is looked at: a second server on
@@ -68,7 +56,7 @@ bool TPrintServer::StartUp()
     if (const TOutcome taken = FHomeLock.Acquire(FConfig.ProgramDir); !taken) {
         FHomeTaken = true;
         FStartUpFailure = "Not started: " + taken.Reason() + "; two servers would output every report twice";
-        loginfo(FStartUpFailure);
+        logerror(FStartUpFailure);
         FPrompts->ShowMessage("", FStartUpFailure + ".", TPrompts::Icon::Error);
         return false;
     }
@@ -80,7 +68,7 @@ bool TPrintServer::StartUp()
 
     if (!DirExists(FConfig.LprQueueDir))
         if (const TOutcome made = ForceDir(FConfig.LprQueueDir); !made)
-            loginfo("Could not create the LPR queue folder " + made.Reason());
+            logerror("Could not create the LPR queue folder " + made.Reason());
     CheckDirectories();
     loginfo(std::string("PrintORB ") + kProgramVersion + " started in " + FConfig.ProgramDir + ", spool directory " + FConfig.SpoolDir +
             ", " + std::to_string(FPrinters.Printerlist().size()) + " printer entries");
@@ -106,7 +94,7 @@ bool TPrintServer::CheckWebStatus()
     if (wrong.empty())
         return true;
     FStartUpFailure = "Not started: " + wrong;
-    loginfo(FStartUpFailure);
+    logerror(FStartUpFailure);
     FPrompts->ShowMessage("", FStartUpFailure + ".", TPrompts::Icon::Error);
     return false;
 }
@@ -121,7 +109,7 @@ void TPrintServer::StartWebStatus()
         return;
     auto web = std::make_unique<TWebServer>(FWebSource, FConfig.WebPasswordHash);
     if (const TOutcome listening = web->Listen(*where); !listening) {
-        loginfo("The status page is not served: " + listening.Reason() + ".");
+        logerror("The status page is not served: " + listening.Reason() + ".");
         return;
     }
     FWeb = std::move(web);
@@ -131,9 +119,9 @@ void TPrintServer::StartWebStatus()
 
 bool TPrintServer::setpagevalues()
 {
-    FConfig.ReadStore(FSettings);
+    ReadConfig();
     if (FConfig.LpdDataDelay)
-        FConfig.DataDelay = *FConfig.LpdDataDelay;
+        ChangeStart([this](TServerStart& start) { start.DataDelay = *FConfig.LpdDataDelay; });
 
     if (FConfig.FtpFailover()) {
         // Ticking the box runs its handler, so an on value is then held as TRUE.
@@ -146,7 +134,7 @@ bool TPrintServer::setpagevalues()
         for (const std::string& name : missing)
             names += (names.empty() ? "" : ", ") + name;
         FStartUpFailure = "Not set in " + FConfig.ProgramDir + kSettingsFile + ": " + names;
-        loginfo(FStartUpFailure);
+        logerror(FStartUpFailure);
         // The box names the file and the keys too: an operator sees no standard error.
         FPrompts->ShowMessage("", "A critical value was not set.  Tovaspooler will close.\r\n\r\n" + FStartUpFailure + ".",
                               TPrompts::Icon::Error);
@@ -155,10 +143,9 @@ bool TPrintServer::setpagevalues()
 
     FillSettingsPage();
 
-    if (!FConfig.ResultsDir.empty())
-        FConfig.SettingsScore += 2;
-    if (!FConfig.SpoolDir.empty())
-        FConfig.SettingsScore += 4;
+    ChangeStart([this](TServerStart& start) {
+        start.SettingsScore += (FConfig.ResultsDir.empty() ? 0 : 2) + (FConfig.SpoolDir.empty() ? 0 : 4);
+    });
     FPage.UpdateEnabled = true;
 
     const bool havePrinters = LoadPrinterEntries();
@@ -167,11 +154,11 @@ bool TPrintServer::setpagevalues()
     if (!havePrinters) {
         FStartUpFailure = "No printer entries in " + FConfig.ProgramDir + kSettingsFile +
                           ": the server needs at least one PRINTER<n>=<printer name> line";
-        loginfo(FStartUpFailure);
+        logerror(FStartUpFailure);
         return false;
     }
 
-    FConfig.SettingsScore += 1;
+    ChangeStart([](TServerStart& start) { start.SettingsScore += 1; });
     return true;
 }
 
@@ -195,13 +182,13 @@ bool TPrintServer::LoadPrinterEntries()
     FPrinters.PrinterNameCombo = FInstalledPrinters ? FInstalledPrinters() : std::vector<std::string>();
     FPrinters.Clear();
 
-    const std::optional<std::string> named = AddPrinterEntries(FPrinters, FSettings.Lines());
-    std::string defaultName = named.value_or(std::string());
-    const bool haveDefault = named.has_value();
-    if (haveDefault)
+    const TPrinterLines lines = ReadPrinterLines(FSettings.Store());
+    for (const std::string& line : lines.Numbered)
+        FPrinters.AddLine(line);
+    std::string defaultName = lines.Default.value_or("");
+    if (lines.Default) {
         FPrinters.DefaultLabel = "Default is :" + defaultName;
-
-    if (!haveDefault) {
+    } else {
         if (FPrinters.Printerlist().empty()) {
             FPrinters.DefaultLabel = "NO PRINTERS SET.";
             return false;
@@ -211,7 +198,7 @@ bool TPrintServer::LoadPrinterEntries()
         FPrinters.DefaultLabel = "Default is :" + defaultName;
     }
 
-    FConfig.DefaultPrinterNumber = DefaultPrinterNumber(FSettings.Lines());
+    ChangeStart([&](TServerStart& start) { start.DefaultPrinterNumber = DefaultPrinterNumber(FSettings.Store()); });
     FPrinters.Select(IndexOfPrinterName(defaultName));
     FPrinters.updatePrinterNumList();
     return true;
@@ -228,14 +215,14 @@ void TPrintServer::CheckPrinterEntries()
     // start by that much at most.
     const TDestinations said = FPipeline.Printing().Destinations(0);
     if (!said.Answered) {
-        loginfo("The printer entries could not be checked: the print system at " +
-                FPipeline.Printing().SchedulerName() + " does not answer.");
+        logwarning("The printer entries could not be checked: the print system at " +
+                   FPipeline.Printing().SchedulerName() + " does not answer.");
         return;
     }
     for (const auto& [key, name] : entries)
         if (!name.empty() && said.Find(name).empty())
-            loginfo("The print system does not know the printer \"" + name + "\" of " + key + " in " +
-                    kSettingsFile + ".");
+            logwarning("The print system does not know the printer \"" + name + "\" of " + key + " in " +
+                       kSettingsFile + ".");
 }
 
 bool TPrintServer::CheckDirectories()

@@ -67,7 +67,7 @@ TLiveState TServerWebSource::Live()
         live.Lights[static_cast<std::size_t>(light)] = ColorName(lights.Light(light));
     live.Spooled = lights.PrintQueue();
     live.LprQueue = lights.LPRQueue();
-    live.Busy = FServer.Pipeline().Busy();
+    live.Busy = FServer.Pipeline().State().Busy();
     live.Caption = TPrintServer::kCaption;
     live.Version = kProgramVersion;
     return live;
@@ -159,7 +159,10 @@ TResult<std::string> TServerWebSource::Resubmit(std::int64_t id, const std::stri
     // The page sends again only a request that did not print, and only
     // once: the copy in temp/ would print a done report a second time.
     // Reprinting one is the tool's, in its operator's hands.
-    if (const std::optional<TJobRow> job = journal.Job(id)) {
+    const TResult<std::optional<TJobRow>> read = journal.Job(id);
+    if (!read)
+        return Fail("the journal " + journal.Path() + " could not be read: " + read.Reason());
+    if (const std::optional<TJobRow>& job = *read) {
         if (job->State == TJobState::Done)
             return Fail("job " + std::to_string(id) + " is done: the page sends again only a job that did not print");
         if (job->State == TJobState::Failed || job->State == TJobState::Unprintable)

@@ -1,9 +1,8 @@
-// The server's configuration as one typed view of printserver.inf: folders
-// with their trailing "/", the margins, the data delay as a number, and the
+// The server's configuration: one snapshot of printserver.inf, typed (folders
+// with their trailing "/", the margins, the data delay as a number), with the
 // values the start-up derives (home, temporary and LPR queue folders, the
-// default printer number, the settings score). The printer entries and the
-// failover switch are looked up in the store at each use, since the Printers
-// page and the failover box change them at once. Read by the server's
+// default printer number, the settings score). Nothing changes a snapshot: its
+// owner replaces it as a whole when the settings change. Read by the server's
 // start-up, the job pipeline, the pages, the tool and the tests alike.
 #pragma once
 
@@ -14,15 +13,32 @@
 #include <string_view>
 #include <vector>
 
-class TServerConfig {
+// What the start-up derives rather than reads; they change only with a restart
+// (the data delay also with the Settings page).
+struct TServerStart {
+    std::string ProgramDir;  // the server's home
+    std::string TempDir;
+    std::string LprQueueDir;
+    std::string DefaultPrinterNumber;
+    int SettingsScore = 0;
+    int DataDelay = 1;  // the LPD client's pause per 1000 data bytes; the Settings page bounds it
+    std::string PackageHomeDir;  // where the package keeps a home: the tool finds that one unaided
+};
+
+// The start-up's values known before it runs: the home and its LPR queue.
+TServerStart HomeStart(const std::string& home, std::string packageHome);
+
+class TServerConfig : public TServerStart {
 public:
-    // Everything the store holds, with the store kept for the printer entries.
-    static TServerConfig Read(const TSettings& settings);
-    // The same into this view, keeping the values the start-up derived.
-    void ReadStore(const TSettings& settings);
-    // The values "Update Now" changes (folders, letterhead, margins) read
-    // again; the start-up's values stay until the next start.
-    void ReadChangeable(const TSettings& settings);
+    // Everything the store holds, with the start-up's values.
+    static TServerConfig Read(const TSettings& settings, const TServerStart& start = {});
+    // This snapshot with the store's printer entries and failover switch,
+    // which count at once; the folders, letterhead and margins wait for
+    // "Update Now", which reads everything again.
+    TServerConfig WithEntries(const TSettings& settings) const;
+    // This snapshot with other start-up values.
+    TServerConfig WithStart(const TServerStart& start) const;
+    TServerStart Start() const;
 
     // Read from the store.
     std::string ResultsDir;           // RESULTS
@@ -59,17 +75,8 @@ public:
     std::string WebStatus;
     std::string WebPasswordHash;
 
-    // Derived by the start-up; they change only with a restart.
-    std::string ProgramDir;  // the server's home
-    std::string TempDir;
-    std::string LprQueueDir;
-    std::string DefaultPrinterNumber;
-    int SettingsScore = 0;
-    // The LPD client's pause per 1000 data bytes; the Settings page bounds it.
-    int DataDelay = 1;
 
-    // Looked up in the store at each call.
-    std::string Value(std::string_view key) const;
+    // The printer entries as the snapshot's store holds them.
     // PRINTER<n> up to any "|", trimmed: the print system's name of printer n.
     std::string PrinterName(std::string_view number) const;
     std::string HostOf(std::string_view number) const;  // HOSTIP-<n>
@@ -84,5 +91,15 @@ public:
     int RetryDelaySeconds(int attempt) const;
 
 private:
-    const TSettings* FStore = nullptr;
+    std::string Value(std::string_view key) const { return FEntries.Value(key); }
+
+    TSettings FEntries;  // the store as it was, for the printer entries
 };
+
+// The printer lines of a store: each PRINTER<n>=... as "n=..." in file
+// order, and the default printer's name (PRINTER=...) when there is one.
+struct TPrinterLines {
+    std::vector<std::string> Numbered;
+    std::optional<std::string> Default;
+};
+TPrinterLines ReadPrinterLines(const TSettings& settings);

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 
 #include <fstream>
-#include <stdexcept>
 
 TsbprinterFTP::TsbprinterFTP()
 {
@@ -40,55 +39,31 @@ TFtpResult TsbprinterFTP::Send(const std::string& host, const std::string& file,
     Detail.clear();
 
     // Raw to port 9100 first; its failure is not reported.
-    {
-        std::ifstream data(NativePath(file), std::ios::binary);
-        const auto size = static_cast<std::uint64_t>(QFileInfo(QString::fromStdString(file)).size());
-        RawClient.Host = host;
-        RawClient.Port = RawPort;
-        RawClient.UseNagle = false;
-        bool sent = false;
-        try {
-            RawClient.Connect();
-            const std::uint64_t written = RawClient.WriteStream(data, true);
-            if (data.bad() || written != size)
-                throw std::runtime_error("only " + std::to_string(written) + " of " + file + "'s " +
-                                         std::to_string(size) + " bytes could be read");
-            RawClient.FinishSending(RawConfirmWaitMs);
-            sent = true;
-        } catch (const std::exception& e) {
-            std::string reason = e.what();
-            for (std::size_t at; (at = reason.find("\r\n")) != std::string::npos;)
-                reason.replace(at, 2, ": ");
-            Detail = "raw " + RawClient.Endpoint() + ": " + reason;
-        }
-        RawClient.Disconnect();
-        if (sent) {
-            Detail.clear();
-            Route = "raw";
-            RoutePort = RawClient.Port;
-            return TFtpResult::Delivered;
-        }
+    RawClient.Host = host;
+    RawClient.Port = RawPort;
+    RawClient.UseNagle = false;
+    const TOutcome raw = SendRaw(file);
+    RawClient.Disconnect();
+    if (raw) {
+        Detail.clear();
+        Route = "raw";
+        RoutePort = RawClient.Port;
+        return TFtpResult::Delivered;
     }
+    std::string reason = raw.Reason();
+    for (std::size_t at; (at = reason.find("\r\n")) != std::string::npos;)
+        reason.replace(at, 2, ": ");
+    Detail = "raw " + RawClient.Endpoint() + ": " + reason;
     const std::string ftpWhere = "; FTP " + host + ":" + std::to_string(Ftp.Port) + ": ";
 
-    try {
-        // Deliberately not examined: a connect that fails makes the upload fail below.
-        static_cast<void>(Ftp.Connect());
-    } catch (const std::exception& e) {
-        StatusText = Ftp.LastResponseInfo();
-        Detail += ftpWhere + e.what();
-        return TFtpResult::ConnectFailed;
-    }
+    // A connect that fails makes the upload fail with its reason.
+    TOutcome put = Ftp.Connect();
+    if (put)
+        put = Ftp.PutFile(file);
     TFtpResult result = TFtpResult::Delivered;
-    try {
-        if (!Ftp.PutFile(file)) {
-            StatusText = Ftp.LastResponseInfo();
-            Detail += ftpWhere + (Ftp.LastError().empty() ? std::string("not connected") : Ftp.LastError());
-            result = TFtpResult::UploadFailed;
-        }
-    } catch (const std::exception& e) {
+    if (!put) {
         StatusText = Ftp.LastResponseInfo();
-        Detail += ftpWhere + e.what();
+        Detail += ftpWhere + put.Reason();
         result = TFtpResult::UploadFailed;
     }
     if (result == TFtpResult::Delivered) {
@@ -98,4 +73,19 @@ TFtpResult TsbprinterFTP::Send(const std::string& host, const std::string& file,
     }
     Ftp.Disconnect();
     return result;
+}
+
+TOutcome TsbprinterFTP::SendRaw(const std::string& file)
+{
+    std::ifstream data(NativePath(file), std::ios::binary);
+    const auto size = static_cast<std::uint64_t>(QFileInfo(QString::fromStdString(file)).size());
+    if (const TOutcome connected = RawClient.Connect(); !connected)
+        return connected;
+    const TResult<std::uint64_t> written = RawClient.WriteStream(data, true);
+    if (!written)
+        return written.Failure();
+    if (data.bad() || *written != size)
+        return Fail("only " + std::to_string(*written) + " of " + file + "'s " + std::to_string(size) +
+                    " bytes could be read");
+    return RawClient.FinishSending(RawConfirmWaitMs);
 }

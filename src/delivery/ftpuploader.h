@@ -14,7 +14,7 @@
 enum class TFtpResult : int {
     Delivered = 0,      // by port 9100 or by FTP
     NoDataFile = -1,    // the copy to send is not there
-    ConnectFailed = -3, // the FTP connect raised an error
+    ConnectFailed = -3, // not returned: a connect that fails is reported as the upload failing
     UploadFailed = -6,
 };
 
@@ -43,4 +43,8 @@ public:
     // After a delivery: "raw" (port 9100) or "ftp", and the port it went to.
     std::string Route;
     int RoutePort = 0;
+
+private:
+    // The file raw to the printer's port 9100, taken whole.
+    TOutcome SendRaw(const std::string& file);
 };

@@ -87,17 +87,13 @@ TLpdResult TsbLPD::Failed(TLpdResult code, const std::string& status, const std:
     return code;
 }
 
-bool TsbLPD::SendText(const std::string& text)
+TResult<TLpdResult> TsbLPD::SendStep(const std::string& text, TLpdResult code, const char* status)
 {
     if (!Client.Connected())
-        return false;
-    Client.Write(text.data(), text.size());
-    return true;
-}
-
-bool TsbLPD::SendZero()
-{
-    return SendText(std::string(1, '\0'));
+        return Failed(code, status, "the connection was closed");
+    if (const TOutcome written = Client.Write(text.data(), text.size()); !written)
+        return written.Failure();
+    return TLpdResult::Delivered;
 }
 
 bool TsbLPD::SendData(std::istream& data, std::streamoff size)
@@ -111,35 +107,33 @@ bool TsbLPD::SendData(std::istream& data, std::streamoff size)
         explicit TCork(TSocketClient& client) : Client(client) { Client.SetCorked(true); }
         ~TCork() { Client.SetCorked(false); }
     } cork {Client};
-    try {
-        data.clear();
-        data.seekg(0);
-        char piece[1000];
-        std::streamoff sent = 0;
-        for (;;) {
-            data.read(piece, sizeof piece);
-            const std::streamsize got = data.gcount();
-            if (got > 0)
-                Client.Write(piece, static_cast<std::size_t>(got));
-            sent += got;
-            Pause(delay);
-            if (got < static_cast<std::streamsize>(sizeof piece))
-                break;
-        }
-        if (sent != size) {
-            // The printer was told size bytes; fewer would end the job early.
-            Detail = Client.Endpoint() + ": only " + std::to_string(sent) + " of the data file's " +
-                     std::to_string(size) + " bytes could be read";
-            return false;
-        }
-        return true;
-    } catch (const std::exception& e) {
-        Detail = Client.Endpoint() + ": " + OneLine(e.what());
+    data.clear();
+    data.seekg(0);
+    char piece[1000];
+    std::streamoff sent = 0;
+    for (;;) {
+        data.read(piece, sizeof piece);
+        const std::streamsize got = data.gcount();
+        if (got > 0)
+            if (const TOutcome written = Client.Write(piece, static_cast<std::size_t>(got)); !written) {
+                Detail = Client.Endpoint() + ": " + OneLine(written.Reason());
+                return false;
+            }
+        sent += got;
+        Pause(delay);
+        if (got < static_cast<std::streamsize>(sizeof piece))
+            break;
+    }
+    if (sent != size) {
+        // The printer was told size bytes; fewer would end the job early.
+        Detail = Client.Endpoint() + ": only " + std::to_string(sent) + " of the data file's " + std::to_string(size) +
+                 " bytes could be read";
         return false;
     }
+    return true;
 }
 
-TsbLPD::TAck TsbLPD::ReadAck(TStep step)
+TResult<TsbLPD::TAck> TsbLPD::ReadAck(TStep step)
 {
     FOwed.push_back(step);
     StatusText.clear();
@@ -151,7 +145,10 @@ TsbLPD::TAck TsbLPD::ReadAck(TStep step)
         const int wait = FAnswering ? AckWaitMs : (step == TStep::ReceiveJob ? FirstAckWaitMs : 1);
         if (!Client.Readable(wait))
             break;
-        const unsigned char byte = Client.ReadByte();
+        const TResult<unsigned char> read = Client.ReadByte();
+        if (!read)
+            return read.Failure();
+        const unsigned char byte = *read;
         TStep answered = FOwed.front();
         if (!FAnswering && byte != 0) {
             // A printer that never acknowledged anything refuses what it was
@@ -178,7 +175,7 @@ TsbLPD::TAck TsbLPD::ReadAck(TStep step)
     return TAck::Taken;
 }
 
-TsbLPD::TAck TsbLPD::ReadFinalAck()
+TResult<TsbLPD::TAck> TsbLPD::ReadFinalAck()
 {
     // Whether every byte of the job reached the printer's side, asked before
     // reading can notice a close and let the socket go.
@@ -186,8 +183,8 @@ TsbLPD::TAck TsbLPD::ReadFinalAck()
     if (Client.Stalled())
         return TAck::Stalled;
     const bool broken = Client.Broken();
-    const TAck ack = ReadAck(TStep::DataEnd);
-    if (ack == TAck::Refused)
+    const TResult<TAck> ack = ReadAck(TStep::DataEnd);
+    if (!ack || *ack == TAck::Refused)
         return ack;
     // Delivered: the printer acknowledged the job, or it never answers and
     // took every byte, whether it then closed in order or stays open.
@@ -220,8 +217,18 @@ TLpdResult TsbLPD::NotTaken(TAck ack, TLpdResult lostCode)
     return RefusalCode(FRefused);
 }
 
-TLpdResult TsbLPD::Send(const std::string& host, const std::string& queue, const std::string& user,
-                        const std::string& machine, const std::string& domain, std::istream& data)
+TResult<TLpdResult> TsbLPD::AnswerTo(TStep step, TLpdResult lostCode)
+{
+    const TResult<TAck> ack = ReadAck(step);
+    if (!ack)
+        return ack.Failure();
+    if (*ack != TAck::Taken)
+        return NotTaken(*ack, lostCode);
+    return TLpdResult::Delivered;
+}
+
+TResult<TLpdResult> TsbLPD::Send(const std::string& host, const std::string& queue, const std::string& user,
+                                 const std::string& machine, const std::string& domain, std::istream& data)
 {
     struct TDisconnect {
         TSocketClient& Client;
@@ -236,41 +243,46 @@ TLpdResult TsbLPD::Send(const std::string& host, const std::string& queue, const
     const std::string number = JobNumber();
     ControlText = "H" + hostPart + "\n" + "P" + user + "\n" + "fdfA" + number + hostPart + "\n" + "UdfA" + number +
                   hostPart + "\n";
-    try {
-        Client.Connect();
-    } catch (const std::exception& e) {
+    if (const TOutcome connected = Client.Connect(); !connected) {
         Client.Disconnect();
-        return Failed(TLpdResult::NoConnection, "-3 Could not connect to Printer.", OneLine(e.what()));
+        return Failed(TLpdResult::NoConnection, "-3 Could not connect to Printer.", OneLine(connected.Reason()));
     }
     TDisconnect disconnect {Client};
-    try {
-        return Converse(queue, hostPart, number, data);
-    } catch (const ESocketError& e) {
-        Detail = Client.Endpoint() + ": " + OneLine(e.what());
-        throw;
-    }
+    TResult<TLpdResult> result = Converse(queue, hostPart, number, data);
+    if (!result)
+        Detail = Client.Endpoint() + ": " + OneLine(result.Reason());
+    return result;
 }
 
-TLpdResult TsbLPD::Converse(const std::string& queue, const std::string& hostPart, const std::string& number,
-                            std::istream& data)
+TResult<TLpdResult> TsbLPD::Converse(const std::string& queue, const std::string& hostPart, const std::string& number,
+                                     std::istream& data)
 {
-    constexpr const char* kClosed = "the connection was closed";
     Pause(100);
-    if (!SendText("\x02" + queue + "\n"))
-        return Failed(TLpdResult::QueueCommandNotSent, "-4 Printer queue header failed to send", kClosed);
-    if (const TAck ack = ReadAck(TStep::ReceiveJob); ack != TAck::Taken)
-        return NotTaken(ack, TLpdResult::ReceiveJobRefused);
+    TResult<TLpdResult> step =
+        SendStep("\x02" + queue + "\n", TLpdResult::QueueCommandNotSent, "-4 Printer queue header failed to send");
+    if (!Ends(step))
+        step = AnswerTo(TStep::ReceiveJob, TLpdResult::ReceiveJobRefused);
+    if (Ends(step))
+        return step;
 
-    if (!SendText("\x02" + std::to_string(ControlText.size()) + " cfA" + number + hostPart + "\n"))
-        return Failed(TLpdResult::ControlCommandNotSent, "-8 Control File header failed to send", kClosed);
-    if (const TAck ack = ReadAck(TStep::ControlHeader); ack != TAck::Taken)
-        return NotTaken(ack, TLpdResult::ControlFileRefused);
+    step = SendStep("\x02" + std::to_string(ControlText.size()) + " cfA" + number + hostPart + "\n",
+                    TLpdResult::ControlCommandNotSent, "-8 Control File header failed to send");
+    if (!Ends(step))
+        step = AnswerTo(TStep::ControlHeader, TLpdResult::ControlFileRefused);
+    if (Ends(step))
+        return step;
     Pause(500);
-    if (!SendText(ControlText) || !SendZero())
-        return Failed(TLpdResult::ControlFileNotSent, "-9 Control File failed to send", kClosed);
+    step = SendStep(ControlText, TLpdResult::ControlFileNotSent, "-9 Control File failed to send");
+    if (!Ends(step))
+        step = SendStep(std::string(1, '\0'), TLpdResult::ControlFileNotSent, "-9 Control File failed to send");
+    if (Ends(step))
+        return step;
     // The control file's own answer is read, not judged; a late refusal of
     // an earlier step read here still ends the job.
-    if (ReadAck(TStep::ControlFile) == TAck::Refused)
+    const TResult<TAck> control = ReadAck(TStep::ControlFile);
+    if (!control)
+        return control.Failure();
+    if (*control == TAck::Refused)
         return NotTaken(TAck::Refused, TLpdResult::ControlFileRefused);
 
     data.clear();
@@ -280,21 +292,28 @@ TLpdResult TsbLPD::Converse(const std::string& queue, const std::string& hostPar
     if (size < 0 || !data)
         return Failed(TLpdResult::DataCommandNotSent, "-5 Data File header failed to send",
                       "the data file cannot be read");
-    if (!SendText("\x03" + std::to_string(size) + " dfA" + number + hostPart + "\n"))
-        return Failed(TLpdResult::DataCommandNotSent, "-5 Data File header failed to send", kClosed);
+    step = SendStep("\x03" + std::to_string(size) + " dfA" + number + hostPart + "\n", TLpdResult::DataCommandNotSent,
+                    "-5 Data File header failed to send");
+    if (Ends(step))
+        return step;
     Pause(500);
-    if (const TAck ack = ReadAck(TStep::DataHeader); ack != TAck::Taken)
-        return NotTaken(ack, TLpdResult::DataCommandRefused);
+    step = AnswerTo(TStep::DataHeader, TLpdResult::DataCommandRefused);
+    if (Ends(step))
+        return step;
     if (!SendData(data, size)) {
         StatusText = "-6 Data file failed to send";
         if (Detail.empty())
-            Detail = Client.Endpoint() + ": " + kClosed;
+            Detail = Client.Endpoint() + ": the connection was closed";
         return TLpdResult::DataNotSent;
     }
-    if (!SendZero())
-        return Failed(TLpdResult::DataEndNotSent, "-7 End of Data File marker failed to send", kClosed);
+    step = SendStep(std::string(1, '\0'), TLpdResult::DataEndNotSent, "-7 End of Data File marker failed to send");
+    if (Ends(step))
+        return step;
     Pause(500);
-    if (const TAck ack = ReadFinalAck(); ack != TAck::Taken)
-        return NotTaken(ack, TLpdResult::DataRefused);
+    const TResult<TAck> final = ReadFinalAck();
+    if (!final)
+        return final.Failure();
+    if (*final != TAck::Taken)
+        return NotTaken(*final, TLpdResult::DataRefused);
     return TLpdResult::Delivered;
 }

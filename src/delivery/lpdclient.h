@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/sockets/socketclient.h"
+#include "util/result.h"
 
 #include <cstdint>
 #include <deque>
@@ -49,10 +50,11 @@ public:
 
     // The next job number; the control file is made anew by Send.
     void NextJob();
-    // Socket errors while a command, the control file or an acknowledgement
-    // is exchanged propagate.
-    [[nodiscard]] TLpdResult Send(const std::string& host, const std::string& queue, const std::string& user,
-                                  const std::string& machine, const std::string& domain, std::istream& data);
+    // What the delivery came to; fails instead (with Detail set) when a
+    // socket error broke off the exchange of a command, the control file or
+    // an acknowledgement.
+    TResult<TLpdResult> Send(const std::string& host, const std::string& queue, const std::string& user,
+                             const std::string& machine, const std::string& domain, std::istream& data);
 
     std::string JobNumber() const;
     // The status text of a step the printer took.
@@ -87,25 +89,30 @@ private:
     // taking the data with the connection left open.
     enum class TAck { Taken, Refused, Lost, Stalled };
 
-    bool SendText(const std::string& text);
-    bool SendZero();
+    // A command of a step sent: Delivered to go on, the step's code when the
+    // connection was closed before, or the socket error of the write.
+    TResult<TLpdResult> SendStep(const std::string& text, TLpdResult code, const char* status);
     // The data file's size bytes; false when they did not all go out (or
     // could not all be read).
     bool SendData(std::istream& data, std::streamoff size);
     // Asks for the answer to a step. Answers still owed to earlier steps are
     // read first; a refusal is reported with the step it answers (FRefused).
-    TAck ReadAck(TStep step);
+    TResult<TAck> ReadAck(TStep step);
     // The result after the job's last byte: delivered, refused or lost.
-    TAck ReadFinalAck();
+    TResult<TAck> ReadFinalAck();
     static TLpdResult RefusalCode(TStep step);
     static const char* StepName(TStep step);
     TLpdResult Failed(TLpdResult code, const std::string& status, const std::string& detail);
     // The result of a step that was not taken: its refusal, or the asking
     // step's code when the printer went away without answering.
     TLpdResult NotTaken(TAck ack, TLpdResult lostCode);
+    // The printer's answer to a step: Delivered to go on, else as NotTaken.
+    TResult<TLpdResult> AnswerTo(TStep step, TLpdResult lostCode);
+    // A step's result that ends the conversation: a failure, or not Delivered.
+    static bool Ends(const TResult<TLpdResult>& step) { return !step || *step != TLpdResult::Delivered; }
     // The whole conversation after the connect.
-    TLpdResult Converse(const std::string& queue, const std::string& hostPart, const std::string& number,
-                        std::istream& data);
+    TResult<TLpdResult> Converse(const std::string& queue, const std::string& hostPart, const std::string& number,
+                                 std::istream& data);
 
     std::deque<TStep> FOwed;      // asked, not answered yet
     bool FAnswering = false;      // the printer has answered in this job

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <set>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -98,7 +97,7 @@ void TLprQueue::DispatchLprQueue()
             break;
         if (TextAfter(entry, ";") == "0") {
             if (FEmpty.insert(name).second)
-                FLog.loginfo("The queued file " + name + " is empty; it is not sent (nothing in it is a page).");
+                FLog.logwarning("The queued file " + name + " is empty; it is not sent (nothing in it is a page).");
             continue;
         }
         FEmpty.erase(name);
@@ -121,20 +120,12 @@ bool TLprQueue::TryFile(const std::string& name, const std::string& printer)
 {
     FNotes.clear();
     FFailure.clear();
-    bool delivered = false;
-    try {
-        delivered = Attempt(name);
-    } catch (const std::exception& failure) {
-        // A socket error or an unreadable prepared copy: this file stays
-        // queued, the other printers go on.
-        Note(failure.what());
-        FFailure = failure.what();
-    }
+    const bool delivered = Attempt(name);
     const std::string key = OutageKey(printer);
     const TOutage* outage = Outages ? Outages->Find(key) : nullptr;
     if (delivered || FFailure.empty()) {
-        for (const std::string& line : FNotes)
-            FLog.loginfo(line);
+        for (const TNote& note : FNotes)
+            FLog.logline(note.Severity, note.Line);
         if (delivered && Outages)
             Outages->Up(key);
         return delivered;
@@ -142,8 +133,8 @@ bool TLprQueue::TryFile(const std::string& name, const std::string& printer)
     // A failure is logged in full when it begins and when it changes; a
     // repeat is only counted.
     if (!outage || outage->Reason != FFailure)
-        for (const std::string& line : FNotes)
-            FLog.loginfo(line);
+        for (const TNote& note : FNotes)
+            FLog.logline(note.Severity, note.Line);
     if (!outage && FBeep && Beep)
         Beep();
     if (Outages) {
@@ -159,9 +150,9 @@ bool TLprQueue::TryFile(const std::string& name, const std::string& printer)
     return false;
 }
 
-void TLprQueue::Note(std::string line)
+void TLprQueue::Note(TSeverity severity, std::string line)
 {
-    FNotes.push_back(std::move(line));
+    FNotes.push_back({severity, std::move(line)});
 }
 
 TOutcome TLprQueue::PrepareCopy(const std::string& name, const std::string& overlay)
@@ -203,13 +194,14 @@ bool TLprQueue::Attempt(const std::string& name)
     FBeep = false;
     const std::string fileId = FileIdentity(FConfig.LprQueueDir + name);
     if (Journal && !fileId.empty() && Journal->Delivered(name, fileId)) {
-        Note("The queued file " + name + " was delivered before; it is removed without being sent again.");
+        Note(TSeverity::Info,
+             "The queued file " + name + " was delivered before; it is removed without being sent again.");
         Delivered(name);
         return true;
     }
     if (const TOutcome prepared = PrepareCopy(name, TextBefore(name, "_")); !prepared) {
         FFailure = "the copy with its overlay could not be made: " + prepared.Reason();
-        Note("The queued file " + name + " stays queued: " + FFailure);
+        Note(TSeverity::Error, "The queued file " + name + " stays queued: " + FFailure);
         return false;
     }
     if (SendBySpooler(name, fileId)) {
@@ -221,15 +213,19 @@ bool TLprQueue::Attempt(const std::string& name)
     const std::string host = FConfig.HostOf(printer);
     if (host.empty()) {
         FFailure = "NO IP address assigned for Printer " + printer + " with Overlay Request";
-        Note(FFailure);
+        Note(TSeverity::Error, FFailure);
         FBeep = true;
         return false;
     }
 
     const std::string prepared = FConfig.TempDir + name;
     const TResult<std::string> bytes = ReadFileBytes(prepared, kMaxPrinterFileBytes);
-    if (!bytes)
-        throw std::runtime_error("Cannot open " + prepared);
+    if (!bytes) {
+        // This file stays queued, the other printers go on.
+        FFailure = "Cannot open " + prepared;
+        Note(TSeverity::Error, FFailure);
+        return false;
+    }
     const std::string ftpCopy = FtpCopyName(FConfig.TempDir);
     // Not examined: a missing copy makes the FTP route report "-1 Data file does not exist.".
     static_cast<void>(WriteFileAtomic(ftpCopy, *bytes));
@@ -238,7 +234,14 @@ bool TLprQueue::Attempt(const std::string& name)
         ~TRemoveCopy() { DeleteFileAt(Path); }
     } removeCopy {ftpCopy};
 
-    const bool delivered = SendOverNetwork(name, fileId, host, *bytes, ftpCopy);
+    const TResult<bool> sent = SendOverNetwork(name, fileId, host, *bytes, ftpCopy);
+    if (!sent) {
+        // This file stays queued, the other printers go on.
+        FFailure = sent.Reason();
+        Note(TSeverity::Error, FFailure);
+        return false;
+    }
+    const bool delivered = *sent;
     if (delivered)
         Delivered(name);
     else if (FFailure.empty())
@@ -264,12 +267,12 @@ bool TLprQueue::SendBySpooler(const std::string& name, const std::string& fileId
     }
     attempt.Bytes = static_cast<std::int64_t>(QFileInfo(QString::fromStdString(prepared)).size());
     Record(std::move(attempt));
-    Note("Sent Job via windows Spooler.");
-    Note(name + " sent raw through CUPS to " + *spooled);
+    Note(TSeverity::Info, "Sent Job via windows Spooler.");
+    Note(TSeverity::Info, name + " sent raw through CUPS to " + *spooled);
     return true;
 }
 
-TLpdResult TLprQueue::SendByLpd(const std::string& host, const std::string& bytes)
+TResult<TLpdResult> TLprQueue::SendByLpd(const std::string& host, const std::string& bytes)
 {
     Lpd.NextJob();
     Lpd.StatusText.clear();
@@ -288,35 +291,35 @@ TLpdResult TLprQueue::SendByLpd(const std::string& host, const std::string& byte
         ~TRestorePort() { Lpd.Client.Port = Port; }
     } restore {Lpd, Lpd.Client.Port};
     Lpd.Client.Port = port;
-    try {
-        return Lpd.Send(name, "", "printorb", "printorb", kLpdDomain, data);
-    } catch (...) {
-        if (!Lpd.Detail.empty())
-            Note("LPD to " + Lpd.Detail);
-        throw;
-    }
+    TResult<TLpdResult> sent = Lpd.Send(name, "", "printorb", "printorb", kLpdDomain, data);
+    if (!sent && !Lpd.Detail.empty())
+        Note(TSeverity::Error, "LPD to " + Lpd.Detail);
+    return sent;
 }
 
-bool TLprQueue::SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
-                                const std::string& bytes, const std::string& ftpCopy)
+TResult<bool> TLprQueue::SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
+                                         const std::string& bytes, const std::string& ftpCopy)
 {
     QElapsedTimer timer;
     timer.start();
-    const TLpdResult lpd = SendByLpd(host, bytes);
+    const TResult<TLpdResult> sent = SendByLpd(host, bytes);
+    if (!sent)
+        return sent.Failure();
+    const TLpdResult lpd = *sent;
     const auto size = static_cast<std::int64_t>(bytes.size());
     const auto [lpdHost, lpdPort] = LpdHostAndPort(host, Lpd.Client.Port);
     Record({name, fileId, "lpd", lpdHost, lpdPort, Code(lpd),
             lpd == TLpdResult::Delivered ? std::string() : Lpd.StatusText + "; " + Lpd.Detail,
             lpd == TLpdResult::Delivered ? size : 0, timer.elapsed()});
     if (lpd == TLpdResult::Delivered) {
-        Note("Sent LPD Job " + name + " OK");
-        Note(name + " sent to " + lpdHost + ":" + std::to_string(lpdPort) + " by LPD");
+        Note(TSeverity::Info, "Sent LPD Job " + name + " OK");
+        Note(TSeverity::Info, name + " sent to " + lpdHost + ":" + std::to_string(lpdPort) + " by LPD");
         return true;
     }
     FFailure = "LPD Print result was " + std::to_string(Code(lpd)) + " " + Lpd.StatusText;
-    Note(FFailure);
+    Note(TSeverity::Error, FFailure);
     // Where and why, for whoever reads the log.
-    Note("LPD to " + Lpd.Detail);
+    Note(TSeverity::Error, "LPD to " + Lpd.Detail);
     if (!FailoverApplies(lpd) || !FConfig.FtpFailover())
         return false;
     return SendByFailover(name, fileId, lpdHost, lpd, size, ftpCopy);
@@ -326,9 +329,9 @@ bool TLprQueue::SendByFailover(const std::string& name, const std::string& fileI
                                TLpdResult lpd, std::int64_t bytes, const std::string& ftpCopy)
 {
     if (!Ftp.IsFree()) {
-        Note("ERROR: FTP Printer already connected.");
+        Note(TSeverity::Error, "ERROR: FTP Printer already connected.");
         FFailure = "FTP Print result was " + std::to_string(Code(lpd)) + " " + Ftp.StatusText;
-        Note(FFailure);
+        Note(TSeverity::Error, FFailure);
         return false;
     }
     QElapsedTimer timer;
@@ -336,17 +339,17 @@ bool TLprQueue::SendByFailover(const std::string& name, const std::string& fileI
     const TFtpResult ftp = Ftp.Send(host, ftpCopy, "printorb", "", "");
     if (ftp == TFtpResult::Delivered) {
         Record({name, fileId, Ftp.Route, host, Ftp.RoutePort, 0, "", bytes, timer.elapsed()});
-        Note("Sent FTP Job " + name + " OK");
-        Note(name + " sent to " + host + ":" + std::to_string(Ftp.RoutePort) +
-                     (Ftp.Route == "raw" ? " raw" : " by FTP"));
+        Note(TSeverity::Info, "Sent FTP Job " + name + " OK");
+        Note(TSeverity::Info, name + " sent to " + host + ":" + std::to_string(Ftp.RoutePort) +
+                                  (Ftp.Route == "raw" ? " raw" : " by FTP"));
         return true;
     }
     Record({name, fileId, "ftp", host, Ftp.Ftp.Port, Code(ftp), Ftp.StatusText + "; " + Ftp.Detail, 0,
             timer.elapsed()});
     FFailure = "FTP Print result was " + std::to_string(Code(ftp)) + " " + Ftp.StatusText;
-    Note(FFailure);
+    Note(TSeverity::Error, FFailure);
     if (!Ftp.Detail.empty())
-        Note("FTP failover: " + Ftp.Detail);
+        Note(TSeverity::Error, "FTP failover: " + Ftp.Detail);
     return false;
 }
 
@@ -354,6 +357,6 @@ void TLprQueue::Delivered(const std::string& name)
 {
     std::erase_if(LprQueueFiles, [&](const std::string& entry) { return TextBefore(entry, ";") == name; });
     if (!DeleteFileAt(FConfig.LprQueueDir + name))
-        Note("The delete operation failed on " + name);
+        Note(TSeverity::Error, "The delete operation failed on " + name);
     DeleteFileAt(FConfig.TempDir + name);
 }

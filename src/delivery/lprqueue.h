@@ -94,15 +94,16 @@ private:
     bool TryFile(const std::string& name, const std::string& printer);
     bool Attempt(const std::string& name);
     // A line of the attempt, logged once the attempt is judged.
-    void Note(std::string line);
+    void Note(TSeverity severity, std::string line);
     // The prepared copy in the temporary folder, with the overlay that the
     // name's first field asks for.
     TOutcome PrepareCopy(const std::string& name, const std::string& overlay);
     bool SendBySpooler(const std::string& name, const std::string& fileId);
     // LPD to the host, then the failover; true when one route delivered.
-    bool SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
-                         const std::string& bytes, const std::string& ftpCopy);
-    TLpdResult SendByLpd(const std::string& host, const std::string& bytes);
+    // Fails when a socket error broke off the LPD exchange: no route follows.
+    TResult<bool> SendOverNetwork(const std::string& name, const std::string& fileId, const std::string& host,
+                                  const std::string& bytes, const std::string& ftpCopy);
+    TResult<TLpdResult> SendByLpd(const std::string& host, const std::string& bytes);
     bool SendByFailover(const std::string& name, const std::string& fileId, const std::string& host,
                         TLpdResult lpd, std::int64_t bytes, const std::string& ftpCopy);
     // The journal's record of an attempt. A failure like the last one on
@@ -120,7 +121,11 @@ private:
         std::int64_t At = 0;
     };
     std::map<std::string, TLastFailure> FLastFailures;  // by file and route
-    std::vector<std::string> FNotes;  // the lines of the attempt under way
+    struct TNote {
+        TSeverity Severity;
+        std::string Line;
+    };
+    std::vector<TNote> FNotes;        // the lines of the attempt under way
     std::string FFailure;             // why it did not go, in one line
     bool FBeep = false;               // the attempt found no host
     std::set<std::string> FEmpty;     // empty files already reported

@@ -173,6 +173,8 @@ public:
         FLast = FStmt ? sqlite3_step(FStmt) : SQLITE_MISUSE;
         return FLast == SQLITE_ROW;
     }
+    // The last Row() stopped at an error, not after the last row.
+    bool Failed() const { return FLast != SQLITE_ROW && FLast != SQLITE_DONE; }
     TOutcome Run()
     {
         FLast = FStmt ? sqlite3_step(FStmt) : SQLITE_MISUSE;
@@ -467,39 +469,42 @@ TOutcome TJournal::UpdateJob(const TJobRow& row)
     return TOutcome::Done();
 }
 
-std::optional<TJobRow> TJournal::Job(std::int64_t id)
+TResult<std::optional<TJobRow>> TJournal::FirstJob(TStatement& s, std::string_view what)
+{
+    if (s.Row())
+        return std::optional<TJobRow>(JobOf(s));
+    if (s.Failed())
+        return LastFailure("cannot read " + std::string(what));
+    return std::optional<TJobRow>();
+}
+
+TResult<std::optional<TJobRow>> TJournal::Job(std::int64_t id)
 {
     static const std::string sql = std::string("SELECT ") + kJobColumns + " FROM jobs WHERE id=?";
     TStatement s = Prepare(sql.c_str());
     s.Bind(id);
-    if (!s.Row())
-        return std::nullopt;
-    return JobOf(s);
+    return FirstJob(s, "job " + std::to_string(id));
 }
 
-std::optional<TJobRow> TJournal::UnfinishedJob(std::string_view spoolFile)
+TResult<std::optional<TJobRow>> TJournal::UnfinishedJob(std::string_view spoolFile)
 {
     static const std::string sql = std::string("SELECT ") + kJobColumns +
                                    " FROM jobs WHERE spool_file=? AND state IN ('running','waiting') "
                                    "ORDER BY id DESC LIMIT 1";
     TStatement s = Prepare(sql.c_str());
     s.Bind(spoolFile);
-    if (!s.Row())
-        return std::nullopt;
-    return JobOf(s);
+    return FirstJob(s, "the unfinished job of " + std::string(spoolFile));
 }
 
-std::optional<TJobRow> TJournal::FinishedJobOf(std::string_view spoolFile, std::string_view hash,
-                                               std::string_view fileId)
+TResult<std::optional<TJobRow>> TJournal::FinishedJobOf(std::string_view spoolFile, std::string_view hash,
+                                                        std::string_view fileId)
 {
     static const std::string sql = std::string("SELECT ") + kJobColumns +
                                    " FROM jobs WHERE spool_file=? AND hash=? AND file_id=? "
                                    "AND state IN ('done','failed','unprintable') ORDER BY id DESC LIMIT 1";
     TStatement s = Prepare(sql.c_str());
     s.Bind(spoolFile).Bind(hash).Bind(fileId);
-    if (!s.Row())
-        return std::nullopt;
-    return JobOf(s);
+    return FirstJob(s, "the finished job of " + std::string(spoolFile));
 }
 
 std::vector<TJobRow> TJournal::Jobs(const TJobFilter& filter)
@@ -638,17 +643,19 @@ TOutcome TJournal::OutputDone(std::int64_t outputId, int cupsJob)
     return TOutcome::Done();
 }
 
-std::optional<TOutputRow> TJournal::OutputOf(std::int64_t jobId, std::string_view kind, int page,
-                                             std::string_view path, std::string_view title)
+TResult<std::optional<TOutputRow>> TJournal::OutputOf(std::int64_t jobId, std::string_view kind, int page,
+                                                      std::string_view path, std::string_view title)
 {
     static const std::string sql = std::string("SELECT ") + kOutputColumns +
                                    " FROM outputs WHERE job_id=? AND (?='' OR kind=?) AND page=? AND (?='' OR path=?) "
                                    "AND (?='' OR title=?) ORDER BY id DESC LIMIT 1";
     TStatement s = Prepare(sql.c_str());
     s.Bind(jobId).Bind(kind).Bind(kind).Bind(page).Bind(path).Bind(path).Bind(title).Bind(title);
-    if (!s.Row())
-        return std::nullopt;
-    return OutputOfRow(s);
+    if (s.Row())
+        return std::optional<TOutputRow>(OutputOfRow(s));
+    if (s.Failed())
+        return LastFailure("cannot read the outputs of job " + std::to_string(jobId));
+    return std::optional<TOutputRow>();
 }
 
 std::vector<TOutputRow> TJournal::Outputs(std::int64_t jobId)
@@ -732,13 +739,15 @@ TOutcome TJournal::SetMeta(std::string_view key, std::string_view value)
     return TOutcome::Done();
 }
 
-std::optional<std::string> TJournal::Meta(std::string_view key)
+TResult<std::optional<std::string>> TJournal::Meta(std::string_view key)
 {
     TStatement s = Prepare("SELECT value FROM meta WHERE key=?");
     s.Bind(key);
-    if (!s.Row())
-        return std::nullopt;
-    return s.Text(0);
+    if (s.Row())
+        return std::optional<std::string>(s.Text(0));
+    if (s.Failed())
+        return LastFailure("cannot read " + std::string(key));
+    return std::optional<std::string>();
 }
 
 TResult<int> TJournal::RemoveOlderThan(std::int64_t before)

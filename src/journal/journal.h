@@ -151,12 +151,15 @@ public:
     // Jobs.
     TResult<std::int64_t> AddJob(TJobRow row);
     TOutcome UpdateJob(const TJobRow& row);
-    std::optional<TJobRow> Job(std::int64_t id);
+    // A read of one row is none when there is no such row, and fails when
+    // the journal could not be read: a caller must not take one for the other.
+    TResult<std::optional<TJobRow>> Job(std::int64_t id);
     // The newest running or waiting job of that spool file name.
-    std::optional<TJobRow> UnfinishedJob(std::string_view spoolFile);
+    TResult<std::optional<TJobRow>> UnfinishedJob(std::string_view spoolFile);
     // The newest job that ended (done, failed or unprintable) for exactly
     // this file: the same bytes in the same file.
-    std::optional<TJobRow> FinishedJobOf(std::string_view spoolFile, std::string_view hash, std::string_view fileId);
+    TResult<std::optional<TJobRow>> FinishedJobOf(std::string_view spoolFile, std::string_view hash,
+                                                  std::string_view fileId);
     std::vector<TJobRow> Jobs(const TJobFilter& filter);
     std::vector<TJobRow> JobsIn(TJobState state);
     // Counted in the database: the status asks every second.
@@ -178,8 +181,8 @@ public:
     TOutcome OutputDone(std::int64_t outputId, int cupsJob);
     // The newest output of the job for that page, of that kind, path and
     // title when given.
-    std::optional<TOutputRow> OutputOf(std::int64_t jobId, std::string_view kind, int page, std::string_view path,
-                                       std::string_view title = {});
+    TResult<std::optional<TOutputRow>> OutputOf(std::int64_t jobId, std::string_view kind, int page,
+                                                std::string_view path, std::string_view title = {});
     std::vector<TOutputRow> Outputs(std::int64_t jobId);
     // The job that wrote or queued a file into the LPR queue.
     std::int64_t JobOfQueuedFile(std::string_view path);
@@ -199,7 +202,7 @@ public:
 
     // Small named values: the last tick, the last retention.
     TOutcome SetMeta(std::string_view key, std::string_view value);
-    std::optional<std::string> Meta(std::string_view key);
+    TResult<std::optional<std::string>> Meta(std::string_view key);
 
     // Jobs that ended before the time, with their outputs, events and
     // deliveries, and deliveries of no job before it; how many jobs went.
@@ -214,6 +217,7 @@ private:
     TOutcome OpenVersioned(const std::string& path, bool readOnly, bool immutable);
     TStatement Prepare(const char* sql);
     std::vector<TJobRow> JobRows(TStatement& s);
+    TResult<std::optional<TJobRow>> FirstJob(TStatement& s, std::string_view what);
     TFailure LastFailure(std::string_view what) const;
 
     sqlite3* FDb = nullptr;

@@ -40,6 +40,6 @@ void FillPageSetup(TJobPageSetup& setup, int widthTwips, int heightTwips, std::s
                 break;
             }
         if (!found)
-            log.loginfo("Paper " + std::string(paperSize) + " is not known.");
+            log.logerror("Paper " + std::string(paperSize) + " is not known.");
     }
 }

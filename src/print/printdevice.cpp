@@ -16,13 +16,11 @@ TResult<TDeviceReady> TPrinterDevice::SetupPrinterDevice(std::string_view first,
     const std::string device = CurrentDevice();
     if (device.empty())
         return Fail("No printer selected.");
-    std::string why;
-    const std::shared_ptr<TPrinterHandle> printer = Printing.OpenPrinter(device, why);
-    if (!printer)
-        return Fail("Could not get printer " + device, why);
-    TDevMode mode;
-    if (!printer->DocumentProperties(mode))
-        return Fail("No document properties");
+    const TResult<std::shared_ptr<TPrinterHandle>> opened = Printing.OpenPrinter(device);
+    if (!opened)
+        return Fail("Could not get printer " + device, opened.Reason());
+    const std::shared_ptr<TPrinterHandle>& printer = *opened;
+    TDevMode mode = printer->DocumentProperties();
     mode.WriteSlot(TDevMode::kFirstOverlaySlot, first);
     mode.WriteSlot(TDevMode::kOtherOverlaySlot, other);
     mode.SetOrientation(landscape ? TDevMode::DMORIENT_LANDSCAPE : TDevMode::DMORIENT_PORTRAIT);
@@ -35,21 +33,21 @@ TResult<TDeviceReady> TPrinterDevice::SetupPrinterDevice(std::string_view first,
         ready.TraySet = true;
     }
     printer->MergeDocumentProperties(mode);
-    FPrinterDC = printer->CreateDC(mode, why);
-    if (!FPrinterDC) {
+    TResult<std::unique_ptr<TPrinterDC>> dc = printer->CreateDC(mode);
+    if (!dc) {
         Printing.Forget();
-        return Fail("Device Context did not create " + why);
+        return Fail("Device Context did not create " + dc.Reason());
     }
+    FPrinterDC = std::move(dc).Value();
     return ready;
 }
 
 std::string TPrinterDevice::ListPrinterTrays()
 {
     const std::string device = CurrentDevice();
-    std::string why;
-    const std::shared_ptr<TPrinterHandle> printer = device.empty() ? nullptr : Printing.OpenPrinter(device, why);
     std::string list;
-    if (printer)
+    // No printer, no trays: the list is empty.
+    if (const auto printer = device.empty() ? nullptr : Printing.OpenPrinter(device).ValueOr(nullptr))
         for (const TTray& t : printer->Trays())
             list += t.Name + "\r\n";
     return list;
@@ -60,7 +58,7 @@ void PrintWholeDocuments(DocumentEngine& engine, TPrintingLayer& printing, TLogg
     engine.PrintHandler = [&printing, &log](DocumentEngine& document, const QString& jobName) {
         const TResult<int> job = printing.PrintPdf({}, FromUnicode(jobName), document.PdfBytes(jobName).toStdString());
         if (!job)
-            log.loginfo(job.Reason());
+            log.logerror(job.Reason());
         return job.Ok();
     };
 }

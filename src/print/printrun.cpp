@@ -6,7 +6,7 @@
 #include "util/stoppoint.h"
 #include "util/textutil.h"
 
-#include <stdexcept>
+#include <exception>
 
 namespace {
 
@@ -61,7 +61,7 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
     const auto refuse = [&](const std::string& why) -> TOutcome {
         const std::string line = kind.Failed + std::string(1, Q) + path + Q + ": refused for spooler file " +
                                  c.RequestName + " (" + c.Record.GetReqCode() + "): " + why;
-        c.Log.loginfo(line);
+        c.Log.logerror(line);
         return FailFinal(line);
     };
     if (const std::string refused = RefusalOf(c, path); !refused.empty())
@@ -70,7 +70,7 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
         return NotRecorded(path);
     const TResult<QByteArray> bytes = c.Engine.DocumentBytes(ToUnicode(path), kind.Format);
     if (!bytes) {
-        c.Log.loginfo(kind.Raised + bytes.Reason());
+        c.Log.logerror(kind.Raised + bytes.Reason());
         return Fail(kind.Raised + bytes.Reason());
     }
     const TOutcome written = WriteOutputFile(
@@ -84,9 +84,9 @@ TOutcome SaveAs(TPrintRunContext& c, const TSaveKind& kind, const std::string& n
     if (written.Kind() == TFailureKind::Final)
         return refuse(written.Reason());
     const std::string failed = kind.Failed + std::string(1, Q) + path + Q;
-    c.Log.loginfo(failed + tail);
+    c.Log.logerror(failed + tail);
     const std::string why = "Could not save " + path + ": " + written.Reason();
-    c.Log.loginfo(why);
+    c.Log.logerror(why);
     return Reworded(written.Failure(), failed + ": " + why);
 }
 
@@ -103,12 +103,6 @@ bool IsPageFileOverlay(std::string_view overlay)
 }
 
 namespace {
-
-// A page that did not go out, with its failure's kind.
-struct TPageFailure : std::runtime_error {
-    explicit TPageFailure(TFailure failure) : std::runtime_error(failure.Reason), Failure(std::move(failure)) {}
-    TFailure Failure;
-};
 
 // The pages of a composed report printed one by one, each its own print job
 // (or its own page file when its overlay asks for one); a fax job prints
@@ -129,20 +123,13 @@ public:
         }
         C.GetMacros(FFirst, FOther);
         FPages = C.Engine.CurrentPages();
-        try {
-            if (FFax)
-                PrintFax();
-            else
-                for (FPage = 1; FPage <= FPages; ++FPage)
-                    PrintPage();
-        } catch (const std::exception& failure) {
+        const TOutcome printed = FFax ? PrintFax() : PrintPages();
+        if (!printed) {
             C.Device.ReleasePrinterDC();
             const std::string what = FFax ? "The fax document " : "Page " + std::to_string(FPage) + " of ";
-            const std::string line = what + Codes() + " was not printed: " + failure.what();
-            C.Log.loginfo(line);
-            if (const auto* page = dynamic_cast<const TPageFailure*>(&failure))
-                return Reworded(page->Failure, line);
-            return Fail(line);
+            const std::string line = what + Codes() + " was not printed: " + printed.Reason();
+            C.Log.logerror(line);
+            return Reworded(printed.Failure(), line);
         }
         C.Log.loginfo(Summary());
         return TOutcome::Done();
@@ -170,37 +157,42 @@ private:
     {
         if (FSetup)
             return;
-        C.Log.loginfo("Failed to set printer information ERROR: " + FSetup.Reason());
+        C.Log.logerror("Failed to set printer information ERROR: " + FSetup.Reason());
         FFirst.clear();
     }
 
-    static TPrinterDC& Context(TPrinterDevice& device)
+    static TResult<TPrinterDC*> Context(TPrinterDevice& device)
     {
         if (TPrinterDC* dc = device.PrinterDC())
-            return *dc;
-        throw std::runtime_error("there is no printer device to print on");
-    }
-    static void Check(bool done, TPrinterDC& dc)
-    {
-        if (!done)
-            throw TPageFailure(TFailure {dc.LastError(), {}, dc.LastFailureKind()});
+            return dc;
+        return Fail("there is no printer device to print on");
     }
 
-    void DrawPage(TPrinterDC& dc, int page)
+    TOutcome DrawPage(TPrinterDC& dc, int page)
     {
-        Check(dc.StartPage(), dc);
+        if (const TOutcome started = dc.StartPage(); !started)
+            return started;
         C.Engine.SetPrintDevice(dc.Painter());
         struct TClearDevice {
             DocumentEngine& Engine;
             ~TClearDevice() { Engine.SetPrintDevice(nullptr); }
         } clear {C.Engine};
         if (const TOutcome drawn = C.Engine.PrintPage(page); !drawn)
-            throw TPageFailure(drawn.Failure());
-        Check(dc.EndPage(), dc);
+            return drawn;
+        return dc.EndPage();
+    }
+
+    // The pages one by one; the first that fails ends the run.
+    TOutcome PrintPages()
+    {
+        for (FPage = 1; FPage <= FPages; ++FPage)
+            if (const TOutcome printed = PrintPage(); !printed)
+                return printed;
+        return TOutcome::Done();
     }
 
     // One page as its own document: to the printer, or into its page file.
-    void PrintPage()
+    TOutcome PrintPage()
     {
         if (FPage >= 2)
             FFirst = FOther;
@@ -208,7 +200,7 @@ private:
         const std::string pageFile = PageFileFor(C.LprQueueDir, FOutputFileName, FFirst, FPage);
         if (C.Journal && C.Journal->PageDone(FPage, title, pageFile)) {
             ++FDoneBefore;
-            return;
+            return TOutcome::Done();
         }
         struct TReleaseAfterPage {
             TPrinterDevice& Device;
@@ -218,12 +210,19 @@ private:
         LogSetupFailure();
         // Without its overlay (a failed set-up) the page goes to the printer.
         const std::string output = IsPageFileOverlay(FFirst) ? pageFile : std::string();
-        TPrinterDC& dc = Context(C.Device);
+        const TResult<TPrinterDC*> context = Context(C.Device);
+        if (!context)
+            return context.Failure();
+        TPrinterDC& dc = **context;
         if (C.Journal && !C.Journal->PageSending(FPage, title, dc.Caps().Destination, output))
-            throw TPageFailure(NotRecorded("the page"));
-        Check(dc.StartDoc({title, output}), dc);
-        DrawPage(dc, FPage);
-        Check(dc.EndDoc(), dc);
+            return NotRecorded("the page");
+        TOutcome printed = dc.StartDoc({title, output});
+        if (printed)
+            printed = DrawPage(dc, FPage);
+        if (printed)
+            printed = dc.EndDoc();
+        if (!printed)
+            return printed;
         if (output.empty())
             StopPoint("page-accepted");  // the scheduler has the page; the journal not yet
         if (C.Journal)
@@ -232,39 +231,47 @@ private:
         FPrinter = dc.Caps().Destination;
         if (C.PageDone)
             C.PageDone();
+        return TOutcome::Done();
     }
 
     // Every page as one document without name or output file; the set-up is
     // done once and its failure logged for every page.
-    void PrintFax()
+    TOutcome PrintFax()
     {
         const std::string title = FaxTitle();
         if (C.Journal && C.Journal->PageDone(0, title, std::string())) {
             FDoneBefore = FPages;
-            return;
+            return TOutcome::Done();
         }
         SetupDevice();
         TPrinterDC* dc = C.Device.PrinterDC();
         if (dc) {
             if (C.Journal && !C.Journal->PageSending(0, title, dc->Caps().Destination, std::string()))
-                throw TPageFailure(NotRecorded("the fax document"));
-            Check(dc->StartDoc({title, {}}), *dc);
+                return NotRecorded("the fax document");
+            if (const TOutcome started = dc->StartDoc({title, {}}); !started)
+                return started;
         }
         for (FPage = 1; FPage <= FPages; ++FPage) {
             LogSetupFailure();
             if (!dc)
                 continue;  // the document fails below
-            DrawPage(*dc, FPage);
+            if (const TOutcome drawn = DrawPage(*dc, FPage); !drawn)
+                return drawn;
             ++FPrinted;
             if (C.PageDone)
                 C.PageDone();
         }
-        TPrinterDC& doc = Context(C.Device);
-        Check(doc.EndDoc(), doc);
+        const TResult<TPrinterDC*> context = Context(C.Device);
+        if (!context)
+            return context.Failure();
+        TPrinterDC& doc = **context;
+        if (const TOutcome ended = doc.EndDoc(); !ended)
+            return ended;
         if (C.Journal)
             C.Journal->PageSent(0, title, doc.JobId(), std::string());
         FPrinter = doc.Caps().Destination;
         C.Device.ReleasePrinterDC();
+        return TOutcome::Done();
     }
 
     // Where the pages went, for the operator.

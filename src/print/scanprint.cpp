@@ -37,19 +37,21 @@ void StretchImageToPrinter(TPrinterDC& dc, const QImage& picture, int x, int y, 
     painter->restore();
 }
 
-bool PrintLoadedImage(TPrinterDC& dc, const QImage& picture, const std::string& name, std::string& error)
+TOutcome PrintLoadedImage(TPrinterDC& dc, const QImage& picture, const std::string& name)
 {
     const QSize size = FitToPrintable(dc.PhysicalWidth() - 2 * dc.PhysicalOffsetX(),
                                       dc.PhysicalHeight() - 2 * dc.PhysicalOffsetY(), picture.width(), picture.height());
-    bool done = dc.StartDoc({"ImagePrint: " + name, ""}) && dc.StartPage();
+    TOutcome done = dc.StartDoc({"ImagePrint: " + name, ""});
+    if (done)
+        done = dc.StartPage();
     if (done) {
         StretchImageToPrinter(dc, picture, 0, 0, size.width(), size.height());
-        done = dc.EndPage() && dc.EndDoc();
+        done = dc.EndPage();
     }
-    if (!done) {
-        error = dc.LastError();
+    if (done)
+        done = dc.EndDoc();
+    if (!done)
         dc.AbortDoc();
-    }
     return done;
 }
 
@@ -75,7 +77,7 @@ std::vector<std::string> ScanFiles(const TScanContext& c, std::string& folder)
 // The notice page for a scan id without images, printed once.
 TOutcome PrintMissingImagePage(TScanContext& c)
 {
-    c.Log.loginfo("Image for " + c.ScanId + " was requested but it was " + "not present");
+    c.Log.logerror("Image for " + c.ScanId + " was requested but it was " + "not present");
     if (c.Journal && c.Journal->PageDone(1, c.ScanId, std::string()))
         return TOutcome::Done();
     if (c.Journal && !c.Journal->PageSending(1, c.ScanId, c.Device.Printing.CurrentPrinter, std::string()))
@@ -90,7 +92,7 @@ TOutcome PrintMissingImagePage(TScanContext& c)
     e.SetSelText(ToUnicode("\r\n\r\n\r\n" + c.ScanId + "\r\n" + "Missing Image"));
     if (const TOutcome printed = e.PrintDocument(ToUnicode(c.ScanId)); !printed) {
         const std::string line = "The Missing Image page for " + c.ScanId + " was not printed: " + printed.Reason();
-        c.Log.loginfo(line);
+        c.Log.logerror(line);
         return Fail(line);
     }
     if (c.Journal)
@@ -118,8 +120,8 @@ TOutcome PrintScanJob(TScanContext& c)
         // A picture that does not decode is skipped: printing the one decoded
         // before it in its place would put the wrong scan on paper.
         if (!c.MultiImage.LastError().empty() || c.MultiImage.Picture().isNull()) {
-            c.Log.loginfo("The image " + folder + file + " could not be read: " +
-                          (c.MultiImage.LastError().empty() ? std::string("no picture") : c.MultiImage.LastError()));
+            c.Log.logerror("The image " + folder + file + " could not be read: " +
+                           (c.MultiImage.LastError().empty() ? std::string("no picture") : c.MultiImage.LastError()));
             continue;
         }
         std::string first, other;
@@ -127,16 +129,18 @@ TOutcome PrintScanJob(TScanContext& c)
         const TJobPageSetup& setup = c.Device.PageSetup;
         const TResult<TDeviceReady> ready =
             c.Device.SetupPrinterDevice(first, other, c.PaperTray, setup.PageLandscape, setup.PagePaperSize);
-        std::string error = ready ? "there is no printer device to print on" : ready.Reason();
         TPrinterDC* dc = c.Device.PrinterDC();
         if (dc && c.Journal && !c.Journal->PageSending(page, title, dc->Caps().Destination, std::string())) {
             c.Device.ReleasePrinterDC();
             printed = NotRecorded("The image " + folder + file);
             break;
         }
-        if (!dc || !PrintLoadedImage(*dc, c.MultiImage.Picture(), c.MultiImage.ImageName(), error)) {
-            const std::string line = "The image " + c.MultiImage.ImageName() + " was not printed: " + error;
-            c.Log.loginfo(line);
+        TOutcome done = ready ? Fail("there is no printer device to print on") : ready.Failure();
+        if (dc)
+            done = PrintLoadedImage(*dc, c.MultiImage.Picture(), c.MultiImage.ImageName());
+        if (!done) {
+            const std::string line = "The image " + c.MultiImage.ImageName() + " was not printed: " + done.Reason();
+            c.Log.logerror(line);
             if (printed)
                 printed = Fail(line);
         } else if (c.Journal) {

@@ -32,8 +32,8 @@ struct TScanContext {
 TOutcome PrintScanJob(TScanContext& context);
 
 // The picture on the device context as one document of one page, named
-// "ImagePrint: " and the name; false with the reason in error.
-bool PrintLoadedImage(TPrinterDC& dc, const QImage& picture, const std::string& name, std::string& error);
+// "ImagePrint: " and the name.
+TOutcome PrintLoadedImage(TPrinterDC& dc, const QImage& picture, const std::string& name);
 
 // Draws the picture into a rectangle (device units from the printable
 // area's corner); a width or height below 1 means the picture's own size.

@@ -4,7 +4,7 @@
 // settings store; the page's widgets mirror the state after each one.
 #pragma once
 
-#include "config/settingsstore.h"
+#include "config/settingseditor.h"
 #include "printers/overlaylist.h"
 #include "printers/printertable.h"
 #include "util/prompts.h"
@@ -20,7 +20,7 @@ public:
 
     struct TContext {
         TPrinterTable& Table;
-        TSettings& Settings;
+        TSettingsEditor& Settings;
         TOverlayList& Overlays;
         std::function<TPrompts&()> Prompts;
         std::function<std::vector<std::string>()> InstalledPrinters;

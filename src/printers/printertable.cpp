@@ -1,6 +1,6 @@
 #include "printers/printertable.h"
 
-#include "config/settingkeys.h"
+#include "config/serverconfig.h"
 #include "util/textutil.h"
 
 #include <algorithm>
@@ -49,29 +49,16 @@ int TPrinterTable::IndexOfPrinterName(std::string_view name) const
     return -1;
 }
 
-std::optional<std::string> AddPrinterEntries(TPrinterTable& table, const std::vector<std::string>& settingsLines)
+std::string DefaultPrinterNumber(const TSettings& settings)
 {
-    std::optional<std::string> defaultName;
-    for (const std::string& line : settingsLines) {
-        if (line.compare(0, 7, keys::DefaultPrinter) != 0 || line.find('=') == std::string::npos)
-            continue;
-        if (!TextBefore(std::string_view(line).substr(7), "=").empty())
-            table.AddLine(line.substr(7));
-        else
-            defaultName = TextAfter(line, "=");
-    }
-    return defaultName;
-}
-
-std::string DefaultPrinterNumber(const std::vector<std::string>& settingsLines)
-{
+    const TPrinterLines lines = ReadPrinterLines(settings);
     TPrinterTable table;
-    const std::optional<std::string> named = AddPrinterEntries(table, settingsLines);
+    for (const std::string& line : lines.Numbered)
+        table.AddLine(line);
     const std::vector<std::string>& entries = table.Printerlist();
-    std::string name = named.value_or(std::string());
-    if (!named && !entries.empty())
-        name = TPrinterTable::PrinterNameOf(entries[0]);
-    const int index = table.IndexOfPrinterName(name);
+    if (!lines.Default && entries.empty())
+        return {};
+    const int index = table.IndexOfPrinterName(lines.Default.value_or(TPrinterTable::PrinterNameOf(entries.front())));
     return index < 0 ? std::string() : TPrinterTable::NumberOf(entries[static_cast<std::size_t>(index)]);
 }
 

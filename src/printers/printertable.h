@@ -3,7 +3,8 @@
 // printer names, the host box and the default label. The page shows it.
 #pragma once
 
-#include <optional>
+#include "config/settingsstore.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,9 +44,6 @@ private:
     std::string FNumberBoxText;
 };
 
-// The printer entries among printserver.inf's lines ("PRINTER<n>=name")
-// added to the table; the default printer's name (PRINTER=) when it is set.
-std::optional<std::string> AddPrinterEntries(TPrinterTable& table, const std::vector<std::string>& settingsLines);
 // The entry number of the default printer, as the start-up finds it: the
 // printer PRINTER names, else the first entry's; empty when no entry has it.
-std::string DefaultPrinterNumber(const std::vector<std::string>& settingsLines);
+std::string DefaultPrinterNumber(const TSettings& settings);

@@ -57,9 +57,11 @@ std::optional<THeld> ChoosePrinter(TRequestContext& c, TPrintSystemWatch& watch)
             // laboratory's requests to "unprintable".
             if (!savedOnly && !c.Printing.ListPrinters())
                 return THeld {TRequestExit::PrintSystemDown, watch.Down("it does not answer")};
-            log.loginfo("No default printer!");
-            if (!savedOnly)
+            if (!savedOnly) {
+                log.logerror("No default printer!");
                 return THeld {TRequestExit::NoPrinter, Fail("no printer could be selected")};
+            }
+            log.loginfo("No default printer!");
             return std::nullopt;
         }
     }
@@ -96,7 +98,7 @@ TComposedRequest ComposeRequest(TRequestContext& c, std::string_view spoolName)
     TComposedRequest result;
     TReportRecord& r = c.Job.Record;
     if (IsUnprintable(r)) {
-        c.Job.Log.loginfo(UnprintableMessage(spoolName));
+        c.Job.Log.logerror(UnprintableMessage(spoolName));
         result.Exit = TRequestExit::Unprintable;
         return result;
     }

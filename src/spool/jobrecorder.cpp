@@ -28,14 +28,14 @@ void TJobRecorder::Open()
     if (opened && opened->empty())
         return;
     if (opened) {
-        FLog.loginfo("The journal " + path + " could not be used; it is kept as " + *opened +
-                     ", and a new journal was started.");
+        FLog.logerror("The journal " + path + " could not be used; it is kept as " + *opened +
+                      ", and a new journal was started.");
         return;
     }
-    FLog.loginfo("The journal " + path + " cannot be kept (" + opened.Reason() +
-                 "); jobs are recorded in memory until the server restarts.");
+    FLog.logerror("The journal " + path + " cannot be kept (" + opened.Reason() +
+                  "); jobs are recorded in memory until the server restarts.");
     if (const TOutcome memory = FJournal.OpenInMemory(); !memory)
-        FLog.loginfo("The journal cannot be kept in memory either: " + memory.Reason());
+        FLog.logerror("The journal cannot be kept in memory either: " + memory.Reason());
 }
 
 void TJobRecorder::Down(const std::string& reason)
@@ -79,10 +79,11 @@ void TJobRecorder::Warning(std::string_view what)
     Write([id = FCurrent->Id, what = std::string(what)](TJournal& journal) { return journal.AddWarning(id, what); });
 }
 
-void TJobLog::logwarning(std::string_view message)
+void TJobLog::logline(TSeverity severity, std::string_view message)
 {
-    FLog.logwarning(message);
-    FRecorder.Warning(message);
+    FLog.logline(severity, message);
+    if (severity == TSeverity::Warning)
+        FRecorder.Warning(message);
 }
 
 TOutcome TJobRecorder::Replay()
@@ -119,7 +120,13 @@ bool TJobRecorder::PageDone(int page, const std::string& title, const std::strin
     if (!FCurrent || !FJournal.IsOpen())
         return false;
     // The same page: its number and title, and its page file when it has one.
-    const std::optional<TOutputRow> row = FJournal.OutputOf(FCurrent->Id, "", page, pageFile, title);
+    const TResult<std::optional<TOutputRow>> read = FJournal.OutputOf(FCurrent->Id, "", page, pageFile, title);
+    if (!read) {
+        // Not known to be done; the journal is down, so the page is not sent either.
+        Down(read.Reason());
+        return false;
+    }
+    const std::optional<TOutputRow>& row = *read;
     if (!row || row->Kind == "document")
         return false;
     if (row->State == "done")
@@ -204,7 +211,12 @@ bool TJobRecorder::DocumentSaved(const std::string& path)
 {
     if (!FCurrent || !FJournal.IsOpen())
         return false;
-    const std::optional<TOutputRow> row = FJournal.OutputOf(FCurrent->Id, "document", 0, path);
+    const TResult<std::optional<TOutputRow>> read = FJournal.OutputOf(FCurrent->Id, "document", 0, path);
+    if (!read) {
+        Down(read.Reason());
+        return false;
+    }
+    const std::optional<TOutputRow>& row = *read;
     if (!row)
         return false;
     if (row->State == "done")
@@ -268,8 +280,12 @@ void TJobRecorder::Tick()
         Down(ticked.Reason());
         return;
     }
-    const std::optional<std::string> last = FJournal.Meta("retention_at");
-    if (last && now - std::stoll(*last) < kDayMs)
+    const TResult<std::optional<std::string>> last = FJournal.Meta("retention_at");
+    if (!last) {
+        Down(last.Reason());
+        return;
+    }
+    if (*last && now - std::stoll(**last) < kDayMs)
         return;
     if (const TOutcome noted = FJournal.SetMeta("retention_at", std::to_string(now)); !noted) {
         Down(noted.Reason());
@@ -290,7 +306,7 @@ void TJobRecorder::Retention()
             ++copies;
     const TResult<int> jobs = FJournal.RemoveOlderThan(now - FConfig.JournalDays * kDayMs);
     if (!jobs)
-        FLog.loginfo("Retention: the journal's old rows could not be removed: " + jobs.Reason());
+        FLog.logerror("Retention: the journal's old rows could not be removed: " + jobs.Reason());
     FLog.loginfo("Retention: " + std::to_string(copies) + " copies older than " + std::to_string(FConfig.TempDays) +
                  " days removed from " + temp + ", " + std::to_string(jobs.ValueOr(0)) + " jobs older than " +
                  std::to_string(FConfig.JournalDays) + " days removed from the journal.");

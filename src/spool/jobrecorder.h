@@ -29,8 +29,7 @@ class TJobRecorder;
 class TJobLog : public TLogger {
 public:
     TJobLog(TLogger& log, TJobRecorder& recorder) : FLog(log), FRecorder(recorder) {}
-    void loginfo(std::string_view message) override { FLog.loginfo(message); }
-    void logwarning(std::string_view message) override;
+    void logline(TSeverity severity, std::string_view message) override;
 
 private:
     TLogger& FLog;

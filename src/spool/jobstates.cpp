@@ -110,7 +110,17 @@ TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
 {
     FRecorder.End();
     TJournal& journal = FRecorder.Journal();
-    std::optional<TJobRow> unfinished = journal.IsOpen() ? journal.UnfinishedJob(name) : std::nullopt;
+    std::optional<TJobRow> unfinished;
+    if (journal.IsOpen()) {
+        // A journal that cannot say what became of the file is down: taken
+        // as new, the file might be output a second time.
+        TResult<std::optional<TJobRow>> read = journal.UnfinishedJob(name);
+        if (!read) {
+            FRecorder.Failed(TOutcome(read.Failure()));
+            return TAdmission::Skip;
+        }
+        unfinished = std::move(read).Value();
+    }
     // A waiting job is passed over without reading its file: a thousand
     // requests waiting for the print system cost a look each, not a read.
     if (unfinished && StillWaiting(*unfinished))
@@ -123,8 +133,13 @@ TJobPipeline::TAdmission TJobPipeline::Admit(const std::string& name)
 
     if (unfinished && unfinished->Hash == FTaken.Hash)
         return TakeUp(*unfinished);
-    if (const std::optional<TJobRow> finished = journal.FinishedJobOf(name, FTaken.Hash, FTaken.FileId))
-        return AlreadyFinished(*finished);
+    const TResult<std::optional<TJobRow>> finished = journal.FinishedJobOf(name, FTaken.Hash, FTaken.FileId);
+    if (!finished) {
+        FRecorder.Failed(TOutcome(finished.Failure()));
+        return TAdmission::Skip;
+    }
+    if (*finished)
+        return AlreadyFinished(**finished);
     // No new job without its record.
     if (!FRecorder.Recording())
         return TAdmission::Skip;
@@ -199,16 +214,16 @@ TJobPipeline::TAdmission TJobPipeline::AlreadyFinished(const TJobRow& job)
             FLog.loginfo("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
                          " already; it is removed from the spool folder.");
         else
-            FLog.loginfo("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
-                         " already, but it could not be removed from the spool folder (" + FileErrorText(errno) +
-                         "); it is not output again.");
+            FLog.logerror("Spooler file " + name + " was output by job " + std::to_string(job.Id) +
+                          " already, but it could not be removed from the spool folder (" + FileErrorText(errno) +
+                          "); it is not output again.");
         return TAdmission::Skip;
     }
     // Its move did not happen: it is tried again, the file is never printed.
     const TOutcome moved = job.State == TJobState::Failed ? MoveToFailed(name) : MoveToUnprintable(name);
     if (!moved)
-        FLog.loginfo("Spooler file " + name + " of job " + std::to_string(job.Id) + " (" + StateName(job.State) +
-                     ") stays in the spool folder: " + moved.Reason());
+        FLog.logerror("Spooler file " + name + " of job " + std::to_string(job.Id) + " (" + StateName(job.State) +
+                      ") stays in the spool folder: " + moved.Reason());
     return TAdmission::Skip;
 }
 
@@ -312,10 +327,10 @@ void TJobPipeline::GiveUp(const std::string& reason)
     FRecorder.Save("given up after " + std::to_string(job->Attempts) + " attempt(s): " + reason);
     const std::string where = FConfig.SpoolDir + "failed/";
     const TOutcome moved = MoveToFailed(job->SpoolFile);
-    FLog.loginfo("Spooler file " + job->SpoolFile + " failed after " + std::to_string(job->Attempts) +
-                 " attempt(s): " + reason + ". " +
-                 (moved ? "It is in " + where : "It stays in the spool folder (" + moved.Reason() + ")") +
-                 "; printorb-tool resubmit " + std::to_string(job->Id) + ToolHomeOption(FConfig.ProgramDir) +
-                 " sends it again.");
+    FLog.logerror("Spooler file " + job->SpoolFile + " failed after " + std::to_string(job->Attempts) +
+                  " attempt(s): " + reason + ". " +
+                  (moved ? "It is in " + where : "It stays in the spool folder (" + moved.Reason() + ")") +
+                  "; printorb-tool resubmit " + std::to_string(job->Id) + ToolHomeOption(FConfig.ProgramDir, FConfig.PackageHomeDir) +
+                  " sends it again.");
     FRecorder.End();
 }

@@ -156,8 +156,8 @@ void TJobPipeline::PrepareJobs()
     // Checked and written in the one folder opened, with the folders of the moment.
     FRecord.DrawDynamicRange = [this](std::string_view value) {
         if (const TOutcome drawn = WriteDynamicRangeGraph(value, TOutputGuard(FConfig).Places()); !drawn)
-            FLog.loginfo("Dynamic range graph \"" + NthField(value, ',', 2) + "\" not drawn for spooler file " +
-                         FParsing + ": " + drawn.Reason());
+            FLog.logerror("Dynamic range graph \"" + NthField(value, ',', 2) + "\" not drawn for spooler file " +
+                          FParsing + ": " + drawn.Reason());
     };
     StartReport(FEngine, FConfig.PageMarginOrDefault());
     LoadTagFile();
@@ -188,7 +188,7 @@ void TJobPipeline::DispatchLprQueue()
     } catch (const std::exception& failure) {
         // A socket error or an unreadable prepared copy ends this round; the
         // file stays queued for the next tick.
-        FLog.loginfo(failure.what());
+        FLog.logerror(failure.what());
     }
 }
 
@@ -231,7 +231,7 @@ void TJobPipeline::GetMacros(std::string& first, std::string& other)
 TJobEnd TJobPipeline::Reject(std::string_view name, TJobExit exit, std::string reason)
 {
     if (const TOutcome moved = MoveToUnprintable(name); !moved)
-        FLog.loginfo(moved.Reason());
+        FLog.logerror(moved.Reason());
     FSpoolBusy = false;
     return {exit, std::move(reason)};
 }
@@ -356,7 +356,7 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
     case TComposeExit::EmbeddedNotWritten: return {TJobExit::EmbeddedNotWritten, failure.Reason, failure};
     case TComposeExit::DocumentNotLoaded: return {TJobExit::DocumentNotLoaded, failure.Reason, failure};
     case TComposeExit::EngineFailed:
-        FLog.loginfo(failure.Reason);
+        FLog.logerror(failure.Reason);
         return {TJobExit::EngineFailed, failure.Reason, failure};
     case TComposeExit::Completed: break;
     }

@@ -91,6 +91,18 @@ std::int64_t CountReadableBytes(const std::string& path, std::int64_t expected, 
 // reason, the file's owner and mode, and who the server runs as.
 std::string CannotOpenReason(const std::string& path, int error);
 
+// Where the pipeline stands at one moment.
+struct TPipelineState {
+    bool Ticking = false;   // the spool tick runs
+    int TickInterval = 0;   // ms to the next tick
+    bool PrintRunDue = false;  // the print run of a composed report follows on its own timer
+    int PrintRunInterval = 0;
+    bool SpoolHeld = false;    // a tick takes no file
+    bool PrintPending = false;  // a composed report waits for its print run
+    std::size_t Listed = 0;     // the spool folder's files listed and not yet taken
+    bool Busy() const { return SpoolHeld || PrintPending; }
+};
+
 // It is also the watch over the print system that choosing a request's
 // printer asks.
 class TJobPipeline : private TPrintSystemWatch {
@@ -159,21 +171,21 @@ public:
     // unattended program; a print run that is due runs all the same.
     void Start() { FSpoolTimer.start(); }
     void Stop() { FSpoolTimer.stop(); }
-    bool Ticking() const { return FSpoolTimer.isActive(); }
-    int TickInterval() const { return FSpoolTimer.interval(); }
-    // The print run of the composed report follows on its own timer.
-    bool PrintRunDue() const { return FPrintingTimer.isActive(); }
-    int PrintRunInterval() const { return FPrintingTimer.interval(); }
     // While the spool is held, a tick takes no file: a job is in hand, or
     // the Testing page prints. The window's Start/Stop releases it.
-    bool SpoolHeld() const { return FSpoolBusy; }
     void HoldSpool() { FSpoolBusy = true; }
     void ReleaseSpool() { FSpoolBusy = false; }
-    // A composed report waits for its print run.
-    bool PrintPending() const { return FPrintPending; }
-    bool Busy() const { return FSpoolBusy || FPrintPending; }
-    // The spool folder's files listed and not yet taken.
-    std::size_t Listed() const { return FWaitingFiles.size(); }
+    // Where the pipeline stands now.
+    TPipelineState State() const
+    {
+        return {.Ticking = FSpoolTimer.isActive(),
+                .TickInterval = FSpoolTimer.interval(),
+                .PrintRunDue = FPrintingTimer.isActive(),
+                .PrintRunInterval = FPrintingTimer.interval(),
+                .SpoolHeld = FSpoolBusy,
+                .PrintPending = FPrintPending,
+                .Listed = FWaitingFiles.size()};
+    }
     // Nothing in hand, as after a restart: no job held, no print run due.
     void Forget();
     // Called as each step of a tick ends (a delivery, a page, a job of a

@@ -55,7 +55,7 @@ void PlaceImages(TJobContext& job)
         try {
             PlaceImage(job, image, document);
         } catch (const std::exception& failure) {
-            job.Log.loginfo(failure.what());
+            job.Log.logerror(failure.what());
         }
     }
 }
@@ -108,8 +108,8 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
             !written) {
             result.Failure = "The File Encoded Halvorin data in file " + std::string(spoolName) +
                              " could not be created locally.";
-            job.Log.loginfo(result.Failure);
-            job.Log.loginfo(result.CurrentDocPath + ": " + written.Reason());
+            job.Log.logerror(result.Failure);
+            job.Log.logerror(result.CurrentDocPath + ": " + written.Reason());
             result.Cause =
                 Reworded(written.Failure(), result.Failure + " " + result.CurrentDocPath + ": " + written.Reason());
             return TComposeExit::EmbeddedNotWritten;
@@ -124,7 +124,7 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
     if (const TOutcome loaded = job.Engine.InsertDocument(ToUnicode(result.CurrentDocPath), 0, length); !loaded) {
         result.Failure = " Error loading " + result.CurrentDocPath + " with " + loaded.Reason();
         result.Cause = Fail(result.Failure);
-        job.Log.loginfo(result.Failure);
+        job.Log.logerror(result.Failure);
         return TComposeExit::DocumentNotLoaded;
     }
     ScanTemplateImages(result.CurrentDocPath, r.Images);

@@ -101,7 +101,7 @@ void TJobPipeline::SpoolTimerTimer()
     if (FSpoolBusy) {
         Light(TLight::Spool, TLightColor::Red);
         if (FBusySince.msecsTo(CurrentTime()) > kWatchdogSeconds * 1000LL) {
-            FLog.loginfo("The Print Spooler has been busy for too long:\r\n             Forcing Reset..");
+            FLog.logerror("The Print Spooler has been busy for too long:\r\n             Forcing Reset..");
             FSpoolBusy = false;
             FPrintPending = false;
             Light(TLight::Printing, TLightColor::Off);
@@ -129,7 +129,7 @@ void TJobPipeline::SpoolTimerTimer()
         DrainBacklog(started);
     } catch (const std::exception& failure) {
         // The job stays busy; the watchdog frees the server.
-        FLog.loginfo(failure.what());
+        FLog.logerror(failure.what());
     }
     Light(TLight::Convert, TLightColor::Off);
 }
@@ -153,8 +153,8 @@ bool TJobPipeline::ListWaitingFiles()
     if (names != FUnreadableNames) {
         for (const std::string& name : names)
             if (FUnreadableNames.count(name) == 0)
-                FLog.loginfo("Spooler file " + name +
-                             " cannot be taken: its name has characters outside Windows-1252; rename it.");
+                FLog.logerror("Spooler file " + name +
+                              " cannot be taken: its name has characters outside Windows-1252; rename it.");
         FUnreadableNames = names;
         PublishState();
     }
@@ -207,7 +207,7 @@ void TJobPipeline::Tick()
     DispatchLprQueue();
     Alive();
     if (FConfig.SettingsScore <= 6) {
-        FLog.loginfo("At least 1 critical value is not set, Check printers and Settings");
+        FLog.logerror("At least 1 critical value is not set, Check printers and Settings");
         return;
     }
     ListWaitingFiles();
@@ -249,8 +249,9 @@ void TJobPipeline::NotReadable(const std::string& name, const std::string& why)
     FNotReadable[name] = why;
     // A file that cannot be opened at all is not a file still being written: its own reason only.
     if (!why.starts_with("it cannot be opened"))
-        FLog.loginfo("Spooler file " + name + " is locked by another process, is faulty or is incompletely written.");
-    FLog.loginfo("Spooler file " + name + ": " + why + "; it is taken once it can be read whole.");
+        FLog.logwarning("Spooler file " + name +
+                        " is locked by another process, is faulty or is incompletely written.");
+    FLog.logwarning("Spooler file " + name + ": " + why + "; it is taken once it can be read whole.");
     PublishState();
 }
 
@@ -328,8 +329,8 @@ void TJobPipeline::TakePrinterFile(const std::string& name)
         // A printer file whose copy failed stays in the spool folder to be
         // taken again; deleting it would lose the job.
         if (const TOutcome copied = CopyFileAtomic(FConfig.SpoolDir + name, queued); !copied) {
-            FLog.loginfo("Failed to copy PRN file " + name);
-            FLog.loginfo(copied.Reason());
+            FLog.logerror("Failed to copy PRN file " + name);
+            FLog.logerror(copied.Reason());
             OutputFailed(Reworded(copied.Failure(), "Failed to copy PRN file " + name + ": " + copied.Reason()), false);
             FSpoolBusy = false;
             return;
@@ -342,7 +343,7 @@ void TJobPipeline::TakePrinterFile(const std::string& name)
     // Left for the journal when it could not record the job as done: the
     // next look finds the copy and removes the file then.
     if (FRecorder.Recording() && !DeleteFileAt(FConfig.SpoolDir + name) && FileExists(FConfig.SpoolDir + name))
-        FLog.loginfo("Spooler file " + name + " could not be deleted; it is not queued again.");
+        FLog.logerror("Spooler file " + name + " could not be deleted; it is not queued again.");
     FSpoolBusy = false;
 }
 
@@ -415,7 +416,7 @@ void TJobPipeline::printingtimerTimer()
     try {
         output = PrintReport(run, FOutputFileName);
     } catch (const std::exception& failure) {
-        FLog.loginfo(failure.what());
+        FLog.logerror(failure.what());
         output = Fail(failure.what());
     }
     FinishPendingRequest(output);
@@ -438,7 +439,7 @@ void TJobPipeline::FinishPendingRequest(const TOutcome& output)
         // it has; the next look then removes it.
         JobDone("done");
         if (FRecorder.Recording() && !DeleteFileAt(path) && FileExists(path))
-            FLog.loginfo("Spooler file " + FPendingRequest + " could not be deleted; it is not printed again.");
+            FLog.logerror("Spooler file " + FPendingRequest + " could not be deleted; it is not printed again.");
     }
     FPendingRequest.clear();
 }

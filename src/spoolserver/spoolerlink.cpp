@@ -116,7 +116,7 @@ void TSpoolerLink::SpoolerTcpClientConnect()
 
 void TSpoolerLink::SpoolerTcpClientError(int wsaError)
 {
-    FLog.loginfo("Spooler Socket error :" + std::to_string(wsaError));
+    FLog.logerror("Spooler Socket error :" + std::to_string(wsaError));
 }
 
 void TSpoolerLink::SpoolerTcpClientReceive()

@@ -49,7 +49,10 @@ TOutcome HandOver(const std::string& source, const std::string& target, const st
 TResult<TResubmitted> Resubmit(TJournal& journal, const std::string& home, const std::string& spoolDir,
                                std::int64_t id, const std::string& by)
 {
-    const std::optional<TJobRow> job = journal.Job(id);
+    const TResult<std::optional<TJobRow>> read = journal.Job(id);
+    if (!read)
+        return Fail("the journal " + journal.Path() + " could not be read: " + read.Reason());
+    const std::optional<TJobRow>& job = *read;
     if (!job)
         return Fail("no job " + std::to_string(id) + " in " + journal.Path());
     if (job->State == TJobState::Running || job->State == TJobState::Waiting)

@@ -77,14 +77,14 @@ std::string TServerStatus::Headline() const
     return "ok: the server ticked " + Ago(Now - LastTick) + " ago and no job failed in the last 24 hours";
 }
 
-TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
-{
-    TServerStatus status;
-    const std::int64_t now = query.Now;
-    status.Now = now;
-    status.LastTick = std::stoll(journal.Meta("last_tick").value_or("0"));
-    const std::int64_t today = QDateTime::fromMSecsSinceEpoch(now).date().startOfDay().toMSecsSinceEpoch();
+namespace {
 
+// Today's counts, the waiting and the last jobs; gives the jobs that failed
+// in the last 24 hours and were not printed since.
+std::vector<TJobRow> ReadJobs(TJournal& journal, const TStatusQuery& query, TServerStatus& status)
+{
+    const std::int64_t now = query.Now;
+    const std::int64_t today = QDateTime::fromMSecsSinceEpoch(now).date().startOfDay().toMSecsSinceEpoch();
     const TDayCounts counts = journal.CountUpdatedSince(today);
     status.DoneToday = counts.Done;
     status.FailedToday = counts.Failed;
@@ -97,11 +97,20 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
     if (query.LastJobs > 0)
         status.LastJobs = journal.Jobs({.Limit = query.LastJobs});
     status.Waiting = journal.JobsIn(TJobState::Waiting);
+    return recentFailures;
+}
 
-    // What the server said of itself: what is down, what it cannot read.
+// What the server said of itself: what is down, what it cannot read. Gives
+// the whole state it wrote; unread gets why the journal could not say it.
+TJson ReadSaidState(TJournal& journal, TServerStatus& status, std::string& unread)
+{
     TJson state = TJson::object();
-    if (const std::optional<std::string> said = journal.Meta("state"))
-        state = TJson::parse(*said, nullptr, false);
+    if (const TResult<std::optional<std::string>> said = journal.Meta("state"); !said) {
+        if (unread.empty())
+            unread = said.Reason();
+    } else if (*said) {
+        state = TJson::parse(**said, nullptr, false);
+    }
     if (!state.is_object())
         state = TJson::object();
     std::map<std::string, std::string> subjects;
@@ -118,19 +127,23 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
                                     : subject != subjects.end() && !subject->second.empty() ? subject->second
                                                                                             : Utf8(job.WaitingFor));
     }
+    return state;
+}
 
-    const TWaitingFiles spooled = WaitingIn(query.SpoolDir, {"*.tvq", "*.prn"});
-    const std::string queueDir = TServerHome(query.Home).LprQueue();
-    const TWaitingFiles queued = WaitingIn(queueDir, {"*.prn"});
-    status.Spooled = spooled;
-    status.Queued = queued;
-    status.FailedFiles = query.SpoolDir.empty() ? 0 : WaitingIn(query.SpoolDir + "failed/", {"*"}).Count;
-
+// What is wrong with the server itself: its tick, the print system, the
+// journal, full folders, what it says is down. unread: why the journal could
+// not be read, empty when it could.
+void AddServerWrongs(TServerStatus& status, const TStatusQuery& query, const std::string& unread, bool tickKnown)
+{
     std::vector<std::string>& wrong = status.Wrong;
+    const std::int64_t now = query.Now;
     const std::int64_t lastTick = status.LastTick;
-    if (lastTick == 0)
+    if (!unread.empty())
+        wrong.push_back("the journal " + query.Home + TJournal::kFileName + " cannot be read: " + unread);
+    // When it last ticked is not known from a journal that cannot be read.
+    if (tickKnown && lastTick == 0)
         wrong.push_back("the server has not ticked in " + query.Home);
-    else if (now - lastTick > 60 * 1000)
+    else if (tickKnown && now - lastTick > 60 * 1000)
         wrong.push_back("the server has not ticked for " + Ago(now - lastTick) + " (last tick " + When(lastTick) +
                         (query.ServerPid != 0 ? "; a server runs on this home" : "; no server runs on this home") +
                         ")");
@@ -150,6 +163,14 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
         wrong.push_back(full);
     for (const TOutageSaid& outage : status.Outages)
         wrong.push_back(outage.Subject + " is down since " + When(outage.Since) + ": " + outage.Reason);
+}
+
+// What is wrong with the files: names and files the server cannot take,
+// files that waited too long.
+void AddFileWrongs(TServerStatus& status, const TStatusQuery& query, const TJson& state, const std::string& queueDir)
+{
+    std::vector<std::string>& wrong = status.Wrong;
+    const std::int64_t now = query.Now;
     for (const TJson& name : state.value("unreadable_names", TJson::array()))
         if (name.is_string())
             wrong.push_back("the spool file " + name.get<std::string>() +
@@ -157,16 +178,41 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
     for (const TJson& file : state.value("not_readable", TJson::array()))
         if (file.is_object())
             wrong.push_back("the spool file " + file.value("name", "") + " cannot be read: " + file.value("why", ""));
+    const TWaitingFiles& queued = status.Queued;
     if (queued.Oldest > 0 && now - queued.Oldest > query.LateAfterMs)
         wrong.push_back("the printer file " + queued.OldestName + " has waited " + Ago(now - queued.Oldest) +
                         " in the LPR queue " + queueDir);
+    const TWaitingFiles& spooled = status.Spooled;
     if (spooled.Oldest > 0 && now - spooled.Oldest > query.LateAfterMs)
         wrong.push_back("the spool file " + spooled.OldestName + " has waited " + Ago(now - spooled.Oldest) +
                         " in " + query.SpoolDir);
+}
+
+}  // namespace
+
+TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
+{
+    TServerStatus status;
+    status.Now = query.Now;
+    // What the journal could not tell is said as such, not taken for "nothing".
+    std::string unread;
+    const TResult<std::optional<std::string>> tick = journal.Meta("last_tick");
+    if (!tick)
+        unread = tick.Reason();
+    status.LastTick = tick ? std::stoll(tick->value_or("0")) : 0;
+    const std::vector<TJobRow> recentFailures = ReadJobs(journal, query, status);
+    const TJson state = ReadSaidState(journal, status, unread);
+    status.Spooled = WaitingIn(query.SpoolDir, {"*.tvq", "*.prn"});
+    const std::string queueDir = TServerHome(query.Home).LprQueue();
+    status.Queued = WaitingIn(queueDir, {"*.prn"});
+    status.FailedFiles = query.SpoolDir.empty() ? 0 : WaitingIn(query.SpoolDir + "failed/", {"*"}).Count;
+    AddServerWrongs(status, query, unread, tick.Ok());
+    AddFileWrongs(status, query, state, queueDir);
     if (!recentFailures.empty())
-        wrong.push_back(std::to_string(recentFailures.size()) + " job(s) failed in the last 24 hours, the last job " +
-                        std::to_string(recentFailures.front().Id) + " (" + Utf8(recentFailures.front().SpoolFile) +
-                        "): " + Utf8(recentFailures.front().Reason));
+        status.Wrong.push_back(std::to_string(recentFailures.size()) +
+                               " job(s) failed in the last 24 hours, the last job " +
+                               std::to_string(recentFailures.front().Id) + " (" +
+                               Utf8(recentFailures.front().SpoolFile) + "): " + Utf8(recentFailures.front().Reason));
     return status;
 }
 

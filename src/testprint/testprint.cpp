@@ -141,7 +141,7 @@ void TTestPrint::ShowOverlaysOf(const std::string& printer)
 void TTestPrint::PrinterNumberExit()
 {
     const std::string number = Trim(TextBefore(PrinterNumberText, "-"));
-    if (number.empty() || C.Pipeline.SpoolHeld())
+    if (number.empty() || C.Pipeline.State().SpoolHeld)
         return;
     C.Pipeline.SelectPrinterByNumber(number);
     Trays.clear();

@@ -1,5 +1,6 @@
 #include "tool/commandline.h"
 
+#include "printers/printertable.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/packagehome.h"
@@ -22,7 +23,7 @@ bool Contains(const std::vector<std::string>& list, const std::string& item)
 
 }  // namespace
 
-TCommandLine::TCommandLine(const TCommand& command, const TArgs& args)
+TCommandLine::TCommandLine(const TCommand& command, const TArgs& args, TProgramEnvironment env) : FEnv(std::move(env))
 {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -75,14 +76,24 @@ std::string TCommandLine::Home() const
 {
     std::string home = Value("--home");
     if (home.empty())
-        if (const char* env = std::getenv("PRINTORB_HOME"))
-            home = env;
+        home = FEnv.Home;
     if (home.empty()) {
         // A home beside the tool (a build, the demo), else the package's.
         const std::string beside = IncludeTrailingSlash(QCoreApplication::applicationDirPath().toStdString());
-        home = FileExists(beside + kSettingsFileName) ? beside : PackageHome();
+        home = FileExists(beside + kSettingsFileName) ? beside : PackageHome(FEnv.PackageRoot);
     }
     return IncludeTrailingSlash(home);
+}
+
+TResult<TServerConfig> TCommandLine::HomeConfig() const
+{
+    const TServerHome home(Home());
+    TSettings settings;
+    if (const TOutcome loaded = settings.LoadFromFile(home.Settings()); !loaded)
+        return Fail("no settings: " + loaded.Reason() + " (use --home DIR or PRINTORB_HOME)");
+    TServerStart start = HomeStart(home.Folder(), PackageHome(FEnv.PackageRoot));
+    start.DefaultPrinterNumber = DefaultPrinterNumber(settings);
+    return TServerConfig::Read(settings, start);
 }
 
 int ParsePort(const std::string& text, const std::string& what)
@@ -95,7 +106,7 @@ int ParsePort(const std::string& text, const std::string& what)
     return port;
 }
 
-void TStderrLog::loginfo(std::string_view message)
+void TStderrLog::logline(TSeverity, std::string_view message)
 {
     std::cerr << ToUnicode(message).toStdString() << '\n';
 }

@@ -3,6 +3,8 @@
 // standard error and the exit codes (0 done, 1 failed, 2 wrong command line).
 #pragma once
 
+#include "config/serverconfig.h"
+#include "util/environment.h"
 #include "util/logger.h"
 
 #include <functional>
@@ -39,7 +41,7 @@ class TCommandLine {
 public:
     // Raises TUsageError for an unknown option, a missing option value or a
     // wrong number of arguments.
-    TCommandLine(const TCommand& command, const TArgs& args);
+    TCommandLine(const TCommand& command, const TArgs& args, TProgramEnvironment env = {});
 
     const TArgs& Args() const { return FArgs; }
     const std::string& Arg(std::size_t i) const { return FArgs.at(i); }
@@ -49,11 +51,16 @@ public:
     int Number(const std::string& option, int fallback, int min, int max) const;
     // A time-out given in seconds, as milliseconds.
     int TimeoutMs(const std::string& option, int fallbackMs) const;
-    // The server home: --home DIR, else PRINTORB_HOME, else the tool's folder;
-    // with a trailing "/".
+    // The server home: --home DIR, else PRINTORB_HOME, else the tool's folder
+    // when it holds the settings, else the package's home; with a trailing "/".
     std::string Home() const;
+    // The home's settings as the server reads them, with the home's folders
+    // and its default printer's number; fails when printserver.inf cannot be
+    // read.
+    TResult<TServerConfig> HomeConfig() const;
 
 private:
+    TProgramEnvironment FEnv;
     TArgs FArgs;
     std::map<std::string, std::string> FValues;
     std::map<std::string, bool> FFlags;
@@ -62,9 +69,9 @@ private:
 // A TCP port 1 to 65535 written in decimal; TUsageError naming what for.
 int ParsePort(const std::string& text, const std::string& what);
 
-// Log lines of the server's code, on standard error.
+// Log lines of the server's code, on standard error, whatever their severity.
 struct TStderrLog : TLogger {
-    void loginfo(std::string_view message) override;
+    void logline(TSeverity severity, std::string_view message) override;
 };
 
 // "printorb-tool: " + message on standard error; returns kExitFailed.

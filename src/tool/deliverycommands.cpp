@@ -64,12 +64,10 @@ int LpdCommand(const TCommandLine& line)
     if (!file)
         return ExitFailed("cannot read " + line.Arg(1));
     lpd.NextJob();
-    try {
-        const TLpdResult result = lpd.Send(host, line.Value("--queue"), "printorb", "printorb", kLpdDomain, file);
-        return Report(Code(result), lpd.StatusText, lpd.Detail);
-    } catch (const std::exception& e) {
-        return ExitFailed(lpd.Detail.empty() ? std::string(e.what()) : lpd.Detail);
-    }
+    const TResult<TLpdResult> result = lpd.Send(host, line.Value("--queue"), "printorb", "printorb", kLpdDomain, file);
+    if (!result)
+        return ExitFailed(lpd.Detail.empty() ? result.Reason() : lpd.Detail);
+    return Report(Code(*result), lpd.StatusText, lpd.Detail);
 }
 
 int FtpCommand(const TCommandLine& line)

@@ -31,15 +31,13 @@ namespace {
 using json = TJson;
 
 // The journal of the home, for reading beside the running server.
-TJournal& OpenJournal(const TCommandLine& line, TJournal& journal, bool write = false)
+TOutcome OpenJournal(const TCommandLine& line, TJournal& journal, bool write = false)
 {
     const std::string path = line.Home() + TJournal::kFileName;
     const TOutcome opened = write ? journal.OpenShared(path) : journal.OpenReadOnly(path);
-    if (!opened)
-        throw std::runtime_error(opened.Reason() + (QFile::exists(QString::fromStdString(path))
-                                                        ? std::string()
-                                                        : " (the server has not run in " + line.Home() + ")"));
-    return journal;
+    if (!opened && !QFile::exists(QString::fromStdString(path)))
+        return Reworded(opened.Failure(), opened.Reason() + " (the server has not run in " + line.Home() + ")");
+    return opened;
 }
 
 // "(2 warnings)" after a job's line; nothing for a job without any.
@@ -66,14 +64,11 @@ std::int64_t JobId(const std::string& text)
     return std::stoll(text);
 }
 
-TServerConfig HomeConfig(const TCommandLine& line, TSettings& settings)
+TResult<TServerConfig> HomeConfig(const TCommandLine& line)
 {
-    const std::string path = line.Home() + kSettingsFileName;
-    if (const TOutcome loaded = settings.LoadFromFile(path); !loaded)
-        throw std::runtime_error("no settings: " + loaded.Reason() + " (use --home DIR or PRINTORB_HOME)");
-    TServerConfig config = TServerConfig::Read(settings);
-    if (config.SpoolDir.empty())
-        throw std::runtime_error("SPOOLER is not set in " + path);
+    TResult<TServerConfig> config = line.HomeConfig();
+    if (config && config->SpoolDir.empty())
+        return Fail(std::string("SPOOLER is not set in ") + TServerHome(line.Home()).Settings());
     return config;
 }
 
@@ -102,17 +97,6 @@ void PrintColumns(const std::vector<std::vector<std::string>>& rows, const std::
     }
 }
 
-int Run(const std::function<int()>& command)
-{
-    try {
-        return command();
-    } catch (const TUsageError&) {
-        throw;
-    } catch (const std::exception& failure) {
-        return ExitFailed(failure.what());
-    }
-}
-
 }  // namespace
 
 int JobsCommand(const TCommandLine& line)
@@ -127,92 +111,102 @@ int JobsCommand(const TCommandLine& line)
             throw TUsageError("--state is one of running, waiting, done, failed, unprintable, not '" +
                               line.Value("--state") + "'");
     }
-    return Run([&]() -> int {
-        TJournal journal;
-        OpenJournal(line, journal);
-        const std::vector<TJobRow> jobs = journal.Jobs(filter);
-        if (line.Has("--json")) {
-            json all = json::array();
-            for (const TJobRow& job : jobs)
-                all.push_back(JobJson(journal, job));
-            std::cout << all.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
-            return kExitOk;
-        }
-        std::vector<std::vector<std::string>> rows = {
-            {"TAKEN", "JOB", "FILE", "REQUEST", "STATE", "TRIES", "PRINTER", "OUTPUT"}};
-        for (const TJobRow& job : jobs) {
-            const std::string outputs = OutputsColumn(journal, job.Id);
-            rows.push_back({When(job.TakenAt), std::to_string(job.Id), Utf8(job.SpoolFile),
-                            job.ReqCode.empty() ? "-" : Utf8(job.ReqCode), StateName(job.State),
-                            std::to_string(job.Attempts), job.Printer.empty() ? "-" : Utf8(job.Printer),
-                            (outputs.empty() ? "-" : outputs) + WarningsMark(job.Warnings)});
-        }
-        PrintColumns(rows, {1, 5});
+    TJournal journal;
+    if (const TOutcome opened = OpenJournal(line, journal); !opened)
+        return ExitFailed(opened.Reason());
+    const std::vector<TJobRow> jobs = journal.Jobs(filter);
+    if (line.Has("--json")) {
+        json all = json::array();
+        for (const TJobRow& job : jobs)
+            all.push_back(JobJson(journal, job));
+        std::cout << all.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
         return kExitOk;
-    });
+    }
+    std::vector<std::vector<std::string>> rows = {
+        {"TAKEN", "JOB", "FILE", "REQUEST", "STATE", "TRIES", "PRINTER", "OUTPUT"}};
+    for (const TJobRow& job : jobs) {
+        const std::string outputs = OutputsColumn(journal, job.Id);
+        rows.push_back({When(job.TakenAt), std::to_string(job.Id), Utf8(job.SpoolFile),
+                        job.ReqCode.empty() ? "-" : Utf8(job.ReqCode), StateName(job.State),
+                        std::to_string(job.Attempts), job.Printer.empty() ? "-" : Utf8(job.Printer),
+                        (outputs.empty() ? "-" : outputs) + WarningsMark(job.Warnings)});
+    }
+    PrintColumns(rows, {1, 5});
+    return kExitOk;
 }
 
 int JobCommand(const TCommandLine& line)
 {
     const std::int64_t id = JobId(line.Arg(0));
-    return Run([&]() -> int {
-        TJournal journal;
-        OpenJournal(line, journal);
-        const std::optional<TJobRow> job = journal.Job(id);
-        if (!job)
-            return ExitFailed("no job " + std::to_string(id) + " in " + journal.Path());
-        if (line.Has("--json")) {
-            std::cout << JobStoryJson(journal, *job).dump(2, ' ', false, json::error_handler_t::replace) << '\n';
-            return kExitOk;
-        }
-        std::cout << "job " << job->Id << ": " << Utf8(job->SpoolFile) << " (" << job->Kind << ", " << job->Size
-                  << " bytes, sha256 " << job->Hash.substr(0, 16) << "...)\n"
-                  << "  request " << (job->ReqCode.empty() ? "-" : Utf8(job->ReqCode)) << ", procedure "
-                  << (job->ProcCode.empty() ? "-" : Utf8(job->ProcCode)) << '\n'
-                  << "  state " << StateName(job->State) << " after " << job->Attempts << " attempt(s)";
-        if (job->State == TJobState::Waiting)
-            std::cout << ", next attempt " << When(job->NextAttemptAt);
-        if (job->Warnings > 0)
-            std::cout << ", " << job->Warnings << " warning(s) in its story";
-        std::cout << '\n';
-        if (!job->Reason.empty())
-            std::cout << "  last reason: " << Utf8(job->Reason) << '\n';
-        std::cout << "  " << OutputSummary(*job, journal.Outputs(id)) << '\n';
-        std::cout << "story:\n";
-        for (const auto& [at, what] : JobStory(journal, id))
-            std::cout << "  " << When(at) << "  " << what << '\n';
+    TJournal journal;
+    if (const TOutcome opened = OpenJournal(line, journal); !opened)
+        return ExitFailed(opened.Reason());
+    const TResult<std::optional<TJobRow>> read = journal.Job(id);
+    if (!read)
+        return ExitFailed("the journal " + journal.Path() + " could not be read: " + read.Reason());
+    const std::optional<TJobRow>& job = *read;
+    if (!job)
+        return ExitFailed("no job " + std::to_string(id) + " in " + journal.Path());
+    if (line.Has("--json")) {
+        std::cout << JobStoryJson(journal, *job).dump(2, ' ', false, json::error_handler_t::replace) << '\n';
         return kExitOk;
-    });
+    }
+    std::cout << "job " << job->Id << ": " << Utf8(job->SpoolFile) << " (" << job->Kind << ", " << job->Size
+              << " bytes, sha256 " << job->Hash.substr(0, 16) << "...)\n"
+              << "  request " << (job->ReqCode.empty() ? "-" : Utf8(job->ReqCode)) << ", procedure "
+              << (job->ProcCode.empty() ? "-" : Utf8(job->ProcCode)) << '\n'
+              << "  state " << StateName(job->State) << " after " << job->Attempts << " attempt(s)";
+    if (job->State == TJobState::Waiting)
+        std::cout << ", next attempt " << When(job->NextAttemptAt);
+    if (job->Warnings > 0)
+        std::cout << ", " << job->Warnings << " warning(s) in its story";
+    std::cout << '\n';
+    if (!job->Reason.empty())
+        std::cout << "  last reason: " << Utf8(job->Reason) << '\n';
+    std::cout << "  " << OutputSummary(*job, journal.Outputs(id)) << '\n';
+    std::cout << "story:\n";
+    for (const auto& [at, what] : JobStory(journal, id))
+        std::cout << "  " << When(at) << "  " << what << '\n';
+    return kExitOk;
 }
 
 int ResubmitCommand(const TCommandLine& line)
 {
     const std::int64_t id = JobId(line.Arg(0));
-    return Run([&]() -> int {
-        TSettings settings;
-        const TServerConfig config = HomeConfig(line, settings);
-        TJournal journal;
-        OpenJournal(line, journal, true);
-        const TResult<TResubmitted> sent = Resubmit(journal, line.Home(), config.SpoolDir, id, "printorb-tool");
-        if (!sent)
-            return ExitFailed(sent.Reason());
-        std::cout << sent->Message << '\n';
-        return kExitOk;
-    });
+    const TResult<TServerConfig> config = HomeConfig(line);
+    if (!config)
+        return ExitFailed(config.Reason());
+    TJournal journal;
+    if (const TOutcome opened = OpenJournal(line, journal, true); !opened)
+        return ExitFailed(opened.Reason());
+    const TResult<TResubmitted> sent = Resubmit(journal, line.Home(), config->SpoolDir, id, "printorb-tool");
+    if (!sent)
+        return ExitFailed(sent.Reason());
+    std::cout << sent->Message << '\n';
+    return kExitOk;
 }
 
 namespace {
 
+// The headline's "not ok: " and why, for a status that could not be read.
+int NotOk(const std::string& why)
+{
+    std::cout << "not ok: " << why << '\n';
+    return kExitFailed;
+}
+
 int Status(const TCommandLine& line)
 {
-    TSettings settings;
-    const TServerConfig config = HomeConfig(line, settings);
+    const TResult<TServerConfig> config = HomeConfig(line);
+    if (!config)
+        return NotOk(config.Reason());
     TJournal journal;
-    OpenJournal(line, journal);
+    if (const TOutcome opened = OpenJournal(line, journal); !opened)
+        return NotOk(opened.Reason());
     TPrintingLayer printing;
     TStatusQuery query {.Home = IncludeTrailingSlash(line.Home()),
-                        .SpoolDir = config.SpoolDir,
-                        .ResultsDir = config.ResultsDir,
+                        .SpoolDir = config->SpoolDir,
+                        .ResultsDir = config->ResultsDir,
                         .Now = QDateTime::currentMSecsSinceEpoch(),
                         .LateAfterMs = line.Number("--late-after", 15, 0, 7 * 24 * 60) * 60 * 1000LL,
                         .PrintSystemAnswers = [&printing] { return printing.ListPrinters().has_value(); },
@@ -240,7 +234,6 @@ int StatusCommand(const TCommandLine& line)
     try {
         return Status(line);
     } catch (const std::exception& failure) {
-        std::cout << "not ok: " << failure.what() << '\n';
-        return kExitFailed;
+        return NotOk(failure.what());
     }
 }

@@ -1,6 +1,7 @@
 #include "tool/commands.h"
 #include "tool/jobcommands.h"
 #include "util/qtenv.h"
+#include "util/stoppoint.h"
 #include "util/version.h"
 
 #include <QGuiApplication>
@@ -106,10 +107,13 @@ std::string CommandUsage(const TCommand& c)
 
 int main(int argc, char* argv[])
 {
+    TProgramEnvironment env = TProgramEnvironment::Read();
     // Graphs and documents need fonts and images, never a display.
-    if (!std::getenv("QT_QPA_PLATFORM"))
+    if (!env.QtPlatform)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    PrepareQtEnvironment();
+    env.QtPlatform = true;
+    ArmStopPoint(env.StopAt);
+    PrepareQtEnvironment(env);
     QGuiApplication::setAttribute(Qt::AA_Use96Dpi);
     QGuiApplication app(argc, argv);
 
@@ -137,7 +141,7 @@ int main(int argc, char* argv[])
                 return kExitOk;
             }
         try {
-            const TCommandLine line(command, args);
+            const TCommandLine line(command, args, env);
             return command.Run(line);
         } catch (const TUsageError& error) {
             std::cerr << "printorb-tool " << command.Name << ": " << error.what() << '\n' << CommandUsage(command);

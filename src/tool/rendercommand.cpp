@@ -7,15 +7,12 @@
 #include "compose/dynamictarget.h"
 #include "compose/mergefields.h"
 #include "config/serverconfig.h"
-#include "config/settingsstore.h"
 #include "platform/driverdata/driverdata.h"
-#include "printers/printertable.h"
 #include "request/tagfile.h"
 #include "spool/composerequest.h"
 #include "tool/commands.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
-#include "util/packagehome.h"
 #include "util/textutil.h"
 #include "util/serverhome.h"
 
@@ -76,15 +73,16 @@ private:
     std::map<std::string, std::string> FMoved;
 };
 
-// The job's log lines on standard error, each warning once and marked, as
-// the server keeps them with the job.
+// The job's log lines on standard error; each warning once and marked, as
+// the server keeps it with the job.
 class TRenderLog : public TStderrLog {
 public:
-    void logwarning(std::string_view message) override
+    void logline(TSeverity severity, std::string_view message) override
     {
-        if (!FWarnings.insert(std::string(message)).second)
-            return;
-        loginfo("warning: " + std::string(message));
+        if (severity != TSeverity::Warning)
+            return TStderrLog::logline(severity, message);
+        if (FWarnings.insert(std::string(message)).second)
+            TStderrLog::logline(severity, "warning: " + std::string(message));
     }
     std::size_t Warnings() const { return FWarnings.size(); }
 
@@ -120,77 +118,53 @@ std::vector<std::string> PlannedOutputs(const TComposedRequest& request)
     return outputs;
 }
 
-}  // namespace
+// The request as the server reads it: the tag file, the fields, and its
+// graphs drawn into the scratch folder.
+struct TPreviewRequest {
+    TReportRecord Record;
+    std::vector<std::string> TagList;
+    bool TagsRead = false;
+};
 
-int RenderCommand(const TCommandLine& line)
+// With --strict: each tag of the letterhead and template that would print
+// blank, said on standard error; false when there is one.
+bool TagsHaveValues(const TPreviewRequest& request, const TServerConfig& config)
 {
-    const std::string& request = line.Arg(0);
-    const std::string& out = line.Arg(1);
-    const std::string home = line.Home();
-    const int format = FormatForFile(out);
-    if (format == 0)
-        throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
-    if (!OutputFolderExists(out))
-        return ExitFailed("the folder of " + out + " does not exist");
-    TRenderLog log;
-    TSettings settings;
-    if (!settings.LoadFromFile(home + kSettingsFileName))
-        return ExitFailed("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
-    if (const std::string unreadable = CannotRead(request); !unreadable.empty())
-        return ExitFailed(unreadable);
-    std::string text;
-    if (!ReadRequestText(request, text, kMaxRequestBytes))
-        return ExitFailed("cannot read the request file " + request);
-
-    QTemporaryDir scratch;
-    if (!scratch.isValid())
-        return ExitFailed("cannot make a temporary folder: " + scratch.errorString().toStdString());
-    const std::string scratchDir = IncludeTrailingSlash(scratch.path().toStdString());
-    TScratchGraphs graphs(scratchDir);
-    TReportRecord record;
-    record.DrawDynamicRange = [&graphs](std::string_view value) { graphs.Draw(value); };
-    std::vector<std::string> tagList;
-    const bool tagsRead = ResetRecord(TServerHome(home).Tags(), tagList, record, log);
-    ParseIntoRecord(record, text);
-    graphs.Redirect(record);
-
-    TServerConfig config = TServerConfig::Read(settings);
-    config.ProgramDir = home;
-    config.LprQueueDir = TServerHome(home).LprQueue();  // where the server puts page files
-    config.DefaultPrinterNumber = DefaultPrinterNumber(settings.Lines());
+    const TReportRecord& record = request.Record;
     const std::string& templates = config.TemplatesDir;
-    if (line.Has("--strict")) {
-        std::vector<std::string> unknown = UnknownTags(templates + record.TemplateName + ".doc", tagList, record);
-        if (record.ResultText.empty() && record.EmbeddedDocument.empty())
-            for (std::string& tag : UnknownTags(templates + EscapeFileName(record.GetProcCode()) + ".tpl", tagList,
-                                                record))
-                unknown.push_back(std::move(tag));
-        for (const std::string& tag : unknown)
-            std::cerr << "printorb-tool: " << ToUnicode(tag).toStdString() << " has no value: neither " << home
-                      << "tags.txt nor the request names it\n";
-        if (!unknown.empty())
-            return kExitFailed;
-    }
+    std::vector<std::string> unknown = UnknownTags(templates + record.TemplateName + ".doc", request.TagList, record);
+    if (record.ResultText.empty() && record.EmbeddedDocument.empty())
+        for (std::string& tag :
+             UnknownTags(templates + EscapeFileName(record.GetProcCode()) + ".tpl", request.TagList, record))
+            unknown.push_back(std::move(tag));
+    for (const std::string& tag : unknown)
+        std::cerr << "printorb-tool: " << ToUnicode(tag).toStdString() << " has no value: neither "
+                  << config.ProgramDir << "tags.txt nor the request names it\n";
+    return unknown.empty();
+}
 
-    DocumentEngine engine;
+// The request through the server's own way, into the engine; the documents
+// it carries are decoded into the scratch folder, not into results.
+TComposedRequest Compose(DocumentEngine& engine, TPreviewRequest& request, const TServerConfig& config,
+                         const std::string& scratchDir, TRenderLog& log, std::string_view name)
+{
     TJobPageSetup pageSetup;
     TImageComponent probe;
-    TJobContext job {engine,
-                     record,
-                     tagList,
-                     log,
-                     pageSetup,
-                     templates,
-                     scratchDir,  // a decoded document goes here, not into results
-                     config.PageMarginOrDefault(),
-                     probe};
+    TJobContext job {engine,     request.Record, request.TagList,
+                     log,        pageSetup,      config.TemplatesDir,
+                     scratchDir, config.PageMarginOrDefault(), probe};
     TPrintingLayer printing;
-    TOverlayLookup overlays(home + kDriverDataFileName);
+    TOverlayLookup overlays(config.ProgramDir + kDriverDataFileName);
     TRequestContext compose {job, config, printing, overlays};
-    compose.TagsMissing = !tagsRead;
+    compose.TagsMissing = !request.TagsRead;
     compose.KeepWarning = [&log](std::string_view warning) { log.logwarning(warning); };
     compose.Preview = true;
-    const TComposedRequest composed = ComposeRequest(compose, ExtractFileName(request));
+    return ComposeRequest(compose, name);
+}
+
+// Why the preview has no report to save; empty when it has one.
+std::optional<int> NoReport(const TComposedRequest& composed, const TReportRecord& record)
+{
     switch (composed.Exit) {
     case TRequestExit::Unprintable: return kExitFailed;  // the log line said why
     case TRequestExit::ScanImages:
@@ -203,6 +177,47 @@ int RenderCommand(const TCommandLine& line)
     case TRequestExit::NoPrinter:
     case TRequestExit::PrintSystemDown: break;
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int RenderCommand(const TCommandLine& line)
+{
+    const std::string& requestFile = line.Arg(0);
+    const std::string& out = line.Arg(1);
+    const int format = FormatForFile(out);
+    if (format == 0)
+        throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
+    if (!OutputFolderExists(out))
+        return ExitFailed("the folder of " + out + " does not exist");
+    TRenderLog log;
+    const TResult<TServerConfig> config = line.HomeConfig();
+    if (!config)
+        return ExitFailed(config.Reason());
+    if (const std::string unreadable = CannotRead(requestFile); !unreadable.empty())
+        return ExitFailed(unreadable);
+    std::string text;
+    if (!ReadRequestText(requestFile, text, kMaxRequestBytes))
+        return ExitFailed("cannot read the request file " + requestFile);
+
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return ExitFailed("cannot make a temporary folder: " + scratch.errorString().toStdString());
+    const std::string scratchDir = IncludeTrailingSlash(scratch.path().toStdString());
+    TScratchGraphs graphs(scratchDir);
+    TPreviewRequest request;
+    request.Record.DrawDynamicRange = [&graphs](std::string_view value) { graphs.Draw(value); };
+    request.TagsRead = ResetRecord(TServerHome(config->ProgramDir).Tags(), request.TagList, request.Record, log);
+    ParseIntoRecord(request.Record, text);
+    graphs.Redirect(request.Record);
+    if (line.Has("--strict") && !TagsHaveValues(request, *config))
+        return kExitFailed;
+
+    DocumentEngine engine;
+    const TComposedRequest composed = Compose(engine, request, *config, scratchDir, log, ExtractFileName(requestFile));
+    if (const std::optional<int> exit = NoReport(composed, request.Record))
+        return *exit;
     if (line.Has("--strict") && log.Warnings() > 0)
         return ExitFailed("the server would output this report with " + std::to_string(log.Warnings()) +
                           " warning(s)");

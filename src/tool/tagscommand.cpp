@@ -29,16 +29,15 @@ std::string Resolve(const std::string& given, const std::string& templates, cons
 int TagsCommand(const TCommandLine& line)
 {
     const std::string home = line.Home();
-    TSettings settings;
-    if (!settings.LoadFromFile(home + kSettingsFileName))
-        return ExitFailed("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
+    const TResult<TServerConfig> config = line.HomeConfig();
+    if (!config)
+        return ExitFailed(config.Reason());
     const std::string tagsPath = TServerHome(home).Tags();
     const TResult<std::vector<std::string>> tagList = ReadTextLines(tagsPath, 4 * 1024 * 1024);
     if (!tagList)
         return ExitFailed("no tag file at " + tagsPath);
-    const TServerConfig config = TServerConfig::Read(settings);
-    const std::string& templates = config.TemplatesDir;
-    const std::string letterhead = Resolve(line.Value("--letterhead", config.DefLetterhead), templates, ".doc");
+    const std::string& templates = config->TemplatesDir;
+    const std::string letterhead = Resolve(line.Value("--letterhead", config->DefLetterhead), templates, ".doc");
     const std::string templ = Resolve(line.Arg(0), templates, ".tpl");
 
     int unknown = 0;

@@ -1,7 +1,7 @@
 // printorb-tool web-password: the status page's password, kept in the
 // settings only as its salted hash.
 #include "config/settingkeys.h"
-#include "config/settingsstore.h"
+#include "config/settingseditor.h"
 #include "tool/commands.h"
 #include "util/codepage.h"
 #include "util/packagehome.h"
@@ -50,8 +50,8 @@ int WebPasswordCommand(const TCommandLine& line)
         return ExitFailed("no settings: " + path + ": no such file (use --home DIR or PRINTORB_HOME)");
     if (S_ISLNK(before.st_mode))
         return ExitFailed(path + " is a link: set the password in the file it points to with --home");
-    TSettings settings;
-    if (const TOutcome loaded = settings.LoadFromFile(path); !loaded)
+    TSettingsEditor settings;
+    if (const TOutcome loaded = settings.Load(path); !loaded)
         return ExitFailed("no settings: " + loaded.Reason());
 
     std::string said;
@@ -70,7 +70,7 @@ int WebPasswordCommand(const TCommandLine& line)
         settings.SetValue(keys::WebPassword, *hash);
         said = "WEBPASSWORD set in " + path + " (an Argon2id hash).";
     }
-    if (const TOutcome saved = settings.SaveToFile(path); !saved)
+    if (const TOutcome saved = settings.Save(path); !saved)
         return ExitFailed("cannot write " + path + ": " + saved.Reason());
     // The new file keeps the old one's owner and mode: the server's user must read it.
     if (::chown(NativePath(path).c_str(), before.st_uid, before.st_gid) != 0 ||

@@ -62,8 +62,8 @@ void TOutageBoard::Down(const std::string& key, const std::string& subject, cons
     if (found == FOutages.end()) {
         TEntry entry {{key, subject, reason, now, now + kFirstProbeMs, kFirstProbeMs, 1}, std::move(probe)};
         FOutages.emplace(key, std::move(entry));
-        FLog.loginfo(Sentence(subject) + " is down since " + OutageClock(now, now) + ": " + reason +
-                     (waits.empty() ? "" : "; " + waits) + ".");
+        FLog.logerror(Sentence(subject) + " is down since " + OutageClock(now, now) + ": " + reason +
+                      (waits.empty() ? "" : "; " + waits) + ".");
         Changed();
         return;
     }
@@ -75,8 +75,8 @@ void TOutageBoard::Down(const std::string& key, const std::string& subject, cons
         found->second.Probe = std::move(probe);
     if (outage.Reason != reason) {
         outage.Reason = reason;
-        FLog.loginfo(Sentence(outage.Subject) + " is still down (since " + OutageClock(outage.Since, now) +
-                     "), now: " + reason + ".");
+        FLog.logerror(Sentence(outage.Subject) + " is still down (since " + OutageClock(outage.Since, now) +
+                      "), now: " + reason + ".");
         Changed();
     }
 }

@@ -2,20 +2,18 @@
 
 #include "util/fileutil.h"
 
-#include <cstdlib>
-
-std::string PackageHome()
+std::string PackageHome(std::string_view packageRoot)
 {
-    std::string root = std::getenv("PRINTORB_PKG_ROOT") ? std::getenv("PRINTORB_PKG_ROOT") : "";
+    std::string root(packageRoot);
     while (root.ends_with('/'))
         root.pop_back();
     return root + "/var/lib/printorb/";
 }
 
-std::string ToolHomeOption(const std::string& home)
+std::string ToolHomeOption(const std::string& home, const std::string& packageHome)
 {
     const std::string dir = IncludeTrailingSlash(home);
-    if (dir == PackageHome())
+    if (dir == packageHome)
         return {};
     // Quoted for the shell when it must be.
     if (dir.find_first_of(" \t'\"$`\\;&|<>()*?[]#~") == std::string::npos)

@@ -3,4 +3,6 @@
 // unattended runs start quietly.
 #pragma once
 
-void PrepareQtEnvironment();
+#include "util/environment.h"
+
+void PrepareQtEnvironment(const TProgramEnvironment& env);

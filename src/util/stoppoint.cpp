@@ -1,13 +1,26 @@
 #include "util/stoppoint.h"
 
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
+#include <utility>
+
+namespace {
+
+std::string& Armed()
+{
+    static std::string armed;
+    return armed;
+}
+
+}  // namespace
+
+void ArmStopPoint(std::string name)
+{
+    Armed() = std::move(name);
+}
 
 bool StopPointArmed(const char* name)
 {
-    static const char* const armed = std::getenv("PRINTORB_STOP_AT");
-    return armed && std::strcmp(armed, name) == 0;
+    return !Armed().empty() && Armed() == name;
 }
 
 void StopPoint(const char* name)

@@ -125,6 +125,68 @@ std::optional<std::int64_t> Id(const QString& text)
     return text.toLongLong();
 }
 
+// /api/jobs: a page of the jobs the query asks for.
+TReply JobsReply(TJournal& journal, const QUrlQuery& query)
+{
+    TJobFilter filter;
+    const std::int64_t since = DayStart(query.queryItemValue(QStringLiteral("since")));
+    const std::int64_t until = DayStart(query.queryItemValue(QStringLiteral("until")));
+    if (since < 0 || until < 0)
+        return Error(400, "since and until are dates as YYYY-MM-DD");
+    filter.Since = since;
+    filter.Before = until > 0 ? until + 24 * 3600 * 1000LL : 0;
+    filter.ReqCode = FromUnicode(query.queryItemValue(QStringLiteral("reqcode"), QUrl::FullyDecoded).trimmed());
+    if (const QString state = query.queryItemValue(QStringLiteral("state")); !state.isEmpty()) {
+        filter.State = StateNamed(state.toStdString());
+        if (!filter.State)
+            return Error(400, "state is one of running, waiting, done, failed, unprintable");
+    }
+    bool number = false;
+    const int perPage = query.queryItemValue(QStringLiteral("per_page")).toInt(&number);
+    filter.Limit = number && perPage > 0 ? std::min(perPage, TWebServer::kMaxJobsPerPage) : 50;
+    const int page = query.queryItemValue(QStringLiteral("page")).toInt(&number);
+    filter.Offset = number && page > 1 ? std::min(page - 1, 100000) * filter.Limit : 0;
+    TJson all = TJson::array();
+    for (const TJobRow& job : journal.Jobs(filter))
+        all.push_back(JobJson(journal, job));
+    return Json(all);
+}
+
+// /api/jobs/N: one job's story.
+TReply JobReply(TJournal& journal, const std::string& number)
+{
+    const auto id = Id(QString::fromStdString(number));
+    if (!id)
+        return Error(404, "a job is named by its number");
+    const TResult<std::optional<TJobRow>> read = journal.Job(*id);
+    if (!read)
+        return Error(500, "the journal could not be read: " + read.Reason());
+    const std::optional<TJobRow>& job = *read;
+    if (!job)
+        return Error(404, "no job " + std::to_string(*id));
+    return Json(JobStoryJson(journal, *job));
+}
+
+TJson PrintersJson(const std::vector<TPrinterState>& states)
+{
+    TJson printers = TJson::array();
+    for (const TPrinterState& p : states) {
+        TJson overlays = TJson::array();
+        for (const auto& [number, description] : p.Overlays)
+            overlays.push_back({{"number", number}, {"description", description}});
+        printers.push_back({{"number", p.Number},
+                            {"name", p.Name},
+                            {"host", p.Host},
+                            {"default", p.IsDefault},
+                            {"known", p.Known},
+                            {"state", p.State},
+                            {"accepting", p.Accepting},
+                            {"message", p.Message},
+                            {"overlays", overlays}});
+    }
+    return printers;
+}
+
 }  // namespace
 
 std::string TWebAddress::Text() const
@@ -395,64 +457,12 @@ TReply TWebServer::Api(const TAsked& asked, const QHttpServerRequest& request)
     if (!asked.MayRead)
         return Error(401, "log in first");
     TJournal& journal = FSource.Journal();
-    if (path == "/api/status") {
-        // Many pollers, one answer a second.
-        if (FStatusReplyAt == FStatusAt && FStatusAt != 0 && !FStatusReply.Body.isEmpty()) {
-            CachedStatus();
-            if (FStatusReplyAt == FStatusAt)
-                return FStatusReply;
-        }
-        const TServerStatus& status = CachedStatus();
-        TJson json = StatusJson(journal, status);
-        const TLiveState live = FSource.Live();
-        json["server"] = {{"caption", live.Caption},
-                          {"version", live.Version},
-                          {"busy", live.Busy},
-                          {"spooled_files", live.Spooled},
-                          {"lpr_queue", live.LprQueue},
-                          {"lights",
-                           {{"spool", live.Lights[0]},
-                            {"convert", live.Lights[1]},
-                            {"print", live.Lights[2]},
-                            {"lpr", live.Lights[3]}}}};
-        FStatusReply = Json(json);
-        FStatusReplyAt = FStatusAt;
-        return FStatusReply;
-    }
-    if (path == "/api/jobs") {
-        const QUrlQuery query(request.url());
-        TJobFilter filter;
-        const std::int64_t since = DayStart(query.queryItemValue(QStringLiteral("since")));
-        const std::int64_t until = DayStart(query.queryItemValue(QStringLiteral("until")));
-        if (since < 0 || until < 0)
-            return Error(400, "since and until are dates as YYYY-MM-DD");
-        filter.Since = since;
-        filter.Before = until > 0 ? until + 24 * 3600 * 1000LL : 0;
-        filter.ReqCode = FromUnicode(query.queryItemValue(QStringLiteral("reqcode"), QUrl::FullyDecoded).trimmed());
-        if (const QString state = query.queryItemValue(QStringLiteral("state")); !state.isEmpty()) {
-            filter.State = StateNamed(state.toStdString());
-            if (!filter.State)
-                return Error(400, "state is one of running, waiting, done, failed, unprintable");
-        }
-        bool number = false;
-        const int perPage = query.queryItemValue(QStringLiteral("per_page")).toInt(&number);
-        filter.Limit = number && perPage > 0 ? std::min(perPage, kMaxJobsPerPage) : 50;
-        const int page = query.queryItemValue(QStringLiteral("page")).toInt(&number);
-        filter.Offset = number && page > 1 ? std::min(page - 1, 100000) * filter.Limit : 0;
-        TJson all = TJson::array();
-        for (const TJobRow& job : journal.Jobs(filter))
-            all.push_back(JobJson(journal, job));
-        return Json(all);
-    }
-    if (path.starts_with("/api/jobs/")) {
-        const auto id = Id(QString::fromStdString(path.substr(10)));
-        if (!id)
-            return Error(404, "a job is named by its number");
-        const std::optional<TJobRow> job = journal.Job(*id);
-        if (!job)
-            return Error(404, "no job " + std::to_string(*id));
-        return Json(JobStoryJson(journal, *job));
-    }
+    if (path == "/api/status")
+        return StatusReply(journal);
+    if (path == "/api/jobs")
+        return JobsReply(journal, QUrlQuery(request.url()));
+    if (path.starts_with("/api/jobs/"))
+        return JobReply(journal, path.substr(10));
     if (path == "/api/log") {
         const QUrlQuery query(request.url());
         const std::uint64_t since = query.queryItemValue(QStringLiteral("since")).toULongLong();
@@ -461,25 +471,35 @@ TReply TWebServer::Api(const TAsked& asked, const QHttpServerRequest& request)
             lines.push_back({{"seq", line.Seq}, {"text", line.Text}, {"severity", line.Severity}});
         return Json(lines);
     }
-    if (path == "/api/printers") {
-        TJson printers = TJson::array();
-        for (const TPrinterState& p : FSource.Printers()) {
-            TJson overlays = TJson::array();
-            for (const auto& [number, description] : p.Overlays)
-                overlays.push_back({{"number", number}, {"description", description}});
-            printers.push_back({{"number", p.Number},
-                                {"name", p.Name},
-                                {"host", p.Host},
-                                {"default", p.IsDefault},
-                                {"known", p.Known},
-                                {"state", p.State},
-                                {"accepting", p.Accepting},
-                                {"message", p.Message},
-                                {"overlays", overlays}});
-        }
-        return Json(printers);
-    }
+    if (path == "/api/printers")
+        return Json(PrintersJson(FSource.Printers()));
     return Error(404, "no such resource");
+}
+
+// Many pollers, one answer a second.
+TReply TWebServer::StatusReply(TJournal& journal)
+{
+    if (FStatusReplyAt == FStatusAt && FStatusAt != 0 && !FStatusReply.Body.isEmpty()) {
+        CachedStatus();
+        if (FStatusReplyAt == FStatusAt)
+            return FStatusReply;
+    }
+    const TServerStatus& status = CachedStatus();
+    TJson json = StatusJson(journal, status);
+    const TLiveState live = FSource.Live();
+    json["server"] = {{"caption", live.Caption},
+                      {"version", live.Version},
+                      {"busy", live.Busy},
+                      {"spooled_files", live.Spooled},
+                      {"lpr_queue", live.LprQueue},
+                      {"lights",
+                       {{"spool", live.Lights[0]},
+                        {"convert", live.Lights[1]},
+                        {"print", live.Lights[2]},
+                        {"lpr", live.Lights[3]}}}};
+    FStatusReply = Json(json);
+    FStatusReplyAt = FStatusAt;
+    return FStatusReply;
 }
 
 TReply TWebServer::Resubmit(const TAsked& asked, const QHttpServerRequest& request, std::int64_t id)

@@ -110,6 +110,7 @@ private:
     struct TAsked;
     TReply Answer(const QHttpServerRequest& request);
     TReply Api(const TAsked& asked, const QHttpServerRequest& request);
+    TReply StatusReply(TJournal& journal);
     TReply Page(const TAsked& asked, const std::string& page, const std::string& title);
     TReply Login(const TAsked& asked, const QHttpServerRequest& request);
     TReply Resubmit(const TAsked& asked, const QHttpServerRequest& request, std::int64_t id);

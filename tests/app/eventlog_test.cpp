@@ -1,4 +1,5 @@
 #include "app/eventlog.h"
+#include "app/headlessprompts.h"
 
 #include "support/testsupport.h"
 
@@ -45,10 +46,10 @@ TEST(EventLog, StampsLinesWithDayMonthAndTime)
     log.SetFilePath(dir / "spoolerLog.txt");
     log.SetClock([] { return At(3, 7, 14, 5, 9); });
     log.loginfo("Found file 12345.tvq");
-    log.loginfo(" Error loading x.tpl");  // a leading blank stays after ">"
+    log.logerror(" Error loading x.tpl");  // a leading blank stays after ">"
     EXPECT_EQ(FileLines(dir / "spoolerLog.txt"),
               (std::vector<std::string> {"07-03 14:05:09>Found file 12345.tvq", "07-03 14:05:09> Error loading x.tpl"}));
-    EXPECT_EQ(log.WindowLines().front(), "07-03 14:05:09> Error loading x.tpl");
+    EXPECT_EQ(log.WindowLines().front().Text, "07-03 14:05:09> Error loading x.tpl");
 }
 
 TEST(EventLog, WindowKeepsTheNewest151WhileTheFileKeepsAll)
@@ -60,8 +61,8 @@ TEST(EventLog, WindowKeepsTheNewest151WhileTheFileKeepsAll)
     for (int n = 1; n <= 200; ++n)
         log.loginfo("event " + std::to_string(n));
     ASSERT_EQ(log.WindowLines().size(), 151u);
-    EXPECT_EQ(log.WindowLines().front(), "02-01 03:04:05>event 200");
-    EXPECT_EQ(log.WindowLines().back(), "02-01 03:04:05>event 50");
+    EXPECT_EQ(log.WindowLines().front().Text, "02-01 03:04:05>event 200");
+    EXPECT_EQ(log.WindowLines().back().Text, "02-01 03:04:05>event 50");
     const auto lines = FileLines(dir / "spoolerLog.txt");
     ASSERT_EQ(lines.size(), 200u);
     EXPECT_EQ(lines.front(), "02-01 03:04:05>event 1");
@@ -74,10 +75,13 @@ TEST(EventLog, MultiLineMessagesFillSeveralLinesInBothPlaces)
     TEventLog log;
     log.SetFilePath(dir / "spoolerLog.txt");
     log.SetClock([] { return At(12, 31, 23, 59, 58); });
-    log.loginfo("The Print Spooler has been busy for too long:\r\n             Forcing Reset..");
+    log.logerror("The Print Spooler has been busy for too long:\r\n             Forcing Reset..");
     ASSERT_EQ(log.WindowLines().size(), 2u);
-    EXPECT_EQ(log.WindowLines()[0], "31-12 23:59:58>The Print Spooler has been busy for too long:");
-    EXPECT_EQ(log.WindowLines()[1], "             Forcing Reset..");
+    EXPECT_EQ(log.WindowLines()[0].Text, "31-12 23:59:58>The Print Spooler has been busy for too long:");
+    EXPECT_EQ(log.WindowLines()[1].Text, "             Forcing Reset..");
+    // Every line of the message is what the message is.
+    EXPECT_EQ(log.WindowLines()[0].Severity, TSeverity::Error);
+    EXPECT_EQ(log.WindowLines()[1].Severity, TSeverity::Error);
     EXPECT_EQ(ReadFile(dir / "spoolerLog.txt"),
               "31-12 23:59:58>The Print Spooler has been busy for too long:\r\n             Forcing Reset..\r\n");
 }
@@ -152,30 +156,6 @@ private:
     int FSaved = -1;
 };
 
-// JOURNAL_STREAM set for one test, put back as it was afterwards.
-class TJournalStream {
-public:
-    explicit TJournalStream(const std::string& value)
-    {
-        if (const char* old = std::getenv("JOURNAL_STREAM"))
-            FOld = old;
-        if (value.empty())
-            ::unsetenv("JOURNAL_STREAM");
-        else
-            ::setenv("JOURNAL_STREAM", value.c_str(), 1);
-    }
-    ~TJournalStream()
-    {
-        if (FOld)
-            ::setenv("JOURNAL_STREAM", FOld->c_str(), 1);
-        else
-            ::unsetenv("JOURNAL_STREAM");
-    }
-
-private:
-    std::optional<std::string> FOld;
-};
-
 std::vector<std::string> gQtMessages;
 
 void CaptureQtMessage(QtMsgType, const QMessageLogContext&, const QString& message)
@@ -185,56 +165,95 @@ void CaptureQtMessage(QtMsgType, const QMessageLogContext&, const QString& messa
 
 }  // namespace
 
-TEST(EventLog, PriorityComesFromTheWordsOfTheSystemsLines)
+// The priority is the level the line was logged with, whatever its words
+// say: the entries the status page reads, the window's lines, the journal.
+TEST(EventLog, PriorityIsTheLevelTheLineWasLoggedWith)
 {
     using P = TEventLog::TPriority;
-    const std::pair<const char*, P> lines[] = {
-        {"PDF Document creation FAILED /srv/results/x.pdf", P::kErr},
-        {"ERROR: Request for OVERLAY failed a.prn does not exist.", P::kErr},
-        {"Could not create the LPR queue folder /var/lib/printorb/lpdspooler/", P::kErr},
-        {"Spooler Socket error :10061", P::kErr},
-        {"Not set in /var/lib/printorb/printserver.inf: SPOOLER, DEFLETTERHEAD", P::kErr},
-        {"A critical value was not set.  Tovaspooler will close.", P::kErr},
-        {"No printer entries in /h/printserver.inf: the server needs at least one PRINTER<n>=<printer name> line",
-         P::kErr},
-        {"FTP failover: raw 10.1.2.3:9100: Connection refused", P::kErr},
-        {"The image a.png Failed to load for Document r.rtf", P::kErr},
-        {"Spooler file r1.tvq failed after 5 attempt(s): no template P1. It is in /s/failed/r1.tvq", P::kErr},
-        {"Spooler file x.tvq was unpritable because \r\n  either there was no Request or Procedure code", P::kErr},
-        {"The Print Spooler has been busy for too long:\r\n             Forcing Reset..", P::kErr},
-        {"Warning!! The \"TAG\" file is missing.", P::kWarning},
-        {"Warning. Setup file is missing.", P::kWarning},
-        {"Printer 3 does not exist, using default (printer 1).", P::kWarning},
-        {"The print system does not answer; spooler file a.tvq waits in the spool folder.", P::kWarning},
-        {"Spooler file a.tvq stays in the spool folder; attempt 2 of 5 at 10-12 02:56:26.", P::kWarning},
-        {"No default printer!", P::kWarning},
-        {"The journal did not record a step: disk full", P::kWarning},
-        {"Found file 12345.tvq", P::kInfo},
-        {"Sent LPD Job _1_A.prn OK", P::kInfo},
-        {"PDF Document created as \"/srv/results/x.pdf\"", P::kInfo},
-        {"PrintORB 4.4.4 started in /var/lib/printorb/, spool directory /s/, 1 printer entries",
-         P::kInfo},
-        {"Retention: 0 copies older than 30 days removed from /s/temp/, 0 jobs older than 400 days removed from the journal.",
-         P::kInfo},
-        {"Print server closed.", P::kInfo},
+    const struct {
+        TSeverity level;
+        const char* line;
+        P priority;
+    } rows[] = {
+        {TSeverity::Error, "PDF Document creation FAILED /srv/results/x.pdf", P::kErr},
+        {TSeverity::Error, "Spooler Socket error :10061", P::kErr},
+        {TSeverity::Error,
+         "Spooler file x.tvq was unpritable because \r\n  either there was no Request or Procedure code", P::kErr},
+        {TSeverity::Error, "Printed R1 P1: 1 page(s) on Laser-A", P::kErr},
+        {TSeverity::Warning, "Warning!! The \"TAG\" file is missing.", P::kWarning},
+        {TSeverity::Warning, "ERROR: Request for OVERLAY failed a.prn does not exist.", P::kWarning},
+        {TSeverity::Warning, "Found file 12345.tvq", P::kWarning},
+        {TSeverity::Info, "Found file 12345.tvq", P::kInfo},
+        {TSeverity::Info, "ERROR: Request for OVERLAY failed a.prn does not exist.", P::kInfo},
+        {TSeverity::Info, "Spooler file a.tvq stays in the spool folder; attempt 2 of 5 at 10-12 02:56:26.", P::kInfo},
+        {TSeverity::Info, "The Print Spooler has been busy for too long:\r\n             Forcing Reset..", P::kInfo},
     };
-    for (const auto& [line, priority] : lines)
-        EXPECT_EQ(TEventLog::PriorityOf(line), priority) << line;
+    TTempDir dir;
+    for (const auto& row : rows) {
+        const std::string what = std::string(row.line) + " as " + std::to_string(static_cast<int>(row.level));
+        TCapturedStderr captured(dir / "stderr.txt");
+        TEventLog log;
+        log.SetFilePath(dir / "spoolerLog.txt");
+        log.SetClock([] { return At(3, 7, 14, 5, 9); });
+        log.SetMirrorToStderr(true);
+        log.SetJournalFormat(true);
+        log.logline(row.level, row.line);
+        const std::string journal = captured.Text();
+
+        ASSERT_EQ(log.Entries().size(), 1u) << what;
+        EXPECT_EQ(log.Entries().back().Priority, row.priority) << what;
+        EXPECT_EQ(log.Entries().back().Line, std::string("07-03 14:05:09>") + row.line) << what;
+        for (const TEventLog::TWindowLine& line : log.WindowLines())
+            EXPECT_EQ(line.Severity, row.level) << what;
+        const std::string prefix = "<" + std::to_string(row.priority) + ">";
+        ASSERT_FALSE(journal.empty()) << what;
+        for (const QString& line : QString::fromStdString(journal).split('\n', Qt::SkipEmptyParts))
+            EXPECT_TRUE(line.startsWith(QString::fromStdString(prefix))) << what << ": " << journal;
+    }
+    // The line itself is kept as it was given, in the file too.
+    EXPECT_EQ(FileLines(dir / "spoolerLog.txt").front(),
+              "07-03 14:05:09>PDF Document creation FAILED /srv/results/x.pdf");
+}
+
+// Unattended, a box's text goes to the log at the level its icon says; an
+// unanswered question asks for a look.
+TEST(EventLog, HeadlessPromptsLogABoxAtItsIconsLevel)
+{
+    using I = TPrompts::Icon;
+    TEventLog log;
+    THeadlessPrompts prompts(log);
+    const std::pair<I, TEventLog::TPriority> rows[] = {{I::Error, TEventLog::kErr},
+                                                       {I::Warning, TEventLog::kWarning},
+                                                       {I::Information, TEventLog::kInfo},
+                                                       {I::Question, TEventLog::kInfo},
+                                                       {I::None, TEventLog::kInfo}};
+    for (const auto& [icon, priority] : rows) {
+        prompts.ShowMessage("", "Directory was not created.", icon);
+        EXPECT_EQ(log.Entries().back().Priority, priority) << static_cast<int>(icon);
+    }
+    std::string answer;
+    EXPECT_FALSE(prompts.AskYesNo("", "The Print Spooler directory /s/ does not exist."));
+    EXPECT_EQ(log.Entries().back().Priority, TEventLog::kWarning);
+    EXPECT_FALSE(prompts.InputQuery("", "Add a Halvorin Printer", answer));
+    EXPECT_EQ(log.Entries().back().Priority, TEventLog::kWarning);
 }
 
 TEST(EventLog, TheJournalGetsPriorityPrefixesAndNoStampOfOurs)
 {
     const std::string line = "07-03 14:05:09>PDF Document creation FAILED x.pdf";
-    EXPECT_EQ(TEventLog::MirrorText(line, "PDF Document creation FAILED x.pdf", false), line + "\n");
-    EXPECT_EQ(TEventLog::MirrorText(line, "PDF Document creation FAILED x.pdf", true),
+    using P = TEventLog::TPriority;
+    EXPECT_EQ(TEventLog::MirrorText(line, "PDF Document creation FAILED x.pdf", P::kErr, false), line + "\n");
+    EXPECT_EQ(TEventLog::MirrorText(line, "PDF Document creation FAILED x.pdf", P::kErr, true),
               "<3>PDF Document creation FAILED x.pdf\n");
-    EXPECT_EQ(TEventLog::MirrorText("01-01 00:00:00>Found file a.tvq", "Found file a.tvq", true), "<6>Found file a.tvq\n");
+    EXPECT_EQ(TEventLog::MirrorText("01-01 00:00:00>Found file a.tvq", "Found file a.tvq", P::kInfo, true),
+              "<6>Found file a.tvq\n");
     // Each line of a message is a journal entry of its own, with the same priority.
     EXPECT_EQ(TEventLog::MirrorText("x", "The Print Spooler has been busy for too long:\r\n             Forcing Reset..",
-                                    true),
+                                    P::kErr, true),
               "<3>The Print Spooler has been busy for too long:\n<3>             Forcing Reset..\n");
     // Windows-1252 text reaches the journal as UTF-8.
-    EXPECT_EQ(TEventLog::MirrorText("x", "Found file M\xFCller.tvq", true), "<6>Found file M\xC3\xBCller.tvq\n");
+    EXPECT_EQ(TEventLog::MirrorText("x", "Found file M\xFCller.tvq", P::kInfo, true),
+              "<6>Found file M\xC3\xBCller.tvq\n");
 }
 
 TEST(EventLog, StandardErrorTakesTheJournalsFormatOnlyWhenItIsTheJournalsStream)
@@ -242,12 +261,11 @@ TEST(EventLog, StandardErrorTakesTheJournalsFormatOnlyWhenItIsTheJournalsStream)
     TTempDir dir;
     const auto run = [&](const std::string& name, bool matching, const char* other) {
         TCapturedStderr captured(dir / name);
-        TJournalStream stream(matching ? captured.Stream() : other);
         TEventLog log;
         log.SetFilePath(dir / "spoolerLog.txt");
         log.SetClock([] { return At(3, 7, 14, 5, 9); });
-        log.SetMirrorToStderr(true);
-        log.loginfo("Warning!! The \"TAG\" file is missing.");
+        log.SetMirrorToStderr(true, matching ? captured.Stream() : std::string(other ? other : ""));
+        log.logwarning("Warning!! The \"TAG\" file is missing.");
         log.loginfo("Found file a.tvq");
         return std::make_pair(log.JournalFormat(), captured.Text());
     };

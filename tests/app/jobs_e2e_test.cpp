@@ -46,7 +46,7 @@ struct TJobsHome : TTestHome {
     {
         for (int i = 0; i < ticks; ++i) {
             server.Pipeline().SpoolTimerTimer();
-            if (server.Pipeline().PrintPending())
+            if (server.Pipeline().State().PrintPending)
                 server.Pipeline().printingtimerTimer();
         }
     }
@@ -140,6 +140,58 @@ TEST(JobsEndToEnd, HpOverlayPagesAndPrinterFilesReachThePrinterByLpd)
 
 // The template author's preview names exactly what the server then outputs,
 // and changes nothing in the home.
+// A job whose output cannot be written: its lines are errors in the log's
+// entries (what the status page and the journal get), the news around them
+// is news, and what another job went on without is a warning.
+TEST(JobsEndToEnd, AFailingJobsLinesAreErrorsInTheLog)
+{
+    TJobsHome home;
+    auto server = home.Start("PRINTER1=Lab-Laser\r\nJOBRETRIES=2\r\nJOBRETRYDELAY=0\r\n");
+    const std::string unwritable = home.Dir / "results/missing/F1.pdf";
+    home.Drop("f1.tvq", kRequest + "^HV_REQCODE~F1^HV_PDFDOC~" + unwritable);
+    home.Drop("w1.tvq", "HV_TEMPLATE~NOLH^HV_REQCODE~W1^HV_PROCCODE~P1^HV_PATSUR~SMITH^HV_PDFDOC~" +
+                            (home.Dir / "results/W1.pdf"));
+    TJobsHome::RunTicks(*server, 6);
+    const auto logText = [&] {
+        std::string text;
+        for (const TEventLog::TEntry& entry : server->Log().Entries())
+            text += entry.Line + "\n";
+        return text;
+    };
+    ASSERT_TRUE(FileExists(home.Dir / "spool/failed/f1.tvq")) << logText();
+    ASSERT_TRUE(FileExists(home.Dir / "results/W1.pdf")) << logText();
+
+    const struct {
+        std::string start;  // of the line, after its stamp
+        int priority;
+    } rows[] = {
+        {"Found file f1.tvq", TEventLog::kInfo},
+        // The print system does not answer here; a document only saved has no use for a printer.
+        {"No default printer!", TEventLog::kInfo},
+        {"PDF Document creation FAILED \"" + unwritable + "\"", TEventLog::kErr},
+        {"Could not save " + unwritable + ": ", TEventLog::kErr},
+        {"Spooler file f1.tvq stays in the spool folder; attempt 2 of 2 at ", TEventLog::kInfo},
+        {"Spooler file f1.tvq failed after 2 attempt(s): ", TEventLog::kErr},
+        {"Found file w1.tvq", TEventLog::kInfo},
+        {"Could not load a Letterhead for this template NOLH", TEventLog::kWarning},
+        {"PDF Document created as \"" + (home.Dir / "results/W1.pdf") + "\"", TEventLog::kInfo},
+    };
+    for (const auto& row : rows) {
+        int found = 0;
+        for (const TEventLog::TEntry& entry : server->Log().Entries()) {
+            const std::string line = entry.Line.substr(entry.Line.find('>') + 1);
+            if (!line.starts_with(row.start))
+                continue;
+            ++found;
+            EXPECT_EQ(entry.Priority, row.priority) << line;
+        }
+        EXPECT_GT(found, 0) << row.start << "\n" << logText();
+    }
+    // Only a warning is kept with its job.
+    for (const TJobRow& job : server->Pipeline().Journal().Jobs({}))
+        EXPECT_EQ(job.Warnings, job.SpoolFile == "w1.tvq" ? 1 : 0) << job.SpoolFile;
+}
+
 TEST(JobsEndToEnd, RenderNamesWhatTheServerOutputs)
 {
     TCupsPeer cups;

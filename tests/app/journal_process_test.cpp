@@ -1,8 +1,10 @@
 // The unattended server and the tool over its journal, as processes: a
 // failed report resubmitted and printed once, the status a monitoring script
-// sees, and a journal that cannot be used moved aside while the server goes on.
+// sees, a journal that cannot be used moved aside while the server goes on,
+// and one that cannot be read said to be so.
 #include "app/daemonhome.h"
 #include "journal/journal.h"
+#include "support/journaldamage.h"
 #include "util/fileutil.h"
 
 #include <QDir>
@@ -120,4 +122,47 @@ TEST(JournalProcess, AJournalThatCannotBeUsedIsKeptAsideAndTheServerGoesOn)
     home.Stop();
     EXPECT_EQ(home.Tool({"jobs"}).Status, 0);
     EXPECT_NE(home.Tool({"jobs"}).Out.find("r1.tvq"), std::string::npos);
+}
+
+TEST(JournalProcess, AJournalThatCannotBeReadIsNotTakenForOneWithoutTheJob)
+{
+    TDaemonHome home;
+    const std::string path = home.Dir / "journal.db";
+    {
+        TJournal journal;
+        ASSERT_TRUE(journal.Open(path));
+        TJobRow job;
+        job.SpoolFile = "r1.tvq";
+        job.Kind = "request";
+        job.Hash = "h1";
+        job.FileId = "1:2:3";
+        job.State = TJobState::Failed;
+        job.TakenAt = QDateTime::currentMSecsSinceEpoch();
+        ASSERT_TRUE(journal.AddJob(job));
+        ASSERT_TRUE(journal.SetMeta("last_tick", std::to_string(job.TakenAt)));
+    }
+    ASSERT_EQ(home.Tool({"job", "1"}).Status, 0);
+    const TProgramRun none = home.Tool({"job", "2"});
+    EXPECT_EQ(none.Status, 1);
+    EXPECT_NE(none.Err.find("no job 2 in "), std::string::npos) << none.Err;
+
+    // The jobs' table damaged: job 1 cannot be read, which is not "no job 1".
+    ASSERT_TRUE(DamageTable(path, "jobs"));
+    for (const std::string command : {"job", "resubmit"}) {
+        const TProgramRun run = home.Tool({command, "1"});
+        EXPECT_EQ(run.Status, 1) << command;
+        EXPECT_NE(run.Err.find("the journal "), std::string::npos) << command << ": " << run.Err;
+        EXPECT_NE(run.Err.find(" could not be read: cannot read job 1: "), std::string::npos)
+            << command << ": " << run.Err;
+        EXPECT_EQ(run.Err.find("no job"), std::string::npos) << command << ": " << run.Err;
+    }
+
+    // What the server said of itself damaged too: the status says the journal
+    // cannot be read, not that the server never ticked.
+    ASSERT_TRUE(DamageTable(path, "meta"));
+    const TProgramRun status = home.Tool({"status"});
+    EXPECT_EQ(status.Status, 1);
+    EXPECT_EQ(status.Out.rfind("not ok: the journal ", 0), 0u) << status.Out;
+    EXPECT_NE(status.Out.find(" cannot be read: cannot read last_tick: "), std::string::npos) << status.Out;
+    EXPECT_EQ(status.Out.find("has not ticked"), std::string::npos) << status.Out;
 }

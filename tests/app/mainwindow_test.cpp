@@ -20,6 +20,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -56,10 +58,10 @@ TEST(MainWindow, StartsOnThePrintersPageWithItsLayout)
     EXPECT_EQ(form->Startstopbutton->text(), "Stop");
     EXPECT_FALSE(form->HideScribButton->isVisible());
     const TJobPipeline& pipeline = form->Server().Pipeline();
-    EXPECT_TRUE(pipeline.Ticking());
-    EXPECT_EQ(pipeline.TickInterval(), 5000);
-    EXPECT_FALSE(pipeline.PrintRunDue());
-    EXPECT_EQ(pipeline.PrintRunInterval(), 1500);
+    EXPECT_TRUE(pipeline.State().Ticking);
+    EXPECT_EQ(pipeline.State().TickInterval, 5000);
+    EXPECT_FALSE(pipeline.State().PrintRunDue);
+    EXPECT_EQ(pipeline.State().PrintRunInterval, 1500);
     EXPECT_EQ(form->width(), 578);
     EXPECT_EQ(form->minimumHeight(), 266);
 
@@ -105,16 +107,16 @@ TEST(MainWindow, StartStopSwitchesTheSpoolTimerOnly)
     pipeline.HoldSpool();
     TJobPipelineTestAccess::DuePrintRun(pipeline);
     form->StartstopbuttonClick();
-    EXPECT_FALSE(pipeline.Ticking());
+    EXPECT_FALSE(pipeline.State().Ticking);
     EXPECT_EQ(form->Startstopbutton->text(), "Start");
-    EXPECT_FALSE(pipeline.SpoolHeld());
-    EXPECT_TRUE(pipeline.PrintRunDue());
+    EXPECT_FALSE(pipeline.State().SpoolHeld);
+    EXPECT_TRUE(pipeline.State().PrintRunDue);
 
     pipeline.HoldSpool();
     QTest::mouseClick(form->Startstopbutton, Qt::LeftButton);
-    EXPECT_TRUE(pipeline.Ticking());
+    EXPECT_TRUE(pipeline.State().Ticking);
     EXPECT_EQ(form->Startstopbutton->text(), "Stop");
-    EXPECT_FALSE(pipeline.SpoolHeld());
+    EXPECT_FALSE(pipeline.State().SpoolHeld);
 }
 
 TEST(MainWindow, ShowAndHideScrib)
@@ -329,6 +331,29 @@ TEST(MainWindow, LogPageShowsNewestFirst)
     ASSERT_GE(lines.size(), 2);
     EXPECT_TRUE(lines[0].endsWith(">second"));
     EXPECT_TRUE(lines[1].endsWith(">first"));
+}
+
+TEST(MainWindow, LogPageColoursEachLineByItsLevelNotItsWords)
+{
+    TWindowHome home;
+    auto form = home.MakeForm();
+    form->Server().loginfo("ERROR: Request for OVERLAY failed a.prn does not exist.");
+    form->Server().logwarning("Found file a.tvq");
+    form->Server().logerror("Printed R1 P1:\r\n1 page(s) on Laser-A");
+    // Newest first; both lines of the last message are an error's.
+    const QTextBlock first = form->logmemo->document()->firstBlock();
+    const auto format = [](const QTextBlock& block) { return block.begin().fragment().charFormat(); };
+    ASSERT_TRUE(first.text().endsWith(">Printed R1 P1:"));
+    EXPECT_EQ(format(first).foreground().color(), QColor(0xa1, 0x1d, 0x1d));
+    const QTextBlock second = first.next();
+    ASSERT_EQ(second.text(), "1 page(s) on Laser-A");
+    EXPECT_EQ(format(second).foreground().color(), QColor(0xa1, 0x1d, 0x1d));
+    const QTextBlock warning = second.next();
+    ASSERT_TRUE(warning.text().endsWith(">Found file a.tvq"));
+    EXPECT_EQ(format(warning).foreground().color(), QColor(0x7a, 0x4b, 0x00));
+    const QTextBlock info = warning.next();
+    ASSERT_TRUE(info.text().endsWith(">ERROR: Request for OVERLAY failed a.prn does not exist."));
+    EXPECT_FALSE(format(info).hasProperty(QTextFormat::ForegroundBrush));
 }
 
 TEST(MainWindow, PagesAnswerTheOperatorsClicks)

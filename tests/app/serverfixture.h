@@ -30,9 +30,10 @@ public:
     void WriteSettings(const std::string& text) { WriteFile(Dir / "printserver.inf", text); }
     std::string Settings() const { return ReadFile(Dir / "printserver.inf"); }
 
-    std::unique_ptr<TPrintServer> MakeServer(std::vector<std::string> installed = {"Laser A", "Laser B", "Laser C"})
+    std::unique_ptr<TPrintServer> MakeServer(std::vector<std::string> installed = {"Laser A", "Laser B", "Laser C"},
+                                             const TProgramEnvironment& env = {})
     {
-        auto server = std::make_unique<TPrintServer>(Dir.Path());
+        auto server = std::make_unique<TPrintServer>(Dir.Path(), env);
         server->SetPrompts(Prompts);
         server->SetInstalledPrinters([installed] { return installed; });
         return server;
@@ -40,8 +41,8 @@ public:
 
     bool LogHas(TPrintServer& server, const std::string& text) const
     {
-        for (const std::string& line : server.Log().WindowLines())
-            if (line.find(text) != std::string::npos)
+        for (const TEventLog::TWindowLine& line : server.Log().WindowLines())
+            if (line.Text.find(text) != std::string::npos)
                 return true;
         return false;
     }

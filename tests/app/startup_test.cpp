@@ -43,7 +43,7 @@ TEST(StartUp, TheLogFileGetsTheStartUpLinesOnceItSucceeded)
     ASSERT_TRUE(server->StartUp());
     const std::string log = ReadFile(home.Dir / "spoolerLog.txt");
     EXPECT_NE(log.find(" started in " + home.Dir.Path()), std::string::npos) << log;
-    EXPECT_TRUE(DirExists(home.Dir / "temp") || std::getenv("TEMP") || std::getenv("TMPDIR"));
+    EXPECT_TRUE(DirExists(home.Dir / "temp")) << "without TEMP, the home's own";
     // A log that exists gets a refusal's lines: the operator's own history.
     TTestHome refused;
     WriteFile(refused.Dir / "spoolerLog.txt", "earlier\r\n");
@@ -263,4 +263,32 @@ TEST(StartUp, DocumentStartsEmptyOnA4WithTheConfiguredMargins)
     server->Pipeline().Engine().SetSelText("x");
     EXPECT_TRUE(RenderResultText(server->Pipeline().Engine(), DocumentEngine::MainPart, 0, 1, "A~{B{", "", "12"));
     EXPECT_EQ(server->Pipeline().Engine().Text(), "A\nB");
+}
+
+// What the program found in its environment counts, and only that: the
+// process's own TEMP, set here, is not looked at again.
+TEST(StartUp, TheTemporaryFolderAndThePackageHomeComeFromTheProgramsEnvironment)
+{
+    TTestHome home;
+    home.WriteSettings(home.Critical() + "PRINTER1=Laser A\r\n");
+    const std::string given = home.Dir / "given-temp/";
+    ASSERT_TRUE(ForceDir(given));
+    ::setenv("TEMP", (home.Dir / "process-temp").c_str(), 1);
+    TProgramEnvironment env;
+    env.Temp = given;
+    env.PackageRoot = home.Dir / "root";
+    auto server = home.MakeServer({"Laser A"}, env);
+    ASSERT_TRUE(server->StartUp());
+    ::unsetenv("TEMP");
+    EXPECT_EQ(server->Config().TempDir, given);
+    EXPECT_EQ(server->Config().PackageHomeDir, home.Dir / "root/var/lib/printorb/");
+    EXPECT_FALSE(DirExists(home.Dir / "process-temp"));
+
+    TTestHome plain;
+    plain.WriteSettings(plain.Critical() + "PRINTER1=Laser A\r\n");
+    ::setenv("TEMP", (plain.Dir / "process-temp").c_str(), 1);
+    auto other = plain.MakeServer({"Laser A"});
+    ASSERT_TRUE(other->StartUp());
+    ::unsetenv("TEMP");
+    EXPECT_EQ(other->Config().TempDir, plain.Dir / "temp/");
 }

@@ -64,3 +64,56 @@ TEST(ServerConfig, RetriesAndRetention)
     EXPECT_EQ(TServerConfig::Read(settings).JobRetries, 5) << "at least one attempt";
     EXPECT_EQ(TServerConfig::Read(settings).RetryDelaySeconds(1), 3600);
 }
+
+// A configuration is a snapshot: the store changing after it does not change
+// it; only a new snapshot sees the change.
+TEST(ServerConfig, ASnapshotKeepsWhatTheStoreSaidWhenItWasMade)
+{
+    TSettings settings;
+    settings.SetLines({"RESULTS=/r", "PRINTER1=Laser A|spare", "HOSTIP-1=10.0.0.1", "FTPFAILOVER=FALSE"});
+    TServerStart start;
+    start.ProgramDir = "/home/";
+    start.DataDelay = 40;
+    const TServerConfig first = TServerConfig::Read(settings, start);
+    settings.SetValue("PRINTER1", "Laser B");
+    settings.SetValue("HOSTIP-1", "10.0.0.2");
+    settings.SetValue("FTPFAILOVER", "TRUE");
+    settings.SetValue("RESULTS", "/elsewhere");
+    EXPECT_EQ(first.PrinterName("1"), "Laser A");
+    EXPECT_EQ(first.HostOf("1"), "10.0.0.1");
+    EXPECT_FALSE(first.FtpFailover());
+
+    // The entries count at once; the folders wait for a reading of everything.
+    const TServerConfig next = first.WithEntries(settings);
+    EXPECT_EQ(next.PrinterName("1"), "Laser B");
+    EXPECT_EQ(next.HostOf("1"), "10.0.0.2");
+    EXPECT_TRUE(next.FtpFailover());
+    EXPECT_EQ(next.ResultsDir, "/r/");
+    EXPECT_EQ(next.DataDelay, 40);
+    EXPECT_EQ(next.ProgramDir, "/home/");
+    EXPECT_EQ(TServerConfig::Read(settings, next.Start()).ResultsDir, "/elsewhere/");
+}
+
+TEST(ServerConfig, PrinterLines)
+{
+    struct Case {
+        std::vector<std::string> lines;
+        std::vector<std::string> numbered;
+        std::optional<std::string> def;
+    };
+    const Case cases[] = {
+        {{"PRINTER1=Laser A", "X=1", "PRINTER3=Laser C|spare"}, {"1=Laser A", "3=Laser C|spare"}, std::nullopt},
+        // The last default line counts, as the start-up always read it.
+        {{"PRINTER=First", "PRINTER2=B", "PRINTER=Second"}, {"2=B"}, "Second"},
+        // Written in capitals only; a line without "=" is none.
+        {{"printer5=Lower", "PRINTER6", "PRINTERS=Odd"}, {"S=Odd"}, std::nullopt},
+        {{"PRINTER="}, {}, ""},
+    };
+    for (const Case& c : cases) {
+        TSettings settings;
+        settings.SetLines(c.lines);
+        const TPrinterLines read = ReadPrinterLines(settings);
+        EXPECT_EQ(read.Numbered, c.numbered) << c.lines.front();
+        EXPECT_EQ(read.Default, c.def) << c.lines.front();
+    }
+}

@@ -10,12 +10,23 @@ namespace {
 
 const std::string kHostPart = "printorb.tovaorb.local";
 
-int SendTo(TsbLPD& lpd, int port, const std::string& queue, const std::string& data)
+TResult<TLpdResult> Deliver(TsbLPD& lpd, int port, const std::string& queue, const std::string& data)
 {
     lpd.NextJob();
     lpd.Client.Port = port;
     std::istringstream stream(data);
-    return Code(lpd.Send("127.0.0.1", queue, "printorb", "printorb", "tovaorb.local", stream));
+    return lpd.Send("127.0.0.1", queue, "printorb", "printorb", "tovaorb.local", stream);
+}
+
+// The delivery's code; an exchange broken off by a socket error fails the test.
+int SendTo(TsbLPD& lpd, int port, const std::string& queue, const std::string& data)
+{
+    const TResult<TLpdResult> sent = Deliver(lpd, port, queue, data);
+    if (!sent) {
+        ADD_FAILURE() << "broken off: " << sent.Reason();
+        return 1;
+    }
+    return Code(*sent);
 }
 
 std::string Received(const TTempDir& dir, int n = 1)
@@ -130,14 +141,13 @@ TEST(LpdClient, DeliveredMeansTheWholeJobArrived)
     EXPECT_EQ(lpd.StatusText, "+OK");
 
     TPeerProcess resetting("lpd-peer.py", {"reset-data", dir / "reset"});
-    try {
-        const int code = SendTo(lpd, resetting.Port(), "", std::string(3000000, 'r'));
-        EXPECT_LT(code, -3);
-        EXPECT_NE(lpd.Detail.find("127.0.0.1:" + std::to_string(resetting.Port())), std::string::npos) << lpd.Detail;
-    } catch (const ESocketError& e) {
-        // A reset seen while an answer is read is raised, as the queue expects.
-        EXPECT_NE(lpd.Detail.find("127.0.0.1:"), std::string::npos) << e.what();
-    }
+    const TResult<TLpdResult> reset = Deliver(lpd, resetting.Port(), "", std::string(3000000, 'r'));
+    // A reset seen while an answer is read breaks the exchange off, as the queue expects.
+    if (reset)
+        EXPECT_LT(Code(*reset), -3);
+    else
+        EXPECT_EQ(reset.Reason().rfind("Socket Error #", 0), 0u) << reset.Reason();
+    EXPECT_NE(lpd.Detail.find("127.0.0.1:" + std::to_string(resetting.Port())), std::string::npos) << lpd.Detail;
 
     TPeerProcess deaf("lpd-peer.py", {"no-read", dir / "deaf"});
     lpd.Client.TransferTimeoutMs = 1000;

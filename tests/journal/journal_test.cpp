@@ -2,6 +2,7 @@
 // jobs, outputs and deliveries as they are recorded and found again.
 #include "journal/journal.h"
 
+#include "support/journaldamage.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 
@@ -99,7 +100,7 @@ TEST(Journal, AJournalThatCannotBeUsedIsKeptAsideAndANewOneStarted)
     ASSERT_TRUE(nowhere.OpenInMemory());
     EXPECT_TRUE(nowhere.InMemory());
     EXPECT_TRUE(nowhere.AddJob(Request("a.tvq")));
-    EXPECT_TRUE(nowhere.UnfinishedJob("a.tvq"));
+    EXPECT_TRUE(nowhere.UnfinishedJob("a.tvq").Value());
 }
 
 TEST(Journal, JobsAreFoundByTheirFileAndState)
@@ -111,22 +112,22 @@ TEST(Journal, JobsAreFoundByTheirFileAndState)
     journal.Now = [&] { return clock; };
 
     const std::int64_t a = *journal.AddJob(Request("a.tvq"));
-    TJobRow waiting = *journal.Job(a);
+    TJobRow waiting = *journal.Job(a).Value();
     waiting.State = TJobState::Waiting;
     waiting.NextAttemptAt = 65000;
     waiting.Reason = "PDF Document creation FAILED";
     ASSERT_TRUE(journal.UpdateJob(waiting));
-    EXPECT_EQ(journal.UnfinishedJob("a.tvq")->Reason, "PDF Document creation FAILED");
-    EXPECT_EQ(journal.UnfinishedJob("a.tvq")->NextAttemptAt, 65000);
-    EXPECT_FALSE(journal.UnfinishedJob("b.tvq"));
+    EXPECT_EQ(journal.UnfinishedJob("a.tvq").Value()->Reason, "PDF Document creation FAILED");
+    EXPECT_EQ(journal.UnfinishedJob("a.tvq").Value()->NextAttemptAt, 65000);
+    EXPECT_FALSE(journal.UnfinishedJob("b.tvq").Value());
 
-    EXPECT_FALSE(journal.FinishedJobOf("a.tvq", "h1", "1:2:3")) << "not ended yet";
+    EXPECT_FALSE(journal.FinishedJobOf("a.tvq", "h1", "1:2:3").Value()) << "not ended yet";
     waiting.State = TJobState::Done;
     ASSERT_TRUE(journal.UpdateJob(waiting));
-    EXPECT_FALSE(journal.UnfinishedJob("a.tvq")) << "a finished job is not taken up again";
-    EXPECT_EQ(journal.FinishedJobOf("a.tvq", "h1", "1:2:3")->Id, a);
-    EXPECT_FALSE(journal.FinishedJobOf("a.tvq", "h2", "1:2:3")) << "other bytes";
-    EXPECT_FALSE(journal.FinishedJobOf("a.tvq", "h1", "9:9:9")) << "another file of the same bytes";
+    EXPECT_FALSE(journal.UnfinishedJob("a.tvq").Value()) << "a finished job is not taken up again";
+    EXPECT_EQ(journal.FinishedJobOf("a.tvq", "h1", "1:2:3").Value()->Id, a);
+    EXPECT_FALSE(journal.FinishedJobOf("a.tvq", "h2", "1:2:3").Value()) << "other bytes";
+    EXPECT_FALSE(journal.FinishedJobOf("a.tvq", "h1", "9:9:9").Value()) << "another file of the same bytes";
 
     TJobRow second = Request("b.tvq");
     second.ReqCode = "R2";
@@ -157,12 +158,12 @@ TEST(Journal, OutputsAndDeliveries)
     TOutputRow page {.JobId = job, .Kind = "cups", .Page = 1, .Title = "R1 P1 Page 1", .Printer = "Laser-A",
                      .State = "sending", .Attempt = 1};
     const std::int64_t sent = *journal.AddOutput(page);
-    EXPECT_EQ(journal.OutputOf(job, "cups", 1, "")->State, "sending");
+    EXPECT_EQ(journal.OutputOf(job, "cups", 1, "").Value()->State, "sending");
     ASSERT_TRUE(journal.OutputDone(sent, 42));
-    const TOutputRow done = *journal.OutputOf(job, "cups", 1, "");
+    const TOutputRow done = *journal.OutputOf(job, "cups", 1, "").Value();
     EXPECT_EQ(done.State, "done");
     EXPECT_EQ(done.CupsJob, 42);
-    EXPECT_FALSE(journal.OutputOf(job, "cups", 2, ""));
+    EXPECT_FALSE(journal.OutputOf(job, "cups", 2, "").Value());
 
     const TOutputRow file {.JobId = job, .Kind = "page file", .Page = 2, .Path = "/q/12_1_a.tvq-2.prn",
                            .State = "done", .Attempt = 1};
@@ -205,10 +206,10 @@ TEST(Journal, RetentionRemovesOnlyEndedJobsAndOldDeliveries)
     const TResult<int> removed = journal.RemoveOlderThan(5000);
     ASSERT_TRUE(removed) << removed.Reason();
     EXPECT_EQ(*removed, 1);
-    EXPECT_FALSE(journal.Job(oldId));
+    EXPECT_FALSE(journal.Job(oldId).Value());
     EXPECT_TRUE(journal.Events(oldId).empty());
     EXPECT_TRUE(journal.Outputs(oldId).empty());
-    EXPECT_TRUE(journal.Job(stuckId)) << "a waiting job keeps its story";
+    EXPECT_TRUE(journal.Job(stuckId).Value()) << "a waiting job keeps its story";
     EXPECT_FALSE(journal.WasDelivered("_1_x.prn", "1"));
     EXPECT_EQ(journal.Jobs({}).size(), 2u);
 }
@@ -275,13 +276,13 @@ TEST(Journal, AnOlderJournalIsMigratedWithItsJobsKept)
         ASSERT_TRUE(opened) << c.version << ": " << opened.Reason();
         EXPECT_EQ(*opened, "") << c.version << ": migrated in place, nothing moved aside";
         EXPECT_EQ(UserVersion(dir / "journal.db"), TJournal::kSchemaVersion);
-        const std::optional<TJobRow> job = journal.Job(1);
+        const std::optional<TJobRow> job = journal.Job(1).Value();
         ASSERT_TRUE(job) << c.version;
         EXPECT_EQ(job->SpoolFile, "old.tvq");
         EXPECT_EQ(job->Warnings, 0);
         EXPECT_EQ(journal.Events(1).size(), 1u);
         ASSERT_TRUE(journal.AddWarning(1, "No template exists for P1 in a Letterhead print request."));
-        EXPECT_EQ(journal.Job(1)->Warnings, 1) << c.version;
+        EXPECT_EQ(journal.Job(1).Value()->Warnings, 1) << c.version;
     }
 }
 
@@ -304,13 +305,13 @@ TEST(Journal, WarningsAreEventsOfTheStoryCountedOncePerText)
     };
     for (const auto& s : steps) {
         ASSERT_TRUE(journal.AddWarning(s.job, s.what)) << s.what;
-        EXPECT_EQ(journal.Job(s.job)->Warnings, s.count) << s.job << " " << s.what;
+        EXPECT_EQ(journal.Job(s.job).Value()->Warnings, s.count) << s.job << " " << s.what;
     }
     ASSERT_TRUE(journal.AddEvent(a, "composed: printed on Laser-A"));
-    TJobRow row = *journal.Job(a);
+    TJobRow row = *journal.Job(a).Value();
     row.State = TJobState::Done;
     ASSERT_TRUE(journal.UpdateJob(row));
-    EXPECT_EQ(journal.Job(a)->Warnings, 2) << "a job's state written again keeps its count";
+    EXPECT_EQ(journal.Job(a).Value()->Warnings, 2) << "a job's state written again keeps its count";
     EXPECT_EQ(journal.Jobs({}).back().Warnings, 2) << "the list has it without the story";
 
     const std::vector<TEventRow> events = journal.Events(a);
@@ -324,5 +325,59 @@ TEST(Journal, WarningsAreEventsOfTheStoryCountedOncePerText)
     TJournal reader;
     ASSERT_TRUE(reader.OpenReadOnly(dir / "journal.db"));
     EXPECT_FALSE(reader.AddWarning(b, "something")) << "read only";
-    EXPECT_EQ(reader.Job(b)->Warnings, 1);
+    EXPECT_EQ(reader.Job(b).Value()->Warnings, 1);
+}
+
+TEST(Journal, AReadThatFailsIsNotTakenForNone)
+{
+    // A damaged table: its rows cannot be read, while the other tables can.
+    TTempDir dir;
+    std::int64_t id = 0;
+    {
+        TJournal journal;
+        ASSERT_TRUE(journal.Open(dir / "journal.db"));
+        id = *journal.AddJob(Request("a.tvq"));
+        TJobRow done = Request("b.tvq");
+        done.State = TJobState::Done;
+        ASSERT_TRUE(journal.AddJob(done));
+        ASSERT_TRUE(journal.AddOutput({.JobId = id, .Kind = "cups", .Page = 1, .State = "done"}));
+        ASSERT_TRUE(journal.SetMeta("last_tick", "1000"));
+    }
+    ASSERT_TRUE(DamageTable(dir / "journal.db", "jobs"));
+    TJournal reader;
+    ASSERT_TRUE(reader.OpenReadOnly(dir / "journal.db"));
+    const TResult<std::optional<TJobRow>> job = reader.Job(id);
+    EXPECT_FALSE(job) << "not \"no such job\"";
+    EXPECT_NE(job.Reason().find("cannot read job " + std::to_string(id) + ": "), std::string::npos) << job.Reason();
+    EXPECT_FALSE(reader.UnfinishedJob("a.tvq"));
+    EXPECT_FALSE(reader.FinishedJobOf("b.tvq", "h1", "1:2:3"));
+    EXPECT_TRUE(reader.OutputOf(id, "cups", 1, "").Value()) << "the outputs are whole";
+    EXPECT_EQ(reader.Meta("last_tick").Value(), "1000");
+    EXPECT_TRUE(reader.Meta("retention_at")) << "a value never set is none, as before";
+    EXPECT_FALSE(reader.Meta("retention_at").Value());
+
+    // Locked by another program (one that keeps a rollback journal): a read
+    // fails after the wait, it does not find nothing.
+    TTempDir other;
+    {
+        TJournal server;
+        ASSERT_TRUE(server.Open(other / "journal.db"));
+        id = *server.AddJob(Request("c.tvq"));
+        ASSERT_TRUE(server.SetMeta("last_tick", "2000"));
+    }
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open((other / "journal.db").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr), SQLITE_OK);
+    TJournal locked;
+    ASSERT_TRUE(locked.OpenReadOnly(other / "journal.db"));
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE; DELETE FROM meta", nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(holder);
+    const TResult<std::optional<std::string>> tick = locked.Meta("last_tick");
+    EXPECT_FALSE(tick);
+    EXPECT_NE(tick.Reason().find("locked"), std::string::npos) << tick.Reason();
+    EXPECT_FALSE(locked.Job(id));
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_EQ(locked.Meta("last_tick").Value(), "2000") << "read again once the lock is gone";
+    EXPECT_TRUE(locked.Job(id).Value());
 }

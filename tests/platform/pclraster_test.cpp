@@ -200,13 +200,15 @@ TEST(PclPageFile, AFullFolderIsAnOutageAndLeavesNoPageFile)
         return dc.EndDoc();
     };
     ASSERT_TRUE(disk.Fill());
-    EXPECT_FALSE(page());
-    EXPECT_EQ(dc.LastFailureKind(), TFailureKind::Outage);
-    EXPECT_EQ(dc.LastError(), "cannot write " + pageFile + ": no space left in " + disk.Path());
+    const TOutcome full = page();
+    EXPECT_FALSE(full);
+    EXPECT_EQ(full.Kind(), TFailureKind::Outage);
+    EXPECT_EQ(full.Reason(), "cannot write " + pageFile + ": no space left in " + disk.Path());
     EXPECT_TRUE(disk.Names().empty());
 
     disk.MakeRoom();
-    ASSERT_TRUE(page()) << dc.LastError();
+    const TOutcome written = page();
+    ASSERT_TRUE(written) << written.Reason();
     const std::vector<QImage> pages = DecodePclRaster(ReadFile(pageFile));
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(disk.Names(), (std::vector<std::string> {"8_3_12345.tvq-1.prn"}));

@@ -169,12 +169,14 @@ TEST(PrintingLayer, APrintersSettingsTraysAndDeviceContexts)
     ASSERT_TRUE(cups.AddQueue("PCL-Laser", "-m drv:///sample.drv/generpcl.ppd"));
     ASSERT_TRUE(cups.AddQueue("Raw-Laser"));
     TPrintingLayer layer;
-    std::string error;
-    EXPECT_EQ(layer.OpenPrinter("No-Such-Printer", error), nullptr);
-    EXPECT_NE(error.find("No-Such-Printer"), std::string::npos);
+    const TResult<std::shared_ptr<TPrinterHandle>> none = layer.OpenPrinter("No-Such-Printer");
+    EXPECT_FALSE(none);
+    EXPECT_NE(none.Reason().find("No-Such-Printer"), std::string::npos);
 
-    const auto pcl = layer.OpenPrinter("pcl-laser", error);  // names without case
-    ASSERT_NE(pcl, nullptr) << error;
+    const TResult<std::shared_ptr<TPrinterHandle>> opened = layer.OpenPrinter("pcl-laser");  // names without case
+    ASSERT_TRUE(opened) << opened.Reason();
+    const std::shared_ptr<TPrinterHandle> pcl = *opened;
+    ASSERT_NE(pcl, nullptr);
     EXPECT_EQ(pcl->DeviceName(), "PCL-Laser");
     std::vector<std::string> names;
     for (const TTray& t : pcl->Trays())
@@ -182,8 +184,7 @@ TEST(PrintingLayer, APrintersSettingsTraysAndDeviceContexts)
     EXPECT_EQ(names, (std::vector<std::string> {"Printer Default=Default/0", "Tray 1=Tray1/8", "Tray 2=Tray2/1",
                                                  "Tray 3=Tray3/4", "Tray 4=Tray4/5", "Manual Feed=Manual/2",
                                                  "Envelope Feed=Envelope/3"}));
-    TDevMode mode;
-    ASSERT_TRUE(pcl->DocumentProperties(mode));
+    TDevMode mode = pcl->DocumentProperties();
     EXPECT_EQ(mode.DeviceName(), "PCL-Laser");
     EXPECT_EQ(mode.PaperSize(), kPaperLetter);  // the driver's default paper
     EXPECT_EQ(mode.Orientation(), TDevMode::DMORIENT_PORTRAIT);
@@ -194,7 +195,7 @@ TEST(PrintingLayer, APrintersSettingsTraysAndDeviceContexts)
     EXPECT_EQ(mode.PaperSize(), kPaperA4);
     EXPECT_EQ(mode.DefaultSource(), 1);
 
-    const auto raw = layer.OpenPrinter("Raw-Laser", error);
+    const std::shared_ptr<TPrinterHandle> raw = layer.OpenPrinter("Raw-Laser").ValueOr(nullptr);
     ASSERT_NE(raw, nullptr);
     EXPECT_TRUE(raw->Trays().empty());
 
@@ -203,16 +204,20 @@ TEST(PrintingLayer, APrintersSettingsTraysAndDeviceContexts)
     mode.SetDefaultSource(3);
     mode.WriteSlot(TDevMode::kFirstOverlaySlot, "LETTERHEAD");
     mode.WriteSlot(TDevMode::kOtherOverlaySlot, "FOLLOW ON");
-    auto dc = pcl->CreateDC(mode, error);
-    ASSERT_NE(dc, nullptr) << error;
+    TResult<std::unique_ptr<TPrinterDC>> created = pcl->CreateDC(mode);
+    ASSERT_TRUE(created) << created.Reason();
+    const std::unique_ptr<TPrinterDC> dc = std::move(created).Value();
+    ASSERT_NE(dc, nullptr);
     EXPECT_EQ(dc->PhysicalWidth(), 2480);
     EXPECT_EQ(dc->PhysicalOffsetX(), 75);  // the driver's unprintable margin, 6.35 mm
     for (int page = 0; page < 2; ++page) {
-        ASSERT_TRUE(dc->StartDoc({"R1 P1 Page 1", ""})) << dc->LastError();
+        const TOutcome started = dc->StartDoc({"R1 P1 Page 1", ""});
+        ASSERT_TRUE(started) << started.Reason();
         ASSERT_TRUE(dc->StartPage());
         dc->Painter()->drawText(300, 300, QStringLiteral("Hello"));
         ASSERT_TRUE(dc->EndPage());
-        ASSERT_TRUE(dc->EndDoc()) << dc->LastError();
+        const TOutcome ended = dc->EndDoc();
+        ASSERT_TRUE(ended) << ended.Reason();
     }
     const auto jobs = cups.Jobs("PCL-Laser", 2);
     ASSERT_EQ(jobs.size(), 2u);
@@ -237,6 +242,11 @@ TEST(PrintingLayer, APrintersSettingsTraysAndDeviceContexts)
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].pixelIndex(400 - 71, 350), 1);  // the raster starts at PCL's logical page
     EXPECT_EQ(pages[0].pixelIndex(600 - 71, 350), 0);
-    ASSERT_FALSE(dc->StartDoc({"x", "/no/such/folder/x.prn"}) && dc->StartPage() && dc->EndPage() && dc->EndDoc());
-    EXPECT_NE(dc->LastError().find("/no/such/folder/x.prn"), std::string::npos);
+    ASSERT_TRUE(dc->StartDoc({"x", "/no/such/folder/x.prn"}));
+    ASSERT_TRUE(dc->StartPage());
+    ASSERT_TRUE(dc->EndPage());
+    const TOutcome unwritten = dc->EndDoc();
+    EXPECT_FALSE(unwritten);
+    EXPECT_NE(unwritten.Reason().find("/no/such/folder/x.prn"), std::string::npos);
+    EXPECT_FALSE(pcl->CreateDC(TDevMode())) << "a device mode without a printer";
 }

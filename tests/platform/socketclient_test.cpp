@@ -15,21 +15,20 @@ TEST(SocketClient, ConnectsByNameAddressOrLocalhost)
         TSocketClient client;
         client.Host = host;
         client.Port = listener.Port();
-        client.Connect();
+        ASSERT_TRUE(client.Connect()) << host;
         EXPECT_TRUE(client.Connected()) << host;
-        EXPECT_THROW(client.Connect(), ESocketAlreadyConnected);
+        const TOutcome again = client.Connect();
+        EXPECT_FALSE(again);
+        EXPECT_EQ(again.Reason(), "Already connected.");
         EXPECT_TRUE(client.Connected());
     }
     TSocketClient lost;
     lost.Host = "bad..name";  // the resolver refuses it without a query
     lost.Port = 1;
-    try {
-        lost.Connect();
-        ADD_FAILURE() << "connected";
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Number, 11001);
-        EXPECT_STREQ(e.what(), "Socket Error #11001\r\nHost not found.");
-    }
+    const TOutcome unknown = lost.Connect();
+    EXPECT_FALSE(unknown);
+    EXPECT_EQ(unknown.Reason(), "Socket Error #11001\r\nHost not found.");
+    EXPECT_EQ(unknown.Kind(), TFailureKind::Fault) << "a wrong name is no printer that is down";
     EXPECT_FALSE(lost.Connected());
 
     int closedPort;
@@ -40,12 +39,10 @@ TEST(SocketClient, ConnectsByNameAddressOrLocalhost)
     TSocketClient refused;
     refused.Host = "127.0.0.1";
     refused.Port = closedPort;
-    try {
-        refused.Connect();
-        ADD_FAILURE() << "connected";
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Number, 10061);
-    }
+    const TOutcome down = refused.Connect();
+    EXPECT_FALSE(down);
+    EXPECT_EQ(down.Reason(), SocketErrorMessage(10061));
+    EXPECT_EQ(down.Kind(), TFailureKind::Outage);
 }
 
 TEST(SocketClient, WritesReadsAndNoticesAClosedPeer)
@@ -54,8 +51,10 @@ TEST(SocketClient, WritesReadsAndNoticesAClosedPeer)
     TSocketClient client;
     client.Host = "127.0.0.1";
     client.Port = listener.Port();
-    EXPECT_THROW(client.Write("x", 1), ESocketClosed);
-    client.Connect();
+    const TOutcome closed = client.Write("x", 1);
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(closed.Reason(), "Socket is closed, cannot write");
+    ASSERT_TRUE(client.Connect());
     ASSERT_TRUE(WaitFor([&] { return listener.AcceptPending() == 1; }));
 
     QElapsedTimer timer;
@@ -66,16 +65,18 @@ TEST(SocketClient, WritesReadsAndNoticesAClosedPeer)
     std::string data(20000, 'p');
     std::istringstream stream(data);
     stream.seekg(500);
-    client.WriteStream(stream, true);  // from the start, whatever the position
+    const TResult<std::uint64_t> written = client.WriteStream(stream, true);  // from the start, whatever the position
+    ASSERT_TRUE(written) << written.Reason();
+    EXPECT_EQ(*written, data.size());
     EXPECT_TRUE(client.Connected());
     listener.Close();  // the peer goes away: writes fail sooner or later
     bool failed = false;
     for (int i = 0; i < 200 && !failed; ++i) {
-        try {
-            client.Write(data.data(), data.size());
-        } catch (const ESocketError& e) {
+        if (const TOutcome sent = client.Write(data.data(), data.size()); !sent) {
             failed = true;
-            EXPECT_TRUE(e.Number == 10054 || e.Number == 10058) << e.Number;
+            EXPECT_TRUE(sent.Reason() == SocketErrorMessage(10054) || sent.Reason() == SocketErrorMessage(10058))
+                << sent.Reason();
+            EXPECT_EQ(sent.Kind(), TFailureKind::Outage);
         }
     }
     EXPECT_TRUE(failed);

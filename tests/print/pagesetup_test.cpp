@@ -32,7 +32,7 @@ TEST(PageSetup, RequestOverridesAreLogged)
     EXPECT_EQ(setup.PagePaperSize, kPaperLetter);
     EXPECT_EQ(log.Lines, (std::vector<std::string> {"Selected Landscape paper orientation", "Overriding Paper size to US Letter"}));
 
-    log.Lines.clear();
+    log.Clear();
     FillPageSetup(setup, 16838, 11906, "portrait", "Legal", log);
     EXPECT_FALSE(setup.PageLandscape);
     EXPECT_EQ(setup.PagePaperSize, kPaperA4);  // derived from the page, kept

@@ -100,7 +100,7 @@ TEST(PrintRun, ASavedDocumentThatDoesNotFitIsAnOutageAndClaimsNothing)
         EXPECT_TRUE(disk.Names().empty());
 
         disk.MakeRoom();
-        home.Log.Lines.clear();
+        home.Log.Clear();
         output = c.prefix + (disk / "R1.pdf");
         ASSERT_TRUE(PrintReport(context, output));
         EXPECT_EQ(home.Log.Lines, (std::vector<std::string> {c.done}));
@@ -141,7 +141,7 @@ TEST(PrintRun, ARefusedDocumentIsFinalAndTheLogSaysWhy)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.output);
-        home.Log.Lines.clear();
+        home.Log.Clear();
         home.Request(kBase);
         home.Pages(1);
         std::string output = c.output;

@@ -225,7 +225,7 @@ TEST(JobJournal, APageSentJustBeforeACrashIsFoundAtTheSchedulerNotSentAgain)
     const std::vector<std::string> titles = Titles(home.Cups().JobsWhenQuiet("Laser-A", 2));
     EXPECT_EQ(Count(titles, "CRASH1 P2 Page 1"), 1);
     EXPECT_EQ(Count(titles, "CRASH1 P2 Page 2"), 1);
-    EXPECT_GT(home.Journal().OutputOf(id, "cups", 2, "")->CupsJob, 0);
+    EXPECT_GT(home.Journal().OutputOf(id, "cups", 2, "").Value()->CupsJob, 0);
 }
 
 // A page counts as done for its number and its title: a page of that number
@@ -279,7 +279,7 @@ TEST(JobJournal, AJournalThatCannotWriteStopsOutputsAndKeepsItsSteps)
     TJournalHome home;
     home.Drop("j.tvq", kReport + "^HV_REQCODE~JRO1");
     home.S().SpoolTimerTimer();
-    ASSERT_TRUE(home.S().PrintPending());
+    ASSERT_TRUE(home.S().State().PrintPending);
     const std::string files = "'" + home.Dir / "journal.db" + "' '" + home.Dir / "journal.db-wal" + "'";
     if (std::system(("chattr +i " + files + " 2>/dev/null").c_str()) != 0) {
         const int undone = std::system(("chattr -i " + files + " 2>/dev/null").c_str());
@@ -386,7 +386,7 @@ TEST(JobJournal, ACrashLoopEndsInFailed)
     // Taken, and the server "crashes" before the print run, three times.
     for (int attempt = 1; attempt <= 3; ++attempt) {
         home.S().SpoolTimerTimer();
-        ASSERT_TRUE(home.S().PrintPending()) << attempt;
+        ASSERT_TRUE(home.S().State().PrintPending) << attempt;
         home.S().Forget();  // what a restart forgets
     }
     EXPECT_EQ(home.JobOf("loop.tvq")->Attempts, 3);
@@ -566,12 +566,12 @@ TEST(JobJournal, BacklogModeTakesTheNextFileOnlyOnceTheOutputBeforeExists)
         home.S().SpoolTimerTimer();
         if (!backlog) {
             EXPECT_EQ(home.Found(), std::vector<std::string> {"a.tvq"});
-            EXPECT_TRUE(home.S().PrintPending()) << "printed by the printing timer, later";
-            EXPECT_EQ(home.S().TickInterval(), TJobPipeline::kSpoolInterval);
+            EXPECT_TRUE(home.S().State().PrintPending) << "printed by the printing timer, later";
+            EXPECT_EQ(home.S().State().TickInterval, TJobPipeline::kSpoolInterval);
             continue;
         }
         EXPECT_EQ(home.Found(), names);
-        EXPECT_FALSE(home.S().SpoolHeld());
+        EXPECT_FALSE(home.S().State().SpoolHeld);
         // Each file was taken after the output of the one before was there.
         std::vector<std::size_t> found, printed;
         for (std::size_t i = 0; i < home.Log.Lines.size(); ++i) {
@@ -594,7 +594,7 @@ TEST(JobJournal, BacklogModeTakesTheNextFileOnlyOnceTheOutputBeforeExists)
         for (const std::string& name : names)
             EXPECT_FALSE(home.InSpool(name)) << name;
         // The spool folder is empty: the next tick comes at the usual pace.
-        EXPECT_EQ(home.S().TickInterval(), TJobPipeline::kSpoolInterval);
+        EXPECT_EQ(home.S().State().TickInterval, TJobPipeline::kSpoolInterval);
     }
 }
 
@@ -637,7 +637,7 @@ TEST(JobJournal, AWarningWhileTheJournalIsLockedIsKeptAndWrittenLater)
     home.S().SpoolTimerTimer();
     home.S().Engine().OnChanged = nullptr;
     ASSERT_TRUE(locked);
-    ASSERT_TRUE(home.S().PrintPending());
+    ASSERT_TRUE(home.S().State().PrintPending);
     home.S().printingtimerTimer();
     EXPECT_EQ(home.Log.Count(warning), 1) << "logged as ever";
     EXPECT_EQ(home.Log.CountStarting("The journal " + home.Dir / "journal.db" + " is down since "), 1);

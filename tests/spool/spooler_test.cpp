@@ -36,7 +36,7 @@ TEST(SpoolTick, OneFilePerTickInCaseInsensitiveOrder)
     home.S().SpoolTimerTimer();
     EXPECT_EQ(home.Indicators.PrintQueueText(), "0003");
     EXPECT_EQ(home.Found(), (std::vector<std::string> {"a.tvq"}));
-    EXPECT_FALSE(home.S().SpoolHeld());
+    EXPECT_FALSE(home.S().State().SpoolHeld);
     home.S().SpoolTimerTimer();
     home.S().SpoolTimerTimer();
     home.S().SpoolTimerTimer();  // nothing left
@@ -59,7 +59,7 @@ TEST(SpoolTick, AFileThatChangedSinceListingWaitsForTheNextRefill)
     home.Drop("b.tvq", kUnprintable + std::string(1200 - kUnprintable.size(), ' '));
     home.S().SpoolTimerTimer();  // b is still growing: left for the next listing, without a word
     EXPECT_EQ(home.Log.CountStarting("Spooler file b.tvq"), 0);
-    EXPECT_FALSE(home.S().SpoolHeld());
+    EXPECT_FALSE(home.S().State().SpoolHeld);
     EXPECT_TRUE(home.InSpool("b.tvq"));
     home.S().SpoolTimerTimer();  // listed again with 1200 bytes
     EXPECT_EQ(home.Found(), (std::vector<std::string> {"a.tvq", "b.tvq"}));
@@ -147,13 +147,13 @@ TEST(SpoolTick, ARefillListsAHundredRequests)
     for (int i = 0; i < 150; ++i)
         home.Drop("req" + std::to_string(1000 + i) + ".tvq", kUnprintable);
     home.S().SpoolTimerTimer();
-    EXPECT_EQ(home.S().Listed(), 99u);
+    EXPECT_EQ(home.S().State().Listed, 99u);
     EXPECT_EQ(home.Indicators.PrintQueueText(), "0100");
     for (int i = 1; i < 100; ++i)
         home.S().SpoolTimerTimer();
-    EXPECT_TRUE(home.S().Listed() == 0);
+    EXPECT_TRUE(home.S().State().Listed == 0);
     home.S().SpoolTimerTimer();  // the other 50
-    EXPECT_EQ(home.S().Listed(), 49u);
+    EXPECT_EQ(home.S().State().Listed, 49u);
     EXPECT_EQ(Files(home.Dir / "spool/unprintable").size(), 101u);
 }
 
@@ -175,7 +175,7 @@ TEST(SpoolTick, PrinterFilesGoIntoTheLprQueue)
     broken.S().SpoolTimerTimer();
     EXPECT_TRUE(broken.Log.Has("Failed to copy PRN file 4_LAB9.prn"));
     EXPECT_TRUE(broken.InSpool("4_LAB9.prn"));
-    EXPECT_FALSE(broken.S().SpoolHeld());
+    EXPECT_FALSE(broken.S().State().SpoolHeld);
     EXPECT_FALSE(DirExists(broken.Dir / "spool/temp"));
 }
 
@@ -189,14 +189,14 @@ TEST(SpoolTick, UnprintableRequests)
               "Spooler file empty.tvq was unpritable because \r\n"
               "  either there was no Request or Procedure code; OR\r\n"
               "  A PDF or Scanned Image print request was not specified.");
-    EXPECT_FALSE(home.S().SpoolHeld());
+    EXPECT_FALSE(home.S().State().SpoolHeld);
     EXPECT_TRUE(FileExists(home.Dir / "spool/unprintable/empty.tvq"));
 
     WriteFile(home.Dir / "spool/unprintable/nocodes.tvq", "an earlier one");  // the move cannot replace it
     home.S().SpoolTimerTimer();
     EXPECT_EQ(home.Log.Lines.back(), "ERROR - destination exists");
     EXPECT_TRUE(home.InSpool("nocodes.tvq"));
-    EXPECT_FALSE(home.S().SpoolHeld());
+    EXPECT_FALSE(home.S().State().SpoolHeld);
 }
 
 TEST(SpoolTick, StallsAndTheWatchdog)
@@ -206,7 +206,7 @@ TEST(SpoolTick, StallsAndTheWatchdog)
     home.Drop("a.tvq", kReport);
     home.S().SpoolTimerTimer();
     EXPECT_TRUE(home.Log.Has("At least 1 critical value is not set, Check printers and Settings"));
-    EXPECT_TRUE(home.S().SpoolHeld());
+    EXPECT_TRUE(home.S().State().SpoolHeld);
     EXPECT_EQ(home.Dispatches, 1);
 
     home.S().SpoolTimerTimer();  // busy: only the watchdog looks
@@ -217,13 +217,13 @@ TEST(SpoolTick, StallsAndTheWatchdog)
     TJobPipelineTestAccess::DuePrintRun(home.S());
     TJobPipelineTestAccess::SetBusySince(home.S(), QDateTime::currentDateTime().addSecs(-179));
     home.S().SpoolTimerTimer();
-    EXPECT_TRUE(home.S().SpoolHeld());
+    EXPECT_TRUE(home.S().State().SpoolHeld);
     TJobPipelineTestAccess::SetBusySince(home.S(), QDateTime::currentDateTime().addSecs(-181));
     home.S().SpoolTimerTimer();
     EXPECT_EQ(home.Log.Lines.back(), "The Print Spooler has been busy for too long:\r\n             Forcing Reset..");
-    EXPECT_FALSE(home.S().SpoolHeld());
-    EXPECT_FALSE(home.S().PrintPending());
-    EXPECT_FALSE(home.S().PrintRunDue());
+    EXPECT_FALSE(home.S().State().SpoolHeld);
+    EXPECT_FALSE(home.S().State().PrintPending);
+    EXPECT_FALSE(home.S().State().PrintRunDue);
     EXPECT_EQ(home.Indicators.Light(TLight::Spool), TLightColor::Off);
     EXPECT_TRUE(home.InSpool("a.tvq"));
 
@@ -231,7 +231,7 @@ TEST(SpoolTick, StallsAndTheWatchdog)
     TJobPipelineTestAccess::SetPrintPending(home.S(), true);
     home.S().printingtimerTimer();
     EXPECT_EQ(home.Indicators.Light(TLight::Printing), TLightColor::Red);
-    EXPECT_TRUE(home.S().PrintPending());
+    EXPECT_TRUE(home.S().State().PrintPending);
 }
 
 TEST(SpoolTick, RequestsStayUntilTheirOutputExists)
@@ -240,24 +240,28 @@ TEST(SpoolTick, RequestsStayUntilTheirOutputExists)
     home.Drop("saved.tvq", kReport + "^HV_PDFDOC~" + (home.Dir / "results/R1.pdf"));
     home.Drop("unsaved.tvq", kReport + "^HV_PDFDOC~" + (home.Dir / "gone/R1.pdf"));
     home.S().SpoolTimerTimer();
-    EXPECT_TRUE(home.S().SpoolHeld());
-    EXPECT_TRUE(home.S().PrintPending());
-    EXPECT_TRUE(home.S().PrintRunDue());
-    EXPECT_EQ(home.S().PrintRunInterval(), 1500);
+    EXPECT_TRUE(home.S().State().SpoolHeld);
+    EXPECT_TRUE(home.S().State().PrintPending);
+    EXPECT_TRUE(home.S().State().PrintRunDue);
+    EXPECT_EQ(home.S().State().PrintRunInterval, 1500);
     EXPECT_TRUE(home.InSpool("saved.tvq")) << "kept until the PDF exists";
     EXPECT_EQ(home.Indicators.Light(TLight::Printing), TLightColor::Green);
     home.S().printingtimerTimer();
     EXPECT_TRUE(home.Log.Has("PDF Document created as \"" + (home.Dir / "results/R1.pdf") + "\""));
+    EXPECT_EQ(home.Log.SeverityOf("PDF Document created as "), TSeverity::Info);
     EXPECT_NE(TextOfPdf(ReadFile(home.Dir / "results/R1.pdf")).find("Template for SMITH"), std::string::npos);
     EXPECT_FALSE(home.InSpool("saved.tvq"));
-    EXPECT_FALSE(home.S().SpoolHeld());
-    EXPECT_FALSE(home.S().PrintPending());
-    EXPECT_FALSE(home.S().PrintRunDue());
+    EXPECT_FALSE(home.S().State().SpoolHeld);
+    EXPECT_FALSE(home.S().State().PrintPending);
+    EXPECT_FALSE(home.S().State().PrintRunDue);
 
     home.TickAndPrint();
     EXPECT_TRUE(home.Log.Has("PDF Document creation FAILED \"" + (home.Dir / "gone/R1.pdf") + "\""));
+    EXPECT_EQ(home.Log.SeverityOf("PDF Document creation FAILED "), TSeverity::Error);
+    EXPECT_EQ(home.Log.SeverityOf("Could not save " + (home.Dir / "gone/R1.pdf") + ": "), TSeverity::Error);
     EXPECT_EQ(home.Log.Lines.back().rfind("Spooler file unsaved.tvq stays in the spool folder; attempt 2 of 5 at ", 0), 0u)
         << home.Log.Lines.back();
+    EXPECT_EQ(home.Log.Severities.back(), TSeverity::Info);
     EXPECT_TRUE(home.InSpool("unsaved.tvq"));
     EXPECT_TRUE(ForceDir(home.Dir / "gone"));
     home.TickAndPrint();  // the next refill takes it again
@@ -271,8 +275,8 @@ TEST(SpoolTick, AJobThatCannotBeComposedWaitsWithoutHoldingUpTheOthers)
     const std::string notRtf = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + QByteArray(64, '\0')).toBase64().toStdString();
     home.Drop("word.tvq", kReport + "^HV_PDFDOC~x.pdf^HV_B64DATA~" + notRtf);
     home.S().SpoolTimerTimer();
-    EXPECT_FALSE(home.S().SpoolHeld()) << "not until the watchdog: the next tick goes on";
-    EXPECT_FALSE(home.S().PrintPending());
+    EXPECT_FALSE(home.S().State().SpoolHeld) << "not until the watchdog: the next tick goes on";
+    EXPECT_FALSE(home.S().State().PrintPending);
     EXPECT_TRUE(home.InSpool("word.tvq"));
     const std::string loading = " Error loading " + (home.Dir / "results/R1_P1.doc") + " with ";
     ASSERT_GE(home.Log.Lines.size(), 2u);
@@ -298,7 +302,7 @@ TEST(ReportJobSequence, PrinterSelectionAndItsFallbacks)
     home.S().HoldSpool();
     EXPECT_EQ(home.S().RunReportJob(kReport + "^HV_PRINTER~7", "lost.tvq"), TJobExit::NoPrinter);
     EXPECT_EQ(home.Log.Lines.back(), "No default printer!");
-    EXPECT_FALSE(home.S().SpoolHeld());
+    EXPECT_FALSE(home.S().State().SpoolHeld);
     EXPECT_TRUE(FileExists(home.Dir / "spool/unprintable/lost.tvq"));
 
     // A saved document needs no printer.
@@ -340,7 +344,7 @@ TEST(ReportJobSequence, AComposedReportIsPrintedPageByPage)
     // A scan request prints within its tick and is gone at its end.
     home.Drop("scan.tvq", "HV_SCANID~4711^HV_PRINTER~1");
     home.S().SpoolTimerTimer();
-    EXPECT_FALSE(home.S().SpoolHeld());
+    EXPECT_FALSE(home.S().State().SpoolHeld);
     EXPECT_FALSE(home.InSpool("scan.tvq"));
     EXPECT_TRUE(home.Log.Has("Image for 4711 was requested but it was not present"));
     EXPECT_EQ(home.Cups().Jobs("Laser-A", 2).back().Title, "4711");

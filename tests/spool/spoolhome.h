@@ -107,7 +107,7 @@ struct TSpoolHome {
     void TickAndPrint()
     {
         S().SpoolTimerTimer();
-        if (S().PrintPending())
+        if (S().State().PrintPending)
             S().printingtimerTimer();
     }
 

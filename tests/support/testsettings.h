@@ -1,5 +1,6 @@
-// A settings store and the typed view over it, for tests that set printer
-// entries or folders by name; the view looks the entries up in the store.
+// A settings store and the configuration made from it, for tests that set
+// printer entries by name; each change makes the next configuration, as the
+// server's editor does, keeping what the test set in it.
 #pragma once
 
 #include "config/serverconfig.h"
@@ -17,13 +18,18 @@ struct TTestSettings {
     TTestSettings(const TTestSettings&) = delete;
     TTestSettings& operator=(const TTestSettings&) = delete;
 
-    void Set(std::string_view key, std::string_view value) { Store.SetValue(key, value); }
+    void Set(std::string_view key, std::string_view value)
+    {
+        Store.SetValue(key, value);
+        Config = Config.WithEntries(Store);
+    }
     // The store holds exactly these entries.
     TTestSettings& operator=(std::initializer_list<std::pair<std::string, std::string>> entries)
     {
         Store.Clear();
         for (const auto& [key, value] : entries)
             Store.SetValue(key, value);
+        Config = Config.WithEntries(Store);
         return *this;
     }
 };

@@ -57,7 +57,7 @@ TEST(TestPrintEndToEnd, TheTestButtonsRequestsArePrintedOnTheChosenPrinter)
     TPrintServer& server = form.Server();
     for (int tick = 0; tick < 3; ++tick) {
         server.Pipeline().SpoolTimerTimer();
-        if (server.Pipeline().PrintPending())
+        if (server.Pipeline().State().PrintPending)
             server.Pipeline().printingtimerTimer();
     }
     const auto jobs = cups.Jobs("Lab-Plain", 2);

@@ -249,20 +249,33 @@ TEST(WebStatusProcess, EveryEndpointAnswersAndTheApiIsTheToolsJournal)
         EXPECT_EQ(home.Get("/api/jobs/" + id).Json(), story) << "job " << id;
     }
 
-    // The log: in order, each line once, asked for from a line on.
+    // The log: in order, each line once, asked for from a line on; each
+    // line with the severity the server gave it where it made the line.
     const json log = home.Get("/api/log").Json();
     ASSERT_TRUE(log.is_array() && log.size() >= 2) << log.dump();
     std::uint64_t last = 0;
-    bool printed = false;
+    std::map<std::string, std::set<std::string>> severities;  // by the line's beginning
+    const std::string beginnings[] = {"Printed R1 P1", "Found file f1.tvq", "PDF Document creation FAILED",
+                                      "Spooler file f1.tvq failed after 1 attempt(s)",
+                                      "The print system does not know the printer \"Ghost\""};
     for (const json& line : log) {
         ExpectShape(line, {{"seq", TKind::Number}, {"text", TKind::String}, {"severity", TKind::String}}, "log line");
         EXPECT_GT(line["seq"].get<std::uint64_t>(), last);
         last = line["seq"].get<std::uint64_t>();
         const std::string severity = line["severity"];
         EXPECT_TRUE(severity == "error" || severity == "warning" || severity == "info") << severity;
-        printed = printed || line["text"].get<std::string>().find("Printed R1 P1") != std::string::npos;
+        const std::string text = line["text"];
+        for (const std::string& beginning : beginnings)
+            if (text.find(">" + beginning) != std::string::npos)
+                severities[beginning].insert(severity);
     }
-    EXPECT_TRUE(printed) << log.dump(1);
+    const std::map<std::string, std::set<std::string>> expected = {
+        {"Printed R1 P1", {"info"}},
+        {"Found file f1.tvq", {"info"}},
+        {"PDF Document creation FAILED", {"error"}},
+        {"Spooler file f1.tvq failed after 1 attempt(s)", {"error"}},
+        {"The print system does not know the printer \"Ghost\"", {"warning"}}};
+    EXPECT_EQ(severities, expected) << log.dump(1);
     const std::uint64_t before = log[log.size() - 2]["seq"];
     EXPECT_EQ(home.Get("/api/log?since=" + std::to_string(before)).Json(), json::array({log.back()}));
     EXPECT_EQ(home.Get("/api/log?since=" + std::to_string(last)).Json(), json::array());

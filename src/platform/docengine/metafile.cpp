@@ -23,23 +23,18 @@ constexpr int kMaxImageSide = 4000;
 struct TBytes {
     const char* Data = nullptr;
     qsizetype Size = 0;
-    quint32 U32(qsizetype at) const
+    template <typename T>
+    T Read(qsizetype at) const
     {
-        if (at < 0 || at + 4 > Size)
+        if (at < 0 || at + qsizetype(sizeof(T)) > Size)
             return 0;
-        quint32 v;
-        std::memcpy(&v, Data + at, 4);
+        T v;
+        std::memcpy(&v, Data + at, sizeof(T));
         return qFromLittleEndian(v);
     }
+    quint32 U32(qsizetype at) const { return Read<quint32>(at); }
     qint32 I32(qsizetype at) const { return static_cast<qint32>(U32(at)); }
-    quint16 U16(qsizetype at) const
-    {
-        if (at < 0 || at + 2 > Size)
-            return 0;
-        quint16 v;
-        std::memcpy(&v, Data + at, 2);
-        return qFromLittleEndian(v);
-    }
+    quint16 U16(qsizetype at) const { return Read<quint16>(at); }
     qint16 I16(qsizetype at) const { return static_cast<qint16>(U16(at)); }
     quint8 U8(qsizetype at) const { return at >= 0 && at < Size ? static_cast<quint8>(Data[at]) : 0; }
     float F32(qsizetype at) const
@@ -156,6 +151,42 @@ struct TDc {
     bool Clipped = false;
 };
 
+// One WMF record: 16-bit parameters after the size and the function.
+struct TWmfRecord {
+    const TBytes& B;
+    quint32 Words = 0;
+    quint16 Function = 0;
+    qsizetype P = 0;    // the parameters
+    qsizetype End = 0;
+    qint16 W(int i) const { return B.I16(P + 2 * i); }
+    QPointF Point(int i) const { return QPointF(W(i + 1), W(i)); }  // stored y, x
+    QRectF Rect(int i) const { return QRectF(QPointF(W(i + 3), W(i + 2)), QPointF(W(i + 1), W(i))); }
+};
+
+// One EMF record; offsets are from the record's start.
+struct TEmfRecord {
+    const TBytes& B;
+    quint32 Type = 0;
+    qsizetype R = 0;
+    qsizetype End = 0;
+    quint32 U32(qsizetype o) const { return B.U32(R + o); }
+    qint32 I32(qsizetype o) const { return B.I32(R + o); }
+    float F32(qsizetype o) const { return B.F32(R + o); }
+    QPointF PointL(qsizetype o) const { return QPointF(I32(o), I32(o + 4)); }
+    QRectF RectL(qsizetype o) const { return QRectF(PointL(o), PointL(o + 8)); }
+    QPolygonF Points(qsizetype countAt, qsizetype first, bool shortPoints) const
+    {
+        const int step = shortPoints ? 4 : 8;
+        const qint64 count = std::clamp<qint64>(U32(countAt), 0, (End - (R + first)) / step);
+        QPolygonF polygon;
+        for (qint64 i = 0; i < count; ++i) {
+            const qsizetype o = R + first + i * step;
+            polygon << (shortPoints ? QPointF(B.I16(o), B.I16(o + 2)) : QPointF(B.I32(o), B.I32(o + 4)));
+        }
+        return polygon;
+    }
+};
+
 class TPlayer {
 public:
     TPlayer(QPainter* painter, const QRectF& target)
@@ -189,17 +220,39 @@ private:
     void SeePolygon(const QPolygonF& p);
     void DrawPolygon(const QPolygonF& polygon, bool closed);
     void DrawPolyPolygon(const std::vector<QPolygonF>& polygons);
+    void DrawBezier(const QPolygonF& points);
+    void LineFromCurrent(const QPolygonF& more, bool bezier);
     void DrawRect(const QRectF& r, int kind, const QSizeF& corner = {});
     void DrawText(const QPointF& at, const QString& text);
     void ApplyClip();
+    void IntersectClip(const QRectF& r);
     void DrawImage(const QRectF& dest, const QImage& image, const QRectF& source, quint32 rop);
     void FillRect(const QRectF& r, quint32 rop);
     int NewObject(TObject object);
+    void SetObject(quint32 index, const TObject& object);
     void Select(quint32 index);
     void Delete(quint32 index);
     void Save() { FSaved.push_back(FDc); }
     void Restore(int which);
     TObject Stock(quint32 index) const;
+
+    // A function for each kind of record; WmfRecord and EmfRecord give false
+    // at the end of the file.
+    bool WmfRecord(const TWmfRecord& r);
+    void WmfPolygon(const TWmfRecord& r);
+    void WmfPolyPolygon(const TWmfRecord& r);
+    void WmfTextOut(const TWmfRecord& r);
+    void WmfExtTextOut(const TWmfRecord& r);
+    void WmfStretchDib(const TWmfRecord& r);
+    void WmfDibBlt(const TWmfRecord& r);
+    bool EmfRecord(const TEmfRecord& r);
+    void EmfPolyTo(const TEmfRecord& r);
+    void EmfPolyPolygon(const TEmfRecord& r);
+    void EmfWorldTransform(const TEmfRecord& r);
+    void EmfDrawPath(quint32 type);
+    void EmfStretchDibits(const TEmfRecord& r);
+    void EmfBitBlt(const TEmfRecord& r);
+    void EmfTextOut(const TEmfRecord& r);
 
     QPainter* FPainter;
     QRectF FTarget;
@@ -412,6 +465,8 @@ void TPlayer::DrawText(const QPointF& at, const QString& text)
 
 void TPlayer::DrawImage(const QRectF& dest, const QImage& image, const QRectF& source, quint32 rop)
 {
+    if (rop != 0x00CC0020)
+        RasterOps = true;
     if (Measuring) {
         See(dest);
         return;
@@ -451,6 +506,57 @@ void TPlayer::FillRect(const QRectF& r, quint32 rop)
     FPainter->fillRect(r.normalized(), brush);
 }
 
+void TPlayer::DrawBezier(const QPolygonF& points)
+{
+    QPainterPath path;
+    if (!points.isEmpty()) {
+        path.moveTo(points[0]);
+        for (int i = 1; i + 2 < points.size(); i += 3)
+            path.cubicTo(points[i], points[i + 1], points[i + 2]);
+    }
+    if (Measuring)
+        SeePolygon(points);
+    else if (FInPath)
+        FPath.addPath(path);
+    else {
+        Use();
+        FPainter->setBrush(Qt::NoBrush);
+        FPainter->drawPath(path);
+    }
+}
+
+// Lines or Bezier curves from the current position, into the path being
+// recorded or drawn; the last point becomes the current position.
+void TPlayer::LineFromCurrent(const QPolygonF& more, bool bezier)
+{
+    if (FInPath) {
+        if (FPath.elementCount() == 0)
+            FPath.moveTo(FDc.Current);
+        if (bezier) {
+            for (int i = 0; i + 2 < more.size(); i += 3)
+                FPath.cubicTo(more[i], more[i + 1], more[i + 2]);
+        } else {
+            for (const QPointF& q : more)
+                FPath.lineTo(q);
+        }
+    } else {
+        QPolygonF line;
+        line << FDc.Current << more;
+        DrawPolygon(line, false);
+    }
+    FDc.Current = more.back();
+}
+
+void TPlayer::IntersectClip(const QRectF& r)
+{
+    if (Measuring)
+        return;
+    QPainterPath path;
+    path.addRect(Transform().mapRect(r));
+    FDc.Clip = FDc.Clipped ? FDc.Clip.intersected(path) : path;
+    FDc.Clipped = true;
+}
+
 int TPlayer::NewObject(TObject object)
 {
     for (std::size_t i = 0; i < FObjects.size(); ++i)
@@ -487,6 +593,15 @@ TObject TPlayer::Stock(quint32 index) const
         o.Height = 12;
     }
     return o;
+}
+
+void TPlayer::SetObject(quint32 index, const TObject& object)
+{
+    if (index < kMaxObjects) {
+        if (FObjects.size() <= index)
+            FObjects.resize(index + 1);
+        FObjects[index] = object;
+    }
 }
 
 void TPlayer::Select(quint32 index)
@@ -550,6 +665,61 @@ QBrush BrushOf(int style, const QColor& color, int hatch)
     }
 }
 
+QString Text1252(const QByteArray& bytes)
+{
+    return ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+// A font as both kinds of metafile describe it (LOGFONT): height,
+// escapement and weight, then italic, underline and strike-out bytes.
+TObject FontObject(int height, int escapement, int weight, const TBytes& b, qsizetype flags)
+{
+    TObject o;
+    o.Kind = TObject::kFont;
+    o.Height = height;
+    o.Escapement = escapement;
+    o.Weight = weight;
+    o.Italic = b.U8(flags) != 0;
+    o.Underline = b.U8(flags + 1) != 0;
+    o.Strike = b.U8(flags + 2) != 0;
+    return o;
+}
+
+TObject WmfFont(const TWmfRecord& r)
+{
+    TObject o = FontObject(r.W(0), r.W(2), r.W(4), r.B, r.P + 10);
+    o.Charset = r.B.U8(r.P + 13);
+    QByteArray face = r.B.Slice(r.P + 18, std::min<qsizetype>(32, r.End - (r.P + 18)));
+    face.truncate(face.indexOf('\0') < 0 ? face.size() : face.indexOf('\0'));
+    o.Face = Text1252(face);
+    return o;
+}
+
+// The object a CREATE... record makes.
+TObject WmfObject(const TWmfRecord& r)
+{
+    TObject o;
+    switch (r.Function) {
+    case 0x02FA:  // CREATEPENINDIRECT: style, width (x, y), colour
+        o.Kind = TObject::kPen;
+        o.Pen = PenOf(r.B.U16(r.P), r.W(1), ColorRef(r.B.U32(r.P + 6)));
+        break;
+    case 0x02FC:  // CREATEBRUSHINDIRECT: style, colour, hatch
+        o.Kind = TObject::kBrush;
+        o.Brush = BrushOf(r.B.U16(r.P), ColorRef(r.B.U32(r.P + 2)), r.B.U16(r.P + 6));
+        break;
+    case 0x02FB: return WmfFont(r);
+    case 0x0142: {  // DIBCREATEPATTERNBRUSH: a brush of the bitmap's first colour
+        o.Kind = TObject::kBrush;
+        const QImage image = PackedDib(r.B.Slice(r.P + 4, r.End - r.P - 4));
+        o.Brush = image.isNull() ? QBrush(Qt::gray) : QBrush(image);
+        break;
+    }
+    default: o.Kind = TObject::kOther; break;  // palettes, regions
+    }
+    return o;
+}
+
 bool TPlayer::PlayWmf(const TBytes& b, qsizetype start)
 {
     // The header: type, header size (words), version, size, objects, max record, members.
@@ -561,182 +731,170 @@ bool TPlayer::PlayWmf(const TBytes& b, qsizetype start)
         return false;
     qsizetype at = start + 18;
     for (int n = 0; n < kMaxRecords && at + 6 <= b.Size; ++n) {
-        const quint32 words = b.U32(at);
-        const quint16 function = b.U16(at + 4);
-        if (words < 3 || at + qsizetype(words) * 2 > b.Size)
+        TWmfRecord r {b, b.U32(at), b.U16(at + 4), at + 6, 0};
+        if (r.Words < 3 || at + qsizetype(r.Words) * 2 > b.Size)
             break;
-        const qsizetype p = at + 6;  // parameters
-        const qsizetype end = at + qsizetype(words) * 2;
-        auto w = [&](int i) { return b.I16(p + 2 * i); };
-        auto point = [&](int i) { return QPointF(w(i + 1), w(i)); };  // stored y, x
-        auto rect = [&](int i) { return QRectF(QPointF(w(i + 3), w(i + 2)), QPointF(w(i + 1), w(i))); };
-        switch (function) {
-        case 0x0000: return true;  // EOF
-        case 0x0103: FDc.MapMode = w(0); break;
-        case 0x0102: FDc.BackMode = w(0); break;
-        case 0x0106: FDc.FillMode = w(0); break;
-        case 0x0107: FDc.StretchMode = w(0); break;
-        case 0x012E: FDc.TextAlign = b.U16(p); break;
-        case 0x0209: FDc.TextColor = ColorRef(b.U32(p)); break;
-        case 0x0201: FDc.BackColor = ColorRef(b.U32(p)); break;
-        case 0x020B: FDc.WinOrg = point(0); break;
-        case 0x020C:
-            FDc.WinExt = point(0);
-            FDc.WinExtSet = true;
-            break;
-        case 0x020F: FDc.WinOrg += point(0); break;
-        case 0x0410:  // SCALEWINDOWEXT: yDenom, yNum, xDenom, xNum
-            if (w(0) != 0 && w(2) != 0)
-                FDc.WinExt = QPointF(FDc.WinExt.x() * w(3) / w(2), FDc.WinExt.y() * w(1) / w(0));
-            break;
-        case 0x0214: FDc.Current = point(0); break;
-        case 0x0213:
-            DrawPolygon(QPolygonF({FDc.Current, point(0)}), false);
-            FDc.Current = point(0);
-            break;
-        case 0x041B: DrawRect(rect(0), 0); break;
-        case 0x0418: DrawRect(rect(0), 1); break;
-        case 0x061C: DrawRect(rect(2), 2, QSizeF(w(1), w(0))); break;
-        case 0x0817: case 0x081A: case 0x0830: DrawRect(rect(4), function == 0x0817 ? 3 : 1); break;  // arc, pie, chord
-        case 0x0324: case 0x0325: {
-            const int count = std::clamp<int>(w(0), 0, static_cast<int>((end - p - 2) / 4));
-            QPolygonF polygon;
-            for (int i = 0; i < count; ++i)
-                polygon << QPointF(w(1 + 2 * i), w(2 + 2 * i));
-            DrawPolygon(polygon, function == 0x0324);
-            break;
-        }
-        case 0x0538: {
-            const int polys = std::clamp<int>(w(0), 0, static_cast<int>((end - p) / 2));
-            std::vector<QPolygonF> polygons;
-            int point = 1 + polys;
-            for (int k = 0; k < polys; ++k) {
-                const int count = std::max<int>(0, w(1 + k));
-                QPolygonF polygon;
-                for (int i = 0; i < count && p + 2 * (point + 1) < end; ++i, point += 2)
-                    polygon << QPointF(w(point), w(point + 1));
-                polygons.push_back(polygon);
-            }
-            DrawPolyPolygon(polygons);
-            break;
-        }
-        case 0x0521: {  // TEXTOUT: count, string, y, x
-            const int count = std::clamp<int>(w(0), 0, static_cast<int>(end - p - 2));
-            const QByteArray text = b.Slice(p + 2, count);
-            const qsizetype after = p + 2 + ((count + 1) & ~1);
-            DrawText(QPointF(b.I16(after + 2), b.I16(after)), ToUnicode(std::string_view(text.constData(), static_cast<std::size_t>(text.size()))));
-            break;
-        }
-        case 0x0A32: {  // EXTTEXTOUT: y, x, count, options, [rect], string
-            const int count = std::clamp<int>(w(2), 0, static_cast<int>(end - p));
-            const int options = b.U16(p + 6);
-            const qsizetype text = p + 8 + ((options & 6) ? 8 : 0);
-            const QByteArray bytes = b.Slice(text, std::min<qsizetype>(count, end - text));
-            DrawText(point(0), ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
-            break;
-        }
-        case 0x02FA: {  // CREATEPENINDIRECT: style, width (x, y), colour
-            TObject o;
-            o.Kind = TObject::kPen;
-            o.Pen = PenOf(b.U16(p), w(1), ColorRef(b.U32(p + 6)));
-            NewObject(o);
-            break;
-        }
-        case 0x02FC: {  // CREATEBRUSHINDIRECT: style, colour, hatch
-            TObject o;
-            o.Kind = TObject::kBrush;
-            o.Brush = BrushOf(b.U16(p), ColorRef(b.U32(p + 2)), b.U16(p + 6));
-            NewObject(o);
-            break;
-        }
-        case 0x02FB: {  // CREATEFONTINDIRECT
-            TObject o;
-            o.Kind = TObject::kFont;
-            o.Height = w(0);
-            o.Escapement = w(2);
-            o.Weight = w(4);
-            o.Italic = b.U8(p + 10) != 0;
-            o.Underline = b.U8(p + 11) != 0;
-            o.Strike = b.U8(p + 12) != 0;
-            o.Charset = b.U8(p + 13);
-            QByteArray face = b.Slice(p + 18, std::min<qsizetype>(32, end - (p + 18)));
-            face.truncate(face.indexOf('\0') < 0 ? face.size() : face.indexOf('\0'));
-            o.Face = ToUnicode(std::string_view(face.constData(), static_cast<std::size_t>(face.size())));
-            NewObject(o);
-            break;
-        }
-        case 0x00F7: case 0x01F9: case 0x06FF: {
-            TObject o;
-            o.Kind = TObject::kOther;
-            NewObject(o);
-            break;
-        }
-        case 0x0142: {  // DIBCREATEPATTERNBRUSH: a brush of the bitmap's first colour
-            TObject o;
-            o.Kind = TObject::kBrush;
-            const QImage image = PackedDib(b.Slice(p + 4, end - p - 4));
-            o.Brush = image.isNull() ? QBrush(Qt::gray) : QBrush(image);
-            NewObject(o);
-            break;
-        }
-        case 0x012D: Select(b.U16(p)); break;
-        case 0x01F0: Delete(b.U16(p)); break;
-        case 0x001E: Save(); break;
-        case 0x0127: Restore(w(0)); break;
-        case 0x0416: {  // INTERSECTCLIPRECT
-            if (!Measuring) {
-                QPainterPath path;
-                path.addRect(Transform().mapRect(rect(0)));
-                FDc.Clip = FDc.Clipped ? FDc.Clip.intersected(path) : path;
-                FDc.Clipped = true;
-            }
-            break;
-        }
-        case 0x061D: {  // PATBLT: rop, height, width, y, x
-            const QRectF r(w(5), w(4), w(3), w(2));
-            FillRect(r, b.U32(p));
-            break;
-        }
-        case 0x0F43: {  // STRETCHDIB: rop, usage, srcH, srcW, ySrc, xSrc, destH, destW, yDst, xDst, DIB
-            const quint32 rop = b.U32(p);
-            const QRectF source(w(6), w(5), w(4), w(3));
-            const QRectF dest(w(10), w(9), w(8), w(7));
-            if (rop != 0x00CC0020)
-                RasterOps = true;
-            DrawImage(dest, Measuring ? QImage() : PackedDib(b.Slice(p + 22, end - p - 22)), source, rop);
-            break;
-        }
-        case 0x0B41: case 0x0940: {
-            // DIBSTRETCHBLT: rop, srcH, srcW, ySrc, xSrc, destH, destW, yDst, xDst, DIB
-            // DIBBITBLT: rop, ySrc, xSrc, height, width, yDst, xDst, DIB
-            // Without a bitmap (a record of (function >> 8) + 3 words) a
-            // reserved word follows the operation and the brush is used.
-            const quint32 rop = b.U32(p);
-            const bool withBitmap = words != static_cast<quint32>((function >> 8) + 3);
-            const int s = withBitmap ? 2 : 3;
-            QRectF source, dest;
-            if (function == 0x0B41) {
-                source = QRectF(w(s + 3), w(s + 2), w(s + 1), w(s));
-                dest = QRectF(w(s + 7), w(s + 6), w(s + 5), w(s + 4));
-            } else {
-                source = QRectF(w(s + 1), w(s), w(s + 3), w(s + 2));
-                dest = QRectF(w(s + 5), w(s + 4), w(s + 3), w(s + 2));
-            }
-            if (!withBitmap) {
-                FillRect(dest, rop);
-                break;
-            }
-            if (rop != 0x00CC0020)
-                RasterOps = true;
-            const qsizetype dib = p + 2 * (s + (function == 0x0B41 ? 8 : 6));
-            DrawImage(dest, Measuring ? QImage() : PackedDib(b.Slice(dib, end - dib)), source, rop);
-            break;
-        }
-        default: break;
-        }
-        at = end;
+        r.End = at + qsizetype(r.Words) * 2;
+        if (!WmfRecord(r))
+            return true;
+        at = r.End;
     }
     return true;
+}
+
+bool TPlayer::WmfRecord(const TWmfRecord& r)
+{
+    switch (r.Function) {
+    case 0x0000: return false;  // EOF
+    case 0x0103: FDc.MapMode = r.W(0); break;
+    case 0x0102: FDc.BackMode = r.W(0); break;
+    case 0x0106: FDc.FillMode = r.W(0); break;
+    case 0x0107: FDc.StretchMode = r.W(0); break;
+    case 0x012E: FDc.TextAlign = r.B.U16(r.P); break;
+    case 0x0209: FDc.TextColor = ColorRef(r.B.U32(r.P)); break;
+    case 0x0201: FDc.BackColor = ColorRef(r.B.U32(r.P)); break;
+    case 0x020B: FDc.WinOrg = r.Point(0); break;
+    case 0x020C:
+        FDc.WinExt = r.Point(0);
+        FDc.WinExtSet = true;
+        break;
+    case 0x020F: FDc.WinOrg += r.Point(0); break;
+    case 0x0410:  // SCALEWINDOWEXT: yDenom, yNum, xDenom, xNum
+        if (r.W(0) != 0 && r.W(2) != 0)
+            FDc.WinExt = QPointF(FDc.WinExt.x() * r.W(3) / r.W(2), FDc.WinExt.y() * r.W(1) / r.W(0));
+        break;
+    case 0x0214: FDc.Current = r.Point(0); break;
+    case 0x0213: LineFromCurrent(QPolygonF({r.Point(0)}), false); break;
+    case 0x041B: DrawRect(r.Rect(0), 0); break;
+    case 0x0418: DrawRect(r.Rect(0), 1); break;
+    case 0x061C: DrawRect(r.Rect(2), 2, QSizeF(r.W(1), r.W(0))); break;
+    case 0x0817: case 0x081A: case 0x0830: DrawRect(r.Rect(4), r.Function == 0x0817 ? 3 : 1); break;  // arc, pie, chord
+    case 0x0324: case 0x0325: WmfPolygon(r); break;
+    case 0x0538: WmfPolyPolygon(r); break;
+    case 0x0521: WmfTextOut(r); break;
+    case 0x0A32: WmfExtTextOut(r); break;
+    case 0x02FA: case 0x02FC: case 0x02FB: case 0x00F7: case 0x01F9: case 0x06FF: case 0x0142:
+        NewObject(WmfObject(r));
+        break;
+    case 0x012D: Select(r.B.U16(r.P)); break;
+    case 0x01F0: Delete(r.B.U16(r.P)); break;
+    case 0x001E: Save(); break;
+    case 0x0127: Restore(r.W(0)); break;
+    case 0x0416: IntersectClip(r.Rect(0)); break;
+    case 0x061D: FillRect(QRectF(r.W(5), r.W(4), r.W(3), r.W(2)), r.B.U32(r.P)); break;  // PATBLT: rop, h, w, y, x
+    case 0x0F43: WmfStretchDib(r); break;
+    case 0x0B41: case 0x0940: WmfDibBlt(r); break;
+    default: break;
+    }
+    return true;
+}
+
+void TPlayer::WmfPolygon(const TWmfRecord& r)
+{
+    const int count = std::clamp<int>(r.W(0), 0, static_cast<int>((r.End - r.P - 2) / 4));
+    QPolygonF polygon;
+    for (int i = 0; i < count; ++i)
+        polygon << QPointF(r.W(1 + 2 * i), r.W(2 + 2 * i));
+    DrawPolygon(polygon, r.Function == 0x0324);
+}
+
+void TPlayer::WmfPolyPolygon(const TWmfRecord& r)
+{
+    const int polys = std::clamp<int>(r.W(0), 0, static_cast<int>((r.End - r.P) / 2));
+    std::vector<QPolygonF> polygons;
+    int point = 1 + polys;
+    for (int k = 0; k < polys; ++k) {
+        const int count = std::max<int>(0, r.W(1 + k));
+        QPolygonF polygon;
+        for (int i = 0; i < count && r.P + 2 * (point + 1) < r.End; ++i, point += 2)
+            polygon << QPointF(r.W(point), r.W(point + 1));
+        polygons.push_back(polygon);
+    }
+    DrawPolyPolygon(polygons);
+}
+
+void TPlayer::WmfTextOut(const TWmfRecord& r)
+{
+    // TEXTOUT: count, string, y, x
+    const int count = std::clamp<int>(r.W(0), 0, static_cast<int>(r.End - r.P - 2));
+    const QByteArray text = r.B.Slice(r.P + 2, count);
+    const qsizetype after = r.P + 2 + ((count + 1) & ~1);
+    DrawText(QPointF(r.B.I16(after + 2), r.B.I16(after)), Text1252(text));
+}
+
+void TPlayer::WmfExtTextOut(const TWmfRecord& r)
+{
+    // EXTTEXTOUT: y, x, count, options, [rect], string
+    const int count = std::clamp<int>(r.W(2), 0, static_cast<int>(r.End - r.P));
+    const int options = r.B.U16(r.P + 6);
+    const qsizetype text = r.P + 8 + ((options & 6) ? 8 : 0);
+    DrawText(r.Point(0), Text1252(r.B.Slice(text, std::min<qsizetype>(count, r.End - text))));
+}
+
+void TPlayer::WmfStretchDib(const TWmfRecord& r)
+{
+    // STRETCHDIB: rop, usage, srcH, srcW, ySrc, xSrc, destH, destW, yDst, xDst, DIB
+    const QRectF source(r.W(6), r.W(5), r.W(4), r.W(3));
+    const QRectF dest(r.W(10), r.W(9), r.W(8), r.W(7));
+    DrawImage(dest, Measuring ? QImage() : PackedDib(r.B.Slice(r.P + 22, r.End - r.P - 22)), source, r.B.U32(r.P));
+}
+
+void TPlayer::WmfDibBlt(const TWmfRecord& r)
+{
+    // DIBSTRETCHBLT: rop, srcH, srcW, ySrc, xSrc, destH, destW, yDst, xDst, DIB
+    // DIBBITBLT: rop, ySrc, xSrc, height, width, yDst, xDst, DIB
+    // Without a bitmap (a record of (function >> 8) + 3 words) a
+    // reserved word follows the operation and the brush is used.
+    const quint32 rop = r.B.U32(r.P);
+    const bool stretch = r.Function == 0x0B41;
+    const bool withBitmap = r.Words != static_cast<quint32>((r.Function >> 8) + 3);
+    const int s = withBitmap ? 2 : 3;
+    const QRectF source = stretch ? QRectF(r.W(s + 3), r.W(s + 2), r.W(s + 1), r.W(s))
+                                  : QRectF(r.W(s + 1), r.W(s), r.W(s + 3), r.W(s + 2));
+    const QRectF dest = stretch ? QRectF(r.W(s + 7), r.W(s + 6), r.W(s + 5), r.W(s + 4))
+                                : QRectF(r.W(s + 5), r.W(s + 4), r.W(s + 3), r.W(s + 2));
+    if (!withBitmap) {
+        FillRect(dest, rop);
+        return;
+    }
+    const qsizetype dib = r.P + 2 * (s + (stretch ? 8 : 6));
+    DrawImage(dest, Measuring ? QImage() : PackedDib(r.B.Slice(dib, r.End - dib)), source, rop);
+}
+
+TObject EmfFont(const TEmfRecord& r)
+{
+    TObject o = FontObject(r.I32(12), r.I32(20), r.I32(28), r.B, r.R + 32);
+    QString face;
+    for (int i = 0; i < 32; ++i) {
+        const quint16 c = r.B.U16(r.R + 40 + 2 * i);
+        if (c == 0)
+            break;
+        face.append(QChar(c));
+    }
+    o.Face = face;
+    return o;
+}
+
+// The object a CREATEPEN, EXTCREATEPEN, CREATEBRUSHINDIRECT or
+// EXTCREATEFONTINDIRECTW record makes.
+TObject EmfObject(const TEmfRecord& r)
+{
+    TObject o;
+    switch (r.Type) {
+    case 38:
+        o.Kind = TObject::kPen;
+        o.Pen = PenOf(static_cast<int>(r.U32(12)), r.I32(16), ColorRef(r.U32(24)));
+        return o;
+    case 95:
+        o.Kind = TObject::kPen;
+        o.Pen = PenOf(static_cast<int>(r.U32(28)), r.U32(32), ColorRef(r.U32(40)));
+        return o;
+    case 39:
+        o.Kind = TObject::kBrush;
+        o.Brush = BrushOf(static_cast<int>(r.U32(12)), ColorRef(r.U32(16)), static_cast<int>(r.U32(20)));
+        return o;
+    default: return EmfFont(r);
+    }
 }
 
 bool TPlayer::PlayEmf(const TBytes& b)
@@ -747,251 +905,166 @@ bool TPlayer::PlayEmf(const TBytes& b)
         const quint32 size = b.U32(at + 4);
         if (size < 8 || (size & 3) != 0 || at + qsizetype(size) > b.Size)
             break;
-        const qsizetype r = at;  // offsets are from the record's start
-        const qsizetype end = at + size;
-        auto pointl = [&](qsizetype o) { return QPointF(b.I32(r + o), b.I32(r + o + 4)); };
-        auto rectl = [&](qsizetype o) { return QRectF(pointl(o), pointl(o + 8)); };
-        auto points = [&](qsizetype countAt, qsizetype first, bool shortPoints) {
-            const int step = shortPoints ? 4 : 8;
-            const qint64 count = std::clamp<qint64>(b.U32(r + countAt), 0, (end - (r + first)) / step);
-            QPolygonF polygon;
-            for (qint64 i = 0; i < count; ++i) {
-                const qsizetype o = r + first + i * step;
-                polygon << (shortPoints ? QPointF(b.I16(o), b.I16(o + 2)) : QPointF(b.I32(o), b.I32(o + 4)));
-            }
-            return polygon;
-        };
-        switch (type) {
-        case 14: return true;  // EOF
-        case 2: case 3: case 4: case 85: case 86: case 87: {
-            const bool shortPoints = type >= 85;
-            const QPolygonF polygon = points(24, 28, shortPoints);
-            const bool closed = type == 3 || type == 86;
-            if (type == 2 || type == 85) {
-                // Bezier: drawn as a path.
-                QPainterPath path;
-                if (!polygon.isEmpty()) {
-                    path.moveTo(polygon[0]);
-                    for (int i = 1; i + 2 < polygon.size(); i += 3)
-                        path.cubicTo(polygon[i], polygon[i + 1], polygon[i + 2]);
-                }
-                if (Measuring)
-                    SeePolygon(polygon);
-                else if (FInPath)
-                    FPath.addPath(path);
-                else {
-                    Use();
-                    FPainter->setBrush(Qt::NoBrush);
-                    FPainter->drawPath(path);
-                }
-            } else {
-                DrawPolygon(polygon, closed);
-            }
-            break;
-        }
-        case 5: case 6: case 88: case 89: {  // ...TO: from the current position
-            const QPolygonF more = points(24, 28, type >= 88);
-            if (more.isEmpty())
-                break;
-            if (FInPath) {
-                if (FPath.elementCount() == 0)
-                    FPath.moveTo(FDc.Current);
-                if (type == 5 || type == 88) {
-                    for (int i = 0; i + 2 < more.size(); i += 3)
-                        FPath.cubicTo(more[i], more[i + 1], more[i + 2]);
-                } else {
-                    for (const QPointF& q : more)
-                        FPath.lineTo(q);
-                }
-            } else {
-                QPolygonF line;
-                line << FDc.Current << more;
-                DrawPolygon(line, false);
-            }
-            FDc.Current = more.back();
-            break;
-        }
-        case 7: case 8: case 90: case 91: {
-            const bool shortPoints = type >= 90;
-            const qint64 polys = std::clamp<qint64>(b.U32(r + 24), 0, (end - r) / 4);
-            qsizetype point = r + 32 + polys * 4;
-            std::vector<QPolygonF> polygons;
-            const int step = shortPoints ? 4 : 8;
-            for (qint64 k = 0; k < polys; ++k) {
-                const qint64 count = std::clamp<qint64>(b.U32(r + 32 + k * 4), 0, (end - point) / step);
-                QPolygonF polygon;
-                for (qint64 i = 0; i < count; ++i, point += step)
-                    polygon << (shortPoints ? QPointF(b.I16(point), b.I16(point + 2))
-                                            : QPointF(b.I32(point), b.I32(point + 4)));
-                polygons.push_back(polygon);
-            }
-            if (type == 8 || type == 91) {
-                DrawPolyPolygon(polygons);
-            } else {
-                for (const QPolygonF& p : polygons)
-                    DrawPolygon(p, false);
-            }
-            break;
-        }
-        case 9: FDc.WinExt = pointl(8); break;
-        case 10: FDc.WinOrg = pointl(8); break;
-        case 11: FDc.VpExt = pointl(8); break;
-        case 12: FDc.VpOrg = pointl(8); break;
-        case 17: FDc.MapMode = static_cast<int>(b.U32(r + 8)); break;
-        case 18: FDc.BackMode = static_cast<int>(b.U32(r + 8)); break;
-        case 21: FDc.StretchMode = static_cast<int>(b.U32(r + 8)); break;
-        case 19: FDc.FillMode = static_cast<int>(b.U32(r + 8)); break;
-        case 22: FDc.TextAlign = static_cast<int>(b.U32(r + 8)); break;
-        case 24: FDc.TextColor = ColorRef(b.U32(r + 8)); break;
-        case 25: FDc.BackColor = ColorRef(b.U32(r + 8)); break;
-        case 27: FDc.Current = pointl(8); break;
-        case 54:
-            if (FInPath) {
-                if (FPath.elementCount() == 0)
-                    FPath.moveTo(FDc.Current);
-                FPath.lineTo(pointl(8));
-            } else {
-                DrawPolygon(QPolygonF({FDc.Current, pointl(8)}), false);
-            }
-            FDc.Current = pointl(8);
-            break;
-        case 33: Save(); break;
-        case 34: Restore(b.I32(r + 8)); break;
-        case 35: case 36: {
-            const QTransform x(b.F32(r + 8), b.F32(r + 12), b.F32(r + 16), b.F32(r + 20), b.F32(r + 24), b.F32(r + 28));
-            const quint32 mode = type == 35 ? 4 : b.U32(r + 32);
-            if (mode == 1)
-                FDc.World = QTransform();
-            else if (mode == 2)
-                FDc.World = x * FDc.World;
-            else if (mode == 3)
-                FDc.World = FDc.World * x;
-            else if (mode == 4)
-                FDc.World = x;
-            break;
-        }
-        case 37: Select(b.U32(r + 8)); break;
-        case 40: Delete(b.U32(r + 8)); break;
-        case 38: case 95: case 39: case 82: {
-            const quint32 index = b.U32(r + 8);
-            TObject o;
-            if (type == 38) {
-                o.Kind = TObject::kPen;
-                o.Pen = PenOf(static_cast<int>(b.U32(r + 12)), b.I32(r + 16), ColorRef(b.U32(r + 24)));
-            } else if (type == 95) {
-                o.Kind = TObject::kPen;
-                o.Pen = PenOf(static_cast<int>(b.U32(r + 28)), b.U32(r + 32), ColorRef(b.U32(r + 40)));
-            } else if (type == 39) {
-                o.Kind = TObject::kBrush;
-                o.Brush = BrushOf(static_cast<int>(b.U32(r + 12)), ColorRef(b.U32(r + 16)), static_cast<int>(b.U32(r + 20)));
-            } else {
-                o.Kind = TObject::kFont;
-                o.Height = b.I32(r + 12);
-                o.Escapement = b.I32(r + 20);
-                o.Weight = b.I32(r + 28);
-                o.Italic = b.U8(r + 32) != 0;
-                o.Underline = b.U8(r + 33) != 0;
-                o.Strike = b.U8(r + 34) != 0;
-                QString face;
-                for (int i = 0; i < 32; ++i) {
-                    const quint16 c = b.U16(r + 40 + 2 * i);
-                    if (c == 0)
-                        break;
-                    face.append(QChar(c));
-                }
-                o.Face = face;
-            }
-            if (index < kMaxObjects) {
-                if (FObjects.size() <= index)
-                    FObjects.resize(index + 1);
-                FObjects[index] = o;
-            }
-            break;
-        }
-        case 42: DrawRect(rectl(8), 1); break;
-        case 43: DrawRect(rectl(8), 0); break;
-        case 44: DrawRect(rectl(8), 2, QSizeF(b.I32(r + 24), b.I32(r + 28))); break;
-        case 45: case 46: case 47: DrawRect(rectl(8), type == 45 ? 3 : 1); break;
-        case 30: {  // INTERSECTCLIPRECT
-            if (!Measuring) {
-                QPainterPath path;
-                path.addRect(Transform().mapRect(rectl(8)));
-                FDc.Clip = FDc.Clipped ? FDc.Clip.intersected(path) : path;
-                FDc.Clipped = true;
-            }
-            break;
-        }
-        case 75:  // EXTSELECTCLIPRGN with no region: no clip
-            if (b.U32(r + 8) == 0)
-                FDc.Clipped = false;
-            break;
-        case 59: FInPath = true; FPath = QPainterPath(); break;
-        case 60: FInPath = false; break;
-        case 61: FPath.closeSubpath(); break;
-        case 68: FInPath = false; FPath = QPainterPath(); break;
-        case 62: case 63: case 64:
-            if (!Measuring && !FPath.isEmpty()) {
-                Use();
-                FPath.setFillRule(FDc.FillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill);
-                if (type == 62)
-                    FPainter->setPen(Qt::NoPen);
-                if (type == 64)
-                    FPainter->setBrush(Qt::NoBrush);
-                FPainter->drawPath(FPath);
-            }
-            FPath = QPainterPath();
-            break;
-        case 81: {  // STRETCHDIBITS
-            const QRectF destination(b.I32(r + 24), b.I32(r + 28), b.I32(r + 72), b.I32(r + 76));
-            const QRectF source(b.I32(r + 32), b.I32(r + 36), b.I32(r + 40), b.I32(r + 44));
-            const quint32 rop = b.U32(r + 68);
-            if (rop != 0x00CC0020)
-                RasterOps = true;
-            QImage image;
-            if (!Measuring)
-                image = DibImage(b.Slice(r + b.U32(r + 48), b.U32(r + 52)), b.Slice(r + b.U32(r + 56), b.U32(r + 60)));
-            DrawImage(destination, image, source, rop);
-            break;
-        }
-        case 76: case 77: {  // BITBLT, STRETCHBLT
-            const QRectF destination(b.I32(r + 24), b.I32(r + 28), b.I32(r + 32), b.I32(r + 36));
-            const quint32 rop = b.U32(r + 40);
-            const quint32 cbBmi = b.U32(r + 88);
-            if (cbBmi == 0) {
-                FillRect(destination, rop);
-                break;
-            }
-            if (rop != 0x00CC0020)
-                RasterOps = true;
-            const QRectF source(b.I32(r + 44), b.I32(r + 48), type == 77 ? b.I32(r + 100) : destination.width(),
-                                type == 77 ? b.I32(r + 104) : destination.height());
-            QImage image;
-            if (!Measuring)
-                image = DibImage(b.Slice(r + b.U32(r + 84), cbBmi), b.Slice(r + b.U32(r + 92), b.U32(r + 96)));
-            DrawImage(destination, image, source, rop);
-            break;
-        }
-        case 83: case 84: {  // EXTTEXTOUTA, EXTTEXTOUTW
-            const QPointF reference = pointl(36);
-            const qint64 count = std::clamp<qint64>(b.U32(r + 44), 0, 4096);
-            const qsizetype text = r + b.U32(r + 48);
-            QString s;
-            for (qint64 i = 0; i < count && text + (type == 84 ? 2 : 1) * i < end; ++i) {
-                if (type == 84) {
-                    s.append(QChar(b.U16(text + 2 * i)));
-                } else {
-                    const char c = static_cast<char>(b.U8(text + i));
-                    s.append(ToUnicode(std::string_view(&c, 1)));
-                }
-            }
-            DrawText(reference, s);
-            break;
-        }
-        default: break;
-        }
-        at = end;
+        if (!EmfRecord(TEmfRecord {b, type, at, at + size}))
+            return true;
+        at += size;
     }
     return true;
+}
+
+bool TPlayer::EmfRecord(const TEmfRecord& r)
+{
+    switch (r.Type) {
+    case 14: return false;  // EOF
+    case 2: case 85: DrawBezier(r.Points(24, 28, r.Type >= 85)); break;
+    case 3: case 4: case 86: case 87: DrawPolygon(r.Points(24, 28, r.Type >= 85), r.Type == 3 || r.Type == 86); break;
+    case 5: case 6: case 88: case 89: EmfPolyTo(r); break;  // ...TO: from the current position
+    case 7: case 8: case 90: case 91: EmfPolyPolygon(r); break;
+    case 9: FDc.WinExt = r.PointL(8); break;
+    case 10: FDc.WinOrg = r.PointL(8); break;
+    case 11: FDc.VpExt = r.PointL(8); break;
+    case 12: FDc.VpOrg = r.PointL(8); break;
+    case 17: FDc.MapMode = static_cast<int>(r.U32(8)); break;
+    case 18: FDc.BackMode = static_cast<int>(r.U32(8)); break;
+    case 21: FDc.StretchMode = static_cast<int>(r.U32(8)); break;
+    case 19: FDc.FillMode = static_cast<int>(r.U32(8)); break;
+    case 22: FDc.TextAlign = static_cast<int>(r.U32(8)); break;
+    case 24: FDc.TextColor = ColorRef(r.U32(8)); break;
+    case 25: FDc.BackColor = ColorRef(r.U32(8)); break;
+    case 27: FDc.Current = r.PointL(8); break;
+    case 54: LineFromCurrent(QPolygonF({r.PointL(8)}), false); break;
+    case 33: Save(); break;
+    case 34: Restore(r.I32(8)); break;
+    case 35: case 36: EmfWorldTransform(r); break;
+    case 37: Select(r.U32(8)); break;
+    case 40: Delete(r.U32(8)); break;
+    case 38: case 95: case 39: case 82: SetObject(r.U32(8), EmfObject(r)); break;
+    case 42: DrawRect(r.RectL(8), 1); break;
+    case 43: DrawRect(r.RectL(8), 0); break;
+    case 44: DrawRect(r.RectL(8), 2, QSizeF(r.I32(24), r.I32(28))); break;
+    case 45: case 46: case 47: DrawRect(r.RectL(8), r.Type == 45 ? 3 : 1); break;
+    case 30: IntersectClip(r.RectL(8)); break;
+    case 75:  // EXTSELECTCLIPRGN with no region: no clip
+        if (r.U32(8) == 0)
+            FDc.Clipped = false;
+        break;
+    case 59: FInPath = true; FPath = QPainterPath(); break;
+    case 60: FInPath = false; break;
+    case 61: FPath.closeSubpath(); break;
+    case 68: FInPath = false; FPath = QPainterPath(); break;
+    case 62: case 63: case 64: EmfDrawPath(r.Type); break;
+    case 81: EmfStretchDibits(r); break;
+    case 76: case 77: EmfBitBlt(r); break;
+    case 83: case 84: EmfTextOut(r); break;
+    default: break;
+    }
+    return true;
+}
+
+void TPlayer::EmfPolyTo(const TEmfRecord& r)
+{
+    const QPolygonF more = r.Points(24, 28, r.Type >= 88);
+    if (!more.isEmpty())
+        LineFromCurrent(more, r.Type == 5 || r.Type == 88);
+}
+
+void TPlayer::EmfPolyPolygon(const TEmfRecord& r)
+{
+    const bool shortPoints = r.Type >= 90;
+    const qint64 polys = std::clamp<qint64>(r.U32(24), 0, (r.End - r.R) / 4);
+    qsizetype point = r.R + 32 + polys * 4;
+    std::vector<QPolygonF> polygons;
+    const int step = shortPoints ? 4 : 8;
+    for (qint64 k = 0; k < polys; ++k) {
+        const qint64 count = std::clamp<qint64>(r.U32(32 + k * 4), 0, (r.End - point) / step);
+        QPolygonF polygon;
+        for (qint64 i = 0; i < count; ++i, point += step)
+            polygon << (shortPoints ? QPointF(r.B.I16(point), r.B.I16(point + 2))
+                                    : QPointF(r.B.I32(point), r.B.I32(point + 4)));
+        polygons.push_back(polygon);
+    }
+    if (r.Type == 8 || r.Type == 91) {
+        DrawPolyPolygon(polygons);
+    } else {
+        for (const QPolygonF& p : polygons)
+            DrawPolygon(p, false);
+    }
+}
+
+void TPlayer::EmfWorldTransform(const TEmfRecord& r)
+{
+    const QTransform x(r.F32(8), r.F32(12), r.F32(16), r.F32(20), r.F32(24), r.F32(28));
+    const quint32 mode = r.Type == 35 ? 4 : r.U32(32);
+    if (mode == 1)
+        FDc.World = QTransform();
+    else if (mode == 2)
+        FDc.World = x * FDc.World;
+    else if (mode == 3)
+        FDc.World = FDc.World * x;
+    else if (mode == 4)
+        FDc.World = x;
+}
+
+// STROKEANDFILLPATH, FILLPATH, STROKEPATH
+void TPlayer::EmfDrawPath(quint32 type)
+{
+    if (!Measuring && !FPath.isEmpty()) {
+        Use();
+        FPath.setFillRule(FDc.FillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill);
+        if (type == 62)
+            FPainter->setPen(Qt::NoPen);
+        if (type == 64)
+            FPainter->setBrush(Qt::NoBrush);
+        FPainter->drawPath(FPath);
+    }
+    FPath = QPainterPath();
+}
+
+void TPlayer::EmfStretchDibits(const TEmfRecord& r)
+{
+    const QRectF destination(r.I32(24), r.I32(28), r.I32(72), r.I32(76));
+    const QRectF source(r.I32(32), r.I32(36), r.I32(40), r.I32(44));
+    QImage image;
+    if (!Measuring)
+        image = DibImage(r.B.Slice(r.R + r.U32(48), r.U32(52)), r.B.Slice(r.R + r.U32(56), r.U32(60)));
+    DrawImage(destination, image, source, r.U32(68));
+}
+
+// BITBLT, STRETCHBLT
+void TPlayer::EmfBitBlt(const TEmfRecord& r)
+{
+    const QRectF destination(r.I32(24), r.I32(28), r.I32(32), r.I32(36));
+    const quint32 rop = r.U32(40);
+    const quint32 cbBmi = r.U32(88);
+    if (cbBmi == 0) {
+        FillRect(destination, rop);
+        return;
+    }
+    const bool stretch = r.Type == 77;
+    const QRectF source(r.I32(44), r.I32(48), stretch ? r.I32(100) : destination.width(),
+                        stretch ? r.I32(104) : destination.height());
+    QImage image;
+    if (!Measuring)
+        image = DibImage(r.B.Slice(r.R + r.U32(84), cbBmi), r.B.Slice(r.R + r.U32(92), r.U32(96)));
+    DrawImage(destination, image, source, rop);
+}
+
+// EXTTEXTOUTA, EXTTEXTOUTW
+void TPlayer::EmfTextOut(const TEmfRecord& r)
+{
+    const bool wide = r.Type == 84;
+    const qint64 count = std::clamp<qint64>(r.U32(44), 0, 4096);
+    const qsizetype text = r.R + r.U32(48);
+    QString s;
+    for (qint64 i = 0; i < count && text + (wide ? 2 : 1) * i < r.End; ++i) {
+        if (wide) {
+            s.append(QChar(r.B.U16(text + 2 * i)));
+        } else {
+            const char c = static_cast<char>(r.B.U8(text + i));
+            s.append(ToUnicode(std::string_view(&c, 1)));
+        }
+    }
+    DrawText(r.PointL(36), s);
 }
 
 struct TKindOf {

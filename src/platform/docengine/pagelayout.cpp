@@ -426,24 +426,95 @@ void DrawShape(QPainter& painter, const TPositionedShape& shape, const QRectF& b
     painter.restore();
 }
 
+// A header or footer part on its page.
+void DrawPart(QPainter& painter, const TEnginePart& part, const TPageSetup& ps, double width, int page, int pages,
+              double top, double height)
+{
+    if (part.IsEmpty() || height <= 0)
+        return;
+    painter.save();
+    painter.translate(ps.MarginL, top);
+    const std::unique_ptr<QTextDocument> paged = WithPageValues(part, width, page, pages);
+    const QTextDocument* doc = paged ? paged.get() : part.Doc.get();
+    const_cast<QTextDocument*>(doc)->drawContents(&painter,
+                                                  QRectF(-ps.MarginL, 0.5, ps.PageWidth, std::max(0.0, height - 1.0)));
+    DrawParagraphExtras(painter, *doc, 0, height);
+    painter.restore();
+}
+
+// A range of the main text's column drawn at a height of the page. The
+// layout keeps line positions in 1/64 units, so the range is narrowed by
+// a few twips: a line of the page before or after is then not drawn (not
+// even clipped, which would leave its text in a PDF).
+void DrawBand(QPainter& painter, QTextDocument& main, const TPageSetup& ps, double from, double to, double at)
+{
+    if (to <= from + 8)
+        return;
+    painter.save();
+    painter.translate(ps.MarginL, at - from);
+    main.drawContents(&painter, QRectF(-ps.MarginL, from + 3, ps.PageWidth, to - from - 6));
+    // Borders stand a little outside their paragraphs' text.
+    painter.setClipRect(QRectF(-ps.MarginL, from - 60, ps.PageWidth, to - from + 120));
+    DrawParagraphExtras(painter, main, from + 3, to - 3);
+    painter.restore();
+}
+
+// Where a positioned object stands on a page, if it is on it: objects of
+// headers and footers on the pages that show their part, unanchored ones on
+// the first page, anchored ones with their paragraph.
+struct TObjectPlace {
+    const QTextDocument& Main;
+    int Page;
+    int ShownParts;
+    double BandTop, BandBottom, BodyTop, RepeatHeight;
+
+    std::optional<double> At(int anchor, double y, bool everyPage, int parts) const
+    {
+        if (everyPage)
+            return parts == 0 || (parts & ShownParts) ? std::optional<double>(y) : std::nullopt;
+        if (anchor < 0)
+            return Page == 1 ? std::optional<double>(y) : std::nullopt;
+        const QTextBlock block = Main.findBlock(anchor);
+        const double top = Main.documentLayout()->blockBoundingRect(block).top();
+        if (top < BandTop - 0.5 || top >= BandBottom - 0.5)
+            return std::nullopt;
+        return BodyTop + RepeatHeight + (top - BandTop) + y;
+    }
+};
+
+void DrawObjects(QPainter& painter, const std::vector<TPositionedShape>& shapes,
+                 const std::vector<TPositionedImage>& images, const TObjectPlace& place, bool behind)
+{
+    for (const TPositionedShape& shape : shapes)
+        if (shape.BehindText == behind)
+            if (const auto y = place.At(shape.AnchorPosition, shape.Box.top(), shape.EveryPage, shape.Parts))
+                DrawShape(painter, shape, QRectF(shape.Box.left(), *y, shape.Box.width(), shape.Box.height()));
+    for (const TPositionedImage& image : images)
+        if (image.BehindText == behind)
+            if (const auto y = place.At(image.AnchorPosition, image.PosY, image.EveryPage, image.Parts))
+                painter.drawImage(QRectF(image.PosX, *y, image.WidthTwips(), image.HeightTwips()), image.Image);
+}
+
+// The first page's part, the left pages', else the plain one.
+int PartOfPage(const TPageSetup& setup, int page, int first, int left, int plain)
+{
+    if (page == 1 && setup.TitlePage)
+        return first;
+    if (page % 2 == 0 && setup.FacingPages)
+        return left;
+    return plain;
+}
+
 }  // namespace
 
 int DocumentEngine::HeaderOf(int page) const
 {
-    if (page == 1 && FSetup.TitlePage)
-        return HeaderFirstPart;
-    if (page % 2 == 0 && FSetup.FacingPages)
-        return HeaderLeftPart;
-    return HeaderPart;
+    return PartOfPage(FSetup, page, HeaderFirstPart, HeaderLeftPart, HeaderPart);
 }
 
 int DocumentEngine::FooterOf(int page) const
 {
-    if (page == 1 && FSetup.TitlePage)
-        return FooterFirstPart;
-    if (page % 2 == 0 && FSetup.FacingPages)
-        return FooterLeftPart;
-    return FooterPart;
+    return PartOfPage(FSetup, page, FooterFirstPart, FooterLeftPart, FooterPart);
 }
 
 int DocumentEngine::SectionStart(int section) const
@@ -620,64 +691,16 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
     const QPaintDevice* device = painter.device();
     painter.scale(device->logicalDpiX() / 1440.0, device->logicalDpiY() / 1440.0);
 
-    auto drawPart = [&](const TEnginePart& part, double top, double height) {
-        if (part.IsEmpty() || height <= 0)
-            return;
-        painter.save();
-        painter.translate(ps.MarginL, top);
-        const std::unique_ptr<QTextDocument> paged = WithPageValues(part, g.Width, page, pages);
-        const QTextDocument* doc = paged ? paged.get() : part.Doc.get();
-        const_cast<QTextDocument*>(doc)->drawContents(
-            &painter, QRectF(-ps.MarginL, 0.5, ps.PageWidth, std::max(0.0, height - 1.0)));
-        DrawParagraphExtras(painter, *doc, 0, height);
-        painter.restore();
-    };
-    // A range of the main text's column drawn at a height of the page. The
-    // layout keeps line positions in 1/64 units, so the range is narrowed by
-    // a few twips: a line of the page before or after is then not drawn (not
-    // even clipped, which would leave its text in a PDF).
-    auto drawBand = [&](double from, double to, double at) {
-        if (to <= from + 8)
-            return;
-        painter.save();
-        painter.translate(ps.MarginL, at - from);
-        FMain->Doc->drawContents(&painter, QRectF(-ps.MarginL, from + 3, ps.PageWidth, to - from - 6));
-        // Borders stand a little outside their paragraphs' text.
-        painter.setClipRect(QRectF(-ps.MarginL, from - 60, ps.PageWidth, to - from + 120));
-        DrawParagraphExtras(painter, *FMain->Doc, from + 3, to - 3);
-        painter.restore();
-    };
-    const int shownParts = HeaderOf(page) | FooterOf(page);
-    auto placed = [&](int anchor, double y, bool everyPage, int parts) -> std::optional<double> {
-        if (everyPage)
-            return parts == 0 || (parts & shownParts) ? std::optional<double>(y) : std::nullopt;
-        if (anchor < 0)
-            return page == 1 ? std::optional<double>(y) : std::nullopt;
-        const QTextBlock block = FMain->Doc->findBlock(anchor);
-        const double top = FMain->Doc->documentLayout()->blockBoundingRect(block).top();
-        if (top < band.Top - 0.5 || top >= band.Bottom - 0.5)
-            return std::nullopt;
-        return g.BodyTop + (band.RepeatBottom - band.RepeatTop) + (top - band.Top) + y;
-    };
-    auto drawObjects = [&](bool behind) {
-        for (const TPositionedShape& shape : FShapes)
-            if (shape.BehindText == behind)
-                if (const auto y = placed(shape.AnchorPosition, shape.Box.top(), shape.EveryPage, shape.Parts))
-                    DrawShape(painter, shape, QRectF(shape.Box.left(), *y, shape.Box.width(), shape.Box.height()));
-        for (const TPositionedImage& image : FImages)
-            if (image.BehindText == behind)
-                if (const auto y = placed(image.AnchorPosition, image.PosY, image.EveryPage, image.Parts))
-                    painter.drawImage(QRectF(image.PosX, *y, image.WidthTwips(), image.HeightTwips()), image.Image);
-    };
-
-    drawObjects(true);
-    drawPart(PartData(HeaderOf(page)), g.HeaderTop, g.HeaderHeight);
+    const TObjectPlace place {*FMain->Doc, page, HeaderOf(page) | FooterOf(page), band.Top, band.Bottom,
+                              g.BodyTop, band.RepeatBottom - band.RepeatTop};
+    DrawObjects(painter, FShapes, FImages, place, true);
+    DrawPart(painter, PartData(HeaderOf(page)), ps, g.Width, page, pages, g.HeaderTop, g.HeaderHeight);
     double y = g.BodyTop;
     if (band.RepeatBottom > band.RepeatTop) {
-        drawBand(band.RepeatTop, band.RepeatBottom, y);
+        DrawBand(painter, *FMain->Doc, ps, band.RepeatTop, band.RepeatBottom, y);
         y += band.RepeatBottom - band.RepeatTop;
     }
-    drawBand(band.Top, std::min(band.Bottom, band.Top + g.BodyHeight), y);
+    DrawBand(painter, *FMain->Doc, ps, band.Top, std::min(band.Bottom, band.Top + g.BodyHeight), y);
     if (!band.Footnotes.empty()) {
         double noteTop = g.BodyTop + g.BodyHeight - band.FootnoteHeight + kFootnoteGap;
         painter.save();
@@ -688,11 +711,11 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
         for (int n : band.Footnotes) {
             const TEnginePart& note = *FFootnotes[static_cast<std::size_t>(n)].Body;
             const double h = note.Doc->documentLayout()->documentSize().height();
-            drawPart(note, noteTop, h + 1);
+            DrawPart(painter, note, ps, g.Width, page, pages, noteTop, h + 1);
             noteTop += h;
         }
     }
-    drawPart(PartData(FooterOf(page)), g.FooterTop, g.FooterHeight);
-    drawObjects(false);
+    DrawPart(painter, PartData(FooterOf(page)), ps, g.Width, page, pages, g.FooterTop, g.FooterHeight);
+    DrawObjects(painter, FShapes, FImages, place, false);
     painter.restore();
 }

@@ -249,13 +249,7 @@ void TRtfReader::TextBytes(QByteArrayView bytes)
             return;
         FPicture->Data.reserve(FPicture->Data.size() + bytes.size() / 2);
         for (const char c : bytes) {
-            int nibble = -1;
-            if (c >= '0' && c <= '9')
-                nibble = c - '0';
-            else if (c >= 'a' && c <= 'f')
-                nibble = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F')
-                nibble = c - 'A' + 10;
+            const int nibble = TRtfTokenizer::HexValue(c);
             if (nibble < 0)
                 continue;
             if (FPicture->HexHigh < 0) {
@@ -402,6 +396,13 @@ void TRtfReader::Special(char16_t ch)
     FPendingText.append(QChar(ch));
 }
 
+std::optional<QColor> TRtfReader::ColorOf(int index) const
+{
+    if (index > 0 && index < static_cast<int>(FColors.size()))
+        return FColors[static_cast<std::size_t>(index)];
+    return std::nullopt;
+}
+
 QTextCharFormat TRtfReader::CharFormat() const
 {
     const TCharProps& c = FStack.back().Char;
@@ -428,14 +429,9 @@ QTextCharFormat TRtfReader::CharFormat() const
         f.setFontStrikeOut(true);
     if (c.Caps)
         f.setFontCapitalization(QFont::AllUppercase);
-    auto color = [&](int index) -> std::optional<QColor> {
-        if (index > 0 && index < static_cast<int>(FColors.size()))
-            return FColors[static_cast<std::size_t>(index)];
-        return std::nullopt;
-    };
-    if (const auto fore = color(c.Color))
+    if (const auto fore = ColorOf(c.Color))
         f.setForeground(*fore);
-    if (const auto highlight = color(c.Highlight))
+    if (const auto highlight = ColorOf(c.Highlight))
         f.setBackground(*highlight);
     if (FStack.back().PageField != 0)
         f.setProperty(kPageFieldProperty, FStack.back().PageField);
@@ -504,16 +500,14 @@ QTextBlockFormat TRtfReader::BlockFormat(const QTextCursor& cursor) const
     }
     if (p.PageBreakBefore)
         f.setProperty(kPageBreakBeforeProperty, true);
-    if (p.Shading > 0 && p.Shading < static_cast<int>(FColors.size()) && FColors[static_cast<std::size_t>(p.Shading)])
-        f.setBackground(*FColors[static_cast<std::size_t>(p.Shading)]);
+    if (const auto shade = ColorOf(p.Shading))
+        f.setBackground(*shade);
     QVariantList borders;
     bool anyBorder = false;
     for (const TBorder& b : p.Borders) {
         const bool on = b.Set && b.Style != 0;
         anyBorder = anyBorder || on;
-        QColor color = Qt::black;
-        if (b.Color > 0 && b.Color < static_cast<int>(FColors.size()) && FColors[static_cast<std::size_t>(b.Color)])
-            color = *FColors[static_cast<std::size_t>(b.Color)];
+        const QColor color = ColorOf(b.Color).value_or(QColor(Qt::black));
         borders.append(on ? QVariant(QPen(color, std::max(10, b.Width) * (b.Style == 2 ? 3 : 1))) : QVariant());
     }
     if (anyBorder)
@@ -661,15 +655,14 @@ void TRtfReader::CloseFrame(int base)
     TSink& frame = Sink(id);
     TPositionedShape shape;
     shape.Shape = TPositionedShape::TextBox;
-    const int marginL = FSectSetup.L.value_or(FDocSetup.L.value_or(1800));
-    const int marginT = FSectSetup.T.value_or(FDocSetup.T.value_or(1440));
+    const TPageNow page = PageNow();
     const int width = p.FrameWidth > 0 ? p.FrameWidth : 2880;
-    double x = p.PosX + (p.HRef == 'p' ? 0 : marginL);
+    double x = p.PosX + (p.HRef == 'p' ? 0 : page.MarginL);
     if (p.HAlign == 2)
-        x = (p.HRef == 'p' ? 0 : marginL) - width / 2.0;  // refined when laid out: see the box's anchor
+        x = (p.HRef == 'p' ? 0 : page.MarginL) - width / 2.0;  // refined when laid out: see the box's anchor
     double y = p.PosY;
     if (p.VRef == 'm')
-        y += marginT;
+        y += page.MarginT;
     shape.Box = QRectF(x, y, width, std::max(0, p.FrameHeight));
     shape.EveryPage = base != 0 && Sink(base).Part != &FOut.Main;
     if (p.VRef == 't' && base == 0)
@@ -723,23 +716,8 @@ void TRtfReader::ControlWord(QByteArrayView view, bool hasParam, int param)
     const std::string w = view.toByteArray().toStdString();
     if (groupStart && StartDestination(w))
         return;
-
-    // Damaged files: body text written before the font table was closed, and
-    // font entries written after it.
-    static const std::unordered_map<std::string, int> kBodyWords = {{"pard", 1}, {"par", 1}, {"viewkind", 1}, {"sectd", 1}};
-    static const std::unordered_map<std::string, int> kFontFamilies = {
-        {"fnil", 1}, {"froman", 1}, {"fswiss", 1}, {"fmodern", 1}, {"fscript", 1}, {"fdecor", 1}, {"ftech", 1}, {"fbidi", 1}};
-    if (s.Dest == TDest::FontTable && FStack.size() >= 2 && FStack[FStack.size() - 2].Dest != TDest::FontTable &&
-        kBodyWords.count(w)) {
-        s.Dest = TDest::Text;
-        FFontEntry = -1;
-    } else if (s.Dest == TDest::Text && kFontFamilies.count(w) && FPendingBytes.isEmpty() && FPendingText.isEmpty() &&
-               s.Char.Font >= 0 && FStack.size() > 2) {
-        s.Dest = TDest::FontTable;
-        FFontEntry = s.Char.Font;
-        FFontNameBytes.clear();
+    if (RepairFontTable(w))
         return;
-    }
 
     switch (s.Dest) {
     case TDest::Skip:
@@ -761,113 +739,12 @@ void TRtfReader::ControlWord(QByteArrayView view, bool hasParam, int param)
         else if (w == "blue")
             FBlue = param;
         return;
-    case TDest::Pict:
-        if (!FPicture)
-            return;
-        if (w == "pngblip")
-            FPicture->Kind = "png";
-        else if (w == "jpegblip")
-            FPicture->Kind = "jpeg";
-        else if (w == "dibitmap")
-            FPicture->Kind = "dib";
-        else if (w == "wbitmap")
-            FPicture->Kind = "ddb";
-        else if (w == "emfblip")
-            FPicture->Kind = "emf";
-        else if (w == "wmetafile" || w == "macpict" || w == "pmmetafile")
-            FPicture->Kind = "wmf";
-        else if (w == "picw")
-            FPicture->PicW = param;
-        else if (w == "pich")
-            FPicture->PicH = param;
-        else if (w == "picwgoal")
-            FPicture->GoalW = param;
-        else if (w == "pichgoal")
-            FPicture->GoalH = param;
-        else if (w == "picscalex")
-            FPicture->ScaleX = param;
-        else if (w == "picscaley")
-            FPicture->ScaleY = param;
-        else if (w == "piccropl")
-            FPicture->CropL = param;
-        else if (w == "piccropr")
-            FPicture->CropR = param;
-        else if (w == "piccropt")
-            FPicture->CropT = param;
-        else if (w == "piccropb")
-            FPicture->CropB = param;
-        return;
+    case TDest::Pict: PictureWord(w, param); return;
     case TDest::ShapeInst:
     case TDest::ShapeName:
-    case TDest::ShapeValue:
-        if (!FShape)
-            return;
-        if (w == "shpleft")
-            FShape->Left = param;
-        else if (w == "shptop")
-            FShape->Top = param;
-        else if (w == "shpright")
-            FShape->Right = param;
-        else if (w == "shpbottom")
-            FShape->Bottom = param;
-        else if (w.rfind("shpbx", 0) == 0)
-            FShape->HorizontalBase = QByteArray::fromStdString(w.substr(5));
-        else if (w.rfind("shpby", 0) == 0)
-            FShape->VerticalBase = QByteArray::fromStdString(w.substr(5));
-        else if (w == "shpfhdr")
-            FShape->InHeader = FShape->InHeader || param != 0;
-        else if (w == "shpfblwtxt")
-            FShape->BehindText = param != 0;
-        return;
-    case TDest::DrawingObject:
-        if (FDrawing) {
-            TDrawing& d = *FDrawing;
-            static const std::unordered_map<std::string, int> kDrawing = {
-                {"dprect", 1}, {"dpellipse", 2}, {"dpline", 3}, {"dptxbx", 4}, {"dpx", 5}, {"dpy", 6},
-                {"dpxsize", 7}, {"dpysize", 8}, {"dobxpage", 9}, {"dobypage", 10}, {"dobymargin", 11},
-                {"dplinecor", 12}, {"dplinecog", 13}, {"dplinecob", 14}, {"dpfillbgcr", 15}, {"dpfillbgcg", 16},
-                {"dpfillbgcb", 17}, {"dpfillfgcr", 18}, {"dpfillfgcg", 19}, {"dpfillfgcb", 20}, {"dpfillpat", 21},
-                {"dplinehollow", 22}, {"dplinew", 23}};
-            const auto it = kDrawing.find(w);
-            const int v = std::clamp(param, -200000, 200000);
-            switch (it == kDrawing.end() ? 0 : it->second) {
-            case 1: d.Kind = "rect"; break;
-            case 2: d.Kind = "ellipse"; break;
-            case 3: d.Kind = "line"; break;
-            case 4: d.Kind = "txbx"; break;
-            case 5: d.X = v; break;
-            case 6: d.Y = v; break;
-            case 7: d.W = v; break;
-            case 8: d.H = v; break;
-            case 9: d.PageX = true; break;
-            case 10: d.PageY = true; break;
-            case 11: d.MarginY = true; break;
-            case 12: d.LineColor[0] = v; break;
-            case 13: d.LineColor[1] = v; break;
-            case 14: d.LineColor[2] = v; break;
-            case 15: d.FillBack[0] = v; break;
-            case 16: d.FillBack[1] = v; break;
-            case 17: d.FillBack[2] = v; break;
-            case 18: d.FillFore[0] = v; break;
-            case 19: d.FillFore[1] = v; break;
-            case 20: d.FillFore[2] = v; break;
-            case 21: d.FillPattern = v; break;
-            case 22: d.LineHollow = !hasParam || param != 0; break;
-            case 23: d.LineWidth = v; break;
-            default: break;
-            }
-        }
-        return;
-    case TDest::FormField:
-        if (!FFields.empty()) {
-            if (w == "fftype")
-                FFields.back().FormType = param;
-            else if (w == "ffres")
-                FFields.back().FormResult = param;
-            else if (w == "ffdefres")
-                FFields.back().FormDefault = param;
-        }
-        return;
+    case TDest::ShapeValue: ShapeWord(w, param); return;
+    case TDest::DrawingObject: DrawingWord(w, hasParam, param); return;
+    case TDest::FormField: FormFieldWord(w, param); return;
     case TDest::OrbField:
     case TDest::OrbFieldEnd:
         FOrbValues[QByteArray::fromStdString(w)] = param;
@@ -888,9 +765,116 @@ void TRtfReader::ControlWord(QByteArrayView view, bool hasParam, int param)
     TextKeyword(w, hasParam, param);
 }
 
+// Damaged files: body text written before the font table was closed, and
+// font entries written after it. True when the word starts such an entry.
+bool TRtfReader::RepairFontTable(const std::string& w)
+{
+    static const std::unordered_map<std::string, int> kBodyWords = {
+        {"pard", 1}, {"par", 1}, {"viewkind", 1}, {"sectd", 1}};
+    static const std::unordered_map<std::string, int> kFontFamilies = {
+        {"fnil", 1},   {"froman", 1}, {"fswiss", 1}, {"fmodern", 1},
+        {"fscript", 1}, {"fdecor", 1}, {"ftech", 1},  {"fbidi", 1}};
+    TState& s = S();
+    if (s.Dest == TDest::FontTable && FStack.size() >= 2 && FStack[FStack.size() - 2].Dest != TDest::FontTable &&
+        kBodyWords.count(w)) {
+        s.Dest = TDest::Text;
+        FFontEntry = -1;
+    } else if (s.Dest == TDest::Text && kFontFamilies.count(w) && FPendingBytes.isEmpty() && FPendingText.isEmpty() &&
+               s.Char.Font >= 0 && FStack.size() > 2) {
+        s.Dest = TDest::FontTable;
+        FFontEntry = s.Char.Font;
+        FFontNameBytes.clear();
+        return true;
+    }
+    return false;
+}
+
+void TRtfReader::PictureWord(const std::string& w, int param)
+{
+    if (!FPicture)
+        return;
+    static const std::unordered_map<std::string, const char*> kKinds = {
+        {"pngblip", "png"}, {"jpegblip", "jpeg"}, {"dibitmap", "dib"},   {"wbitmap", "ddb"},
+        {"emfblip", "emf"}, {"wmetafile", "wmf"}, {"macpict", "wmf"}, {"pmmetafile", "wmf"}};
+    static const std::unordered_map<std::string, int TPicture::*> kValues = {
+        {"picw", &TPicture::PicW},         {"pich", &TPicture::PicH},         {"picwgoal", &TPicture::GoalW},
+        {"pichgoal", &TPicture::GoalH},    {"picscalex", &TPicture::ScaleX},  {"picscaley", &TPicture::ScaleY},
+        {"piccropl", &TPicture::CropL},    {"piccropr", &TPicture::CropR},    {"piccropt", &TPicture::CropT},
+        {"piccropb", &TPicture::CropB}};
+    if (const auto kind = kKinds.find(w); kind != kKinds.end())
+        FPicture->Kind = kind->second;
+    else if (const auto value = kValues.find(w); value != kValues.end())
+        (*FPicture).*(value->second) = param;
+}
+
+void TRtfReader::ShapeWord(const std::string& w, int param)
+{
+    if (!FShape)
+        return;
+    static const std::unordered_map<std::string, int TShape::*> kEdges = {
+        {"shpleft", &TShape::Left}, {"shptop", &TShape::Top},
+        {"shpright", &TShape::Right}, {"shpbottom", &TShape::Bottom}};
+    if (const auto edge = kEdges.find(w); edge != kEdges.end())
+        (*FShape).*(edge->second) = param;
+    else if (w.rfind("shpbx", 0) == 0)
+        FShape->HorizontalBase = QByteArray::fromStdString(w.substr(5));
+    else if (w.rfind("shpby", 0) == 0)
+        FShape->VerticalBase = QByteArray::fromStdString(w.substr(5));
+    else if (w == "shpfhdr")
+        FShape->InHeader = FShape->InHeader || param != 0;
+    else if (w == "shpfblwtxt")
+        FShape->BehindText = param != 0;
+}
+
+void TRtfReader::DrawingWord(const std::string& w, bool hasParam, int param)
+{
+    if (!FDrawing)
+        return;
+    TDrawing& d = *FDrawing;
+    static const std::unordered_map<std::string, int> kDrawing = {
+        {"dprect", 1}, {"dpellipse", 2}, {"dpline", 3}, {"dptxbx", 4}, {"dpx", 5}, {"dpy", 6},
+        {"dpxsize", 7}, {"dpysize", 8}, {"dobxpage", 9}, {"dobypage", 10}, {"dobymargin", 11},
+        {"dplinecor", 12}, {"dplinecog", 13}, {"dplinecob", 14}, {"dpfillbgcr", 15}, {"dpfillbgcg", 16},
+        {"dpfillbgcb", 17}, {"dpfillfgcr", 18}, {"dpfillfgcg", 19}, {"dpfillfgcb", 20}, {"dpfillpat", 21},
+        {"dplinehollow", 22}, {"dplinew", 23}};
+    const auto it = kDrawing.find(w);
+    const int v = std::clamp(param, -200000, 200000);
+    switch (it == kDrawing.end() ? 0 : it->second) {
+    case 1: d.Kind = "rect"; break;
+    case 2: d.Kind = "ellipse"; break;
+    case 3: d.Kind = "line"; break;
+    case 4: d.Kind = "txbx"; break;
+    case 5: d.X = v; break;
+    case 6: d.Y = v; break;
+    case 7: d.W = v; break;
+    case 8: d.H = v; break;
+    case 9: d.PageX = true; break;
+    case 10: d.PageY = true; break;
+    case 11: d.MarginY = true; break;
+    case 12: case 13: case 14: d.LineColor[it->second - 12] = v; break;
+    case 15: case 16: case 17: d.FillBack[it->second - 15] = v; break;
+    case 18: case 19: case 20: d.FillFore[it->second - 18] = v; break;
+    case 21: d.FillPattern = v; break;
+    case 22: d.LineHollow = !hasParam || param != 0; break;
+    case 23: d.LineWidth = v; break;
+    default: break;
+    }
+}
+
+void TRtfReader::FormFieldWord(const std::string& w, int param)
+{
+    if (FFields.empty())
+        return;
+    if (w == "fftype")
+        FFields.back().FormType = param;
+    else if (w == "ffres")
+        FFields.back().FormResult = param;
+    else if (w == "ffdefres")
+        FFields.back().FormDefault = param;
+}
+
 bool TRtfReader::StartDestination(const std::string& w)
 {
-    TState& s = S();
     static const std::unordered_map<std::string, int> kSkipped = {
         {"info", 1}, {"stylesheet", 1}, {"listtable", 1}, {"listoverridetable", 1}, {"revtbl", 1},
         {"rsidtbl", 1}, {"pgdsctbl", 1}, {"themedata", 1}, {"colorschememapping", 1}, {"datastore", 1},
@@ -905,10 +889,25 @@ bool TRtfReader::StartDestination(const std::string& w)
         {"ffformat", 1}, {"ffhelptext", 1}, {"ffstattext", 1}, {"ffentrymcr", 1}, {"ffexitmcr", 1},
         {"background", 1}, {"pn", 1}, {"listpicture", 1}, {"objclass", 1}, {"objname", 1},
     };
+    TState& s = S();
     if (const auto it = kSkipped.find(w); it != kSkipped.end()) {
         s.Dest = TDest::Skip;
         return true;
     }
+    if (StartTableDestination(w) || StartPartDestination(w) || StartFieldDestination(w) ||
+        StartObjectDestination(w) || StartShapeDestination(w) || StartOwnDestination(w))
+        return true;
+    if (s.StarSeen && w != "shppict" && w != "upr") {
+        s.Dest = TDest::Skip;  // an ignorable destination this reader does not know
+        return true;
+    }
+    return false;
+}
+
+// The font and colour tables.
+bool TRtfReader::StartTableDestination(const std::string& w)
+{
+    TState& s = S();
     if (w == "fonttbl") {
         s.Dest = TDest::FontTable;
         FFontEntry = -1;
@@ -920,6 +919,13 @@ bool TRtfReader::StartDestination(const std::string& w)
         FRed = FGreen = FBlue = -1;
         return true;
     }
+    return false;
+}
+
+// Headers, footers and footnotes: parts of their own.
+bool TRtfReader::StartPartDestination(const std::string& w)
+{
+    TState& s = S();
     if (w == "header" || w == "footer" || w == "headerl" || w == "headerr" || w == "headerf" || w == "footerl" ||
         w == "footerr" || w == "footerf") {
         // The first copy of each header or footer wins; later sections repeat them.
@@ -948,6 +954,13 @@ bool TRtfReader::StartDestination(const std::string& w)
         s.Para = TParaProps {};
         return true;
     }
+    return false;
+}
+
+// Fields and form fields.
+bool TRtfReader::StartFieldDestination(const std::string& w)
+{
+    TState& s = S();
     if (w == "field") {
         TField field;
         field.Depth = static_cast<int>(FStack.size());
@@ -974,6 +987,13 @@ bool TRtfReader::StartDestination(const std::string& w)
         s.Dest = TDest::FormFieldItem;
         return true;
     }
+    return false;
+}
+
+// Pictures, shapes and legacy drawing objects.
+bool TRtfReader::StartObjectDestination(const std::string& w)
+{
+    TState& s = S();
     if (w == "pict") {
         if (s.Dest == TDest::Text || s.Dest == TDest::ShapeValue) {
             Flush();
@@ -994,6 +1014,21 @@ bool TRtfReader::StartDestination(const std::string& w)
         FShapeDepth = static_cast<int>(FStack.size());
         return true;
     }
+    if (w == "do" && s.Dest == TDest::Text && !FDrawing) {
+        FDrawing = TDrawing {};
+        FDrawing->AnchorPosition = AnchorHere();
+        FDrawingDepth = static_cast<int>(FStack.size());
+        s.Dest = TDest::DrawingObject;
+        return true;
+    }
+    return false;
+}
+
+// The parts of a shape: its instructions, its properties' names and values,
+// a text box's text.
+bool TRtfReader::StartShapeDestination(const std::string& w)
+{
+    TState& s = S();
     if (w == "shpinst" && FShape) {
         s.Dest = TDest::ShapeInst;
         return true;
@@ -1017,13 +1052,13 @@ bool TRtfReader::StartDestination(const std::string& w)
         s.Para = TParaProps {};
         return true;
     }
-    if (w == "do" && s.Dest == TDest::Text && !FDrawing) {
-        FDrawing = TDrawing {};
-        FDrawing->AnchorPosition = AnchorHere();
-        FDrawingDepth = static_cast<int>(FStack.size());
-        s.Dest = TDest::DrawingObject;
-        return true;
-    }
+    return false;
+}
+
+// Nested table properties and the engine's own fields and images.
+bool TRtfReader::StartOwnDestination(const std::string& w)
+{
+    TState& s = S();
     if (w == "nesttableprops") {
         s.Dest = TDest::NestTableProps;
         return true;
@@ -1037,10 +1072,6 @@ bool TRtfReader::StartDestination(const std::string& w)
         FOwnImage = TOwnImage {};
         FOwnImageDepth = static_cast<int>(FStack.size());
         s.Dest = TDest::OrbImage;
-        return true;
-    }
-    if (s.StarSeen && w != "shppict" && w != "upr") {
-        s.Dest = TDest::Skip;  // an ignorable destination this reader does not know
         return true;
     }
     return false;
@@ -1074,6 +1105,29 @@ void CopyPart(const TEnginePart& from, TEnginePart& into, int& nextFieldId)
 void TRtfReader::Finish()
 {
     Flush();
+    FinishParts();
+    const std::map<int, int> partsOfSink = PlaceVariants();
+    DropUnshownObjects(partsOfSink);
+    for (const auto& [anchor, sink] : FFootnotes) {
+        TEnginePart* body = Sink(sink).Part;
+        for (auto& owned : FFootnoteParts)
+            if (owned.get() == body)
+                FOut.Footnotes.emplace_back(std::min(anchor, FOut.Main.Length()), std::move(owned));
+    }
+    FinishSections();
+    for (TPositionedImage& own : FPendingOwnImages) {
+        if (own.Image.isNull() && !own.FileName.isEmpty()) {
+            QImageReader reader(own.FileName);
+            reader.setAllocationLimit(kMaxPictureMegabytes);
+            reader.read(&own.Image);
+        }
+        FOut.OwnImages.push_back(std::move(own));
+    }
+}
+
+// The parts' last tables and frames, paragraph marks, tab stops and fields.
+void TRtfReader::FinishParts()
+{
     for (std::size_t i = 0; i < FSinks.size(); ++i) {
         if (FSinks[i]->Kind != TSink::kPart)
             continue;
@@ -1104,9 +1158,13 @@ void TRtfReader::Finish()
         const int length = sink.Part->Length();
         sink.Part->AddField(f.Id, std::min(f.Start, length), std::min(f.End, length), f.Changeable, f.Kind);
     }
+}
 
-    // Header and footer variants: the plain one, the first page's, the left pages'.
-    std::map<int, int> partsOfSink;  // sink -> the engine parts it became
+// Header and footer variants: the plain one, the first page's, the left
+// pages'. Gives the engine parts each sink became.
+std::map<int, int> TRtfReader::PlaceVariants()
+{
+    std::map<int, int> partsOfSink;
     int nextFieldId = 1;
     for (const TClosedField& f : FClosedFields)
         nextFieldId = std::max(nextFieldId, f.Id + 1);
@@ -1143,8 +1201,13 @@ void TRtfReader::Finish()
         take(FOut.HeaderFirst, E::HeaderFirstPart, part({"headerf"}));
         take(FOut.FooterFirst, E::FooterFirstPart, part({"footerf"}));
     }
-    // Objects of a variant no page shows are dropped (from the back, so
-    // that the indexes stay valid).
+    return partsOfSink;
+}
+
+// Objects of a variant no page shows are dropped (from the back, so that
+// the indexes stay valid).
+void TRtfReader::DropUnshownObjects(const std::map<int, int>& partsOfSink)
+{
     std::vector<std::size_t> droppedImages, droppedShapes;
     for (const TPartObject& object : FPartObjects) {
         const auto it = partsOfSink.find(object.Sink);
@@ -1165,35 +1228,42 @@ void TRtfReader::Finish()
     std::sort(droppedShapes.rbegin(), droppedShapes.rend());
     for (const std::size_t i : droppedShapes)
         FOut.Shapes.erase(FOut.Shapes.begin() + static_cast<std::ptrdiff_t>(i));
+}
 
-    for (const auto& [anchor, sink] : FFootnotes) {
-        TEnginePart* body = Sink(sink).Part;
-        for (auto& owned : FFootnoteParts)
-            if (owned.get() == body)
-                FOut.Footnotes.emplace_back(std::min(anchor, FOut.Main.Length()), std::move(owned));
-    }
-
-    // Each section's page: its own values, else the document's.
-    FSectionValues.push_back(FSectSetup);
-    const TSetupValues& d = FDocSetup;
-    auto pageOf = [&](const TSetupValues& x) {
-        TPageSetup setup;
-        setup.PageWidth = std::clamp(x.W.value_or(d.W.value_or(12240)), 1440, 31680);
-        setup.PageHeight = std::clamp(x.H.value_or(d.H.value_or(15840)), 1440, 31680);
-        // The document's landscape flag stands for sections that give no page of their own.
-        if ((x.Landscape || (d.Landscape && !x.W && !x.H)) && setup.PageWidth < setup.PageHeight)
-            std::swap(setup.PageWidth, setup.PageHeight);
-        setup.MarginL = std::clamp(x.L.value_or(d.L.value_or(1800)), 0, 15840);
-        setup.MarginR = std::clamp(x.R.value_or(d.R.value_or(1800)), 0, 15840);
-        setup.MarginT = std::clamp(x.T.value_or(d.T.value_or(1440)), 0, 15840);
-        setup.MarginB = std::clamp(x.B.value_or(d.B.value_or(1440)), 0, 15840);
-        setup.HeaderY = std::clamp(FHeaderY.value_or(720), 0, 15840);
-        setup.FooterY = std::clamp(FFooterY.value_or(720), 0, 15840);
-        setup.TitlePage = FTitlePage;
-        setup.FacingPages = FFacingPages;
-        return setup;
+TRtfReader::TPageNow TRtfReader::PageNow() const
+{
+    auto value = [&](std::optional<int> TSetupValues::*field, int fallback) {
+        return (FSectSetup.*field).value_or((FDocSetup.*field).value_or(fallback));
     };
-    FOut.Setup = pageOf(FSectionValues.front());
+    return {value(&TSetupValues::W, 12240), value(&TSetupValues::H, 15840), value(&TSetupValues::L, 1800),
+            value(&TSetupValues::R, 1800),  value(&TSetupValues::T, 1440),  value(&TSetupValues::B, 1440)};
+}
+
+// A section's page: its own values, else the document's.
+TPageSetup TRtfReader::PageOf(const TSetupValues& x) const
+{
+    const TSetupValues& d = FDocSetup;
+    TPageSetup setup;
+    setup.PageWidth = std::clamp(x.W.value_or(d.W.value_or(12240)), 1440, 31680);
+    setup.PageHeight = std::clamp(x.H.value_or(d.H.value_or(15840)), 1440, 31680);
+    // The document's landscape flag stands for sections that give no page of their own.
+    if ((x.Landscape || (d.Landscape && !x.W && !x.H)) && setup.PageWidth < setup.PageHeight)
+        std::swap(setup.PageWidth, setup.PageHeight);
+    setup.MarginL = std::clamp(x.L.value_or(d.L.value_or(1800)), 0, 15840);
+    setup.MarginR = std::clamp(x.R.value_or(d.R.value_or(1800)), 0, 15840);
+    setup.MarginT = std::clamp(x.T.value_or(d.T.value_or(1440)), 0, 15840);
+    setup.MarginB = std::clamp(x.B.value_or(d.B.value_or(1440)), 0, 15840);
+    setup.HeaderY = std::clamp(FHeaderY.value_or(720), 0, 15840);
+    setup.FooterY = std::clamp(FFooterY.value_or(720), 0, 15840);
+    setup.TitlePage = FTitlePage;
+    setup.FacingPages = FFacingPages;
+    return setup;
+}
+
+void TRtfReader::FinishSections()
+{
+    FSectionValues.push_back(FSectSetup);
+    FOut.Setup = PageOf(FSectionValues.front());
     // Later sections count where their page differs from the one before.
     const auto samePage = [](const TPageSetup& a, const TPageSetup& b) {
         return a.PageWidth == b.PageWidth && a.PageHeight == b.PageHeight && a.MarginL == b.MarginL &&
@@ -1201,19 +1271,10 @@ void TRtfReader::Finish()
     };
     TPageSetup previous = FOut.Setup;
     for (std::size_t i = 0; i < FSectionStarts.size() && i + 1 < FSectionValues.size(); ++i) {
-        const TPageSetup setup = pageOf(FSectionValues[i + 1]);
+        const TPageSetup setup = PageOf(FSectionValues[i + 1]);
         if (!samePage(setup, previous))
             FOut.Sections.emplace_back(std::min(FSectionStarts[i], FOut.Main.Length()), setup);
         previous = setup;
-    }
-
-    for (TPositionedImage& own : FPendingOwnImages) {
-        if (own.Image.isNull() && !own.FileName.isEmpty()) {
-            QImageReader reader(own.FileName);
-            reader.setAllocationLimit(kMaxPictureMegabytes);
-            reader.read(&own.Image);
-        }
-        FOut.OwnImages.push_back(std::move(own));
     }
 }
 

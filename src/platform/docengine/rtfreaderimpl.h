@@ -240,6 +240,18 @@ public:
     void Unicode(int value);
     bool SkippingFallback();
     bool StartDestination(const std::string& word);
+    bool StartTableDestination(const std::string& word);
+    bool StartPartDestination(const std::string& word);
+    bool StartFieldDestination(const std::string& word);
+    bool StartObjectDestination(const std::string& word);
+    bool StartShapeDestination(const std::string& word);
+    bool StartOwnDestination(const std::string& word);
+    // Control words by the destination they stand in.
+    bool RepairFontTable(const std::string& word);
+    void PictureWord(const std::string& word, int param);
+    void ShapeWord(const std::string& word, int param);
+    void DrawingWord(const std::string& word, bool hasParam, int param);
+    void FormFieldWord(const std::string& word, int param);
 
     // ---- output (rtfreader.cpp)
     TState& S() { return FStack.back(); }
@@ -252,11 +264,16 @@ public:
     void AppendText(const QString& text);
     void Special(char16_t ch);
     void EndParagraph(bool pageBreakAfter = false);
+    std::optional<QColor> ColorOf(int index) const;  // a colour table entry; none for 0 (the default)
     QTextCharFormat CharFormat() const;
     QTextBlockFormat BlockFormat(const QTextCursor& cursor) const;
     void InsertPicture(const QImage& image, const QByteArray& encoded, const QByteArray& format, double w, double h);
     void CloseFrame(int base);
     void Finish();
+    void FinishParts();
+    std::map<int, int> PlaceVariants();
+    void DropUnshownObjects(const std::map<int, int>& partsOfSink);
+    void FinishSections();
 
     // ---- keywords (rtfkeywords.cpp)
     void TextKeyword(const std::string& word, bool hasParam, int param);
@@ -274,6 +291,10 @@ public:
     // ---- pictures, shapes, drawing objects (rtfpictures.cpp, rtfshapes.cpp)
     void FinishPicture();
     void FinishShape();
+    QPointF ShapePosition(const TShape& shape, int width, int height, bool& anchored);
+    void AddShapePicture(const TShape& shape, const QRectF& box, bool anchored);
+    void AddShapeObject(const TShape& shape, const QRectF& box, bool anchored,
+                        const std::shared_ptr<QTextDocument>& text);
     void FinishDrawing();
     void FinishOwnImage();
     void ShapeProperty(const QString& name, const QString& value);
@@ -334,6 +355,12 @@ public:
         std::optional<int> W, H, L, R, T, B;
         bool Landscape = false;
     } FDocSetup, FSectSetup;
+    TPageSetup PageOf(const TSetupValues& section) const;
+    // The page of the section being read, as the file gives it so far (twips).
+    struct TPageNow {
+        int Width, Height, MarginL, MarginR, MarginT, MarginB;
+    };
+    TPageNow PageNow() const;
     // The page of each section that has ended, and where the sections after
     // the first start in the main text.
     std::vector<TSetupValues> FSectionValues;

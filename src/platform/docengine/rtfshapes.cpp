@@ -21,37 +21,34 @@ void TRtfReader::ShapeProperty(const QString& name, const QString& value)
 {
     if (!FShape)
         return;
-    TShape& s = *FShape;
     bool ok = false;
     const int number = value.toInt(&ok);
     if (!ok)
         return;
-    if (name == QLatin1String("posrelh"))
-        s.PosRelH = number;
-    else if (name == QLatin1String("posrelv"))
-        s.PosRelV = number;
-    else if (name == QLatin1String("posh"))
-        s.PosH = number;
-    else if (name == QLatin1String("posv"))
-        s.PosV = number;
-    else if (name == QLatin1String("shapeType"))
-        s.ShapeType = number;
-    else if (name == QLatin1String("fillColor"))
-        s.FillColor = number;
-    else if (name == QLatin1String("lineColor"))
-        s.LineColor = number;
-    else if (name == QLatin1String("lineWidth"))
-        s.LineWidth = number;
-    else if (name == QLatin1String("fFilled"))
-        s.Filled = number != 0;
-    else if (name == QLatin1String("fLine"))
-        s.Lined = number != 0;
-    else if (name == QLatin1String("fBehindDocument"))
-        s.BehindText = s.BehindText || number != 0;
-    else if (name == QLatin1String("fFlipV"))
-        s.FlipV = number != 0;
-    else if (name == QLatin1String("fBackground"))
-        s.Background = number != 0;
+    struct TProperty {
+        const char* Name;
+        void (*Set)(TShape& s, int number);
+    };
+    static const TProperty kProperties[] = {
+        {"posrelh", [](TShape& s, int n) { s.PosRelH = n; }},
+        {"posrelv", [](TShape& s, int n) { s.PosRelV = n; }},
+        {"posh", [](TShape& s, int n) { s.PosH = n; }},
+        {"posv", [](TShape& s, int n) { s.PosV = n; }},
+        {"shapeType", [](TShape& s, int n) { s.ShapeType = n; }},
+        {"fillColor", [](TShape& s, int n) { s.FillColor = n; }},
+        {"lineColor", [](TShape& s, int n) { s.LineColor = n; }},
+        {"lineWidth", [](TShape& s, int n) { s.LineWidth = n; }},
+        {"fFilled", [](TShape& s, int n) { s.Filled = n != 0; }},
+        {"fLine", [](TShape& s, int n) { s.Lined = n != 0; }},
+        {"fBehindDocument", [](TShape& s, int n) { s.BehindText = s.BehindText || n != 0; }},
+        {"fFlipV", [](TShape& s, int n) { s.FlipV = n != 0; }},
+        {"fBackground", [](TShape& s, int n) { s.Background = n != 0; }},
+    };
+    for (const TProperty& property : kProperties)
+        if (name == QLatin1String(property.Name)) {
+            property.Set(*FShape, number);
+            return;
+        }
 }
 
 void TRtfReader::FinishShape()
@@ -87,18 +84,23 @@ void TRtfReader::FinishShape()
         InsertPicture(*shape.Picture, shape.Encoded, shape.EncodedFormat, width, height);
         return;
     }
-    const int pageW = FSectSetup.W.value_or(FDocSetup.W.value_or(12240));
-    const int pageH = FSectSetup.H.value_or(FDocSetup.H.value_or(15840));
-    const int marginL = FSectSetup.L.value_or(FDocSetup.L.value_or(1800));
-    const int marginR = FSectSetup.R.value_or(FDocSetup.R.value_or(1800));
-    const int marginT = FSectSetup.T.value_or(FDocSetup.T.value_or(1440));
-    const int marginB = FSectSetup.B.value_or(FDocSetup.B.value_or(1440));
+    bool anchored = false;
+    const QPointF at = ShapePosition(shape, width, height, anchored);
+    if (shape.Picture)
+        AddShapePicture(shape, QRectF(at, QSizeF(width, height)), anchored);
+    else
+        AddShapeObject(shape, QRectF(at, QSizeF(width, height)), anchored, text);
+}
 
+// Where a shape stands on the page; anchored when it moves with its paragraph.
+QPointF TRtfReader::ShapePosition(const TShape& shape, int width, int height, bool& anchored)
+{
+    const TPageNow page = PageNow();
     // Horizontal: page, or the margin (column); an alignment overrides the offset.
     const QByteArray& bx = shape.HorizontalBase;
     const bool pageX = bx == "page" || (bx == "ignore" && shape.PosRelH == 1) || (bx.isEmpty() && shape.PosRelH == 1);
-    const double refLeft = pageX ? 0 : marginL;
-    const double refWidth = pageX ? pageW : pageW - marginL - marginR;
+    const double refLeft = pageX ? 0 : page.MarginL;
+    const double refWidth = pageX ? page.Width : page.Width - page.MarginL - page.MarginR;
     double x = refLeft + shape.Left;
     if (shape.PosH == 1)
         x = refLeft;
@@ -111,8 +113,8 @@ void TRtfReader::FinishShape()
     const bool pageY = by == "page" || ((by == "ignore" || by.isEmpty()) && shape.PosRelV == 1);
     const bool marginY = by == "margin" || ((by == "ignore" || by.isEmpty()) && shape.PosRelV == 0);
     const bool paraY = !pageY && !marginY;
-    const double refTop = pageY ? 0 : marginY ? marginT : 0;
-    const double refHeight = pageY ? pageH : pageH - marginT - marginB;
+    const double refTop = pageY ? 0 : marginY ? page.MarginT : 0;
+    const double refHeight = pageY ? page.Height : page.Height - page.MarginT - page.MarginB;
     double y = refTop + shape.Top;
     if ((pageY || marginY) && shape.PosV == 1)
         y = refTop;
@@ -120,32 +122,38 @@ void TRtfReader::FinishShape()
         y = refTop + (refHeight - height) / 2;
     else if ((pageY || marginY) && shape.PosV == 3)
         y = refTop + refHeight - height;
-    const bool anchored = paraY && !shape.InHeader;
+    anchored = paraY && !shape.InHeader;
     if (paraY && shape.InHeader) {
         // A header's paragraph stands at the header distance, a footer's
         // near the footer distance from the bottom; the shape stays on the page.
         const bool footer = Sink(shape.Sink).Part && IsFooterSink(shape.Sink);
-        y += footer ? pageH - FFooterY.value_or(720) - 240 : FHeaderY.value_or(720);
-        y = std::clamp<double>(y, 0, std::max(0, pageH - height));
+        y += footer ? page.Height - FFooterY.value_or(720) - 240 : FHeaderY.value_or(720);
+        y = std::clamp<double>(y, 0, std::max(0, page.Height - height));
     }
+    return QPointF(x, y);
+}
 
-    if (shape.Picture) {
-        TPositionedImage image;
-        image.Image = *shape.Picture;
-        image.Encoded = shape.Encoded;
-        image.EncodedFormat = shape.EncodedFormat;
-        image.PosX = static_cast<int>(x);
-        image.PosY = static_cast<int>(y);
-        image.WidthOverride = width;
-        image.HeightOverride = height;
-        image.EveryPage = shape.InHeader;
-        image.BehindText = shape.BehindText;
-        image.AnchorPosition = anchored ? shape.AnchorPosition : -1;
-        if (shape.InHeader)
-            FPartObjects.push_back({true, FOut.Images.size(), shape.Sink});
-        FOut.Images.push_back(std::move(image));
-        return;
-    }
+void TRtfReader::AddShapePicture(const TShape& shape, const QRectF& box, bool anchored)
+{
+    TPositionedImage image;
+    image.Image = *shape.Picture;
+    image.Encoded = shape.Encoded;
+    image.EncodedFormat = shape.EncodedFormat;
+    image.PosX = static_cast<int>(box.x());
+    image.PosY = static_cast<int>(box.y());
+    image.WidthOverride = static_cast<int>(box.width());
+    image.HeightOverride = static_cast<int>(box.height());
+    image.EveryPage = shape.InHeader;
+    image.BehindText = shape.BehindText;
+    image.AnchorPosition = anchored ? shape.AnchorPosition : -1;
+    if (shape.InHeader)
+        FPartObjects.push_back({true, FOut.Images.size(), shape.Sink});
+    FOut.Images.push_back(std::move(image));
+}
+
+void TRtfReader::AddShapeObject(const TShape& shape, const QRectF& box, bool anchored,
+                                const std::shared_ptr<QTextDocument>& text)
+{
     TPositionedShape s;
     switch (shape.ShapeType) {
     case 3: s.Shape = TPositionedShape::Ellipse; break;
@@ -153,7 +161,7 @@ void TRtfReader::FinishShape()
     case 202: s.Shape = TPositionedShape::TextBox; break;
     default: s.Shape = text ? TPositionedShape::TextBox : TPositionedShape::Rectangle; break;
     }
-    s.Box = QRectF(x, y, width, height);
+    s.Box = box;
     if (shape.Filled && s.Shape != TPositionedShape::Line)
         s.Fill = shape.FillColor >= 0 ? FromBgr(shape.FillColor) : QColor(Qt::white);
     if (shape.Lined)
@@ -176,16 +184,15 @@ void TRtfReader::FinishDrawing()
     FDrawingDepth = -1;
     if (d.Kind.isEmpty())
         return;
-    const int marginL = FSectSetup.L.value_or(FDocSetup.L.value_or(1800));
-    const int marginT = FSectSetup.T.value_or(FDocSetup.T.value_or(1440));
+    const TPageNow page = PageNow();
     TPositionedShape s;
     s.Shape = d.Kind == "ellipse" ? TPositionedShape::Ellipse
               : d.Kind == "line"  ? TPositionedShape::Line
                                   : TPositionedShape::Rectangle;
-    const double x = d.X + (d.PageX ? 0 : marginL);
+    const double x = d.X + (d.PageX ? 0 : page.MarginL);
     double y = d.Y;
     if (d.MarginY)
-        y += marginT;
+        y += page.MarginT;
     s.Box = QRectF(x, y, std::abs(d.W), std::abs(d.H));
     s.FlipLine = (d.W < 0) != (d.H < 0);
     auto rgb = [](const int c[3]) { return QColor(std::clamp(c[0], 0, 255), std::clamp(c[1], 0, 255), std::clamp(c[2], 0, 255)); };

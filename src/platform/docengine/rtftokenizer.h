@@ -22,8 +22,14 @@ public:
     TRtfTokenizer(const QByteArray& bytes, qsizetype start) : FIn(bytes), FPos(start) {}
     TToken Next();
     qsizetype Position() const { return FPos; }
+    // A hex digit's value; -1 for any other character.
+    static int HexValue(char c);
 
 private:
+    TToken NextText();
+    TToken NextSymbol();
+    TToken NextWord();
+
     const QByteArray& FIn;
     qsizetype FPos;
 };

@@ -80,6 +80,13 @@ private:
     QByteArray Border(const QByteArray& keyword, double widthTwips, const QColor& color, bool dbl = false);
     void WriteHeaderFooter(const char* keyword, int part);
     TFlow PartFlow(int part);
+    // The document's parts: the tables and the page, headers and footers, the main text.
+    void CollectAll();
+    void WriteTables();
+    void WritePage();
+    QByteArray SectionPage(const TPageSetup& page) const;
+    void WriteHeadersFooters();
+    void WriteMain();
 
     DocumentEngine& FEngine;
     bool FOwn;
@@ -664,8 +671,19 @@ void TRtfWriter::WriteHeaderFooter(const char* keyword, int part)
 
 QByteArray TRtfWriter::Write()
 {
-    using E = DocumentEngine;
     (void)FEngine.CurrentPages();  // text boxes are measured in their layout
+    CollectAll();
+    WriteTables();
+    WritePage();
+    WriteHeadersFooters();
+    WriteMain();
+    FOut += "}\n";
+    return FOut;
+}
+
+void TRtfWriter::CollectAll()
+{
+    using E = DocumentEngine;
     const int parts[] = {E::HeaderPart, E::HeaderFirstPart, E::HeaderLeftPart, E::FooterPart,
                          E::FooterFirstPart, E::FooterLeftPart, E::MainPart};
     for (int part : parts)
@@ -679,8 +697,10 @@ QByteArray TRtfWriter::Write()
             Collect(*shape.Text);
     }
     FFonts.emplace(QStringLiteral("Arial"), static_cast<int>(FFonts.size()));
+}
 
-    const TPageSetup& s = FEngine.PageSetup();
+void TRtfWriter::WriteTables()
+{
     FOut = "{\\rtf1\\ansi\\ansicpg1252\\deff" + Num(FFonts.at(QStringLiteral("Arial"))) + "\\uc1\n{\\fonttbl";
     for (const auto& [family, index] : FFonts) {
         FOut += "{\\f" + Num(index) + "\\fnil\\fcharset0 ";
@@ -694,28 +714,43 @@ QByteArray TRtfWriter::Write()
     for (QRgb rgb : colors)
         FOut += "\\red" + Num(qRed(rgb)) + "\\green" + Num(qGreen(rgb)) + "\\blue" + Num(qBlue(rgb)) + ";";
     FOut += "}\n{\\*\\generator PrintORB;}\n";
-    const double tab = FEngine.PartDocument(E::MainPart)->defaultTextOption().tabStopDistance() * 15;
+}
+
+void TRtfWriter::WritePage()
+{
+    const TPageSetup& s = FEngine.PageSetup();
+    const double tab = FEngine.PartDocument(DocumentEngine::MainPart)->defaultTextOption().tabStopDistance() * 15;
     FOut += "\\deftab" + TwipsOf(tab);
     if (s.FacingPages)
         FOut += "\\facingp";
-    const int headerY = s.HeaderY >= 0 ? s.HeaderY : s.MarginT;
-    const int footerY = s.FooterY >= 0 ? s.FooterY : s.MarginB;
     FOut += "\\paperw" + Num(s.PageWidth) + "\\paperh" + Num(s.PageHeight) + "\\margl" + Num(s.MarginL) + "\\margr" +
             Num(s.MarginR) + "\\margt" + Num(s.MarginT) + "\\margb" + Num(s.MarginB);
     if (s.PageWidth > s.PageHeight)
         FOut += "\\landscape";
-    auto sectionPage = [&](const TPageSetup& p) {
-        QByteArray out = "\\sectd\\pgwsxn" + Num(p.PageWidth) + "\\pghsxn" + Num(p.PageHeight) + "\\marglsxn" +
-                         Num(p.MarginL) + "\\margrsxn" + Num(p.MarginR) + "\\margtsxn" + Num(p.MarginT) + "\\margbsxn" +
-                         Num(p.MarginB) + "\\headery" + Num(headerY) + "\\footery" + Num(footerY);
-        if (p.PageWidth > p.PageHeight)
-            out += "\\lndscpsxn";
-        return out;
-    };
-    FOut += "\n" + sectionPage(s);
+    FOut += "\n" + SectionPage(s);
     if (s.TitlePage)
         FOut += "\\titlepg";
     FOut += '\n';
+}
+
+// A section's page; header and footer distances are the document's.
+QByteArray TRtfWriter::SectionPage(const TPageSetup& p) const
+{
+    const TPageSetup& s = FEngine.PageSetup();
+    const int headerY = s.HeaderY >= 0 ? s.HeaderY : s.MarginT;
+    const int footerY = s.FooterY >= 0 ? s.FooterY : s.MarginB;
+    QByteArray out = "\\sectd\\pgwsxn" + Num(p.PageWidth) + "\\pghsxn" + Num(p.PageHeight) + "\\marglsxn" +
+                     Num(p.MarginL) + "\\margrsxn" + Num(p.MarginR) + "\\margtsxn" + Num(p.MarginT) + "\\margbsxn" +
+                     Num(p.MarginB) + "\\headery" + Num(headerY) + "\\footery" + Num(footerY);
+    if (p.PageWidth > p.PageHeight)
+        out += "\\lndscpsxn";
+    return out;
+}
+
+void TRtfWriter::WriteHeadersFooters()
+{
+    using E = DocumentEngine;
+    const TPageSetup& s = FEngine.PageSetup();
     if (s.FacingPages) {
         WriteHeaderFooter("headerr", E::HeaderPart);
         WriteHeaderFooter("headerl", E::HeaderLeftPart);
@@ -729,10 +764,13 @@ QByteArray TRtfWriter::Write()
         WriteHeaderFooter("headerf", E::HeaderFirstPart);
         WriteHeaderFooter("footerf", E::FooterFirstPart);
     }
+}
 
-    TFlow main = PartFlow(E::MainPart);
+void TRtfWriter::WriteMain()
+{
+    TFlow main = PartFlow(DocumentEngine::MainPart);
     for (int section = 1; section < FEngine.SectionCount(); ++section)
-        main.Sections[FEngine.SectionStart(section)] = "\\sect" + sectionPage(FEngine.SectionSetup(section)) + "\n";
+        main.Sections[FEngine.SectionStart(section)] = "\\sect" + SectionPage(FEngine.SectionSetup(section)) + "\n";
     // Objects of page 1 come first; those anchored at a paragraph stand there.
     for (const TPositionedImage& image : FEngine.Images())
         if (!image.EveryPage && image.AnchorPosition < 0)
@@ -762,8 +800,6 @@ QByteArray TRtfWriter::Write()
             FOut += "}";
         });
     WriteFlow(main);
-    FOut += "}\n";
-    return FOut;
 }
 
 }  // namespace

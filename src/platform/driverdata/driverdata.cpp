@@ -20,9 +20,8 @@ TOutcome TDriverData::OpenKey(std::string_view keyPath)
     const TResult<std::string> bytes = ReadFileBytes(FPath, TRegFile::kMaxFileBytes);
     if (!bytes)
         return Fail(FileExists(FPath) ? "cannot read " + FPath : FPath + " does not exist");
-    QString why;
-    if (!FFile.Parse(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), &why))
-        return Fail(FPath + ": " + FromUnicode(why));
+    if (const TOutcome parsed = FFile.Parse(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()))); !parsed)
+        return Fail(FPath + ": " + parsed.Reason());
     const QString path = kRoot + ToUnicode(keyPath);
     if (!FFile.FindKey(path))
         return Fail("no key [" + FromUnicode(path) + "] in " + FPath);

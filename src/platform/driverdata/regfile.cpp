@@ -4,6 +4,9 @@
 
 #include <QStringList>
 
+#include <optional>
+#include <string>
+
 namespace {
 
 constexpr const char* kHeader4 = "REGEDIT4";
@@ -14,34 +17,56 @@ QString Folded(const QString& name)
     return name.toCaseFolded();
 }
 
-QString DecodeFile(const QByteArray& bytes, bool& utf16)
+// The file's text, and whether it was UTF-16 (a Unicode export).
+struct TDecoded {
+    QString Text;
+    bool Utf16 = false;
+};
+
+TDecoded DecodeFile(const QByteArray& bytes)
 {
-    utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-            static_cast<unsigned char>(bytes[1]) == 0xFE;
+    const bool utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                       static_cast<unsigned char>(bytes[1]) == 0xFE;
     if (utf16)
-        return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData() + 2), (bytes.size() - 2) / 2);
+        return {QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData() + 2), (bytes.size() - 2) / 2),
+                true};
     if (bytes.startsWith("\xEF\xBB\xBF"))
-        return QString::fromUtf8(bytes.mid(3));
-    return ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        return {QString::fromUtf8(bytes.mid(3))};
+    return {ToUnicode(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))};
 }
 
-// A quoted name or string from position at (the opening quote); \\ and \"
-// are the only escapes. false when the closing quote is missing.
-bool ReadQuoted(const QString& line, qsizetype& at, QString& out)
+// The format a header line names; none for any other line.
+std::optional<TRegFile::TFormat> FormatOf(const QString& header, bool utf16)
 {
-    out.clear();
+    if (header == QLatin1String(kHeader4))
+        return utf16 ? TRegFile::TFormat::Version5 : TRegFile::TFormat::Regedit4;
+    if (header == QLatin1String(kHeader5))
+        return TRegFile::TFormat::Version5;
+    return std::nullopt;
+}
+
+// A quoted name or string, and where the line goes on after it.
+struct TQuoted {
+    QString Text;
+    qsizetype End = 0;  // just after the closing quote
+};
+
+// The quoted text from position at (the opening quote); \\ and \" are the
+// only escapes. None when the closing quote is missing.
+std::optional<TQuoted> ReadQuoted(const QString& line, qsizetype at)
+{
+    QString out;
     for (qsizetype i = at + 1; i < line.size(); ++i) {
         const QChar c = line[i];
         if (c == u'\\' && i + 1 < line.size()) {
             out += line[++i];
         } else if (c == u'"') {
-            at = i + 1;
-            return true;
+            return TQuoted {out, i + 1};
         } else {
             out += c;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 QString Quoted(const QString& text)
@@ -67,81 +92,119 @@ int HexDigit(QChar c)
     return -1;
 }
 
-// "01,ff, 2a": false when a byte is not two hex digits at most.
-bool ParseHexBytes(QStringView text, QByteArray& out)
+// "01,ff, 2a"; none when a byte is not two hex digits at most.
+std::optional<QByteArray> ParseHexBytes(QStringView text)
 {
-    out.clear();
+    QByteArray out;
     const QString trimmed = text.trimmed().toString();
     if (trimmed.isEmpty())
-        return true;
+        return out;
     for (const QString& token : trimmed.split(u',')) {
         const QString t = token.trimmed();
         if (t.isEmpty() || t.size() > 2)
-            return false;
+            return std::nullopt;
         int value = 0;
         for (const QChar c : t) {
             const int d = HexDigit(c);
             if (d < 0)
-                return false;
+                return std::nullopt;
             value = value * 16 + d;
         }
         out += static_cast<char>(value);
     }
-    return true;
+    return out;
 }
 
-bool ParseHexNumber(QStringView text, quint32& out, int maxDigits)
+std::optional<quint32> ParseHexNumber(QStringView text, int maxDigits)
 {
     const QString t = text.trimmed().toString();
     if (t.isEmpty() || t.size() > maxDigits)
-        return false;
-    out = 0;
+        return std::nullopt;
+    quint32 out = 0;
     for (const QChar c : t) {
         const int d = HexDigit(c);
         if (d < 0)
-            return false;
+            return std::nullopt;
         out = out * 16 + static_cast<quint32>(d);
     }
-    return true;
+    return out;
 }
 
-// The data part of a value line; false when it is not a known form.
-bool ParseData(QStringView data, TRegValue& value, bool& remove)
+// What a value line says: the value, or that the value of its name goes.
+struct TValueLine {
+    TRegValue Value;
+    bool Remove = false;
+};
+
+// The data part of a value line; none when it is not a known form.
+std::optional<TValueLine> ParseData(QStringView data)
 {
-    remove = false;
+    TValueLine parsed;
+    TRegValue& value = parsed.Value;
     if (data == u"-") {
-        remove = true;
-        return true;
+        parsed.Remove = true;
+        return parsed;
     }
     if (data.startsWith(u'"')) {
         const QString line = data.toString();
-        qsizetype at = 0;
+        const std::optional<TQuoted> text = ReadQuoted(line, 0);
+        if (!text || !line.mid(text->End).trimmed().isEmpty())
+            return std::nullopt;
         value.Type = REG_SZ;
-        return ReadQuoted(line, at, value.Text) && line.mid(at).trimmed().isEmpty();
+        value.Text = text->Text;
+        return parsed;
     }
     if (data.startsWith(u"dword:", Qt::CaseInsensitive)) {
-        quint32 number = 0;
-        if (!ParseHexNumber(data.mid(6), number, 8))
-            return false;
+        const std::optional<quint32> number = ParseHexNumber(data.mid(6), 8);
+        if (!number)
+            return std::nullopt;
         value.Type = REG_DWORD;
         value.Data = QByteArray(4, '\0');
         for (int i = 0; i < 4; ++i)
-            value.Data[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
-        return true;
+            value.Data[i] = static_cast<char>((*number >> (8 * i)) & 0xFF);
+        return parsed;
     }
+    std::optional<QByteArray> bytes;
     if (data.startsWith(u"hex:", Qt::CaseInsensitive)) {
         value.Type = REG_BINARY;
-        return ParseHexBytes(data.mid(4), value.Data);
-    }
-    if (data.startsWith(u"hex(", Qt::CaseInsensitive)) {
+        bytes = ParseHexBytes(data.mid(4));
+    } else if (data.startsWith(u"hex(", Qt::CaseInsensitive)) {
         const qsizetype close = data.indexOf(u"):");
-        quint32 type = 0;
-        if (close < 0 || !ParseHexNumber(data.mid(4, close - 4), type, 8))
-            return false;
-        value.Type = static_cast<int>(type);
-        return ParseHexBytes(data.mid(close + 2), value.Data);
+        const std::optional<quint32> type = close < 0 ? std::nullopt : ParseHexNumber(data.mid(4, close - 4), 8);
+        if (!type)
+            return std::nullopt;
+        value.Type = static_cast<int>(*type);
+        bytes = ParseHexBytes(data.mid(close + 2));
     }
-    return false;
+    if (!bytes)
+        return std::nullopt;
+    value.Data = *bytes;
+    return parsed;
+}
+
+// A value line ("name"=data or @=data); none when it cannot be read.
+std::optional<TValueLine> ParseValueLine(const QString& line)
+{
+    QString name;
+    qsizetype at = 0;
+    if (line.startsWith(u'@')) {
+        at = 1;
+    } else if (line.startsWith(u'"')) {
+        const std::optional<TQuoted> quoted = ReadQuoted(line, 0);
+        if (!quoted)
+            return std::nullopt;
+        name = quoted->Text;
+        at = quoted->End;
+    } else {
+        return std::nullopt;
+    }
+    const QStringView rest = QStringView(line).mid(at).trimmed();
+    if (!rest.startsWith(u'='))
+        return std::nullopt;
+    std::optional<TValueLine> parsed = ParseData(rest.mid(1).trimmed());
+    if (parsed)
+        parsed->Value.Name = name;
+    return parsed;
 }
 
 }  // namespace
@@ -209,40 +272,31 @@ void TRegFile::RemoveKey(const QString& path)
         FIndex.insert(Folded(FKeys[i].Path), i);
 }
 
-bool TRegFile::Parse(const QByteArray& bytes, QString* error)
+TOutcome TRegFile::Parse(const QByteArray& bytes)
 {
     FKeys.clear();
     FIndex.clear();
     FSkipped = 0;
     FFirstSkipped = 0;
-    auto fail = [error](const QString& why) {
-        if (error)
-            *error = why;
-        return false;
-    };
     if (bytes.size() > kMaxFileBytes)
-        return fail(QStringLiteral("the file is larger than %1 bytes").arg(kMaxFileBytes));
-    bool utf16 = false;
-    const QString text = DecodeFile(bytes, utf16);
-    const QStringList lines = text.split(u'\n');
-
+        return Fail("the file is larger than " + std::to_string(kMaxFileBytes) + " bytes");
+    const TDecoded decoded = DecodeFile(bytes);
+    const QStringList lines = decoded.Text.split(u'\n');
     qsizetype i = 0;
     while (i < lines.size() && lines[i].trimmed().isEmpty())
         ++i;
-    const QString header = i < lines.size() ? lines[i].trimmed() : QString();
-    if (header == QLatin1String(kHeader4))
-        Format = utf16 ? TFormat::Version5 : TFormat::Regedit4;
-    else if (header == QLatin1String(kHeader5))
-        Format = TFormat::Version5;
-    else
-        return fail(QStringLiteral("the file does not begin with \"%1\" or \"%2\"").arg(kHeader4, kHeader5));
+    const std::optional<TFormat> format = FormatOf(i < lines.size() ? lines[i].trimmed() : QString(), decoded.Utf16);
+    if (!format)
+        return Fail(std::string("the file does not begin with \"") + kHeader4 + "\" or \"" + kHeader5 + "\"");
+    Format = *format;
+    ParseBody(lines, i + 1);
+    return TOutcome::Done();
+}
 
+void TRegFile::ParseBody(const QStringList& lines, qsizetype first)
+{
     TRegKey* current = nullptr;
-    auto skip = [this](qsizetype lineNumber) {
-        if (FSkipped++ == 0)
-            FFirstSkipped = lineNumber;
-    };
-    for (++i; i < lines.size(); ++i) {
+    for (qsizetype i = first; i < lines.size(); ++i) {
         QString line = lines[i].trimmed();
         const qsizetype lineNumber = i + 1;
         // Long binary values go on over lines that end in a backslash.
@@ -253,46 +307,38 @@ bool TRegFile::Parse(const QByteArray& bytes, QString* error)
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[')) {
-            const qsizetype close = line.lastIndexOf(u']');
-            if (close < 0) {
-                current = nullptr;
-                skip(lineNumber);
-                continue;
-            }
-            const QString path = line.mid(1, close - 1).trimmed();
-            if (path.startsWith(u'-')) {
-                RemoveKey(path.mid(1));
-                current = nullptr;
-            } else {
-                current = &AddKey(path);
-            }
+            current = KeyLine(line, lineNumber);
             continue;
         }
-        TRegValue value;
-        qsizetype at = 0;
-        bool ok = current != nullptr;
-        if (ok && line.startsWith(u'@')) {
-            at = 1;
-        } else if (ok && line.startsWith(u'"')) {
-            ok = ReadQuoted(line, at, value.Name);
-        } else {
-            ok = false;
-        }
-        bool remove = false;
-        if (ok) {
-            const QStringView rest = QStringView(line).mid(at).trimmed();
-            ok = rest.startsWith(u'=') && ParseData(rest.mid(1).trimmed(), value, remove);
-        }
-        if (!ok) {
-            skip(lineNumber);
-            continue;
-        }
-        if (remove)
-            current->Remove(value.Name);
+        std::optional<TValueLine> value = current ? ParseValueLine(line) : std::nullopt;
+        if (!value)
+            SkipLine(lineNumber);
+        else if (value->Remove)
+            current->Remove(value->Value.Name);
         else
-            current->Set(std::move(value));
+            current->Set(std::move(value->Value));
     }
-    return true;
+}
+
+TRegKey* TRegFile::KeyLine(const QString& line, qsizetype lineNumber)
+{
+    const qsizetype close = line.lastIndexOf(u']');
+    if (close < 0) {
+        SkipLine(lineNumber);
+        return nullptr;
+    }
+    const QString path = line.mid(1, close - 1).trimmed();
+    if (path.startsWith(u'-')) {
+        RemoveKey(path.mid(1));
+        return nullptr;
+    }
+    return &AddKey(path);
+}
+
+void TRegFile::SkipLine(qsizetype lineNumber)
+{
+    if (FSkipped++ == 0)
+        FFirstSkipped = lineNumber;
 }
 
 QByteArray TRegFile::Serialize() const

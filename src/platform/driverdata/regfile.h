@@ -4,9 +4,12 @@
 // names compare without regard to letter case, as in the registry.
 #pragma once
 
+#include "util/result.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -48,9 +51,9 @@ public:
     // Files larger than this are not registry exports an administrator made.
     static constexpr qsizetype kMaxFileBytes = 16 * 1024 * 1024;
 
-    // false, with the reason, when the bytes are not a registry export.
+    // Fails, with the reason, when the bytes are not a registry export.
     // A line that cannot be read is skipped and counted; the rest is kept.
-    bool Parse(const QByteArray& bytes, QString* error = nullptr);
+    TOutcome Parse(const QByteArray& bytes);
     int SkippedLines() const { return FSkipped; }
     qsizetype FirstSkippedLine() const { return FFirstSkipped; }
     QByteArray Serialize() const;
@@ -64,6 +67,13 @@ public:
     TFormat Format = TFormat::Regedit4;
 
 private:
+    // The lines after the header, from the first one given.
+    void ParseBody(const QStringList& lines, qsizetype first);
+    // A key line: the key whose values follow; none when the line removes
+    // the key ("[-path]") or cannot be read.
+    TRegKey* KeyLine(const QString& line, qsizetype lineNumber);
+    void SkipLine(qsizetype lineNumber);
+
     std::vector<TRegKey> FKeys;
     int FSkipped = 0;
     qsizetype FFirstSkipped = 0;

@@ -49,21 +49,20 @@ std::string TSimpleFTP::Url(const std::string& path) const
     return "ftp://" + HostName + ":" + std::to_string(Port) + "/" + path;
 }
 
-bool TSimpleFTP::Connect()
+TOutcome TSimpleFTP::Connect()
 {
     if (ConnectionState == TConnectionState::Connected)
-        return true;
+        return TOutcome::Done();
     if (!kCurlReady)
-        return false;
+        return Fail("the transfer library could not be started");
     FAbortRequested = false;
     FLastResponse.clear();
-    FLastError.clear();
     ConnectionState = TConnectionState::Resolving;
     FCurlOwner.reset(curl_easy_init());
     FCurl = FCurlOwner.get();
     if (!FCurl) {
         ConnectionState = TConnectionState::NoConnection;
-        return false;
+        return Fail("the transfer library could not be started");
     }
     curl_easy_setopt(FCurl, CURLOPT_VERBOSE, 1L);  // the reply lines reach Debug only in verbose mode
     curl_easy_setopt(FCurl, CURLOPT_DEBUGFUNCTION, &TCurlCallbacks::Debug);
@@ -100,27 +99,25 @@ bool TSimpleFTP::Connect()
             break;
     }
     if (result != CURLE_OK || FAbortRequested) {
-        NoteFailure(result);
+        const TFailure failure = Failed(result);
         FCurlOwner.reset();
         FCurl = nullptr;
         ConnectionState = TConnectionState::NoConnection;
-        return false;
+        return failure;
     }
     ConnectionState = TConnectionState::Connected;
-    return true;
+    return TOutcome::Done();
 }
 
-bool TSimpleFTP::PutFile(const std::string& localPath)
+TOutcome TSimpleFTP::PutFile(const std::string& localPath)
 {
     if (ConnectionState != TConnectionState::Connected || !FCurl)
-        return false;
+        return Fail("not connected");
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> owner(std::fopen(NativePath(localPath).c_str(), "rb"),
                                                                  &std::fclose);
     std::FILE* file = owner.get();
-    if (!file) {
-        FLastError = localPath + ": " + std::strerror(errno);
-        return false;
-    }
+    if (!file)
+        return Fail(localPath + ": " + std::strerror(errno));
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
@@ -136,8 +133,8 @@ bool TSimpleFTP::PutFile(const std::string& localPath)
     const CURLcode result = curl_easy_perform(FCurl);
     FInTransfer = false;
     if (result != CURLE_OK || FAbortRequested)
-        NoteFailure(result);
-    return result == CURLE_OK && !FAbortRequested;
+        return Failed(result);
+    return TOutcome::Done();
 }
 
 void TSimpleFTP::Disconnect()
@@ -154,11 +151,16 @@ void TSimpleFTP::Disconnect()
     ConnectionState = TConnectionState::NoConnection;
 }
 
-void TSimpleFTP::NoteFailure(int result)
+TFailure TSimpleFTP::Failed(int result) const
 {
-    FLastError = FAbortRequested ? std::string("stopped") : std::string(curl_easy_strerror(static_cast<CURLcode>(result)));
+    const auto code = static_cast<CURLcode>(result);
+    std::string why = FAbortRequested ? std::string("stopped") : std::string(curl_easy_strerror(code));
     if (!FLastResponse.empty())
-        FLastError += " (server: " + FLastResponse + ")";
+        why += " (server: " + FLastResponse + ")";
+    // A server that cannot be reached is down; what one that answered refused is the transfer's own.
+    const bool unreachable = !FAbortRequested && (code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT ||
+                                                  code == CURLE_COULDNT_RESOLVE_HOST);
+    return unreachable ? FailOutage(std::move(why)) : Fail(std::move(why));
 }
 
 std::string TSimpleFTP::LastResponseInfo() const

@@ -3,6 +3,8 @@
 // current directory, the server's last reply.
 #pragma once
 
+#include "util/result.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,14 +38,13 @@ public:
     enum class TConnectionState { Disconnecting = 0, NoConnection = 1, Connecting = 2, Connected = 3, Resolving = 4, Resolved = 5 };
     TConnectionState ConnectionState = TConnectionState::NoConnection;
 
-    [[nodiscard]] bool Connect();
-    [[nodiscard]] bool PutFile(const std::string& localPath);
+    // A failure says the transfer library's reason and the server's last
+    // reply; one the server could not be reached for is an outage.
+    TOutcome Connect();
+    TOutcome PutFile(const std::string& localPath);
     void Disconnect();
     // The server's last reply, or "No error description available".
     std::string LastResponseInfo() const;
-    // Why the last connect or upload failed: the transfer library's reason
-    // and the server's last reply.
-    const std::string& LastError() const { return FLastError; }
 
     // Runs while a transfer goes on (the window processes its events there);
     // Disconnect from inside it stops the transfer.
@@ -52,11 +53,10 @@ public:
 private:
     friend struct TCurlCallbacks;
     std::string Url(const std::string& path) const;
-    void NoteFailure(int result);
+    TFailure Failed(int result) const;
     std::unique_ptr<CURL, TCurlCleanup> FCurlOwner;
     CURL* FCurl = nullptr;  // FCurlOwner's handle
     std::string FLastResponse;
-    std::string FLastError;
     bool FAbortRequested = false;
     bool FInTransfer = false;
 };

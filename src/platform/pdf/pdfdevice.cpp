@@ -218,7 +218,15 @@ private:
     bool StartShape(bool mayFill, bool& fill, bool& stroke);
     void Paint(bool fill, bool stroke, bool oddEven);
     TDocFont* FontFor(QFontEngine* engine);
+    void NoteGlyphText(TDocFont& font, const QTextItemInt& ti);
+    void StartText(const TDocFont& font, double size, int synthetic, const QBrush& brush);
+    void WriteGlyphs(TDocFont& font, const QVarLengthArray<glyph_t>& glyphs,
+                     const QVarLengthArray<QFixedPoint>& positions, double size, double slant);
     void WriteFile();
+    std::vector<int> WritePages(int pages, int resources);
+    QByteArray WriteImage(const TDocImage& image);
+    void WriteResources(int resources, const QByteArray& fonts, const QByteArray& images);
+    void WriteTrailer(int catalog, int info);
     int NewId();
     void Begin(int id);
     void Stream(int id, const QByteArray& dictionary, const QByteArray& deflated, int length = -1);
@@ -651,44 +659,62 @@ void TPdfEngine::drawTextItem(const QPointF& p, const QTextItem& textItem)
     }
     if (!SetFill(brush))
         return;
-
-    // What each glyph reads as, for copying and searching: taken from the
-    // characters of its cluster the first time the glyph is drawn.
-    if (ti.chars && ti.logClusters) {
-        QVarLengthArray<signed char, 256> fresh(ti.glyphs.numGlyphs, -1);
-        for (int c = 0; c < ti.num_chars; ++c) {
-            const int g = ti.logClusters[c];
-            if (g < 0 || g >= ti.glyphs.numGlyphs)
-                continue;
-            if (fresh[g] < 0) {
-                const unsigned cid = font->Cid(ti.glyphs.glyphs[g]);
-                fresh[g] = cid != 0 && font->TextOfCid[cid].isEmpty() ? 1 : 0;
-            }
-            if (fresh[g] > 0)
-                font->TextOfCid[font->Cid(ti.glyphs.glyphs[g])] += ti.chars[c];
-        }
-    }
-
+    if (ti.chars && ti.logClusters)
+        NoteGlyphText(*font, ti);
     const double size = engine->fontDef.pixelSize;
     if (size <= 0)
         return;
     const int synthetic = engine->synthesized();
-    const double slant = synthetic & QFontEngine::SynthesizedItalic ? 0.2 : 0;
-    const QTransform& m = FMatrix;
+    StartText(*font, size, synthetic, brush);
+    WriteGlyphs(*font, glyphs, positions, size, synthetic & QFontEngine::SynthesizedItalic ? 0.2 : 0);
+    if (synthetic & QFontEngine::SynthesizedBold)
+        FOut->append("0 Tr\n");
+    FOut->append("ET\n");
+}
+
+// What each glyph reads as, for copying and searching: taken from the
+// characters of its cluster the first time the glyph is drawn.
+void TPdfEngine::NoteGlyphText(TDocFont& font, const QTextItemInt& ti)
+{
+    QVarLengthArray<signed char, 256> fresh(ti.glyphs.numGlyphs, -1);
+    for (int c = 0; c < ti.num_chars; ++c) {
+        const int g = ti.logClusters[c];
+        if (g < 0 || g >= ti.glyphs.numGlyphs)
+            continue;
+        if (fresh[g] < 0) {
+            const unsigned cid = font.Cid(ti.glyphs.glyphs[g]);
+            fresh[g] = cid != 0 && font.TextOfCid[cid].isEmpty() ? 1 : 0;
+        }
+        if (fresh[g] > 0)
+            font.TextOfCid[font.Cid(ti.glyphs.glyphs[g])] += ti.chars[c];
+    }
+}
+
+// The text object's font and size; a synthetic bold is stroked as well.
+void TPdfEngine::StartText(const TDocFont& font, double size, int synthetic, const QBrush& brush)
+{
     QByteArray& out = *FOut;
-    out.append("BT\n/F" + QByteArray::number(font->Index) + ' ');
+    out.append("BT\n/F" + QByteArray::number(font.Index) + ' ');
     Num(out, size);
     out.append("Tf\n");
     if (synthetic & QFontEngine::SynthesizedBold) {
         SetAlpha(FSet.FillAlpha, FSet.FillAlpha);
         out.append("2 Tr ");
-        Num(out, size / 30.0 * std::sqrt(std::abs(m.determinant())));
+        Num(out, size / 30.0 * std::sqrt(std::abs(FMatrix.determinant())));
         out.append("w\n");
         FSet.Width = -1;
         const QColor c = SolidColor(brush);
         WriteColor(out, c, "RG\n");
         FSet.Stroke = c.rgb();
     }
+}
+
+// The glyphs as runs of one line each, placed where the layout put them.
+void TPdfEngine::WriteGlyphs(TDocFont& font, const QVarLengthArray<glyph_t>& glyphs,
+                             const QVarLengthArray<QFixedPoint>& positions, double size, double slant)
+{
+    const QTransform& m = FMatrix;
+    QByteArray& out = *FOut;
     double runX = 0, runY = 0, pen = 0;
     bool inArray = false, inHex = false;
     for (qsizetype i = 0; i < glyphs.size(); ++i) {
@@ -723,17 +749,14 @@ void TPdfEngine::drawTextItem(const QPointF& p, const QTextItem& textItem)
                 }
             }
         }
-        const unsigned cid = font->Cid(glyphs[i]);
+        const unsigned cid = font.Cid(glyphs[i]);
         if (!inHex)
             out.append('<');
         inHex = true;
         Hex4(out, cid);
-        pen += font->Face->Width1000(glyphs[i]) * size / 1000.0;
+        pen += font.Face->Width1000(glyphs[i]) * size / 1000.0;
     }
     out.append(inHex ? "> ] TJ\n" : "] TJ\n");
-    if (synthetic & QFontEngine::SynthesizedBold)
-        out.append("0 Tr\n");
-    out.append("ET\n");
 }
 
 // ---- the file --------------------------------------------------------------
@@ -761,37 +784,20 @@ void TPdfEngine::Stream(int id, const QByteArray& dictionary, const QByteArray& 
     Output.append("\nendstream\nendobj\n");
 }
 
-void TPdfEngine::WriteFont(TDocFont& font, int id)
-{
-    const TPdfFontFace& face = *font.Face;
-    std::vector<unsigned> glyphs = font.GlyphOfCid;
-    std::sort(glyphs.begin(), glyphs.end());
-    glyphs.erase(std::unique(glyphs.begin(), glyphs.end()), glyphs.end());
-    std::shared_ptr<const TPdfFontSubset> subset = pdffonts::SubsetOf(face, glyphs);
+namespace {
 
-    const int cidFont = NewId(), descriptor = NewId(), file = NewId(), toUnicode = NewId(), cidToGid = NewId();
-    // A subset's name starts with six capitals that differ between subsets.
+// A subset's name starts with six capitals that differ between subsets.
+QByteArray SubsetName(const TPdfFontFace& face, const std::vector<unsigned>& glyphs)
+{
     std::size_t hash = qHashRange(glyphs.begin(), glyphs.end(), qHash(face.Key));
     QByteArray name;
     for (int i = 0; i < 6; ++i, hash /= 26)
         name += static_cast<char>('A' + hash % 26);
-    name += '+' + face.PostScriptName;
+    return name + '+' + face.PostScriptName;
+}
 
-    Begin(id);
-    Output.append("<< /Type /Font /Subtype /Type0 /BaseFont /" + name + " /Encoding /Identity-H /DescendantFonts [" +
-                  QByteArray::number(cidFont) + " 0 R] /ToUnicode " + QByteArray::number(toUnicode) +
-                  " 0 R >>\nendobj\n");
-
-    QByteArray widths;
-    widths.reserve(static_cast<qsizetype>(font.GlyphOfCid.size()) * 5);
-    for (const unsigned g : font.GlyphOfCid)
-        Num(widths, std::round(face.Width1000(g)));
-    Begin(cidFont);
-    Output.append("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /" + name +
-                  " /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >> /FontDescriptor " +
-                  QByteArray::number(descriptor) + " 0 R /CIDToGIDMap " + QByteArray::number(cidToGid) +
-                  " 0 R /W [0 [" + widths + "]] >>\nendobj\n");
-
+QByteArray FontDescriptor(const TPdfFontFace& face, const QByteArray& name, int file)
+{
     const double scale = 1000.0 / face.UnitsPerEm;
     QByteArray d = "<< /Type /FontDescriptor /FontName /" + name + " /Flags " +
                    QByteArray::number(face.FixedPitch ? 5 : 4) + " /FontBBox [";
@@ -806,31 +812,32 @@ void TPdfEngine::WriteFont(TDocFont& font, int id)
     d += "/CapHeight ";
     Num(d, std::round(face.CapHeight * scale));
     d += "/StemV 80 /FontFile2 " + QByteArray::number(file) + " 0 R >>\nendobj\n";
-    Begin(descriptor);
-    Output.append(d);
+    return d;
+}
 
-    // Without a subset the whole font goes in, and glyphs keep their numbers.
-    if (subset)
-        Stream(file, {}, subset->Compressed, subset->Length);
-    else
-        Stream(file, {}, pdffonts::Deflate(face.Data), static_cast<int>(face.Data.size()));
+// Each CID's glyph in the embedded font, two bytes each.
+QByteArray CidToGidMap(const std::vector<unsigned>& glyphOfCid, const TPdfFontSubset* subset)
+{
     QByteArray map;
-    map.reserve(static_cast<qsizetype>(font.GlyphOfCid.size()) * 2);
-    for (const unsigned g : font.GlyphOfCid) {
+    map.reserve(static_cast<qsizetype>(glyphOfCid.size()) * 2);
+    for (const unsigned g : glyphOfCid) {
         const unsigned to = subset ? subset->Map(g) : g;
         map.append(static_cast<char>(to >> 8));
         map.append(static_cast<char>(to & 0xFF));
     }
-    Stream(cidToGid, {}, pdffonts::Deflate(map, pdffonts::TPacking::Fast));
+    return map;
+}
 
+QByteArray ToUnicodeCMap(const std::vector<QString>& textOfCid)
+{
     QByteArray cmap =
         "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
         "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
         "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
         "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
     std::vector<unsigned> mapped;
-    for (unsigned cid = 1; cid < font.TextOfCid.size(); ++cid)
-        if (!font.TextOfCid[cid].isEmpty())
+    for (unsigned cid = 1; cid < textOfCid.size(); ++cid)
+        if (!textOfCid[cid].isEmpty())
             mapped.push_back(cid);
     for (std::size_t from = 0; from < mapped.size(); from += 100) {
         const std::size_t to = std::min(mapped.size(), from + 100);
@@ -839,14 +846,59 @@ void TPdfEngine::WriteFont(TDocFont& font, int id)
             cmap += '<';
             Hex4(cmap, mapped[k]);
             cmap += "> <";
-            for (const QChar c : font.TextOfCid[mapped[k]])
+            for (const QChar c : textOfCid[mapped[k]])
                 Hex4(cmap, c.unicode());
             cmap += ">\n";
         }
         cmap += "endbfchar\n";
     }
     cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
-    Stream(toUnicode, {}, pdffonts::Deflate(cmap, pdffonts::TPacking::Fast));
+    return cmap;
+}
+
+QByteArray ImageDictionary(const TEncodedImage& e, bool gray)
+{
+    return "/Type /XObject /Subtype /Image /Width " + QByteArray::number(e.Width) + " /Height " +
+           QByteArray::number(e.Height) + " /ColorSpace " + (gray ? "/DeviceGray" : "/DeviceRGB") +
+           " /BitsPerComponent 8";
+}
+
+}  // namespace
+
+void TPdfEngine::WriteFont(TDocFont& font, int id)
+{
+    const TPdfFontFace& face = *font.Face;
+    std::vector<unsigned> glyphs = font.GlyphOfCid;
+    std::sort(glyphs.begin(), glyphs.end());
+    glyphs.erase(std::unique(glyphs.begin(), glyphs.end()), glyphs.end());
+    std::shared_ptr<const TPdfFontSubset> subset = pdffonts::SubsetOf(face, glyphs);
+
+    const int cidFont = NewId(), descriptor = NewId(), file = NewId(), toUnicode = NewId(), cidToGid = NewId();
+    const QByteArray name = SubsetName(face, glyphs);
+    Begin(id);
+    Output.append("<< /Type /Font /Subtype /Type0 /BaseFont /" + name + " /Encoding /Identity-H /DescendantFonts [" +
+                  QByteArray::number(cidFont) + " 0 R] /ToUnicode " + QByteArray::number(toUnicode) +
+                  " 0 R >>\nendobj\n");
+
+    QByteArray widths;
+    widths.reserve(static_cast<qsizetype>(font.GlyphOfCid.size()) * 5);
+    for (const unsigned g : font.GlyphOfCid)
+        Num(widths, std::round(face.Width1000(g)));
+    Begin(cidFont);
+    Output.append("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /" + name +
+                  " /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >> /FontDescriptor " +
+                  QByteArray::number(descriptor) + " 0 R /CIDToGIDMap " + QByteArray::number(cidToGid) +
+                  " 0 R /W [0 [" + widths + "]] >>\nendobj\n");
+    Begin(descriptor);
+    Output.append(FontDescriptor(face, name, file));
+
+    // Without a subset the whole font goes in, and glyphs keep their numbers.
+    if (subset)
+        Stream(file, {}, subset->Compressed, subset->Length);
+    else
+        Stream(file, {}, pdffonts::Deflate(face.Data), static_cast<int>(face.Data.size()));
+    Stream(cidToGid, {}, pdffonts::Deflate(CidToGidMap(font.GlyphOfCid, subset.get()), pdffonts::TPacking::Fast));
+    Stream(toUnicode, {}, pdffonts::Deflate(ToUnicodeCMap(font.TextOfCid), pdffonts::TPacking::Fast));
 }
 
 void TPdfEngine::WriteFile()
@@ -855,68 +907,16 @@ void TPdfEngine::WriteFile()
     Output.reserve(65536);
     Output.append("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
     const int catalog = NewId(), pages = NewId(), info = NewId(), resources = NewId();
-
-    std::vector<int> pageIds;
-    for (const TPage& page : FPages) {
-        const int id = NewId(), content = NewId();
-        pageIds.push_back(id);
-        Begin(id);
-        QByteArray box;
-        Num(box, page.Size.width() * 72.0 / Dpi);
-        Num(box, page.Size.height() * 72.0 / Dpi);
-        Output.append("<< /Type /Page /Parent " + QByteArray::number(pages) + " 0 R /MediaBox [0 0 " + box.trimmed() +
-                      "] /Resources " + QByteArray::number(resources) + " 0 R /Contents " +
-                      QByteArray::number(content) + " 0 R >>\nendobj\n");
-        Stream(content, {}, pdffonts::Deflate(page.Content, pdffonts::TPacking::Fast));
-    }
-
+    const std::vector<int> pageIds = WritePages(pages, resources);
     QByteArray fonts, images;
     for (TDocFont* font : FFontOrder) {
         const int id = NewId();
         fonts += "/F" + QByteArray::number(font->Index) + ' ' + QByteArray::number(id) + " 0 R ";
         WriteFont(*font, id);
     }
-    for (const TDocImage* image : FImageOrder) {
-        const TEncodedImage& e = *image->Encoded;
-        const int id = NewId();
-        images += "/Im" + QByteArray::number(image->Index) + ' ' + QByteArray::number(id) + " 0 R ";
-        QByteArray mask;
-        if (!e.Alpha.isEmpty()) {
-            const int maskId = NewId();
-            Stream(maskId,
-                   "/Type /XObject /Subtype /Image /Width " + QByteArray::number(e.Width) + " /Height " +
-                       QByteArray::number(e.Height) + " /ColorSpace /DeviceGray /BitsPerComponent 8",
-                   e.Alpha);
-            mask = " /SMask " + QByteArray::number(maskId) + " 0 R";
-        }
-        const QByteArray dictionary = "/Type /XObject /Subtype /Image /Width " + QByteArray::number(e.Width) +
-                                      " /Height " + QByteArray::number(e.Height) + " /ColorSpace " +
-                                      (e.Gray ? "/DeviceGray" : "/DeviceRGB") + " /BitsPerComponent 8" + mask;
-        if (e.Jpeg) {
-            Begin(id);
-            Output.append("<< " + dictionary + " /Filter /DCTDecode /Length " + QByteArray::number(e.Data.size()) +
-                          " >>\nstream\n");
-            Output.append(e.Data);
-            Output.append("\nendstream\nendobj\n");
-        } else {
-            Stream(id, dictionary, e.Data);
-        }
-    }
-
-    Begin(resources);
-    Output.append("<< /ProcSet [/PDF /Text /ImageB /ImageC] /Font << " + fonts + ">> /XObject << " + images + ">>");
-    if (!FAlphas.empty()) {
-        Output.append(" /ExtGState <<");
-        for (std::size_t i = 0; i < FAlphas.size(); ++i) {
-            QByteArray gs = " /GS" + QByteArray::number(static_cast<qulonglong>(i)) + " << /ca ";
-            Num(gs, FAlphas[i].first / 255.0);
-            gs += "/CA ";
-            Num(gs, FAlphas[i].second / 255.0);
-            Output.append(gs + ">>");
-        }
-        Output.append(" >>");
-    }
-    Output.append(" >>\nendobj\n");
+    for (const TDocImage* image : FImageOrder)
+        images += WriteImage(*image);
+    WriteResources(resources, fonts, images);
 
     Begin(pages);
     QByteArray kids;
@@ -931,7 +931,72 @@ void TPdfEngine::WriteFile()
                   TextString(Creator) + " /CreationDate (D:" +
                   QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddhhmmss")).toLatin1() +
                   "Z) >>\nendobj\n");
+    WriteTrailer(catalog, info);
+}
 
+// The pages and their content streams; gives the pages' ids.
+std::vector<int> TPdfEngine::WritePages(int pages, int resources)
+{
+    std::vector<int> pageIds;
+    for (const TPage& page : FPages) {
+        const int id = NewId(), content = NewId();
+        pageIds.push_back(id);
+        Begin(id);
+        QByteArray box;
+        Num(box, page.Size.width() * 72.0 / Dpi);
+        Num(box, page.Size.height() * 72.0 / Dpi);
+        Output.append("<< /Type /Page /Parent " + QByteArray::number(pages) + " 0 R /MediaBox [0 0 " + box.trimmed() +
+                      "] /Resources " + QByteArray::number(resources) + " 0 R /Contents " +
+                      QByteArray::number(content) + " 0 R >>\nendobj\n");
+        Stream(content, {}, pdffonts::Deflate(page.Content, pdffonts::TPacking::Fast));
+    }
+    return pageIds;
+}
+
+// An image and its soft mask; gives its entry in the resources.
+QByteArray TPdfEngine::WriteImage(const TDocImage& image)
+{
+    const TEncodedImage& e = *image.Encoded;
+    const int id = NewId();
+    QByteArray mask;
+    if (!e.Alpha.isEmpty()) {
+        const int maskId = NewId();
+        Stream(maskId, ImageDictionary(e, true), e.Alpha);
+        mask = " /SMask " + QByteArray::number(maskId) + " 0 R";
+    }
+    const QByteArray dictionary = ImageDictionary(e, e.Gray) + mask;
+    if (e.Jpeg) {
+        Begin(id);
+        Output.append("<< " + dictionary + " /Filter /DCTDecode /Length " + QByteArray::number(e.Data.size()) +
+                      " >>\nstream\n");
+        Output.append(e.Data);
+        Output.append("\nendstream\nendobj\n");
+    } else {
+        Stream(id, dictionary, e.Data);
+    }
+    return "/Im" + QByteArray::number(image.Index) + ' ' + QByteArray::number(id) + " 0 R ";
+}
+
+void TPdfEngine::WriteResources(int resources, const QByteArray& fonts, const QByteArray& images)
+{
+    Begin(resources);
+    Output.append("<< /ProcSet [/PDF /Text /ImageB /ImageC] /Font << " + fonts + ">> /XObject << " + images + ">>");
+    if (!FAlphas.empty()) {
+        Output.append(" /ExtGState <<");
+        for (std::size_t i = 0; i < FAlphas.size(); ++i) {
+            QByteArray gs = " /GS" + QByteArray::number(static_cast<qulonglong>(i)) + " << /ca ";
+            Num(gs, FAlphas[i].first / 255.0);
+            gs += "/CA ";
+            Num(gs, FAlphas[i].second / 255.0);
+            Output.append(gs + ">>");
+        }
+        Output.append(" >>");
+    }
+    Output.append(" >>\nendobj\n");
+}
+
+void TPdfEngine::WriteTrailer(int catalog, int info)
+{
     const qsizetype xref = Output.size();
     Output.append("xref\n0 " + QByteArray::number(static_cast<qulonglong>(FOffsets.size())) +
                   "\n0000000000 65535 f \n");

@@ -59,13 +59,6 @@ int TPrinterDC::PhysicalHeight() const
     return Dots(Landscape() ? paper.WidthTenthMm : paper.HeightTenthMm);
 }
 
-bool TPrinterDC::Fail(std::string why, TFailureKind kind)
-{
-    FLastError = std::move(why);
-    FLastKind = kind;
-    return false;
-}
-
 std::vector<std::pair<std::string, std::string>> TPrinterDC::JobOptions() const
 {
     std::vector<std::pair<std::string, std::string>> options;
@@ -81,14 +74,13 @@ std::vector<std::pair<std::string, std::string>> TPrinterDC::JobOptions() const
     return options;
 }
 
-bool TPrinterDC::StartDoc(const TDocInfo& info)
+TOutcome TPrinterDC::StartDoc(const TDocInfo& info)
 {
     if (FInDoc)
         return Fail("a document is already started on this device");
     FDoc = info;
     FPages = 0;
     FPcl.clear();
-    FLastError.clear();
     if (FDoc.Output.empty()) {
         // Pages are painted in their own orientation; no rotation is asked of the printer.
         QSizeF points = PageSizeOf(PaperOf(FMode.PaperSize())).size(QPageSize::Point);
@@ -100,10 +92,10 @@ bool TPrinterDC::StartDoc(const TDocInfo& info)
         FPdfDevice->SetTitle(ToUnicode(FDoc.DocName));
     }
     FInDoc = true;
-    return true;
+    return TOutcome::Done();
 }
 
-bool TPrinterDC::StartPage()
+TOutcome TPrinterDC::StartPage()
 {
     if (!FInDoc)
         return Fail("no document is started");
@@ -133,10 +125,10 @@ bool TPrinterDC::StartPage()
         FPainter->translate(-offset, 0);
     }
     FInPage = true;
-    return true;
+    return TOutcome::Done();
 }
 
-bool TPrinterDC::EndPage()
+TOutcome TPrinterDC::EndPage()
 {
     if (!FInPage)
         return Fail("no page is started");
@@ -152,16 +144,17 @@ bool TPrinterDC::EndPage()
         FPcl += PclPage(FPageImage, setup);
         FPageImage = QImage();
     }
-    return true;
+    return TOutcome::Done();
 }
 
-bool TPrinterDC::EndDoc()
+TOutcome TPrinterDC::EndDoc()
 {
     FJobId = 0;
     if (!FInDoc)
         return Fail("no document is started");
-    if (FInPage && !EndPage())
-        return false;
+    if (FInPage)
+        if (const TOutcome ended = EndPage(); !ended)
+            return ended;
     FInDoc = false;
     if (FPdfDevice) {
         if (FPainter)
@@ -170,18 +163,20 @@ bool TPrinterDC::EndDoc()
         const QByteArray pdf = FPdfDevice->Bytes();
         FPdfDevice.reset();
         if (FPages == 0)
-            return true;  // nothing to print
+            return TOutcome::Done();  // nothing to print
         const TResult<int> job = FLayer.PrintPdf(FCaps.Destination, FDoc.DocName,
                                                  std::string(pdf.constData(), static_cast<std::size_t>(pdf.size())),
                                                  JobOptions());
         if (!job)
-            return Fail(job.Reason(), job.Kind());
+            return TFailure {job.Reason(), {}, job.Kind()};
         FJobId = *job;
-        return true;
+        return TOutcome::Done();
     }
     const TOutcome written = WriteFileAtomic(FDoc.Output, FPcl);
     FPcl.clear();
-    return written ? true : Fail("cannot write " + FDoc.Output + ": " + written.Reason(), written.Kind());
+    if (!written)
+        return TFailure {"cannot write " + FDoc.Output + ": " + written.Reason(), {}, written.Kind()};
+    return TOutcome::Done();
 }
 
 void TPrinterDC::AbortDoc()

@@ -54,17 +54,14 @@ public:
     int PhysicalOffsetX() const { return Landscape() ? FCaps.MarginTop : FCaps.MarginLeft; }
     int PhysicalOffsetY() const { return Landscape() ? FCaps.MarginLeft : FCaps.MarginTop; }
 
-    // Each false result leaves the reason in LastError.
-    bool StartDoc(const TDocInfo& info);
-    bool StartPage();
+    // A page file's full folder fails as an outage; everything else here as
+    // a fault.
+    TOutcome StartDoc(const TDocInfo& info);
+    TOutcome StartPage();
     QPainter* Painter() { return FPainter.get(); }
-    bool EndPage();
-    bool EndDoc();
+    TOutcome EndPage();
+    TOutcome EndDoc();
     void AbortDoc();
-    const std::string& LastError() const { return FLastError; }
-    // What the last failure means for trying again: a page file's full
-    // folder is an outage; everything else here a fault.
-    TFailureKind LastFailureKind() const { return FLastKind; }
     // The print system's number of the job the last EndDoc handed over; 0
     // for a printer file or an empty document.
     int JobId() const { return FJobId; }
@@ -73,8 +70,6 @@ public:
     std::vector<std::pair<std::string, std::string>> JobOptions() const;
 
 private:
-    bool Fail(std::string why, TFailureKind kind = TFailureKind::Fault);
-
     TPrintingLayer& FLayer;
     TDevMode FMode;
     TDeviceCaps FCaps;
@@ -89,7 +84,5 @@ private:
     QImage FPageImage;
     std::string FPcl;
     std::unique_ptr<QPainter> FPainter;
-    std::string FLastError;
-    TFailureKind FLastKind = TFailureKind::Fault;
     int FJobId = 0;
 };

@@ -213,7 +213,7 @@ std::string TPrintingLayer::SystemDefaultPrinter() const
     return Destinations(0).Default;
 }
 
-std::shared_ptr<TPrinterHandle> TPrintingLayer::OpenPrinter(std::string_view name, std::string& error)
+TResult<std::shared_ptr<TPrinterHandle>> TPrintingLayer::OpenPrinter(std::string_view name)
 {
     const long long now = QDateTime::currentMSecsSinceEpoch();
     const std::string server = SchedulerName();
@@ -223,15 +223,11 @@ std::shared_ptr<TPrinterHandle> TPrintingLayer::OpenPrinter(std::string_view nam
         return kept->second.Handle;
     FPrinters.erase(key);
     THttpConnection http = ConnectScheduler();
-    if (!http) {
-        error = "the print scheduler " + std::string(cupsServer()) + " does not answer";
-        return nullptr;
-    }
+    if (!http)
+        return Fail("the print scheduler " + std::string(cupsServer()) + " does not answer");
     cups_dest_t* dest = cupsGetNamedDest(http.get(), Utf8(name).c_str(), nullptr);
-    if (!dest) {
-        error = "the print scheduler " + std::string(cupsServer()) + " has no printer " + std::string(name);
-        return nullptr;
-    }
+    if (!dest)
+        return Fail("the print scheduler " + std::string(cupsServer()) + " has no printer " + std::string(name));
     std::shared_ptr<TPrinterHandle> handle(new TPrinterHandle(*this, std::move(http), dest));
     FPrinters[key] = TKeptPrinter {server, now, handle};
     return handle;
@@ -278,9 +274,9 @@ void TPrinterHandle::LoadTrays()
 }
 #pragma GCC diagnostic pop
 
-bool TPrinterHandle::DocumentProperties(TDevMode& mode) const
+TDevMode TPrinterHandle::DocumentProperties() const
 {
-    mode = TDevMode();
+    TDevMode mode;
     mode.SetDeviceName(FName);
     std::uint32_t fields = TDevMode::DM_ORIENTATION | TDevMode::DM_PAPERSIZE;
     cups_size_t size {};
@@ -299,7 +295,7 @@ bool TPrinterHandle::DocumentProperties(TDevMode& mode) const
         fields |= TDevMode::DM_DEFAULTSOURCE;
     }
     mode.SetFields(fields);
-    return true;
+    return mode;
 }
 
 void TPrinterHandle::MergeDocumentProperties(TDevMode& mode) const
@@ -312,12 +308,10 @@ void TPrinterHandle::MergeDocumentProperties(TDevMode& mode) const
         mode.SetDefaultSource(FDefaultTray);
 }
 
-std::unique_ptr<TPrinterDC> TPrinterHandle::CreateDC(const TDevMode& mode, std::string& error) const
+TResult<std::unique_ptr<TPrinterDC>> TPrinterHandle::CreateDC(const TDevMode& mode) const
 {
-    if (mode.DeviceName().empty()) {
-        error = "the device mode names no printer";
-        return nullptr;
-    }
+    if (mode.DeviceName().empty())
+        return Fail("the device mode names no printer");
     TDeviceCaps caps;
     caps.Destination = FName;
     const int tray = mode.DefaultSource();
@@ -343,12 +337,11 @@ TResult<int> TPrintingLayer::PrintPdf(const std::string& printer, const std::str
         destination = SystemDefaultPrinter();
     if (destination.empty())
         return Fail("There is no printer to print on.");
-    std::string why;
-    const std::shared_ptr<TPrinterHandle> handle = OpenPrinter(destination, why);
+    const TResult<std::shared_ptr<TPrinterHandle>> handle = OpenPrinter(destination);
     if (!handle)
         return Fail("The print scheduler " + std::string(cupsServer()) + " does not answer (printer " + destination +
-                    ": " + why + ").");
-    TResult<int> job = handle->SubmitPdf(title, pdf, options);
+                    ": " + handle.Reason() + ").");
+    TResult<int> job = (*handle)->SubmitPdf(title, pdf, options);
     if (!job) {
         Forget();  // what was kept of the printers may be what failed
         return Fail(job.Reason() + " (printer " + destination + ")");

@@ -51,13 +51,13 @@ public:
 
     // The queue's own name (names are matched without regard to case).
     const std::string& DeviceName() const { return FName; }
-    // The device mode filled with the printer's current settings.
-    bool DocumentProperties(TDevMode& mode) const;
+    // A device mode filled with the printer's current settings.
+    TDevMode DocumentProperties() const;
     // Corrects what the printer cannot do: an unknown paper, orientation or tray.
     void MergeDocumentProperties(TDevMode& mode) const;
     const std::vector<TTray>& Trays() const { return FTrays; }
-    // A device context for the device mode; null with the reason.
-    std::unique_ptr<TPrinterDC> CreateDC(const TDevMode& mode, std::string& error) const;
+    // A device context for the device mode.
+    TResult<std::unique_ptr<TPrinterDC>> CreateDC(const TDevMode& mode) const;
     // A whole PDF document as one job, titled, with job options: the job's
     // number when the scheduler took it.
     TResult<int> SubmitPdf(const std::string& title, const std::string& pdf,
@@ -126,10 +126,10 @@ public:
     // The printer documents go to; empty means the system default.
     std::string CurrentPrinter;
 
-    // Opens a printer by name; null with the reason when there is no such
-    // printer or no scheduler answers. A printer opened within the last
-    // minute is the same handle again.
-    std::shared_ptr<TPrinterHandle> OpenPrinter(std::string_view name, std::string& error);
+    // Opens a printer by name; fails when there is no such printer or no
+    // scheduler answers. A printer opened within the last minute is the same
+    // handle again.
+    TResult<std::shared_ptr<TPrinterHandle>> OpenPrinter(std::string_view name);
 
     // Sends a whole PDF document as one job to the printer (the current one
     // when empty), titled with the job name, with job options: the job's

@@ -18,18 +18,34 @@
 #include <algorithm>
 #include <chrono>
 
-ESocketError::ESocketError(int number) : ESocketException(SocketErrorMessage(number)), Number(number) {}
-
-ESocketError::ESocketError(int number, const std::string& message) : ESocketException(message), Number(number) {}
-
 std::string SocketErrorMessage(int number)
 {
     return "Socket Error #" + std::to_string(number) + "\r\n" + WsaErrorText(number);
 }
 
+TFailure SocketFailure(int number)
+{
+    switch (number) {
+    case 10050:  // the network is down
+    case 10051:  // or cannot reach the printer's
+    case 10052:
+    case 10053:  // the connection went away
+    case 10054:
+    case 10057:
+    case 10058:
+    case 10060:  // the printer does not answer
+    case 10061:  // or refuses the connection
+    case 10064:
+    case 10065:
+    case 11002:  // the name server does not answer now
+        return FailOutage(SocketErrorMessage(number));
+    default: return Fail(SocketErrorMessage(number));
+    }
+}
+
 namespace {
 
-in_addr ResolveHost(const std::string& name)
+TResult<in_addr> ResolveHost(const std::string& name)
 {
     in_addr address {};
     if (SameText(name, "LOCALHOST")) {
@@ -44,56 +60,65 @@ in_addr ResolveHost(const std::string& name)
     addrinfo* found = nullptr;
     const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
     if (rc != 0 || !found)
-        throw ESocketError(WsaErrorFromResolver(rc != 0 ? rc : EAI_NONAME));
+        return SocketFailure(WsaErrorFromResolver(rc != 0 ? rc : EAI_NONAME));
     address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
     ::freeaddrinfo(found);
     return address;
 }
 
+// The socket connected to the address within the time-out, its sends and
+// receives bounded by the transfer time-out.
+TOutcome ConnectSocket(int fd, in_addr host, int port, int connectTimeoutMs, int transferTimeoutMs)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr = host;
+    // Connect without blocking, then wait at most the connect time-out.
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno != EINPROGRESS)
+            return SocketFailure(WsaErrorFromErrno(errno));
+        pollfd p {fd, POLLOUT, 0};
+        int ready;
+        do
+            ready = ::poll(&p, 1, connectTimeoutMs);
+        while (ready < 0 && errno == EINTR);
+        if (ready == 0)
+            return SocketFailure(10060);
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        if (error != 0)
+            return SocketFailure(WsaErrorFromErrno(error));
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    timeval limit {transferTimeoutMs / 1000, (transferTimeoutMs % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return TOutcome::Done();
+}
+
 }  // namespace
 
-void TSocketClient::Connect()
+TOutcome TSocketClient::Connect()
 {
     if (Connected())
-        throw ESocketAlreadyConnected();
+        return Fail("Already connected.");
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        throw ESocketInvalid();
-    try {
-        if (!UseNagle) {
-            const int on = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        }
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(Port));
-        address.sin_addr = ResolveHost(Host);
-        // Connect without blocking, then wait at most ConnectTimeoutMs.
-        const int flags = ::fcntl(fd, F_GETFL);
-        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            if (errno != EINPROGRESS)
-                throw ESocketError(WsaErrorFromErrno(errno));
-            pollfd p {fd, POLLOUT, 0};
-            int ready;
-            do
-                ready = ::poll(&p, 1, ConnectTimeoutMs);
-            while (ready < 0 && errno == EINTR);
-            if (ready == 0)
-                throw ESocketError(10060);
-            int error = 0;
-            socklen_t length = sizeof error;
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-            if (error != 0)
-                throw ESocketError(WsaErrorFromErrno(error));
-        }
-        ::fcntl(fd, F_SETFL, flags);
-        timeval limit {TransferTimeoutMs / 1000, (TransferTimeoutMs % 1000) * 1000};
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    } catch (...) {
+        return Fail("Cannot allocate socket.");
+    if (!UseNagle) {
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    const TResult<in_addr> resolved = ResolveHost(Host);
+    const TOutcome connected = resolved ? ConnectSocket(fd, *resolved, Port, ConnectTimeoutMs, TransferTimeoutMs)
+                                        : TOutcome(resolved.Failure());
+    if (!connected) {
         ::close(fd);
-        throw;
+        return connected;
     }
     FSocket = fd;
     FBuffer.clear();
@@ -102,6 +127,7 @@ void TSocketClient::Connect()
     FWritten = 0;
     FAcked = 0;
     FLastProgress = std::chrono::steady_clock::now();
+    return TOutcome::Done();
 }
 
 void TSocketClient::Disconnect()
@@ -114,10 +140,10 @@ void TSocketClient::Disconnect()
     FBuffer.clear();
 }
 
-void TSocketClient::Write(const void* buffer, std::size_t count)
+TOutcome TSocketClient::Write(const void* buffer, std::size_t count)
 {
     if (!Connected())
-        throw ESocketClosed();
+        return Fail("Socket is closed, cannot write");
     const auto* bytes = static_cast<const char*>(buffer);
     std::size_t sent = 0;
     while (sent < count) {
@@ -128,7 +154,7 @@ void TSocketClient::Write(const void* buffer, std::size_t count)
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 // The send time-out: the peer took nothing for that long.
                 FStalled = true;
-                throw ESocketStalled(StallText(TransferTimeoutMs));
+                return Stall();
             }
             int number = WsaErrorFromErrno(errno == EAGAIN ? ETIMEDOUT : errno);
             if (number == 10058 || number == 10053 || number == 10054) {
@@ -136,17 +162,17 @@ void TSocketClient::Write(const void* buffer, std::size_t count)
                 if (number != 10054)
                     number = 10058;
             }
-            throw ESocketError(number);
+            return SocketFailure(number);
         }
         if (n == 0) {
             // The peer took nothing: it has gone; the next write fails.
             Disconnect();
-            throw ESocketError(10058);
+            return SocketFailure(10058);
         }
         sent += static_cast<std::size_t>(n);
         FWritten += static_cast<std::uint64_t>(n);
     }
-    CheckProgress();
+    return CheckProgress();
 }
 
 std::uint64_t TSocketClient::Acknowledged()
@@ -162,7 +188,7 @@ std::uint64_t TSocketClient::Acknowledged()
     return FAcked;
 }
 
-void TSocketClient::CheckProgress()
+TOutcome TSocketClient::CheckProgress()
 {
     // Kernel buffers take megabytes before a send blocks: a printer that
     // stopped reading shows first as acknowledgements that stop coming.
@@ -170,8 +196,14 @@ void TSocketClient::CheckProgress()
     if (FAcked < FWritten &&
         std::chrono::steady_clock::now() - FLastProgress >= std::chrono::milliseconds(TransferTimeoutMs)) {
         FStalled = true;
-        throw ESocketStalled(StallText(TransferTimeoutMs));
+        return Stall();
     }
+    return TOutcome::Done();
+}
+
+TFailure TSocketClient::Stall()
+{
+    return FailOutage(StallText(TransferTimeoutMs));
 }
 
 std::string TSocketClient::StallText(int stallMs) const
@@ -189,7 +221,7 @@ void TSocketClient::SetCorked(bool corked)
     ::setsockopt(FSocket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
-std::uint64_t TSocketClient::WriteStream(std::istream& stream, bool fromStart)
+TResult<std::uint64_t> TSocketClient::WriteStream(std::istream& stream, bool fromStart)
 {
     std::uint64_t total = 0;
     if (fromStart) {
@@ -201,7 +233,8 @@ std::uint64_t TSocketClient::WriteStream(std::istream& stream, bool fromStart)
         stream.read(piece, sizeof piece);
         const std::streamsize got = stream.gcount();
         if (got > 0)
-            Write(piece, static_cast<std::size_t>(got));
+            if (const TOutcome written = Write(piece, static_cast<std::size_t>(got)); !written)
+                return written.Failure();
         total += static_cast<std::uint64_t>(std::max<std::streamsize>(got, 0));
     }
     return total;
@@ -241,13 +274,13 @@ bool TSocketClient::Readable(int waitMs)
     return FillBuffer(waitMs < 0 ? -1 : waitMs);
 }
 
-unsigned char TSocketClient::ReadByte()
+TResult<unsigned char> TSocketClient::ReadByte()
 {
     while (FBuffer.empty()) {
         if (!Connected())
-            throw ESocketError(10057);
+            return SocketFailure(10057);
         if (!FillBuffer(TransferTimeoutMs) && FBuffer.empty())
-            throw ESocketError(Connected() ? 10060 : 10054);
+            return SocketFailure(Connected() ? 10060 : 10054);
     }
     const auto byte = static_cast<unsigned char>(FBuffer.front());
     FBuffer.erase(0, 1);
@@ -277,16 +310,16 @@ bool TSocketClient::WaitAllAcknowledged(int stallMs)
     }
 }
 
-void TSocketClient::FinishSending(int waitMs)
+TOutcome TSocketClient::FinishSending(int waitMs)
 {
     if (!Connected())
-        throw ESocketError(10057);
+        return SocketFailure(10057);
     // Delivered means taken: a peer that stopped reading is a time-out.
     if (!WaitAllAcknowledged(TransferTimeoutMs)) {
         if (FStalled)
-            throw ESocketStalled(StallText(TransferTimeoutMs));
+            return Stall();
         Disconnect();
-        throw ESocketError(10054);
+        return SocketFailure(10054);
     }
     ::shutdown(FSocket, SHUT_WR);
     pollfd p {FSocket, POLLIN, 0};
@@ -295,16 +328,17 @@ void TSocketClient::FinishSending(int waitMs)
         do
             ready = ::poll(&p, 1, waitMs);
         while (ready < 0 && errno == EINTR);
+        // The printer keeps the connection open: nothing more to learn.
         if (ready <= 0)
-            return;  // the printer keeps the connection open: nothing more to learn
+            return TOutcome::Done();
         char chunk[512];
         const ssize_t n = ::recv(FSocket, chunk, sizeof chunk, 0);
         if (n == 0)
-            return;
+            return TOutcome::Done();
         if (n < 0) {
             const int number = WsaErrorFromErrno(errno);
             Disconnect();
-            throw ESocketError(number);
+            return SocketFailure(number);
         }
     }
 }

@@ -1,52 +1,20 @@
 // A blocking TCP client over IPv4 for the printer connections (LPD on 515,
-// raw on 9100). Failures are exceptions carrying the Windows sockets error
-// number and text that operators know from the log.
+// raw on 9100). A failure's reason is the Windows sockets error number and
+// text that operators know from the log; a peer that cannot be reached, or
+// that went away, is an outage.
 #pragma once
+
+#include "util/result.h"
 
 #include <chrono>
 #include <cstdint>
 #include <istream>
-#include <stdexcept>
 #include <string>
-
-class ESocketException : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-class ESocketError : public ESocketException {
-public:
-    explicit ESocketError(int number);
-    int Number;
-
-protected:
-    ESocketError(int number, const std::string& message);
-};
-
-// A transfer that stopped moving: nothing written was taken by the peer for
-// the transfer time-out (a time-out, 10060, with what was taken so far).
-class ESocketStalled : public ESocketError {
-public:
-    explicit ESocketStalled(const std::string& message) : ESocketError(10060, message) {}
-};
-
-class ESocketAlreadyConnected : public ESocketException {
-public:
-    ESocketAlreadyConnected() : ESocketException("Already connected.") {}
-};
-
-class ESocketInvalid : public ESocketException {
-public:
-    ESocketInvalid() : ESocketException("Cannot allocate socket.") {}
-};
-
-class ESocketClosed : public ESocketException {
-public:
-    ESocketClosed() : ESocketException("Socket is closed, cannot write") {}
-};
 
 // "Socket Error #" + number + CR LF + the number's text.
 std::string SocketErrorMessage(int number);
+// The failure of that socket error number, with SocketErrorMessage as its reason.
+TFailure SocketFailure(int number);
 
 class TSocketClient {
 public:
@@ -64,25 +32,25 @@ public:
     int ConnectTimeoutMs = 20000;
     int TransferTimeoutMs = 60000;
 
-    void Connect();
+    TOutcome Connect();
     void Disconnect();
     bool Connected() const { return FSocket >= 0; }
     // "host:port", for messages that say where a failure happened.
     std::string Endpoint() const { return Host + ":" + std::to_string(Port); }
     // The last receive failed with an error (a reset), not an orderly close.
     bool Broken() const { return FBroken; }
-    void Write(const void* buffer, std::size_t count);
+    TOutcome Write(const void* buffer, std::size_t count);
     // While corked, small writes are gathered into full segments; uncorking
     // sends what waits at once.
     void SetCorked(bool corked);
     // The bytes written.
-    std::uint64_t WriteStream(std::istream& stream, bool fromStart);
+    TResult<std::uint64_t> WriteStream(std::istream& stream, bool fromStart);
     bool Readable(int waitMs);
-    unsigned char ReadByte();
+    TResult<unsigned char> ReadByte();
     // Ends the sending side and waits (at most waitMs) for the peer to close
-    // its side; raises when the peer broke the connection instead, which
+    // its side; fails when the peer broke the connection instead, which
     // shows that not everything written arrived.
-    void FinishSending(int waitMs);
+    TOutcome FinishSending(int waitMs);
     // Waits until the peer's side has acknowledged every byte written, for
     // as long as it keeps taking them: false when it took nothing for stallMs
     // (Stalled() then tells so), or the connection broke.
@@ -96,9 +64,12 @@ private:
     bool FillBuffer(int waitMs);
     // Bytes written that the peer's side has acknowledged; notes progress.
     std::uint64_t Acknowledged();
-    // Raises ESocketStalled when nothing written was taken for the transfer
-    // time-out although bytes wait.
-    void CheckProgress();
+    // Fails when nothing written was taken for the transfer time-out
+    // although bytes wait.
+    TOutcome CheckProgress();
+    // Nothing written was taken for the transfer time-out (a time-out, 10060,
+    // saying what was taken so far).
+    TFailure Stall();
     int FSocket = -1;
     std::string FBuffer;
     bool FBroken = false;
