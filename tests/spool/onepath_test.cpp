@@ -76,7 +76,8 @@ std::string PageText(const std::string& pdf, int page)
 
 std::string WithoutCreationTime(const std::string& pdf)
 {
-    return QString::fromLatin1(pdf).remove(QRegularExpression("/CreationDate \\(D:[0-9]+Z?\\)")).toLatin1().toStdString();
+    static const QRegularExpression created("/CreationDate \\(D:[0-9]+Z?\\)");
+    return QString::fromLatin1(pdf).remove(created).toLatin1().toStdString();
 }
 
 // printorb-tool render, into a folder of its own; a saved document keeps its
