@@ -56,9 +56,10 @@ std::string DefaultPrinterNumber(const TSettings& settings)
     for (const std::string& line : lines.Numbered)
         table.AddLine(line);
     const std::vector<std::string>& entries = table.Printerlist();
-    if (!lines.Default && entries.empty())
+    if (entries.empty())
         return {};
-    const int index = table.IndexOfPrinterName(lines.Default.value_or(TPrinterTable::PrinterNameOf(entries.front())));
+    const int index =
+        table.IndexOfPrinterName(lines.Default ? *lines.Default : TPrinterTable::PrinterNameOf(entries.front()));
     return index < 0 ? std::string() : TPrinterTable::NumberOf(entries[static_cast<std::size_t>(index)]);
 }
 
