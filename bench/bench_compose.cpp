@@ -44,9 +44,9 @@ void ComposeDemo(const QString& out, int format)
     TJobPageSetup setup;
     TImageComponent probe;
     TJobContext job {engine, record, tagList, log, setup, kDemo + "templates/", gDir->path().toStdString() + "/",
-                     gDir->path().toStdString() + "/lpdspooler/", "10,10,8,10", probe};
+                     "10,10,8,10", probe};
     StartReport(engine, job.PageMargin);
-    ComposeReport(job, "histo_validated.tvq");
+    static_cast<void>(ComposeReport(job, "histo_validated.tvq"));
     static_cast<void>(engine.SaveDocument(out, format));
 }
 

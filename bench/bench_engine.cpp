@@ -84,20 +84,21 @@ QString NextName()
     return name;
 }
 
-// Every tag of the active part made a field with a value, as the merge does.
-void FillTags(DocumentEngine& e)
+// Every tag of a part made a field with a value, as the merge does.
+void FillTags(DocumentEngine& e, int part)
 {
+    QString text = e.PartText(part);
     for (int pos = 0, n = 0;; ++n) {
-        const int open = e.Find(QStringLiteral("<<"), pos, 24);
-        const int close = open < 0 ? -1 : e.Find(QStringLiteral(">>"), open, 24);
+        const int open = static_cast<int>(text.indexOf(QStringLiteral("<<"), pos));
+        const int close = open < 0 ? -1 : static_cast<int>(text.indexOf(QStringLiteral(">>"), open));
         if (close < 0)
             break;
-        e.SetSelStart(open);
-        e.SetSelLength(close + 2 - open);
-        static_cast<void>(e.InsertField(QString()));
+        const TResult<int> field = e.MakeField(part, open, close + 2);
+        if (!field)
+            break;
         const QString value = gNewNames && n == 0 ? NextName() : QStringLiteral("%1.%2").arg(n).arg(n % 7);
-        static_cast<void>(e.SetFieldText(value));
-        static_cast<void>(e.SetFieldChangeable(false));
+        static_cast<void>(e.FillField(*field, {value, false}));
+        text = e.PartText(part);
         pos = open;
     }
 }
@@ -108,10 +109,8 @@ void LoadLetterheadAndTemplate(DocumentEngine& e)
     static_cast<void>(e.LoadDocument(Letterhead()));
     static_cast<void>(e.SetPageWidth(e.LoadSaveAttribute(0)));
     static_cast<void>(e.SetPageHeight(e.LoadSaveAttribute(1)));
-    e.ActivatePart(DocumentEngine::MainPart);
-    e.SetSelStart(0);
-    e.SetSelLength(static_cast<int>(e.Text().size()));
-    static_cast<void>(e.InsertDocument(TemplatePath(), e.SelStart(), e.SelLength()));
+    const int letterheadText = static_cast<int>(e.PartText(DocumentEngine::MainPart).size());
+    static_cast<void>(e.InsertDocument(TemplatePath(), 0, letterheadText));
 }
 
 // One report, as the job composes it.
@@ -119,7 +118,7 @@ void Compose(DocumentEngine& e, const QString& pdf)
 {
     e.ClearDocument();
     LoadLetterheadAndTemplate(e);
-    FillTags(e);
+    FillTags(e, DocumentEngine::MainPart);
     if (!pdf.isEmpty())
         static_cast<void>(e.SaveDocument(pdf, DocumentEngine::PdfFormat));
 }
@@ -131,11 +130,8 @@ void FillResultsReport(DocumentEngine& e, const QString& pdf)
 {
     e.ClearDocument();
     static_cast<void>(e.LoadDocument(ResultsReport()));
-    for (const int part : {DocumentEngine::HeaderFirstPart, DocumentEngine::HeaderPart, DocumentEngine::MainPart}) {
-        e.ActivatePart(part);
-        FillTags(e);
-    }
-    e.ActivatePart(DocumentEngine::MainPart);
+    for (const int part : {DocumentEngine::HeaderFirstPart, DocumentEngine::HeaderPart, DocumentEngine::MainPart})
+        FillTags(e, part);
     if (!pdf.isEmpty())
         static_cast<void>(e.SaveDocument(pdf, DocumentEngine::PdfFormat));
 }
@@ -321,15 +317,12 @@ void BM_ComposeSteps(benchmark::State& state, bool results)
             static_cast<void>(e.LoadDocument(ResultsReport()));
             lap(load);
             for (const int part : {DocumentEngine::HeaderFirstPart, DocumentEngine::HeaderPart,
-                                   DocumentEngine::MainPart}) {
-                e.ActivatePart(part);
-                FillTags(e);
-            }
-            e.ActivatePart(DocumentEngine::MainPart);
+                                   DocumentEngine::MainPart})
+                FillTags(e, part);
         } else {
             LoadLetterheadAndTemplate(e);
             lap(load);
-            FillTags(e);
+            FillTags(e, DocumentEngine::MainPart);
         }
         lap(fill);
         benchmark::DoNotOptimize(e.CurrentPages());

@@ -198,12 +198,8 @@ bool TPrintServer::LoadPrinterEntries()
         FPrinters.DefaultLabel = "Default is :" + defaultName;
     }
 
-    const int index = IndexOfPrinterName(defaultName);
-    ChangeStart([&](TServerStart& start) {
-        start.DefaultPrinterNumber =
-            index < 0 ? std::string() : TPrinterTable::NumberOf(FPrinters.Printerlist()[static_cast<std::size_t>(index)]);
-    });
-    FPrinters.Select(index);
+    ChangeStart([&](TServerStart& start) { start.DefaultPrinterNumber = DefaultPrinterNumber(FSettings.Store()); });
+    FPrinters.Select(IndexOfPrinterName(defaultName));
     FPrinters.updatePrinterNumList();
     return true;
 }

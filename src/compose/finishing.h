@@ -5,13 +5,13 @@
 
 #include "platform/docengine/documentengine.h"
 #include "request/reportrecord.h"
+#include "util/result.h"
 
 #include <string>
 #include <vector>
 
-// True when it completes; engine failures and a bad tags.txt key in the main
-// text reach the caller as exceptions.
-bool FinishReport(DocumentEngine& engine, TReportRecord& record, const std::vector<std::string>& tagList);
+// Fails when the main text's merge does (a bad tags.txt key).
+TOutcome FinishReport(DocumentEngine& engine, TReportRecord& record, const std::vector<std::string>& tagList);
 
-// Start, end and approval cuts of the main text, which must be active.
+// Start, end and approval cuts of the main text.
 void ApplyTextMarkers(DocumentEngine& engine, const TReportRecord& record);

@@ -4,7 +4,6 @@
 #include "util/textutil.h"
 
 #include <optional>
-#include <stdexcept>
 
 namespace {
 
@@ -31,15 +30,6 @@ TTag Classify(const std::string& inner)
     return tag;
 }
 
-// The key of a tags.txt line: the number before its first "|".
-int LineKey(const std::string& line)
-{
-    const auto key = TryStrToInt(TextBefore(line, "|"));
-    if (!key)
-        throw std::invalid_argument("'" + TextBefore(line, "|") + "' is not a valid integer value");
-    return *key;
-}
-
 std::string OrBlank(const std::string& value)
 {
     return value.empty() ? std::string(" ") : value;
@@ -61,99 +51,63 @@ std::string TagValue(const TReportRecord& record, int key)
 
 namespace {
 
-// A tag of the main text as its field: the value, changeable unless it came
-// from the tag file. Writing one field may fail; the merge goes on.
-void FillMainTextField(DocumentEngine& engine, const TReportRecord& record, const std::vector<std::string>& tagList,
-                       const TTag& tag, const std::string& inner)
-{
-    const int count = static_cast<int>(tagList.size());
-    std::string text;
-    bool changeable = true;
-    switch (tag.Kind) {
-    case TTagKind::Numbered:
-        // A bad tags.txt key ends the merge here.
-        if (tag.Number < 0 || tag.Number >= count) {
-            text = "???";
-        } else {
-            text = TagValue(record, LineKey(tagList[static_cast<std::size_t>(tag.Number)]));
-            changeable = false;
-        }
-        break;
-    case TTagKind::Empty: text = " "; break;
-    case TTagKind::User:
-        text = OrBlank(inner.substr(1));
-        static_cast<void>(engine.SetFieldKind(engine.FieldCurrent(), 20));  // the field was just made
-        break;
-    case TTagKind::Named: text = OrBlank(record.GetValue(inner)); break;
-    }
-    if (engine.SetFieldText(ToUnicode(text)))
-        static_cast<void>(engine.SetFieldChangeable(changeable));
-}
+// What a tag's field holds, in system text; or the tag text stays.
+struct TTagFill {
+    std::string Text;
+    bool Changeable = true;
+    std::optional<int> Kind = std::nullopt;
+    bool Stays = false;
+};
 
-// A tag of the header or footer: locked values; any failure leaves the tag
-// text, which ends the pass.
-void FillHeaderFooterField(DocumentEngine& engine, const TReportRecord& record,
-                           const std::vector<std::string>& tagList, const TTag& tag, const std::string& inner)
+// In the main text the value, changeable unless it came from the tag file,
+// and a tags.txt key that is no number fails the merge. In a header or
+// footer the value, locked; an empty tag or a bad key stays text.
+TResult<TTagFill> FillOf(const TTag& tag, const TReportRecord& record, const std::vector<std::string>& tagList,
+                         bool headerFooter)
 {
-    const int count = static_cast<int>(tagList.size());
-    const auto fill = [&](const QString& text, bool changeable) {
-        if (engine.SetFieldText(text))
-            static_cast<void>(engine.SetFieldChangeable(changeable));
-    };
-    try {
-        switch (tag.Kind) {
-        case TTagKind::Numbered:
-            if (tag.Number < 0 || tag.Number >= count)
-                fill(QStringLiteral("???"), true);
-            else
-                fill(ToUnicode(TagValue(record, LineKey(tagList[static_cast<std::size_t>(tag.Number)]))), false);
-            break;
-        case TTagKind::Named:
-        case TTagKind::User: fill(ToUnicode(OrBlank(record.GetValue(inner))), false); break;
-        case TTagKind::Empty: break;
-        }
-    } catch (const std::exception&) {
+    const TTagFill stays {.Text = {}, .Stays = true};
+    switch (tag.Kind) {
+    case TTagKind::Numbered: {
+        if (tag.Number < 0 || tag.Number >= static_cast<int>(tagList.size()))
+            return TTagFill {"???"};
+        const std::string& line = tagList[static_cast<std::size_t>(tag.Number)];
+        const std::optional<int> key = TryStrToInt(TextBefore(line, "|"));
+        if (!key && headerFooter)
+            return stays;
+        if (!key)
+            return Fail("'" + TextBefore(line, "|") + "' is not a valid integer value");
+        return TTagFill {TagValue(record, *key), false};
     }
+    case TTagKind::Empty: return headerFooter ? stays : TTagFill {" "};
+    case TTagKind::User:
+        if (!headerFooter)
+            return TTagFill {OrBlank(tag.Inner.substr(1)), true, 20};
+        break;
+    case TTagKind::Named: break;
+    }
+    return TTagFill {OrBlank(record.GetValue(tag.Inner)), !headerFooter};
 }
 
 }  // namespace
 
-void MergeFields(DocumentEngine& engine, const TReportRecord& record, const std::vector<std::string>& tagList,
-                 bool headerFooterMode)
+TOutcome MergeFields(DocumentEngine& engine, int part, const TReportRecord& record,
+                     const std::vector<std::string>& tagList, bool headerFooterMode)
 {
-    int pos = 0;
-    std::optional<int> previous;
-    for (;;) {
-        const int open = engine.Find(QStringLiteral("<<"), pos, 24);
-        if (open < 0)
-            break;
-        const int close = engine.Find(QStringLiteral(">>"), open, 24);
-        const int nextOpen = close < 0 ? -1 : engine.Find(QStringLiteral("<<"), open + 2, 24);
-        if (close < 0 || (nextOpen >= 0 && nextOpen < close)) {
-            // An unbalanced "<<" stays text, also when a later tag's ">>" follows:
-            // the template's text up to that tag must not vanish into a field.
-            pos = open + 2;
-        } else {
-            engine.SetSelStart(open);
-            if (engine.SelStart() != open)
-                break;
-            engine.SetSelLength(close + 2 - open);
-            if (engine.SelLength() != 0) {
-                // No field: the tag stays text, and the pass stops on it.
-                const int id = engine.InsertField(QString()).ValueOr(0);
-                pos = open;
-                const std::string inner = FromUnicode(engine.Text().mid(open + 2, close - open - 2));
-                const TTag tag = Classify(inner);
-                if (id >= 1 && !headerFooterMode)
-                    FillMainTextField(engine, record, tagList, tag, inner);
-                else if (id >= 1)
-                    FillHeaderFooterField(engine, record, tagList, tag, inner);
-            }
-        }
-        if (engine.Text().size() <= pos || (previous && *previous == pos))
-            break;
-        previous = pos;
-    }
+    // An unbalanced "<<" stays text, also when a later tag's ">>" follows:
+    // the template's text up to that tag must not vanish into a field. A
+    // failed tag stays text, so the pass ends on it.
+    TOutcome merged;
+    engine.FillMarkedFields(part, QStringLiteral("<<"), QStringLiteral(">>"),
+                            [&](const QString& inner) -> std::optional<TFieldFill> {
+                                const TResult<TTagFill> fill =
+                                    FillOf(Classify(FromUnicode(inner)), record, tagList, headerFooterMode);
+                                if (!fill)
+                                    merged = fill.Failure();
+                                if (!fill || fill->Stays)
+                                    return std::nullopt;
+                                return TFieldFill {ToUnicode(fill->Text), fill->Changeable, fill->Kind};
+                            });
+    return merged;
 }
 
 std::vector<std::string> TagsInText(std::string_view text)
@@ -176,20 +130,16 @@ std::vector<std::string> TagsInText(std::string_view text)
     return tags;
 }
 
-std::vector<std::string> DocumentTags(DocumentEngine& engine)
+std::vector<std::string> DocumentTags(const DocumentEngine& engine)
 {
     std::vector<int> parts = engine.HeaderParts();
     parts.push_back(DocumentEngine::MainPart);
     for (int part : engine.FooterParts())
         parts.push_back(part);
-    const int active = engine.ActivePart();
     std::vector<std::string> tags;
-    for (int part : parts) {
-        engine.ActivatePart(part);
-        for (std::string& tag : TagsInText(FromUnicode(engine.Text())))
+    for (int part : parts)
+        for (std::string& tag : TagsInText(FromUnicode(engine.PartText(part))))
             tags.push_back(std::move(tag));
-    }
-    engine.ActivatePart(active);
     return tags;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -45,71 +46,75 @@ std::optional<std::int64_t> ReadNumber(std::string_view text)
     return negative ? -signedValue : signedValue;
 }
 
-void SetSizeSafely(DocumentEngine& engine, int size)
+// A size the engine takes; another leaves the size in force.
+bool SizeFits(int points)
 {
-    // A size the engine cannot take leaves the size in force.
-    static_cast<void>(engine.SetFontSize(size));
+    return points > 0 && points <= DocumentEngine::kMaxFontSize;
 }
 
-// The markup's running state, applied before each run of text.
-class TResultTextRenderer {
+// The runs of a result text: the markup's running state makes the change of
+// look before each run of text.
+class TResultTextRuns {
 public:
-    explicit TResultTextRenderer(DocumentEngine& engine)
-        : FEngine(engine),
-          FStartColor(engine.ForeColor()),
-          FStartSize(engine.FontSize()),
-          FColor(FStartColor),
-          FSize(FStartSize),
-          FFont(engine.FontName())
+    // The colour and size the text starts with.
+    TResultTextRuns(int color, int size)
+        : FStartColor(color), FStartSize(size), FColor(color), FSize(size), FSizeInForce(size)
     {
     }
 
-    // false when a field could not be inserted (the rest is not shown).
-    bool Render(std::string_view text)
+    std::vector<TTextRun> Runs(std::string_view text)
     {
-        FEngine.SetSelText(QString());
+        std::vector<TTextRun> runs;
         std::string_view rest = text;
         do {
-            ApplyState();
+            TTextRun run {State()};
             const auto at = rest.find_first_of(kMarkup);
-            std::string run(rest.substr(0, at));
+            std::string chars(rest.substr(0, at));
             const char mark = at == std::string_view::npos ? '\0' : rest[at];
             rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 1);
             if (mark == '`') {
-                if (!InsertField(run, rest))
-                    return false;
+                // The run, then a changeable field.
+                runs.push_back({run.Change, ToUnicode(chars), true});
+                if (rest.empty())
+                    runs.push_back({{}, QStringLiteral(" ")});
                 continue;
             }
-            Mark(static_cast<unsigned char>(mark), run, rest);
-            FEngine.SetSelText(ToUnicode(run));
+            Mark(static_cast<unsigned char>(mark), chars, rest, run.Change);
+            run.Text = ToUnicode(chars);
+            runs.push_back(std::move(run));
         } while (!rest.empty());
-
-        if (FFirstField != 0 && FEngine.SetFieldCurrent(FFirstField))
-            FEngine.SetSelStart(FEngine.FieldStart());
-        return true;
+        return runs;
     }
 
 private:
-    void ApplyState()
+    // The state as the change before the next run.
+    TTextLook State()
     {
-        FEngine.SetFontBold(FBold ? 1 : 0);
-        FEngine.SetFontItalic(FItalic ? 1 : 0);
-        FEngine.SetFontUnderline(FUnderline ? 1 : 0);
+        TTextLook change {.Bold = FBold, .Italic = FItalic, .Underline = FUnderline};
         if (FColorSet)
-            FEngine.SetForeColor(FColor);
+            change.Color = FColor;
         if (FFontSet)
-            FEngine.SetFontName(FFont);
+            change.Font = FFont;
         if (FSizeSet)
-            SetSizeSafely(FEngine, FSize);
-        FEngine.SetSelLength(0);
+            SetSize(FSize, change);
+        return change;
     }
 
-    // A mark's effect on the state or on the run it ends.
-    void Mark(unsigned char mark, std::string& run, std::string_view& rest)
+    // A size the engine cannot take leaves the size in force.
+    void SetSize(int size, TTextLook& change)
+    {
+        if (!SizeFits(size))
+            return;
+        change.Size = size;
+        FSizeInForce = size;
+    }
+
+    // A mark's effect on the state, on the run it ends or on that run's look.
+    void Mark(unsigned char mark, std::string& run, std::string_view& rest, TTextLook& change)
     {
         switch (mark) {
-        case '[': SetSizeSafely(FEngine, FEngine.FontSize() - 1); break;
-        case ']': SetSizeSafely(FEngine, FEngine.FontSize() + 1); break;
+        case '[': SetSize(FSizeInForce - 1, change); break;
+        case ']': SetSize(FSizeInForce + 1, change); break;
         case '_': FUnderline = !FUnderline; break;
         case '{': FBold = !FBold; break;
         case '|': FItalic = !FItalic; break;
@@ -146,42 +151,24 @@ private:
         }
     }
 
-    // The run, then a changeable field; the first field gets the cursor at the end.
-    bool InsertField(const std::string& run, std::string_view rest)
-    {
-        FEngine.SetSelText(ToUnicode(run));
-        FEngine.SetSelLength(0);
-        const TResult<int> field = FEngine.InsertField(QStringLiteral(" "));
-        if (!field)
-            return false;
-        if (FFirstField == 0)
-            FFirstField = *field;
-        // The field was just made and is the current one.
-        static_cast<void>(FEngine.SetFieldKind(*field, 20));
-        static_cast<void>(FEngine.SetFieldChangeable(true));
-        FEngine.SetSelLength(0);
-        if (rest.empty())
-            FEngine.SetSelText(QStringLiteral(" "));
-        return true;
-    }
-
-    DocumentEngine& FEngine;
     const int FStartColor;
     const int FStartSize;
     bool FBold = false, FItalic = false, FUnderline = false;
     bool FColorSet = false, FSizeSet = false, FFontSet = false;
     int FColor;
     int FSize;
+    int FSizeInForce;  // as the engine has it, for the marks that step it
     QString FFont;
-    int FFirstField = 0;
 };
 
 }  // namespace
 
-bool RenderResultText(DocumentEngine& engine, std::string_view text, std::string_view fontName,
-                      std::string_view sizeText)
+bool RenderResultText(DocumentEngine& engine, int part, int start, int length, std::string_view text,
+                      std::string_view fontName, std::string_view sizeText)
 {
-    engine.SetFontName(fontName.empty() ? QStringLiteral("Courier New") : ToUnicode(fontName));
-    SetSizeSafely(engine, TryStrToInt(sizeText).value_or(10));
-    return TResultTextRenderer(engine).Render(text);
+    const TTextLook base {.Font = fontName.empty() ? QStringLiteral("Courier New") : ToUnicode(fontName),
+                          .Size = TryStrToInt(sizeText).value_or(10)};
+    const TTextLook there = engine.LookAt(part, start);
+    TResultTextRuns runs(there.Color.value_or(0), SizeFits(*base.Size) ? *base.Size : there.Size.value_or(10));
+    return engine.WriteRuns(part, start, length, base, runs.Runs(text));
 }

@@ -197,8 +197,7 @@ private:
         if (FPage >= 2)
             FFirst = FOther;
         const std::string title = Title(FPage);
-        const std::string pageFile =
-            IsPageFileOverlay(FFirst) ? PageFileName(C.LprQueueDir, FOutputFileName, FFirst, FPage) : std::string();
+        const std::string pageFile = PageFileFor(C.LprQueueDir, FOutputFileName, FFirst, FPage);
         if (C.Journal && C.Journal->PageDone(FPage, title, pageFile)) {
             ++FDoneBefore;
             return TOutcome::Done();
@@ -314,6 +313,32 @@ std::string PageFileName(std::string_view lprQueueDir, std::string_view outputFi
     const std::string base = file.substr(0, file.size() - ext.size());
     return std::string(lprQueueDir) + TextAfter(overlay, "-") + "_" +
            TextAfter(base + "-" + std::to_string(page) + ext, "_");
+}
+
+std::string PageFileFor(std::string_view lprQueueDir, std::string_view outputFileName, std::string_view overlay,
+                        int page)
+{
+    return IsPageFileOverlay(overlay) ? PageFileName(lprQueueDir, outputFileName, overlay, page) : std::string();
+}
+
+TOutputPlan PlanPrintRun(const TReportRecord& record, std::string outputFileName, std::string_view lprQueueDir,
+                         std::string printer, std::string firstOverlay, std::string otherOverlay, int pages)
+{
+    TOutputPlan plan {.OutputFileName = std::move(outputFileName),
+                      .SavedDocument = {},
+                      .Printer = std::move(printer),
+                      .FirstOverlay = std::move(firstOverlay),
+                      .OtherOverlay = std::move(otherOverlay),
+                      .Fax = record.IsFax,
+                      .Pages = pages,
+                      .PageFiles = {}};
+    plan.SavedDocument = SavedDocumentPath(plan.OutputFileName);
+    // A fax is one print job of every page, whatever its overlays.
+    for (int page = 1; page <= pages && plan.SavedDocument.empty(); ++page)
+        plan.PageFiles.push_back(plan.Fax ? std::string()
+                                          : PageFileFor(lprQueueDir, plan.OutputFileName,
+                                                        page == 1 ? plan.FirstOverlay : plan.OtherOverlay, page));
+    return plan;
 }
 
 std::string SavedDocumentPath(std::string_view name)

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What a job has output in earlier attempts, and each output as it happens.
 // The job journal behind it lets a retry go on where the last attempt
@@ -82,3 +83,25 @@ bool IsPageFileOverlay(std::string_view overlay);
 // its extension.
 std::string PageFileName(std::string_view lprQueueDir, std::string_view outputFileName, std::string_view overlay,
                          int page);
+// The page file a page with that overlay text is written to; empty when
+// the page goes to the printer.
+std::string PageFileFor(std::string_view lprQueueDir, std::string_view outputFileName, std::string_view overlay,
+                        int page);
+
+// What the print run does with a composed report: the document it saves,
+// or the printer its pages go to and the pages written as page files for
+// the LPR queue instead. The print run takes the overlays from here.
+struct TOutputPlan {
+    std::string OutputFileName;  // as the job decided ("pdf_", "msword_", "rtf_" names are saved)
+    std::string SavedDocument;   // the file the report is saved as; empty when it is printed
+    std::string Printer;         // the printer its pages go to; empty when none could be chosen
+    std::string FirstOverlay;    // the overlay texts of the first page and the others
+    std::string OtherOverlay;
+    bool Fax = false;            // every page in one print job
+    int Pages = 0;               // counted for a printed report only
+    std::vector<std::string> PageFiles;  // each page's page file; empty for a page that is printed
+};
+
+// The plan for a report of that many pages, with the overlays looked up for its printer.
+TOutputPlan PlanPrintRun(const TReportRecord& record, std::string outputFileName, std::string_view lprQueueDir,
+                         std::string printer, std::string firstOverlay, std::string otherOverlay, int pages);

@@ -1,5 +1,6 @@
 #include "printers/printertable.h"
 
+#include "config/serverconfig.h"
 #include "util/textutil.h"
 
 #include <algorithm>
@@ -46,6 +47,20 @@ int TPrinterTable::IndexOfPrinterName(std::string_view name) const
             return static_cast<int>(i);
     }
     return -1;
+}
+
+std::string DefaultPrinterNumber(const TSettings& settings)
+{
+    const TPrinterLines lines = ReadPrinterLines(settings);
+    TPrinterTable table;
+    for (const std::string& line : lines.Numbered)
+        table.AddLine(line);
+    const std::vector<std::string>& entries = table.Printerlist();
+    if (entries.empty())
+        return {};
+    const int index =
+        table.IndexOfPrinterName(lines.Default ? *lines.Default : TPrinterTable::PrinterNameOf(entries.front()));
+    return index < 0 ? std::string() : TPrinterTable::NumberOf(entries[static_cast<std::size_t>(index)]);
 }
 
 void TPrinterTable::updatePrinterNumList()

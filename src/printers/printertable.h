@@ -3,6 +3,8 @@
 // printer names, the host box and the default label. The page shows it.
 #pragma once
 
+#include "config/settingsstore.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,3 +43,7 @@ private:
     std::vector<std::string> FNumberBox;
     std::string FNumberBoxText;
 };
+
+// The entry number of the default printer, as the start-up finds it: the
+// printer PRINTER names, else the first entry's; empty when no entry has it.
+std::string DefaultPrinterNumber(const TSettings& settings);

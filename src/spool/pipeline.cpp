@@ -5,14 +5,12 @@
 #include "print/scanprint.h"
 #include "printers/printerselect.h"
 #include "request/tagfile.h"
+#include "spool/composerequest.h"
 #include "spool/outputguard.h"
-#include "spool/reportjob.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/textutil.h"
 #include "util/serverhome.h"
-
-#include <QElapsedTimer>
 
 #include <nlohmann/json.hpp>
 
@@ -238,72 +236,38 @@ TJobEnd TJobPipeline::Reject(std::string_view name, TJobExit exit, std::string r
     return {exit, std::move(reason)};
 }
 
-std::optional<TJobEnd> TJobPipeline::ChoosePrinter(std::string_view name)
+TFailure TJobPipeline::Waiting(const std::string& key)
 {
-    TReportRecord& r = FRecord;
-    const bool savedOnly = !r.OutputDocument.empty() && r.ScanId.empty();  // needs no printer
-    const auto wait = [&](const std::string& key) {
-        const TOutage* outage = FOutages.Find(key);
-        FSpoolBusy = false;
-        return TJobEnd {TJobExit::SchedulerDown, outage ? outage->Reason : std::string("it is down"),
-                        FailOutage(outage ? outage->Reason : std::string(), key)};
-    };
-    // While the print system is down nobody asks it again; a document to be
-    // saved goes on without a printer.
-    if (FOutages.IsDown(kPrintSystem)) {
-        if (savedOnly)
-            return std::nullopt;
-        return wait(kPrintSystem);
-    }
-    // Asked first, so that a silent print system is not taken for a printer
-    // that does not exist.
-    if (!savedOnly && !FPrinting.Destinations(TPrintingLayer::kDestinationsReuseMs).Answered) {
-        PrintSystemDown("it does not answer");
-        return wait(kPrintSystem);
-    }
-    std::string fellBack;
-    const std::string selected = ::SelectPrinterByNumber(r.PrinterNumber, FConfig, FPrinting, &fellBack);
-    // A document only saved has no use for its printer.
-    if (!selected.empty() && !fellBack.empty() && !savedOnly)
-        FLog.logwarning("Printer " + Trim(r.PrinterNumber) + " " + fellBack + ", using the default printer " +
-                        selected + ".");
-    if (selected.empty()) {
-        const std::string fallback = "Printer " + r.PrinterNumber + " does not exist, using default (printer " +
-                                     FConfig.DefaultPrinterNumber + ").";
-        if (savedOnly)
-            FLog.loginfo(fallback);
-        else
-            FLog.logwarning(fallback);
-        r.PrinterNumber = FConfig.DefaultPrinterNumber;
-        if (SelectPrinterByNumber(r.PrinterNumber).empty()) {
-            if (!savedOnly && !FPrinting.ListPrinters()) {
-                // A print system that is down for a while must not send the
-                // laboratory's requests to "unprintable".
-                PrintSystemDown("it does not answer");
-                return wait(kPrintSystem);
-            }
-            if (!savedOnly) {
-                FLog.logerror("No default printer!");
-                return Reject(name, TJobExit::NoPrinter, "no printer could be selected");
-            }
-            FLog.loginfo("No default printer!");
-            return std::nullopt;
-        }
-    }
-    if (savedOnly)
-        return std::nullopt;
+    const TOutage* outage = FOutages.Find(key);
+    return FailOutage(outage ? outage->Reason : std::string("it is down"), key);
+}
+
+std::optional<TFailure> TJobPipeline::KnownDown()
+{
+    if (FOutages.IsDown(kPrintSystem))
+        return Waiting(kPrintSystem);
+    return std::nullopt;
+}
+
+TFailure TJobPipeline::Down(const std::string& reason)
+{
+    PrintSystemDown(reason);
+    return Waiting(kPrintSystem);
+}
+
+std::optional<TFailure> TJobPipeline::PrinterDown(const std::string& printer)
+{
     // Asked about once before its jobs: a printer that is stopped or not
     // accepting keeps its requests here, where they can still go to another
     // printer, instead of in its queue.
-    const std::string printer = FPrinting.CurrentPrinter;
     const auto asked = FPrinterAsked.find(printer);
     if (!FOutages.IsDown(PrinterKey(printer)) &&
         (asked == FPrinterAsked.end() || Now() - asked->second >= TPrintingLayer::kDestinationsReuseMs))
         PrintSystemOutage(printer);
     if (FOutages.IsDown(kPrintSystem))
-        return wait(kPrintSystem);
+        return Waiting(kPrintSystem);
     if (FOutages.IsDown(PrinterKey(printer)))
-        return wait(PrinterKey(printer));
+        return Waiting(PrinterKey(printer));
     return std::nullopt;
 }
 
@@ -357,19 +321,6 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
         job->ReqCode = r.GetReqCode();
         job->ProcCode = r.GetProcCode();
     }
-    if (IsUnprintable(r)) {
-        FLog.logerror(UnprintableMessage(name));
-        return Reject(name, TJobExit::Unprintable, "neither a request and procedure code nor a scan id");
-    }
-    if (std::optional<TJobEnd> exit = ChoosePrinter(name))
-        return *exit;
-
-    StartReport(FEngine, FConfig.PageMarginOrDefault());
-    if (!r.ScanId.empty()) {
-        RecordDecisions();
-        return PrintScannedImages();
-    }
-
     TJobContext job {FEngine,
                      r,
                      FTagList,
@@ -377,30 +328,41 @@ TJobEnd TJobPipeline::RunReportJob(std::string_view text, std::string_view name)
                      FDevice.PageSetup,
                      FConfig.TemplatesDir,
                      FConfig.ResultsDir,
-                     FConfig.LprQueueDir,
                      FConfig.PageMarginOrDefault(),
                      FImageProbe};
     job.ProtectedPlaces = TOutputGuard(FConfig).Places();
-    // Logged when the tags were read; the job's own output lacks them.
-    if (FTagsMissing)
-        FRecorder.Warning(kTagFileMissing);
-    QElapsedTimer composing;
-    composing.start();
-    const TComposeResult composed = ComposeReport(job, name);
-    FRecorder.Tally().Compose.Observe(static_cast<double>(composing.nsecsElapsed()) / 1e9);
-    FCurrentDocPath = composed.CurrentDocPath;
+    TRequestContext request {job, FConfig, FPrinting, FOverlays, this};
+    request.DocumentViewShown = [this] { return FWindow && FWindow->DocumentViewShown(); };
+    request.TagsMissing = FTagsMissing;
+    request.KeepWarning = [this](std::string_view warning) { FRecorder.Warning(warning); };
+    const TComposedRequest composed = ComposeRequest(request, name);
     switch (composed.Exit) {
-    case TComposeExit::EmbeddedNotWritten:
-        return {TJobExit::EmbeddedNotWritten, composed.Failure, Reworded(composed.Cause, composed.Failure)};
-    case TComposeExit::DocumentNotLoaded:
-        return {TJobExit::DocumentNotLoaded, composed.Failure, Reworded(composed.Cause, composed.Failure)};
+    case TRequestExit::Unprintable:
+        return Reject(name, TJobExit::Unprintable, "neither a request and procedure code nor a scan id");
+    case TRequestExit::NoPrinter: return Reject(name, TJobExit::NoPrinter, composed.Failure.Reason);
+    case TRequestExit::PrintSystemDown:
+        FSpoolBusy = false;
+        return {TJobExit::SchedulerDown, composed.Failure.Reason, composed.Failure};
+    case TRequestExit::ScanImages:
+        RecordDecisions();
+        return PrintScannedImages();
+    case TRequestExit::NotComposed:
+    case TRequestExit::Composed: break;
+    }
+    FRecorder.Tally().Compose.Observe(composed.ComposeSeconds);
+    FCurrentDocPath = composed.Compose.CurrentDocPath;
+    const TFailure& failure = composed.Failure;
+    switch (composed.Compose.Exit) {
+    case TComposeExit::EmbeddedNotWritten: return {TJobExit::EmbeddedNotWritten, failure.Reason, failure};
+    case TComposeExit::DocumentNotLoaded: return {TJobExit::DocumentNotLoaded, failure.Reason, failure};
     case TComposeExit::EngineFailed:
-        FLog.logerror(composed.Failure);
-        return {TJobExit::EngineFailed, composed.Failure, Reworded(composed.Cause, composed.Failure)};
+        FLog.logerror(failure.Reason);
+        return {TJobExit::EngineFailed, failure.Reason, failure};
     case TComposeExit::Completed: break;
     }
     Light(TLight::Convert, TLightColor::Off);
-    FOutputFileName = composed.OutputFileName;
+    FPlan = composed.Plan;
+    FOutputFileName = FPlan.OutputFileName;
     RecordDecisions();
     FPrintPending = true;
     Light(TLight::Printing, TLightColor::Green);

@@ -24,6 +24,7 @@
 #include "platform/printing/printinglayer.h"
 #include "print/printdevice.h"
 #include "request/reportrecord.h"
+#include "spool/composerequest.h"
 #include "spool/jobrecorder.h"
 #include "util/spoolfiles.h"
 #include "util/indicators.h"
@@ -102,7 +103,9 @@ struct TPipelineState {
     bool Busy() const { return SpoolHeld || PrintPending; }
 };
 
-class TJobPipeline {
+// It is also the watch over the print system that choosing a request's
+// printer asks.
+class TJobPipeline : private TPrintSystemWatch {
 public:
     static constexpr int kSpoolInterval = 5000;
     static constexpr int kPrintingInterval = 1500;
@@ -199,6 +202,7 @@ private:
     bool FPrintPending = false;
     QDateTime FBusySince = QDateTime::currentDateTime();
     std::string FOutputFileName;
+    TOutputPlan FPlan;  // what the print run of the composed report outputs
     std::string FCurrentDocPath;
     // The request whose output the print run is to produce.
     std::string FPendingRequest;
@@ -248,9 +252,12 @@ private:
     void TakeRequest(const std::string& name);
     // The scanned images of the record's scan id, within the tick.
     TJobEnd PrintScannedImages();
-    // The record's printer made current, falling back to the default printer;
-    // an exit when the job cannot go on.
-    std::optional<TJobEnd> ChoosePrinter(std::string_view name);
+    // The print system as the outage board knows it, for choosing a printer.
+    std::optional<TFailure> KnownDown() override;
+    TFailure Down(const std::string& reason) override;
+    std::optional<TFailure> PrinterDown(const std::string& printer) override;
+    // The request waits for what the key names.
+    TFailure Waiting(const std::string& key);
     TJobEnd Reject(std::string_view name, TJobExit exit, std::string reason);
     // What the job chose: printer, overlay, output.
     void RecordDecisions();

@@ -51,6 +51,7 @@ void PlaceImages(TJobContext& job)
 {
     const std::string document = job.Record.GetReqCode() + " " + job.Record.GetProcCode();
     for (TImageRecord& image : job.Record.Images) {
+        // What the engine's change hook raises (the window's view) is logged.
         try {
             PlaceImage(job, image, document);
         } catch (const std::exception& failure) {
@@ -95,8 +96,10 @@ TOutcome WriteDecoded(std::string_view base64, const std::string& path, const TP
 
 // The document that gives the report its body: the one decoded from the
 // request (written to the results folder), else the procedure's template.
-// Sets CurrentDocPath; an exit when the job cannot go on.
-std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view spoolName, TComposeResult& result)
+// It takes the place of the first length characters of the main text. Sets
+// CurrentDocPath; an exit when the job cannot go on.
+std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view spoolName, int length,
+                                             TComposeResult& result)
 {
     TReportRecord& r = job.Record;
     result.CurrentDocPath = job.ResultsDir + EscapeFileName(r.GetReqCode() + "_" + r.GetProcCode() + ".doc");
@@ -118,9 +121,7 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
     }
     if (!FileExists(result.CurrentDocPath))
         return std::nullopt;
-    DocumentEngine& e = job.Engine;
-    if (const TOutcome loaded = e.InsertDocument(ToUnicode(result.CurrentDocPath), e.SelStart(), e.SelLength());
-        !loaded) {
+    if (const TOutcome loaded = job.Engine.InsertDocument(ToUnicode(result.CurrentDocPath), 0, length); !loaded) {
         result.Failure = " Error loading " + result.CurrentDocPath + " with " + loaded.Reason();
         result.Cause = Fail(result.Failure);
         job.Log.logerror(result.Failure);
@@ -132,43 +133,29 @@ std::optional<TComposeExit> LoadBodyDocument(TJobContext& job, std::string_view 
     return std::nullopt;
 }
 
-// The first "¥" of the text is taken out.
-void RemoveFirstMarker(TJobContext& job)
-{
-    DocumentEngine& e = job.Engine;
-    try {
-        const QString yen(QChar(0x00A5));
-        if (e.Text().contains(yen)) {
-            e.SetSelStart(e.Find(yen, 0));
-            e.SetSelLength(1);
-            e.SetSelText(QString());
-            e.SetSelLength(0);
-        }
-    } catch (const std::exception& failure) {
-        job.Log.logerror(failure.what());
-    }
-}
-
 // Letterhead, body, merge and finishing, images and markers.
 std::optional<TComposeExit> Compose(TJobContext& job, std::string_view spoolName, TComposeResult& result)
 {
     DocumentEngine& e = job.Engine;
     TReportRecord& r = job.Record;
     LoadLetterhead(job);
-    // The whole main text is selected, so that the body replaces it.
-    e.ActivatePart(DocumentEngine::MainPart);
-    e.SetSelStart(0);
-    e.SetSelLength(static_cast<int>(e.Text().size()));
+    // The body takes the place of the letterhead's main text. A result text
+    // whose placeholder could not be made is shown up to it.
+    const int letterheadText = static_cast<int>(e.PartText(DocumentEngine::MainPart).size());
     if (!r.ResultText.empty())
-        RenderResultText(e, r.ResultText, r.GetValue("TEXTFONT"), r.GetValue("TEXTSIZE"));
-    else if (const std::optional<TComposeExit> exit = LoadBodyDocument(job, spoolName, result))
+        RenderResultText(e, DocumentEngine::MainPart, 0, letterheadText, r.ResultText, r.GetValue("TEXTFONT"),
+                         r.GetValue("TEXTSIZE"));
+    else if (const std::optional<TComposeExit> exit = LoadBodyDocument(job, spoolName, letterheadText, result))
         return exit;
     e.SetViewMode(1);
-    FinishReport(e, r, job.TagList);
-    e.SetSelStart(0);
-    e.SetSelLength(0);
+    if (const TOutcome finished = FinishReport(e, r, job.TagList); !finished) {
+        result.Failure = finished.Reason();
+        result.Cause = finished.Failure();
+        return TComposeExit::EngineFailed;
+    }
     PlaceImages(job);
-    RemoveFirstMarker(job);
+    // The first "¥" of the text is taken out.
+    e.ReplaceMarker(DocumentEngine::MainPart, QString(QChar(0x00A5)), QString(), 1);
     ApplyTextMarkers(e, r);
     return std::nullopt;
 }
@@ -247,17 +234,15 @@ std::string OutputFileNameFor(const TReportRecord& record, std::string_view lprQ
 TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName)
 {
     TComposeResult result;
+    // What else goes wrong (the window's view hook, memory) fails the job
+    // the same way, to be tried again.
     try {
-        if (const std::optional<TComposeExit> exit = Compose(job, spoolName, result)) {
+        if (const std::optional<TComposeExit> exit = Compose(job, spoolName, result))
             result.Exit = *exit;
-            return result;
-        }
     } catch (const std::exception& failure) {
         result.Exit = TComposeExit::EngineFailed;
         result.Failure = failure.what();
         result.Cause = Fail(result.Failure);
-        return result;
     }
-    result.OutputFileName = OutputFileNameFor(job.Record, job.LprQueueDir, spoolName);
     return result;
 }

@@ -1,6 +1,6 @@
 // Composing a request into a report: letterhead, body (result text, embedded
-// document or template), merge and finishing, images, markers, and the name
-// of what the print run will produce.
+// document or template), merge and finishing, images and markers; and the
+// name of what the print run will produce.
 #pragma once
 
 #include "platform/docengine/documentengine.h"
@@ -23,8 +23,7 @@ struct TJobContext {
     TLogger& Log;
     TJobPageSetup& PageSetup;
     std::string TemplatesDir;
-    std::string ResultsDir;
-    std::string LprQueueDir;
+    std::string ResultsDir;  // where the document a request carries is written
     std::string PageMargin;  // the pagemargin setting
     TImageComponent& ImageProbe;  // learns the size of request images
     // The server's own files and folders, which the document a request
@@ -36,14 +35,13 @@ enum class TComposeExit {
     Completed,           // the report waits for the print run
     EmbeddedNotWritten,  // the decoded document could not be written
     DocumentNotLoaded,   // the template or decoded document could not be loaded
-    EngineFailed,        // the engine failed outside a guarded step
+    EngineFailed,        // the merge failed (a tags.txt key that is no number), or composing threw
 };
 
 struct TComposeResult {
     TComposeExit Exit = TComposeExit::Completed;
-    std::string OutputFileName;
     std::string CurrentDocPath;
-    std::string Failure;  // why it did not complete, as logged (the engine's message for EngineFailed)
+    std::string Failure;  // why it did not complete, as logged (the merge's reason for EngineFailed)
     // The same failure with its kind: a full results folder is an outage, a
     // refused path final, anything else a fault.
     TFailure Cause = {};
@@ -60,8 +58,7 @@ std::string UnprintableMessage(std::string_view spoolName);
 
 // The composing steps of a job whose request is parsed into the record, whose
 // printer is chosen and whose document is fresh: letterhead, body, merge and
-// finishing, images, markers, and the output name. spoolName is the request
-// file's name.
+// finishing, images and markers. spoolName is the request file's name.
 TComposeResult ComposeReport(TJobContext& job, std::string_view spoolName);
 
 // The name of the output the print run produces for the record.

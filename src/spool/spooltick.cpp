@@ -392,7 +392,11 @@ void TJobPipeline::printingtimerTimer()
                           FLog,
                           FConfig.LprQueueDir,
                           [this](std::string_view number) { return SelectPrinterByNumber(number); },
-                          [this](std::string& first, std::string& other) { GetMacros(first, other); },
+                          // Looked up as the report was composed.
+                          [this](std::string& first, std::string& other) {
+                              first = FPlan.FirstOverlay;
+                              other = FPlan.OtherOverlay;
+                          },
                           [this] {
                               FBusySince = CurrentTime();
                               Alive();

@@ -1,5 +1,6 @@
 #include "tool/commandline.h"
 
+#include "printers/printertable.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
 #include "util/packagehome.h"
@@ -111,7 +112,9 @@ TResult<TServerConfig> TCommandLine::HomeConfig() const
     TSettings settings;
     if (const TOutcome loaded = settings.LoadFromFile(home.Settings()); !loaded)
         return Fail("no settings: " + loaded.Reason() + WhyNotReadable(home));
-    return TServerConfig::Read(settings, HomeStart(home.Folder(), PackageHome(FEnv.PackageRoot)));
+    TServerStart start = HomeStart(home.Folder(), PackageHome(FEnv.PackageRoot));
+    start.DefaultPrinterNumber = DefaultPrinterNumber(settings);
+    return TServerConfig::Read(settings, start);
 }
 
 int ParsePort(const std::string& text, const std::string& what)

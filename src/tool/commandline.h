@@ -54,8 +54,9 @@ public:
     // The server home: --home DIR, else PRINTORB_HOME, else the tool's folder
     // when it holds the settings, else the package's home; with a trailing "/".
     std::string Home() const;
-    // The home's settings as the server reads them, with the home's folders;
-    // fails when printserver.inf cannot be read.
+    // The home's settings as the server reads them, with the home's folders
+    // and its default printer's number; fails when printserver.inf cannot be
+    // read.
     TResult<TServerConfig> HomeConfig() const;
 
 private:

@@ -23,8 +23,10 @@ const std::vector<TCommand>& Commands()
          "Prints the page count and the page size in millimetres and by name.", {}, {}, 2, 2, ConvertCommand},
         {"render", "REQUEST OUT [--home DIR] [--strict]",
          "compose a request as the server would and save it (.pdf, .rtf, .txw)",
-         "Fails when the request's letterhead or template is missing; with --strict also when a tag of either\n"
-         "has no value (neither tags.txt nor the request names it: it would print blank).",
+         "Composes through the server's own path: what the server goes on without (a letterhead, a template,\n"
+         "the tag file, its printer) is a warning on standard error, as the server keeps it with the job.\n"
+         "With --strict it fails on a warning, and when a tag of the letterhead or template has no value\n"
+         "(neither tags.txt nor the request names it: it would print blank).",
          {"--home"}, {"--strict"}, 2, 2, RenderCommand},
         {"tags", "TEMPLATE [--letterhead NAME] [--home DIR] [--strict]",
          "list the tags of a template and its letterhead, marking those tags.txt does not know",

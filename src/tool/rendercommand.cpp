@@ -1,24 +1,18 @@
 // printorb-tool render REQUEST OUT [--home DIR] [--strict]: composes a request with the
-// settings, tags.txt and templates of a server home exactly as the server
-// would, and saves the document: the template author's preview. It changes
-// nothing in the home: the graphs and decoded documents a request asks for
-// go to a temporary folder. It prints what the server would have output.
-#include "config/settingsstore.h"
-#include "delivery/overlaylookup.h"
-#include "platform/driverdata/driverdata.h"
-#include "platform/printing/printinglayer.h"
-#include "print/printrun.h"
-#include "printers/printerselect.h"
-#include "config/serverconfig.h"
-#include "platform/docengine/documentengine.h"
-#include "compose/mergefields.h"
+// settings, tags.txt and templates of a server home through the server's own
+// path (ComposeRequest), and saves the document: the template author's
+// preview. It changes nothing in the home: the graphs and decoded documents a
+// request asks for go to a temporary folder. It prints what the server would
+// output, and the warnings the server would keep with the job.
 #include "compose/dynamictarget.h"
+#include "compose/mergefields.h"
+#include "config/serverconfig.h"
+#include "platform/driverdata/driverdata.h"
 #include "request/tagfile.h"
-#include "spool/reportjob.h"
+#include "spool/composerequest.h"
 #include "tool/commands.h"
 #include "util/codepage.h"
 #include "util/fileutil.h"
-#include "util/packagehome.h"
 #include "util/textutil.h"
 #include "util/serverhome.h"
 
@@ -26,6 +20,7 @@
 
 #include <iostream>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -78,129 +73,157 @@ private:
     std::map<std::string, std::string> FMoved;
 };
 
-// What the print run would output for the composed report: the saved
-// document, or the printer and each page file.
-std::vector<std::string> ServerOutputs(const TReportRecord& record, const std::string& outputFileName,
-                                       const TServerConfig& config, const std::string& home, int pages, TLogger& log)
+// The job's log lines on standard error; each warning once and marked, as
+// the server keeps it with the job.
+class TRenderLog : public TStderrLog {
+public:
+    void logline(TSeverity severity, std::string_view message) override
+    {
+        if (severity != TSeverity::Warning)
+            return TStderrLog::logline(severity, message);
+        if (FWarnings.insert(std::string(message)).second)
+            TStderrLog::logline(severity, "warning: " + std::string(message));
+    }
+    std::size_t Warnings() const { return FWarnings.size(); }
+
+private:
+    std::set<std::string> FWarnings;
+};
+
+std::string Count(int pages)
 {
-    if (const std::string saved = SavedDocumentPath(outputFileName); !saved.empty())
-        return {saved};
-    TPrintingLayer printing;
-    std::string number = record.PrinterNumber;
-    if (SelectPrinterByNumber(number, config, printing).empty()) {
-        number = config.DefaultPrinterNumber;
-        SelectPrinterByNumber(number, config, printing);
-    }
-    const std::string count = std::to_string(pages) + " page" + (pages == 1 ? "" : "s");
-    if (printing.CurrentPrinter.empty() && !printing.ListPrinters())
-        return {"the print system does not answer (" + count + "): the server waits for it"};
-    if (printing.CurrentPrinter.empty())
-        return {"no printer could be selected (" + count + "): the server moves such a request to \"unprintable\""};
-    const std::string& printer = printing.CurrentPrinter;
-    std::string first, other;
-    TOverlayLookup overlays(home + kDriverDataFileName);
-    overlays.GetMacros({record.PrintMask, record.PrintMask2, record.PrnFileName, record.PrnOtherFileName},
-                       config.OverlayDir, printing.CurrentPrinter, log, first, other);
+    return std::to_string(pages) + " page" + (pages == 1 ? "" : "s");
+}
+
+// What the print run would output, one line each: the saved document, or
+// the printer and each page file; or why the server holds the request.
+std::vector<std::string> PlannedOutputs(const TComposedRequest& request)
+{
+    const TOutputPlan& plan = request.Plan;
+    if (!plan.SavedDocument.empty())
+        return {plan.SavedDocument};
+    if (request.Exit == TRequestExit::PrintSystemDown)
+        return {"the print system does not answer (" + Count(plan.Pages) + "): the server waits for it"};
+    if (request.Exit == TRequestExit::NoPrinter)
+        return {"no printer could be selected (" + Count(plan.Pages) +
+                "): the server moves such a request to \"unprintable\""};
     std::vector<std::string> outputs;
-    int printed = 0;
-    for (int page = 1; page <= pages; ++page) {
-        const std::string& overlay = page == 1 ? first : other;
-        if (!record.IsFax && IsPageFileOverlay(overlay))
-            outputs.push_back(PageFileName(config.LprQueueDir, outputFileName, overlay, page));
-        else
-            ++printed;
-    }
+    for (const std::string& pageFile : plan.PageFiles)
+        if (!pageFile.empty())
+            outputs.push_back(pageFile);
+    const int printed = plan.Pages - static_cast<int>(outputs.size());
     if (printed > 0)
-        outputs.insert(outputs.begin(), "printed on " + printer + " (" + std::to_string(printed) + " page" +
-                                            (printed == 1 ? "" : "s") + (record.IsFax ? ", one fax job)" : ")"));
+        outputs.insert(outputs.begin(),
+                       "printed on " + plan.Printer + " (" + Count(printed) + (plan.Fax ? ", one fax job)" : ")"));
     return outputs;
+}
+
+// The request as the server reads it: the tag file, the fields, and its
+// graphs drawn into the scratch folder.
+struct TPreviewRequest {
+    TReportRecord Record;
+    std::vector<std::string> TagList;
+    bool TagsRead = false;
+};
+
+// With --strict: each tag of the letterhead and template that would print
+// blank, said on standard error; false when there is one.
+bool TagsHaveValues(const TPreviewRequest& request, const TServerConfig& config)
+{
+    const TReportRecord& record = request.Record;
+    const std::string& templates = config.TemplatesDir;
+    std::vector<std::string> unknown = UnknownTags(templates + record.TemplateName + ".doc", request.TagList, record);
+    if (record.ResultText.empty() && record.EmbeddedDocument.empty())
+        for (std::string& tag :
+             UnknownTags(templates + EscapeFileName(record.GetProcCode()) + ".tpl", request.TagList, record))
+            unknown.push_back(std::move(tag));
+    for (const std::string& tag : unknown)
+        std::cerr << "printorb-tool: " << ToUnicode(tag).toStdString() << " has no value: neither "
+                  << config.ProgramDir << "tags.txt nor the request names it\n";
+    return unknown.empty();
+}
+
+// The request through the server's own way, into the engine; the documents
+// it carries are decoded into the scratch folder, not into results.
+TComposedRequest Compose(DocumentEngine& engine, TPreviewRequest& request, const TServerConfig& config,
+                         const std::string& scratchDir, TRenderLog& log, std::string_view name)
+{
+    TJobPageSetup pageSetup;
+    TImageComponent probe;
+    TJobContext job {engine,     request.Record, request.TagList,
+                     log,        pageSetup,      config.TemplatesDir,
+                     scratchDir, config.PageMarginOrDefault(), probe};
+    TPrintingLayer printing;
+    TOverlayLookup overlays(config.ProgramDir + kDriverDataFileName);
+    TRequestContext compose {job, config, printing, overlays};
+    compose.TagsMissing = !request.TagsRead;
+    compose.KeepWarning = [&log](std::string_view warning) { log.logwarning(warning); };
+    compose.Preview = true;
+    return ComposeRequest(compose, name);
+}
+
+// Why the preview has no report to save; empty when it has one.
+std::optional<int> NoReport(const TComposedRequest& composed, const TReportRecord& record)
+{
+    switch (composed.Exit) {
+    case TRequestExit::Unprintable: return kExitFailed;  // the log line said why
+    case TRequestExit::ScanImages:
+        return ExitFailed("the request prints the scanned images of " + record.ScanId +
+                          "; there is no report to render");
+    case TRequestExit::NotComposed:
+        return ExitFailed("the report was not composed" +
+                          (composed.Failure.Reason.empty() ? "" : ": " + composed.Failure.Reason));
+    case TRequestExit::Composed:
+    case TRequestExit::NoPrinter:
+    case TRequestExit::PrintSystemDown: break;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
 int RenderCommand(const TCommandLine& line)
 {
-    const std::string& request = line.Arg(0);
+    const std::string& requestFile = line.Arg(0);
     const std::string& out = line.Arg(1);
-    const std::string home = line.Home();
     const int format = FormatForFile(out);
     if (format == 0)
         throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
     if (!OutputFolderExists(out))
         return ExitFailed("the folder of " + out + " does not exist");
-    TStderrLog log;
-    TSettings settings;
-    if (!settings.LoadFromFile(home + kSettingsFileName))
-        return ExitFailed("no printserver.inf in " + home + " (use --home DIR or PRINTORB_HOME)");
-    if (const std::string unreadable = CannotRead(request); !unreadable.empty())
+    TRenderLog log;
+    const TResult<TServerConfig> config = line.HomeConfig();
+    if (!config)
+        return ExitFailed(config.Reason());
+    if (const std::string unreadable = CannotRead(requestFile); !unreadable.empty())
         return ExitFailed(unreadable);
     std::string text;
-    if (!ReadRequestText(request, text, kMaxRequestBytes))
-        return ExitFailed("cannot read the request file " + request);
+    if (!ReadRequestText(requestFile, text, kMaxRequestBytes))
+        return ExitFailed("cannot read the request file " + requestFile);
 
     QTemporaryDir scratch;
     if (!scratch.isValid())
         return ExitFailed("cannot make a temporary folder: " + scratch.errorString().toStdString());
     const std::string scratchDir = IncludeTrailingSlash(scratch.path().toStdString());
     TScratchGraphs graphs(scratchDir);
-    TReportRecord record;
-    record.DrawDynamicRange = [&graphs](std::string_view value) { graphs.Draw(value); };
-    std::vector<std::string> tagList;
-    ResetRecord(TServerHome(home).Tags(), tagList, record, log);
-    ParseIntoRecord(record, text);
-    graphs.Redirect(record);
-    const std::string name = ExtractFileName(request);
-    if (IsUnprintable(record)) {
-        log.logerror(UnprintableMessage(name));
+    TPreviewRequest request;
+    request.Record.DrawDynamicRange = [&graphs](std::string_view value) { graphs.Draw(value); };
+    request.TagsRead = ResetRecord(TServerHome(config->ProgramDir).Tags(), request.TagList, request.Record, log);
+    ParseIntoRecord(request.Record, text);
+    graphs.Redirect(request.Record);
+    if (line.Has("--strict") && !TagsHaveValues(request, *config))
         return kExitFailed;
-    }
-    if (!record.ScanId.empty())
-        return ExitFailed("the request prints the scanned images of " + record.ScanId + "; there is no report to render");
-
-    // The server carries on without them; a preview without them misleads.
-    TServerConfig config = TServerConfig::Read(settings);
-    config.ProgramDir = home;
-    config.LprQueueDir = TServerHome(home).LprQueue();  // where the server puts page files
-    const std::string& templates = config.TemplatesDir;
-    const std::string letterhead = templates + record.TemplateName + ".doc";
-    if (!FileExists(letterhead))
-        return ExitFailed("the letterhead " + letterhead + " does not exist");
-    const bool usesTemplate = record.ResultText.empty() && record.EmbeddedDocument.empty();
-    const std::string templ = templates + EscapeFileName(record.GetProcCode()) + ".tpl";
-    if (usesTemplate && !FileExists(templ))
-        return ExitFailed("the template " + templ + " does not exist");
-    if (line.Has("--strict")) {
-        std::vector<std::string> unknown = UnknownTags(letterhead, tagList, record);
-        if (usesTemplate)
-            for (std::string& tag : UnknownTags(templ, tagList, record))
-                unknown.push_back(std::move(tag));
-        for (const std::string& tag : unknown)
-            std::cerr << "printorb-tool: " << ToUnicode(tag).toStdString() << " has no value: neither " << home
-                      << "tags.txt nor the request names it\n";
-        if (!unknown.empty())
-            return kExitFailed;
-    }
 
     DocumentEngine engine;
-    TJobPageSetup pageSetup;
-    TImageComponent probe;
-    TJobContext job {engine,
-                     record,
-                     tagList,
-                     log,
-                     pageSetup,
-                     templates,
-                     scratchDir,  // a decoded document goes here, not into results
-                     config.LprQueueDir,
-                     config.PageMargin,
-                     probe};
-    StartReport(engine, job.PageMargin);
-    const TComposeResult result = ComposeReport(job, name);
-    if (result.Exit != TComposeExit::Completed)
-        return ExitFailed("the report was not composed" + (result.Failure.empty() ? "" : ": " + result.Failure));
+    const TComposedRequest composed = Compose(engine, request, *config, scratchDir, log, ExtractFileName(requestFile));
+    if (const std::optional<int> exit = NoReport(composed, request.Record))
+        return *exit;
+    if (line.Has("--strict") && log.Warnings() > 0)
+        return ExitFailed("the server would output this report with " + std::to_string(log.Warnings()) +
+                          " warning(s)");
     if (const TOutcome saved = engine.SaveDocument(QString::fromStdString(out), format); !saved)
         return ExitFailed(out + ": " + saved.Reason());
-    for (const std::string& output : ServerOutputs(record, result.OutputFileName, config, home, engine.CurrentPages(), log))
+    for (const std::string& output : PlannedOutputs(composed))
         std::cout << ToUnicode(output).toStdString() << '\n';
     return kExitOk;
 }

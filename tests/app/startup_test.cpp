@@ -261,9 +261,7 @@ TEST(StartUp, DocumentStartsEmptyOnA4WithTheConfiguredMargins)
     EXPECT_EQ(server->Pipeline().Engine().PageMarginT(), 680);
     EXPECT_EQ(server->Pipeline().Engine().Text(), "");
     server->Pipeline().Engine().SetSelText("x");
-    server->Pipeline().Engine().SetSelStart(0);
-    server->Pipeline().Engine().SetSelLength(1);
-    EXPECT_TRUE(RenderResultText(server->Pipeline().Engine(), "A~{B{", "", "12"));
+    EXPECT_TRUE(RenderResultText(server->Pipeline().Engine(), DocumentEngine::MainPart, 0, 1, "A~{B{", "", "12"));
     EXPECT_EQ(server->Pipeline().Engine().Text(), "A\nB");
 }
 

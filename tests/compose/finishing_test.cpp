@@ -15,12 +15,9 @@ TReportRecord Record(const std::string& request)
     return r;
 }
 
-QString PartText(DocumentEngine& e, int part)
+QString PartText(const DocumentEngine& e, int part)
 {
-    e.ActivatePart(part);
-    const QString text = e.Text();
-    e.ActivatePart(DocumentEngine::MainPart);
-    return text;
+    return e.PartText(part);
 }
 
 }  // namespace
@@ -32,11 +29,14 @@ TEST(FinishReport, ValidationLineAtTheStartOfTheFooter)
     DocumentEngine e;
     e.ActivatePart(DocumentEngine::FooterPart);
     e.SetSelText("\nDr <<DOCSUR>>");
+    e.SetSelStart(1);
+    e.SetSelLength(2);
     ASSERT_TRUE(FinishReport(e, r, {}));
     EXPECT_EQ(PartText(e, DocumentEngine::FooterPart),
               "          ..01/01/2001 Tests:ABCD,EFGH,HIJK,LMN Validated by DR X\nDr JONES");
-    EXPECT_EQ(e.ActivePart(), DocumentEngine::MainPart);
-    EXPECT_EQ(e.SelLength(), 0);
+    // Finishing steers no cursor: the part being edited stays so.
+    EXPECT_EQ(e.ActivePart(), DocumentEngine::FooterPart);
+    EXPECT_EQ(e.SelLength(), 2);
 }
 
 TEST(FinishReport, InterimNoticeInRedOrNothingWithNoFooter)
@@ -45,7 +45,7 @@ TEST(FinishReport, InterimNoticeInRedOrNothingWithNoFooter)
     DocumentEngine e;
     e.ActivatePart(DocumentEngine::FooterPart);
     e.SetSelText("Lab");
-    FinishReport(e, r, {});
+    ASSERT_TRUE(FinishReport(e, r, {}));
     EXPECT_EQ(PartText(e, DocumentEngine::FooterPart), "Lab          INTERIM REPORT");
     e.ActivatePart(DocumentEngine::FooterPart);
     e.SetSelStart(20);
@@ -60,7 +60,7 @@ TEST(FinishReport, InterimNoticeInRedOrNothingWithNoFooter)
         DocumentEngine q;
         q.ActivatePart(DocumentEngine::FooterPart);
         q.SetSelText("Lab");
-        FinishReport(q, quiet, {});
+        ASSERT_TRUE(FinishReport(q, quiet, {}));
         EXPECT_EQ(PartText(q, DocumentEngine::FooterPart), "Lab") << request;
     }
 }
@@ -78,7 +78,7 @@ TEST(FinishReport, PageCountReachesMainAndFooterButNotHeader)
     for (int i = 0; i < 130; ++i)
         text += "line\n";
     e.SetSelText(text);
-    FinishReport(e, r, {});
+    ASSERT_TRUE(FinishReport(e, r, {}));
     EXPECT_EQ(PartText(e, DocumentEngine::HeaderPart), "H ");
     EXPECT_TRUE(e.Text().startsWith("M3\n"));
     EXPECT_TRUE(PartText(e, DocumentEngine::FooterPart).endsWith("F3"));
@@ -86,7 +86,7 @@ TEST(FinishReport, PageCountReachesMainAndFooterButNotHeader)
 
     TReportRecord one = Record("");
     DocumentEngine empty;
-    FinishReport(empty, one, {});
+    ASSERT_TRUE(FinishReport(empty, one, {}));
     EXPECT_EQ(one.GetValue("pcnt"), "1");
 }
 

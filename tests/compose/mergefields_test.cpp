@@ -25,11 +25,11 @@ const std::vector<std::string> kTags = {"0|TEMPLATE", "1|REQCODE", "2|PROCCODE",
                                         "5|PATTITLE", "6|PATADD1", "7|PATADD2", "8|PATADD3", "9|PATPC",
                                         "10|PATDOB", "012|DOCSUR"};
 
-void Merge(DocumentEngine& e, int part, const QString& text, const TReportRecord& r, const std::vector<std::string>& tags)
+TOutcome Merge(DocumentEngine& e, int part, const QString& text, const TReportRecord& r,
+               const std::vector<std::string>& tags)
 {
-    e.ActivatePart(part);
-    e.SetSelText(text);
-    MergeFields(e, r, tags, part != DocumentEngine::MainPart);
+    e.SetPartText(part, text);
+    return MergeFields(e, part, r, tags, part != DocumentEngine::MainPart);
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ TEST(MergeFields, TagKindsInTheMainText)
     };
     for (const Case& c : cases) {
         DocumentEngine e;
-        Merge(e, DocumentEngine::MainPart, QString("[") + c.tag + "]", r, kTags);
+        ASSERT_TRUE(Merge(e, DocumentEngine::MainPart, QString("[") + c.tag + "]", r, kTags));
         EXPECT_EQ(e.Text().toStdString(), std::string("[") + c.text + "]") << c.tag;
         const auto ids = e.FieldIds(DocumentEngine::MainPart);
         ASSERT_EQ(ids.size(), 1u) << c.tag;
@@ -67,8 +67,8 @@ TEST(MergeFields, HeaderTagsAreLocked)
 {
     const TReportRecord r = Record("HV_PATSUR~SMITH", kTags);
     DocumentEngine e;
-    Merge(e, DocumentEngine::HeaderPart, "<<PATSUR>> <<UNote>> <<3>> <<77>>", r, kTags);
-    EXPECT_EQ(e.Text(), "SMITH   SMITH ???");
+    ASSERT_TRUE(Merge(e, DocumentEngine::HeaderPart, "<<PATSUR>> <<UNote>> <<3>> <<77>>", r, kTags));
+    EXPECT_EQ(e.PartText(DocumentEngine::HeaderPart), "SMITH   SMITH ???");
     const auto ids = e.FieldIds(DocumentEngine::HeaderPart);
     ASSERT_EQ(ids.size(), 4u);
     const bool changeable[] = {false, false, false, true};
@@ -79,8 +79,8 @@ TEST(MergeFields, HeaderTagsAreLocked)
     }
     // An empty tag writes nothing in a header, so the pass stops on it.
     DocumentEngine stop;
-    Merge(stop, DocumentEngine::HeaderPart, "<<PATSUR>> <<>> <<PATSUR>>", r, kTags);
-    EXPECT_EQ(stop.Text(), "SMITH <<>> <<PATSUR>>");
+    ASSERT_TRUE(Merge(stop, DocumentEngine::HeaderPart, "<<PATSUR>> <<>> <<PATSUR>>", r, kTags));
+    EXPECT_EQ(stop.PartText(DocumentEngine::HeaderPart), "SMITH <<>> <<PATSUR>>");
 }
 
 TEST(MergeFields, AddressTagsCloseTheGap)
@@ -89,10 +89,10 @@ TEST(MergeFields, AddressTagsCloseTheGap)
     const TReportRecord withoutSecond = Record(address, kTags);
     const TReportRecord withSecond = Record(address + "^HV_PATADD2~PO BOX 7", kTags);
     DocumentEngine a;
-    Merge(a, DocumentEngine::MainPart, "<<6>>|<<7>>|<<8>>|<<9>>", withoutSecond, kTags);
+    ASSERT_TRUE(Merge(a, DocumentEngine::MainPart, "<<6>>|<<7>>|<<8>>|<<9>>", withoutSecond, kTags));
     EXPECT_EQ(a.Text(), "1 MAIN ST|TOWN 3000||");
     DocumentEngine b;
-    Merge(b, DocumentEngine::MainPart, "<<6>>|<<7>>|<<8>>|<<9>>", withSecond, kTags);
+    ASSERT_TRUE(Merge(b, DocumentEngine::MainPart, "<<6>>|<<7>>|<<8>>|<<9>>", withSecond, kTags));
     EXPECT_EQ(b.Text(), "1 MAIN ST|PO BOX 7|TOWN|3000");
     EXPECT_EQ(TagValue(withoutSecond, 7), "TOWN 3000");
 }
@@ -101,26 +101,26 @@ TEST(MergeFields, PassesAndTheirEnds)
 {
     const TReportRecord r = Record("HV_PATSUR~SMITH", kTags);
     DocumentEngine atStart;  // a tag at position 0 and every one after it
-    Merge(atStart, DocumentEngine::MainPart, "<<PATSUR>>\n<<PATSUR>> and <<PATSUR>>", r, kTags);
+    ASSERT_TRUE(Merge(atStart, DocumentEngine::MainPart, "<<PATSUR>>\n<<PATSUR>> and <<PATSUR>>", r, kTags));
     EXPECT_EQ(atStart.Text(), "SMITH\nSMITH and SMITH");
 
     DocumentEngine unbalanced;  // "<<abc" stays, a later tag is still merged
-    Merge(unbalanced, DocumentEngine::MainPart, "<<abc then <<PATSUR>>", r, kTags);
+    ASSERT_TRUE(Merge(unbalanced, DocumentEngine::MainPart, "<<abc then <<PATSUR>>", r, kTags));
     EXPECT_EQ(unbalanced.Text(), "<<abc then SMITH");
     DocumentEngine onlyOpen;
-    Merge(onlyOpen, DocumentEngine::MainPart, "x <<abc", r, kTags);
+    ASSERT_TRUE(Merge(onlyOpen, DocumentEngine::MainPart, "x <<abc", r, kTags));
     EXPECT_EQ(onlyOpen.Text(), "x <<abc");
 
     // Without tags.txt every numbered tag shows "???".
     const TReportRecord noTags = Record("HV_PATSUR~SMITH", {});
     DocumentEngine none;
-    Merge(none, DocumentEngine::MainPart, "<<3>> <<PATSUR>>", noTags, {});
+    ASSERT_TRUE(Merge(none, DocumentEngine::MainPart, "<<3>> <<PATSUR>>", noTags, {}));
     EXPECT_EQ(none.Text(), "??? SMITH");
 
     // A value holding a tag does not merge again.
     const TReportRecord tricky = Record("HV_PATSUR~<<PATSUR>>", kTags);
     DocumentEngine loop;
-    Merge(loop, DocumentEngine::MainPart, "<<PATSUR>>!", tricky, kTags);
+    ASSERT_TRUE(Merge(loop, DocumentEngine::MainPart, "<<PATSUR>>!", tricky, kTags));
     EXPECT_EQ(loop.Text(), "<<PATSUR>>!");
 }
 
@@ -129,10 +129,14 @@ TEST(MergeFields, ABadTagKeyEndsTheMainMergeOnly)
     const std::vector<std::string> bad = {"zero|TEMPLATE", "1|REQCODE"};
     const TReportRecord r = Record("HV_REQCODE~R1", bad);
     DocumentEngine main;
-    EXPECT_THROW(Merge(main, DocumentEngine::MainPart, "<<0>> <<1>>", r, bad), std::exception);
+    const TOutcome merged = Merge(main, DocumentEngine::MainPart, "<<0>> <<1>>", r, bad);
+    EXPECT_FALSE(merged);
+    EXPECT_EQ(merged.Reason(), "'zero' is not a valid integer value");
+    EXPECT_EQ(main.Text(), "<<0>> <<1>>");
     DocumentEngine header;
-    Merge(header, DocumentEngine::HeaderPart, "<<1>> <<0>> <<1>>", r, bad);
-    EXPECT_EQ(header.Text(), "R1 <<0>> <<1>>");  // the failed field keeps its tag and the pass stops there
+    EXPECT_TRUE(Merge(header, DocumentEngine::HeaderPart, "<<1>> <<0>> <<1>>", r, bad));
+    // The failed field keeps its tag and the pass stops there.
+    EXPECT_EQ(header.PartText(DocumentEngine::HeaderPart), "R1 <<0>> <<1>>");
 }
 
 TEST(MergeFields, TagsInTableCellsStayInTheirCells)
@@ -147,7 +151,7 @@ TEST(MergeFields, TagsInTableCellsStayInTheirCells)
     const TReportRecord r = Record("HV_PATSUR~SMITH^HV_DOCSUR~JONES", kTags);
     DocumentEngine e;
     ASSERT_TRUE(e.LoadDocument(QString::fromStdString(dir / "table.rtf")));
-    MergeFields(e, r, kTags, false);
+    ASSERT_TRUE(MergeFields(e, DocumentEngine::MainPart, r, kTags, false));
     QTextTable* table = nullptr;
     for (auto it = e.PartDocument(DocumentEngine::MainPart)->rootFrame()->begin(); !it.atEnd() && !table; ++it)
         table = qobject_cast<QTextTable*>(it.currentFrame());

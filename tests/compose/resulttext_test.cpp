@@ -9,9 +9,8 @@ struct TRendered {
     TRendered(std::string_view text, std::string_view font = "", std::string_view size = "")
     {
         Engine.SetSelText("old body to be replaced");
-        Engine.SetSelStart(0);
-        Engine.SetSelLength(static_cast<int>(Engine.Text().size()));
-        RenderResultText(Engine, text, font, size);
+        RenderResultText(Engine, DocumentEngine::MainPart, 0, static_cast<int>(Engine.Text().size()), text, font,
+                         size);
     }
     // Format of the character at a position.
     void At(int position)

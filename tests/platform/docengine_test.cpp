@@ -26,6 +26,16 @@ std::string PdfText(const std::string& pdf, int page = 0)
     return process.readAllStandardOutput().toStdString();
 }
 
+// A file of a temporary folder that lasts as long as the test program.
+std::string WriteTemp(const std::string& bytes)
+{
+    static TTempDir dir;
+    static int n = 0;
+    const std::string path = dir / ("temp" + std::to_string(++n) + ".rtf");
+    WriteFile(path, bytes);
+    return path;
+}
+
 bool QpdfAccepts(const std::string& pdf)
 {
     QProcess process;
@@ -174,6 +184,95 @@ TEST(DocumentEngine, FieldsFromSelectionsAndNew)
     e.SetSelLength(2);
     EXPECT_FALSE(e.InsertField(""));
     EXPECT_FALSE(e.SetFieldCurrent(999));
+}
+
+// Edits by value name their part and place: the part being edited and its
+// selection stay as they are.
+TEST(DocumentEngine, EditsByValueLeaveTheCursorAlone)
+{
+    DocumentEngine e;
+    e.SetPartText(DocumentEngine::MainPart, "Dear <<A>>, <<B>> and <<C>>.");
+    e.SetPartText(DocumentEngine::FooterPart, "Lab");
+    e.ActivatePart(DocumentEngine::HeaderPart);
+    e.SetSelText("Header text");
+    e.SetSelStart(2);
+    e.SetSelLength(3);
+
+    // Marked ranges become fields as the filler says; one left as text ends the pass.
+    std::vector<QString> asked;
+    e.FillMarkedFields(DocumentEngine::MainPart, "<<", ">>", [&](const QString& inner) -> std::optional<TFieldFill> {
+        asked.push_back(inner);
+        if (inner == "B")
+            return std::nullopt;
+        return TFieldFill {.Text = inner.toLower() + inner.toLower(), .Changeable = false, .Kind = 20};
+    });
+    EXPECT_EQ(asked, (std::vector<QString> {"A", "B"}));
+    EXPECT_EQ(e.PartText(DocumentEngine::MainPart), "Dear aa, <<B>> and <<C>>.");
+    const auto fields = e.FieldRanges(DocumentEngine::MainPart);
+    ASSERT_EQ(fields.size(), 2u);
+    EXPECT_EQ(fields.begin()->second, std::make_pair(5, 7));
+    EXPECT_FALSE(e.FieldChangeableOf(fields.begin()->first));
+    EXPECT_EQ(e.FieldKind(fields.begin()->first), 20);
+    EXPECT_FALSE(e.MakeField(DocumentEngine::MainPart, 6, 9)) << "it would cut a field";
+
+    ASSERT_TRUE(e.FillField(std::next(fields.begin())->first, {.Text = "bee"}));
+    EXPECT_EQ(e.PartText(DocumentEngine::MainPart), "Dear aa, bee and <<C>>.");
+    e.ReplaceText(DocumentEngine::MainPart, 0, 4, "Hello");
+    EXPECT_EQ(e.ReplaceMarker(DocumentEngine::MainPart, "e", "E", 2), 2);
+    EXPECT_EQ(e.PartText(DocumentEngine::MainPart), "HEllo aa, bEe and <<C>>.");
+    EXPECT_EQ(e.ReplaceMarker(DocumentEngine::MainPart, "<<C>>", "\r\nC"), 1);
+    EXPECT_EQ(e.PartText(DocumentEngine::MainPart), "HEllo aa, bEe and \nC.");
+
+    e.SetPartText(DocumentEngine::FooterPart, "Lab notice", {.Color = 255});
+    EXPECT_EQ(e.PartText(DocumentEngine::FooterPart), "Lab notice");
+    EXPECT_EQ(e.LookAt(DocumentEngine::FooterPart, 1).Color, 0);
+    EXPECT_EQ(e.LookAt(DocumentEngine::FooterPart, 10).Color, 255);
+
+    ASSERT_TRUE(e.InsertDocument(QString::fromStdString(WriteTemp("{\\rtf1 Inserted\\par}")), 0, 5));
+    EXPECT_EQ(e.PartText(DocumentEngine::MainPart).toStdString(), "Inserted aa, bEe and \nC.");
+
+    EXPECT_EQ(e.ActivePart(), DocumentEngine::HeaderPart);
+    EXPECT_EQ(e.SelStart(), 2);
+    EXPECT_EQ(e.SelText(), "ade");
+}
+
+// Runs are written as if typed: each in the look before it with its change,
+// placeholders as changeable fields of one blank.
+TEST(DocumentEngine, RunsAreWrittenAsTyped)
+{
+    DocumentEngine e;
+    e.SetPartText(DocumentEngine::MainPart, "old text");
+    std::vector<TTextRun> runs(3);
+    runs[0].Change.Bold = true;
+    runs[0].Text = "Bold";
+    runs[1].Change.Size = 14;
+    runs[1].Change.Bold = false;
+    runs[1].Text = " big";
+    runs[1].Placeholder = true;
+    runs[2].Change.Size = 0;
+    runs[2].Change.Color = 255;
+    runs[2].Text = " red";
+    TTextLook base;
+    base.Font = "Courier New";
+    base.Size = 9;
+    ASSERT_TRUE(e.WriteRuns(DocumentEngine::MainPart, 0, 8, base, runs));
+    EXPECT_EQ(e.PartText(DocumentEngine::MainPart), "Bold big  red");
+    const TTextLook bold = e.LookAt(DocumentEngine::MainPart, 1);
+    EXPECT_EQ(bold.Font, "Courier New");
+    EXPECT_EQ(bold.Size, 9);
+    EXPECT_EQ(bold.Bold, true);
+    const TTextLook big = e.LookAt(DocumentEngine::MainPart, 6);
+    EXPECT_EQ(big.Size, 14);
+    EXPECT_EQ(big.Bold, false);
+    const TTextLook red = e.LookAt(DocumentEngine::MainPart, 12);
+    EXPECT_EQ(red.Size, 14) << "a size the engine cannot take leaves the size";
+    EXPECT_EQ(red.Color, 255);
+    const auto ids = e.FieldIds(DocumentEngine::MainPart);
+    ASSERT_EQ(ids.size(), 1u);
+    EXPECT_EQ(e.FieldKind(ids[0]), 20);
+    EXPECT_TRUE(e.FieldChangeableOf(ids[0]));
+    EXPECT_EQ(e.FieldCurrent(), ids[0]);
+    EXPECT_EQ(e.FieldRanges(DocumentEngine::MainPart).at(ids[0]), std::make_pair(8, 9));
 }
 
 TEST(DocumentEngine, PartsAreSeparate)

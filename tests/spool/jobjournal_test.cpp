@@ -624,12 +624,20 @@ TEST(JobJournal, AWarningWhileTheJournalIsLockedIsKeptAndWrittenLater)
     TJournalHome home;
     const std::string warning = "ERROR: Request for OVERLAY failed GONE.prn does not exist.";
     home.Drop("w.tvq", kReport + "^HV_REQCODE~WARN1^HV_PRNFILENAME~GONE.prn");
-    home.S().SpoolTimerTimer();
-    ASSERT_TRUE(home.S().State().PrintPending);
-    // Another writer holds the journal while the print run looks for the overlay.
+    // Another writer takes the journal as the report is composed, before its
+    // overlay is looked up, and holds it through the print run.
     sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open((home.Dir / "journal.db").c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    bool locked = false;
+    home.S().Engine().OnChanged = [&] {
+        if (other)
+            return;
+        locked = sqlite3_open((home.Dir / "journal.db").c_str(), &other) == SQLITE_OK &&
+                 sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    };
+    home.S().SpoolTimerTimer();
+    home.S().Engine().OnChanged = nullptr;
+    ASSERT_TRUE(locked);
+    ASSERT_TRUE(home.S().State().PrintPending);
     home.S().printingtimerTimer();
     EXPECT_EQ(home.Log.Count(warning), 1) << "logged as ever";
     EXPECT_EQ(home.Log.CountStarting("The journal " + home.Dir / "journal.db" + " is down since "), 1);

@@ -42,8 +42,7 @@ struct TJobHome {
         Record.LoadTags(Tags);
         Record.ResetFields();
         ParseIntoRecord(Record, request);
-        TJobContext job {Engine, Record, Tags, Log, Setup, Dir / "templates/", ResultsDir, Dir / "lpdspooler/",
-                         margins, Probe};
+        TJobContext job {Engine, Record, Tags, Log, Setup, Dir / "templates/", ResultsDir, margins, Probe};
         job.ProtectedPlaces = Places;
         StartReport(Engine, margins);
         return ComposeReport(job, name);
@@ -87,7 +86,7 @@ TEST(ReportJob, TemplateReportWithLetterhead)
     TJobHome home;
     const TComposeResult result = home.Compose(kBase);
     ASSERT_EQ(result.Exit, TComposeExit::Completed);
-    EXPECT_EQ(result.OutputFileName, "");  // a printed copy
+    EXPECT_EQ(OutputFileNameFor(home.Record, "LPR/", "123.tvq"), "");  // a printed copy
     EXPECT_EQ(result.CurrentDocPath, home.Dir / "templates/P1.tpl");
     EXPECT_TRUE(FileExists(home.Dir / "templates/P1.tpl"));  // templates are kept
     EXPECT_EQ(home.Engine.Text(), QString::fromUtf8("Template SMITH one \u00A5two"));  // only the first marker goes

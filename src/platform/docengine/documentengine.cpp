@@ -203,11 +203,11 @@ TOutcome DocumentEngine::InsertDocument(const QString& file, int start, int leng
     const TResult<const TLoadedDocument*> loaded = ReadDocument(file);
     if (!loaded)
         return loaded.Failure();
-    QTextCursor& selection = FMain->Selection;
+    QTextCursor range(FMain->Doc.get());
     const int from = std::clamp(start, 0, FMain->Length());
-    selection.setPosition(from);
-    selection.setPosition(std::clamp(from + std::max(0, length), from, FMain->Length()), QTextCursor::KeepAnchor);
-    InsertLoadedIntoSelection(**loaded);
+    range.setPosition(from);
+    range.setPosition(std::clamp(from + std::max(0, length), from, FMain->Length()), QTextCursor::KeepAnchor);
+    InsertLoadedInto(range, **loaded);
     Changed();
     return TOutcome::Done();
 }
@@ -247,10 +247,9 @@ void DocumentEngine::AdoptLoaded(const TLoadedDocument& loaded)
     FFieldCurrent = 0;
 }
 
-void DocumentEngine::InsertLoadedIntoSelection(const TLoadedDocument& loaded)
+void DocumentEngine::InsertLoadedInto(QTextCursor& cursor, const TLoadedDocument& loaded)
 {
     TEnginePart& main = *FMain;
-    QTextCursor& cursor = main.Selection;
     const int start = cursor.selectionStart();
     main.DetachLayout();
     cursor.removeSelectedText();
@@ -350,8 +349,14 @@ QString DocumentEngine::Text() const
 
 void DocumentEngine::SetText(const QString& text)
 {
-    // Keep what stays the same, so formats and fields before the change survive.
     TEnginePart& part = Active();
+    ReplaceKeepingCommon(part, text, part.InputFormat);
+    part.Selection.setPosition(part.Length());
+}
+
+void DocumentEngine::ReplaceKeepingCommon(TEnginePart& part, const QString& text, const QTextCharFormat& format)
+{
+    // Keep what stays the same, so formats and fields before the change survive.
     const QString current = part.Text();
     const QString wanted = NormaliseBreaks(text);
     int common = 0;
@@ -360,8 +365,7 @@ void DocumentEngine::SetText(const QString& text)
     QTextCursor cursor(part.Doc.get());
     cursor.setPosition(common);
     cursor.setPosition(part.Length(), QTextCursor::KeepAnchor);
-    part.Insert(cursor, wanted.mid(common), part.InputFormat);
-    part.Selection.setPosition(part.Length());
+    part.Insert(cursor, wanted.mid(common), format);
     Changed();
 }
 
@@ -380,40 +384,6 @@ int DocumentEngine::SelStart() const
     return Active().Selection.selectionStart();
 }
 
-// The format text typed at a position would get: that of the character
-// before it (after it at the start of a block), never an image's.
-static QTextCharFormat TextFormatAt(const TEnginePart& part, int position, const QTextCharFormat& fallback)
-{
-    if (part.Length() == 0)
-        return fallback;
-    QTextCursor at(part.Doc.get());
-    at.setPosition(std::max(position, 1));
-    QTextCharFormat format = at.charFormat();
-    if (format.isImageFormat()) {
-        QTextCharFormat text = TEnginePart::DefaultCharFormat();
-        text.setFont(format.font(), QTextCharFormat::FontPropertiesSpecifiedOnly);
-        return text;
-    }
-    return format;
-}
-
-namespace {
-
-// Cursor moves inside an edit block skip Qt's search for the caret's x
-// position, which shapes the block's text again on every move.
-class TEditBlock {
-public:
-    explicit TEditBlock(QTextDocument* doc) : FCursor(doc) { FCursor.beginEditBlock(); }
-    ~TEditBlock() { FCursor.endEditBlock(); }
-    TEditBlock(const TEditBlock&) = delete;
-    TEditBlock& operator=(const TEditBlock&) = delete;
-
-private:
-    QTextCursor FCursor;
-};
-
-}  // namespace
-
 void DocumentEngine::SetSelStart(int position)
 {
     TEnginePart& part = Active();
@@ -422,7 +392,7 @@ void DocumentEngine::SetSelStart(int position)
     const int start = std::clamp(position, 0, length);
     // The selection keeps its length where it can.
     const int selected = std::min(SelLength(), length - start);
-    part.InputFormat = TextFormatAt(part, start, part.InputFormat);
+    part.InputFormat = part.FormatAt(start, part.InputFormat);
     part.Selection.setPosition(start);
     part.Selection.setPosition(start + selected, QTextCursor::KeepAnchor);
 }
@@ -457,9 +427,8 @@ void DocumentEngine::SetSelText(const QString& text)
 
 // ---- formats -------------------------------------------------------------
 
-void DocumentEngine::ApplyCharFormat(const QTextCharFormat& format)
+void DocumentEngine::ApplyCharFormat(TEnginePart& part, const QTextCharFormat& format)
 {
-    TEnginePart& part = Active();
     part.InputFormat.merge(format);
     if (part.Selection.hasSelection()) {
         part.DetachLayout();
@@ -472,7 +441,7 @@ static QTextCharFormat CurrentFormat(const TEnginePart& part)
 {
     if (!part.Selection.hasSelection())
         return part.InputFormat;
-    return TextFormatAt(part, part.Selection.selectionStart() + 1, part.InputFormat);
+    return part.FormatAt(part.Selection.selectionStart() + 1, part.InputFormat);
 }
 
 QString DocumentEngine::FontName() const
@@ -485,7 +454,7 @@ void DocumentEngine::SetFontName(const QString& name)
 {
     QTextCharFormat f;
     f.setFontFamilies(QStringList {name});
-    ApplyCharFormat(f);
+    ApplyCharFormat(Active(), f);
 }
 
 int DocumentEngine::FontSize() const
@@ -496,11 +465,11 @@ int DocumentEngine::FontSize() const
 
 TOutcome DocumentEngine::SetFontSize(int points)
 {
-    if (points <= 0 || points > 1638)
+    if (points <= 0 || points > kMaxFontSize)
         return Fail(10, QStringLiteral("Font size %1 is out of range.").arg(points));
     QTextCharFormat f;
     f.setFontPointSize(points);
-    ApplyCharFormat(f);
+    ApplyCharFormat(Active(), f);
     return TOutcome::Done();
 }
 
@@ -513,7 +482,7 @@ void DocumentEngine::SetFontBold(int on)
 {
     QTextCharFormat f;
     f.setFontWeight(on ? QFont::Bold : QFont::Normal);
-    ApplyCharFormat(f);
+    ApplyCharFormat(Active(), f);
 }
 
 int DocumentEngine::FontItalic() const
@@ -525,7 +494,7 @@ void DocumentEngine::SetFontItalic(int on)
 {
     QTextCharFormat f;
     f.setFontItalic(on != 0);
-    ApplyCharFormat(f);
+    ApplyCharFormat(Active(), f);
 }
 
 int DocumentEngine::FontUnderline() const
@@ -537,7 +506,7 @@ void DocumentEngine::SetFontUnderline(int on)
 {
     QTextCharFormat f;
     f.setFontUnderline(on != 0);
-    ApplyCharFormat(f);
+    ApplyCharFormat(Active(), f);
 }
 
 int DocumentEngine::ForeColor() const
@@ -550,7 +519,7 @@ void DocumentEngine::SetForeColor(int color)
 {
     QTextCharFormat f;
     f.setForeground(FromColorRef(color));
-    ApplyCharFormat(f);
+    ApplyCharFormat(Active(), f);
 }
 
 int DocumentEngine::Alignment() const
@@ -603,6 +572,14 @@ TResult<int> DocumentEngine::InsertField(const QString& text)
         part.Insert(part.Selection, inserted, part.InputFormat);
         end = start + static_cast<int>(inserted.size());
     }
+    const TResult<int> id = AddField(part, start, end);
+    if (id)
+        FFieldCurrent = *id;
+    return id;
+}
+
+TResult<int> DocumentEngine::AddField(TEnginePart& part, int start, int end)
+{
     for (const auto& [id, field] : part.Fields) {
         const auto [from, to] = part.FieldRange(field);
         if (start < to && end > from && !(start <= from && end >= to && from == to))
@@ -610,7 +587,6 @@ TResult<int> DocumentEngine::InsertField(const QString& text)
     }
     const int id = FNextFieldId++;
     part.AddField(id, start, end, true, 0);
-    FFieldCurrent = id;
     Changed();
     return id;
 }
@@ -652,20 +628,14 @@ TOutcome DocumentEngine::SetFieldText(const QString& text)
     TEnginePart* part = PartOf(FFieldCurrent);
     if (!part)
         return Fail(21, QStringLiteral("There is no current field."));
-    const TEditBlock block(part->Doc.get());
-    TEngineField& field = part->Fields[FFieldCurrent];
-    const auto [from, to] = part->FieldRange(field);
-    QTextCursor cursor(part->Doc.get());
-    cursor.setPosition(from);
-    // The field's text keeps the look of what it replaces.
-    const QTextCharFormat format = to > from ? TextFormatAt(*part, from + 1, part->InputFormat) : part->InputFormat;
-    cursor.setPosition(to, QTextCursor::KeepAnchor);
-    const QString inserted = NormaliseBreaks(text);
-    part->Insert(cursor, inserted, format);
-    field.Start.setPosition(from);
-    field.End.setPosition(from + static_cast<int>(inserted.size()));
-    Changed();
+    WriteFieldText(*part, FFieldCurrent, text);
     return TOutcome::Done();
+}
+
+void DocumentEngine::WriteFieldText(TEnginePart& part, int id, const QString& text)
+{
+    part.SetFieldText(id, NormaliseBreaks(text));
+    Changed();
 }
 
 bool DocumentEngine::FieldChangeable() const
@@ -711,6 +681,181 @@ const std::map<int, std::pair<int, int>> DocumentEngine::FieldRanges(int part) c
     for (const auto& [id, field] : p.Fields)
         ranges[id] = p.FieldRange(field);
     return ranges;
+}
+
+// ---- editing by value ----------------------------------------------------
+
+namespace {
+
+QTextCharFormat FormatOf(const TTextLook& look)
+{
+    QTextCharFormat f;
+    if (look.Font)
+        f.setFontFamilies(QStringList {*look.Font});
+    if (look.Size && *look.Size > 0 && *look.Size <= DocumentEngine::kMaxFontSize)
+        f.setFontPointSize(*look.Size);
+    if (look.Color)
+        f.setForeground(FromColorRef(*look.Color));
+    if (look.Bold)
+        f.setFontWeight(*look.Bold ? QFont::Bold : QFont::Normal);
+    if (look.Italic)
+        f.setFontItalic(*look.Italic);
+    if (look.Underline)
+        f.setFontUnderline(*look.Underline);
+    return f;
+}
+
+}  // namespace
+
+QString DocumentEngine::PartText(int part) const
+{
+    return PartData(part).Text();
+}
+
+TTextLook DocumentEngine::LookAt(int partId, int position) const
+{
+    const TEnginePart& part = PartData(partId);
+    const QTextCharFormat f = part.FormatAt(std::clamp(position, 0, part.Length()), part.InputFormat);
+    const QStringList families = f.fontFamilies().toStringList();
+    const double size = f.fontPointSize();
+    return {.Font = families.isEmpty() ? QStringLiteral("Arial") : families.first(),
+            .Size = size > 0 ? qRound(size) : 10,
+            .Color = f.hasProperty(QTextFormat::ForegroundBrush) ? ToColorRef(f.foreground().color()) : 0,
+            .Bold = f.fontWeight() >= QFont::DemiBold,
+            .Italic = f.fontItalic(),
+            .Underline = f.fontUnderline()};
+}
+
+void DocumentEngine::SetPartText(int partId, const QString& text, const TTextLook& change)
+{
+    TEnginePart& part = Part(partId);
+    QTextCharFormat format = part.FormatAt(part.Length(), part.InputFormat);
+    format.merge(FormatOf(change));
+    ReplaceKeepingCommon(part, text, format);
+}
+
+void DocumentEngine::ReplaceText(int partId, int start, int length, const QString& text)
+{
+    TEnginePart& part = Part(partId);
+    const int from = std::clamp(start, 0, part.Length());
+    const int to = std::clamp(from + std::max(0, length), from, part.Length());
+    QTextCursor range(part.Doc.get());
+    range.setPosition(from);
+    range.setPosition(to, QTextCursor::KeepAnchor);
+    part.Insert(range, NormaliseBreaks(text), part.FormatAt(from, part.InputFormat));
+    Changed();
+}
+
+int DocumentEngine::ReplaceMarker(int partId, const QString& marker, const QString& text, int count)
+{
+    if (marker.isEmpty())
+        return 0;
+    const int step = static_cast<int>(NormaliseBreaks(text).size());
+    int replaced = 0;
+    for (int from = 0; count < 0 || replaced < count; ++replaced) {
+        const int at = static_cast<int>(PartData(partId).Text().indexOf(marker, from));
+        if (at < 0)
+            break;
+        ReplaceText(partId, at, static_cast<int>(marker.size()), text);
+        from = at + step;
+    }
+    return replaced;
+}
+
+bool DocumentEngine::WriteRuns(int partId, int start, int length, const TTextLook& base,
+                               const std::vector<TTextRun>& runs)
+{
+    // As typing over a selection: the base look goes onto the selected text
+    // too, and each run takes the look of the one before with its change.
+    TEnginePart& part = Part(partId);
+    const int from = std::clamp(start, 0, part.Length());
+    QTextCursor typing(part.Doc.get());
+    typing.setPosition(from);
+    typing.setPosition(std::clamp(from + std::max(0, length), from, part.Length()), QTextCursor::KeepAnchor);
+    QTextCharFormat look = part.FormatAt(from, part.InputFormat);
+    const auto change = [&](const TTextLook& by) {
+        const QTextCharFormat format = FormatOf(by);
+        look.merge(format);
+        if (typing.hasSelection() && !format.properties().isEmpty()) {
+            part.DetachLayout();
+            typing.mergeCharFormat(format);
+        }
+    };
+    change(base);
+    part.Insert(typing, QString(), look);
+    int first = 0;
+    for (const TTextRun& run : runs) {
+        change(run.Change);
+        part.Insert(typing, NormaliseBreaks(run.Text), look);
+        if (!run.Placeholder)
+            continue;
+        const TEditBlock block(part.Doc.get());
+        const int at = typing.position();
+        part.Insert(typing, QStringLiteral(" "), look);
+        const TResult<int> field = AddField(part, at, at + 1);
+        if (!field)
+            return false;
+        part.Fields[*field].Kind = 20;
+        if (first == 0)
+            first = *field;
+    }
+    if (first != 0) {
+        FFieldCurrent = first;
+        const int at = part.FieldRange(part.Fields[first]).first;
+        part.InputFormat = part.FormatAt(at, part.InputFormat);
+        part.Selection.setPosition(at);
+    }
+    Changed();
+    return true;
+}
+
+TResult<int> DocumentEngine::MakeField(int partId, int start, int end)
+{
+    TEnginePart& part = Part(partId);
+    const TEditBlock block(part.Doc.get());
+    const int from = std::clamp(start, 0, part.Length());
+    return AddField(part, from, std::clamp(end, from, part.Length()));
+}
+
+TOutcome DocumentEngine::FillField(int id, const TFieldFill& fill)
+{
+    TEnginePart* part = PartOf(id);
+    if (!part)
+        return Fail(21, QStringLiteral("There is no field %1.").arg(id));
+    if (fill.Kind)
+        part->Fields[id].Kind = *fill.Kind;
+    WriteFieldText(*part, id, fill.Text);
+    part->Fields[id].Changeable = fill.Changeable;
+    return TOutcome::Done();
+}
+
+void DocumentEngine::FillMarkedFields(int partId, const QString& open, const QString& close,
+                                      const TFieldFiller& filler)
+{
+    QString text = PartText(partId);
+    int pos = 0;
+    std::optional<int> previous;
+    for (;;) {
+        const int start = static_cast<int>(text.indexOf(open, pos));
+        if (start < 0)
+            break;
+        const int end = static_cast<int>(text.indexOf(close, start));
+        const int next = end < 0 ? -1 : static_cast<int>(text.indexOf(open, start + open.size()));
+        if (end < 0 || (next >= 0 && next < end)) {
+            pos = start + static_cast<int>(open.size());
+        } else {
+            pos = start;
+            if (const TResult<int> field = MakeField(partId, start, end + static_cast<int>(close.size()))) {
+                const int inner = start + static_cast<int>(open.size());
+                if (const std::optional<TFieldFill> fill = filler(text.mid(inner, end - inner)))
+                    static_cast<void>(FillField(*field, *fill));  // the field was just made
+                text = PartText(partId);
+            }
+        }
+        if (text.size() <= pos || (previous && *previous == pos))
+            break;
+        previous = pos;
+    }
 }
 
 // ---- images --------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QPainter;
@@ -95,6 +96,37 @@ struct TPageGeometry {
     double FooterHeight = 0;
 };
 
+// A look of text as the character formats name it; what is unset is left as
+// it is where the look is applied.
+struct TTextLook {
+    std::optional<QString> Font = std::nullopt;
+    std::optional<int> Size = std::nullopt;   // points; one the engine cannot take leaves the size in force
+    std::optional<int> Color = std::nullopt;  // 0x00BBGGRR
+    std::optional<bool> Bold = std::nullopt;
+    std::optional<bool> Italic = std::nullopt;
+    std::optional<bool> Underline = std::nullopt;
+};
+
+// A run of text, with the change of look that comes before it; or, as a
+// placeholder, the run followed by a changeable field of one blank (kind 20).
+struct TTextRun {
+    TTextLook Change = {};
+    QString Text = {};
+    bool Placeholder = false;
+};
+
+// What a field is filled with: its text in the look of the text it replaces.
+struct TFieldFill {
+    QString Text = {};
+    bool Changeable = true;
+    std::optional<int> Kind = std::nullopt;
+};
+
+// What a marked range of text is to hold, asked with the text between its
+// marks: a field with that fill, or nothing to leave the marked text as it
+// is (the pass then ends on it).
+using TFieldFiller = std::function<std::optional<TFieldFill>(const QString& inner)>;
+
 class TEnginePart;
 struct TLoadedDocument;
 class TLoadCache;
@@ -112,6 +144,7 @@ public:
         FooterLeftPart = 64
     };
     enum Format { OwnFormat = 3, WordFormat = 9, PdfFormat = 12 };
+    static constexpr int kMaxFontSize = 1638;  // points
 
     DocumentEngine();
     ~DocumentEngine();
@@ -140,6 +173,37 @@ public:
     std::vector<int> FooterParts() const;
     bool TitlePage() const { return FSetup.TitlePage; }
     bool FacingPages() const { return FSetup.FacingPages; }
+
+    // Editing by value: each names the part and the place, and leaves the
+    // active part and the selection as they are. Places are clamped to the
+    // part.
+    QString PartText(int part) const;
+    // The look text typed at a position of a part gets (as FontName,
+    // FontSize and ForeColor tell it).
+    TTextLook LookAt(int part, int position) const;
+    // The part's text made text, keeping what stays the same; what is new has
+    // the look of the part's end, changed by change.
+    void SetPartText(int part, const QString& text, const TTextLook& change = {});
+    // [start, start + length) of a part replaced by text in the look of the text at start.
+    void ReplaceText(int part, int start, int length, const QString& text);
+    // The first count occurrences of marker in a part (all with -1) replaced
+    // by text; how many were.
+    int ReplaceMarker(int part, const QString& marker, const QString& text, int count = -1);
+    // [start, start + length) of a part given the look base and replaced by
+    // the runs, each in the look so far changed by its own, as if typed
+    // there: the part's caret then waits on the first placeholder field,
+    // which becomes the current one. False when a placeholder could not be
+    // made: the runs after it are not written.
+    bool WriteRuns(int part, int start, int length, const TTextLook& base, const std::vector<TTextRun>& runs);
+    // [start, end) of a part made a field with that text; fails where it
+    // would cut another field.
+    TResult<int> MakeField(int part, int start, int end);
+    TOutcome FillField(int id, const TFieldFill& fill);
+    // Every range from open to close of a part made a field, as filler says,
+    // from the part's start. An open mark with another before its close
+    // marks nothing. A field's own text is searched too: a range in it would
+    // cut the field, and the pass ends there.
+    void FillMarkedFields(int part, const QString& open, const QString& close, const TFieldFiller& filler);
 
     // Text of the active part.
     void ActivatePart(int part);
@@ -256,6 +320,11 @@ public:
 private:
     friend struct TLoadedDocument;
     TEnginePart& Active() const;
+    TEnginePart& Part(int part) { return const_cast<TEnginePart&>(PartData(part)); }
+    // A field of [start, end) of a part, made when it cuts no other: its id.
+    TResult<int> AddField(TEnginePart& part, int start, int end);
+    void ReplaceKeepingCommon(TEnginePart& part, const QString& text, const QTextCharFormat& format);
+    void WriteFieldText(TEnginePart& part, int id, const QString& text);
     TEnginePart* PartOf(int id) const;
     // The failure, told to OnError first.
     TFailure Fail(int number, const QString& message);
@@ -263,8 +332,10 @@ private:
     // A file checked and read (through the cache), its page attributes kept.
     TResult<const TLoadedDocument*> ReadDocument(const QString& file);
     void AdoptLoaded(const TLoadedDocument& loaded);
-    void InsertLoadedIntoSelection(const TLoadedDocument& loaded);
-    void ApplyCharFormat(const QTextCharFormat& format);
+    // The main text of a loaded file in place of the cursor's selection; the
+    // cursor ends after it.
+    void InsertLoadedInto(QTextCursor& cursor, const TLoadedDocument& loaded);
+    void ApplyCharFormat(TEnginePart& part, const QTextCharFormat& format);
     void UpdateLayout();
     void Paginate();
     int HeaderOf(int page) const;

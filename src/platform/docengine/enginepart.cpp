@@ -9,6 +9,7 @@
 #include <QTextFrame>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -188,6 +189,35 @@ void TEnginePart::Insert(QTextCursor& cursor, const QString& text, const QTextCh
         field->Start.setPosition(at);
         field->End.setPosition(at);
     }
+}
+
+QTextCharFormat TEnginePart::FormatAt(int position, const QTextCharFormat& fallback) const
+{
+    if (Length() == 0)
+        return fallback;
+    QTextCursor at(Doc.get());
+    at.setPosition(std::max(position, 1));
+    QTextCharFormat format = at.charFormat();
+    if (format.isImageFormat()) {
+        QTextCharFormat text = DefaultCharFormat();
+        text.setFont(format.font(), QTextCharFormat::FontPropertiesSpecifiedOnly);
+        return text;
+    }
+    return format;
+}
+
+void TEnginePart::SetFieldText(int id, const QString& text)
+{
+    const TEditBlock block(Doc.get());
+    TEngineField& field = Fields[id];
+    const auto [from, to] = FieldRange(field);
+    QTextCursor cursor(Doc.get());
+    cursor.setPosition(from);
+    const QTextCharFormat format = to > from ? FormatAt(from + 1, InputFormat) : InputFormat;
+    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    Insert(cursor, text, format);
+    field.Start.setPosition(from);
+    field.End.setPosition(from + static_cast<int>(text.size()));
 }
 
 void TEnginePart::EnsureLayout()

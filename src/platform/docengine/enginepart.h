@@ -43,6 +43,13 @@ public:
     // Inserts at the cursor; empty fields standing there keep their place,
     // so the text comes after them as after any field the caret left.
     void Insert(QTextCursor& cursor, const QString& text, const QTextCharFormat& format);
+    // The format text typed at a position would get: that of the character
+    // before it (after it at the start of a block), never an image's; the
+    // fallback in an empty part.
+    QTextCharFormat FormatAt(int position, const QTextCharFormat& fallback) const;
+    // A field's text replaced, in the look of what it replaces; line breaks
+    // are one LF already.
+    void SetFieldText(int id, const QString& text);
     // Makes this part a copy of another: its text, formats, pictures and tab
     // stops, without its fields.
     void CopyContentFrom(const TEnginePart& from);
@@ -70,6 +77,19 @@ private:
     };
     std::shared_ptr<TTextCache> FTextCache = std::make_shared<TTextCache>();
     void WatchChanges();
+};
+
+// Cursor moves inside an edit block skip Qt's search for the caret's x
+// position, which shapes the block's text again on every move.
+class TEditBlock {
+public:
+    explicit TEditBlock(QTextDocument* doc) : FCursor(doc) { FCursor.beginEditBlock(); }
+    ~TEditBlock() { FCursor.endEditBlock(); }
+    TEditBlock(const TEditBlock&) = delete;
+    TEditBlock& operator=(const TEditBlock&) = delete;
+
+private:
+    QTextCursor FCursor;
 };
 
 // Paragraph spacing as the file gave it, in twips. Word processors add the
