@@ -46,15 +46,22 @@ TOutcome HandOver(const std::string& source, const std::string& target, const st
 
 }  // namespace
 
-TResult<TResubmitted> Resubmit(TJournal& journal, const std::string& home, const std::string& spoolDir,
-                               std::int64_t id, const std::string& by)
+TResult<TJobRow> ReadJob(TJournal& journal, std::int64_t id)
 {
     const TResult<std::optional<TJobRow>> read = journal.Job(id);
     if (!read)
         return Fail("the journal " + journal.Path() + " could not be read: " + read.Reason());
-    const std::optional<TJobRow>& job = *read;
-    if (!job)
+    if (!*read)
         return Fail("no job " + std::to_string(id) + " in " + journal.Path());
+    return **read;
+}
+
+TResult<TResubmitted> Resubmit(TJournal& journal, const std::string& home, const std::string& spoolDir,
+                               std::int64_t id, const std::string& by)
+{
+    const TResult<TJobRow> job = ReadJob(journal, id);
+    if (!job)
+        return job.Failure();
     if (job->State == TJobState::Running || job->State == TJobState::Waiting)
         return Fail("job " + std::to_string(id) + " is " + StateName(job->State) + ": its request " +
                     Utf8(job->SpoolFile) + " is still in the spool folder");

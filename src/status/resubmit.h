@@ -15,6 +15,9 @@ struct TResubmitted {
     std::string Message;  // for the person who asked
 };
 
+// The job of that number, or why there is none to show.
+TResult<TJobRow> ReadJob(TJournal& journal, std::int64_t id);
+
 // journal must be open for writing; by names who asked, for the job's story.
 TResult<TResubmitted> Resubmit(TJournal& journal, const std::string& home, const std::string& spoolDir,
                                std::int64_t id, const std::string& by);

@@ -15,5 +15,5 @@ int MacrosCommand(const TCommandLine& line);
 int PclViewCommand(const TCommandLine& line);
 int WebPasswordCommand(const TCommandLine& line);
 
-// The engine's format for a file name's extension; 0 when it has none.
+// The engine's format for a file name's extension; a usage error when it has none.
 int FormatForFile(const std::string& path);

@@ -72,7 +72,7 @@ int FormatForFile(const std::string& path)
         return DocumentEngine::WordFormat;
     if (suffix == QLatin1String("txw") || suffix == QLatin1String("tpl"))
         return DocumentEngine::OwnFormat;
-    return 0;
+    throw TUsageError("cannot tell the output format of " + path + ": use .pdf, .rtf, .doc, .txw or .tpl");
 }
 
 int ConvertCommand(const TCommandLine& line)
@@ -80,8 +80,6 @@ int ConvertCommand(const TCommandLine& line)
     const std::string& in = line.Arg(0);
     const std::string& out = line.Arg(1);
     const int format = FormatForFile(out);
-    if (format == 0)
-        throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
     if (const std::string unreadable = CannotRead(in); !unreadable.empty())
         return ExitFailed(unreadable);
     if (!OutputFolderExists(out))

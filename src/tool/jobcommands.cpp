@@ -141,12 +141,9 @@ int JobCommand(const TCommandLine& line)
     TJournal journal;
     if (const TOutcome opened = OpenJournal(line, journal); !opened)
         return ExitFailed(opened.Reason());
-    const TResult<std::optional<TJobRow>> read = journal.Job(id);
-    if (!read)
-        return ExitFailed("the journal " + journal.Path() + " could not be read: " + read.Reason());
-    const std::optional<TJobRow>& job = *read;
+    const TResult<TJobRow> job = ReadJob(journal, id);
     if (!job)
-        return ExitFailed("no job " + std::to_string(id) + " in " + journal.Path());
+        return ExitFailed(job.Reason());
     if (line.Has("--json")) {
         std::cout << JobStoryJson(journal, *job).dump(2, ' ', false, json::error_handler_t::replace) << '\n';
         return kExitOk;

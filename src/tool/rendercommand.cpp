@@ -187,8 +187,6 @@ int RenderCommand(const TCommandLine& line)
     const std::string& requestFile = line.Arg(0);
     const std::string& out = line.Arg(1);
     const int format = FormatForFile(out);
-    if (format == 0)
-        throw TUsageError("cannot tell the output format of " + out + ": use .pdf, .rtf, .doc, .txw or .tpl");
     if (!OutputFolderExists(out))
         return ExitFailed("the folder of " + out + " does not exist");
     TRenderLog log;
