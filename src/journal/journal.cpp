@@ -104,23 +104,23 @@ std::string Stamp()
 
 std::string PlannedOutput(std::string_view kind, std::string_view printer)
 {
-    const std::string on = printer.empty() ? "" : " on " + std::string(printer);
-    if (kind == "printed")
-        return "printed" + on;
-    if (kind == "fax")
-        return "faxed" + on;
-    if (kind == "pdf")
-        return "saved as PDF";
-    if (kind == "word")
-        return "saved as Word";
-    if (kind == "rtf")
-        return "saved as RTF";
-    if (kind == "page files")
-        return "written as page files" + on;
-    if (kind == "scanned images")
-        return "printed as scanned images" + on;
-    if (kind == "lpr queue")
-        return "queued in the LPR queue";
+    struct TWording {
+        std::string_view Kind, Words;
+        bool OnPrinter;
+    };
+    static constexpr TWording kWordings[] = {
+        {"printed", "printed", true},
+        {"fax", "faxed", true},
+        {"pdf", "saved as PDF", false},
+        {"word", "saved as Word", false},
+        {"rtf", "saved as RTF", false},
+        {"page files", "written as page files", true},
+        {"scanned images", "printed as scanned images", true},
+        {"lpr queue", "queued in the LPR queue", false},
+    };
+    for (const TWording& w : kWordings)
+        if (w.Kind == kind)
+            return std::string(w.Words) + (w.OnPrinter && !printer.empty() ? " on " + std::string(printer) : "");
     return std::string(kind);
 }
 

@@ -92,29 +92,6 @@ int HexDigit(QChar c)
     return -1;
 }
 
-// "01,ff, 2a"; none when a byte is not two hex digits at most.
-std::optional<QByteArray> ParseHexBytes(QStringView text)
-{
-    QByteArray out;
-    const QString trimmed = text.trimmed().toString();
-    if (trimmed.isEmpty())
-        return out;
-    for (const QString& token : trimmed.split(u',')) {
-        const QString t = token.trimmed();
-        if (t.isEmpty() || t.size() > 2)
-            return std::nullopt;
-        int value = 0;
-        for (const QChar c : t) {
-            const int d = HexDigit(c);
-            if (d < 0)
-                return std::nullopt;
-            value = value * 16 + d;
-        }
-        out += static_cast<char>(value);
-    }
-    return out;
-}
-
 std::optional<quint32> ParseHexNumber(QStringView text, int maxDigits)
 {
     const QString t = text.trimmed().toString();
@@ -126,6 +103,22 @@ std::optional<quint32> ParseHexNumber(QStringView text, int maxDigits)
         if (d < 0)
             return std::nullopt;
         out = out * 16 + static_cast<quint32>(d);
+    }
+    return out;
+}
+
+// "01,ff, 2a"; none when a byte is not two hex digits at most.
+std::optional<QByteArray> ParseHexBytes(QStringView text)
+{
+    QByteArray out;
+    const QString trimmed = text.trimmed().toString();
+    if (trimmed.isEmpty())
+        return out;
+    for (const QString& token : trimmed.split(u',')) {
+        const std::optional<quint32> value = ParseHexNumber(token, 2);
+        if (!value)
+            return std::nullopt;
+        out += static_cast<char>(*value);
     }
     return out;
 }
