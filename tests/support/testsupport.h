@@ -74,12 +74,12 @@ public:
     bool Resume();
     std::string OutDir(const std::string& queue) const;
     // The jobs the queue has received, in job order, once there are at least
-    // count of them (or the time is up).
-    std::vector<TCapturedJob> Jobs(const std::string& queue, std::size_t count, int timeoutMs = 15000) const;
+    // count of them (or the time is up: a scheduler under load is slow).
+    std::vector<TCapturedJob> Jobs(const std::string& queue, std::size_t count, int timeoutMs = 30000) const;
     // The jobs once there are at least count and none has come for quietMs
     // more: what "exactly once" is counted on, since a copy sent twice may
     // reach the backend a moment after the first.
-    std::vector<TCapturedJob> JobsWhenQuiet(const std::string& queue, std::size_t count, int timeoutMs = 15000,
+    std::vector<TCapturedJob> JobsWhenQuiet(const std::string& queue, std::size_t count, int timeoutMs = 30000,
                                             int quietMs = 3000) const;
 
 private:
