@@ -165,11 +165,15 @@ TResult<std::string> TServerWebSource::Resubmit(std::int64_t id, const std::stri
     if (const std::optional<TJobRow>& job = *read) {
         if (job->State == TJobState::Done)
             return Fail("job " + std::to_string(id) + " is done: the page sends again only a job that did not print");
-        if (job->State == TJobState::Failed || job->State == TJobState::Unprintable)
-            for (const TJobRow& later : journal.Jobs({.Since = job->TakenAt}))
-                if (later.Id > id && later.Hash == job->Hash)
+        if (job->State == TJobState::Failed || job->State == TJobState::Unprintable) {
+            const TResult<std::vector<TJobRow>> later = journal.Jobs({.Since = job->TakenAt});
+            if (!later)
+                return Fail("the journal " + journal.Path() + " could not be read: " + later.Reason());
+            for (const TJobRow& again : *later)
+                if (again.Id > id && again.Hash == job->Hash)
                     return Fail("job " + std::to_string(id) + "'s request was taken again as job " +
-                                std::to_string(later.Id));
+                                std::to_string(again.Id));
+        }
     }
     const TResult<TResubmitted> sent = ::Resubmit(journal, config.ProgramDir, config.SpoolDir, id, by);
     if (!sent)

@@ -235,6 +235,19 @@ TOutputRow OutputOfRow(const auto& s)
         &TOutputRow::StartedAt, &TOutputRow::DoneAt);
 }
 
+// Every row the statement gives, each made by of; nullopt when a step
+// failed, so that a list cut short by an error is not taken for a whole one.
+template <class Statement, class Of>
+auto AllRows(Statement& s, Of of) -> std::optional<std::vector<decltype(of(s))>>
+{
+    std::vector<decltype(of(s))> rows;
+    while (s.Row())
+        rows.push_back(of(s));
+    if (s.Failed())
+        return std::nullopt;
+    return rows;
+}
+
 constexpr const char* kOutputColumns =
     "id, job_id, kind, page, title, printer, cups_job, path, state, attempt, started_at, done_at";
 
@@ -507,7 +520,7 @@ TResult<std::optional<TJobRow>> TJournal::FinishedJobOf(std::string_view spoolFi
     return FirstJob(s, "the finished job of " + std::string(spoolFile));
 }
 
-std::vector<TJobRow> TJournal::Jobs(const TJobFilter& filter)
+TResult<std::vector<TJobRow>> TJournal::Jobs(const TJobFilter& filter)
 {
     static const std::string sql = std::string("SELECT ") + kJobColumns +
                                    " FROM jobs WHERE taken_at>=? AND (?=0 OR taken_at<?) AND (?='' OR reqcode=?) "
@@ -517,18 +530,18 @@ std::vector<TJobRow> TJournal::Jobs(const TJobFilter& filter)
     s.Bind(filter.Since).Bind(filter.Before).Bind(filter.Before);
     s.Bind(filter.ReqCode).Bind(filter.ReqCode).Bind(state).Bind(state);
     s.Bind(filter.Limit > 0 ? filter.Limit : -1).Bind(std::max(0, filter.Offset));
-    return JobRows(s);
+    return JobRows(s, "the jobs");
 }
 
-std::vector<TJobRow> TJournal::JobRows(TStatement& s)
+TResult<std::vector<TJobRow>> TJournal::JobRows(TStatement& s, std::string_view what)
 {
-    std::vector<TJobRow> rows;
-    while (s.Row())
-        rows.push_back(JobOf(s));
-    return rows;
+    std::optional<std::vector<TJobRow>> rows = AllRows(s, [](const TStatement& row) { return JobOf(row); });
+    if (!rows)
+        return LastFailure("cannot read " + std::string(what));
+    return std::move(*rows);
 }
 
-TDayCounts TJournal::CountUpdatedSince(std::int64_t since)
+TResult<TDayCounts> TJournal::CountUpdatedSince(std::int64_t since)
 {
     // "+state": by the time index, not the state index, which would read every job.
     TStatement s = Prepare("SELECT state, COUNT(*), SUM(warnings > 0) FROM jobs WHERE updated_at>=? GROUP BY +state");
@@ -543,31 +556,33 @@ TDayCounts TJournal::CountUpdatedSince(std::int64_t since)
             counts.Failed = jobs;
         counts.WithWarnings += static_cast<int>(s.Int(2));
     }
+    if (s.Failed())
+        return LastFailure("cannot count the jobs");
     return counts;
 }
 
-std::vector<TJobRow> TJournal::JobsUpdatedSince(TJobState state, std::int64_t since)
+TResult<std::vector<TJobRow>> TJournal::JobsUpdatedSince(TJobState state, std::int64_t since)
 {
     static const std::string sql = std::string("SELECT ") + kJobColumns +
                                    " FROM jobs WHERE updated_at>=? AND state=? ORDER BY taken_at DESC, id DESC";
     TStatement s = Prepare(sql.c_str());
     s.Bind(since).Bind(StateName(state));
-    return JobRows(s);
+    return JobRows(s, std::string("the ") + StateName(state) + " jobs");
 }
 
-bool TJournal::DoneLater(std::string_view hash, std::int64_t takenAfter)
+TResult<bool> TJournal::DoneLater(std::string_view hash, std::int64_t takenAfter)
 {
     TStatement s = Prepare("SELECT 1 FROM jobs WHERE taken_at>? AND hash=? AND state=? LIMIT 1");
     s.Bind(takenAfter).Bind(hash).Bind(StateName(TJobState::Done));
-    return s.Row();
+    return AnyRow(s, "the later jobs of the same file");
 }
 
-std::vector<TJobRow> TJournal::JobsIn(TJobState state)
+TResult<std::vector<TJobRow>> TJournal::JobsIn(TJobState state)
 {
     static const std::string sql = std::string("SELECT ") + kJobColumns + " FROM jobs WHERE state=? ORDER BY id";
     TStatement s = Prepare(sql.c_str());
     s.Bind(StateName(state));
-    return JobRows(s);
+    return JobRows(s, std::string("the ") + StateName(state) + " jobs");
 }
 
 TOutcome TJournal::AddEvent(std::int64_t jobId, std::string_view what)
@@ -579,14 +594,15 @@ TOutcome TJournal::AddEvent(std::int64_t jobId, std::string_view what)
     return TOutcome::Done();
 }
 
-std::vector<TEventRow> TJournal::Events(std::int64_t jobId)
+TResult<std::vector<TEventRow>> TJournal::Events(std::int64_t jobId)
 {
     TStatement s = Prepare("SELECT at, what FROM events WHERE job_id=? ORDER BY id");
     s.Bind(jobId);
-    std::vector<TEventRow> rows;
-    while (s.Row())
-        rows.push_back({s.Int(0), s.Text(1)});
-    return rows;
+    std::optional<std::vector<TEventRow>> rows =
+        AllRows(s, [](const TStatement& row) { return TEventRow {row.Int(0), row.Text(1)}; });
+    if (!rows)
+        return LastFailure("cannot read the story of job " + std::to_string(jobId));
+    return std::move(*rows);
 }
 
 TOutcome TJournal::AddWarning(std::int64_t jobId, std::string_view what)
@@ -612,10 +628,13 @@ TOutcome TJournal::AddWarning(std::int64_t jobId, std::string_view what)
     return Execute("COMMIT");
 }
 
-std::vector<TEventRow> TJournal::Warnings(std::int64_t jobId)
+TResult<std::vector<TEventRow>> TJournal::Warnings(std::int64_t jobId)
 {
+    TResult<std::vector<TEventRow>> events = Events(jobId);
+    if (!events)
+        return events.Failure();
     std::vector<TEventRow> warnings;
-    for (TEventRow& e : Events(jobId))
+    for (const TEventRow& e : *events)
         if (e.What.starts_with(kWarningPrefix))
             warnings.push_back({e.At, e.What.substr(kWarningPrefix.size())});
     return warnings;
@@ -658,15 +677,15 @@ TResult<std::optional<TOutputRow>> TJournal::OutputOf(std::int64_t jobId, std::s
     return std::optional<TOutputRow>();
 }
 
-std::vector<TOutputRow> TJournal::Outputs(std::int64_t jobId)
+TResult<std::vector<TOutputRow>> TJournal::Outputs(std::int64_t jobId)
 {
     static const std::string sql = std::string("SELECT ") + kOutputColumns + " FROM outputs WHERE job_id=? ORDER BY id";
     TStatement s = Prepare(sql.c_str());
     s.Bind(jobId);
-    std::vector<TOutputRow> rows;
-    while (s.Row())
-        rows.push_back(OutputOfRow(s));
-    return rows;
+    std::optional<std::vector<TOutputRow>> rows = AllRows(s, [](const TStatement& row) { return OutputOfRow(row); });
+    if (!rows)
+        return LastFailure("cannot read the outputs of job " + std::to_string(jobId));
+    return std::move(*rows);
 }
 
 std::int64_t TJournal::JobOfQueuedFile(std::string_view path)
@@ -712,17 +731,21 @@ TResult<bool> TJournal::DeliveredSince(std::string_view file, std::int64_t since
     return AnyRow(s, "the deliveries of " + std::string(file));
 }
 
-std::vector<TDeliveryRow> TJournal::Deliveries(std::int64_t jobId)
+TResult<std::vector<TDeliveryRow>> TJournal::Deliveries(std::int64_t jobId)
 {
     TStatement s = Prepare(
         "SELECT id, job_id, file, file_id, route, host, port, code, detail, bytes, duration_ms, at "
         "FROM deliveries WHERE job_id=? ORDER BY id");
     s.Bind(jobId);
-    std::vector<TDeliveryRow> rows;
-    while (s.Row())
-        rows.push_back({s.Int(0), s.Int(1), s.Text(2), s.Text(3), s.Text(4), s.Text(5), static_cast<int>(s.Int(6)),
-                        static_cast<int>(s.Int(7)), s.Text(8), s.Int(9), s.Int(10), s.Int(11)});
-    return rows;
+    std::optional<std::vector<TDeliveryRow>> rows = AllRows(s, [](const TStatement& row) {
+        return TDeliveryRow {row.Int(0),  row.Int(1),  row.Text(2),
+                             row.Text(3), row.Text(4), row.Text(5),
+                             static_cast<int>(row.Int(6)), static_cast<int>(row.Int(7)), row.Text(8),
+                             row.Int(9),  row.Int(10), row.Int(11)};
+    });
+    if (!rows)
+        return LastFailure("cannot read the deliveries of job " + std::to_string(jobId));
+    return std::move(*rows);
 }
 
 TOutcome TJournal::CanWrite()

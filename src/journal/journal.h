@@ -160,21 +160,23 @@ public:
     // this file: the same bytes in the same file.
     TResult<std::optional<TJobRow>> FinishedJobOf(std::string_view spoolFile, std::string_view hash,
                                                   std::string_view fileId);
-    std::vector<TJobRow> Jobs(const TJobFilter& filter);
-    std::vector<TJobRow> JobsIn(TJobState state);
+    // A list read fails when the journal could not be read, so that no caller
+    // takes a failed read for an empty list.
+    TResult<std::vector<TJobRow>> Jobs(const TJobFilter& filter);
+    TResult<std::vector<TJobRow>> JobsIn(TJobState state);
     // Counted in the database: the status asks every second.
-    TDayCounts CountUpdatedSince(std::int64_t since);
+    TResult<TDayCounts> CountUpdatedSince(std::int64_t since);
     // The jobs in that state that changed since the time, newest first.
-    std::vector<TJobRow> JobsUpdatedSince(TJobState state, std::int64_t since);
+    TResult<std::vector<TJobRow>> JobsUpdatedSince(TJobState state, std::int64_t since);
     // Whether the same bytes were done by a job taken after that time.
-    bool DoneLater(std::string_view hash, std::int64_t takenAfter);
+    TResult<bool> DoneLater(std::string_view hash, std::int64_t takenAfter);
     TOutcome AddEvent(std::int64_t jobId, std::string_view what);
-    std::vector<TEventRow> Events(std::int64_t jobId);
+    TResult<std::vector<TEventRow>> Events(std::int64_t jobId);
     // A warning in the job's story, counted with the job; the same text again
     // (a later attempt, another page) is neither added nor counted twice.
     TOutcome AddWarning(std::int64_t jobId, std::string_view what);
     // The job's warnings in order, without the prefix.
-    std::vector<TEventRow> Warnings(std::int64_t jobId);
+    TResult<std::vector<TEventRow>> Warnings(std::int64_t jobId);
 
     // Outputs.
     TResult<std::int64_t> AddOutput(TOutputRow row);
@@ -183,7 +185,7 @@ public:
     // title when given.
     TResult<std::optional<TOutputRow>> OutputOf(std::int64_t jobId, std::string_view kind, int page,
                                                 std::string_view path, std::string_view title = {});
-    std::vector<TOutputRow> Outputs(std::int64_t jobId);
+    TResult<std::vector<TOutputRow>> Outputs(std::int64_t jobId);
     // The job that wrote or queued a file into the LPR queue.
     std::int64_t JobOfQueuedFile(std::string_view path);
 
@@ -191,7 +193,7 @@ public:
     TOutcome AddDelivery(TDeliveryRow row);
     // Whether this very queued file was delivered; a read that fails is no "no".
     TResult<bool> WasDelivered(std::string_view file, std::string_view fileId);
-    std::vector<TDeliveryRow> Deliveries(std::int64_t jobId);
+    TResult<std::vector<TDeliveryRow>> Deliveries(std::int64_t jobId);
     // A delivery of the file at or after that time.
     TResult<bool> DeliveredSince(std::string_view file, std::int64_t since);
 
@@ -216,7 +218,7 @@ private:
     TOutcome OpenExisting(const std::string& path, bool readOnly);
     TOutcome OpenVersioned(const std::string& path, bool readOnly, bool immutable);
     TStatement Prepare(const char* sql);
-    std::vector<TJobRow> JobRows(TStatement& s);
+    TResult<std::vector<TJobRow>> JobRows(TStatement& s, std::string_view what);
     TResult<std::optional<TJobRow>> FirstJob(TStatement& s, std::string_view what);
     TResult<bool> AnyRow(TStatement& s, std::string_view what);
     TFailure LastFailure(std::string_view what) const;

@@ -37,10 +37,13 @@ std::string Ago(std::int64_t ms)
     return std::to_string(seconds / 86400) + " days";
 }
 
-std::vector<std::string> OutputsOf(TJournal& journal, std::int64_t job)
+TResult<std::vector<std::string>> OutputsOf(TJournal& journal, std::int64_t job)
 {
+    const TResult<std::vector<TOutputRow>> rows = journal.Outputs(job);
+    if (!rows)
+        return rows.Failure();
     std::vector<std::string> outputs;
-    for (const TOutputRow& o : journal.Outputs(job)) {
+    for (const TOutputRow& o : *rows) {
         if (o.State != "done")
             continue;
         if (o.Kind == "cups")
@@ -87,20 +90,29 @@ std::string OutputSummary(const TJobRow& job, const std::vector<TOutputRow>& out
     return "output: none yet (to be " + PlannedOutput(job.OutputKind, Utf8(job.Printer)) + ")";
 }
 
-std::string OutputsColumn(TJournal& journal, std::int64_t job)
+TResult<std::string> OutputsColumn(TJournal& journal, std::int64_t job)
 {
+    const TResult<std::vector<std::string>> made = OutputsOf(journal, job);
+    if (!made)
+        return made.Failure();
+    const TResult<std::vector<TDeliveryRow>> deliveries = journal.Deliveries(job);
+    if (!deliveries)
+        return deliveries.Failure();
     std::string outputs;
-    for (const std::string& o : OutputsOf(journal, job))
+    for (const std::string& o : *made)
         outputs += (outputs.empty() ? "" : ",") + o;
     // A printer file or page file: where the LPR queue delivered it.
-    for (const TDeliveryRow& d : journal.Deliveries(job))
+    for (const TDeliveryRow& d : *deliveries)
         if (d.Code == 0)
             outputs += " (" + d.Route + " to " + Utf8(d.Host) + (d.Port > 0 ? ":" + std::to_string(d.Port) : "") + ")";
     return outputs;
 }
 
-TJson JobJson(TJournal& journal, const TJobRow& job)
+TResult<TJson> JobJson(TJournal& journal, const TJobRow& job)
 {
+    const TResult<std::vector<std::string>> outputs = OutputsOf(journal, job.Id);
+    if (!outputs)
+        return outputs.Failure();
     return TJson {{"id", job.Id},
                   {"request", Utf8(job.SpoolFile)},
                   {"kind", job.Kind},
@@ -114,7 +126,7 @@ TJson JobJson(TJournal& journal, const TJobRow& job)
                   {"printer", Utf8(job.Printer)},
                   {"overlay", Utf8(job.Overlay)},
                   {"output_kind", job.OutputKind},
-                  {"outputs", OutputsOf(journal, job.Id)},
+                  {"outputs", *outputs},
                   {"reason", Utf8(job.Reason)},
                   {"waiting_for", job.WaitingFor.empty() ? TJson(nullptr) : TJson(Utf8(job.WaitingFor))},
                   {"warnings", job.Warnings},
@@ -122,45 +134,71 @@ TJson JobJson(TJournal& journal, const TJobRow& job)
                   {"sha256", job.Hash}};
 }
 
-TJson JobStoryJson(TJournal& journal, const TJobRow& job)
+TResult<TJson> JobStoryJson(TJournal& journal, const TJobRow& job)
 {
-    TJson story = JobJson(journal, job);
+    TResult<TJson> listed = JobJson(journal, job);
+    if (!listed)
+        return listed.Failure();
+    const TResult<std::vector<TEventRow>> events = journal.Events(job.Id);
+    if (!events)
+        return events.Failure();
+    const TResult<std::vector<TEventRow>> warnings = journal.Warnings(job.Id);
+    if (!warnings)
+        return warnings.Failure();
+    const TResult<std::vector<TOutputRow>> outputs = journal.Outputs(job.Id);
+    if (!outputs)
+        return outputs.Failure();
+    const TResult<std::vector<TDeliveryRow>> deliveries = journal.Deliveries(job.Id);
+    if (!deliveries)
+        return deliveries.Failure();
+    const TResult<TStory> told = JobStory(journal, job.Id);
+    if (!told)
+        return told.Failure();
+    TJson story = std::move(listed).Value();
     story["events"] = TJson::array();
-    for (const TEventRow& e : journal.Events(job.Id))
+    for (const TEventRow& e : *events)
         story["events"].push_back({{"at", Iso(e.At)}, {"what", Utf8(e.What)}});
     story["warning_list"] = TJson::array();
-    for (const TEventRow& w : journal.Warnings(job.Id))
+    for (const TEventRow& w : *warnings)
         story["warning_list"].push_back({{"at", Iso(w.At)}, {"what", Utf8(w.What)}});
-    const std::vector<TOutputRow> outputs = journal.Outputs(job.Id);
     story["output_records"] = TJson::array();
-    for (const TOutputRow& o : outputs)
+    for (const TOutputRow& o : *outputs)
         story["output_records"].push_back({{"kind", o.Kind},         {"page", o.Page},
                                            {"title", Utf8(o.Title)}, {"printer", Utf8(o.Printer)},
                                            {"cups_job", o.CupsJob},  {"path", Utf8(o.Path)},
                                            {"state", o.State},       {"attempt", o.Attempt},
                                            {"started", Iso(o.StartedAt)}});
     story["deliveries"] = TJson::array();
-    for (const TDeliveryRow& d : journal.Deliveries(job.Id))
+    for (const TDeliveryRow& d : *deliveries)
         story["deliveries"].push_back({{"at", Iso(d.At)}, {"file", Utf8(d.File)}, {"route", d.Route},
                                        {"host", Utf8(d.Host)}, {"port", d.Port}, {"code", d.Code},
                                        {"detail", Utf8(d.Detail)}, {"bytes", d.Bytes},
                                        {"duration_ms", d.DurationMs}});
-    story["summary"] = OutputSummary(job, outputs);
+    story["summary"] = OutputSummary(job, *outputs);
     story["story"] = TJson::array();
-    for (const auto& [at, what] : JobStory(journal, job.Id))
+    for (const auto& [at, what] : *told)
         story["story"].push_back({{"at", Iso(at)}, {"what", what}});
     return story;
 }
 
-std::vector<std::pair<std::int64_t, std::string>> JobStory(TJournal& journal, std::int64_t job)
+TResult<TStory> JobStory(TJournal& journal, std::int64_t job)
 {
-    std::vector<std::pair<std::int64_t, std::string>> story;
-    for (const TEventRow& e : journal.Events(job))
+    const TResult<std::vector<TEventRow>> events = journal.Events(job);
+    if (!events)
+        return events.Failure();
+    const TResult<std::vector<TOutputRow>> outputs = journal.Outputs(job);
+    if (!outputs)
+        return outputs.Failure();
+    const TResult<std::vector<TDeliveryRow>> deliveries = journal.Deliveries(job);
+    if (!deliveries)
+        return deliveries.Failure();
+    TStory story;
+    for (const TEventRow& e : *events)
         story.emplace_back(e.At, Utf8(e.What));
-    for (const TOutputRow& o : journal.Outputs(job))
+    for (const TOutputRow& o : *outputs)
         story.emplace_back(o.StartedAt, Described(o) + " (attempt " + std::to_string(o.Attempt) + ")" +
                                             (o.State == "done" ? "" : ": not known to have been made"));
-    for (const TDeliveryRow& d : journal.Deliveries(job)) {
+    for (const TDeliveryRow& d : *deliveries) {
         std::ostringstream line;
         line << "delivery of " << Utf8(d.File) << " by " << d.Route << " to " << Utf8(d.Host)
              << (d.Port > 0 ? ":" + std::to_string(d.Port) : "") << ": code " << d.Code

@@ -24,17 +24,19 @@ std::string Ago(std::int64_t ms);
 
 // What a job put out: "cups:<job>" for each print job, the path of each
 // saved document or page file.
-std::vector<std::string> OutputsOf(TJournal& journal, std::int64_t job);
+// Each of these fails when the journal could not be read.
+TResult<std::vector<std::string>> OutputsOf(TJournal& journal, std::int64_t job);
 // One output as what it was, or as what it was to be while not made.
 std::string Described(const TOutputRow& output);
 // "output: …": what the job put out, or what it is to put out.
 std::string OutputSummary(const TJobRow& job, const std::vector<TOutputRow>& outputs);
 // The outputs column of the job list: outputs and where the LPR queue delivered them.
-std::string OutputsColumn(TJournal& journal, std::int64_t job);
+TResult<std::string> OutputsColumn(TJournal& journal, std::int64_t job);
 
 // One job as `printorb-tool jobs --json` and /api/jobs list it.
-TJson JobJson(TJournal& journal, const TJobRow& job);
+TResult<TJson> JobJson(TJournal& journal, const TJobRow& job);
 // One job's whole story, as `printorb-tool job --json` and /api/jobs/ID give it.
-TJson JobStoryJson(TJournal& journal, const TJobRow& job);
+TResult<TJson> JobStoryJson(TJournal& journal, const TJobRow& job);
 // The story in the order it happened: steps, outputs and deliveries, with when.
-std::vector<std::pair<std::int64_t, std::string>> JobStory(TJournal& journal, std::int64_t job);
+using TStory = std::vector<std::pair<std::int64_t, std::string>>;
+TResult<TStory> JobStory(TJournal& journal, std::int64_t job);

@@ -80,23 +80,31 @@ std::string TServerStatus::Headline() const
 namespace {
 
 // Today's counts, the waiting and the last jobs; gives the jobs that failed
-// in the last 24 hours and were not printed since.
-std::vector<TJobRow> ReadJobs(TJournal& journal, const TStatusQuery& query, TServerStatus& status)
+// in the last 24 hours and were not printed since. unread gets why the
+// journal could not say it, when it could not.
+std::vector<TJobRow> ReadJobs(TJournal& journal, const TStatusQuery& query, TServerStatus& status,
+                              std::string& unread)
 {
+    const auto read = [&unread](auto result) {
+        if (!result && unread.empty())
+            unread = result.Reason();
+        return std::move(result).ValueOr({});
+    };
     const std::int64_t now = query.Now;
     const std::int64_t today = QDateTime::fromMSecsSinceEpoch(now).date().startOfDay().toMSecsSinceEpoch();
-    const TDayCounts counts = journal.CountUpdatedSince(today);
+    const TDayCounts counts = read(journal.CountUpdatedSince(today));
     status.DoneToday = counts.Done;
     status.FailedToday = counts.Failed;
     status.WarnedToday = counts.WithWarnings;
-    // A failed request that was sent again and printed no longer counts.
+    // A failed request that was sent again and printed no longer counts; one
+    // whose later jobs cannot be read still does.
     std::vector<TJobRow> recentFailures;
-    for (const TJobRow& job : journal.JobsUpdatedSince(TJobState::Failed, now - kDayMs))
-        if (job.Hash.empty() || !journal.DoneLater(job.Hash, job.TakenAt))
+    for (const TJobRow& job : read(journal.JobsUpdatedSince(TJobState::Failed, now - kDayMs)))
+        if (job.Hash.empty() || !read(journal.DoneLater(job.Hash, job.TakenAt)))
             recentFailures.push_back(job);
     if (query.LastJobs > 0)
-        status.LastJobs = journal.Jobs({.Limit = query.LastJobs});
-    status.Waiting = journal.JobsIn(TJobState::Waiting);
+        status.LastJobs = read(journal.Jobs({.Limit = query.LastJobs}));
+    status.Waiting = read(journal.JobsIn(TJobState::Waiting));
     return recentFailures;
 }
 
@@ -200,7 +208,7 @@ TServerStatus ReadServerStatus(TJournal& journal, const TStatusQuery& query)
     if (!tick)
         unread = tick.Reason();
     status.LastTick = tick ? std::stoll(tick->value_or("0")) : 0;
-    const std::vector<TJobRow> recentFailures = ReadJobs(journal, query, status);
+    const std::vector<TJobRow> recentFailures = ReadJobs(journal, query, status, unread);
     const TJson state = ReadSaidState(journal, status, unread);
     status.Spooled = WaitingIn(query.SpoolDir, {"*.tvq", "*.prn"});
     const std::string queueDir = TServerHome(query.Home).LprQueue();
@@ -244,6 +252,19 @@ std::vector<std::string> StatusDetails(const TServerStatus& s)
     return lines;
 }
 
+namespace {
+
+// A job as the lists show it; one whose outputs cannot be read says so.
+TJson Listed(TJournal& journal, const TJobRow& job)
+{
+    TResult<TJson> listed = JobJson(journal, job);
+    if (!listed)
+        return TJson {{"id", job.Id}, {"unreadable", listed.Reason()}};
+    return std::move(listed).Value();
+}
+
+}  // namespace
+
 TJson StatusJson(TJournal& journal, const TServerStatus& s)
 {
     TJson wrong = TJson::array();
@@ -251,13 +272,13 @@ TJson StatusJson(TJournal& journal, const TServerStatus& s)
         wrong.push_back(w);
     TJson waiting = TJson::array();
     for (std::size_t i = 0; i < s.Waiting.size(); ++i) {
-        TJson job = JobJson(journal, s.Waiting[i]);
+        TJson job = Listed(journal, s.Waiting[i]);
         job["waits_for_subject"] = s.WaitingFor[i].empty() ? TJson(nullptr) : TJson(s.WaitingFor[i]);
         waiting.push_back(std::move(job));
     }
     TJson last = TJson::array();
     for (const TJobRow& job : s.LastJobs)
-        last.push_back(JobJson(journal, job));
+        last.push_back(Listed(journal, job));
     const auto files = [&](const TWaitingFiles& f) {
         return TJson {{"count", f.Count},
                       {"oldest", f.Oldest > 0 ? TJson(Utf8(f.OldestName)) : TJson(nullptr)},

@@ -114,18 +114,27 @@ int JobsCommand(const TCommandLine& line)
     TJournal journal;
     if (const TOutcome opened = OpenJournal(line, journal); !opened)
         return ExitFailed(opened.Reason());
-    const std::vector<TJobRow> jobs = journal.Jobs(filter);
+    const TResult<std::vector<TJobRow>> jobs = journal.Jobs(filter);
+    if (!jobs)
+        return ExitFailed(jobs.Reason());
     if (line.Has("--json")) {
         json all = json::array();
-        for (const TJobRow& job : jobs)
-            all.push_back(JobJson(journal, job));
+        for (const TJobRow& job : *jobs) {
+            const TResult<json> listed = JobJson(journal, job);
+            if (!listed)
+                return ExitFailed(listed.Reason());
+            all.push_back(*listed);
+        }
         std::cout << all.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
         return kExitOk;
     }
     std::vector<std::vector<std::string>> rows = {
         {"TAKEN", "JOB", "FILE", "REQUEST", "STATE", "TRIES", "PRINTER", "OUTPUT"}};
-    for (const TJobRow& job : jobs) {
-        const std::string outputs = OutputsColumn(journal, job.Id);
+    for (const TJobRow& job : *jobs) {
+        const TResult<std::string> column = OutputsColumn(journal, job.Id);
+        if (!column)
+            return ExitFailed(column.Reason());
+        const std::string& outputs = *column;
         rows.push_back({When(job.TakenAt), std::to_string(job.Id), Utf8(job.SpoolFile),
                         job.ReqCode.empty() ? "-" : Utf8(job.ReqCode), StateName(job.State),
                         std::to_string(job.Attempts), job.Printer.empty() ? "-" : Utf8(job.Printer),
@@ -145,9 +154,18 @@ int JobCommand(const TCommandLine& line)
     if (!job)
         return ExitFailed(job.Reason());
     if (line.Has("--json")) {
-        std::cout << JobStoryJson(journal, *job).dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+        const TResult<json> story = JobStoryJson(journal, *job);
+        if (!story)
+            return ExitFailed(story.Reason());
+        std::cout << story->dump(2, ' ', false, json::error_handler_t::replace) << '\n';
         return kExitOk;
     }
+    const TResult<std::vector<TOutputRow>> outputs = journal.Outputs(id);
+    if (!outputs)
+        return ExitFailed(outputs.Reason());
+    const TResult<TStory> story = JobStory(journal, id);
+    if (!story)
+        return ExitFailed(story.Reason());
     std::cout << "job " << job->Id << ": " << Utf8(job->SpoolFile) << " (" << job->Kind << ", " << job->Size
               << " bytes, sha256 " << job->Hash.substr(0, 16) << "...)\n"
               << "  request " << (job->ReqCode.empty() ? "-" : Utf8(job->ReqCode)) << ", procedure "
@@ -160,9 +178,9 @@ int JobCommand(const TCommandLine& line)
     std::cout << '\n';
     if (!job->Reason.empty())
         std::cout << "  last reason: " << Utf8(job->Reason) << '\n';
-    std::cout << "  " << OutputSummary(*job, journal.Outputs(id)) << '\n';
+    std::cout << "  " << OutputSummary(*job, *outputs) << '\n';
     std::cout << "story:\n";
-    for (const auto& [at, what] : JobStory(journal, id))
+    for (const auto& [at, what] : *story)
         std::cout << "  " << When(at) << "  " << what << '\n';
     return kExitOk;
 }

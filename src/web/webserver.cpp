@@ -146,9 +146,16 @@ TReply JobsReply(TJournal& journal, const QUrlQuery& query)
     filter.Limit = number && perPage > 0 ? std::min(perPage, TWebServer::kMaxJobsPerPage) : 50;
     const int page = query.queryItemValue(QStringLiteral("page")).toInt(&number);
     filter.Offset = number && page > 1 ? std::min(page - 1, 100000) * filter.Limit : 0;
+    const TResult<std::vector<TJobRow>> jobs = journal.Jobs(filter);
+    if (!jobs)
+        return Error(500, "the journal could not be read: " + jobs.Reason());
     TJson all = TJson::array();
-    for (const TJobRow& job : journal.Jobs(filter))
-        all.push_back(JobJson(journal, job));
+    for (const TJobRow& job : *jobs) {
+        const TResult<TJson> listed = JobJson(journal, job);
+        if (!listed)
+            return Error(500, "the journal could not be read: " + listed.Reason());
+        all.push_back(*listed);
+    }
     return Json(all);
 }
 
@@ -164,7 +171,10 @@ TReply JobReply(TJournal& journal, const std::string& number)
     const std::optional<TJobRow>& job = *read;
     if (!job)
         return Error(404, "no job " + std::to_string(*id));
-    return Json(JobStoryJson(journal, *job));
+    const TResult<TJson> story = JobStoryJson(journal, *job);
+    if (!story)
+        return Error(500, "the journal could not be read: " + story.Reason());
+    return Json(*story);
 }
 
 TJson PrintersJson(const std::vector<TPrinterState>& states)

@@ -5,6 +5,7 @@
 // works through fifty requests. At the end every request is done and every
 // output exists once.
 #include "journal/journal.h"
+#include "support/readrows.h"
 #include "support/regfiles.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
@@ -106,8 +107,8 @@ TEST(CrashSafety, AKillInEachWindowLosesNothingAndOutputsNothingTwice)
 
         TJournal journal;
         ASSERT_TRUE(journal.OpenReadOnly(home / "journal.db"));
-        ASSERT_EQ(journal.Jobs({}).size(), 1u);
-        const TJobRow job = journal.Jobs({})[0];
+        ASSERT_EQ(Read(journal.Jobs({})).size(), 1u);
+        const TJobRow job = Read(journal.Jobs({}))[0];
         EXPECT_EQ(job.State, TJobState::Done) << job.Reason;
         EXPECT_EQ(job.Attempts, 2);
         const std::string window = w.Window;
@@ -116,7 +117,7 @@ TEST(CrashSafety, AKillInEachWindowLosesNothingAndOutputsNothingTwice)
             ASSERT_EQ(printed.size(), 1u);
             EXPECT_EQ(printed[0].Title, "WIN P1 Page 1");
             bool found = false;
-            for (const TEventRow& event : journal.Events(job.Id))
+            for (const TEventRow& event : Read(journal.Events(job.Id)))
                 found = found || event.What.find("was found at Laser-A") != std::string::npos;
             EXPECT_TRUE(found) << "the page was found at the scheduler, not sent again";
         } else if (window == "output-synced") {
@@ -200,12 +201,12 @@ TEST(CrashSafety, KilledTwentyTimesWhilePrintingFiftyRequestsItLosesNothingAndPr
     ASSERT_TRUE(journal.OpenReadOnly(home / "journal.db"));
     std::map<std::string, int> jobs;
     int takenAgain = 0, interrupted = 0, foundAtScheduler = 0;
-    for (const TJobRow& job : journal.Jobs({})) {
+    for (const TJobRow& job : Read(journal.Jobs({}))) {
         ++jobs[job.SpoolFile];
         EXPECT_EQ(job.State, TJobState::Done) << job.SpoolFile << ": " << job.Reason;
         takenAgain += job.Attempts > 1 ? 1 : 0;
         interrupted += job.Attempts - 1;
-        for (const TEventRow& event : journal.Events(job.Id))
+        for (const TEventRow& event : Read(journal.Events(job.Id)))
             foundAtScheduler += event.What.find("was found at") != std::string::npos ? 1 : 0;
     }
     const std::string log = ReadFile(home / "spoolerLog.txt");

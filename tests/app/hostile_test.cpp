@@ -6,6 +6,7 @@
 // says what is wrong while it is.
 #include "app/daemonhome.h"
 #include "journal/journal.h"
+#include "support/readrows.h"
 #include "support/notifysocket.h"
 #include "support/smallfs.h"
 
@@ -119,7 +120,7 @@ TEST(Hostile, APrintSystemOutageWaitsAndEverythingPrintsOnceAfterIt)
               (std::vector<std::string> {"OUT1 P1 Page 1", "OUT2 P1 Page 1", "OUT3 P1 Page 1"}));
     TJournal journal;
     ASSERT_TRUE(journal.OpenReadOnly(home.Dir / "journal.db"));
-    for (const TJobRow& job : journal.Jobs({})) {
+    for (const TJobRow& job : Read(journal.Jobs({}))) {
         EXPECT_EQ(job.State, TJobState::Done) << job.SpoolFile << ": " << job.Reason;
         EXPECT_EQ(job.Attempts, 1) << job.SpoolFile << ": the outage cost no attempt";
     }
@@ -223,11 +224,11 @@ TEST(Hostile, AJournalLockedByAnotherProcessStopsTheIntakeNotTheRecords)
     EXPECT_EQ(std::set<std::string>(titles.begin(), titles.end()).size(), 6u) << "each page once";
     TJournal journal;
     ASSERT_TRUE(journal.OpenReadOnly(home.Dir / "journal.db"));
-    const std::vector<TJobRow> jobs = journal.Jobs({});
+    const std::vector<TJobRow> jobs = Read(journal.Jobs({}));
     EXPECT_EQ(jobs.size(), 6u);
     for (const TJobRow& job : jobs) {
         EXPECT_EQ(job.State, TJobState::Done) << job.SpoolFile;
-        const std::vector<TOutputRow> outputs = journal.Outputs(job.Id);
+        const std::vector<TOutputRow> outputs = Read(journal.Outputs(job.Id));
         ASSERT_EQ(outputs.size(), 1u) << job.SpoolFile;
         EXPECT_GT(outputs[0].CupsJob, 0) << job.SpoolFile;
     }
@@ -257,9 +258,9 @@ TEST(Hostile, ANameInWindows1252IsTakenAndOneThatCannotBeOpenedIsReported)
     home.Stop();
     TJournal journal;
     ASSERT_TRUE(journal.OpenReadOnly(home.Dir / "journal.db"));
-    ASSERT_EQ(journal.Jobs({}).size(), 1u);
-    EXPECT_EQ(journal.Jobs({})[0].SpoolFile, "caf\xE9.tvq");
-    EXPECT_EQ(journal.Jobs({})[0].State, TJobState::Done);
+    ASSERT_EQ(Read(journal.Jobs({})).size(), 1u);
+    EXPECT_EQ(Read(journal.Jobs({}))[0].SpoolFile, "caf\xE9.tvq");
+    EXPECT_EQ(Read(journal.Jobs({}))[0].State, TJobState::Done);
 }
 
 TEST(Hostile, AnEmptyPrinterFileIsNotSent)
@@ -321,7 +322,7 @@ TEST(Hostile, ASlowPrinterDoesNotStarveTheWatchdog)
     TJournal journal;
     ASSERT_TRUE(journal.OpenReadOnly(home.Dir / "journal.db"));
     long long slowest = 0;
-    for (const TDeliveryRow& delivery : journal.Deliveries(0))
+    for (const TDeliveryRow& delivery : Read(journal.Deliveries(0)))
         slowest = std::max<long long>(slowest, delivery.DurationMs);
     ASSERT_GT(slowest, 3000) << "the printer answered slowly";
     EXPECT_LT(longest, slowest + 2000) << "the slowest delivery took " << slowest << " ms";

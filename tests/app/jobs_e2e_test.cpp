@@ -4,6 +4,7 @@
 // intake and output that loses no request.
 #include "app/serverfixture.h"
 #include "platform/printing/pclraster.h"
+#include "support/readrows.h"
 #include "support/regfiles.h"
 #include "util/fileutil.h"
 
@@ -188,7 +189,7 @@ TEST(JobsEndToEnd, AFailingJobsLinesAreErrorsInTheLog)
         EXPECT_GT(found, 0) << row.start << "\n" << logText();
     }
     // Only a warning is kept with its job.
-    for (const TJobRow& job : server->Pipeline().Journal().Jobs({}))
+    for (const TJobRow& job : Read(server->Pipeline().Journal().Jobs({})))
         EXPECT_EQ(job.Warnings, job.SpoolFile == "w1.tvq" ? 1 : 0) << job.SpoolFile;
 }
 
@@ -233,13 +234,13 @@ TEST(JobsEndToEnd, RenderNamesWhatTheServerOutputs)
     for (const auto& [name, text] : requests) {
         TJournal& journal = server->Pipeline().Journal();
         std::optional<TJobRow> job;
-        for (const TJobRow& row : journal.Jobs({}))
+        for (const TJobRow& row : Read(journal.Jobs({})))
             if (row.SpoolFile == name)
                 job = row;
         ASSERT_TRUE(job) << name;
         EXPECT_EQ(job->State, TJobState::Done) << name;
         std::string outputs;
-        for (const TOutputRow& output : journal.Outputs(job->Id))
+        for (const TOutputRow& output : Read(journal.Outputs(job->Id)))
             if (output.Kind == "cups")
                 outputs += "printed on " + output.Printer + " (1 page)\n";
             else if (output.Kind == "page file" || output.Kind == "document")

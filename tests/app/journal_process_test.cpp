@@ -138,13 +138,24 @@ TEST(JournalProcess, AJournalThatCannotBeReadIsNotTakenForOneWithoutTheJob)
         job.FileId = "1:2:3";
         job.State = TJobState::Failed;
         job.TakenAt = QDateTime::currentMSecsSinceEpoch();
-        ASSERT_TRUE(journal.AddJob(job));
+        const TResult<std::int64_t> id = journal.AddJob(job);
+        ASSERT_TRUE(id);
+        ASSERT_TRUE(journal.AddOutput({.JobId = *id, .Kind = "document", .Path = "/x/r1.pdf", .State = "started"}));
         ASSERT_TRUE(journal.SetMeta("last_tick", std::to_string(job.TakenAt)));
     }
     ASSERT_EQ(home.Tool({"job", "1"}).Status, 0);
     const TProgramRun none = home.Tool({"job", "2"});
     EXPECT_EQ(none.Status, 1);
     EXPECT_NE(none.Err.find("no job 2 in "), std::string::npos) << none.Err;
+
+    // Its outputs damaged: the list does not show job 1 as one that put out nothing.
+    ASSERT_TRUE(DamageTable(path, "outputs"));
+    for (const std::vector<std::string>& command :
+         std::vector<std::vector<std::string>> {{"jobs"}, {"jobs", "--json"}, {"job", "1"}, {"job", "1", "--json"}}) {
+        const TProgramRun run = home.Tool(command);
+        EXPECT_EQ(run.Status, 1) << command[0] << ": " << run.Out;
+        EXPECT_NE(run.Err.find("cannot read the outputs of job 1: "), std::string::npos) << run.Err;
+    }
 
     // The jobs' table damaged: job 1 cannot be read, which is not "no job 1".
     ASSERT_TRUE(DamageTable(path, "jobs"));
@@ -156,6 +167,11 @@ TEST(JournalProcess, AJournalThatCannotBeReadIsNotTakenForOneWithoutTheJob)
             << command << ": " << run.Err;
         EXPECT_EQ(run.Err.find("no job"), std::string::npos) << command << ": " << run.Err;
     }
+    // Nothing can be said of today's jobs: the status is not "ok, no job failed".
+    const TProgramRun blind = home.Tool({"status"});
+    EXPECT_EQ(blind.Status, 1);
+    EXPECT_EQ(blind.Out.rfind("not ok: the journal ", 0), 0u) << blind.Out;
+    EXPECT_NE(blind.Out.find(" cannot be read: cannot count the jobs: "), std::string::npos) << blind.Out;
 
     // What the server said of itself damaged too: the status says the journal
     // cannot be read, not that the server never ticked.

@@ -2,6 +2,7 @@
 // jobs, outputs and deliveries as they are recorded and found again.
 #include "journal/journal.h"
 
+#include "support/readrows.h"
 #include "support/journaldamage.h"
 #include "support/testsupport.h"
 #include "util/fileutil.h"
@@ -55,7 +56,7 @@ TEST(Journal, AFreshJournalHasTheSchemaAndWal)
     // Opened again: the same rows, the version unchanged.
     TJournal again;
     ASSERT_TRUE(again.Open(dir / "journal.db"));
-    EXPECT_EQ(again.Jobs({}).size(), 1u);
+    EXPECT_EQ(Read(again.Jobs({})).size(), 1u);
 }
 
 TEST(Journal, AJournalThatCannotBeUsedIsKeptAsideAndANewOneStarted)
@@ -133,17 +134,17 @@ TEST(Journal, JobsAreFoundByTheirFileAndState)
     second.ReqCode = "R2";
     second.TakenAt = 2000;
     ASSERT_TRUE(journal.AddJob(second));
-    const std::vector<TJobRow> all = journal.Jobs({});
+    const std::vector<TJobRow> all = Read(journal.Jobs({}));
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0].SpoolFile, "b.tvq") << "newest first";
-    EXPECT_EQ(journal.Jobs({.ReqCode = "R2"}).size(), 1u);
-    EXPECT_EQ(journal.Jobs({.State = TJobState::Done}).size(), 1u);
-    EXPECT_EQ(journal.Jobs({.Since = 1500}).size(), 1u);
+    EXPECT_EQ(Read(journal.Jobs({.ReqCode = "R2"})).size(), 1u);
+    EXPECT_EQ(Read(journal.Jobs({.State = TJobState::Done})).size(), 1u);
+    EXPECT_EQ(Read(journal.Jobs({.Since = 1500})).size(), 1u);
 
     ASSERT_TRUE(journal.AddEvent(a, "taken"));
     clock = 6000;
     ASSERT_TRUE(journal.AddEvent(a, "done"));
-    const std::vector<TEventRow> events = journal.Events(a);
+    const std::vector<TEventRow> events = Read(journal.Events(a));
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[1].What, "done");
     EXPECT_EQ(events[1].At, 6000);
@@ -178,7 +179,7 @@ TEST(Journal, OutputsAndDeliveries)
                                      .Host = "10.1.2.3", .Port = 515, .Code = 0, .Bytes = 2048}));
     EXPECT_TRUE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:9").ValueOr(false));
     EXPECT_FALSE(journal.WasDelivered("12_1_a.tvq-2.prn", "7:8:10").ValueOr(true)) << "a new file of the same name";
-    const std::vector<TDeliveryRow> deliveries = journal.Deliveries(job);
+    const std::vector<TDeliveryRow> deliveries = Read(journal.Deliveries(job));
     ASSERT_EQ(deliveries.size(), 2u);
     EXPECT_EQ(deliveries[0].Code, -105);
     EXPECT_EQ(deliveries[1].Bytes, 2048);
@@ -218,11 +219,11 @@ TEST(Journal, RetentionRemovesOnlyEndedJobsAndOldDeliveries)
     ASSERT_TRUE(removed) << removed.Reason();
     EXPECT_EQ(*removed, 1);
     EXPECT_FALSE(journal.Job(oldId).Value());
-    EXPECT_TRUE(journal.Events(oldId).empty());
-    EXPECT_TRUE(journal.Outputs(oldId).empty());
+    EXPECT_TRUE(Read(journal.Events(oldId)).empty());
+    EXPECT_TRUE(Read(journal.Outputs(oldId)).empty());
     EXPECT_TRUE(journal.Job(stuckId).Value()) << "a waiting job keeps its story";
     EXPECT_FALSE(journal.WasDelivered("_1_x.prn", "1").ValueOr(true));
-    EXPECT_EQ(journal.Jobs({}).size(), 2u);
+    EXPECT_EQ(Read(journal.Jobs({})).size(), 2u);
 }
 
 TEST(Journal, AReaderBesideTheServerSeesWhatItCommitted)
@@ -233,9 +234,9 @@ TEST(Journal, AReaderBesideTheServerSeesWhatItCommitted)
     ASSERT_TRUE(server.AddJob(Request("a.tvq")));
     TJournal reader;
     ASSERT_TRUE(reader.OpenReadOnly(dir / "journal.db"));
-    EXPECT_EQ(reader.Jobs({}).size(), 1u);
+    EXPECT_EQ(Read(reader.Jobs({})).size(), 1u);
     ASSERT_TRUE(server.AddJob(Request("b.tvq")));
-    EXPECT_EQ(reader.Jobs({}).size(), 2u);
+    EXPECT_EQ(Read(reader.Jobs({})).size(), 2u);
     EXPECT_FALSE(reader.AddJob(Request("c.tvq"))) << "read only";
 
     TJournal none;
@@ -291,7 +292,7 @@ TEST(Journal, AnOlderJournalIsMigratedWithItsJobsKept)
         ASSERT_TRUE(job) << c.version;
         EXPECT_EQ(job->SpoolFile, "old.tvq");
         EXPECT_EQ(job->Warnings, 0);
-        EXPECT_EQ(journal.Events(1).size(), 1u);
+        EXPECT_EQ(Read(journal.Events(1)).size(), 1u);
         ASSERT_TRUE(journal.AddWarning(1, "No template exists for P1 in a Letterhead print request."));
         EXPECT_EQ(journal.Job(1).Value()->Warnings, 1) << c.version;
     }
@@ -323,13 +324,13 @@ TEST(Journal, WarningsAreEventsOfTheStoryCountedOncePerText)
     row.State = TJobState::Done;
     ASSERT_TRUE(journal.UpdateJob(row));
     EXPECT_EQ(journal.Job(a).Value()->Warnings, 2) << "a job's state written again keeps its count";
-    EXPECT_EQ(journal.Jobs({}).back().Warnings, 2) << "the list has it without the story";
+    EXPECT_EQ(Read(journal.Jobs({})).back().Warnings, 2) << "the list has it without the story";
 
-    const std::vector<TEventRow> events = journal.Events(a);
+    const std::vector<TEventRow> events = Read(journal.Events(a));
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0].What, "warning: Could not load a Letterhead for this template NOLH");
     EXPECT_EQ(events[2].What, "composed: printed on Laser-A");
-    const std::vector<TEventRow> warnings = journal.Warnings(a);
+    const std::vector<TEventRow> warnings = Read(journal.Warnings(a));
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_EQ(warnings[1].What, "Printer 7 is not in the printer table, using the default printer Laser-A.");
 
@@ -337,6 +338,43 @@ TEST(Journal, WarningsAreEventsOfTheStoryCountedOncePerText)
     ASSERT_TRUE(reader.OpenReadOnly(dir / "journal.db"));
     EXPECT_FALSE(reader.AddWarning(b, "something")) << "read only";
     EXPECT_EQ(reader.Job(b).Value()->Warnings, 1);
+}
+
+TEST(Journal, AJobsStoryThatCannotBeReadIsNotTakenForAnEmptyOne)
+{
+    struct TCase {
+        const char* Table;
+        bool EventsRead, OutputsRead, DeliveriesRead;
+    };
+    for (const TCase c : {TCase {"events", false, true, true}, TCase {"outputs", true, false, true},
+                          TCase {"deliveries", true, true, false}}) {
+        SCOPED_TRACE(c.Table);
+        TTempDir dir;
+        std::int64_t id = 0;
+        {
+            TJournal journal;
+            ASSERT_TRUE(journal.Open(dir / "journal.db"));
+            id = *journal.AddJob(Request("a.tvq"));
+            ASSERT_TRUE(journal.AddEvent(id, "taken"));
+            ASSERT_TRUE(journal.AddWarning(id, "no letterhead"));
+            ASSERT_TRUE(journal.AddOutput({.JobId = id, .Kind = "cups", .Page = 1, .State = "done"}));
+            ASSERT_TRUE(journal.AddDelivery({.JobId = id, .File = "x.prn", .Route = "lpd", .Code = 0}));
+        }
+        ASSERT_TRUE(DamageTable(dir / "journal.db", c.Table));
+        TJournal reader;
+        ASSERT_TRUE(reader.OpenReadOnly(dir / "journal.db"));
+        EXPECT_EQ(reader.Events(id).Ok(), c.EventsRead);
+        EXPECT_EQ(reader.Warnings(id).Ok(), c.EventsRead);
+        EXPECT_EQ(reader.Outputs(id).Ok(), c.OutputsRead);
+        EXPECT_EQ(reader.Deliveries(id).Ok(), c.DeliveriesRead);
+        const TResult<std::vector<TOutputRow>> outputs = reader.Outputs(id);
+        if (!outputs) {
+            EXPECT_NE(outputs.Reason().find("cannot read the outputs of job " + std::to_string(id) + ": "),
+                      std::string::npos)
+                << outputs.Reason();
+        }
+        EXPECT_TRUE(reader.Jobs({})) << "the jobs themselves are whole";
+    }
 }
 
 TEST(Journal, AReadThatFailsIsNotTakenForNone)
@@ -366,6 +404,11 @@ TEST(Journal, AReadThatFailsIsNotTakenForNone)
     EXPECT_EQ(reader.Meta("last_tick").Value(), "1000");
     EXPECT_TRUE(reader.Meta("retention_at")) << "a value never set is none, as before";
     EXPECT_FALSE(reader.Meta("retention_at").Value());
+    // Lists and counts of the damaged table fail too: an empty list would say
+    // "nothing failed today" or "no job waits".
+    EXPECT_FALSE(reader.Jobs({}));
+    EXPECT_FALSE(reader.CountUpdatedSince(0));
+    EXPECT_FALSE(reader.DoneLater("h1", 0));
 
     // Locked by another program (one that keeps a rollback journal): a read
     // fails after the wait, it does not find nothing.

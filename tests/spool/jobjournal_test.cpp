@@ -4,6 +4,7 @@
 #include "spool/pipeline.h"
 
 #include "spool/spoolhome.h"
+#include "support/readrows.h"
 #include "support/regfiles.h"
 #include "support/smallfs.h"
 
@@ -171,7 +172,7 @@ TEST(JobJournal, AStoppedSchedulerThatComesBackPrintsTheReportOnce)
     const std::vector<std::string> titles = Titles(home.Cups().JobsWhenQuiet("Laser-A", 1));
     EXPECT_EQ(Count(titles, "STOP1 P1 Page 1"), 1);
     // Its print job is recorded by the number the scheduler gave it.
-    const std::vector<TOutputRow> outputs = home.Journal().Outputs(job->Id);
+    const std::vector<TOutputRow> outputs = Read(home.Journal().Outputs(job->Id));
     ASSERT_EQ(outputs.size(), 1u);
     EXPECT_EQ(outputs[0].State, "done");
     EXPECT_EQ(outputs[0].CupsJob, home.Cups().Jobs("Laser-A", 1)[0].Id);
@@ -363,7 +364,7 @@ TEST(JobJournal, EndedRequestsAreNotTakenAgainAndNewBytesAreANewJob)
     WriteFile(home.Dir / "spool/d.tvq", bytes);
     home.TickAndPrint();
     EXPECT_EQ(home.LogCount("PDF Document created as \"" + pdf + "\""), 2);
-    EXPECT_EQ(home.Journal().Jobs({}).size(), 2u);
+    EXPECT_EQ(Read(home.Journal().Jobs({})).size(), 2u);
 
     // A request over the size cap goes to "failed" at once, with its reason.
     home.Drop("huge.tvq", std::string(1024, 'x'));
@@ -420,7 +421,7 @@ TEST(JobJournal, RetentionOnceADay)
     home.S().SpoolTimerTimer();
     EXPECT_FALSE(FileExists(home.Dir / "spool/temp/old.tvq"));
     EXPECT_TRUE(FileExists(home.Dir / "spool/temp/new.tvq"));
-    EXPECT_TRUE(home.Journal().Jobs({}).empty());
+    EXPECT_TRUE(Read(home.Journal().Jobs({})).empty());
     EXPECT_TRUE(home.Log.Has("Retention: 1 copies older than 30 days removed from " + (home.Dir / "spool/temp/") +
                              ", 1 jobs older than 400 days removed from the journal."));
     home.Later(3600);
@@ -657,7 +658,7 @@ TEST(JobJournal, AWarningWhileTheJournalIsLockedIsKeptAndWrittenLater)
     ASSERT_TRUE(job);
     EXPECT_EQ(job->State, TJobState::Done);
     EXPECT_EQ(job->Warnings, 1) << "the attempt after the outage found it again: counted once";
-    const std::vector<TEventRow> warnings = home.Journal().Warnings(job->Id);
+    const std::vector<TEventRow> warnings = Read(home.Journal().Warnings(job->Id));
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0].What, warning);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "spool/pipeline.h"
+#include "support/readrows.h"
 #include "support/recordinglog.h"
 #include "support/testsettings.h"
 #include "support/testsupport.h"
@@ -98,7 +99,7 @@ struct TSpoolHome {
     // The newest job of a spool file.
     std::optional<TJobRow> JobOf(const std::string& name)
     {
-        for (const TJobRow& job : Journal().Jobs({}))
+        for (const TJobRow& job : Read(Journal().Jobs({})))
             if (job.SpoolFile == name)
                 return job;
         return std::nullopt;
