@@ -134,71 +134,38 @@ TResult<TJson> JobJson(TJournal& journal, const TJobRow& job)
                   {"sha256", job.Hash}};
 }
 
-TResult<TJson> JobStoryJson(TJournal& journal, const TJobRow& job)
+namespace {
+
+// What the journal keeps of one job beside its row, read together.
+struct TJobRecords {
+    std::vector<TEventRow> Events;
+    std::vector<TOutputRow> Outputs;
+    std::vector<TDeliveryRow> Deliveries;
+};
+
+TResult<TJobRecords> ReadRecords(TJournal& journal, std::int64_t job)
 {
-    TResult<TJson> listed = JobJson(journal, job);
-    if (!listed)
-        return listed.Failure();
-    const TResult<std::vector<TEventRow>> events = journal.Events(job.Id);
+    TResult<std::vector<TEventRow>> events = journal.Events(job);
+    TResult<std::vector<TOutputRow>> outputs = journal.Outputs(job);
+    TResult<std::vector<TDeliveryRow>> deliveries = journal.Deliveries(job);
     if (!events)
         return events.Failure();
-    const TResult<std::vector<TEventRow>> warnings = journal.Warnings(job.Id);
-    if (!warnings)
-        return warnings.Failure();
-    const TResult<std::vector<TOutputRow>> outputs = journal.Outputs(job.Id);
     if (!outputs)
         return outputs.Failure();
-    const TResult<std::vector<TDeliveryRow>> deliveries = journal.Deliveries(job.Id);
     if (!deliveries)
         return deliveries.Failure();
-    const TResult<TStory> told = JobStory(journal, job.Id);
-    if (!told)
-        return told.Failure();
-    TJson story = std::move(listed).Value();
-    story["events"] = TJson::array();
-    for (const TEventRow& e : *events)
-        story["events"].push_back({{"at", Iso(e.At)}, {"what", Utf8(e.What)}});
-    story["warning_list"] = TJson::array();
-    for (const TEventRow& w : *warnings)
-        story["warning_list"].push_back({{"at", Iso(w.At)}, {"what", Utf8(w.What)}});
-    story["output_records"] = TJson::array();
-    for (const TOutputRow& o : *outputs)
-        story["output_records"].push_back({{"kind", o.Kind},         {"page", o.Page},
-                                           {"title", Utf8(o.Title)}, {"printer", Utf8(o.Printer)},
-                                           {"cups_job", o.CupsJob},  {"path", Utf8(o.Path)},
-                                           {"state", o.State},       {"attempt", o.Attempt},
-                                           {"started", Iso(o.StartedAt)}});
-    story["deliveries"] = TJson::array();
-    for (const TDeliveryRow& d : *deliveries)
-        story["deliveries"].push_back({{"at", Iso(d.At)}, {"file", Utf8(d.File)}, {"route", d.Route},
-                                       {"host", Utf8(d.Host)}, {"port", d.Port}, {"code", d.Code},
-                                       {"detail", Utf8(d.Detail)}, {"bytes", d.Bytes},
-                                       {"duration_ms", d.DurationMs}});
-    story["summary"] = OutputSummary(job, *outputs);
-    story["story"] = TJson::array();
-    for (const auto& [at, what] : *told)
-        story["story"].push_back({{"at", Iso(at)}, {"what", what}});
-    return story;
+    return TJobRecords {std::move(events).Value(), std::move(outputs).Value(), std::move(deliveries).Value()};
 }
 
-TResult<TStory> JobStory(TJournal& journal, std::int64_t job)
+TStory StoryOf(const TJobRecords& records)
 {
-    const TResult<std::vector<TEventRow>> events = journal.Events(job);
-    if (!events)
-        return events.Failure();
-    const TResult<std::vector<TOutputRow>> outputs = journal.Outputs(job);
-    if (!outputs)
-        return outputs.Failure();
-    const TResult<std::vector<TDeliveryRow>> deliveries = journal.Deliveries(job);
-    if (!deliveries)
-        return deliveries.Failure();
     TStory story;
-    for (const TEventRow& e : *events)
+    for (const TEventRow& e : records.Events)
         story.emplace_back(e.At, Utf8(e.What));
-    for (const TOutputRow& o : *outputs)
+    for (const TOutputRow& o : records.Outputs)
         story.emplace_back(o.StartedAt, Described(o) + " (attempt " + std::to_string(o.Attempt) + ")" +
                                             (o.State == "done" ? "" : ": not known to have been made"));
-    for (const TDeliveryRow& d : *deliveries) {
+    for (const TDeliveryRow& d : records.Deliveries) {
         std::ostringstream line;
         line << "delivery of " << Utf8(d.File) << " by " << d.Route << " to " << Utf8(d.Host)
              << (d.Port > 0 ? ":" + std::to_string(d.Port) : "") << ": code " << d.Code
@@ -208,4 +175,51 @@ TResult<TStory> JobStory(TJournal& journal, std::int64_t job)
     }
     std::stable_sort(story.begin(), story.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return story;
+}
+
+}  // namespace
+
+TResult<TJson> JobStoryJson(TJournal& journal, const TJobRow& job)
+{
+    TResult<TJson> listed = JobJson(journal, job);
+    if (!listed)
+        return listed.Failure();
+    const TResult<TJobRecords> records = ReadRecords(journal, job.Id);
+    if (!records)
+        return records.Failure();
+    TJson story = std::move(listed).Value();
+    story["events"] = TJson::array();
+    story["warning_list"] = TJson::array();
+    for (const TEventRow& e : records->Events) {
+        story["events"].push_back({{"at", Iso(e.At)}, {"what", Utf8(e.What)}});
+        if (e.What.starts_with(TJournal::kWarningPrefix))
+            story["warning_list"].push_back(
+                {{"at", Iso(e.At)}, {"what", Utf8(e.What.substr(TJournal::kWarningPrefix.size()))}});
+    }
+    story["output_records"] = TJson::array();
+    for (const TOutputRow& o : records->Outputs)
+        story["output_records"].push_back({{"kind", o.Kind},         {"page", o.Page},
+                                           {"title", Utf8(o.Title)}, {"printer", Utf8(o.Printer)},
+                                           {"cups_job", o.CupsJob},  {"path", Utf8(o.Path)},
+                                           {"state", o.State},       {"attempt", o.Attempt},
+                                           {"started", Iso(o.StartedAt)}});
+    story["deliveries"] = TJson::array();
+    for (const TDeliveryRow& d : records->Deliveries)
+        story["deliveries"].push_back({{"at", Iso(d.At)}, {"file", Utf8(d.File)}, {"route", d.Route},
+                                       {"host", Utf8(d.Host)}, {"port", d.Port}, {"code", d.Code},
+                                       {"detail", Utf8(d.Detail)}, {"bytes", d.Bytes},
+                                       {"duration_ms", d.DurationMs}});
+    story["summary"] = OutputSummary(job, records->Outputs);
+    story["story"] = TJson::array();
+    for (const auto& [at, what] : StoryOf(*records))
+        story["story"].push_back({{"at", Iso(at)}, {"what", what}});
+    return story;
+}
+
+TResult<TStory> JobStory(TJournal& journal, std::int64_t job)
+{
+    const TResult<TJobRecords> records = ReadRecords(journal, job);
+    if (!records)
+        return records.Failure();
+    return StoryOf(*records);
 }
