@@ -677,8 +677,11 @@ void TPdfEngine::drawTextItem(const QPointF& p, const QTextItem& textItem)
 void TPdfEngine::NoteGlyphText(TDocFont& font, const QTextItemInt& ti)
 {
     QVarLengthArray<signed char, 256> fresh(ti.glyphs.numGlyphs, -1);
+    // A line that starts inside a run gets the run's clusters: they count
+    // from the run's first glyph, its glyphs from the line's.
+    const int first = ti.num_chars > 0 ? ti.logClusters[0] : 0;
     for (int c = 0; c < ti.num_chars; ++c) {
-        const int g = ti.logClusters[c];
+        const int g = ti.logClusters[c] - first;
         if (g < 0 || g >= ti.glyphs.numGlyphs)
             continue;
         if (fresh[g] < 0) {
