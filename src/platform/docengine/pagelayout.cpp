@@ -7,6 +7,7 @@
 #include "platform/docengine/documentengine.h"
 #include "platform/docengine/enginepart.h"
 #include "platform/docengine/picturehandler.h"
+#include "platform/docengine/textmetrics.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QPaintDevice>
@@ -36,6 +37,7 @@ constexpr double kColumnHeight = 1e7;
 // their glyphs for drawing.
 void LayOutAsColumn(QTextDocument& doc, double width)
 {
+    MatchWordProcessorWidths(doc);
     KeepGlyphs(doc);
     doc.setPageSize(QSizeF(width, kColumnHeight));
 }
