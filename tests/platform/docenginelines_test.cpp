@@ -14,7 +14,8 @@ namespace {
 
 // 93 characters whose exact advances (10 pt Liberation Sans) come to 8641
 // twips, and to 8635 with each advance rounded as LibreOffice rounds it.
-const std::string kNearLine = "Aa tg ubpp duhetn nt dhbetdtbta pno ptophegptaut hu bg napt epto nhp dtp bub ub egtnbgttphnnb";
+const std::string kNearLine =
+    "Aa tg ubpp duhetn nt dhbetdtbta pno ptophegptaut hu bg napt epto nhp dtp bub ub egtnbgttphnnb";
 
 const char* const kWords[] = {
     "the",        "patient",   "sample",  "was",     "analysed",   "and",        "results",   "are",

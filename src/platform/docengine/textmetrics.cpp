@@ -111,9 +111,8 @@ void MatchWordProcessorWidths(QTextDocument& doc)
             // in 1/64 of a 96-dpi pixel, a quarter twip per character.
             const double spacing = exact > 0 ? std::round(rounded / exact * 100 * 64) / 64 : 100;
             const bool has = format.hasProperty(QTextFormat::FontLetterSpacing);
-            const double current = !has ? 100
-                                   : format.fontLetterSpacingType() == QFont::PercentageSpacing ? format.fontLetterSpacing()
-                                                                                                 : -1;
+            const bool percentage = format.fontLetterSpacingType() == QFont::PercentageSpacing;
+            const double current = !has ? 100 : percentage ? format.fontLetterSpacing() : -1;
             if (current != spacing)
                 changes.push_back({fragment.position(), fragment.position() + fragment.length(), spacing});
         }
