@@ -135,3 +135,26 @@ TEST(EngineLines, AWordCarriedToTheNextLineReadsInThePdf)
     auto e = LoadRtf(Head(1800) + Paragraph("\\ri7000", 0, 20, false, "mmmm mmmm mmmm quiz") + "}");
     EXPECT_NE(PageText(*e, 1).find("quiz"), std::string::npos);
 }
+
+TEST(EngineLines, TheSpacingThatMatchesWidthsIsNotWritten)
+{
+    // Laid out first, the letterhead's text has the layout's spacing; the
+    // template's text in the same look joins it as one run, as it did before.
+    TTempDir dir;
+    WriteFile(dir / "head.rtf", Head(1800) + "{\\pard\\plain\\f0\\fs20 Dear patient,}}");
+    WriteFile(dir / "body.rtf", Head(1800) + "{\\pard\\plain\\f0\\fs20  your results}}");
+    auto saved = [&](bool laidOut) {
+        DocumentEngine e;
+        EXPECT_TRUE(e.LoadDocument(QString::fromStdString(dir / "head.rtf")));
+        if (laidOut) {
+            EXPECT_EQ(e.CurrentPages(), 1);
+        }
+        const int end = static_cast<int>(e.PartText(DocumentEngine::MainPart).size());
+        EXPECT_TRUE(e.InsertDocument(QString::fromStdString(dir / "body.rtf"), end, 0));
+        EXPECT_TRUE(e.SaveDocument(QString::fromStdString(dir / "out.rtf"), DocumentEngine::WordFormat));
+        return ReadFile(dir / "out.rtf");
+    };
+    const std::string plain = saved(false);
+    EXPECT_NE(plain.find("Dear patient, your results"), std::string::npos) << plain;
+    EXPECT_EQ(saved(true), plain);
+}

@@ -8,6 +8,7 @@
 
 #include "platform/docengine/documentengine.h"
 #include "platform/docengine/enginepart.h"
+#include "platform/docengine/textmetrics.h"
 #include "util/codepage.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -469,11 +470,16 @@ void TRtfWriter::WriteBlock(TFlow& flow, const QTextBlock& block, int level, con
         WriteCharFormat(block.charFormat());
         FOut += ' ';
     }
-    for (auto it = block.begin(); !it.atEnd(); ++it) {
+    for (auto it = block.begin(); !it.atEnd();) {
         const QTextFragment fragment = it.fragment();
         const QTextCharFormat format = fragment.charFormat();
         const int start = fragment.position();
-        const QString text = fragment.text();
+        QString text = fragment.text();
+        ++it;
+        while (!it.atEnd() && DifferOnlyInMatchedWidths(format, it.fragment().charFormat())) {
+            text += it.fragment().text();
+            ++it;
+        }
         if (format.isImageFormat()) {
             for (int i = 0; i < text.size(); ++i) {
                 WriteMarks(flow, start + i);

@@ -132,3 +132,15 @@ void MatchWordProcessorWidths(QTextDocument& doc)
     }
     cursor.endEditBlock();
 }
+
+bool DifferOnlyInMatchedWidths(const QTextCharFormat& a, const QTextCharFormat& b)
+{
+    if (!a.hasProperty(QTextFormat::FontLetterSpacing) && !b.hasProperty(QTextFormat::FontLetterSpacing))
+        return false;
+    QTextCharFormat plainA = a, plainB = b;
+    for (QTextCharFormat* f : {&plainA, &plainB}) {
+        f->clearProperty(QTextFormat::FontLetterSpacing);
+        f->clearProperty(QTextFormat::FontLetterSpacingType);
+    }
+    return plainA == plainB;
+}

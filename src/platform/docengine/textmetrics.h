@@ -6,6 +6,7 @@
 // wrap its last word where the word processor keeps it.
 #pragma once
 
+class QTextCharFormat;
 class QTextDocument;
 
 // Gives each run of text the letter spacing that makes its width the
@@ -13,3 +14,7 @@ class QTextDocument;
 // cut anywhere in the run measures within a twip of the word processor's.
 // Lays nothing out; a document changed here is laid out anew by the caller.
 void MatchWordProcessorWidths(QTextDocument& doc);
+
+// Whether two runs differ only in the spacing given above: the files
+// written from a document keep them one run, as they were before.
+bool DifferOnlyInMatchedWidths(const QTextCharFormat& a, const QTextCharFormat& b);
