@@ -209,8 +209,8 @@ void TRtfWriter::WriteBlockFormat(const QTextBlockFormat& f, int level)
         FOut += "\\ql";
     if (f.leftMargin() != 0)
         FOut += "\\li" + TwipsOf(f.leftMargin());
-    if (f.rightMargin() != 0)
-        FOut += "\\ri" + TwipsOf(f.rightMargin());
+    if (const double right = f.rightMargin() - f.doubleProperty(kColumnRoomProperty); right != 0)
+        FOut += "\\ri" + TwipsOf(right);
     if (f.textIndent() != 0)
         FOut += "\\fi" + TwipsOf(f.textIndent());
     // Vertical spacing and tab stops are held in 96-dpi pixels (see the reader).
@@ -464,6 +464,8 @@ void TRtfWriter::WriteBlock(TFlow& flow, const QTextBlock& block, int level, con
             FOut += section->second;
             flow.Sections.erase(section);
         }
+    if (block.blockFormat().boolProperty(kColumnBreakBeforeProperty))
+        FOut += "\\column\n";
     WriteBlockFormat(block.blockFormat(), level);
     if (block.length() == 1) {
         // An empty paragraph's height comes from the format of its mark.
@@ -750,6 +752,8 @@ QByteArray TRtfWriter::SectionPage(const TPageSetup& p) const
                      Num(p.MarginB) + "\\headery" + Num(headerY) + "\\footery" + Num(footerY);
     if (p.PageWidth > p.PageHeight)
         out += "\\lndscpsxn";
+    if (p.Columns > 1)
+        out += "\\cols" + Num(p.Columns) + "\\colsx" + Num(p.ColumnGap);
     return out;
 }
 
