@@ -277,8 +277,8 @@ public:
     TOutcome SetPageMarginB(int twips);
     const TPageSetup& PageSetup() const { return FSetup; }
     // Sections after the first with a page of their own (size, orientation,
-    // margins): where each starts in the main text and its page. A page
-    // takes the setup of the section its first line is in.
+    // margins, columns): where each starts in the main text and its page. A
+    // page takes the setup of the section its first line is in.
     int SectionCount() const { return 1 + static_cast<int>(FSections.size()); }
     int SectionStart(int section) const;
     const TPageSetup& SectionSetup(int section) const;

@@ -1,5 +1,6 @@
 // Pages: the main text is laid out in one long column, then cut into pages
-// at line and table-row boundaries, so that each page can have its own
+// (and a page into its section's newspaper columns) at line and table-row
+// boundaries, so that each page can have its own
 // header and footer (first page, left pages), a page break is obeyed,
 // footnotes take their room at the foot of their page and a table's header
 // rows repeat on every page it runs onto. Page n is drawn on any painter,
@@ -560,7 +561,7 @@ TPageGeometry DocumentEngine::PageGeometry(int page)
 TPageGeometry DocumentEngine::GeometryFor(const TPageSetup& s, int page)
 {
     TPageGeometry g;
-    // The main text keeps the first section's width: it is laid out as one column.
+    // Headers, footers and footnotes keep the first section's text width.
     g.Width = std::max(720, FSetup.PageWidth - FSetup.MarginL - FSetup.MarginR);
     g.HeaderHeight = PartHeight(&PartData(HeaderOf(page)));
     g.FooterHeight = PartHeight(&PartData(FooterOf(page)));
