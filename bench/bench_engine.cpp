@@ -1,7 +1,8 @@
 // Composing reports in the document engine, saved as PDF: a letterhead
 // (header with a logo, footer) + a one-page template with 40 tags, each made
 // a field with text; and a three-page results report with a 50-row table of
-// tags. Also checks that memory stays flat over 1,000 reports.
+// tags. Also checks that memory stays flat over 1,000 reports, and times a
+// whole printorb-tool convert of a 4,000-paragraph document.
 //
 // BM_VsLibreOffice sets each report beside LibreOffice converting the same
 // merged report, saved as RTF, to PDF (when soffice is installed): cold, one
@@ -37,6 +38,9 @@
 
 #ifndef PRINTORB_SOURCE_DIR
 #error "PRINTORB_SOURCE_DIR must be defined by the build"
+#endif
+#ifndef PRINTORB_TOOL
+#error "PRINTORB_TOOL must be defined by the build"
 #endif
 
 namespace {
@@ -346,6 +350,40 @@ BENCHMARK_CAPTURE(BM_ComposeSteps, ComposeReport, false)->Unit(benchmark::kMilli
     ->ReportAggregatesOnly(true);
 BENCHMARK_CAPTURE(BM_ComposeSteps, ResultsTableReport, true)->Unit(benchmark::kMillisecond)->Repetitions(3)
     ->ReportAggregatesOnly(true);
+
+// 4,000 one-line paragraphs of 10-point Arial on a 6-inch line (72 pages in
+// LibreOffice), the last 3,000 a hair wider than the line unless their
+// advances are rounded as LibreOffice rounds them; converted by the tool in
+// a process of its own, from its start to its end.
+void BM_ConvertLongDocumentProcess(benchmark::State& state)
+{
+    const std::string line =
+        "Aa tg ubpp duhetn nt dhbetdtbta pno ptophegptaut hu bg napt epto nhp dtp bub ub egtnbgttphnnb";
+    std::string rtf = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\fswiss Arial;}}\n"
+                      "\\paperw12240\\paperh15840\\margl1800\\margr1800\\margt1440\\margb1440\n";
+    for (int i = 0; i < 4000; ++i)
+        rtf += "{\\pard\\plain\\f0\\fs20 " + (i < 1000 ? line.substr(0, line.size() - 1) : line) + "\\par}\n";
+    rtf += "}";
+    const QString in = gDir->filePath("long.rtf"), out = gDir->filePath("long.pdf");
+    std::ofstream(in.toStdString(), std::ios::binary) << rtf;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    for (auto _ : state) {
+        QProcess tool;
+        tool.setProcessEnvironment(env);
+        QElapsedTimer t;
+        t.start();
+        tool.start(QStringLiteral(PRINTORB_TOOL), {"convert", in, out});
+        const bool done = tool.waitForFinished(60000);
+        state.SetIterationTime(t.nsecsElapsed() / 1e9);
+        if (!done || tool.exitCode() != 0) {
+            state.SkipWithError("printorb-tool convert failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_ConvertLongDocumentProcess)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5)
+    ->Repetitions(3)->ReportAggregatesOnly(true);
 
 void BM_MemoryOver1000Reports(benchmark::State& state)
 {

@@ -83,6 +83,8 @@ struct TPageSetup {
     int FooterY = -1;
     bool TitlePage = false;
     bool FacingPages = false;
+    int Columns = 1;  // newspaper columns of equal width, ColumnGap twips apart
+    int ColumnGap = 720;
 };
 
 // Where the parts sit on every page, in twips.
@@ -275,8 +277,8 @@ public:
     TOutcome SetPageMarginB(int twips);
     const TPageSetup& PageSetup() const { return FSetup; }
     // Sections after the first with a page of their own (size, orientation,
-    // margins): where each starts in the main text and its page. A page
-    // takes the setup of the section its first line is in.
+    // margins, columns): where each starts in the main text and its page. A
+    // page takes the setup of the section its first line is in.
     int SectionCount() const { return 1 + static_cast<int>(FSections.size()); }
     int SectionStart(int section) const;
     const TPageSetup& SectionSetup(int section) const;
@@ -361,6 +363,8 @@ private:
         std::vector<int> Footnotes;
         double FootnoteHeight = 0;
         int Section = 0;
+        // The layout ranges of the page's further newspaper columns, left to right.
+        std::vector<std::pair<double, double>> Columns;
     };
     struct TSection {
         QTextCursor Start;
@@ -368,6 +372,8 @@ private:
     };
     std::vector<TSection> FSections;
     TPageGeometry GeometryFor(const TPageSetup& setup, int page);
+    // Each paragraph of the main text laid out at its section's column width.
+    double FitColumnWidths();
     std::vector<TPageBand> FPages;
     int FActive = MainPart;
     int FFieldCurrent = 0;

@@ -124,6 +124,14 @@ enum : int {
     kCellBottomPaddingProperty = QTextFormat::UserProperty + 20,
 };
 
+// A paragraph that starts a new column (a page when in the last one), and
+// the room the layout adds to a paragraph's right indent so that it is laid
+// out at its section's column width (twips; not the file's indent).
+enum : int {
+    kColumnBreakBeforeProperty = QTextFormat::UserProperty + 40,
+    kColumnRoomProperty = QTextFormat::UserProperty + 41,
+};
+
 // Text that stands for the page number (1) or the page count (2): a PAGE or
 // NUMPAGES field of a letterhead, drawn with the values of each page.
 enum : int { kPageFieldProperty = QTextFormat::UserProperty + 12 };

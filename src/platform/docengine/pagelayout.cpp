@@ -1,5 +1,6 @@
 // Pages: the main text is laid out in one long column, then cut into pages
-// at line and table-row boundaries, so that each page can have its own
+// (and a page into its section's newspaper columns) at line and table-row
+// boundaries, so that each page can have its own
 // header and footer (first page, left pages), a page break is obeyed,
 // footnotes take their room at the foot of their page and a table's header
 // rows repeat on every page it runs onto. Page n is drawn on any painter,
@@ -7,6 +8,7 @@
 #include "platform/docengine/documentengine.h"
 #include "platform/docengine/enginepart.h"
 #include "platform/docengine/picturehandler.h"
+#include "platform/docengine/textmetrics.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QPaintDevice>
@@ -36,6 +38,7 @@ constexpr double kColumnHeight = 1e7;
 // their glyphs for drawing.
 void LayOutAsColumn(QTextDocument& doc, double width)
 {
+    MatchWordProcessorWidths(doc);
     KeepGlyphs(doc);
     doc.setPageSize(QSizeF(width, kColumnHeight));
 }
@@ -142,6 +145,13 @@ bool FitRowHeights(QTextDocument& doc)
     return true;
 }
 
+// The width of each of a section's columns.
+double ColumnWidth(const TPageSetup& s)
+{
+    const int columns = std::max(1, s.Columns);
+    return std::max(720.0, (s.PageWidth - s.MarginL - s.MarginR - (columns - 1.0) * s.ColumnGap) / columns);
+}
+
 double PartHeight(const TEnginePart* part)
 {
     return !part || part->IsEmpty() ? 0.0 : part->Doc->documentLayout()->documentSize().height();
@@ -153,6 +163,7 @@ struct TUnit {
     double Bottom = 0;  // where its ink ends
     double SpaceAbove = 0;  // the paragraph's own space before, kept on a page a break starts
     bool BreakBefore = false;
+    bool ColumnBreakBefore = false;
     bool MayBreakBefore = true;  // false inside rows a merged cell spans
     const QTextTable* Table = nullptr;
     int Row = -1;
@@ -184,6 +195,7 @@ struct TCollector {
             if (first) {
                 unit.SpaceAbove = format.intProperty(kSpaceBeforeTwips);
                 unit.BreakBefore = BreakNext || format.boolProperty(kPageBreakBeforeProperty);
+                unit.ColumnBreakBefore = format.boolProperty(kColumnBreakBeforeProperty);
                 BreakNext = false;
             }
             first = false;
@@ -295,7 +307,7 @@ struct TCollector {
                     Table(table);
                 } else {
                     const QRectF box = Layout->frameBoundingRect(child);
-                    Units.push_back({box.top(), box.bottom(), 0, BreakNext, true, nullptr, -1, {}});
+                    Units.push_back({box.top(), box.bottom(), 0, BreakNext, false, true, nullptr, -1, {}});
                     BreakNext = false;
                 }
             } else if (it.currentBlock().isValid()) {
@@ -549,7 +561,7 @@ TPageGeometry DocumentEngine::PageGeometry(int page)
 TPageGeometry DocumentEngine::GeometryFor(const TPageSetup& s, int page)
 {
     TPageGeometry g;
-    // The main text keeps the first section's width: it is laid out as one column.
+    // Headers, footers and footnotes keep the first section's text width.
     g.Width = std::max(720, FSetup.PageWidth - FSetup.MarginL - FSetup.MarginR);
     g.HeaderHeight = PartHeight(&PartData(HeaderOf(page)));
     g.FooterHeight = PartHeight(&PartData(FooterOf(page)));
@@ -580,7 +592,7 @@ void DocumentEngine::UpdateLayout()
                      MainPart}) {
         TEnginePart& p = const_cast<TEnginePart&>(PartData(part));
         p.EnsureLayout();
-        LayOutAsColumn(*p.Doc, width);  // pages are cut below
+        LayOutAsColumn(*p.Doc, part == MainPart ? FitColumnWidths() : width);  // pages are cut below
         FitRowHeights(*p.Doc);
     }
     for (TFootnote& note : FFootnotes) {
@@ -594,6 +606,42 @@ void DocumentEngine::UpdateLayout()
         }
     Paginate();
     FGeometry = GeometryFor(PageSetupOf(1), 1);
+}
+
+double DocumentEngine::FitColumnWidths()
+{
+    double width = ColumnWidth(FSetup);
+    for (const TSection& section : FSections)
+        width = std::max(width, ColumnWidth(section.Setup));
+    // A paragraph of a narrower section gets the difference as room beside
+    // its right indent. Table cells keep their widths.
+    QTextDocument& doc = *FMain->Doc;
+    QTextCursor cursor(&doc);
+    bool changing = false;
+    std::size_t next = 0;
+    double room = width - ColumnWidth(FSetup);
+    for (auto it = doc.rootFrame()->begin(); !it.atEnd(); ++it) {
+        const QTextBlock block = it.currentBlock();
+        if (!block.isValid())
+            continue;
+        for (; next < FSections.size() && FSections[next].Start.position() <= block.position(); ++next)
+            room = width - ColumnWidth(FSections[next].Setup);
+        QTextBlockFormat format = block.blockFormat();
+        const double had = format.doubleProperty(kColumnRoomProperty);
+        if (std::abs(had - room) < 0.01)
+            continue;
+        if (!changing)
+            doc.setPageSize(QSizeF(0, 0));  // laid out once, after the last change
+        changing = true;
+        format.setRightMargin(format.rightMargin() - had + room);
+        if (room > 0)
+            format.setProperty(kColumnRoomProperty, room);
+        else
+            format.clearProperty(kColumnRoomProperty);
+        cursor.setPosition(block.position());
+        cursor.setBlockFormat(format);
+    }
+    return width;
 }
 
 void DocumentEngine::Paginate()
@@ -635,6 +683,7 @@ void DocumentEngine::Paginate()
     band.Top = units.empty() ? 0 : units.front().Top - units.front().SpaceAbove;
     double available = GeometryFor(SectionSetup(band.Section), 1).BodyHeight;
     bool empty = true;
+    double columnTop = band.Top;  // where the page's current column starts
     auto repeatHeight = [&] { return band.RepeatBottom - band.RepeatTop; };
     auto noteHeight = [&](const TUnit& unit, bool first) {
         double h = 0;
@@ -645,13 +694,21 @@ void DocumentEngine::Paginate()
     for (const TUnit& unit : units) {
         const double notes = noteHeight(unit, band.Footnotes.empty());
         const bool overflow =
-            unit.Bottom - band.Top + repeatHeight() + band.FootnoteHeight + notes > available + 0.5;
-        if (!empty && unit.MayBreakBefore && (unit.BreakBefore || overflow)) {
-            band.Bottom = unit.Top;
+            unit.Bottom - columnTop + repeatHeight() + band.FootnoteHeight + notes > available + 0.5;
+        const int columns = SectionSetup(band.Section).Columns;
+        if (!empty && unit.MayBreakBefore && !unit.BreakBefore && (unit.ColumnBreakBefore || overflow) &&
+            static_cast<int>(band.Columns.size()) + 1 < columns) {
+            // The next column of the same page.
+            (band.Columns.empty() ? band.Bottom : band.Columns.back().second) = unit.Top;
+            band.Columns.emplace_back(unit.Top, unit.Top);
+            columnTop = unit.Top;
+        } else if (!empty && unit.MayBreakBefore && (unit.BreakBefore || unit.ColumnBreakBefore || overflow)) {
+            (band.Columns.empty() ? band.Bottom : band.Columns.back().second) = unit.Top;
             FPages.push_back(band);
             band = TPageBand {};
             band.Section = sectionOf(unit);
             band.Top = unit.BreakBefore ? std::max(FPages.back().Top, unit.Top - unit.SpaceAbove) : unit.Top;
+            columnTop = band.Top;
             // A table cut here shows its header rows again.
             if (unit.Table && unit.Row >= unit.Table->format().headerRowCount() &&
                 unit.Table->format().headerRowCount() > 0) {
@@ -669,7 +726,8 @@ void DocumentEngine::Paginate()
         band.FootnoteHeight += added;
         band.Footnotes.insert(band.Footnotes.end(), unit.Footnotes.begin(), unit.Footnotes.end());
     }
-    band.Bottom = std::max(band.Top, layout->documentSize().height()) + 1;
+    const double end = std::max(band.Top, layout->documentSize().height()) + 1;
+    (band.Columns.empty() ? band.Bottom : band.Columns.back().second) = end;
     FPages.push_back(band);
 }
 
@@ -701,6 +759,11 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
         y += band.RepeatBottom - band.RepeatTop;
     }
     DrawBand(painter, *FMain->Doc, ps, band.Top, std::min(band.Bottom, band.Top + g.BodyHeight), y);
+    TPageSetup column = ps;
+    for (const auto& [top, bottom] : band.Columns) {
+        column.MarginL += static_cast<int>(std::lround(ColumnWidth(ps) + ps.ColumnGap));
+        DrawBand(painter, *FMain->Doc, column, top, std::min(bottom, top + g.BodyHeight), g.BodyTop);
+    }
     if (!band.Footnotes.empty()) {
         double noteTop = g.BodyTop + g.BodyHeight - band.FootnoteHeight + kFootnoteGap;
         painter.save();

@@ -51,7 +51,7 @@ void PrepareLayout(QTextDocument& doc)
 void KeepGlyphs(QTextDocument& doc)
 {
     // A long document's glyphs would stay in memory until the next one.
-    constexpr int kMaxCharacters = 200000;
+    constexpr int kMaxCharacters = 1000000;
     if (doc.characterCount() > kMaxCharacters)
         return;
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())

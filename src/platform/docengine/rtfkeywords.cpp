@@ -72,6 +72,7 @@ const std::unordered_map<std::string, TAction>& Keywords()
         {"line", +[](R& r, TArgs) { r.Special(u'\u2028'); }},
         {"tab", +[](R& r, TArgs) { r.Special(u'\t'); }},
         {"page", +[](R& r, TArgs) { r.EndParagraph(true); }},
+        {"column", +[](R& r, TArgs) { r.EndParagraph(false, true); }},
         {"sect", +[](R& r, TArgs) {
              // The section mark ends the paragraph it stands in; after a
              // paragraph mark it makes no empty paragraph of its own.
@@ -81,16 +82,22 @@ const std::unordered_map<std::string, TAction>& Keywords()
              r.FInFirstSection = false;
              r.FSectionBreakPending = true;
              r.FSectionBreakIsPage = true;
+             r.FSectionBreakIsColumn = false;
              if (r.FSectionValues.size() < 1000)
                  r.FSectionValues.push_back(r.FSectSetup);
          }},
         // A section's own page starts again from the document's.
         {"sectd", +[](R& r, TArgs) { r.FSectSetup = R::TSetupValues {}; }},
-        {"sbknone", +[](R& r, TArgs) { r.FSectionBreakIsPage = false; }},
-        {"sbkcol", +[](R& r, TArgs) { r.FSectionBreakIsPage = false; }},
+        {"sbknone", +[](R& r, TArgs) { r.FSectionBreakIsPage = r.FSectionBreakIsColumn = false; }},
+        {"sbkcol", +[](R& r, TArgs) {
+             r.FSectionBreakIsPage = false;
+             r.FSectionBreakIsColumn = true;
+         }},
         {"sbkpage", +[](R& r, TArgs) { r.FSectionBreakIsPage = true; }},
         {"sbkodd", +[](R& r, TArgs) { r.FSectionBreakIsPage = true; }},
         {"sbkeven", +[](R& r, TArgs) { r.FSectionBreakIsPage = true; }},
+        {"cols", +[](R& r, TArgs a) { SectionValue(r, &R::TSetupValues::Columns, a); }},
+        {"colsx", +[](R& r, TArgs a) { SectionValue(r, &R::TSetupValues::ColumnGap, a); }},
         {"cell", +[](R& r, TArgs) { r.EndCell(1); }},
         {"nestcell", +[](R& r, TArgs) { r.EndCell(NestLevel(r)); }},
         {"row", +[](R& r, TArgs) { r.EndRow(1); }},

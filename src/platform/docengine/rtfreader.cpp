@@ -522,12 +522,17 @@ void TRtfReader::AppendText(const QString& text)
     if (cursor.block().length() == 1) {
         // A page break the paragraph mark before asked for stays.
         const bool breakBefore = cursor.blockFormat().boolProperty(kPageBreakBeforeProperty);
+        const bool columnBefore = cursor.blockFormat().boolProperty(kColumnBreakBeforeProperty);
         QTextBlockFormat format = BlockFormat(cursor);
         if (breakBefore)
             format.setProperty(kPageBreakBeforeProperty, true);
+        if (columnBefore)
+            format.setProperty(kColumnBreakBeforeProperty, true);
         if (FSectionBreakPending && &sink == FSinks.front().get()) {
             if (FSectionBreakIsPage)
                 format.setProperty(kPageBreakBeforeProperty, true);
+            else if (FSectionBreakIsColumn)
+                format.setProperty(kColumnBreakBeforeProperty, true);
             FSectionBreakPending = false;
             if (FSectionStarts.size() < 1000)
                 FSectionStarts.push_back(cursor.block().position());
@@ -537,11 +542,18 @@ void TRtfReader::AppendText(const QString& text)
     cursor.insertText(text, CharFormat());
 }
 
-void TRtfReader::EndParagraph(bool pageBreakAfter)
+void TRtfReader::EndParagraph(bool pageBreakAfter, bool columnBreakAfter)
 {
     if (S().Dest != TDest::Text)
         return;
     Flush();
+    if (columnBreakAfter && Sink(TargetSink()).Cursor.block().length() == 1) {
+        // As a page break: the paragraph to come starts the column.
+        QTextBlockFormat format = Sink(TargetSink()).Cursor.blockFormat();
+        format.setProperty(kColumnBreakBeforeProperty, true);
+        Sink(TargetSink()).Cursor.setBlockFormat(format);
+        return;
+    }
     if (pageBreakAfter && Sink(TargetSink()).Cursor.block().length() == 1 &&
         !Sink(TargetSink()).Cursor.blockFormat().boolProperty(kPageBreakBeforeProperty)) {
         // A page break with no text before it: the paragraph to come starts
@@ -559,9 +571,12 @@ void TRtfReader::EndParagraph(bool pageBreakAfter)
     }
     QTextCursor& cursor = Sink(TargetSink()).Cursor;
     const bool breakBefore = cursor.blockFormat().boolProperty(kPageBreakBeforeProperty);
+    const bool columnBefore = cursor.blockFormat().boolProperty(kColumnBreakBeforeProperty);
     QTextBlockFormat current = BlockFormat(cursor);
     if (breakBefore)
         current.setProperty(kPageBreakBeforeProperty, true);
+    if (columnBefore)
+        current.setProperty(kColumnBreakBeforeProperty, true);
     // Word processors scale a line by its font, not by a picture in it: a
     // paragraph that holds only pictures keeps them at their own height.
     const QString text = cursor.block().text().trimmed();
@@ -571,8 +586,11 @@ void TRtfReader::EndParagraph(bool pageBreakAfter)
     cursor.setBlockFormat(current);
     QTextBlockFormat next = current;
     next.clearProperty(kPageBreakBeforeProperty);
+    next.clearProperty(kColumnBreakBeforeProperty);
     if (pageBreakAfter)
         next.setProperty(kPageBreakBeforeProperty, true);
+    if (columnBreakAfter)
+        next.setProperty(kColumnBreakBeforeProperty, true);
     cursor.insertBlock(next, CharFormat());
 }
 
@@ -1257,6 +1275,8 @@ TPageSetup TRtfReader::PageOf(const TSetupValues& x) const
     setup.FooterY = std::clamp(FFooterY.value_or(720), 0, 15840);
     setup.TitlePage = FTitlePage;
     setup.FacingPages = FFacingPages;
+    setup.Columns = std::clamp(x.Columns.value_or(1), 1, 12);
+    setup.ColumnGap = std::clamp(x.ColumnGap.value_or(720), 0, 15840);
     return setup;
 }
 
@@ -1267,7 +1287,8 @@ void TRtfReader::FinishSections()
     // Later sections count where their page differs from the one before.
     const auto samePage = [](const TPageSetup& a, const TPageSetup& b) {
         return a.PageWidth == b.PageWidth && a.PageHeight == b.PageHeight && a.MarginL == b.MarginL &&
-               a.MarginR == b.MarginR && a.MarginT == b.MarginT && a.MarginB == b.MarginB;
+               a.MarginR == b.MarginR && a.MarginT == b.MarginT && a.MarginB == b.MarginB &&
+               a.Columns == b.Columns && a.ColumnGap == b.ColumnGap;
     };
     TPageSetup previous = FOut.Setup;
     for (std::size_t i = 0; i < FSectionStarts.size() && i + 1 < FSectionValues.size(); ++i) {

@@ -263,7 +263,7 @@ public:
     void Flush();
     void AppendText(const QString& text);
     void Special(char16_t ch);
-    void EndParagraph(bool pageBreakAfter = false);
+    void EndParagraph(bool pageBreakAfter = false, bool columnBreakAfter = false);
     std::optional<QColor> ColorOf(int index) const;  // a colour table entry; none for 0 (the default)
     QTextCharFormat CharFormat() const;
     QTextBlockFormat BlockFormat(const QTextCursor& cursor) const;
@@ -353,6 +353,7 @@ public:
 
     struct TSetupValues {
         std::optional<int> W, H, L, R, T, B;
+        std::optional<int> Columns, ColumnGap;
         bool Landscape = false;
     } FDocSetup, FSectSetup;
     TPageSetup PageOf(const TSetupValues& section) const;
@@ -370,6 +371,7 @@ public:
     bool FTitlePage = false, FFacingPages = false;
     bool FSectionBreakPending = false;
     bool FSectionBreakIsPage = true;
+    bool FSectionBreakIsColumn = false;
 
     std::optional<TPicture> FPicture;
     int FPictureDepth = -1;

@@ -8,6 +8,7 @@
 
 #include "platform/docengine/documentengine.h"
 #include "platform/docengine/enginepart.h"
+#include "platform/docengine/textmetrics.h"
 #include "util/codepage.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -208,8 +209,8 @@ void TRtfWriter::WriteBlockFormat(const QTextBlockFormat& f, int level)
         FOut += "\\ql";
     if (f.leftMargin() != 0)
         FOut += "\\li" + TwipsOf(f.leftMargin());
-    if (f.rightMargin() != 0)
-        FOut += "\\ri" + TwipsOf(f.rightMargin());
+    if (const double right = f.rightMargin() - f.doubleProperty(kColumnRoomProperty); right != 0)
+        FOut += "\\ri" + TwipsOf(right);
     if (f.textIndent() != 0)
         FOut += "\\fi" + TwipsOf(f.textIndent());
     // Vertical spacing and tab stops are held in 96-dpi pixels (see the reader).
@@ -463,17 +464,24 @@ void TRtfWriter::WriteBlock(TFlow& flow, const QTextBlock& block, int level, con
             FOut += section->second;
             flow.Sections.erase(section);
         }
+    if (block.blockFormat().boolProperty(kColumnBreakBeforeProperty))
+        FOut += "\\column\n";
     WriteBlockFormat(block.blockFormat(), level);
     if (block.length() == 1) {
         // An empty paragraph's height comes from the format of its mark.
         WriteCharFormat(block.charFormat());
         FOut += ' ';
     }
-    for (auto it = block.begin(); !it.atEnd(); ++it) {
+    for (auto it = block.begin(); !it.atEnd();) {
         const QTextFragment fragment = it.fragment();
         const QTextCharFormat format = fragment.charFormat();
         const int start = fragment.position();
-        const QString text = fragment.text();
+        QString text = fragment.text();
+        ++it;
+        while (!it.atEnd() && DifferOnlyInMatchedWidths(format, it.fragment().charFormat())) {
+            text += it.fragment().text();
+            ++it;
+        }
         if (format.isImageFormat()) {
             for (int i = 0; i < text.size(); ++i) {
                 WriteMarks(flow, start + i);
@@ -744,6 +752,8 @@ QByteArray TRtfWriter::SectionPage(const TPageSetup& p) const
                      Num(p.MarginB) + "\\headery" + Num(headerY) + "\\footery" + Num(footerY);
     if (p.PageWidth > p.PageHeight)
         out += "\\lndscpsxn";
+    if (p.Columns > 1)
+        out += "\\cols" + Num(p.Columns) + "\\colsx" + Num(p.ColumnGap);
     return out;
 }
 

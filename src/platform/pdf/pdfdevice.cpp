@@ -40,6 +40,25 @@ void Num(QByteArray& out, double v)
     out.append(' ');
 }
 
+// A number of tenths, written as Num writes it: a glyph's shift in a TJ
+// array, written for nearly every glyph of justified or spaced text.
+void Tenths(QByteArray& out, long long tenths)
+{
+    char buf[24];
+    char* end = buf;
+    if (tenths < 0) {
+        *end++ = '-';
+        tenths = -tenths;
+    }
+    end = std::to_chars(end, buf + sizeof buf, tenths / 10).ptr;
+    if (tenths % 10 != 0) {
+        *end++ = '.';
+        *end++ = static_cast<char>('0' + tenths % 10);
+    }
+    *end++ = ' ';
+    out.append(buf, end - buf);
+}
+
 void Hex4(QByteArray& out, unsigned v)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -677,8 +696,11 @@ void TPdfEngine::drawTextItem(const QPointF& p, const QTextItem& textItem)
 void TPdfEngine::NoteGlyphText(TDocFont& font, const QTextItemInt& ti)
 {
     QVarLengthArray<signed char, 256> fresh(ti.glyphs.numGlyphs, -1);
+    // A line that starts inside a run gets the run's clusters: they count
+    // from the run's first glyph, its glyphs from the line's.
+    const int first = ti.num_chars > 0 ? ti.logClusters[0] : 0;
     for (int c = 0; c < ti.num_chars; ++c) {
-        const int g = ti.logClusters[c];
+        const int g = ti.logClusters[c] - first;
         if (g < 0 || g >= ti.glyphs.numGlyphs)
             continue;
         if (fresh[g] < 0) {
@@ -739,13 +761,16 @@ void TPdfEngine::WriteGlyphs(TDocFont& font, const QVarLengthArray<glyph_t>& gly
             // would put it elsewhere (justification, kerning, hinting).
             const double shift = (x - runX) - pen;
             if (std::abs(shift) > 0.01) {
-                const double adjust = std::round(-shift * 1000.0 / size * 10) / 10;
-                if (adjust != 0) {
+                const double tenths = std::round(-shift * 1000.0 / size * 10);
+                if (tenths != 0) {
                     if (inHex)
                         out.append("> ");
                     inHex = false;
-                    Num(out, adjust);
-                    pen -= adjust * size / 1000.0;
+                    if (std::abs(tenths) < 1e15)
+                        Tenths(out, static_cast<long long>(tenths));
+                    else
+                        Num(out, tenths / 10);
+                    pen -= tenths / 10 * size / 1000.0;
                 }
             }
         }

@@ -1,0 +1,146 @@
+#include "platform/docengine/textmetrics.h"
+
+#include <QFont>
+#include <QRawFont>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFragment>
+
+#include <array>
+#include <cmath>
+#include <map>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr int kDeviceDotsPerTwip = 6;  // the word processor's 8640-dpi reference device
+
+// One font's advances on the word processor's device, per character: exact and rounded, in its pixels.
+struct TAdvance {
+    float Exact = 0;
+    float Rounded = 0;
+};
+
+class TRounding {
+public:
+    explicit TRounding(const QFont& font, int pixelSize) : FRaw(QRawFont::fromFont(font))
+    {
+        FRaw.setPixelSize(pixelSize);
+        FLatin.fill({-1, 0});
+    }
+
+    TAdvance Of(char16_t c)
+    {
+        if (c < FLatin.size()) {
+            TAdvance& a = FLatin[c];
+            if (a.Exact < 0)
+                a = Measure(c);
+            return a;
+        }
+        const auto it = FOther.find(c);
+        return it != FOther.end() ? it->second : FOther.emplace(c, Measure(c)).first->second;
+    }
+
+private:
+    TAdvance Measure(char16_t c) const
+    {
+        if (!FRaw.isValid())
+            return {};
+        const QChar ch(c);
+        quint32 glyph = 0;
+        int count = 1;
+        if (!FRaw.glyphIndexesForChars(&ch, 1, &glyph, &count) || count != 1 || glyph == 0)
+            return {};
+        QPointF advance;
+        if (!FRaw.advancesForGlyphIndexes(&glyph, &advance, 1, QRawFont::UseDesignMetrics))
+            return {};
+        return {static_cast<float>(advance.x()), static_cast<float>(std::round(advance.x()))};
+    }
+
+    QRawFont FRaw;
+    std::array<TAdvance, 256> FLatin;
+    std::unordered_map<char16_t, TAdvance> FOther;
+};
+
+TRounding& RoundingOf(const QFont& font)
+{
+    // Sizes are whole twips in the files: the device's pixel size is six times that.
+    const int pixelSize = static_cast<int>(std::lround(font.pointSizeF() * 20)) * kDeviceDotsPerTwip;
+    using TKey = std::tuple<QString, int, int, bool>;
+    static std::map<TKey, TRounding> cache;
+    const TKey key {font.family(), pixelSize, font.weight(), font.italic()};
+    auto it = cache.find(key);
+    if (it == cache.end())
+        it = cache.emplace(std::piecewise_construct, std::forward_as_tuple(key),
+                           std::forward_as_tuple(font, pixelSize))
+                 .first;
+    return it->second;
+}
+
+}  // namespace
+
+void MatchWordProcessorWidths(QTextDocument& doc)
+{
+    struct TChange {
+        int Start, End;
+        double Spacing;
+    };
+    std::vector<TChange> changes;
+    const QFont base = doc.defaultFont();
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const QTextCharFormat format = fragment.charFormat();
+            if (format.isImageFormat())
+                continue;
+            const QFont font = format.font().resolve(base);
+            if (font.pointSizeF() <= 0)
+                continue;
+            TRounding& rounding = RoundingOf(font);
+            const QString text = fragment.text();
+            double exact = 0, rounded = 0;
+            for (const QChar c : text) {
+                const TAdvance a = rounding.Of(c.unicode());
+                exact += a.Exact;
+                rounded += a.Rounded;
+            }
+            // A percentage, which Qt keeps in 1/64: absolute spacing is kept
+            // in 1/64 of a 96-dpi pixel, a quarter twip per character.
+            const double spacing = exact > 0 ? std::round(rounded / exact * 100 * 64) / 64 : 100;
+            const bool has = format.hasProperty(QTextFormat::FontLetterSpacing);
+            const bool percentage = format.fontLetterSpacingType() == QFont::PercentageSpacing;
+            const double current = !has ? 100 : percentage ? format.fontLetterSpacing() : -1;
+            if (current != spacing)
+                changes.push_back({fragment.position(), fragment.position() + fragment.length(), spacing});
+        }
+    if (changes.empty())
+        return;
+    // Not laid out again after every change: the caller lays out once.
+    doc.setPageSize(QSizeF(0, 0));
+    QTextCursor cursor(&doc);
+    cursor.beginEditBlock();
+    for (const TChange& change : changes) {
+        cursor.setPosition(change.Start);
+        cursor.setPosition(change.End, QTextCursor::KeepAnchor);
+        QTextCharFormat spacing;
+        spacing.setFontLetterSpacingType(QFont::PercentageSpacing);
+        spacing.setFontLetterSpacing(change.Spacing);
+        cursor.mergeCharFormat(spacing);
+    }
+    cursor.endEditBlock();
+}
+
+bool DifferOnlyInMatchedWidths(const QTextCharFormat& a, const QTextCharFormat& b)
+{
+    if (!a.hasProperty(QTextFormat::FontLetterSpacing) && !b.hasProperty(QTextFormat::FontLetterSpacing))
+        return false;
+    QTextCharFormat plainA = a, plainB = b;
+    for (QTextCharFormat* f : {&plainA, &plainB}) {
+        f->clearProperty(QTextFormat::FontLetterSpacing);
+        f->clearProperty(QTextFormat::FontLetterSpacingType);
+    }
+    return plainA == plainB;
+}
