@@ -128,6 +128,7 @@ struct TFieldFill {
 using TFieldFiller = std::function<std::optional<TFieldFill>(const QString& inner)>;
 
 class TEnginePart;
+class TTableFlow;
 struct TLoadedDocument;
 class TLoadCache;
 
@@ -369,6 +370,8 @@ private:
     std::vector<TSection> FSections;
     TPageGeometry GeometryFor(const TPageSetup& setup, int page);
     std::vector<TPageBand> FPages;
+    // The main text's pages are cut from this when the engine lays its tables out.
+    std::unique_ptr<TTableFlow> FTableFlow;
     int FActive = MainPart;
     int FFieldCurrent = 0;
     int FNextFieldId = 1;

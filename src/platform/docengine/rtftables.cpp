@@ -186,6 +186,8 @@ QTextTableFormat TableFormat(const TTable& table, const TGrid& grid)
     while (headerRows < static_cast<int>(table.Rows.size()) && table.Rows[headerRows].Def.Header)
         ++headerRows;
     format.setHeaderRowCount(headerRows);
+    if (std::any_of(table.Rows.begin(), table.Rows.end(), [](const TRow& r) { return r.Def.AutoFit; }))
+        format.setProperty(kTableAutoFitProperty, true);
     return format;
 }
 
@@ -348,8 +350,19 @@ TTableBuilder::TCellPlan TTableBuilder::PlanCell(const TRow& row, const TCellDef
     }
     for (int side = 0; side < 4; ++side)
         plan.Borders[side] = BorderOf(row, def, side, r, from, to);
-    if (const auto shade = FReader.ColorOf(def.Shading))
+    if (def.ShadePercent > 0) {
+        // Shading mixes the pattern colour (black by default) into the background (white).
+        const QColor back = FReader.ColorOf(def.Shading).value_or(QColor(Qt::white));
+        const QColor fore = FReader.ColorOf(def.Pattern).value_or(QColor(Qt::black));
+        const double p = def.ShadePercent / 10000.0;
+        cf.setBackground(QColor::fromRgbF(static_cast<float>(back.redF() * (1 - p) + fore.redF() * p),
+                                          static_cast<float>(back.greenF() * (1 - p) + fore.greenF() * p),
+                                          static_cast<float>(back.blueF() * (1 - p) + fore.blueF() * p)));
+    } else if (const auto shade = FReader.ColorOf(def.Shading)) {
         cf.setBackground(*shade);
+    }
+    if (row.Def.Keep)
+        cf.setProperty(kRowKeepProperty, true);
     if (def.VAlign == 1)
         cf.setVerticalAlignment(QTextCharFormat::AlignMiddle);
     else if (def.VAlign == 2)
