@@ -728,9 +728,12 @@ void DocumentEngine::Paginate()
             if (unit.Table && unit.Row >= unit.HeaderRows && unit.HeaderRows > 0) {
                 band.RepeatTop = unit.HeadTop;
                 band.RepeatBottom = band.RepeatTop;
+                // Down to the first row after them (a row cut between pages has more than one unit).
                 for (const TUnit& u : units)
-                    if (u.Table == unit.Table && u.Row == unit.HeaderRows)
+                    if (u.Table == unit.Table && u.Row == unit.HeaderRows) {
                         band.RepeatBottom = u.Top;
+                        break;
+                    }
             }
             available = GeometryFor(SectionSetup(band.Section), static_cast<int>(FPages.size()) + 1).BodyHeight;
         }

@@ -155,12 +155,13 @@ bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
     const QList<QTextLength> widths = format.columnWidthConstraints();
     for (int c = 0; c < table->columns(); ++c)
         columns.push_back(columns.back() + (c < widths.size() ? widths[c].rawValue() * kPixel : 1440));
+    // A centred or right-aligned row stands between the margins, whatever its left indent.
     double left = format.leftMargin() * kPixel;
     const double total = columns.back();
     if (format.alignment() & Qt::AlignHCenter)
-        left = std::max(left, (FWidth - total - left) / 2 + left);
+        left = (FWidth - total) / 2;
     else if (format.alignment() & Qt::AlignRight)
-        left = std::max(left, FWidth - total);
+        left = FWidth - total;
 
     std::vector<TRow> rows(static_cast<std::size_t>(t.RowCount));
     std::vector<int> spanning;
