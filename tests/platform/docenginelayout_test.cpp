@@ -689,3 +689,33 @@ TEST(EngineTables, ALongTableTakesItsPages)
     EXPECT_EQ(e->CurrentPages(), 67);
     EXPECT_NE(PageText(*e, 67).find("End of report"), std::string::npos);
 }
+
+// A merged cell is one box over the columns and rows it takes: its shading
+// fills them all, and its text runs over its whole width.
+TEST(EngineTables, MergedCellsAreOneBox)
+{
+    struct TCase {
+        const char* What;
+        std::string Rows;
+        QRect Red;  // twips from the margin and the table's top
+    };
+    const std::string words = "Words enough to run past the first column";
+    const TCase cases[] = {
+        {"across", "\\trowd\\trgaph0\\trrh600\\clmgf\\clcbpat1\\cellx2000\\clmrg\\cellx6000\\cellx8000"
+                   "\\pard\\intbl " + words + "\\cell\\cell c\\cell\\row",
+         QRect(100, 100, 5800, 400)},
+        {"down", "\\trowd\\trgaph0\\trrh600\\clvmgf\\clcbpat1\\cellx2000\\cellx5000\\pard\\intbl a\\cell b\\cell\\row"
+                 "\\trowd\\trgaph0\\trrh600\\clvmrg\\cellx2000\\cellx5000\\pard\\intbl\\cell d\\cell\\row",
+         QRect(100, 100, 1800, 1000)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        auto e = LoadRtf(Rtf(c.Rows + "\\pard after\\par"));
+        const QImage page = RenderPage(*e, 1);
+        const QRect red(kLeft + c.Red.x() / 15, kTop + c.Red.y() / 15, c.Red.width() / 15, c.Red.height() / 15);
+        // Text covers a little of it.
+        EXPECT_GE(CountPixels(page, red, IsRed), red.width() * red.height() * 8 / 10);
+    }
+    auto e = LoadRtf(Rtf(cases[0].Rows + "\\pard after\\par"));
+    EXPECT_NE(PageText(*e, 1).find(words), std::string::npos) << "on one line: " << PageText(*e, 1);
+}
