@@ -71,6 +71,7 @@ std::unique_ptr<TTableFlow> TTableFlow::Make(TEnginePart& main, double width)
     PrepareLayout(*doc);
 
     QTextCursor out(doc.get());
+    const TEditBlock edit(doc.get());
     bool first = true;
     auto open = [&](const QTextBlockFormat& bf, const QTextCharFormat& cf) {
         if (first) {
