@@ -719,3 +719,29 @@ TEST(EngineTables, MergedCellsAreOneBox)
     auto e = LoadRtf(Rtf(cases[0].Rows + "\\pard after\\par"));
     EXPECT_NE(PageText(*e, 1).find(words), std::string::npos) << "on one line: " << PageText(*e, 1);
 }
+
+// An auto-fitted table (\trautofit1) widens a column to its longest word,
+// taking the room from a column that has some to spare; otherwise the
+// word is broken at the column's edge.
+TEST(EngineTables, AnAutoFittedColumnWidensToItsLongestWord)
+{
+    for (const bool autoFit : {false, true}) {
+        SCOPED_TRACE(autoFit ? "\\trautofit1" : "fixed");
+        auto e = LoadRtf(Rtf(std::string("\\trowd\\trgaph0\\trrh600") + (autoFit ? "\\trautofit1" : "") + kBox +
+                             "\\cellx700" + kBox + "\\cellx6000\\pard\\intbl Haemoglobinometry\\cell b\\cell\\row"
+                             "\\pard after\\par"));
+        const QImage page = RenderPage(*e, 1);
+        const std::vector<int> rows = HorizontalLines(page, kLeft + 5000 / 15);
+        ASSERT_EQ(rows.size(), 2u) << Join(rows);
+        const std::vector<int> found = VerticalLines(page, rows[1] - 2);
+        const auto lineAt = [&](int x) {
+            return std::any_of(found.begin(), found.end(), [&](int f) { return std::abs(f - x) <= 2; });
+        };
+        EXPECT_EQ(lineAt(kLeft + 700 / 15), !autoFit) << Join(found);
+        EXPECT_TRUE(lineAt(kLeft + 6000 / 15)) << "the table keeps its width: " << Join(found);
+        if (autoFit) {
+            EXPECT_GT(found.size() > 1 ? found[1] : 0, kLeft + 1500 / 15) << Join(found);
+        }
+        EXPECT_EQ(PageText(*e, 1).find("Haemoglobinometry") != std::string::npos, autoFit) << PageText(*e, 1);
+    }
+}

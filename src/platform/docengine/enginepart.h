@@ -126,7 +126,10 @@ enum : int {
 
 // On each cell of a row that is not cut between pages (\trkeep); on a table
 // whose columns widen to their longest word (\trautofit1).
-enum : int { kRowKeepProperty = QTextFormat::UserProperty + 21, kTableAutoFitProperty = QTextFormat::UserProperty + 22 };
+enum : int {
+    kRowKeepProperty = QTextFormat::UserProperty + 21,
+    kTableAutoFitProperty = QTextFormat::UserProperty + 22,
+};
 
 // Text that stands for the page number (1) or the page count (2): a PAGE or
 // NUMPAGES field of a letterhead, drawn with the values of each page.

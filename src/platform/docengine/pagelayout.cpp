@@ -765,8 +765,8 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
     painter.scale(device->logicalDpiX() / 1440.0, device->logicalDpiY() / 1440.0);
 
     QTextDocument& column = FTableFlow ? FTableFlow->Doc() : *FMain->Doc;
-    const TObjectPlace place {*FMain->Doc, FTableFlow.get(), page, HeaderOf(page) | FooterOf(page), band.Top, band.Bottom,
-                              g.BodyTop, band.RepeatBottom - band.RepeatTop};
+    const TObjectPlace place {*FMain->Doc,  FTableFlow.get(), page, HeaderOf(page) | FooterOf(page),
+                              band.Top,     band.Bottom,      g.BodyTop, band.RepeatBottom - band.RepeatTop};
     DrawObjects(painter, FShapes, FImages, place, true);
     DrawPart(painter, PartData(HeaderOf(page)), ps, g.Width, page, pages, g.HeaderTop, g.HeaderHeight);
     double y = g.BodyTop;

@@ -64,7 +64,8 @@ std::unique_ptr<TTableFlow> TTableFlow::Make(TEnginePart& main, double width)
     doc->setDefaultFont(src.defaultFont());
     doc->setDefaultTextOption(src.defaultTextOption());
     for (const auto& [name, picture] : main.Pictures) {
-        doc->addResource(QTextDocument::ImageResource, QUrl(name), src.resource(QTextDocument::ImageResource, QUrl(name)));
+        const QUrl url(name);
+        doc->addResource(QTextDocument::ImageResource, url, src.resource(QTextDocument::ImageResource, url));
         if (picture.Format == "wmf" || picture.Format == "emf")
             AddMetafileResource(*doc, name, picture.Encoded);
     }
@@ -156,6 +157,62 @@ bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
     const QList<QTextLength> widths = format.columnWidthConstraints();
     for (int c = 0; c < table->columns(); ++c)
         columns.push_back(columns.back() + (c < widths.size() ? widths[c].rawValue() * kPixel : 1440));
+    const std::size_t firstCell = FCells.size();
+    std::vector<TRow> rows;
+    std::vector<int> spanning;
+    for (int pass = 0;; ++pass) {
+        rows.assign(static_cast<std::size_t>(t.RowCount), TRow {});
+        spanning.clear();
+        FCells.resize(firstCell);
+        for (int r = 0; r < t.RowCount; ++r) {
+            TRow& row = rows[static_cast<std::size_t>(r)];
+            row.Table = index;
+            row.Row = r;
+            double height = 0;
+            for (int c = 0; c < table->columns(); ++c) {
+                const QTextTableCell cell = table->cellAt(r, c);
+                if (!cell.isValid() || cell.column() != c)
+                    continue;
+                if (cell.row() != r) {
+                    row.SpannedFromAbove = true;
+                    continue;
+                }
+                TCell tc;
+                tc.Row = r;
+                tc.Column = c;
+                tc.RowSpan = cell.rowSpan();
+                tc.ColumnSpan = cell.columnSpan();
+                tc.Left = columns[static_cast<std::size_t>(c)];
+                tc.Right = columns[static_cast<std::size_t>(std::min(c + tc.ColumnSpan, table->columns()))];
+                const QTextTableCellFormat f = cell.format().toTableCellFormat();
+                const double need = LayOutCell(tc, cell, main, format.boolProperty(kTableAutoFitProperty));
+                if (need < 0)
+                    return false;
+                if (f.hasProperty(kRowKeepProperty))
+                    row.Keep = true;
+                const int given = f.hasProperty(kRowHeightProperty) ? f.intProperty(kRowHeightProperty) : 0;
+                const double borders = tc.Edges[0].Width + tc.Edges[2].Width;
+                double cellHeight = need;
+                if (given > 0) {
+                    cellHeight = std::max(need, std::min(given, 31680) + borders);
+                } else if (given < 0) {
+                    cellHeight = std::min(-given, 31680) + borders;
+                    row.Exact = true;
+                }
+                const int id = static_cast<int>(FCells.size());
+                if (tc.RowSpan == 1)
+                    height = std::max(height, cellHeight);
+                else
+                    spanning.push_back(id);
+                row.Cells.push_back(id);
+                FCells.push_back(std::move(tc));
+            }
+            row.Height = std::max(1.0, height);
+        }
+        // An auto-fitted table's columns widen to their longest word once.
+        if (pass > 0 || !format.boolProperty(kTableAutoFitProperty) || !Widen(columns, firstCell))
+            break;
+    }
     // A centred or right-aligned row stands between the margins, whatever its left indent.
     double left = format.leftMargin() * kPixel;
     const double total = columns.back();
@@ -163,54 +220,6 @@ bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
         left = (FWidth - total) / 2;
     else if (format.alignment() & Qt::AlignRight)
         left = FWidth - total;
-
-    std::vector<TRow> rows(static_cast<std::size_t>(t.RowCount));
-    std::vector<int> spanning;
-    for (int r = 0; r < t.RowCount; ++r) {
-        TRow& row = rows[static_cast<std::size_t>(r)];
-        row.Table = index;
-        row.Row = r;
-        double height = 0;
-        for (int c = 0; c < table->columns(); ++c) {
-            const QTextTableCell cell = table->cellAt(r, c);
-            if (!cell.isValid() || cell.column() != c)
-                continue;
-            if (cell.row() != r) {
-                row.SpannedFromAbove = true;
-                continue;
-            }
-            TCell tc;
-            tc.Row = r;
-            tc.Column = c;
-            tc.RowSpan = cell.rowSpan();
-            tc.ColumnSpan = cell.columnSpan();
-            tc.Left = columns[static_cast<std::size_t>(c)];
-            tc.Right = columns[static_cast<std::size_t>(std::min(c + tc.ColumnSpan, table->columns()))];
-            const QTextTableCellFormat f = cell.format().toTableCellFormat();
-            const double need = LayOutCell(tc, cell, main);
-            if (need < 0)
-                return false;
-            if (f.hasProperty(kRowKeepProperty))
-                row.Keep = true;
-            const int given = f.hasProperty(kRowHeightProperty) ? f.intProperty(kRowHeightProperty) : 0;
-            const double borders = tc.Edges[0].Width + tc.Edges[2].Width;
-            double cellHeight = need;
-            if (given > 0) {
-                cellHeight = std::max(need, std::min(given, 31680) + borders);
-            } else if (given < 0) {
-                cellHeight = std::min(-given, 31680) + borders;
-                row.Exact = true;
-            }
-            const int id = static_cast<int>(FCells.size());
-            if (tc.RowSpan == 1)
-                height = std::max(height, cellHeight);
-            else
-                spanning.push_back(id);
-            row.Cells.push_back(id);
-            FCells.push_back(std::move(tc));
-        }
-        row.Height = std::max(1.0, height);
-    }
     // A merged cell taller than its rows makes the last of them taller.
     for (int id : spanning) {
         const TCell& cell = FCells[static_cast<std::size_t>(id)];
@@ -259,10 +268,47 @@ bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
     return true;
 }
 
+bool TTableFlow::Widen(std::vector<double>& columns, std::size_t firstCell) const
+{
+    const std::size_t count = columns.size() - 1;
+    std::vector<double> need(count, 0);
+    for (std::size_t i = firstCell; i < FCells.size(); ++i) {
+        const TCell& cell = FCells[i];
+        if (cell.ColumnSpan != 1)
+            continue;
+        const double insets = cell.Right - cell.Left - cell.ContentWidth;
+        for (const auto& [block, y] : cell.Blocks) {
+            const QTextBlockFormat bf = block.blockFormat();
+            const double word = block.layout()->minimumWidth() + bf.leftMargin() + bf.rightMargin() +
+                                std::max(0.0, bf.textIndent());
+            need[static_cast<std::size_t>(cell.Column)] =
+                std::max(need[static_cast<std::size_t>(cell.Column)], word + insets);
+        }
+    }
+    double extra = 0, slack = 0;
+    for (std::size_t c = 0; c < count; ++c) {
+        const double width = columns[c + 1] - columns[c];
+        extra += std::max(0.0, need[c] - width);
+        slack += std::max(0.0, width - need[c]);
+    }
+    if (extra < 1)
+        return false;
+    // The room comes from the columns that have some to spare, as far as they have.
+    const double take = slack > 0 ? std::min(extra, slack) / slack : 0.0;
+    std::vector<double> widths(count);
+    for (std::size_t c = 0; c < count; ++c) {
+        const double width = columns[c + 1] - columns[c];
+        widths[c] = need[c] > width ? need[c] : width - (width - need[c]) * take;
+    }
+    for (std::size_t c = 0; c < count; ++c)
+        columns[c + 1] = columns[c] + widths[c];
+    return true;
+}
+
 // Lays a cell's paragraphs out at its width, as Qt's layout lays out a
 // paragraph; returns the height the cell needs, or -1 for a cell this layout
 // leaves to Qt.
-double TTableFlow::LayOutCell(TCell& cell, const QTextTableCell& source, const TEnginePart& main)
+double TTableFlow::LayOutCell(TCell& cell, const QTextTableCell& source, const TEnginePart& main, bool wholeWords)
 {
     const QTextTableCellFormat f = source.format().toTableCellFormat();
     cell.Edges[0] = EdgeOf(f, QTextFormat::TableCellTopBorder, f.topBorderStyle(), f.topBorderBrush());
@@ -307,6 +353,8 @@ double TTableFlow::LayOutCell(TCell& cell, const QTextTableCell& source, const T
         option.setAlignment(align);
         if (bf.nonBreakableLines())
             option.setWrapMode(QTextOption::ManualWrap);
+        else if (wholeWords)
+            option.setWrapMode(QTextOption::WordWrap);  // the longest word gives the column's width
         layout->setTextOption(option);
         layout->setCacheEnabled(true);
         const double leftMargin = bf.leftMargin() + bf.indent() * indentWidth;
