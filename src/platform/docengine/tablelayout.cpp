@@ -331,7 +331,8 @@ double TTableFlow::LayOutCell(TCell& cell, const QTextTableCell& source, const T
     const int last = source.lastPosition();
     for (QTextBlock block = source.firstCursorPosition().block(); block.isValid() && block.position() <= last;
          block = block.next()) {
-        if (block.textList())
+        // Lists and tab leaders are drawn by what draws the main text's paragraphs.
+        if (block.textList() || block.blockFormat().hasProperty(kTabLeadersProperty))
             return -1;
         if (!block.isVisible())
             continue;
@@ -467,6 +468,11 @@ void TTableFlow::DrawCell(QPainter& painter, const TCell& cell, const TRow& row,
     const double left = box.left() - cell.Left + cell.ContentLeft;
     for (const auto& [block, y] : cell.Blocks) {
         const QTextLayout* layout = block.layout();
+        if (const QBrush back = block.blockFormat().background(); back.style() != Qt::NoBrush && layout->lineCount()) {
+            const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+            const QRectF shade(left, textTop + y, cell.ContentWidth, last.y() + last.height());
+            painter.fillRect(shade.intersected(QRectF(box.left(), top, box.width(), bottom - top)), back);
+        }
         for (int i = 0; i < layout->lineCount(); ++i) {
             const QTextLine line = layout->lineAt(i);
             const double lineTop = textTop + y + line.y();
