@@ -1,8 +1,9 @@
 // Composing reports in the document engine, saved as PDF: a letterhead
 // (header with a logo, footer) + a one-page template with 40 tags, each made
 // a field with text; and a three-page results report with a 50-row table of
-// tags. Also checks that memory stays flat over 1,000 reports, and times a
-// whole printorb-tool convert of a 4,000-paragraph document.
+// tags. Also checks that memory stays flat over 1,000 reports, and times
+// whole printorb-tool convert processes: a 4,000-paragraph document and
+// long tables of 1 to 100 pages.
 //
 // BM_VsLibreOffice sets each report beside LibreOffice converting the same
 // merged report, saved as RTF, to PDF (when soffice is installed): cold, one
@@ -384,6 +385,63 @@ void BM_ConvertLongDocumentProcess(benchmark::State& state)
 }
 BENCHMARK(BM_ConvertLongDocumentProcess)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5)
     ->Repetitions(3)->ReportAggregatesOnly(true);
+
+// A long results table: a line of text, then rows of four bordered cells.
+QString LongTable(int rows)
+{
+    const QString path = gDir->filePath(QStringLiteral("long%1.rtf").arg(rows));
+    if (QFile::exists(path))
+        return path;
+    std::string def = "\\trowd\\trgaph108\\trleft0";
+    for (int x : {2400, 4800, 7200, 9600})
+        def += "\\clbrdrt\\brdrs\\brdrw10\\clbrdrl\\brdrs\\brdrw10\\clbrdrb\\brdrs\\brdrw10\\clbrdrr\\brdrs\\brdrw10"
+               "\\cellx" + std::to_string(x);
+    std::string rtf = "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}}"
+                      "\\paperw11906\\paperh16838\\margl1134\\margr1134\\margt1134\\margb1134"
+                      "\\pard\\plain\\f0\\fs20 Long results table\\par\n";
+    for (int i = 0; i < rows; ++i)
+        rtf += def + "\\pard\\intbl\\plain\\f0\\fs20 Analyte " + std::to_string(i + 1) + "\\cell " +
+               std::to_string(i % 17) + "." + std::to_string(i % 10) + "\\cell mmol/L\\cell " + std::to_string(i % 5) +
+               "-" + std::to_string(i % 5 + 7) + "\\cell\\row\n";
+    rtf += "\\pard\\plain\\f0\\fs20 End of report\\par}";
+    std::ofstream(path.toStdString(), std::ios::binary) << rtf;
+    return path;
+}
+
+// The whole `printorb-tool convert` process of a long table, from its start
+// to its exit: 50 rows make one page, 4,000 rows 67 (as LibreOffice makes
+// them). ms_per_page should stay flat as the table grows.
+void BM_LongTableConvert(benchmark::State& state)
+{
+    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/printorb-tool");
+    const QString in = LongTable(static_cast<int>(state.range(0)));
+    const QString out = gDir->filePath(QStringLiteral("long.pdf"));
+    double total = 0;
+    int pages = 0;
+    for (auto _ : state) {
+        QElapsedTimer t;
+        t.start();
+        QProcess p;
+        p.start(tool, {QStringLiteral("convert"), in, out});
+        if (!p.waitForFinished(300000) || p.exitCode() != 0) {
+            state.SkipWithError("printorb-tool convert failed");
+            break;
+        }
+        const double s = t.nsecsElapsed() / 1e9;
+        state.SetIterationTime(s);
+        total += s;
+        // "FILE: N page(s), ..."
+        const QByteArray said = p.readAllStandardOutput();
+        const qsizetype at = said.indexOf(" page(s)");
+        if (at > 0)
+            pages = said.left(at).mid(said.lastIndexOf(' ', at - 1) + 1).toInt();
+    }
+    state.counters["pages"] = pages;
+    if (pages > 0 && state.iterations() > 0)
+        state.counters["ms_per_page"] = total * 1000 / static_cast<double>(state.iterations()) / pages;
+}
+BENCHMARK(BM_LongTableConvert)->Arg(50)->Arg(590)->Arg(2980)->Arg(4000)->Arg(5980)->UseManualTime()
+    ->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_MemoryOver1000Reports(benchmark::State& state)
 {

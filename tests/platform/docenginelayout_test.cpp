@@ -545,3 +545,203 @@ TEST(EngineParagraphs, BordersLeadersAndHighlight)
     EXPECT_EQ(CountPixels(page, QRect(kLeft + 6400 / 15, dotsY, 150, 16), ink), 0);
     EXPECT_GT(CountPixels(page, QRect(kLeft, kTop, 200, 80), IsRed), 50) << "the highlight";
 }
+
+namespace {
+
+const std::string kBox = "\\clbrdrt\\brdrs\\brdrw15\\clbrdrl\\brdrs\\brdrw15\\clbrdrb\\brdrs\\brdrw15\\clbrdrr\\brdrs\\brdrw15";
+
+// The pages' text, each page's separately.
+std::vector<std::string> PagesText(DocumentEngine& e)
+{
+    std::vector<std::string> pages;
+    for (int page = 1; page <= e.CurrentPages(); ++page)
+        pages.push_back(PageText(e, page));
+    return pages;
+}
+
+}  // namespace
+
+// Column edges are the cells' right edges (\cellx) from the row's left
+// indent; a centred or right-aligned row stands between the margins.
+TEST(EngineTables, ColumnsStandWhereTheFileSaysTheirEdgesAre)
+{
+    struct TCase {
+        const char* Row;
+        std::vector<int> Cells;  // \cellx
+        std::vector<int> Edges;  // twips from the margin
+    };
+    const TCase cases[] = {
+        {"\\trleft0", {1500, 4000, 8500}, {0, 1500, 4000, 8500}},
+        {"\\trleft-300", {1200, 5000}, {-300, 1200, 5000}},
+        {"\\trleft600\\trqc", {2600, 4600}, {2320, 4320, 6320}},
+        {"\\trleft0\\trqr", {2000, 4000}, {4640, 6640, 8640}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Row);
+        std::string def = std::string("\\trowd\\trgaph0\\trrh600") + c.Row;
+        std::string cells = "\\pard\\intbl";
+        for (int x : c.Cells) {
+            def += kBox + "\\cellx" + std::to_string(x);
+            cells += " x\\cell";
+        }
+        auto e = LoadRtf(Rtf(def + cells + "\\row\\pard after\\par"));
+        const QImage page = RenderPage(*e, 1);
+        std::vector<int> expected;
+        for (int edge : c.Edges)
+            expected.push_back(kLeft + edge / 15);
+        const std::vector<int> found = VerticalLines(page, kTop + 30);
+        EXPECT_TRUE(Near(found, expected)) << Join(found) << " for " << Join(expected);
+    }
+}
+
+// A row that does not fit on the rest of the page goes on over the next
+// one between two of its lines, under the table's header row again; a row
+// kept together (\trkeep) moves to the next page whole.
+TEST(EngineTables, ARowIsCutBetweenItsLinesUnlessKeptTogether)
+{
+    struct TCase {
+        const char* Keep;
+        bool FirstLineOnPageOne;
+    };
+    for (const TCase& c : {TCase {"", true}, TCase {"\\trkeep", false}}) {
+        SCOPED_TRACE(c.Keep[0] ? c.Keep : "no \\trkeep");
+        std::string filler;
+        for (int i = 0; i < 25; ++i)
+            filler += "\\pard Filler " + std::to_string(i) + "\\par";
+        std::string tall;
+        for (int i = 0; i < 30; ++i)
+            tall += "Line" + std::to_string(i) + (i < 29 ? "\\par " : "");
+        const std::string rows = "\\trowd\\trgaph0\\trhdr" + kBox + "\\cellx3000" + kBox +
+                                 "\\cellx8000\\pard\\intbl Test\\cell Result\\cell\\row"
+                                 "\\trowd\\trgaph0" + std::string(c.Keep) + kBox + "\\cellx3000" + kBox +
+                                 "\\cellx8000\\pard\\intbl Tall\\cell " + tall + "\\cell\\row";
+        auto e = LoadRtf(Rtf(filler + rows + "\\pard After\\par"));
+        ASSERT_EQ(e->CurrentPages(), 2);
+        const std::vector<std::string> pages = PagesText(*e);
+        EXPECT_EQ(pages[0].find("Line0\n") != std::string::npos, c.FirstLineOnPageOne) << pages[0];
+        EXPECT_EQ(pages[1].find("Test"), pages[1].find_first_not_of(" \n")) << "the header row first: " << pages[1];
+        EXPECT_NE(pages[1].find("Line29\n"), std::string::npos);
+        if (c.FirstLineOnPageOne) {
+            EXPECT_EQ(pages[1].find("Tall"), std::string::npos) << "the row's first line stays on page 1";
+        }
+        for (int i = 0; i < 30; ++i) {
+            const std::string line = "Line" + std::to_string(i) + "\n";
+            EXPECT_EQ((pages[0] + pages[1]).find(line), (pages[0] + pages[1]).rfind(line)) << line;
+            EXPECT_NE((pages[0] + pages[1]).find(line), std::string::npos) << line;
+        }
+    }
+}
+
+// Cell shading and borders as the word processor draws them.
+TEST(EngineTables, ShadingAndBordersOnThePage)
+{
+    const auto grey = [](const QColor& p) {
+        return std::abs(p.red() - 128) < 12 && std::abs(p.green() - 128) < 12 && std::abs(p.blue() - 128) < 12;
+    };
+    const auto purple = [](const QColor& p) {  // a quarter of red in blue
+        return std::abs(p.red() - 64) < 12 && p.green() < 12 && std::abs(p.blue() - 191) < 12;
+    };
+    struct TCase {
+        const char* Cell;
+        std::function<bool(const QColor&)> Inside;  // most of the cell's pixels
+        int BottomLines;                            // across its bottom edge
+    };
+    const TCase cases[] = {
+        {"\\clcbpat1\\clbrdrb\\brdrs\\brdrw15", IsRed, 1},
+        {"\\clshdng5000\\clbrdrb\\brdrs\\brdrw15", grey, 1},
+        {"\\clcbpat2\\clcfpat1\\clshdng2500", purple, 0},
+        {"\\clbrdrb\\brdrdb\\brdrw45", [](const QColor& p) { return p == QColor(Qt::white); }, 2},
+        {"\\clbrdrb\\brdrnone", [](const QColor& p) { return p == QColor(Qt::white); }, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Cell);
+        auto e = LoadRtf(Rtf(std::string("\\trowd\\trgaph0\\trrh900") + c.Cell +
+                             "\\cellx3000\\pard\\intbl\\cell\\row\\pard after\\par"));
+        const QImage page = RenderPage(*e, 1);
+        const QRect inside(kLeft + 10, kTop + 10, 3000 / 15 - 20, 900 / 15 - 20);
+        EXPECT_GE(CountPixels(page, inside, c.Inside), inside.width() * inside.height() * 9 / 10);
+        std::vector<int> lines;
+        for (int y : HorizontalLines(page, kLeft + 100))
+            if (y > kTop + 30 && y < kTop + 900 / 15 + 10)
+                lines.push_back(y);
+        EXPECT_EQ(static_cast<int>(lines.size()), c.BottomLines) << Join(lines);
+    }
+}
+
+// A table of 4,000 rows in four columns takes as many pages as LibreOffice
+// gives it (67: it has no header row, which LibreOffice would not repeat).
+TEST(EngineTables, ALongTableTakesItsPages)
+{
+    const std::string box = "\\clbrdrt\\brdrs\\brdrw10\\clbrdrl\\brdrs\\brdrw10\\clbrdrb\\brdrs\\brdrw10"
+                            "\\clbrdrr\\brdrs\\brdrw10";
+    std::string rtf = "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}}"
+                      "\\paperw11906\\paperh16838\\margl1134\\margr1134\\margt1134\\margb1134"
+                      "\\pard\\plain\\f0\\fs20 Long results table\\par";
+    std::string def = "\\trowd\\trgaph108\\trleft0";
+    for (int x : {2400, 4800, 7200, 9600})
+        def += box + "\\cellx" + std::to_string(x);
+    rtf += def + "\\pard\\intbl\\plain\\f0\\fs20\\b Test\\cell Result\\cell Units\\cell Reference\\cell\\row";
+    for (int i = 0; i < 4000; ++i)
+        rtf += def + "\\pard\\intbl\\plain\\f0\\fs20 Analyte " + std::to_string(i + 1) + "\\cell " +
+               std::to_string(i % 17) + "." + std::to_string(i % 10) + "\\cell mmol/L\\cell " + std::to_string(i % 5) +
+               "-" + std::to_string(i % 5 + 7) + "\\cell\\row";
+    auto e = LoadRtf(rtf + "\\pard\\plain\\f0\\fs20 End of report\\par}");
+    EXPECT_EQ(e->CurrentPages(), 67);
+    EXPECT_NE(PageText(*e, 67).find("End of report"), std::string::npos);
+}
+
+// A merged cell is one box over the columns and rows it takes: its shading
+// fills them all, and its text runs over its whole width.
+TEST(EngineTables, MergedCellsAreOneBox)
+{
+    struct TCase {
+        const char* What;
+        std::string Rows;
+        QRect Red;  // twips from the margin and the table's top
+    };
+    const std::string words = "Words enough to run past the first column";
+    const TCase cases[] = {
+        {"across", "\\trowd\\trgaph0\\trrh600\\clmgf\\clcbpat1\\cellx2000\\clmrg\\cellx6000\\cellx8000"
+                   "\\pard\\intbl " + words + "\\cell\\cell c\\cell\\row",
+         QRect(100, 100, 5800, 400)},
+        {"down", "\\trowd\\trgaph0\\trrh600\\clvmgf\\clcbpat1\\cellx2000\\cellx5000\\pard\\intbl a\\cell b\\cell\\row"
+                 "\\trowd\\trgaph0\\trrh600\\clvmrg\\cellx2000\\cellx5000\\pard\\intbl\\cell d\\cell\\row",
+         QRect(100, 100, 1800, 1000)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        auto e = LoadRtf(Rtf(c.Rows + "\\pard after\\par"));
+        const QImage page = RenderPage(*e, 1);
+        const QRect red(kLeft + c.Red.x() / 15, kTop + c.Red.y() / 15, c.Red.width() / 15, c.Red.height() / 15);
+        // Text covers a little of it.
+        EXPECT_GE(CountPixels(page, red, IsRed), red.width() * red.height() * 8 / 10);
+    }
+    auto e = LoadRtf(Rtf(cases[0].Rows + "\\pard after\\par"));
+    EXPECT_NE(PageText(*e, 1).find(words), std::string::npos) << "on one line: " << PageText(*e, 1);
+}
+
+// An auto-fitted table (\trautofit1) widens a column to its longest word,
+// taking the room from a column that has some to spare; otherwise the
+// word is broken at the column's edge.
+TEST(EngineTables, AnAutoFittedColumnWidensToItsLongestWord)
+{
+    for (const bool autoFit : {false, true}) {
+        SCOPED_TRACE(autoFit ? "\\trautofit1" : "fixed");
+        auto e = LoadRtf(Rtf(std::string("\\trowd\\trgaph0\\trrh600") + (autoFit ? "\\trautofit1" : "") + kBox +
+                             "\\cellx700" + kBox + "\\cellx6000\\pard\\intbl Haemoglobinometry\\cell b\\cell\\row"
+                             "\\pard after\\par"));
+        const QImage page = RenderPage(*e, 1);
+        const std::vector<int> rows = HorizontalLines(page, kLeft + 5000 / 15);
+        ASSERT_EQ(rows.size(), 2u) << Join(rows);
+        const std::vector<int> found = VerticalLines(page, rows[1] - 2);
+        const auto lineAt = [&](int x) {
+            return std::any_of(found.begin(), found.end(), [&](int f) { return std::abs(f - x) <= 2; });
+        };
+        EXPECT_EQ(lineAt(kLeft + 700 / 15), !autoFit) << Join(found);
+        EXPECT_TRUE(lineAt(kLeft + 6000 / 15)) << "the table keeps its width: " << Join(found);
+        if (autoFit) {
+            EXPECT_GT(found.size() > 1 ? found[1] : 0, kLeft + 1500 / 15) << Join(found);
+        }
+        EXPECT_EQ(PageText(*e, 1).find("Haemoglobinometry") != std::string::npos, autoFit) << PageText(*e, 1);
+    }
+}

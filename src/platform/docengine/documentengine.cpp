@@ -5,6 +5,7 @@
 #include "platform/docengine/picturehandler.h"
 #include "platform/docengine/rtfreader.h"
 #include "platform/docengine/rtfwriter.h"
+#include "platform/docengine/tablelayout.h"
 #include "platform/pdf/pdfdevice.h"
 #include "util/codepage.h"
 #include "util/outputfile.h"

@@ -130,6 +130,7 @@ struct TFieldFill {
 using TFieldFiller = std::function<std::optional<TFieldFill>(const QString& inner)>;
 
 class TEnginePart;
+class TTableFlow;
 struct TLoadedDocument;
 class TLoadCache;
 
@@ -375,6 +376,8 @@ private:
     // Each paragraph of the main text laid out at its section's column width.
     double FitColumnWidths();
     std::vector<TPageBand> FPages;
+    // The main text's pages are cut from this when the engine lays its tables out.
+    std::unique_ptr<TTableFlow> FTableFlow;
     int FActive = MainPart;
     int FFieldCurrent = 0;
     int FNextFieldId = 1;

@@ -132,6 +132,13 @@ enum : int {
     kColumnRoomProperty = QTextFormat::UserProperty + 41,
 };
 
+// On each cell of a row that is not cut between pages (\trkeep); on a table
+// whose columns widen to their longest word (\trautofit1).
+enum : int {
+    kRowKeepProperty = QTextFormat::UserProperty + 21,
+    kTableAutoFitProperty = QTextFormat::UserProperty + 22,
+};
+
 // Text that stands for the page number (1) or the page count (2): a PAGE or
 // NUMPAGES field of a letterhead, drawn with the values of each page.
 enum : int { kPageFieldProperty = QTextFormat::UserProperty + 12 };

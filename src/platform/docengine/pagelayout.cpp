@@ -9,6 +9,7 @@
 #include "platform/docengine/enginepart.h"
 #include "platform/docengine/picturehandler.h"
 #include "platform/docengine/textmetrics.h"
+#include "platform/docengine/tablelayout.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QPaintDevice>
@@ -165,9 +166,11 @@ struct TUnit {
     bool BreakBefore = false;
     bool ColumnBreakBefore = false;
     bool MayBreakBefore = true;  // false inside rows a merged cell spans
-    const QTextTable* Table = nullptr;
+    const void* Table = nullptr;  // the table a row is of
     int Row = -1;
     std::vector<int> Footnotes;
+    int HeaderRows = 0;  // of its table, which repeat on the pages it runs onto
+    double HeadTop = 0;  // where they start
 };
 
 struct TCollector {
@@ -175,9 +178,15 @@ struct TCollector {
     std::vector<TUnit> Units;
     bool BreakNext = false;
     double MaxWholeRow = 1e18;  // a row taller than this is cut between its lines
+    const TTableFlow* Flow = nullptr;
 
     void Block(const QTextBlock& block)
     {
+        if (Flow)
+            if (const TTableFlow::TRow* row = Flow->RowOf(block)) {
+                FlowRow(*row, block.blockFormat().boolProperty(kPageBreakBeforeProperty));
+                return;
+            }
         const QRectF box = Layout->blockBoundingRect(block);
         const QTextLayout* lines = block.layout();
         const QTextBlockFormat format = block.blockFormat();
@@ -244,6 +253,8 @@ struct TCollector {
             unit.Bottom = std::max(bottom, unit.Top);
             unit.Table = table;
             unit.Row = row;
+            unit.HeaderRows = format.headerRowCount();
+            unit.HeadTop = frame.top();
             unit.MayBreakBefore = !spannedFromAbove;
             if (row == 0) {
                 unit.Top = frame.top();
@@ -299,6 +310,38 @@ struct TCollector {
         Units.push_back(piece);
     }
 
+    // A row the engine laid out: cut between its lines where it may be.
+    void FlowRow(const TTableFlow::TRow& row, bool breakBefore)
+    {
+        const TTableFlow::TTable& table = Flow->Tables()[static_cast<std::size_t>(row.Table)];
+        TUnit unit;
+        unit.Top = row.Top;
+        unit.Bottom = row.Top + row.Height;
+        unit.Table = &table;
+        unit.Row = row.Row;
+        unit.HeaderRows = table.HeaderRows;
+        unit.HeadTop = Flow->Rows()[static_cast<std::size_t>(table.FirstRow)].Top;
+        unit.MayBreakBefore = !row.SpannedFromAbove;
+        unit.BreakBefore = BreakNext || breakBefore;
+        BreakNext = false;
+        const bool cut = row.Lines.size() > 1 && ((!row.Keep && !row.Exact) || row.Height > MaxWholeRow);
+        if (!cut) {
+            Units.push_back(unit);
+            return;
+        }
+        TUnit piece = unit;
+        for (std::size_t i = 0; i + 1 < row.Lines.size(); ++i) {
+            piece.Bottom = std::max(piece.Top, row.Top + row.Lines[i].second);
+            Units.push_back(piece);
+            piece = unit;
+            piece.BreakBefore = false;
+            piece.MayBreakBefore = true;
+            piece.Top = row.Top + row.Lines[i].second;
+        }
+        piece.Bottom = unit.Bottom;
+        Units.push_back(piece);
+    }
+
     void Frame(QTextFrame* frame)
     {
         for (auto it = frame->begin(); !it.atEnd(); ++it) {
@@ -307,7 +350,11 @@ struct TCollector {
                     Table(table);
                 } else {
                     const QRectF box = Layout->frameBoundingRect(child);
-                    Units.push_back({box.top(), box.bottom(), 0, BreakNext, false, true, nullptr, -1, {}});
+                    TUnit unit;
+                    unit.Top = box.top();
+                    unit.Bottom = box.bottom();
+                    unit.BreakBefore = BreakNext;
+                    Units.push_back(unit);
                     BreakNext = false;
                 }
             } else if (it.currentBlock().isValid()) {
@@ -393,18 +440,29 @@ void DrawParagraphExtras(QPainter& painter, const QTextDocument& doc, double fro
     }
 }
 
-// The unit a main-text position falls in.
-std::size_t UnitOf(const std::vector<TUnit>& units, QAbstractTextDocumentLayout* layout, const QTextDocument& doc,
-                   int position)
+// The column's height of a main-text position: its line's middle, or its
+// paragraph's top.
+double MainY(const QTextDocument& doc, const TTableFlow* flow, int position, bool lineMiddle)
 {
+    if (flow)
+        return flow->YOf(position, lineMiddle);
     const QTextBlock block = doc.findBlock(position);
-    if (!block.isValid())
-        return units.empty() ? 0 : units.size() - 1;
-    const QRectF box = layout->blockBoundingRect(block);
+    const QRectF box = doc.documentLayout()->blockBoundingRect(block);
     double y = box.top();
+    if (!lineMiddle)
+        return y;
     if (const QTextLayout* lines = block.layout())
         if (const QTextLine line = lines->lineForTextPosition(position - block.position()); line.isValid())
             y = lines->position().y() + line.y() + line.height() / 2;
+    return y;
+}
+
+// The unit a main-text position falls in.
+std::size_t UnitOf(const std::vector<TUnit>& units, const QTextDocument& doc, const TTableFlow* flow, int position)
+{
+    if (!doc.findBlock(position).isValid())
+        return units.empty() ? 0 : units.size() - 1;
+    const double y = MainY(doc, flow, position, true);
     const auto it = std::upper_bound(units.begin(), units.end(), y, [](double v, const TUnit& u) { return v < u.Top; });
     return it == units.begin() ? 0 : static_cast<std::size_t>(it - units.begin() - 1);
 }
@@ -458,13 +516,16 @@ void DrawPart(QPainter& painter, const TEnginePart& part, const TPageSetup& ps, 
 // layout keeps line positions in 1/64 units, so the range is narrowed by
 // a few twips: a line of the page before or after is then not drawn (not
 // even clipped, which would leave its text in a PDF).
-void DrawBand(QPainter& painter, QTextDocument& main, const TPageSetup& ps, double from, double to, double at)
+void DrawBand(QPainter& painter, QTextDocument& main, const TTableFlow* flow, const TPageSetup& ps, double from,
+              double to, double at)
 {
     if (to <= from + 8)
         return;
     painter.save();
     painter.translate(ps.MarginL, at - from);
     main.drawContents(&painter, QRectF(-ps.MarginL, from + 3, ps.PageWidth, to - from - 6));
+    if (flow)
+        flow->Draw(painter, from, to);
     // Borders stand a little outside their paragraphs' text.
     painter.setClipRect(QRectF(-ps.MarginL, from - 60, ps.PageWidth, to - from + 120));
     DrawParagraphExtras(painter, main, from + 3, to - 3);
@@ -476,6 +537,7 @@ void DrawBand(QPainter& painter, QTextDocument& main, const TPageSetup& ps, doub
 // the first page, anchored ones with their paragraph.
 struct TObjectPlace {
     const QTextDocument& Main;
+    const TTableFlow* Flow;
     int Page;
     int ShownParts;
     double BandTop, BandBottom, BodyTop, RepeatHeight;
@@ -486,8 +548,7 @@ struct TObjectPlace {
             return parts == 0 || (parts & ShownParts) ? std::optional<double>(y) : std::nullopt;
         if (anchor < 0)
             return Page == 1 ? std::optional<double>(y) : std::nullopt;
-        const QTextBlock block = Main.findBlock(anchor);
-        const double top = Main.documentLayout()->blockBoundingRect(block).top();
+        const double top = MainY(Main, Flow, anchor, false);
         if (top < BandTop - 0.5 || top >= BandBottom - 0.5)
             return std::nullopt;
         return BodyTop + RepeatHeight + (top - BandTop) + y;
@@ -592,7 +653,17 @@ void DocumentEngine::UpdateLayout()
                      MainPart}) {
         TEnginePart& p = const_cast<TEnginePart&>(PartData(part));
         p.EnsureLayout();
-        LayOutAsColumn(*p.Doc, part == MainPart ? FitColumnWidths() : width);  // pages are cut below
+        const double columnWidth = part == MainPart ? FitColumnWidths() : width;
+        if (part == MainPart) {
+            // The cells are laid out from the main text, so they are measured first.
+            MatchWordProcessorWidths(*p.Doc);
+            FTableFlow = TTableFlow::Make(p, columnWidth);
+            if (FTableFlow) {
+                LayOutAsColumn(FTableFlow->Doc(), columnWidth);
+                continue;
+            }
+        }
+        LayOutAsColumn(*p.Doc, columnWidth);  // pages are cut below
         FitRowHeights(*p.Doc);
     }
     for (TFootnote& note : FFootnotes) {
@@ -646,11 +717,15 @@ double DocumentEngine::FitColumnWidths()
 
 void DocumentEngine::Paginate()
 {
-    QAbstractTextDocumentLayout* layout = FMain->Doc->documentLayout();
+    QTextDocument& column = FTableFlow ? FTableFlow->Doc() : *FMain->Doc;
+    QAbstractTextDocumentLayout* layout = column.documentLayout();
     (void)layout->documentSize();  // the whole layout at once; asked block by block it is redone each time
+    if (FTableFlow)
+        FTableFlow->Place();
     TCollector collector {layout, {}};
     collector.MaxWholeRow = GeometryFor(FSetup, 1).BodyHeight * 0.8;
-    collector.Frame(FMain->Doc->rootFrame());
+    collector.Flow = FTableFlow.get();
+    collector.Frame(column.rootFrame());
     std::vector<TUnit>& units = collector.Units;
     // The layout puts an empty paragraph next to a table inside the table's
     // rectangle: no unit starts above the end of the one before.
@@ -660,13 +735,13 @@ void DocumentEngine::Paginate()
     }
     for (std::size_t i = 0; i < FFootnotes.size(); ++i)
         if (!units.empty())
-            units[UnitOf(units, layout, *FMain->Doc, FFootnotes[i].Anchor.position())].Footnotes.push_back(
+            units[UnitOf(units, *FMain->Doc, FTableFlow.get(), FFootnotes[i].Anchor.position())].Footnotes.push_back(
                 static_cast<int>(i));
 
     // The section each unit is in, from the layout height of the sections' starts.
     std::vector<double> sectionTops;
     for (const TSection& section : FSections)
-        sectionTops.push_back(layout->blockBoundingRect(section.Start.block()).top());
+        sectionTops.push_back(MainY(*FMain->Doc, FTableFlow.get(), section.Start.position(), false));
     auto sectionOf = [&](const TUnit& unit) {
         int section = 0;
         for (std::size_t i = 0; i < sectionTops.size(); ++i)
@@ -710,14 +785,15 @@ void DocumentEngine::Paginate()
             band.Top = unit.BreakBefore ? std::max(FPages.back().Top, unit.Top - unit.SpaceAbove) : unit.Top;
             columnTop = band.Top;
             // A table cut here shows its header rows again.
-            if (unit.Table && unit.Row >= unit.Table->format().headerRowCount() &&
-                unit.Table->format().headerRowCount() > 0) {
-                const QRectF frame = layout->frameBoundingRect(const_cast<QTextTable*>(unit.Table));
-                band.RepeatTop = frame.top();
+            if (unit.Table && unit.Row >= unit.HeaderRows && unit.HeaderRows > 0) {
+                band.RepeatTop = unit.HeadTop;
                 band.RepeatBottom = band.RepeatTop;
+                // Down to the first row after them (a row cut between pages has more than one unit).
                 for (const TUnit& u : units)
-                    if (u.Table == unit.Table && u.Row == unit.Table->format().headerRowCount())
+                    if (u.Table == unit.Table && u.Row == unit.HeaderRows) {
                         band.RepeatBottom = u.Top;
+                        break;
+                    }
             }
             available = GeometryFor(SectionSetup(band.Section), static_cast<int>(FPages.size()) + 1).BodyHeight;
         }
@@ -749,20 +825,21 @@ void DocumentEngine::DrawPage(QPainter& painter, int page)
     const QPaintDevice* device = painter.device();
     painter.scale(device->logicalDpiX() / 1440.0, device->logicalDpiY() / 1440.0);
 
-    const TObjectPlace place {*FMain->Doc, page, HeaderOf(page) | FooterOf(page), band.Top, band.Bottom,
-                              g.BodyTop, band.RepeatBottom - band.RepeatTop};
+    QTextDocument& column = FTableFlow ? FTableFlow->Doc() : *FMain->Doc;
+    const TObjectPlace place {*FMain->Doc,  FTableFlow.get(), page, HeaderOf(page) | FooterOf(page),
+                              band.Top,     band.Bottom,      g.BodyTop, band.RepeatBottom - band.RepeatTop};
     DrawObjects(painter, FShapes, FImages, place, true);
     DrawPart(painter, PartData(HeaderOf(page)), ps, g.Width, page, pages, g.HeaderTop, g.HeaderHeight);
     double y = g.BodyTop;
     if (band.RepeatBottom > band.RepeatTop) {
-        DrawBand(painter, *FMain->Doc, ps, band.RepeatTop, band.RepeatBottom, y);
+        DrawBand(painter, column, FTableFlow.get(), ps, band.RepeatTop, band.RepeatBottom, y);
         y += band.RepeatBottom - band.RepeatTop;
     }
-    DrawBand(painter, *FMain->Doc, ps, band.Top, std::min(band.Bottom, band.Top + g.BodyHeight), y);
-    TPageSetup column = ps;
+    DrawBand(painter, column, FTableFlow.get(), ps, band.Top, std::min(band.Bottom, band.Top + g.BodyHeight), y);
+    TPageSetup columnSetup = ps;
     for (const auto& [top, bottom] : band.Columns) {
-        column.MarginL += static_cast<int>(std::lround(ColumnWidth(ps) + ps.ColumnGap));
-        DrawBand(painter, *FMain->Doc, column, top, std::min(bottom, top + g.BodyHeight), g.BodyTop);
+        columnSetup.MarginL += static_cast<int>(std::lround(ColumnWidth(ps) + ps.ColumnGap));
+        DrawBand(painter, column, FTableFlow.get(), columnSetup, top, std::min(bottom, top + g.BodyHeight), g.BodyTop);
     }
     if (!band.Footnotes.empty()) {
         double noteTop = g.BodyTop + g.BodyHeight - band.FootnoteHeight + kFootnoteGap;

@@ -88,7 +88,11 @@ int TRtfReader::NewSink(TSink::TKind kind, TEnginePart* part)
     } else {
         sink->Own = std::make_unique<QTextDocument>();
         sink->Own->setUndoRedoEnabled(false);
-        sink->Own->setDocumentMargin(0);
+        // A cell's text is copied into its table; only a frame is laid out
+        // itself. The margin is its root frame's format, which is costly to
+        // change for each of thousands of cells.
+        if (kind != TSink::kCell)
+            sink->Own->setDocumentMargin(0);
         sink->Own->setDefaultFont(part->Doc->defaultFont());
         sink->Doc = sink->Own.get();
     }

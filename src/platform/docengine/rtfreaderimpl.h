@@ -125,6 +125,8 @@ struct TCellDef {
     int Right = 0;
     TBorder Borders[4];
     int Shading = 0;         // colour table index
+    int Pattern = 0;         // \clcfpat: the colour mixed in by ShadePercent
+    int ShadePercent = 0;    // \clshdng, in hundredths of a percent
     int VAlign = 0;          // 0 top, 1 centre, 2 bottom
     bool MergeFirst = false, Merged = false;    // horizontal
     bool VMergeFirst = false, VMerged = false;  // vertical
@@ -136,6 +138,8 @@ struct TRowDef {
     int Gap = 0;      // \trgaph: half the space between cells' text
     int Height = 0;   // \trrh
     bool Header = false;
+    bool Keep = false;     // \trkeep: not cut between pages
+    bool AutoFit = false;  // \trautofit1: columns widen to their longest word
     int Align = 0;    // 0 left, 1 centre, 2 right
     TBorder Borders[6];  // top, left, bottom, right, inside horizontal, inside vertical
     int Padding[4] = {-1, -1, -1, -1};

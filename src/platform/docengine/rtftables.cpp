@@ -186,6 +186,8 @@ QTextTableFormat TableFormat(const TTable& table, const TGrid& grid)
     while (headerRows < static_cast<int>(table.Rows.size()) && table.Rows[headerRows].Def.Header)
         ++headerRows;
     format.setHeaderRowCount(headerRows);
+    if (std::any_of(table.Rows.begin(), table.Rows.end(), [](const TRow& r) { return r.Def.AutoFit; }))
+        format.setProperty(kTableAutoFitProperty, true);
     return format;
 }
 
@@ -258,6 +260,9 @@ void TTableBuilder::Build()
 {
     const QTextTableFormat format = TableFormat(FTable, FGrid);
     QTextCursor& cursor = FReader.Sink(FTable.Parent).Cursor;
+    // One edit: each cell's cursor moves skip the caret's x position, which
+    // shapes its paragraph's text again.
+    const TEditBlock edit(cursor.document());
     // The table goes in at an empty paragraph of its own, and the text after
     // it starts in a new one: the layout gives an empty paragraph next to a
     // table no height, so these two stand for nothing (the writer leaves
@@ -348,8 +353,19 @@ TTableBuilder::TCellPlan TTableBuilder::PlanCell(const TRow& row, const TCellDef
     }
     for (int side = 0; side < 4; ++side)
         plan.Borders[side] = BorderOf(row, def, side, r, from, to);
-    if (const auto shade = FReader.ColorOf(def.Shading))
+    if (def.ShadePercent > 0) {
+        // Shading mixes the pattern colour (black by default) into the background (white).
+        const QColor back = FReader.ColorOf(def.Shading).value_or(QColor(Qt::white));
+        const QColor fore = FReader.ColorOf(def.Pattern).value_or(QColor(Qt::black));
+        const double p = def.ShadePercent / 10000.0;
+        cf.setBackground(QColor::fromRgbF(static_cast<float>(back.redF() * (1 - p) + fore.redF() * p),
+                                          static_cast<float>(back.greenF() * (1 - p) + fore.greenF() * p),
+                                          static_cast<float>(back.blueF() * (1 - p) + fore.blueF() * p)));
+    } else if (const auto shade = FReader.ColorOf(def.Shading)) {
         cf.setBackground(*shade);
+    }
+    if (row.Def.Keep)
+        cf.setProperty(kRowKeepProperty, true);
     if (def.VAlign == 1)
         cf.setVerticalAlignment(QTextCharFormat::AlignMiddle);
     else if (def.VAlign == 2)
@@ -394,6 +410,28 @@ void TTableBuilder::SetBorders(TCellPlan& p)
     FBuilt->cellAt(p.Row, p.Column).setFormat(p.Format);
 }
 
+// Text without frames or lists: copied paragraph by paragraph and run by
+// run, without a fragment (a document of its own) for each of thousands of cells.
+bool IsPlain(const QTextDocument& doc)
+{
+    if (!doc.rootFrame()->childFrames().isEmpty())
+        return false;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())
+        if (block.textList())
+            return false;
+    return true;
+}
+
+void InsertPlain(QTextCursor& at, const QTextDocument& doc)
+{
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        if (block != doc.begin())
+            at.insertBlock(block.blockFormat(), block.charFormat());
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            at.insertText(it.fragment().text(), it.fragment().charFormat());
+    }
+}
+
 // The cells' text, in document order so that positions already taken stay
 // where they are.
 void TTableBuilder::PlaceText()
@@ -407,7 +445,10 @@ void TTableBuilder::PlaceText()
         QTextCursor at = FBuilt->cellAt(p.Row, p.Column).firstCursorPosition();
         at.setBlockFormat(cell.Doc->begin().blockFormat());
         const int offset = at.position();
-        at.insertFragment(QTextDocumentFragment(cell.Doc));
+        if (IsPlain(*cell.Doc))
+            InsertPlain(at, *cell.Doc);
+        else
+            at.insertFragment(QTextDocumentFragment(cell.Doc));
         FReader.MoveFields(p.Sink, FTable.Parent, offset);
     }
 }

@@ -546,6 +546,10 @@ QByteArray TRtfWriter::RowDefinition(QTextTable* table, int row, const std::vect
     const QTextTableCellFormat first = table->cellAt(row, 0).format().toTableCellFormat();
     if (first.hasProperty(kRowHeightProperty))
         def += "\\trrh" + Num(first.intProperty(kRowHeightProperty));
+    if (first.boolProperty(kRowKeepProperty))
+        def += "\\trkeep";
+    if (tf.boolProperty(kTableAutoFitProperty))
+        def += "\\trautofit1";
     for (int column = 0; column < table->columns(); ++column) {
         const QTextTableCell cell = table->cellAt(row, column);
         if (!cell.isValid() || cell.column() != column)
