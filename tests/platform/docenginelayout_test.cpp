@@ -337,6 +337,51 @@ TEST(EngineBreaks, PageCountFollowsBreaks)
     EXPECT_NE(PageText(*e, 2).find("Second"), std::string::npos);
 }
 
+// Where a page's text starts after a break, as LibreOffice and Word place
+// it: a paragraph's space before stays after a hard break (\\page, \\pagebb,
+// a section), goes at a page the text ran over onto, and a paragraph that
+// holds only a page break stays on the page the break ends.
+TEST(EngineBreaks, SpaceBeforeAtTheTopOfAPage)
+{
+    struct Case {
+        const char* body;
+        int page;
+        const char* same;  // page 1 of this has its last line ("B") at the same height
+    };
+    const char* spaced = "\\pard\\sb480 B\\par";
+    const Case cases[] = {
+        {"A\\par\\pard\\sa200{\\page}{\\fs28\\par}\\pard\\sb480 B\\par", 2, spaced},
+        {"A\\par\\pard\\sb240 \\page\\par\\pard\\sb480 B\\par", 2, spaced},
+        {"A\\par{\\page}{\\par}{\\page}{\\par}\\pard\\sb480 B\\par", 3, spaced},
+        {"A\\par\\pard\\sb480\\page B\\par", 2, spaced},
+        {"A\\par\\pard\\sb480 X\\page B\\par", 2, spaced},
+        {"A\\par\\pard\\pagebb\\sb480 B\\par", 2, spaced},
+        {"A\\sect\\sectd\\pard\\sb480 B\\par", 2, spaced},
+        // Text before the break: the rest of its paragraph is an empty line on the next page.
+        {"A\\page\\par\\pard\\sb480 B\\par", 2, "X\\par\\pard\\sb480 B\\par"},
+        // Run over onto the next page: no space before.
+        {"\\pard\\sl-12900\\slmult0 A\\par\\pard\\sb480 B\\par", 2, "B\\par"},
+    };
+    // The top of the last line's ink.
+    const auto lastLine = [](const QImage& page) {
+        const auto inked = [&](int y) { return CountPixels(page, QRect(0, y, page.width(), 1), IsDark) > 0; };
+        int y = page.height() - 1;
+        while (y >= 0 && !inked(y))
+            --y;
+        while (y > 0 && inked(y - 1))
+            --y;
+        return y;
+    };
+    for (const Case& c : cases) {
+        auto e = LoadRtf(Rtf(c.body));
+        ASSERT_EQ(e->CurrentPages(), c.page) << c.body;
+        auto reference = LoadRtf(Rtf(c.same));
+        EXPECT_NEAR(lastLine(RenderPage(*e, c.page)), lastLine(RenderPage(*reference, 1)), 1) << c.body;
+    }
+    // A page break that ends the text opens no page.
+    EXPECT_EQ(LoadRtf(Rtf("A\\par{\\page}{\\par}"))->CurrentPages(), 1);
+}
+
 TEST(EngineBreaks, SectionsHaveTheirOwnPages)
 {
     // A portrait letter page, then a landscape section with wide margins,

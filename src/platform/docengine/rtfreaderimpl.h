@@ -374,6 +374,8 @@ public:
     bool FInFirstSection = true;
     bool FTitlePage = false, FFacingPages = false;
     bool FSectionBreakPending = false;
+    // The empty paragraph (sink, position) whose page break its own \page set.
+    std::pair<int, int> FBareBreak {-1, -1};
     bool FSectionBreakIsPage = true;
     bool FSectionBreakIsColumn = false;
 
