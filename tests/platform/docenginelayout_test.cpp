@@ -73,6 +73,18 @@ std::string Join(const std::vector<int>& values)
     return out;
 }
 
+// The top of the last line's ink on a page.
+int LastLine(const QImage& page)
+{
+    const auto inked = [&](int y) { return CountPixels(page, QRect(0, y, page.width(), 1), IsDark) > 0; };
+    int y = page.height() - 1;
+    while (y >= 0 && !inked(y))
+        --y;
+    while (y > 0 && inked(y - 1))
+        --y;
+    return y;
+}
+
 QTextTable* FirstTable(QTextDocument* doc)
 {
     for (auto it = doc->rootFrame()->begin(); !it.atEnd(); ++it)
@@ -226,6 +238,39 @@ TEST(EngineTables, ASharedEdgeIsTheWiderOfTheTwoCellsEdges)
     }
 }
 
+// A cell's first paragraph keeps its space before and its last one its
+// space after, as in the word processor: the text below the table stands
+// where it stands below the same paragraphs outside a table.
+TEST(EngineTables, ACellKeepsItsParagraphsSpaceBeforeAndAfter)
+{
+    struct Case {
+        const char* cell;  // a cell's paragraphs, the last one ended by \\cell
+        const char* body;  // the same paragraphs outside a table
+    };
+    const Case cases[] = {
+        {"\\sb480 X", "\\sb480 X\\par"},
+        {"\\sa480 X", "\\sa480 X\\par"},
+        {"\\sb240\\sa480 X", "\\sb240\\sa480 X\\par"},
+        {"\\sb240\\sa240 X\\par Y", "\\sb240\\sa240 X\\par Y\\par"},
+    };
+    for (const Case& c : cases) {
+        const std::string row = std::string("\\trowd\\cellx4000\\cellx8000\\pard\\intbl") + c.cell +
+                                "\\cell Z\\cell\\row";
+        auto table = LoadRtf(Rtf("A\\par" + row + row + "\\pard B\\par"));
+        auto body = LoadRtf(Rtf(std::string("A\\par\\pard") + c.body + "\\pard" + c.body + "\\pard B\\par"));
+        EXPECT_NEAR(LastLine(RenderPage(*table, 1)), LastLine(RenderPage(*body, 1)), 1) << c.cell;
+    }
+    // At the top of a page, after a hard break and after running over.
+    const std::string row = "\\trowd\\cellx4000\\pard\\intbl\\sb480 X\\cell\\row";
+    auto broken = LoadRtf(Rtf("A\\par{\\page}{\\par}" + row + "\\pard B\\par"));
+    auto ranOver = LoadRtf(Rtf("\\pard\\sl-12900\\slmult0 A\\par" + row + "\\pard B\\par"));
+    auto reference = LoadRtf(Rtf("\\pard\\sb480 X\\par\\pard B\\par"));
+    ASSERT_EQ(broken->CurrentPages(), 2);
+    ASSERT_EQ(ranOver->CurrentPages(), 2);
+    EXPECT_NEAR(LastLine(RenderPage(*broken, 2)), LastLine(RenderPage(*reference, 1)), 1);
+    EXPECT_NEAR(LastLine(RenderPage(*ranOver, 2)), LastLine(RenderPage(*reference, 1)), 1);
+}
+
 // A table without a header row, cut between two rows: the part on the next
 // page starts with the line above its first row.
 TEST(EngineTables, ATableContinuedOnTheNextPageStartsWithItsTopLine)
@@ -362,21 +407,11 @@ TEST(EngineBreaks, SpaceBeforeAtTheTopOfAPage)
         // Run over onto the next page: no space before.
         {"\\pard\\sl-12900\\slmult0 A\\par\\pard\\sb480 B\\par", 2, "B\\par"},
     };
-    // The top of the last line's ink.
-    const auto lastLine = [](const QImage& page) {
-        const auto inked = [&](int y) { return CountPixels(page, QRect(0, y, page.width(), 1), IsDark) > 0; };
-        int y = page.height() - 1;
-        while (y >= 0 && !inked(y))
-            --y;
-        while (y > 0 && inked(y - 1))
-            --y;
-        return y;
-    };
     for (const Case& c : cases) {
         auto e = LoadRtf(Rtf(c.body));
         ASSERT_EQ(e->CurrentPages(), c.page) << c.body;
         auto reference = LoadRtf(Rtf(c.same));
-        EXPECT_NEAR(lastLine(RenderPage(*e, c.page)), lastLine(RenderPage(*reference, 1)), 1) << c.body;
+        EXPECT_NEAR(LastLine(RenderPage(*e, c.page)), LastLine(RenderPage(*reference, 1)), 1) << c.body;
     }
     // A page break that ends the text opens no page.
     EXPECT_EQ(LoadRtf(Rtf("A\\par{\\page}{\\par}"))->CurrentPages(), 1);
