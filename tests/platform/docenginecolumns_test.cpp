@@ -104,3 +104,24 @@ TEST(EngineSections, ALandscapeSectionHasItsPageSizeAndItsWidth)
     // The portrait page keeps its own width.
     EXPECT_LE(InkBetween(RenderPage(*e, 1), 0, 90, 120).second, 10440 / 15);
 }
+
+TEST(EngineSections, SectionMarksInsideHeadersAndFootersChangeNoSection)
+{
+    // Word writes a section mark after a field's result in a footer; the
+    // main text's section keeps its columns and margins.
+    struct Case {
+        const char* part;
+        int columns, marginL;
+    };
+    const Case cases[] = {
+        {"", 2, 2880},
+        {"{\\footer\\pard Page {\\field{\\*\\fldinst PAGE}{\\fldrslt 1}}\\sectd\\ltrsect\\par}", 2, 2880},
+        {"{\\header\\pard Head\\sectd\\cols1\\marglsxn1000\\par}", 2, 2880},
+        {"{\\footnote\\pard Note\\sectd\\par}", 2, 2880},
+    };
+    for (const Case& c : cases) {
+        auto e = LoadRtf(Rtf(std::string("\\sectd\\cols2\\colsx440\\marglsxn2880") + c.part, Lines(3, "Text")));
+        EXPECT_EQ(e->PageSetupOf(1).Columns, c.columns) << c.part;
+        EXPECT_EQ(e->PageSetupOf(1).MarginL, c.marginL) << c.part;
+    }
+}
