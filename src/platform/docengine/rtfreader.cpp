@@ -211,6 +211,16 @@ void TRtfReader::GroupClose()
         } else if (field.FormType == 2 && !field.Items.isEmpty()) {
             const int chosen = field.FormResult >= 0 && field.FormResult != 25 ? field.FormResult : field.FormDefault;
             AppendText(field.Items.value(std::max(0, chosen)));
+        } else if (!field.HasResult && dest == TDest::Text) {
+            // A page number or count written without a result still shows, as the word processor updates it.
+            const QByteArray kind = field.Instruction.trimmed().split(' ').value(0).toUpper();
+            if (kind == "PAGE" || kind == "NUMPAGES") {
+                const int previous = S().PageField;
+                S().PageField = kind == "PAGE" ? kPageNumberField : kPageCountField;
+                Special(u'1');
+                Flush();
+                S().PageField = previous;
+            }
         }
     }
     if (dest == TDest::OrbField || dest == TDest::OrbFieldEnd) {
@@ -1012,6 +1022,8 @@ bool TRtfReader::StartFieldDestination(const std::string& w)
         const QByteArray instruction = FFields.empty() ? QByteArray() : FFields.back().Instruction;
         const QByteArray kind = instruction.trimmed().split(' ').value(0).toUpper();
         s.PageField = kind == "PAGE" ? kPageNumberField : kind == "NUMPAGES" ? kPageCountField : 0;
+        if (!FFields.empty())
+            FFields.back().HasResult = true;
         if (!FFields.empty() && FFields.back().FormType >= 1)
             s.Dest = TDest::Skip;  // a check box or list shows its state instead
         return true;

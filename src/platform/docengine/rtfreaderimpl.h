@@ -214,6 +214,7 @@ struct TField {
     QStringList Items;
     QString ItemText;
     bool Written = false;
+    bool HasResult = false;
 };
 
 class TDecoders {
