@@ -125,3 +125,23 @@ TEST(EngineSections, SectionMarksInsideHeadersAndFootersChangeNoSection)
         EXPECT_EQ(e->PageSetupOf(1).MarginL, c.marginL) << c.part;
     }
 }
+
+TEST(EngineSections, HeadersAndFootersSpanTheirSectionsWidth)
+{
+    // A portrait page, then a landscape one: a right-aligned header and
+    // footer end at each page's own right margin (with and without a page field).
+    const std::string landscape = "\\sect\\sectd\\lndscpsxn\\pgwsxn15840\\pghsxn12240\\marglsxn1440\\margrsxn1440\n";
+    const char* parts[] = {
+        "{\\header\\pard\\qr Head\\par}{\\footer\\pard\\qr Foot\\par}",
+        "{\\header\\pard\\qr Head {\\field{\\*\\fldinst PAGE}{\\fldrslt 1}}\\par}{\\footer\\pard\\qr Foot\\par}",
+    };
+    for (const char* part : parts) {
+        auto e = LoadRtf(Rtf(part, Lines(1, "Portrait") + landscape + Lines(1, "Landscape")));
+        ASSERT_EQ(e->CurrentPages(), 2);
+        const QImage portrait = RenderPage(*e, 1), wide = RenderPage(*e, 2);
+        EXPECT_NEAR(InkBetween(portrait, 0, 60, 94).second, (12240 - 1800) / 15, 3) << part;
+        EXPECT_NEAR(InkBetween(wide, 0, 60, 94).second, (15840 - 1440) / 15, 3) << part;
+        EXPECT_NEAR(InkBetween(wide, 0, wide.height() - 96, wide.height() - 60).second, (15840 - 1440) / 15, 3)
+            << part;
+    }
+}
