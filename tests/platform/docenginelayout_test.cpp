@@ -271,6 +271,24 @@ TEST(EngineTables, ACellKeepsItsParagraphsSpaceBeforeAndAfter)
     EXPECT_NEAR(LastLine(RenderPage(*ranOver, 2)), LastLine(RenderPage(*reference, 1)), 1);
 }
 
+// An empty cell is as tall as a line of the font at its cell mark, like an
+// empty paragraph: a row of small text beside empty 12-point cells is a
+// 12-point line high.
+TEST(EngineTables, AnEmptyCellIsAsTallAsTheFontAtItsMark)
+{
+    const char* rows[] = {
+        "{\\fs12 S}{\\fs24\\cell\\cell}",
+        "{\\fs12 S\\cell}{\\fs24\\cell}",
+        "{\\fs24\\cell}{\\fs12 S\\cell}",
+    };
+    auto reference = LoadRtf(Rtf("A\\par\\pard\\fs24 X\\par X\\par X\\par\\pard\\plain B\\par"));
+    for (const char* cells : rows) {
+        const std::string row = std::string("\\trowd\\cellx3000\\cellx6000\\pard\\plain\\intbl") + cells + "\\row";
+        auto e = LoadRtf(Rtf("A\\par" + row + row + row + "\\pard\\plain B\\par"));
+        EXPECT_NEAR(LastLine(RenderPage(*e, 1)), LastLine(RenderPage(*reference, 1)), 1) << cells;
+    }
+}
+
 // A table without a header row, cut between two rows: the part on the next
 // page starts with the line above its first row.
 TEST(EngineTables, ATableContinuedOnTheNextPageStartsWithItsTopLine)
