@@ -1,4 +1,5 @@
 #include "platform/docengine/documentengine.h"
+#include "enginesupport.h"
 #include "compose/templateimages.h"
 
 #include "support/smallfs.h"
@@ -724,6 +725,23 @@ TEST(DocumentEngine, PageNumberFieldsShowEachPagesValues)
             << page;
     e.ActivatePart(DocumentEngine::FooterPart);
     EXPECT_EQ(e.Text(), "Page 1 of 9");  // the text itself keeps the stored results
+}
+
+TEST(DocumentEngine, PageFieldsWithoutAResultShowTheirValues)
+{
+    // Generated RTF may leave the result out: the word processor shows the value all the same.
+    const char* footers[] = {
+        "Page {\\field{\\*\\fldinst PAGE}} of {\\field{\\*\\fldinst {NUMPAGES }}}",
+        "Page {\\field{\\*\\fldinst PAGE}{\\fldrslt 7}} of {\\field{\\*\\fldinst NUMPAGES}}",
+        "Page \\chpgn  of {\\field {\\*\\fldinst {NUMPAGES }}}",
+    };
+    for (const char* footer : footers) {
+        auto e = LoadRtf(std::string("{\\rtf1{\\footer\\pard ") + footer + "\\par}One\\page Two\\par}");
+        ASSERT_EQ(e->CurrentPages(), 2);
+        for (int page = 1; page <= 2; ++page)
+            EXPECT_NE(PageText(*e, page).find("Page " + std::to_string(page) + " of 2"), std::string::npos)
+                << footer << " page " << page << ": " << PageText(*e, page);
+    }
 }
 
 TEST(DocumentEngine, PicturesThatClaimHugeSizesAreNotDecoded)

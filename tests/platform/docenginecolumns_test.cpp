@@ -104,3 +104,44 @@ TEST(EngineSections, ALandscapeSectionHasItsPageSizeAndItsWidth)
     // The portrait page keeps its own width.
     EXPECT_LE(InkBetween(RenderPage(*e, 1), 0, 90, 120).second, 10440 / 15);
 }
+
+TEST(EngineSections, SectionMarksInsideHeadersAndFootersChangeNoSection)
+{
+    // Word writes a section mark after a field's result in a footer; the
+    // main text's section keeps its columns and margins.
+    struct Case {
+        const char* part;
+        int columns, marginL;
+    };
+    const Case cases[] = {
+        {"", 2, 2880},
+        {"{\\footer\\pard Page {\\field{\\*\\fldinst PAGE}{\\fldrslt 1}}\\sectd\\ltrsect\\par}", 2, 2880},
+        {"{\\header\\pard Head\\sectd\\cols1\\marglsxn1000\\par}", 2, 2880},
+        {"{\\footnote\\pard Note\\sectd\\par}", 2, 2880},
+    };
+    for (const Case& c : cases) {
+        auto e = LoadRtf(Rtf(std::string("\\sectd\\cols2\\colsx440\\marglsxn2880") + c.part, Lines(3, "Text")));
+        EXPECT_EQ(e->PageSetupOf(1).Columns, c.columns) << c.part;
+        EXPECT_EQ(e->PageSetupOf(1).MarginL, c.marginL) << c.part;
+    }
+}
+
+TEST(EngineSections, HeadersAndFootersSpanTheirSectionsWidth)
+{
+    // A portrait page, then a landscape one: a right-aligned header and
+    // footer end at each page's own right margin (with and without a page field).
+    const std::string landscape = "\\sect\\sectd\\lndscpsxn\\pgwsxn15840\\pghsxn12240\\marglsxn1440\\margrsxn1440\n";
+    const char* parts[] = {
+        "{\\header\\pard\\qr Head\\par}{\\footer\\pard\\qr Foot\\par}",
+        "{\\header\\pard\\qr Head {\\field{\\*\\fldinst PAGE}{\\fldrslt 1}}\\par}{\\footer\\pard\\qr Foot\\par}",
+    };
+    for (const char* part : parts) {
+        auto e = LoadRtf(Rtf(part, Lines(1, "Portrait") + landscape + Lines(1, "Landscape")));
+        ASSERT_EQ(e->CurrentPages(), 2);
+        const QImage portrait = RenderPage(*e, 1), wide = RenderPage(*e, 2);
+        EXPECT_NEAR(InkBetween(portrait, 0, 60, 94).second, (12240 - 1800) / 15, 3) << part;
+        EXPECT_NEAR(InkBetween(wide, 0, 60, 94).second, (15840 - 1440) / 15, 3) << part;
+        EXPECT_NEAR(InkBetween(wide, 0, wide.height() - 96, wide.height() - 60).second, (15840 - 1440) / 15, 3)
+            << part;
+    }
+}

@@ -73,6 +73,18 @@ std::string Join(const std::vector<int>& values)
     return out;
 }
 
+// The top of the last line's ink on a page.
+int LastLine(const QImage& page)
+{
+    const auto inked = [&](int y) { return CountPixels(page, QRect(0, y, page.width(), 1), IsDark) > 0; };
+    int y = page.height() - 1;
+    while (y >= 0 && !inked(y))
+        --y;
+    while (y > 0 && inked(y - 1))
+        --y;
+    return y;
+}
+
 QTextTable* FirstTable(QTextDocument* doc)
 {
     for (auto it = doc->rootFrame()->begin(); !it.atEnd(); ++it)
@@ -226,6 +238,57 @@ TEST(EngineTables, ASharedEdgeIsTheWiderOfTheTwoCellsEdges)
     }
 }
 
+// A cell's first paragraph keeps its space before and its last one its
+// space after, as in the word processor: the text below the table stands
+// where it stands below the same paragraphs outside a table.
+TEST(EngineTables, ACellKeepsItsParagraphsSpaceBeforeAndAfter)
+{
+    struct Case {
+        const char* cell;  // a cell's paragraphs, the last one ended by \\cell
+        const char* body;  // the same paragraphs outside a table
+    };
+    const Case cases[] = {
+        {"\\sb480 X", "\\sb480 X\\par"},
+        {"\\sa480 X", "\\sa480 X\\par"},
+        {"\\sb240\\sa480 X", "\\sb240\\sa480 X\\par"},
+        {"\\sb240\\sa240 X\\par Y", "\\sb240\\sa240 X\\par Y\\par"},
+    };
+    for (const Case& c : cases) {
+        const std::string row = std::string("\\trowd\\cellx4000\\cellx8000\\pard\\intbl") + c.cell +
+                                "\\cell Z\\cell\\row";
+        auto table = LoadRtf(Rtf("A\\par" + row + row + "\\pard B\\par"));
+        auto body = LoadRtf(Rtf(std::string("A\\par\\pard") + c.body + "\\pard" + c.body + "\\pard B\\par"));
+        EXPECT_NEAR(LastLine(RenderPage(*table, 1)), LastLine(RenderPage(*body, 1)), 1) << c.cell;
+    }
+    // At the top of a page, after a hard break and after running over.
+    const std::string row = "\\trowd\\cellx4000\\pard\\intbl\\sb480 X\\cell\\row";
+    auto broken = LoadRtf(Rtf("A\\par{\\page}{\\par}" + row + "\\pard B\\par"));
+    auto ranOver = LoadRtf(Rtf("\\pard\\sl-12900\\slmult0 A\\par" + row + "\\pard B\\par"));
+    auto reference = LoadRtf(Rtf("\\pard\\sb480 X\\par\\pard B\\par"));
+    ASSERT_EQ(broken->CurrentPages(), 2);
+    ASSERT_EQ(ranOver->CurrentPages(), 2);
+    EXPECT_NEAR(LastLine(RenderPage(*broken, 2)), LastLine(RenderPage(*reference, 1)), 1);
+    EXPECT_NEAR(LastLine(RenderPage(*ranOver, 2)), LastLine(RenderPage(*reference, 1)), 1);
+}
+
+// An empty cell is as tall as a line of the font at its cell mark, like an
+// empty paragraph: a row of small text beside empty 12-point cells is a
+// 12-point line high.
+TEST(EngineTables, AnEmptyCellIsAsTallAsTheFontAtItsMark)
+{
+    const char* rows[] = {
+        "{\\fs12 S}{\\fs24\\cell\\cell}",
+        "{\\fs12 S\\cell}{\\fs24\\cell}",
+        "{\\fs24\\cell}{\\fs12 S\\cell}",
+    };
+    auto reference = LoadRtf(Rtf("A\\par\\pard\\fs24 X\\par X\\par X\\par\\pard\\plain B\\par"));
+    for (const char* cells : rows) {
+        const std::string row = std::string("\\trowd\\cellx3000\\cellx6000\\pard\\plain\\intbl") + cells + "\\row";
+        auto e = LoadRtf(Rtf("A\\par" + row + row + row + "\\pard\\plain B\\par"));
+        EXPECT_NEAR(LastLine(RenderPage(*e, 1)), LastLine(RenderPage(*reference, 1)), 1) << cells;
+    }
+}
+
 // A table without a header row, cut between two rows: the part on the next
 // page starts with the line above its first row.
 TEST(EngineTables, ATableContinuedOnTheNextPageStartsWithItsTopLine)
@@ -335,6 +398,41 @@ TEST(EngineBreaks, PageCountFollowsBreaks)
     EXPECT_NE(PageText(*e, 1).find("First"), std::string::npos);
     EXPECT_EQ(PageText(*e, 1).find("Second"), std::string::npos);
     EXPECT_NE(PageText(*e, 2).find("Second"), std::string::npos);
+}
+
+// Where a page's text starts after a break, as LibreOffice and Word place
+// it: a paragraph's space before stays after a hard break (\\page, \\pagebb,
+// a section), goes at a page the text ran over onto, and a paragraph that
+// holds only a page break stays on the page the break ends.
+TEST(EngineBreaks, SpaceBeforeAtTheTopOfAPage)
+{
+    struct Case {
+        const char* body;
+        int page;
+        const char* same;  // page 1 of this has its last line ("B") at the same height
+    };
+    const char* spaced = "\\pard\\sb480 B\\par";
+    const Case cases[] = {
+        {"A\\par\\pard\\sa200{\\page}{\\fs28\\par}\\pard\\sb480 B\\par", 2, spaced},
+        {"A\\par\\pard\\sb240 \\page\\par\\pard\\sb480 B\\par", 2, spaced},
+        {"A\\par{\\page}{\\par}{\\page}{\\par}\\pard\\sb480 B\\par", 3, spaced},
+        {"A\\par\\pard\\sb480\\page B\\par", 2, spaced},
+        {"A\\par\\pard\\sb480 X\\page B\\par", 2, spaced},
+        {"A\\par\\pard\\pagebb\\sb480 B\\par", 2, spaced},
+        {"A\\sect\\sectd\\pard\\sb480 B\\par", 2, spaced},
+        // Text before the break: the rest of its paragraph is an empty line on the next page.
+        {"A\\page\\par\\pard\\sb480 B\\par", 2, "X\\par\\pard\\sb480 B\\par"},
+        // Run over onto the next page: no space before.
+        {"\\pard\\sl-12900\\slmult0 A\\par\\pard\\sb480 B\\par", 2, "B\\par"},
+    };
+    for (const Case& c : cases) {
+        auto e = LoadRtf(Rtf(c.body));
+        ASSERT_EQ(e->CurrentPages(), c.page) << c.body;
+        auto reference = LoadRtf(Rtf(c.same));
+        EXPECT_NEAR(LastLine(RenderPage(*e, c.page)), LastLine(RenderPage(*reference, 1)), 1) << c.body;
+    }
+    // A page break that ends the text opens no page.
+    EXPECT_EQ(LoadRtf(Rtf("A\\par{\\page}{\\par}"))->CurrentPages(), 1);
 }
 
 TEST(EngineBreaks, SectionsHaveTheirOwnPages)

@@ -45,10 +45,11 @@ void LayOutAsColumn(QTextDocument& doc, double width)
 }
 
 // A copy of a header or footer with its page-number and page-count fields
-// showing this page's values; null when it has none.
+// showing this page's values, laid out at this page's width; null when the
+// part as laid out serves.
 std::unique_ptr<QTextDocument> WithPageValues(const TEnginePart& part, double width, int page, int pages)
 {
-    bool any = false;
+    bool any = std::abs(part.Doc->pageSize().width() - width) > 0.5;
     for (QTextBlock block = part.Doc->begin(); block.isValid() && !any; block = block.next())
         for (auto it = block.begin(); !it.atEnd() && !any; ++it)
             any = it.fragment().charFormat().hasProperty(kPageFieldProperty);
@@ -622,8 +623,9 @@ TPageGeometry DocumentEngine::PageGeometry(int page)
 TPageGeometry DocumentEngine::GeometryFor(const TPageSetup& s, int page)
 {
     TPageGeometry g;
-    // Headers, footers and footnotes keep the first section's text width.
-    g.Width = std::max(720, FSetup.PageWidth - FSetup.MarginL - FSetup.MarginR);
+    // Headers, footers and footnotes span their section's text width (their
+    // heights are measured at the first section's).
+    g.Width = std::max(720, s.PageWidth - s.MarginL - s.MarginR);
     g.HeaderHeight = PartHeight(&PartData(HeaderOf(page)));
     g.FooterHeight = PartHeight(&PartData(FooterOf(page)));
     // A header distance from the file puts the header there and the body at

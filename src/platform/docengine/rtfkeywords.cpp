@@ -26,9 +26,16 @@ void DocValue(TRtfReader& r, std::optional<int> TRtfReader::TSetupValues::*field
         r.FDocSetup.*field = a.Param;
 }
 
+// Word writes section marks inside headers and footers too (after a field's
+// result); they belong to no section of the main text.
+bool InMainText(TRtfReader& r)
+{
+    return r.Sink(r.S().Sink).Part == &r.FOut.Main;
+}
+
 void SectionValue(TRtfReader& r, std::optional<int> TRtfReader::TSetupValues::*field, TArgs a)
 {
-    if (a.Param > 0 && a.Param < 200000)
+    if (a.Param > 0 && a.Param < 200000 && InMainText(r))
         r.FSectSetup.*field = a.Param;
 }
 
@@ -87,7 +94,10 @@ const std::unordered_map<std::string, TAction>& Keywords()
                  r.FSectionValues.push_back(r.FSectSetup);
          }},
         // A section's own page starts again from the document's.
-        {"sectd", +[](R& r, TArgs) { r.FSectSetup = R::TSetupValues {}; }},
+        {"sectd", +[](R& r, TArgs) {
+             if (InMainText(r))
+                 r.FSectSetup = R::TSetupValues {};
+         }},
         {"sbknone", +[](R& r, TArgs) { r.FSectionBreakIsPage = r.FSectionBreakIsColumn = false; }},
         {"sbkcol", +[](R& r, TArgs) {
              r.FSectionBreakIsPage = false;

@@ -211,6 +211,16 @@ void TRtfReader::GroupClose()
         } else if (field.FormType == 2 && !field.Items.isEmpty()) {
             const int chosen = field.FormResult >= 0 && field.FormResult != 25 ? field.FormResult : field.FormDefault;
             AppendText(field.Items.value(std::max(0, chosen)));
+        } else if (!field.HasResult && dest == TDest::Text) {
+            // A page number or count written without a result still shows, as the word processor updates it.
+            const QByteArray kind = field.Instruction.trimmed().split(' ').value(0).toUpper();
+            if (kind == "PAGE" || kind == "NUMPAGES") {
+                const int previous = S().PageField;
+                S().PageField = kind == "PAGE" ? kPageNumberField : kPageCountField;
+                Special(u'1');
+                Flush();
+                S().PageField = previous;
+            }
         }
     }
     if (dest == TDest::OrbField || dest == TDest::OrbFieldEnd) {
@@ -558,13 +568,26 @@ void TRtfReader::EndParagraph(bool pageBreakAfter, bool columnBreakAfter)
         Sink(TargetSink()).Cursor.setBlockFormat(format);
         return;
     }
-    if (pageBreakAfter && Sink(TargetSink()).Cursor.block().length() == 1 &&
-        !Sink(TargetSink()).Cursor.blockFormat().boolProperty(kPageBreakBeforeProperty)) {
+    const int target = TargetSink();
+    const bool bare = Sink(target).Cursor.block().length() == 1;
+    const std::pair<int, int> here {target, Sink(target).Cursor.block().position()};
+    const bool ownBreak = pageBreakAfter;
+    if (!pageBreakAfter && !columnBreakAfter && bare && FBareBreak == here) {
+        // A paragraph that holds only a page break keeps its mark on the page
+        // the break ends, as word processors show it: the next one starts the page.
+        FBareBreak = {-1, -1};
+        QTextBlockFormat format = Sink(target).Cursor.blockFormat();
+        format.clearProperty(kPageBreakBeforeProperty);
+        Sink(target).Cursor.setBlockFormat(format);
+        pageBreakAfter = true;
+    } else if (pageBreakAfter && bare &&
+               !Sink(target).Cursor.blockFormat().boolProperty(kPageBreakBeforeProperty)) {
         // A page break with no text before it: the paragraph to come starts
         // the page (a second one in a row leaves an empty page).
-        QTextBlockFormat format = Sink(TargetSink()).Cursor.blockFormat();
+        QTextBlockFormat format = Sink(target).Cursor.blockFormat();
         format.setProperty(kPageBreakBeforeProperty, true);
-        Sink(TargetSink()).Cursor.setBlockFormat(format);
+        Sink(target).Cursor.setBlockFormat(format);
+        FBareBreak = here;
         return;
     }
     if (Sink(TargetSink()).Cursor.block().length() == 1) {
@@ -596,6 +619,8 @@ void TRtfReader::EndParagraph(bool pageBreakAfter, bool columnBreakAfter)
     if (columnBreakAfter)
         next.setProperty(kColumnBreakBeforeProperty, true);
     cursor.insertBlock(next, CharFormat());
+    if (ownBreak && bare)
+        FBareBreak = {target, cursor.block().position()};
 }
 
 int TRtfReader::TargetSink()
@@ -997,6 +1022,8 @@ bool TRtfReader::StartFieldDestination(const std::string& w)
         const QByteArray instruction = FFields.empty() ? QByteArray() : FFields.back().Instruction;
         const QByteArray kind = instruction.trimmed().split(' ').value(0).toUpper();
         s.PageField = kind == "PAGE" ? kPageNumberField : kind == "NUMPAGES" ? kPageCountField : 0;
+        if (!FFields.empty())
+            FFields.back().HasResult = true;
         if (!FFields.empty() && FFields.back().FormType >= 1)
             s.Dest = TDest::Skip;  // a check box or list shows its state instead
         return true;
@@ -1163,8 +1190,16 @@ void TRtfReader::FinishParts()
         // The paragraph mark that closes the last paragraph opens no new one
         // (unless a table needs a paragraph after it).
         if (cursor.block().length() == 1 && cursor.block().previous().isValid() &&
-            !QTextCursor(cursor.block().previous()).currentTable())
+            !QTextCursor(cursor.block().previous()).currentTable()) {
+            const bool breakBefore = cursor.block().previous().blockFormat().boolProperty(kPageBreakBeforeProperty);
             cursor.deletePreviousChar();
+            // A page break with nothing after it opens no page.
+            if (!breakBefore && cursor.blockFormat().boolProperty(kPageBreakBeforeProperty)) {
+                QTextBlockFormat format = cursor.blockFormat();
+                format.clearProperty(kPageBreakBeforeProperty);
+                cursor.setBlockFormat(format);
+            }
+        }
     }
     for (const auto& sink : FSinks) {
         if (sink->Kind != TSink::kPart)

@@ -214,6 +214,7 @@ struct TField {
     QStringList Items;
     QString ItemText;
     bool Written = false;
+    bool HasResult = false;
 };
 
 class TDecoders {
@@ -374,6 +375,8 @@ public:
     bool FInFirstSection = true;
     bool FTitlePage = false, FFacingPages = false;
     bool FSectionBreakPending = false;
+    // The empty paragraph (sink, position) whose page break its own \page set.
+    std::pair<int, int> FBareBreak {-1, -1};
     bool FSectionBreakIsPage = true;
     bool FSectionBreakIsColumn = false;
 

@@ -35,6 +35,9 @@ void TRtfReader::EndCell(int level)
     TTable& table = tables[static_cast<std::size_t>(level - 1)];
     if (table.OpenCell < 0)
         table.OpenCell = NewSink(TSink::kCell, Sink(base).Part);
+    // An empty cell, like an empty paragraph, is as tall as the character format at its mark.
+    if (QTextCursor& cell = Sink(table.OpenCell).Cursor; cell.block().length() == 1)
+        cell.setBlockCharFormat(CharFormat());
     if (static_cast<int>(table.Cells.size()) < kMaxCellsPerRow)
         table.Cells.push_back(table.OpenCell);
     table.OpenCell = -1;
@@ -440,9 +443,16 @@ void TTableBuilder::PlaceText()
               [](const TPlaced& a, const TPlaced& b) { return a.Row != b.Row ? a.Row < b.Row : a.Column < b.Column; });
     for (const TPlaced& p : FPlaced) {
         TSink& cell = FReader.Sink(p.Sink);
-        if (!cell.Doc || cell.Doc->isEmpty())
+        if (!cell.Doc)
             continue;
         QTextCursor at = FBuilt->cellAt(p.Row, p.Column).firstCursorPosition();
+        if (cell.Doc->isEmpty()) {
+            // Its height: the font only, as the block's character format holds the cell's own.
+            QTextCharFormat font;
+            font.setFont(cell.Doc->begin().charFormat().font(), QTextCharFormat::FontPropertiesSpecifiedOnly);
+            at.mergeBlockCharFormat(font);
+            continue;
+        }
         at.setBlockFormat(cell.Doc->begin().blockFormat());
         const int offset = at.position();
         if (IsPlain(*cell.Doc))

@@ -343,8 +343,12 @@ double TTableFlow::LayOutCell(TCell& cell, const QTextTableCell& source, const T
         if (!block.isVisible())
             continue;
         const QTextBlockFormat bf = block.blockFormat();
+        // Word processors keep the first paragraph's space before and the
+        // last one's space after inside the cell.
         if (havePrevious)
             y += std::max(0.0, std::max(bf.topMargin(), previous.bottomMargin())) * kPixel;
+        else
+            y += std::max(0, bf.intProperty(kSpaceBeforeTwips));
         QTextLayout* layout = block.layout();
         QTextOption option = doc.defaultTextOption();
         option.setTextDirection(block.textDirection());
@@ -390,6 +394,8 @@ double TTableFlow::LayOutCell(TCell& cell, const QTextTableCell& source, const T
         previous = bf;
         havePrevious = true;
     }
+    if (havePrevious)
+        y += std::max(0, previous.intProperty(kSpaceAfterTwips));
     cell.Height = y;
     return cell.Edges[0].Width + cell.PadTop + y + cell.PadBottom + cell.Edges[2].Width;
 }
