@@ -168,7 +168,7 @@ void DocumentEngine::ClearDocument()
 
 // ---- documents and files -------------------------------------------------
 
-TResult<const TLoadedDocument*> DocumentEngine::ReadDocument(const QString& file)
+TResult<TLoadedDocument*> DocumentEngine::ReadDocument(const QString& file, bool& own)
 {
     QFile in(file);
     if (!in.exists())
@@ -182,7 +182,7 @@ TResult<const TLoadedDocument*> DocumentEngine::ReadDocument(const QString& file
     if (!refusal.isEmpty())
         return Fail(4, refusal);
 
-    const TLoadedDocument& loaded = FLoadCache->Read(bytes);
+    TLoadedDocument& loaded = FLoadCache->Read(bytes, own);
     const TPageSetup& s = loaded.Setup;
     const int attributes[6] = {s.PageWidth, s.PageHeight, s.MarginL, s.MarginT, s.MarginR, s.MarginB};
     std::copy(std::begin(attributes), std::end(attributes), FLoadedAttributes);
@@ -191,17 +191,19 @@ TResult<const TLoadedDocument*> DocumentEngine::ReadDocument(const QString& file
 
 TOutcome DocumentEngine::LoadDocument(const QString& file)
 {
-    const TResult<const TLoadedDocument*> loaded = ReadDocument(file);
+    bool own = false;
+    const TResult<TLoadedDocument*> loaded = ReadDocument(file, own);
     if (!loaded)
         return loaded.Failure();
-    AdoptLoaded(**loaded);
+    AdoptLoaded(**loaded, own);
     Changed();
     return TOutcome::Done();
 }
 
 TOutcome DocumentEngine::InsertDocument(const QString& file, int start, int length)
 {
-    const TResult<const TLoadedDocument*> loaded = ReadDocument(file);
+    bool own = false;
+    const TResult<TLoadedDocument*> loaded = ReadDocument(file, own);
     if (!loaded)
         return loaded.Failure();
     QTextCursor range(FMain->Doc.get());
@@ -213,16 +215,19 @@ TOutcome DocumentEngine::InsertDocument(const QString& file, int start, int leng
     return TOutcome::Done();
 }
 
-void DocumentEngine::AdoptLoaded(const TLoadedDocument& loaded)
+void DocumentEngine::AdoptLoaded(TLoadedDocument& loaded, bool take)
 {
-    const std::pair<const TEnginePart*, TEnginePart*> parts[] = {
+    const std::pair<TEnginePart*, TEnginePart*> parts[] = {
         {&loaded.Header, FHeader.get()},           {&loaded.Footer, FFooter.get()},
         {&loaded.Main, FMain.get()},               {&loaded.HeaderFirst, FHeaderFirst.get()},
         {&loaded.FooterFirst, FFooterFirst.get()}, {&loaded.HeaderLeft, FHeaderLeft.get()},
         {&loaded.FooterLeft, FFooterLeft.get()},
     };
     for (const auto& [from, part] : parts) {
-        CopyPartKeepingIds(*from, *part);
+        if (take)
+            part->SwapContent(*from);
+        else
+            CopyPartKeepingIds(*from, *part);
         for (const auto& [id, field] : part->Fields)
             FNextFieldId = std::max(FNextFieldId, id + 1);
     }

@@ -332,9 +332,10 @@ private:
     // The failure, told to OnError first.
     TFailure Fail(int number, const QString& message);
     void Changed();
-    // A file checked and read (through the cache), its page attributes kept.
-    TResult<const TLoadedDocument*> ReadDocument(const QString& file);
-    void AdoptLoaded(const TLoadedDocument& loaded);
+    // A file checked and read (through the cache), its page attributes kept;
+    // own tells that the reading is not kept, so its parts may be taken.
+    TResult<TLoadedDocument*> ReadDocument(const QString& file, bool& own);
+    void AdoptLoaded(TLoadedDocument& loaded, bool take);
     // The main text of a loaded file in place of the cursor's selection; the
     // cursor ends after it.
     void InsertLoadedInto(QTextCursor& cursor, const TLoadedDocument& loaded);

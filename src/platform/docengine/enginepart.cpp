@@ -132,6 +132,29 @@ void TEnginePart::CopyContentFrom(const TEnginePart& from)
     Selection = QTextCursor(Doc.get());
 }
 
+void TEnginePart::SwapContent(TEnginePart& other)
+{
+    // The text cache goes with its document, which tells it of changes.
+    std::swap(Doc, other.Doc);
+    std::swap(FTextCache, other.FTextCache);
+    std::swap(Fields, other.Fields);
+    std::swap(InputFormat, other.InputFormat);
+    std::swap(Pictures, other.Pictures);
+    // Both start again as a copy starts: unlaid, the caret at the start.
+    for (TEnginePart* part : {this, &other}) {
+        part->Doc->setDocumentLayout(nullptr);
+        part->FLayoutReady = false;
+        part->Selection = QTextCursor(part->Doc.get());
+    }
+    // A copy through a fragment keeps the first paragraph's formats only when
+    // text follows its start; an empty one, or one a table opens, gets none.
+    if (!IsEmpty() && Doc->findBlock(1).position() == 1) {
+        QTextCursor first(Doc.get());
+        first.setBlockFormat(QTextBlockFormat());
+        first.setBlockCharFormat(QTextCharFormat());
+    }
+}
+
 void TEnginePart::AddField(int id, int start, int end, bool changeable, int kind)
 {
     TEngineField field;

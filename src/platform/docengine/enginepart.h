@@ -53,6 +53,9 @@ public:
     // Makes this part a copy of another: its text, formats, pictures and tab
     // stops, without its fields.
     void CopyContentFrom(const TEnginePart& from);
+    // Makes this part what another one was, fields and all, and that one
+    // what this was: for a reading used once, whose copy would be wasted.
+    void SwapContent(TEnginePart& other);
     // Registers a picture with the document and returns its image format.
     QTextImageFormat AddPicture(const QImage& image, const QByteArray& encoded, const QByteArray& format,
                                 double widthTwips, double heightTwips);

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // A lab has a few letterheads and a template per kind of report. What is
@@ -13,6 +15,7 @@ namespace {
 constexpr std::size_t kMaxEntries = 8;
 constexpr qint64 kMaxEntryWeight = 8 * 1024 * 1024;
 constexpr qint64 kMaxWeight = 24 * 1024 * 1024;
+constexpr std::size_t kMaxSeen = 64;
 
 qint64 WeightOf(const QByteArray& bytes, const TLoadedDocument& loaded)
 {
@@ -35,8 +38,9 @@ qint64 WeightOf(const QByteArray& bytes, const TLoadedDocument& loaded)
 
 }  // namespace
 
-const TLoadedDocument& TLoadCache::Read(const QByteArray& bytes)
+TLoadedDocument& TLoadCache::Read(const QByteArray& bytes, bool& own)
 {
+    own = false;
     for (auto it = FEntries.begin(); it != FEntries.end(); ++it)
         if (it->Bytes == bytes) {
             FEntries.splice(FEntries.begin(), FEntries, it);
@@ -44,9 +48,21 @@ const TLoadedDocument& TLoadCache::Read(const QByteArray& bytes)
         }
     auto loaded = std::make_unique<TLoadedDocument>();
     ReadRtf(bytes, *loaded);
+    // A hash that matches by chance only keeps a reading one time early.
+    const std::pair<qsizetype, size_t> key {bytes.size(), qHash(bytes)};
+    const auto seen = std::find(FSeen.begin(), FSeen.end(), key);
+    const bool again = seen != FSeen.end();
+    if (again)
+        FSeen.erase(seen);
     const qint64 weight = WeightOf(bytes, *loaded);
-    if (weight > kMaxEntryWeight) {
+    if (weight > kMaxEntryWeight || !again) {
+        if (!again) {
+            FSeen.push_front(key);
+            if (FSeen.size() > kMaxSeen)
+                FSeen.pop_back();
+        }
         FUncached = std::move(loaded);
+        own = true;
         return *FUncached;
     }
     FUncached.reset();

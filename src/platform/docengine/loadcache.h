@@ -2,7 +2,9 @@
 // reading produced are kept, keyed by the file's bytes, and each later load
 // of the same bytes gets a copy: several times cheaper than parsing, and a
 // file changed on disk has other bytes, so it is read anew. At most 8
-// readings and 24 MB (files and decoded pictures) are kept.
+// readings and 24 MB (files and decoded pictures) are kept. A file is kept
+// from its second reading on: the first is handed over whole, since most
+// files converted once are never read again and their copy would be wasted.
 #pragma once
 
 #include "platform/docengine/enginepart.h"
@@ -15,8 +17,8 @@
 class TLoadCache {
 public:
     // The reading of these bytes; made now unless kept. Valid until the next
-    // call.
-    const TLoadedDocument& Read(const QByteArray& bytes);
+    // call. own: it is not kept, and the caller may take its parts.
+    TLoadedDocument& Read(const QByteArray& bytes, bool& own);
 
 private:
     struct TEntry {
@@ -27,6 +29,7 @@ private:
     std::list<TEntry> FEntries;  // most recently used first
     qint64 FWeight = 0;
     std::unique_ptr<TLoadedDocument> FUncached;
+    std::list<std::pair<qsizetype, size_t>> FSeen;  // files read once and not kept: size and hash
 };
 
 // Copies that share nothing with the reading they come from, which stays

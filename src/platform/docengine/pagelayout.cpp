@@ -375,7 +375,21 @@ void DrawParagraphExtras(QPainter& painter, const QTextDocument& doc, double fro
     const auto bordersOf = [](const QTextBlock& b) {
         return b.isValid() ? b.blockFormat().property(kParagraphBordersProperty).toList() : QVariantList();
     };
+    // Drawn for every page: the formats, far fewer than the paragraphs, tell
+    // whether any paragraph has a border or leaders at all, and which.
+    const QList<QTextFormat> formats = doc.allFormats();
+    std::vector<bool> extras(static_cast<std::size_t>(formats.size()));
+    bool any = false;
+    for (qsizetype i = 0; i < formats.size(); ++i)
+        if (formats[i].isBlockFormat() &&
+            (formats[i].hasProperty(kParagraphBordersProperty) || formats[i].hasProperty(kTabLeadersProperty)))
+            extras[static_cast<std::size_t>(i)] = any = true;
+    if (!any)
+        return;
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        const int index = block.blockFormatIndex();
+        if (index < 0 || index >= formats.size() || !extras[static_cast<std::size_t>(index)])
+            continue;
         const QTextBlockFormat format = block.blockFormat();
         const bool bordered = format.hasProperty(kParagraphBordersProperty);
         const bool leaders = format.hasProperty(kTabLeadersProperty);
