@@ -150,6 +150,58 @@ std::unique_ptr<TTableFlow> TTableFlow::Make(TEnginePart& main, double width)
     return flow;
 }
 
+namespace {
+
+// A merged cell taller than its rows makes the last of them taller.
+void GrowForMergedCells(const std::vector<TTableFlow::TCell>& cells, const std::vector<int>& spanning,
+                        std::vector<TTableFlow::TRow>& rows)
+{
+    const int rowCount = static_cast<int>(rows.size());
+    for (int id : spanning) {
+        const TTableFlow::TCell& cell = cells[static_cast<std::size_t>(id)];
+        const int last = std::min(cell.Row + cell.RowSpan, rowCount) - 1;
+        double have = 0;
+        for (int r = cell.Row; r <= last; ++r)
+            have += rows[static_cast<std::size_t>(r)].Height;
+        const double need = cell.Edges[0].Width + cell.PadTop + cell.Height + cell.PadBottom + cell.Edges[2].Width;
+        if (need > have)
+            rows[static_cast<std::size_t>(last)].Height += need - have;
+        for (int r = cell.Row; r <= last; ++r)
+            rows[static_cast<std::size_t>(r)].Keep = true;  // a merged cell is not cut
+    }
+}
+
+// The row's text lines, where it may be cut between pages.
+void FindRowLines(const std::vector<TTableFlow::TCell>& cells, TTableFlow::TRow& row)
+{
+    std::vector<std::pair<double, double>> lines;
+    for (int id : row.Cells) {
+        const TTableFlow::TCell& cell = cells[static_cast<std::size_t>(id)];
+        if (cell.RowSpan != 1)
+            continue;
+        const double inner = row.Height - cell.Edges[0].Width - cell.Edges[2].Width - cell.PadTop - cell.PadBottom;
+        const double shift = std::max(0.0, cell.VAlign == 1 ? (inner - cell.Height) / 2
+                                            : cell.VAlign == 2 ? inner - cell.Height
+                                                               : 0.0);
+        const double top = cell.Edges[0].Width + cell.PadTop + shift;
+        for (const auto& [block, y] : cell.Blocks) {
+            const QTextLayout* layout = block.layout();
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                const QTextLine line = layout->lineAt(i);
+                lines.emplace_back(top + y + line.y(), top + y + line.y() + line.height());
+            }
+        }
+    }
+    std::sort(lines.begin(), lines.end());
+    for (const auto& line : lines)
+        if (!row.Lines.empty() && line.first < row.Lines.back().second - 0.5)
+            row.Lines.back().second = std::max(row.Lines.back().second, line.second);
+        else
+            row.Lines.push_back(line);
+}
+
+}  // namespace
+
 bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
 {
     const QTextTableFormat format = table->format();
@@ -226,46 +278,9 @@ bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
         left = (FWidth - total) / 2;
     else if (format.alignment() & Qt::AlignRight)
         left = FWidth - total;
-    // A merged cell taller than its rows makes the last of them taller.
-    for (int id : spanning) {
-        const TCell& cell = FCells[static_cast<std::size_t>(id)];
-        const int last = std::min(cell.Row + cell.RowSpan, t.RowCount) - 1;
-        double have = 0;
-        for (int r = cell.Row; r <= last; ++r)
-            have += rows[static_cast<std::size_t>(r)].Height;
-        const double need = cell.Edges[0].Width + cell.PadTop + cell.Height + cell.PadBottom + cell.Edges[2].Width;
-        if (need > have)
-            rows[static_cast<std::size_t>(last)].Height += need - have;
-        for (int r = cell.Row; r <= last; ++r)
-            rows[static_cast<std::size_t>(r)].Keep = true;  // a merged cell is not cut
-    }
-    // The rows' text lines, where a row may be cut between pages.
-    for (TRow& row : rows) {
-        std::vector<std::pair<double, double>> lines;
-        for (int id : row.Cells) {
-            const TCell& cell = FCells[static_cast<std::size_t>(id)];
-            if (cell.RowSpan != 1)
-                continue;
-            const double inner = row.Height - cell.Edges[0].Width - cell.Edges[2].Width - cell.PadTop - cell.PadBottom;
-            const double shift = std::max(0.0, cell.VAlign == 1 ? (inner - cell.Height) / 2
-                                                : cell.VAlign == 2 ? inner - cell.Height
-                                                                   : 0.0);
-            const double top = cell.Edges[0].Width + cell.PadTop + shift;
-            for (const auto& [block, y] : cell.Blocks) {
-                const QTextLayout* layout = block.layout();
-                for (int i = 0; i < layout->lineCount(); ++i) {
-                    const QTextLine line = layout->lineAt(i);
-                    lines.emplace_back(top + y + line.y(), top + y + line.y() + line.height());
-                }
-            }
-        }
-        std::sort(lines.begin(), lines.end());
-        for (const auto& line : lines)
-            if (!row.Lines.empty() && line.first < row.Lines.back().second - 0.5)
-                row.Lines.back().second = std::max(row.Lines.back().second, line.second);
-            else
-                row.Lines.push_back(line);
-    }
+    GrowForMergedCells(FCells, spanning, rows);
+    for (TRow& row : rows)
+        FindRowLines(FCells, row);
     FRows.insert(FRows.end(), rows.begin(), rows.end());
     FTableLeft.push_back(left);
     FColumns.push_back(std::move(columns));
