@@ -142,7 +142,10 @@ TResult<TsbLPD::TAck> TsbLPD::ReadAck(TStep step)
     while (!FOwed.empty()) {
         // The first answer may take a while; after that a printer that has
         // answered is waited for, one that has not is only polled.
-        const int wait = FAnswering ? AckWaitMs : (step == TStep::ReceiveJob ? FirstAckWaitMs : 1);
+        // The last answer of a printer that has not answered yet is given the
+        // first answer's wait too: a late refusal is not a silent delivery.
+        const bool waitFor = step == TStep::ReceiveJob || step == TStep::DataEnd;
+        const int wait = FAnswering ? AckWaitMs : (waitFor ? FirstAckWaitMs : 1);
         if (!Client.Readable(wait))
             break;
         const TResult<unsigned char> read = Client.ReadByte();
