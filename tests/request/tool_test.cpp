@@ -2,6 +2,8 @@
 #include "support/testsupport.h"
 #include "util/fileutil.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,9 +19,10 @@ struct TRun {
     QByteArray Err;
 };
 
-TRun RunTool(const QStringList& args)
+TRun RunTool(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(env);
     process.start(QString::fromStdString(BinaryDir() + "/bin/printorb-tool"), args);
     TRun run;
     if (!process.waitForFinished(30000))
@@ -116,4 +119,36 @@ TEST(ToolConvert, LetterheadToPdfAndBack)
     EXPECT_NE(refused.Err.indexOf("save it as Rich Text Format"), -1);
     EXPECT_FALSE(FileExists(dir / "x.pdf"));
     EXPECT_EQ(RunTool({"convert", letterhead, QString::fromStdString(dir / "out.xyz")}).Status, 2);
+}
+
+// A one-bit picture whose rows do not end on a byte is written back the same
+// whatever the memory it was decoded into held before (glibc fills fresh
+// memory with MALLOC_PERTURB_'s byte).
+TEST(ToolConvert, AOneBitPictureIsWrittenBackTheSameWhateverTheMemoryHeld)
+{
+    TTempDir dir;
+    QImage picture(117, 50, QImage::Format_Mono);
+    picture.fill(0);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = y % 3; x < picture.width(); x += 3)
+            picture.setPixel(x, y, 1);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&buffer, "PNG"));
+    // In a header's table cell, where the picture is written back from its pixels.
+    WriteFile(dir / "in.rtf", "{\\rtf1{\\header\\trowd\\cellx4000\\pard\\intbl{\\pict\\pngblip\\picwgoal2340\\pichgoal1000 " +
+                                  png.toHex().toStdString() + "}\\cell\\row}Body\\par}");
+    std::vector<std::string> saved;
+    for (const char* perturb : {"0", "85", "170"}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("MALLOC_PERTURB_", perturb);
+        const std::string out = dir / (std::string("out") + perturb + ".rtf");
+        const TRun run = RunTool({"convert", QString::fromStdString(dir / "in.rtf"), QString::fromStdString(out)}, env);
+        ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+        saved.push_back(ReadFile(out));
+        ASSERT_NE(saved.back().find("\\pngblip"), std::string::npos);
+    }
+    EXPECT_EQ(saved[1], saved[0]);
+    EXPECT_EQ(saved[2], saved[0]);
 }

@@ -27,6 +27,23 @@ bool IsMetafile(const TPicture& picture)
     return picture.Kind == "wmf" || picture.Kind == "emf";
 }
 
+// Qt's reader leaves the bits after a one-bit row's last pixel as they were
+// in memory; written back, they would differ from one reading to the next.
+void ClearRowEnds(QImage& image)
+{
+    if (image.depth() != 1)
+        return;
+    const int used = image.width() / 8, bits = image.width() % 8;
+    const bool msbFirst = image.format() == QImage::Format_Mono;
+    for (int y = 0; y < image.height(); ++y) {
+        uchar* row = image.scanLine(y);
+        if (bits != 0)
+            row[used] &= msbFirst ? static_cast<uchar>(0xFF << (8 - bits)) : static_cast<uchar>((1 << bits) - 1);
+        const int from = used + (bits != 0 ? 1 : 0);
+        std::fill(row + from, row + image.bytesPerLine(), uchar(0));
+    }
+}
+
 }  // namespace
 
 // The picture as an image, the bytes to write it back with and their format
@@ -60,6 +77,7 @@ QImage DecodePicture(const TPicture& picture, double widthTwips, double heightTw
     QImage image;
     if (!reader.read(&image))
         return {};
+    ClearRowEnds(image);
     const QByteArray kind = reader.format().toLower();
     if (kind == "png" || kind == "jpeg" || kind == "jpg") {
         encoded = picture.Data;
