@@ -88,17 +88,49 @@ int TRtfReader::NewSink(TSink::TKind kind, TEnginePart* part)
     } else {
         sink->Own = std::make_unique<QTextDocument>();
         sink->Own->setUndoRedoEnabled(false);
-        // A cell's text is copied into its table; only a frame is laid out
-        // itself. The margin is its root frame's format, which is costly to
-        // change for each of thousands of cells.
-        if (kind != TSink::kCell)
-            sink->Own->setDocumentMargin(0);
+        sink->Own->setDocumentMargin(0);
         sink->Own->setDefaultFont(part->Doc->defaultFont());
         sink->Doc = sink->Own.get();
     }
     sink->Cursor = QTextCursor(sink->Doc);
     FSinks.push_back(std::move(sink));
     return static_cast<int>(FSinks.size()) - 1;
+}
+
+// A cell starts a paragraph of its own at the end of the document its
+// table's cells share: thousands of cells cost one document, not thousands.
+int TRtfReader::NewCellSink(int parent)
+{
+    std::unique_ptr<QTextDocument>& doc = FCellDocs[parent];
+    bool first = false;
+    if (!doc) {
+        doc = std::make_unique<QTextDocument>();
+        doc->setUndoRedoEnabled(false);
+        doc->setDefaultFont(Sink(parent).Part->Doc->defaultFont());
+        first = true;
+    }
+    auto sink = std::make_unique<TSink>();
+    sink->Kind = TSink::kCell;
+    sink->Part = Sink(parent).Part;
+    sink->Doc = doc.get();
+    sink->Cursor = QTextCursor(doc.get());
+    sink->Cursor.movePosition(QTextCursor::End);
+    if (!first)
+        sink->Cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    sink->Start = sink->Cursor.position();
+    FSinks.push_back(std::move(sink));
+    return static_cast<int>(FSinks.size()) - 1;
+}
+
+// Each open cursor is moved by every edit of its document: a closed cell's
+// is let go.
+void TRtfReader::CloseCell(int id)
+{
+    TSink& cell = Sink(id);
+    if (cell.End >= 0)
+        return;
+    cell.End = cell.Cursor.position();
+    cell.Cursor = QTextCursor();
 }
 
 void TRtfReader::Read()
@@ -661,7 +693,7 @@ int TRtfReader::TargetSink()
             table.Parent = base;
         } else {
             if (tables.back().OpenCell < 0)
-                tables.back().OpenCell = NewSink(TSink::kCell, Sink(base).Part);
+                tables.back().OpenCell = NewCellSink(tables.back().Parent);
             table.Parent = tables.back().OpenCell;
         }
         FTables[base].push_back(std::move(table));
@@ -670,7 +702,7 @@ int TRtfReader::TargetSink()
         return base;
     TTable& table = FTables[base].back();
     if (table.OpenCell < 0)
-        table.OpenCell = NewSink(TSink::kCell, Sink(base).Part);
+        table.OpenCell = NewCellSink(table.Parent);
     return table.OpenCell;
 }
 
@@ -682,10 +714,10 @@ void TRtfReader::InsertPicture(const QImage& image, const QByteArray& encoded, c
     if (sink.Cursor.block().length() == 1)
         AppendText(QString());
     const QTextImageFormat imageFormat = sink.Part->AddPicture(image, encoded, format, w, h);
-    if (sink.Own) {  // a cell or box of its own lays itself out: it needs the picture too
-        sink.Own->addResource(QTextDocument::ImageResource, QUrl(imageFormat.name()), image);
+    if (sink.Kind != TSink::kPart) {  // a cell or box lays itself out: it needs the picture too
+        sink.Doc->addResource(QTextDocument::ImageResource, QUrl(imageFormat.name()), image);
         if (format == "wmf" || format == "emf")
-            AddMetafileResource(*sink.Own, imageFormat.name(), encoded);
+            AddMetafileResource(*sink.Doc, imageFormat.name(), encoded);
     }
     sink.Cursor.insertImage(imageFormat);
 }

@@ -116,9 +116,14 @@ struct TSink {
     enum TKind { kPart, kCell, kFrame };
     TKind Kind = kPart;
     TEnginePart* Part = nullptr;           // pictures are registered there
-    std::unique_ptr<QTextDocument> Own;    // cells and frames
+    std::unique_ptr<QTextDocument> Own;    // frames
     QTextDocument* Doc = nullptr;
     QTextCursor Cursor;
+    // A cell is [Start, End) of a document its table's cells share; End is
+    // set, and the cursor let go, once the cell is closed.
+    int Start = 0;
+    int End = -1;
+    int Length() const { return (End >= 0 ? End : Cursor.position()) - Start; }
 };
 
 struct TCellDef {
@@ -263,6 +268,8 @@ public:
     const TState& S() const { return FStack.back(); }
     TSink& Sink(int id) { return *FSinks[static_cast<std::size_t>(id)]; }
     int NewSink(TSink::TKind kind, TEnginePart* part);
+    int NewCellSink(int parent);
+    void CloseCell(int sink);
     int TargetSink();  // where the current paragraph's text goes
     void FlushBytes();
     void Flush();
@@ -312,6 +319,9 @@ public:
     int FOverflowDepth = 0;
 
     std::vector<std::unique_ptr<TSink>> FSinks;  // 0 is the main text
+    // The cells of the tables built into a sink, one document for them all
+    // rather than one each.
+    std::map<int, std::unique_ptr<QTextDocument>> FCellDocs;
     std::vector<std::unique_ptr<TEnginePart>> FVariantParts;
     std::map<QByteArray, int> FVariants;  // "header", "footerf", ... -> sink
     // Images and shapes of headers and footers, shown on the pages of the

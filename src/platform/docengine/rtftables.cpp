@@ -1,4 +1,4 @@
-// Tables: rows and cells are read into documents of their own, then built
+// Tables: cells are read into a document their table's cells share, then built
 // as a table once the table ends: columns at every cell edge any row has,
 // cells spanning the columns between their edges, merged cells, borders,
 // shading, padding and header rows.
@@ -34,10 +34,11 @@ void TRtfReader::EndCell(int level)
         return;
     TTable& table = tables[static_cast<std::size_t>(level - 1)];
     if (table.OpenCell < 0)
-        table.OpenCell = NewSink(TSink::kCell, Sink(base).Part);
+        table.OpenCell = NewCellSink(table.Parent);
     // An empty cell, like an empty paragraph, is as tall as the character format at its mark.
     if (QTextCursor& cell = Sink(table.OpenCell).Cursor; cell.block().length() == 1)
         cell.setBlockCharFormat(CharFormat());
+    CloseCell(table.OpenCell);
     if (static_cast<int>(table.Cells.size()) < kMaxCellsPerRow)
         table.Cells.push_back(table.OpenCell);
     table.OpenCell = -1;
@@ -53,7 +54,9 @@ void TRtfReader::EndRow(int level)
     FinishTables(base, static_cast<std::size_t>(level));
     TTable& table = tables[static_cast<std::size_t>(level - 1)];
     // The paragraph that carries the row mark holds no cell of its own.
-    if (table.OpenCell >= 0 && Sink(table.OpenCell).Doc->isEmpty())
+    if (table.OpenCell >= 0)
+        CloseCell(table.OpenCell);
+    if (table.OpenCell >= 0 && Sink(table.OpenCell).Length() == 0)
         table.OpenCell = -1;
     if (table.OpenCell >= 0) {
         table.Cells.push_back(table.OpenCell);
@@ -84,7 +87,9 @@ void TRtfReader::FinishTable(int base)
     TTable table = std::move(tables.back());
     tables.pop_back();
     // Cells read after the last row mark (a damaged file) make a last row.
-    if (table.OpenCell >= 0 && !Sink(table.OpenCell).Doc->isEmpty())
+    if (table.OpenCell >= 0)
+        CloseCell(table.OpenCell);
+    if (table.OpenCell >= 0 && Sink(table.OpenCell).Length() > 0)
         table.Cells.push_back(table.OpenCell);
     if (!table.Cells.empty()) {
         TRow row;
@@ -415,20 +420,25 @@ void TTableBuilder::SetBorders(TCellPlan& p)
 
 // Text without frames or lists: copied paragraph by paragraph and run by
 // run, without a fragment (a document of its own) for each of thousands of cells.
-bool IsPlain(const QTextDocument& doc)
+bool IsPlain(const TSink& cell)
 {
-    if (!doc.rootFrame()->childFrames().isEmpty())
-        return false;
-    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())
+    const QTextDocument& doc = *cell.Doc;
+    const int end = cell.Start + cell.Length();
+    for (const QTextFrame* frame : doc.rootFrame()->childFrames())
+        if (frame->lastPosition() >= cell.Start && frame->firstPosition() <= end)
+            return false;
+    for (QTextBlock block = doc.findBlock(cell.Start); block.isValid() && block.position() <= end; block = block.next())
         if (block.textList())
             return false;
     return true;
 }
 
-void InsertPlain(QTextCursor& at, const QTextDocument& doc)
+void InsertPlain(QTextCursor& at, const TSink& cell)
 {
-    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
-        if (block != doc.begin())
+    const QTextBlock first = cell.Doc->findBlock(cell.Start);
+    const int end = cell.Start + cell.Length();
+    for (QTextBlock block = first; block.isValid() && block.position() <= end; block = block.next()) {
+        if (block != first)
             at.insertBlock(block.blockFormat(), block.charFormat());
         for (auto it = block.begin(); !it.atEnd(); ++it)
             at.insertText(it.fragment().text(), it.fragment().charFormat());
@@ -446,20 +456,25 @@ void TTableBuilder::PlaceText()
         if (!cell.Doc)
             continue;
         QTextCursor at = FBuilt->cellAt(p.Row, p.Column).firstCursorPosition();
-        if (cell.Doc->isEmpty()) {
+        const QTextBlock first = cell.Doc->findBlock(cell.Start);
+        if (cell.Length() == 0) {
             // Its height: the font only, as the block's character format holds the cell's own.
             QTextCharFormat font;
-            font.setFont(cell.Doc->begin().charFormat().font(), QTextCharFormat::FontPropertiesSpecifiedOnly);
+            font.setFont(first.charFormat().font(), QTextCharFormat::FontPropertiesSpecifiedOnly);
             at.mergeBlockCharFormat(font);
             continue;
         }
-        at.setBlockFormat(cell.Doc->begin().blockFormat());
+        at.setBlockFormat(first.blockFormat());
         const int offset = at.position();
-        if (IsPlain(*cell.Doc))
-            InsertPlain(at, *cell.Doc);
-        else
-            at.insertFragment(QTextDocumentFragment(cell.Doc));
-        FReader.MoveFields(p.Sink, FTable.Parent, offset);
+        if (IsPlain(cell)) {
+            InsertPlain(at, cell);
+        } else {
+            QTextCursor range(cell.Doc);
+            range.setPosition(cell.Start);
+            range.setPosition(cell.Start + cell.Length(), QTextCursor::KeepAnchor);
+            at.insertFragment(QTextDocumentFragment(range));
+        }
+        FReader.MoveFields(p.Sink, FTable.Parent, offset - cell.Start);
     }
 }
 
