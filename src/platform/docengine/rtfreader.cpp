@@ -93,6 +93,9 @@ int TRtfReader::NewSink(TSink::TKind kind, TEnginePart* part)
         sink->Doc = sink->Own.get();
     }
     sink->Cursor = QTextCursor(sink->Doc);
+    // One edit for the whole reading: each edit's end would otherwise find
+    // the caret's x position, shaping its paragraph again.
+    sink->Cursor.beginEditBlock();
     FSinks.push_back(std::move(sink));
     return static_cast<int>(FSinks.size()) - 1;
 }
@@ -107,6 +110,7 @@ int TRtfReader::NewCellSink(int parent)
         doc = std::make_unique<QTextDocument>();
         doc->setUndoRedoEnabled(false);
         doc->setDefaultFont(Sink(parent).Part->Doc->defaultFont());
+        QTextCursor(doc.get()).beginEditBlock();  // never ended: the document goes with the reader
         first = true;
     }
     auto sink = std::make_unique<TSink>();
@@ -746,6 +750,7 @@ void TRtfReader::CloseFrame(int base)
     shape.EveryPage = base != 0 && Sink(base).Part != &FOut.Main;
     if (p.VRef == 't' && base == 0)
         shape.AnchorPosition = Sink(0).Cursor.position();
+    frame.Cursor.endEditBlock();
     shape.Text = std::shared_ptr<QTextDocument>(frame.Own.release());
     frame.Doc = nullptr;
     if (shape.EveryPage)
@@ -1247,6 +1252,9 @@ void TRtfReader::FinishParts()
         const int length = sink.Part->Length();
         sink.Part->AddField(f.Id, std::min(f.Start, length), std::min(f.End, length), f.Changeable, f.Kind);
     }
+    for (const auto& sink : FSinks)
+        if (sink->Kind == TSink::kPart)
+            sink->Cursor.endEditBlock();
 }
 
 // Header and footer variants: the plain one, the first page's, the left

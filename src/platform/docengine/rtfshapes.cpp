@@ -60,6 +60,7 @@ void TRtfReader::FinishShape()
     if (shape.TextSink >= 0) {
         FinishTables(shape.TextSink, 0);
         TSink& box = Sink(shape.TextSink);
+        box.Cursor.endEditBlock();
         if (box.Own && !box.Own->isEmpty())
             text = std::shared_ptr<QTextDocument>(box.Own.release());
         box.Doc = nullptr;

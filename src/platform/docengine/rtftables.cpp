@@ -482,7 +482,12 @@ void TTableBuilder::PlaceText()
 
 void TRtfReader::BuildTable(const TTable& table)
 {
+    // A document's frames are brought up to date only once no edit is open:
+    // the reading's own edit is closed while the table goes in.
+    QTextCursor& at = Sink(table.Parent).Cursor;
+    at.endEditBlock();
     TTableBuilder(*this, table).Build();
+    at.beginEditBlock();
 }
 
 }  // namespace rtf
