@@ -350,7 +350,8 @@ double TTableFlow::LayOutCell(TCell& cell, const QTextTableCell& source, const T
     QTextBlockFormat previous;
     bool havePrevious = false;
     const int last = source.lastPosition();
-    for (QTextBlock block = source.firstCursorPosition().block(); block.isValid() && block.position() <= last;
+    // By position: a cursor would shape the block to find its caret's x.
+    for (QTextBlock block = doc.findBlock(source.firstPosition()); block.isValid() && block.position() <= last;
          block = block.next()) {
         // Lists and tab leaders are drawn by what draws the main text's paragraphs.
         if (block.textList() || block.blockFormat().hasProperty(kTabLeadersProperty))
