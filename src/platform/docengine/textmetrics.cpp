@@ -3,9 +3,9 @@
 #include <QFont>
 #include <QRawFont>
 #include <QTextBlock>
-#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFragment>
+#include <QtGui/private/qtextdocument_p.h>
 
 #include <array>
 #include <cmath>
@@ -120,17 +120,17 @@ void MatchWordProcessorWidths(QTextDocument& doc)
         return;
     // Not laid out again after every change: the caller lays out once.
     doc.setPageSize(QSizeF(0, 0));
-    QTextCursor cursor(&doc);
-    cursor.beginEditBlock();
+    // Straight to the document: a cursor's selection in a table cell looks
+    // the cell up in the table for each of thousands of changes.
+    QTextDocumentPrivate* text = QTextDocumentPrivate::get(&doc);
+    text->beginEditBlock();
     for (const TChange& change : changes) {
-        cursor.setPosition(change.Start);
-        cursor.setPosition(change.End, QTextCursor::KeepAnchor);
         QTextCharFormat spacing;
         spacing.setFontLetterSpacingType(QFont::PercentageSpacing);
         spacing.setFontLetterSpacing(change.Spacing);
-        cursor.mergeCharFormat(spacing);
+        text->setCharFormat(change.Start, change.End - change.Start, spacing, QTextDocumentPrivate::MergeFormat);
     }
-    cursor.endEditBlock();
+    text->endEditBlock();
 }
 
 bool DifferOnlyInMatchedWidths(const QTextCharFormat& a, const QTextCharFormat& b)
