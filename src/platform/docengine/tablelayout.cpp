@@ -228,10 +228,12 @@ bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
             row.Row = r;
             double height = 0;
             for (int c = 0; c < table->columns(); ++c) {
+                // Where a cell starts, told by its neighbours in the grid:
+                // asking a cell for its row and column searches the table.
                 const QTextTableCell cell = table->cellAt(r, c);
-                if (!cell.isValid() || cell.column() != c)
+                if (!cell.isValid() || (c > 0 && table->cellAt(r, c - 1) == cell))
                     continue;
-                if (cell.row() != r) {
+                if (r > 0 && table->cellAt(r - 1, c) == cell) {
                     row.SpannedFromAbove = true;
                     continue;
                 }
