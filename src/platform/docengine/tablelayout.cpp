@@ -237,15 +237,16 @@ bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
                     row.SpannedFromAbove = true;
                     continue;
                 }
+                // The cell's format once: each span asked of the cell reads it again.
+                const QTextTableCellFormat f = cell.format().toTableCellFormat();
                 TCell tc;
                 tc.Row = r;
                 tc.Column = c;
-                tc.RowSpan = cell.rowSpan();
-                tc.ColumnSpan = cell.columnSpan();
+                tc.RowSpan = std::max(1, f.tableCellRowSpan());
+                tc.ColumnSpan = std::max(1, f.tableCellColumnSpan());
                 tc.Left = columns[static_cast<std::size_t>(c)];
                 tc.Right = columns[static_cast<std::size_t>(std::min(c + tc.ColumnSpan, table->columns()))];
-                const QTextTableCellFormat f = cell.format().toTableCellFormat();
-                const double need = LayOutCell(tc, cell, main, format.boolProperty(kTableAutoFitProperty));
+                const double need = LayOutCell(tc, cell, f, main, format.boolProperty(kTableAutoFitProperty));
                 if (need < 0)
                     return false;
                 if (f.hasProperty(kRowKeepProperty))
@@ -331,9 +332,9 @@ bool TTableFlow::Widen(std::vector<double>& columns, std::size_t firstCell) cons
 // Lays a cell's paragraphs out at its width, as Qt's layout lays out a
 // paragraph; returns the height the cell needs, or -1 for a cell this layout
 // leaves to Qt.
-double TTableFlow::LayOutCell(TCell& cell, const QTextTableCell& source, const TEnginePart& main, bool wholeWords)
+double TTableFlow::LayOutCell(TCell& cell, const QTextTableCell& source, const QTextTableCellFormat& f,
+                              const TEnginePart& main, bool wholeWords)
 {
-    const QTextTableCellFormat f = source.format().toTableCellFormat();
     cell.Edges[0] = EdgeOf(f, QTextFormat::TableCellTopBorder, f.topBorderStyle(), f.topBorderBrush());
     cell.Edges[1] = EdgeOf(f, QTextFormat::TableCellLeftBorder, f.leftBorderStyle(), f.leftBorderBrush());
     cell.Edges[2] = EdgeOf(f, QTextFormat::TableCellBottomBorder, f.bottomBorderStyle(), f.bottomBorderBrush());

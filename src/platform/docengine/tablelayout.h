@@ -85,7 +85,8 @@ public:
 private:
     TTableFlow() = default;
     bool LayOutTable(QTextTable* table, const TEnginePart& main);
-    double LayOutCell(TCell& cell, const QTextTableCell& source, const TEnginePart& main, bool wholeWords);
+    double LayOutCell(TCell& cell, const QTextTableCell& source, const QTextTableCellFormat& format,
+                      const TEnginePart& main, bool wholeWords);
     // Columns of an auto-fitted table widened to the longest words of their
     // cells (from firstCell on); false when every word fits.
     bool Widen(std::vector<double>& columns, std::size_t firstCell) const;
