@@ -237,6 +237,34 @@ TEST(DocumentEngine, EditsByValueLeaveTheCursorAlone)
     EXPECT_EQ(e.SelText(), "ade");
 }
 
+// Values of other lengths than their tags, with breaks of every kind: each
+// later tag is found where the part's text now has it, with its own name.
+TEST(DocumentEngine, MarkedFieldsAreFoundAfterValuesOfAnyLength)
+{
+    DocumentEngine e;
+    e.SetPartText(DocumentEngine::MainPart, "A <<X>> B <<LONGER>>C<<Y>><<Z>> D <<Q>>");
+    std::vector<QString> asked;
+    const std::map<QString, QString> values {{"X", "1\r\n2\r3"},
+                                             {"LONGER", ""},
+                                             {"Y", QString::fromUtf16(u"p\u2029q\u2028r\uFDD0s")},
+                                             {"Z", "<"},
+                                             {"Q", "end"}};
+    e.FillMarkedFields(DocumentEngine::MainPart, "<<", ">>", [&](const QString& inner) -> std::optional<TFieldFill> {
+        asked.push_back(inner);
+        const auto it = values.find(inner);
+        if (it == values.end())
+            return std::nullopt;
+        return TFieldFill {.Text = it->second};
+    });
+    EXPECT_EQ(asked, (std::vector<QString> {"X", "LONGER", "Y", "Z", "Q"}));
+    EXPECT_EQ(e.PartText(DocumentEngine::MainPart), "A 1\n2\n3 B Cp\nq\nr\ns< D end");
+    std::vector<std::pair<int, int>> ranges;
+    for (const auto& [id, range] : e.FieldRanges(DocumentEngine::MainPart))
+        ranges.push_back(range);
+    std::sort(ranges.begin(), ranges.end());
+    EXPECT_EQ(ranges, (std::vector<std::pair<int, int>> {{2, 7}, {10, 10}, {11, 18}, {18, 19}, {22, 25}}));
+}
+
 // Runs are written as if typed: each in the look before it with its change,
 // placeholders as changeable fields of one blank.
 TEST(DocumentEngine, RunsAreWrittenAsTyped)

@@ -851,11 +851,21 @@ void DocumentEngine::FillMarkedFields(int partId, const QString& open, const QSt
             pos = start + static_cast<int>(open.size());
         } else {
             pos = start;
-            if (const TResult<int> field = MakeField(partId, start, end + static_cast<int>(close.size()))) {
+            const int after = end + static_cast<int>(close.size());
+            if (const TResult<int> field = MakeField(partId, start, after)) {
                 const int inner = start + static_cast<int>(open.size());
-                if (const std::optional<TFieldFill> fill = filler(text.mid(inner, end - inner)))
+                if (const std::optional<TFieldFill> fill = filler(text.mid(inner, end - inner))) {
                     static_cast<void>(FillField(*field, *fill));  // the field was just made
-                text = PartText(partId);
+                    // The value put in place of the marker, rather than the
+                    // whole part read again for each of a report's tags.
+                    const QString shown = TEnginePart::AsShown(NormaliseBreaks(fill->Text));
+                    const TEnginePart& part = PartData(partId);
+                    const auto [from, to] = part.FieldRange(part.Fields.at(*field));
+                    if (from == start && to == start + shown.size())
+                        text.replace(start, after - start, shown);
+                    else
+                        text = PartText(partId);
+                }
             }
         }
         if (text.size() <= pos || (previous && *previous == pos))

@@ -79,17 +79,21 @@ void TEnginePart::WatchChanges()
                      [cache = FTextCache] { cache->Valid = false; });
 }
 
+QString TEnginePart::AsShown(QString text)
+{
+    // Paragraph, line and table-cell boundaries are all one break. All
+    // four are at or above U+2028; most text is below.
+    char16_t* c = reinterpret_cast<char16_t*>(text.data());
+    for (char16_t* const end = c + text.size(); c != end; ++c)
+        if (*c >= 0x2028 && (*c == 0x2028 || *c == 0x2029 || *c == 0xFDD0 || *c == 0xFDD1))
+            *c = u'\n';
+    return text;
+}
+
 QString TEnginePart::Text() const
 {
     if (!FTextCache->Valid) {
-        QString text = Doc->toRawText();
-        // Paragraph, line and table-cell boundaries are all one break. All
-        // four are at or above U+2028; most text is below.
-        char16_t* c = reinterpret_cast<char16_t*>(text.data());
-        for (char16_t* const end = c + text.size(); c != end; ++c)
-            if (*c >= 0x2028 && (*c == 0x2028 || *c == 0x2029 || *c == 0xFDD0 || *c == 0xFDD1))
-                *c = u'\n';
-        FTextCache->Text = text;
+        FTextCache->Text = AsShown(Doc->toRawText());
         FTextCache->Valid = true;
     }
     return FTextCache->Text;

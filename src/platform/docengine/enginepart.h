@@ -36,6 +36,8 @@ public:
     // character that changes in it; the next page count lays out once.
     void DetachLayout();
     QString Text() const;
+    // Text as Text() shows it once inserted: every break one '\n'.
+    static QString AsShown(QString text);
     bool IsEmpty() const { return Doc->characterCount() <= 1; }
     void Clear();
     void AddField(int id, int start, int end, bool changeable, int kind);

@@ -90,16 +90,30 @@ void MatchWordProcessorWidths(QTextDocument& doc)
     };
     std::vector<TChange> changes;
     const QFont base = doc.defaultFont();
+    // Fragments share a few formats: each format's font is resolved once.
+    struct TFormatSeen {
+        TRounding* Rounding = nullptr;  // none for pictures and fonts without a size
+        double Current = 100;           // the letter spacing it has
+    };
+    std::unordered_map<int, TFormatSeen> formats;
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
-            const QTextCharFormat format = fragment.charFormat();
-            if (format.isImageFormat())
+            auto known = formats.find(fragment.charFormatIndex());
+            if (known == formats.end()) {
+                const QTextCharFormat format = fragment.charFormat();
+                TFormatSeen seen;
+                if (!format.isImageFormat())
+                    if (const QFont font = format.font().resolve(base); font.pointSizeF() > 0)
+                        seen.Rounding = &RoundingOf(font);
+                const bool has = format.hasProperty(QTextFormat::FontLetterSpacing);
+                const bool percentage = format.fontLetterSpacingType() == QFont::PercentageSpacing;
+                seen.Current = !has ? 100 : percentage ? format.fontLetterSpacing() : -1;
+                known = formats.emplace(fragment.charFormatIndex(), seen).first;
+            }
+            if (!known->second.Rounding)
                 continue;
-            const QFont font = format.font().resolve(base);
-            if (font.pointSizeF() <= 0)
-                continue;
-            TRounding& rounding = RoundingOf(font);
+            TRounding& rounding = *known->second.Rounding;
             const QString text = fragment.text();
             double exact = 0, rounded = 0;
             for (const QChar c : text) {
@@ -110,10 +124,7 @@ void MatchWordProcessorWidths(QTextDocument& doc)
             // A percentage, which Qt keeps in 1/64: absolute spacing is kept
             // in 1/64 of a 96-dpi pixel, a quarter twip per character.
             const double spacing = exact > 0 ? std::round(rounded / exact * 100 * 64) / 64 : 100;
-            const bool has = format.hasProperty(QTextFormat::FontLetterSpacing);
-            const bool percentage = format.fontLetterSpacingType() == QFont::PercentageSpacing;
-            const double current = !has ? 100 : percentage ? format.fontLetterSpacing() : -1;
-            if (current != spacing)
+            if (known->second.Current != spacing)
                 changes.push_back({fragment.position(), fragment.position() + fragment.length(), spacing});
         }
     if (changes.empty())
