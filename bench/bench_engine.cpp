@@ -89,23 +89,16 @@ QString NextName()
     return name;
 }
 
-// Every tag of a part made a field with a value, as the merge does.
+// Every tag of a part made a field with a value, through the engine's pass
+// the merge uses.
 void FillTags(DocumentEngine& e, int part)
 {
-    QString text = e.PartText(part);
-    for (int pos = 0, n = 0;; ++n) {
-        const int open = static_cast<int>(text.indexOf(QStringLiteral("<<"), pos));
-        const int close = open < 0 ? -1 : static_cast<int>(text.indexOf(QStringLiteral(">>"), open));
-        if (close < 0)
-            break;
-        const TResult<int> field = e.MakeField(part, open, close + 2);
-        if (!field)
-            break;
+    int n = 0;
+    e.FillMarkedFields(part, QStringLiteral("<<"), QStringLiteral(">>"), [&](const QString&) {
         const QString value = gNewNames && n == 0 ? NextName() : QStringLiteral("%1.%2").arg(n).arg(n % 7);
-        static_cast<void>(e.FillField(*field, {value, false}));
-        text = e.PartText(part);
-        pos = open;
-    }
+        ++n;
+        return std::optional<TFieldFill>(TFieldFill {value, false});
+    });
 }
 
 // The letterhead, with the template in place of its main text.
