@@ -839,6 +839,9 @@ void DocumentEngine::FillMarkedFields(int partId, const QString& open, const QSt
                                       const TFieldFiller& filler)
 {
     QString text = PartText(partId);
+    // One edit for the pass, not one for each value: the part's kept text is
+    // out of date until it ends, and the text searched is kept here.
+    const TEditBlock pass(Part(partId).Doc.get());
     int pos = 0;
     std::optional<int> previous;
     for (;;) {
@@ -864,7 +867,7 @@ void DocumentEngine::FillMarkedFields(int partId, const QString& open, const QSt
                     if (from == start && to == start + shown.size())
                         text.replace(start, after - start, shown);
                     else
-                        text = PartText(partId);
+                        text = TEnginePart::AsShown(part.Doc->toRawText());
                 }
             }
         }
