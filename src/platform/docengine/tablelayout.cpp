@@ -36,28 +36,25 @@ TTableFlow::TEdge EdgeOf(const QTextTableCellFormat& f, QTextFormat::Property wi
 
 TTableFlow::~TTableFlow() = default;
 
-std::unique_ptr<TTableFlow> TTableFlow::Make(TEnginePart& main, double width)
+namespace {
+
+// Tables of their own at the top of the main text; a table in a table is
+// left to Qt's layout.
+bool OnlyFlatTables(const QList<QTextFrame*>& children)
 {
-    QTextDocument& src = *main.Doc;
-    const QList<QTextFrame*> children = src.rootFrame()->childFrames();
-    if (children.isEmpty())
-        return nullptr;
     for (QTextFrame* child : children) {
         const auto* table = qobject_cast<QTextTable*>(child);
         if (!table || !table->childFrames().isEmpty())
-            return nullptr;
+            return false;
     }
-    std::unique_ptr<TTableFlow> flow(new TTableFlow);
-    flow->FMain = &src;
-    flow->FWidth = width;
-    main.EnsureLayout();
-    // Qt lays the main text out no more: without a page size its layout waits.
-    if (!src.pageSize().isNull())
-        src.setPageSize(QSizeF(0, 0));
-    for (QTextFrame* child : children)
-        if (!flow->LayOutTable(static_cast<QTextTable*>(child), main))
-            return nullptr;
+    return true;
+}
 
+// The document the flow is laid out in, with the main text's fonts,
+// options and pictures.
+std::unique_ptr<QTextDocument> FlowDocument(const TEnginePart& main)
+{
+    const QTextDocument& src = *main.Doc;
     auto doc = std::make_unique<QTextDocument>();
     doc->setUndoRedoEnabled(false);
     doc->setDocumentMargin(0);
@@ -70,9 +67,38 @@ std::unique_ptr<TTableFlow> TTableFlow::Make(TEnginePart& main, double width)
             AddMetafileResource(*doc, name, picture.Encoded);
     }
     PrepareLayout(*doc);
+    return doc;
+}
 
-    QTextCursor out(doc.get());
-    const TEditBlock edit(doc.get());
+}  // namespace
+
+std::unique_ptr<TTableFlow> TTableFlow::Make(TEnginePart& main, double width)
+{
+    QTextDocument& src = *main.Doc;
+    const QList<QTextFrame*> children = src.rootFrame()->childFrames();
+    if (children.isEmpty() || !OnlyFlatTables(children))
+        return nullptr;
+    std::unique_ptr<TTableFlow> flow(new TTableFlow);
+    flow->FMain = &src;
+    flow->FWidth = width;
+    main.EnsureLayout();
+    // Qt lays the main text out no more: without a page size its layout waits.
+    if (!src.pageSize().isNull())
+        src.setPageSize(QSizeF(0, 0));
+    for (QTextFrame* child : children)
+        if (!flow->LayOutTable(static_cast<QTextTable*>(child), main))
+            return nullptr;
+    flow->FDoc = FlowDocument(main);
+    flow->WriteFlow(src);
+    return flow;
+}
+
+// The main text's paragraphs copied into the flow, each table row a
+// paragraph as tall as the row.
+void TTableFlow::WriteFlow(const QTextDocument& src)
+{
+    QTextCursor out(FDoc.get());
+    const TEditBlock edit(FDoc.get());
     bool first = true;
     auto open = [&](const QTextBlockFormat& bf, const QTextCharFormat& cf) {
         if (first) {
@@ -93,18 +119,16 @@ std::unique_ptr<TTableFlow> TTableFlow::Make(TEnginePart& main, double width)
     bool afterTable = false;
     auto settle = [&](int number) {
         for (int position : skipped)
-            flow->FBlockOf[position] = number * 2 + 1;
+            FBlockOf[position] = number * 2 + 1;
         skipped.clear();
     };
-    std::vector<int> rowBlocks;
     QTextCharFormat rowChars;
     rowChars.setFontPointSize(1);
     for (auto it = src.rootFrame()->begin(); !it.atEnd(); ++it) {
         if (QTextFrame* frame = it.currentFrame()) {
-            const TTable& table = flow->FTables[static_cast<std::size_t>(flow->FTableIndex.at(
-                static_cast<QTextTable*>(frame)))];
+            const TTable& table = FTables[static_cast<std::size_t>(FTableIndex.at(static_cast<QTextTable*>(frame)))];
             for (int r = 0; r < table.RowCount; ++r) {
-                const TRow& row = flow->FRows[static_cast<std::size_t>(table.FirstRow + r)];
+                const TRow& row = FRows[static_cast<std::size_t>(table.FirstRow + r)];
                 QTextBlockFormat rf;
                 rf.setLineHeight(row.Height / kPixel, QTextBlockFormat::FixedHeight);
                 rf.setProperty(kFlowRowProperty, table.FirstRow + r);
@@ -113,7 +137,7 @@ std::unique_ptr<TTableFlow> TTableFlow::Make(TEnginePart& main, double width)
                 if (r == 0 && carryColumnBreak)
                     rf.setProperty(kColumnBreakBeforeProperty, true);
                 const int number = open(rf, rowChars);
-                rowBlocks.push_back(number);
+                FRowBlocks.push_back(number);
                 if (r == 0)
                     settle(number);
             }
@@ -140,14 +164,11 @@ std::unique_ptr<TTableFlow> TTableFlow::Make(TEnginePart& main, double width)
         carryBreak = carryColumnBreak = false;
         const int number = open(bf, block.charFormat());
         settle(number);
-        flow->FBlockOf[block.position()] = number * 2;
+        FBlockOf[block.position()] = number * 2;
         for (auto f = block.begin(); !f.atEnd(); ++f)
             out.insertText(f.fragment().text(), f.fragment().charFormat());
     }
     settle(out.block().blockNumber());
-    flow->FRowBlocks = std::move(rowBlocks);
-    flow->FDoc = std::move(doc);
-    return flow;
 }
 
 namespace {

@@ -85,6 +85,7 @@ public:
 private:
     TTableFlow() = default;
     bool LayOutTable(QTextTable* table, const TEnginePart& main);
+    void WriteFlow(const QTextDocument& src);
     double LayOutCell(TCell& cell, const QTextTableCell& source, const QTextTableCellFormat& format,
                       const TEnginePart& main, bool wholeWords);
     // Columns of an auto-fitted table widened to the longest words of their
