@@ -247,49 +247,8 @@ bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
             TRow& row = rows[static_cast<std::size_t>(r)];
             row.Table = index;
             row.Row = r;
-            double height = 0;
-            for (int c = 0; c < table->columns(); ++c) {
-                // Where a cell starts, told by its neighbours in the grid:
-                // asking a cell for its row and column searches the table.
-                const QTextTableCell cell = table->cellAt(r, c);
-                if (!cell.isValid() || (c > 0 && table->cellAt(r, c - 1) == cell))
-                    continue;
-                if (r > 0 && table->cellAt(r - 1, c) == cell) {
-                    row.SpannedFromAbove = true;
-                    continue;
-                }
-                // The cell's format once: each span asked of the cell reads it again.
-                const QTextTableCellFormat f = cell.format().toTableCellFormat();
-                TCell tc;
-                tc.Row = r;
-                tc.Column = c;
-                tc.RowSpan = std::max(1, f.tableCellRowSpan());
-                tc.ColumnSpan = std::max(1, f.tableCellColumnSpan());
-                tc.Left = columns[static_cast<std::size_t>(c)];
-                tc.Right = columns[static_cast<std::size_t>(std::min(c + tc.ColumnSpan, table->columns()))];
-                const double need = LayOutCell(tc, cell, f, main, format.boolProperty(kTableAutoFitProperty));
-                if (need < 0)
-                    return false;
-                if (f.hasProperty(kRowKeepProperty))
-                    row.Keep = true;
-                const int given = f.hasProperty(kRowHeightProperty) ? f.intProperty(kRowHeightProperty) : 0;
-                const double borders = tc.Edges[0].Width + tc.Edges[2].Width;
-                double cellHeight = need;
-                if (given > 0) {
-                    cellHeight = std::max(need, std::min(given, 31680) + borders);
-                } else if (given < 0) {
-                    cellHeight = std::min(-given, 31680) + borders;
-                    row.Exact = true;
-                }
-                const int id = static_cast<int>(FCells.size());
-                if (tc.RowSpan == 1)
-                    height = std::max(height, cellHeight);
-                else
-                    spanning.push_back(id);
-                row.Cells.push_back(id);
-                FCells.push_back(std::move(tc));
-            }
-            row.Height = std::max(1.0, height);
+            if (!LayOutRow(table, row, columns, spanning, main))
+                return false;
         }
         // An auto-fitted table's columns widen to their longest word once.
         if (pass > 0 || !format.boolProperty(kTableAutoFitProperty) || !Widen(columns, firstCell))
@@ -310,6 +269,59 @@ bool TTableFlow::LayOutTable(QTextTable* table, const TEnginePart& main)
     FColumns.push_back(std::move(columns));
     FTableIndex[table] = index;
     FTables.push_back(t);
+    return true;
+}
+
+// The cells that start in a row laid out, and the row's height from those
+// that end in it; false where Qt's layout is needed.
+bool TTableFlow::LayOutRow(QTextTable* table, TRow& row, const std::vector<double>& columns,
+                           std::vector<int>& spanning, const TEnginePart& main)
+{
+    const bool autoFit = table->format().boolProperty(kTableAutoFitProperty);
+    const int r = row.Row;
+    double height = 0;
+    for (int c = 0; c < table->columns(); ++c) {
+        // Where a cell starts, told by its neighbours in the grid: asking a
+        // cell for its row and column searches the table.
+        const QTextTableCell cell = table->cellAt(r, c);
+        if (!cell.isValid() || (c > 0 && table->cellAt(r, c - 1) == cell))
+            continue;
+        if (r > 0 && table->cellAt(r - 1, c) == cell) {
+            row.SpannedFromAbove = true;
+            continue;
+        }
+        // The cell's format once: each span asked of the cell reads it again.
+        const QTextTableCellFormat f = cell.format().toTableCellFormat();
+        TCell tc;
+        tc.Row = r;
+        tc.Column = c;
+        tc.RowSpan = std::max(1, f.tableCellRowSpan());
+        tc.ColumnSpan = std::max(1, f.tableCellColumnSpan());
+        tc.Left = columns[static_cast<std::size_t>(c)];
+        tc.Right = columns[static_cast<std::size_t>(std::min(c + tc.ColumnSpan, table->columns()))];
+        const double need = LayOutCell(tc, cell, f, main, autoFit);
+        if (need < 0)
+            return false;
+        if (f.hasProperty(kRowKeepProperty))
+            row.Keep = true;
+        const int given = f.hasProperty(kRowHeightProperty) ? f.intProperty(kRowHeightProperty) : 0;
+        const double borders = tc.Edges[0].Width + tc.Edges[2].Width;
+        double cellHeight = need;
+        if (given > 0) {
+            cellHeight = std::max(need, std::min(given, 31680) + borders);
+        } else if (given < 0) {
+            cellHeight = std::min(-given, 31680) + borders;
+            row.Exact = true;
+        }
+        const int id = static_cast<int>(FCells.size());
+        if (tc.RowSpan == 1)
+            height = std::max(height, cellHeight);
+        else
+            spanning.push_back(id);
+        row.Cells.push_back(id);
+        FCells.push_back(std::move(tc));
+    }
+    row.Height = std::max(1.0, height);
     return true;
 }
 

@@ -86,6 +86,8 @@ private:
     TTableFlow() = default;
     bool LayOutTable(QTextTable* table, const TEnginePart& main);
     void WriteFlow(const QTextDocument& src);
+    bool LayOutRow(QTextTable* table, TRow& row, const std::vector<double>& columns, std::vector<int>& spanning,
+                   const TEnginePart& main);
     double LayOutCell(TCell& cell, const QTextTableCell& source, const QTextTableCellFormat& format,
                       const TEnginePart& main, bool wholeWords);
     // Columns of an auto-fitted table widened to the longest words of their
