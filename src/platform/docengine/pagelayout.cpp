@@ -24,6 +24,8 @@
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -731,24 +733,49 @@ double DocumentEngine::FitColumnWidths()
     return width;
 }
 
-void DocumentEngine::Paginate()
+namespace {
+
+// What pages are cut between: the column's paragraphs, lines and table rows
+// in layout order, laid out first.
+std::vector<TUnit> UnitsOf(QTextDocument& column, TTableFlow* flow, double maxWholeRow)
 {
-    QTextDocument& column = FTableFlow ? FTableFlow->Doc() : *FMain->Doc;
     QAbstractTextDocumentLayout* layout = column.documentLayout();
     (void)layout->documentSize();  // the whole layout at once; asked block by block it is redone each time
-    if (FTableFlow)
-        FTableFlow->Place();
+    if (flow)
+        flow->Place();
     TCollector collector {layout, {}};
-    collector.MaxWholeRow = GeometryFor(FSetup, 1).BodyHeight * 0.8;
-    collector.Flow = FTableFlow.get();
+    collector.MaxWholeRow = maxWholeRow;
+    collector.Flow = flow;
     collector.Frame(column.rootFrame());
-    std::vector<TUnit>& units = collector.Units;
+    std::vector<TUnit> units = std::move(collector.Units);
     // The layout puts an empty paragraph next to a table inside the table's
     // rectangle: no unit starts above the end of the one before.
     for (std::size_t i = 1; i < units.size(); ++i) {
         units[i].Top = std::max(units[i].Top, units[i - 1].Bottom);
         units[i].Bottom = std::max(units[i].Bottom, units[i].Top);
     }
+    return units;
+}
+
+// The header rows a table cut before this unit shows again on the new page:
+// from their top down to the first row after them (a row cut between pages
+// has more than one unit). None where the cut is not in a table's body.
+std::optional<std::pair<double, double>> RepeatedRows(const TUnit& unit, const std::vector<TUnit>& units)
+{
+    if (!unit.Table || unit.Row < unit.HeaderRows || unit.HeaderRows <= 0)
+        return std::nullopt;
+    for (const TUnit& u : units)
+        if (u.Table == unit.Table && u.Row == unit.HeaderRows)
+            return std::make_pair(unit.HeadTop, u.Top);
+    return std::make_pair(unit.HeadTop, unit.HeadTop);
+}
+
+}  // namespace
+
+void DocumentEngine::Paginate()
+{
+    QTextDocument& column = FTableFlow ? FTableFlow->Doc() : *FMain->Doc;
+    std::vector<TUnit> units = UnitsOf(column, FTableFlow.get(), GeometryFor(FSetup, 1).BodyHeight * 0.8);
     for (std::size_t i = 0; i < FFootnotes.size(); ++i)
         if (!units.empty())
             units[UnitOf(units, *FMain->Doc, FTableFlow.get(), FFootnotes[i].Anchor.position())].Footnotes.push_back(
@@ -800,17 +827,8 @@ void DocumentEngine::Paginate()
             band.Section = sectionOf(unit);
             band.Top = unit.BreakBefore ? std::max(FPages.back().Top, unit.Top - unit.SpaceAbove) : unit.Top;
             columnTop = band.Top;
-            // A table cut here shows its header rows again.
-            if (unit.Table && unit.Row >= unit.HeaderRows && unit.HeaderRows > 0) {
-                band.RepeatTop = unit.HeadTop;
-                band.RepeatBottom = band.RepeatTop;
-                // Down to the first row after them (a row cut between pages has more than one unit).
-                for (const TUnit& u : units)
-                    if (u.Table == unit.Table && u.Row == unit.HeaderRows) {
-                        band.RepeatBottom = u.Top;
-                        break;
-                    }
-            }
+            if (const auto repeated = RepeatedRows(unit, units))
+                std::tie(band.RepeatTop, band.RepeatBottom) = *repeated;
             available = GeometryFor(SectionSetup(band.Section), static_cast<int>(FPages.size()) + 1).BodyHeight;
         }
         empty = false;
@@ -818,7 +836,7 @@ void DocumentEngine::Paginate()
         band.FootnoteHeight += added;
         band.Footnotes.insert(band.Footnotes.end(), unit.Footnotes.begin(), unit.Footnotes.end());
     }
-    const double end = std::max(band.Top, layout->documentSize().height()) + 1;
+    const double end = std::max(band.Top, column.documentLayout()->documentSize().height()) + 1;
     (band.Columns.empty() ? band.Bottom : band.Columns.back().second) = end;
     FPages.push_back(band);
 }
