@@ -367,16 +367,79 @@ struct TCollector {
     }
 };
 
+QVariantList BordersOf(const QTextBlock& block)
+{
+    return block.isValid() ? block.blockFormat().property(kParagraphBordersProperty).toList() : QVariantList();
+}
+
+// A paragraph's borders; a run of paragraphs with the same borders is one box.
+void DrawParagraphBorders(QPainter& painter, QAbstractTextDocumentLayout* layout, const QTextBlock& block,
+                          double width, const QRectF& box)
+{
+    const QTextBlockFormat format = block.blockFormat();
+    const QVariantList borders = BordersOf(block);
+    const bool joinedAbove = BordersOf(block.previous()) == borders;
+    const bool joinedBelow = BordersOf(block.next()) == borders;
+    const double left = format.leftMargin() - 60;
+    const double right = width - format.rightMargin() + 60;
+    const double top = box.top() - 30;
+    const double bottom = joinedBelow ? layout->blockBoundingRect(block.next()).top() - 30 : box.bottom() + 30;
+    const QLineF sides[4] = {{left, top, right, top}, {left, top, left, bottom},
+                             {left, bottom, right, bottom}, {right, top, right, bottom}};
+    for (int side = 0; side < std::min<int>(4, static_cast<int>(borders.size())); ++side) {
+        if ((side == 0 && joinedAbove) || (side == 2 && joinedBelow) || !borders[side].canConvert<QPen>())
+            continue;
+        painter.setPen(borders[side].value<QPen>());
+        painter.drawLine(sides[side]);
+    }
+}
+
+// The leader characters that fill a paragraph's tabs up to the stops that ask for them.
+void DrawTabLeaders(QPainter& painter, const QTextDocument& doc, const QTextBlock& block, const QRectF& box)
+{
+    const QTextBlockFormat format = block.blockFormat();
+    const QString chars = format.stringProperty(kTabLeadersProperty);
+    const QList<QTextOption::Tab> tabs = format.tabPositions();
+    const QString text = block.text();
+    const QTextLayout* lines = block.layout();
+    const QPointF origin = box.topLeft();
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] != QLatin1Char('\t'))
+            continue;
+        const QTextLine line = lines->lineForTextPosition(i);
+        if (!line.isValid())
+            continue;
+        const double x0 = line.cursorToX(i), x1 = line.cursorToX(i + 1);
+        // The stop the tab reached: the first one at or after its end.
+        qsizetype stop = -1;
+        for (qsizetype t = 0; t < tabs.size(); ++t)
+            if (tabs[t].position * 15 >= x1 - line.x() - 30) {
+                stop = t;
+                break;
+            }
+        if (stop < 0 || stop >= chars.size() || chars[stop] == QLatin1Char(' ') || x1 - x0 < 60)
+            continue;
+        const QTextCharFormat cf = block.charFormat();
+        // Sized in twips, as the painter measures here, whatever its device.
+        QFont font = block.begin().atEnd() ? doc.defaultFont() : block.begin().fragment().charFormat().font();
+        font.setPixelSize(std::max(1, static_cast<int>(std::lround(font.pointSizeF() * 20))));
+        painter.setFont(font);
+        painter.setPen(cf.hasProperty(QTextFormat::ForegroundBrush) ? cf.foreground().color() : Qt::black);
+        const QFontMetricsF metrics(font);
+        const double step = std::max(1.0, metrics.horizontalAdvance(chars[stop]));
+        const double baseline = origin.y() + line.y() + line.ascent();
+        // Leader characters on a grid, as word processors align them.
+        for (double x = std::ceil((origin.x() + x0 + step / 2) / step) * step; x + step <= origin.x() + x1; x += step)
+            painter.drawText(QPointF(x, baseline), QString(chars[stop]));
+    }
+}
+
 // What the layout does not draw of paragraphs between two heights of their
 // document: borders (paragraphs with the same borders share one box) and
 // the leaders that fill the room before a tab stop.
 void DrawParagraphExtras(QPainter& painter, const QTextDocument& doc, double from, double to)
 {
     QAbstractTextDocumentLayout* layout = doc.documentLayout();
-    const double width = doc.pageSize().width();
-    const auto bordersOf = [](const QTextBlock& b) {
-        return b.isValid() ? b.blockFormat().property(kParagraphBordersProperty).toList() : QVariantList();
-    };
     // Drawn for every page: the formats, far fewer than the paragraphs, tell
     // whether any paragraph has a border or leaders at all, and which.
     const QList<QTextFormat> formats = doc.allFormats();
@@ -400,60 +463,10 @@ void DrawParagraphExtras(QPainter& painter, const QTextDocument& doc, double fro
         const QRectF box = layout->blockBoundingRect(block);
         if (box.bottom() < from || box.top() > to)
             continue;
-        if (bordered && !QTextCursor(block).currentTable()) {
-            const QVariantList borders = bordersOf(block);
-            const bool joinedAbove = bordersOf(block.previous()) == borders;
-            const bool joinedBelow = bordersOf(block.next()) == borders;
-            const double left = format.leftMargin() - 60;
-            const double right = width - format.rightMargin() + 60;
-            const double top = box.top() - 30;
-            const double bottom = joinedBelow ? layout->blockBoundingRect(block.next()).top() - 30 : box.bottom() + 30;
-            const QLineF sides[4] = {{left, top, right, top}, {left, top, left, bottom},
-                                     {left, bottom, right, bottom}, {right, top, right, bottom}};
-            for (int side = 0; side < std::min<int>(4, static_cast<int>(borders.size())); ++side) {
-                if ((side == 0 && joinedAbove) || (side == 2 && joinedBelow) || !borders[side].canConvert<QPen>())
-                    continue;
-                painter.setPen(borders[side].value<QPen>());
-                painter.drawLine(sides[side]);
-            }
-        }
-        if (leaders) {
-            const QString chars = format.stringProperty(kTabLeadersProperty);
-            const QList<QTextOption::Tab> tabs = format.tabPositions();
-            const QString text = block.text();
-            const QTextLayout* lines = block.layout();
-            const QPointF origin = box.topLeft();
-            for (int i = 0; i < text.size(); ++i) {
-                if (text[i] != QLatin1Char('\t'))
-                    continue;
-                const QTextLine line = lines->lineForTextPosition(i);
-                if (!line.isValid())
-                    continue;
-                const double x0 = line.cursorToX(i), x1 = line.cursorToX(i + 1);
-                // The stop the tab reached: the first one at or after its end.
-                qsizetype stop = -1;
-                for (qsizetype t = 0; t < tabs.size(); ++t)
-                    if (tabs[t].position * 15 >= x1 - line.x() - 30) {
-                        stop = t;
-                        break;
-                    }
-                if (stop < 0 || stop >= chars.size() || chars[stop] == QLatin1Char(' ') || x1 - x0 < 60)
-                    continue;
-                const QTextCharFormat cf = block.charFormat();
-                // Sized in twips, as the painter measures here, whatever its device.
-                QFont font = block.begin().atEnd() ? doc.defaultFont() : block.begin().fragment().charFormat().font();
-                font.setPixelSize(std::max(1, static_cast<int>(std::lround(font.pointSizeF() * 20))));
-                painter.setFont(font);
-                painter.setPen(cf.hasProperty(QTextFormat::ForegroundBrush) ? cf.foreground().color() : Qt::black);
-                const QFontMetricsF metrics(font);
-                const double step = std::max(1.0, metrics.horizontalAdvance(chars[stop]));
-                const double baseline = origin.y() + line.y() + line.ascent();
-                // Leader characters on a grid, as word processors align them.
-                for (double x = std::ceil((origin.x() + x0 + step / 2) / step) * step; x + step <= origin.x() + x1;
-                     x += step)
-                    painter.drawText(QPointF(x, baseline), QString(chars[stop]));
-            }
-        }
+        if (bordered && !QTextCursor(block).currentTable())
+            DrawParagraphBorders(painter, layout, block, doc.pageSize().width(), box);
+        if (leaders)
+            DrawTabLeaders(painter, doc, block, box);
     }
 }
 
