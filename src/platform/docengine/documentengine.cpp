@@ -859,15 +859,10 @@ void DocumentEngine::FillMarkedFields(int partId, const QString& open, const QSt
                 const int inner = start + static_cast<int>(open.size());
                 if (const std::optional<TFieldFill> fill = filler(text.mid(inner, end - inner))) {
                     static_cast<void>(FillField(*field, *fill));  // the field was just made
-                    // The value put in place of the marker, rather than the
-                    // whole part read again for each of a report's tags.
-                    const QString shown = TEnginePart::AsShown(NormaliseBreaks(fill->Text));
-                    const TEnginePart& part = PartData(partId);
-                    const auto [from, to] = part.FieldRange(part.Fields.at(*field));
-                    if (from == start && to == start + shown.size())
-                        text.replace(start, after - start, shown);
-                    else
-                        text = TEnginePart::AsShown(part.Doc->toRawText());
+                    // The value put in place of the marker as the part shows
+                    // it (the field holds exactly the value, breaks made one),
+                    // rather than the whole part read again for each tag.
+                    text.replace(start, after - start, TEnginePart::AsShown(NormaliseBreaks(fill->Text)));
                 }
             }
         }
