@@ -65,13 +65,23 @@ private:
     std::unordered_map<char16_t, TAdvance> FOther;
 };
 
+using TRoundingKey = std::tuple<QString, int, int, bool>;
+
+// Fonts as documents name them, kept between documents: a server that runs
+// for months meets only so many, but files may name any number.
+std::map<TRoundingKey, TRounding>& Roundings()
+{
+    static std::map<TRoundingKey, TRounding> cache;
+    return cache;
+}
+constexpr std::size_t kMaxRoundings = 512;
+
 TRounding& RoundingOf(const QFont& font)
 {
     // Sizes are whole twips in the files: the device's pixel size is six times that.
     const int pixelSize = static_cast<int>(std::lround(font.pointSizeF() * 20)) * kDeviceDotsPerTwip;
-    using TKey = std::tuple<QString, int, int, bool>;
-    static std::map<TKey, TRounding> cache;
-    const TKey key {font.family(), pixelSize, font.weight(), font.italic()};
+    std::map<TRoundingKey, TRounding>& cache = Roundings();
+    const TRoundingKey key {font.family(), pixelSize, font.weight(), font.italic()};
     auto it = cache.find(key);
     if (it == cache.end())
         it = cache.emplace(std::piecewise_construct, std::forward_as_tuple(key),
@@ -89,6 +99,9 @@ void MatchWordProcessorWidths(QTextDocument& doc)
         double Spacing;
     };
     std::vector<TChange> changes;
+    // Emptied between documents, never while one holds its entries.
+    if (Roundings().size() > kMaxRoundings)
+        Roundings().clear();
     const QFont base = doc.defaultFont();
     // Fragments share a few formats: each format's font is resolved once.
     struct TFormatSeen {
